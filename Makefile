@@ -1,0 +1,51 @@
+# make run    install missing packages, build, start Ferrun on the board simulator
+# make test   install missing packages, build, run the whole suite (plain, TSan, ASan+UBSan)
+# make build  build only; executables land in build/bin/
+
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
+
+.PHONY: deps build run test test-plain test-tsan test-asan build-tsan build-asan clean format
+
+deps:
+	@scripts/install-deps.sh
+
+build:
+	cmake -S . -B build $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+run:
+	@$(MAKE) --no-print-directory deps
+	@$(MAKE) --no-print-directory build
+	scripts/run-window.sh
+
+build-tsan:
+	cmake -S . -B build-tsan -DFERRUN_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
+	cmake --build build-tsan -j $(JOBS)
+
+build-asan:
+	cmake -S . -B build-asan -DFERRUN_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug
+	cmake --build build-asan -j $(JOBS)
+
+test-plain:
+	cd build && ctest $(CTEST_FLAGS)
+
+test-tsan: build-tsan
+	cd build-tsan && ctest $(CTEST_FLAGS)
+
+test-asan: build-asan
+	cd build-asan && ctest $(CTEST_FLAGS)
+
+test:
+	@$(MAKE) --no-print-directory deps
+	@$(MAKE) --no-print-directory build
+	@$(MAKE) --no-print-directory test-plain
+	@$(MAKE) --no-print-directory test-tsan
+	@$(MAKE) --no-print-directory test-asan
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build build-tsan build-asan

@@ -1,0 +1,6 @@
+#include "cli/commands.h"
+
+int cli::runMeasure(const QStringList &)
+{
+    return usageError("measure: not available yet");
+}

@@ -1,0 +1,6 @@
+#include "cli/commands.h"
+
+int cli::runPorts(const QStringList &)
+{
+    return usageError("ports: not available yet");
+}

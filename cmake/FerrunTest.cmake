@@ -1,0 +1,41 @@
+# ferrun_add_test(<name> SOURCES <files>... [LIBS <targets>...] [SANITIZE thread|address...]
+#                 [GUI] [TIMEOUT <seconds>])
+#
+# One GoogleTest executable, registered with ctest under <name>. In a sanitizer build
+# (FERRUN_SANITIZE set) only tests that list that sanitizer under SANITIZE are built.
+# GUI tests get a QApplication on the offscreen platform; the others a QCoreApplication.
+function(ferrun_add_test name)
+    cmake_parse_arguments(T "GUI" "TIMEOUT" "SOURCES;LIBS;SANITIZE;LABELS" ${ARGN})
+    if(FERRUN_SANITIZE AND NOT FERRUN_SANITIZE IN_LIST T_SANITIZE)
+        return()
+    endif()
+    if(T_GUI AND FERRUN_SANITIZE)
+        return()
+    endif()
+    if(T_GUI)
+        set(main ${CMAKE_SOURCE_DIR}/tests/support/gtestmain_gui.cpp)
+        set(qtlibs Qt6::Widgets Qt6::Test)
+    else()
+        set(main ${CMAKE_SOURCE_DIR}/tests/support/gtestmain_core.cpp)
+        set(qtlibs Qt6::Core)
+    endif()
+    add_executable(${name} ${T_SOURCES} ${main})
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} ${qtlibs} GTest::gtest GTest::gmock)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${FERRUN_TEST_OUTPUT_DIRECTORY})
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    set(env "QT_QPA_PLATFORM=offscreen" "LC_ALL=C.UTF-8"
+            "FERRUN_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
+            "FERRUN_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    if(FERRUN_SANITIZE STREQUAL "thread")
+        list(APPEND env "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1 suppressions=${CMAKE_SOURCE_DIR}/tests/support/tsan.supp")
+    elseif(FERRUN_SANITIZE STREQUAL "address")
+        list(APPEND env "ASAN_OPTIONS=detect_leaks=1" "UBSAN_OPTIONS=print_stacktrace=1 halt_on_error=1"
+                        "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/support/lsan.supp")
+    endif()
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT}
+                         LABELS "${T_LABELS}")
+endfunction()
