@@ -1,0 +1,88 @@
+#include "tests/acquisition/discoveryfakesysfs.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using testsupport::FakeSysfs;
+
+namespace {
+
+struct CliRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+CliRun runPorts(const QStringList &args)
+{
+    QProcess process;
+    process.start(
+        qEnvironmentVariable("FERRUN_BIN_DIR") + "/ferrun-cli", QStringList { "ports" } + args);
+    CliRun run;
+    if (!process.waitForFinished(60000))
+        return run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+class PortsCommandTest : public ::testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    FakeSysfs sysfs { dir.path() + "/sys" };
+    QStringList roots { "--sysfs-root", dir.path() + "/sys", "--dev-root", "/fake/dev" };
+};
+
+TEST_F(PortsCommandTest, MarksTheInstrumentAndItsUnusedTwin)
+{
+    sysfs.addVirtualTty("tty1");
+    sysfs.addPlatformPort("ttyS0");
+    sysfs.addInstrument("1-1", "ttyUSB0");
+    sysfs.addInstrument("1-2", "ttyUSB1");
+    sysfs.addInstrument("1-3", "ttyUSB2", "x\"1\t"); // odd serial texts come out escaped
+
+    const CliRun run = runPorts(roots);
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    EXPECT_EQ(run.out,
+        "  /fake/dev/ttyS0    -       -\n"
+        "  /fake/dev/ttyUSB0  cp210x  usb 10c4:ea5f serial \"0001\" interface 0"
+        "  instrument identity, not used (/fake/dev/ttyUSB1 is)\n"
+        "* /fake/dev/ttyUSB1  cp210x  usb 10c4:ea5f serial \"0001\" interface 0"
+        "  instrument\n"
+        "  /fake/dev/ttyUSB2  cp210x  usb 10c4:ea5f serial \"x\\\"1\\x09\" interface 0\n");
+}
+
+TEST_F(PortsCommandTest, SaysSoWhenNothingIsFound)
+{
+    CliRun run = runPorts(roots);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out,
+        "no serial devices found\n"
+        "instrument not found (usb 10c4:ea5f serial \"0001\" interface 0)\n");
+
+    sysfs.addInstrument("1-1", "ttyUSB0", "0001", 1);
+    run = runPorts(roots);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(
+        run.out.endsWith("instrument not found (usb 10c4:ea5f serial \"0001\" interface 0)\n"))
+        << qPrintable(run.out);
+    EXPECT_FALSE(run.out.startsWith("*")) << qPrintable(run.out);
+}
+
+TEST_F(PortsCommandTest, RejectsUnknownOrIncompleteArguments)
+{
+    CliRun run = runPorts({ "--verbose" });
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_TRUE(run.err.contains("--verbose")) << qPrintable(run.err);
+
+    run = runPorts({ "--sysfs-root" });
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains("--sysfs-root")) << qPrintable(run.err);
+}
+
+} // namespace
