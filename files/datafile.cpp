@@ -1,0 +1,272 @@
+#include "files/datafile.h"
+
+#include "files/windows1251.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace files {
+
+namespace {
+
+template <typename T> void appendLittleEndian(QByteArray &out, T value)
+{
+    for (size_t i = 0; i < sizeof(T); ++i)
+        out.append(char((quint64(value) >> (8 * i)) & 0xFF));
+}
+
+void appendDouble(QByteArray &out, double value)
+{
+    quint64 bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    appendLittleEndian(out, bits);
+}
+
+template <typename T> T readLittleEndian(const char *p)
+{
+    quint64 value = 0;
+    for (size_t i = 0; i < sizeof(T); ++i)
+        value |= quint64(quint8(p[i])) << (8 * i);
+    return T(value);
+}
+
+double readDouble(const char *p)
+{
+    const quint64 bits = readLittleEndian<quint64>(p);
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// A title is written without any zero byte of its own: the zero ends it in the file.
+QByteArray titleBytes(const QString &title)
+{
+    QByteArray bytes = toWindows1251(title);
+    bytes.replace('\0', QByteArray());
+    return bytes;
+}
+
+// Lone CR or LF become CR LF; CR LF stays.
+QString withCrLf(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / 16);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\r') {
+            out += u"\r\n";
+            if (i + 1 < text.size() && text[i + 1] == u'\n')
+                ++i;
+        } else if (c == u'\n') {
+            out += u"\r\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool writeAll(int fd, const char *data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+double valueScaleForRange(int rangeIndex)
+{
+    return rangeIndex == 0 ? ValueScale250 : ValueScale500;
+}
+
+quint8 chartChannelBits(quint8 checkedChannels, bool averaging)
+{
+    return quint8((checkedChannels & 0x7F) | (averaging ? 0x80 : 0x00));
+}
+
+QByteArray encodeDataFile(
+    const DataFileHeader &header, const QByteArray &data, const QString &comment)
+{
+    const QByteArray xTitle = titleBytes(header.XTitle);
+    const QByteArray yTitle = titleBytes(header.YTitle);
+    const QByteArray commentBytes = toWindows1251(withCrLf(comment));
+
+    QByteArray out;
+    out.reserve(FixedHeaderSize + 12 + xTitle.size() + yTitle.size() + 2 + data.size()
+        + commentBytes.size());
+    appendLittleEndian<quint16>(out, header.FileType);
+    out.append(char(0x10));
+    out.append(char(0x01));
+    out.append(char(header.ChartChannelBits));
+    appendLittleEndian<quint32>(out, quint32(data.size()));
+    appendDouble(out, header.ChannelIntervalUs);
+    appendDouble(out, header.ValueScale);
+    appendLittleEndian<qint32>(out, header.ValueOffset);
+    out.append(xTitle);
+    out.append('\0');
+    out.append(yTitle);
+    out.append('\0');
+    out.append(data);
+    out.append(commentBytes);
+    return out;
+}
+
+QString temporarySaveName(const QString &fileName)
+{
+    return fileName + QStringLiteral(".saving");
+}
+
+bool saveDataFile(const QString &fileName, const DataFileHeader &header, const QByteArray &data,
+    const QString &comment, QString *error, QString *reason)
+{
+    const auto fail = [&](const QString &message, int errorNumber) {
+        if (error)
+            *error = message;
+        if (reason)
+            *reason = errorNumber ? systemReason(errorNumber) : QString();
+        return false;
+    };
+    const QString cannotCreate = QStringLiteral("Cannot create file %1").arg(fileName);
+    if (fileName.isEmpty())
+        return fail(cannotCreate, ENOENT);
+
+    const QByteArray bytes = encodeDataFile(header, data, comment);
+    const QByteArray target = QFile::encodeName(fileName);
+    const QByteArray temporary = QFile::encodeName(temporarySaveName(fileName));
+
+    // A temporary file left by an interrupted save is replaced; anything else in the way
+    // (a folder, say) makes the save fail before the target is touched.
+    struct stat st;
+    if (::lstat(temporary.constData(), &st) == 0 && S_ISREG(st.st_mode))
+        ::unlink(temporary.constData());
+    const int fd
+        = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0)
+        return fail(cannotCreate, errno);
+
+    bool written = writeAll(fd, bytes.constData(), bytes.size());
+    int writeError = written ? 0 : errno;
+    if (written && ::fsync(fd) != 0) {
+        written = false;
+        writeError = errno;
+    }
+    if (::close(fd) != 0 && written) {
+        written = false;
+        writeError = errno;
+    }
+    if (!written) {
+        ::unlink(temporary.constData());
+        return fail(QStringLiteral("Stream write error"), writeError);
+    }
+    if (::rename(temporary.constData(), target.constData()) != 0) {
+        const int renameError = errno;
+        ::unlink(temporary.constData());
+        return fail(cannotCreate, renameError);
+    }
+    // Make the rename itself durable; a failure here loses nothing already written.
+    const QByteArray folder = QFile::encodeName(QFileInfo(fileName).absolutePath());
+    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+QString DataFile::comment() const
+{
+    return fromWindows1251(commentBytes);
+}
+
+DataFileStatus decodeDataFile(const QByteArray &bytes, DataFile *file)
+{
+    *file = DataFile();
+    const char *p = bytes.constData();
+    const qsizetype size = bytes.size();
+    if (size < 2 || readLittleEndian<quint16>(p) != DataFileType)
+        return DataFileStatus::NotInstrumentFile;
+    if (size < FixedHeaderSize)
+        return DataFileStatus::NotInstrumentFile;
+
+    DataFileHeader &h = file->header;
+    h.FileType = readLittleEndian<quint16>(p);
+    h.ChartChannelBits = quint8(p[4]);
+    h.DataLength = readLittleEndian<quint32>(p + 5);
+    h.ChannelIntervalUs = readDouble(p + 9);
+
+    qsizetype pos = FixedHeaderSize;
+    if (size - pos < 12)
+        return DataFileStatus::Truncated;
+    h.ValueScale = readDouble(p + pos);
+    h.ValueOffset = readLittleEndian<qint32>(p + pos + 8);
+    pos += 12;
+
+    for (QString *title : { &h.XTitle, &h.YTitle }) {
+        const qsizetype end = bytes.indexOf('\0', pos);
+        if (end < 0)
+            return DataFileStatus::Truncated;
+        *title = fromWindows1251(bytes.mid(pos, end - pos));
+        pos = end + 1;
+    }
+
+    const qsizetype available = size - pos;
+    if (available < qsizetype(h.DataLength)) {
+        file->data = bytes.mid(pos);
+        return DataFileStatus::Truncated;
+    }
+    file->data = bytes.mid(pos, qsizetype(h.DataLength));
+    file->commentBytes = bytes.mid(pos + qsizetype(h.DataLength));
+    return DataFileStatus::Ok;
+}
+
+DataFileStatus readDataFile(const QString &fileName, DataFile *file, QString *error)
+{
+    QFile in(fileName);
+    if (!in.open(QIODevice::ReadOnly)) {
+        *file = DataFile();
+        if (error)
+            *error = QStringLiteral("Cannot open file %1").arg(fileName);
+        return DataFileStatus::CannotOpen;
+    }
+    const QByteArray bytes = in.readAll();
+    in.close();
+    const DataFileStatus status = decodeDataFile(bytes, file);
+    if (error) {
+        switch (status) {
+        case DataFileStatus::Ok:
+        case DataFileStatus::CannotOpen:
+            error->clear();
+            break;
+        case DataFileStatus::NotInstrumentFile:
+            *error = QStringLiteral("Приложение открывает файлы *.kdx, записанные АЦП. Для "
+                                    "просмотра выбранного файла используйте универсальное "
+                                    "приложение ViewKDX.exe");
+            break;
+        case DataFileStatus::Truncated:
+            *error = QStringLiteral("Stream read error");
+            break;
+        }
+    }
+    return status;
+}
+
+} // namespace files

@@ -1,0 +1,215 @@
+#include "files/datafile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace files;
+
+namespace {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+QByteArray readAll(const QString &name)
+{
+    QFile f(name);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+void writeAll(const QString &name, const QByteArray &bytes)
+{
+    QFile f(name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// Channels T1..T3, d1 = 99, d2 = 10, 250°, axis mode 0.
+DataFileHeader workedExampleHeader()
+{
+    DataFileHeader h;
+    h.ChartChannelBits = chartChannelBits(0x07, false);
+    h.ChannelIntervalUs = 3055 / 14.7456 * 3;
+    h.ValueScale = valueScaleForRange(0);
+    h.ValueOffset = 0;
+    h.XTitle = QStringLiteral("Время, мкс");
+    h.YTitle = QStringLiteral("Температура");
+    return h;
+}
+
+QByteArray pattern(int size)
+{
+    QByteArray data(size, '\0');
+    for (int i = 0; i < size; ++i)
+        data[i] = char(i * 7 + i / 256);
+    return data;
+}
+
+} // namespace
+
+TEST(DataFile, LayoutByteForByte)
+{
+    const QByteArray data = pattern(480000);
+    const QByteArray file = encodeDataFile(workedExampleHeader(), data, QStringLiteral("ok"));
+    const QByteArray head = hex("0100100107"
+                                "00530700"
+                                "ABAAAAAA546C8340"
+                                "000000000040AF3F"
+                                "00000000"
+                                "C2F0E5ECFF2C20ECEAF100"
+                                "D2E5ECEFE5F0E0F2F3F0E000");
+    ASSERT_EQ(file.left(head.size()).toHex(), head.toHex());
+    EXPECT_EQ(file.mid(head.size(), data.size()), data);
+    EXPECT_EQ(file.mid(head.size() + data.size()), QByteArray("ok"));
+    EXPECT_EQ(file.size(), head.size() + data.size() + 2);
+}
+
+TEST(DataFile, RangeAndChannelBits)
+{
+    double scale500 = valueScaleForRange(1);
+    quint64 bits;
+    std::memcpy(&bits, &scale500, 8);
+    EXPECT_EQ(bits, 0x3FBF400000000000ull);
+    EXPECT_EQ(valueScaleForRange(0), 0.06103515625);
+    EXPECT_EQ(chartChannelBits(0xFF, false), 0x7F); // the range bit of a command is not kept
+    EXPECT_EQ(chartChannelBits(0x01, true), 0x81);
+}
+
+TEST(DataFile, CommentLineBreaksAndEncodingRoundTrip)
+{
+    const QString comment = QStringLiteral("Печь №2\nвторая строка\r\rконец\r\n");
+    const QByteArray file = encodeDataFile(workedExampleHeader(), pattern(10), comment);
+    DataFile loaded;
+    ASSERT_EQ(decodeDataFile(file, &loaded), DataFileStatus::Ok);
+    EXPECT_EQ(loaded.comment(), QStringLiteral("Печь №2\r\nвторая строка\r\n\r\nконец\r\n"));
+    EXPECT_EQ(loaded.data, pattern(10));
+    EXPECT_EQ(loaded.header.XTitle, QStringLiteral("Время, мкс"));
+    EXPECT_EQ(loaded.header.YTitle, QStringLiteral("Температура"));
+    EXPECT_EQ(loaded.header.ChannelIntervalUs, 3055 / 14.7456 * 3);
+    EXPECT_EQ(loaded.header.DataLength, 10u);
+
+    // An empty comment is zero bytes; an empty recording and titles still make a whole file.
+    DataFileHeader empty;
+    const QByteArray bare = encodeDataFile(empty, {}, {});
+    EXPECT_EQ(bare.size(), FixedHeaderSize + 12 + 2);
+    ASSERT_EQ(decodeDataFile(bare, &loaded), DataFileStatus::Ok);
+    EXPECT_TRUE(loaded.commentBytes.isEmpty());
+    EXPECT_TRUE(loaded.data.isEmpty());
+}
+
+TEST(DataFile, DamagedFilesAreRejectedWithoutReadingPastTheEnd)
+{
+    const QByteArray good = encodeDataFile(workedExampleHeader(), pattern(1000), {});
+    DataFile loaded;
+    // Every truncation point: never Ok, never a read beyond the bytes (ASan watches).
+    for (int cut = 0; cut < good.size(); cut += (cut < 80 ? 1 : 97)) {
+        const QByteArray part = good.left(cut);
+        const DataFileStatus status = decodeDataFile(part, &loaded);
+        EXPECT_NE(status, DataFileStatus::Ok) << cut;
+        if (cut >= 2 && cut < FixedHeaderSize) {
+            EXPECT_EQ(status, DataFileStatus::NotInstrumentFile) << cut;
+        }
+        if (cut > 60) {
+            EXPECT_EQ(status, DataFileStatus::Truncated) << cut;
+        }
+    }
+    // Truncated data keeps what was there.
+    ASSERT_EQ(decodeDataFile(good.left(good.size() - 10), &loaded), DataFileStatus::Truncated);
+    EXPECT_EQ(loaded.data, pattern(990));
+
+    QByteArray otherType = good;
+    otherType[0] = 2;
+    EXPECT_EQ(decodeDataFile(otherType, &loaded), DataFileStatus::NotInstrumentFile);
+    // A DataLength near 4 GiB in a short file is a truncation, not an allocation.
+    QByteArray huge = good;
+    huge[5] = huge[6] = huge[7] = huge[8] = char(0xFF);
+    EXPECT_EQ(decodeDataFile(huge, &loaded), DataFileStatus::Truncated);
+}
+
+TEST(DataFile, SaveReplacesTheOldFileAndLeavesNoTemporary)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString name = dir.filePath("run.kdx");
+    writeAll(name, "old contents");
+    QString error;
+    ASSERT_TRUE(saveDataFile(name, workedExampleHeader(), pattern(3500), "c", &error))
+        << qPrintable(error);
+    DataFile loaded;
+    ASSERT_EQ(readDataFile(name, &loaded, &error), DataFileStatus::Ok);
+    EXPECT_EQ(loaded.data, pattern(3500));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "run.kdx" });
+}
+
+TEST(DataFile, FailedSaveKeepsTheOldFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString name = dir.filePath("run.kdx");
+    writeAll(name, "old contents");
+    QString error;
+
+    // Something in the way of the temporary file: nothing is written, the old file stays.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QFileInfo(temporarySaveName(name)).fileName()));
+    EXPECT_FALSE(saveDataFile(name, workedExampleHeader(), pattern(100), {}, &error));
+    EXPECT_EQ(error, QStringLiteral("Cannot create file %1").arg(name));
+    EXPECT_EQ(readAll(name), QByteArray("old contents"));
+    ASSERT_TRUE(QDir(dir.path()).rmdir(QFileInfo(temporarySaveName(name)).fileName()));
+
+    // The target is a folder: the rename fails and the temporary file is removed.
+    const QString folder = dir.filePath("folder.kdx");
+    ASSERT_TRUE(QDir(dir.path()).mkpath("folder.kdx/inside"));
+    EXPECT_FALSE(saveDataFile(folder, workedExampleHeader(), pattern(100), {}, &error));
+    EXPECT_EQ(error, QStringLiteral("Cannot create file %1").arg(folder));
+    EXPECT_FALSE(QFile::exists(temporarySaveName(folder)));
+
+    // The folder of the target is a file.
+    const QString underFile = dir.filePath("run.kdx/x.kdx");
+    EXPECT_FALSE(saveDataFile(underFile, workedExampleHeader(), {}, {}, &error));
+    EXPECT_EQ(readAll(name), QByteArray("old contents"));
+
+    // A stale temporary file from an interrupted save does not block the next one.
+    writeAll(temporarySaveName(name), "stale");
+    EXPECT_TRUE(saveDataFile(name, workedExampleHeader(), pattern(100), {}, &error));
+    EXPECT_FALSE(QFile::exists(temporarySaveName(name)));
+}
+
+TEST(DataFile, SaveIntoReadOnlyFolder)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permission bits do not stop root";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString name = dir.filePath("run.kdx");
+    writeAll(name, "old contents");
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0555), 0);
+    QString error;
+    QString reason;
+    EXPECT_FALSE(saveDataFile(name, workedExampleHeader(), pattern(100), {}, &error, &reason));
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    EXPECT_EQ(error, QStringLiteral("Cannot create file %1").arg(name));
+    EXPECT_FALSE(reason.isEmpty());
+    EXPECT_EQ(readAll(name), QByteArray("old contents"));
+}
+
+TEST(DataFile, ReadErrors)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    DataFile loaded;
+    QString error;
+    EXPECT_EQ(
+        readDataFile(dir.filePath("missing.kdx"), &loaded, &error), DataFileStatus::CannotOpen);
+    EXPECT_EQ(error, QStringLiteral("Cannot open file %1").arg(dir.filePath("missing.kdx")));
+    writeAll(dir.filePath("other.kdx"), hex("0200100100"));
+    EXPECT_EQ(readDataFile(dir.filePath("other.kdx"), &loaded, &error),
+        DataFileStatus::NotInstrumentFile);
+    EXPECT_TRUE(error.contains("ViewKDX.exe"));
+}
