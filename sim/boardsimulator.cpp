@@ -1,0 +1,887 @@
+#include "sim/boardsimulator.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <optional>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace sim {
+
+using Clock = std::chrono::steady_clock;
+
+const char *boardStateName(BoardState state)
+{
+    switch (state) {
+    case BoardState::NotStarted:
+        return "not started";
+    case BoardState::Idle:
+        return "idle";
+    case BoardState::WaitingForTrigger:
+        return "waiting for trigger";
+    case BoardState::Recording:
+        return "recording";
+    case BoardState::Tuning:
+        return "tuning";
+    case BoardState::Stalled:
+        return "stalled";
+    case BoardState::HungUp:
+        return "hung up";
+    case BoardState::Stopped:
+        return "stopped";
+    }
+    return "?";
+}
+
+namespace {
+
+std::string errnoText(const char *what)
+{
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+// Bytes of the command that starts with this byte; unknown bytes are one-byte commands.
+std::size_t commandLength(std::uint8_t first)
+{
+    switch (first) {
+    case command::StartNow:
+    case command::StartOnTrigger:
+        return 6;
+    case command::Transfer:
+    case command::TransferAveraged:
+        return 5;
+    case command::ShortRead:
+    case command::ShortReadOnTrigger:
+        return 3;
+    case command::ReRead:
+        return 2;
+    default:
+        return 1;
+    }
+}
+
+std::string hex(std::uint8_t b)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", b);
+    return text;
+}
+
+std::string seconds(double s)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", s);
+    return text;
+}
+
+} // namespace
+
+class BoardSimulator::Board
+{
+public:
+    explicit Board(BoardOptions o)
+        : options(std::move(o))
+    {
+    }
+    ~Board()
+    {
+        shutDown();
+        if (wakeFd >= 0)
+            ::close(wakeFd);
+    }
+
+    bool start(std::string *error);
+    void shutDown();
+    void requestTrigger();
+
+    // Shared with other threads, under mutex.
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    BoardState state = BoardState::NotStarted;
+    BoardCounters counters;
+    std::vector<std::uint8_t> receivedBytes;
+    std::vector<std::uint8_t> sentBytes;
+    Recording memory;
+    double lastRecordingSeconds = 0;
+
+    BoardOptions options;
+    std::function<void(const std::string &)> log;
+    std::string path;
+
+private:
+    enum class Action { None, WaitTrigger, Record, Tune };
+
+    void run();
+    void onBytes(const std::uint8_t *data, std::size_t n);
+    void execute(const std::vector<std::uint8_t> &cmd);
+    void processTimers();
+    void onTrigger();
+    void beginRecording();
+    void sendShortRead(bool onTrigger);
+    void sendBlock(bool averaged);
+    void abandonAction();
+    void setState(BoardState s);
+    template <class F> void count(F f)
+    {
+        {
+            std::lock_guard lock(mutex);
+            f(counters);
+        }
+        changed.notify_all();
+    }
+    void note(const std::string &line)
+    {
+        if (log)
+            log(line);
+    }
+    bool busy() const { return action == Action::WaitTrigger || action == Action::Record; }
+
+    enum class ReplyKind { End, Block, Status };
+    void sendReply(const std::uint8_t *data, std::size_t n, ReplyKind kind);
+    bool writeBytes(const std::uint8_t *data, std::size_t n, bool chunked);
+    bool writePaced(const std::uint8_t *data, std::size_t n);
+    bool writeRaw(const std::uint8_t *data, std::size_t n);
+    bool waitUntil(Clock::time_point when);
+    void hangUp();
+    void closeFds();
+
+    int master = -1;
+    int slave = -1;
+    int wakeFd = -1;
+    int recordFd = -1;
+    std::thread thread;
+    std::atomic<bool> stopping { false };
+    std::atomic<bool> triggerRequested { false };
+
+    // Board thread only.
+    std::vector<std::uint8_t> pending;
+    Clock::time_point pendingSince;
+    Action action = Action::None;
+    Clock::time_point actionDeadline;
+    std::optional<Clock::time_point> triggerDeadline;
+    bool waitingShortRead = false;
+    std::uint8_t armedMask = 0;
+    int armedPeriodCycles = 0;
+    std::int64_t armedSamples = 0;
+    std::uint64_t acquisitionNumber = 0;
+    bool transferActive = false;
+    std::int64_t nextBlock = 0;
+    bool stalled = false;
+    bool hungUp = false;
+    int replyNumber = 0;
+};
+
+bool BoardSimulator::Board::start(std::string *error)
+{
+    auto fail = [&](const std::string &text) {
+        if (!thread.joinable())
+            closeFds();
+        if (error)
+            *error = text;
+        return false;
+    };
+    {
+        std::lock_guard lock(mutex);
+        if (state != BoardState::NotStarted)
+            return fail("the board simulator was already started");
+    }
+    if (!(options.speed > 0) || !std::isfinite(options.speed))
+        return fail("speed must be above 0");
+    if (options.wireRate < 0 || options.chunks < 1 || options.gapUs < 0 || options.dropReply < 0
+        || options.garbageAfter < 0 || options.stallAfter < 0 || options.hangupAfter < 0)
+        return fail("wire rate, gap and fault numbers must not be negative, chunks at least 1");
+
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0)
+        return fail(errnoText("posix_openpt"));
+    if (grantpt(master) != 0)
+        return fail(errnoText("grantpt"));
+    if (unlockpt(master) != 0)
+        return fail(errnoText("unlockpt"));
+    char name[128];
+    if (ptsname_r(master, name, sizeof name) != 0)
+        return fail(errnoText("ptsname_r"));
+    path = name;
+    // Our own descriptor of the terminal side: raw before anyone else opens it, and held open so
+    // that the application's close and reopen never hang up the master.
+    slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0)
+        return fail(errnoText("open terminal side"));
+    termios tio {};
+    if (tcgetattr(slave, &tio) != 0)
+        return fail(errnoText("tcgetattr"));
+    cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    if (tcsetattr(slave, TCSANOW, &tio) != 0)
+        return fail(errnoText("tcsetattr"));
+    const int flags = fcntl(master, F_GETFL);
+    if (flags < 0 || fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0)
+        return fail(errnoText("fcntl"));
+    wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd < 0)
+        return fail(errnoText("eventfd"));
+    if (!options.recordFile.empty()) {
+        recordFd
+            = ::open(options.recordFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (recordFd < 0)
+            return fail(errnoText(("record file " + options.recordFile).c_str()));
+    }
+    setState(BoardState::Idle);
+    thread = std::thread([this] { run(); });
+    return true;
+}
+
+void BoardSimulator::Board::shutDown()
+{
+    stopping = true;
+    if (wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] auto n = ::write(wakeFd, &one, sizeof one);
+    }
+    if (thread.joinable())
+        thread.join();
+    // The wake-up descriptor stays open until destruction so that a late trigger() is harmless.
+    for (int *fd : { &master, &slave, &recordFd }) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+    std::lock_guard lock(mutex);
+    if (state != BoardState::HungUp && state != BoardState::NotStarted)
+        state = BoardState::Stopped;
+    changed.notify_all();
+}
+
+void BoardSimulator::Board::requestTrigger()
+{
+    triggerRequested = true;
+    if (wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] auto n = ::write(wakeFd, &one, sizeof one);
+    }
+}
+
+void BoardSimulator::Board::closeFds()
+{
+    for (int *fd : { &master, &slave, &wakeFd, &recordFd }) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+}
+
+void BoardSimulator::Board::setState(BoardState s)
+{
+    {
+        std::lock_guard lock(mutex);
+        state = s;
+    }
+    changed.notify_all();
+}
+
+void BoardSimulator::Board::run()
+{
+    std::uint8_t buffer[4096];
+    while (!stopping && !hungUp) {
+        if (triggerRequested.exchange(false))
+            onTrigger();
+        processTimers();
+        if (hungUp)
+            break;
+
+        std::optional<Clock::time_point> deadline;
+        auto consider = [&](Clock::time_point t) {
+            if (!deadline || t < *deadline)
+                deadline = t;
+        };
+        if (action == Action::Record || action == Action::Tune)
+            consider(actionDeadline);
+        if (action == Action::WaitTrigger && triggerDeadline)
+            consider(*triggerDeadline);
+        if (!pending.empty())
+            consider(pendingSince + std::chrono::milliseconds(kCommandTimeoutMs));
+
+        timespec ts {};
+        if (deadline) {
+            const auto left = std::max(Clock::duration::zero(), *deadline - Clock::now());
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            ts.tv_sec = ns / 1000000000;
+            ts.tv_nsec = ns % 1000000000;
+        }
+        pollfd fds[2] = { { wakeFd, POLLIN, 0 }, { master, POLLIN, 0 } };
+        const int ready = ppoll(fds, 2, deadline ? &ts : nullptr, nullptr);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            note(errnoText("poll"));
+            break;
+        }
+        if (fds[0].revents & POLLIN) {
+            std::uint64_t value;
+            [[maybe_unused]] auto n = ::read(wakeFd, &value, sizeof value);
+        }
+        if (stopping)
+            break;
+        if (fds[1].revents & POLLIN) {
+            for (;;) {
+                const ssize_t n = ::read(master, buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                onBytes(buffer, std::size_t(n));
+                if (hungUp || stopping)
+                    break;
+            }
+        } else if (fds[1].revents & (POLLHUP | POLLERR)) {
+            // Only possible if the terminal side lost every descriptor; ours is held open, so
+            // this does not happen in practice. Avoid spinning if it does.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+}
+
+void BoardSimulator::Board::onBytes(const std::uint8_t *data, std::size_t n)
+{
+    {
+        std::lock_guard lock(mutex);
+        receivedBytes.insert(receivedBytes.end(), data, data + n);
+        counters.bytesReceived += std::int64_t(n);
+        if (stalled)
+            counters.ignoredBytes += int(n);
+    }
+    changed.notify_all();
+    if (stalled)
+        return;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (stalled) {
+            count([&](BoardCounters &c) { c.ignoredBytes += int(n - i); });
+            return;
+        }
+        if (pending.empty())
+            pendingSince = Clock::now();
+        pending.push_back(data[i]);
+        if (pending.size() == commandLength(pending[0])) {
+            const std::vector<std::uint8_t> cmd = std::move(pending);
+            pending.clear();
+            execute(cmd);
+            if (hungUp || stopping)
+                return;
+        }
+    }
+}
+
+void BoardSimulator::Board::abandonAction()
+{
+    action = Action::None;
+    triggerDeadline.reset();
+    waitingShortRead = false;
+    setState(BoardState::Idle);
+}
+
+void BoardSimulator::Board::execute(const std::vector<std::uint8_t> &cmd)
+{
+    const std::uint8_t code = cmd[0];
+    switch (code) {
+    case command::Probe:
+        count([](BoardCounters &c) { ++c.probes; });
+        return;
+
+    case command::StartNow:
+    case command::StartOnTrigger: {
+        unsigned sum = 0;
+        for (int i = 0; i < 5; ++i)
+            sum += cmd[std::size_t(i)];
+        if ((sum & 0xFF) != cmd[5]) {
+            count([](BoardCounters &c) {
+                ++c.badChecksums;
+                c.ignoredBytes += 6;
+            });
+            note("start frame ignored: checksum " + hex(cmd[5]) + ", expected "
+                + hex(std::uint8_t(sum)));
+            return;
+        }
+        abandonAction();
+        transferActive = false;
+        const int d1 = cmd[2] ? cmd[2] : 256;
+        const int d2 = cmd[3] ? cmd[3] : 256;
+        const int blocks = blocksFromCode(cmd[4]);
+        armedMask = cmd[1];
+        armedPeriodCycles = samplePeriodCycles(d1, d2);
+        armedSamples = std::int64_t(blocks) * kBlockSamples;
+        const double trueSeconds = recordingSeconds(d1, d2, blocks);
+        {
+            std::lock_guard lock(mutex);
+            ++counters.startFrames;
+            lastRecordingSeconds = trueSeconds;
+        }
+        changed.notify_all();
+        note("start frame " + hex(code) + ": mask " + hex(cmd[1]) + ", d1 " + std::to_string(d1)
+            + ", d2 " + std::to_string(d2) + ", " + std::to_string(blocks)
+            + " blocks; recording time " + seconds(trueSeconds));
+        if (code == command::StartNow) {
+            beginRecording();
+        } else {
+            action = Action::WaitTrigger;
+            waitingShortRead = false;
+            if (options.triggerAfterSeconds >= 0)
+                triggerDeadline = Clock::now()
+                    + std::chrono::duration_cast<Clock::duration>(
+                        std::chrono::duration<double>(options.triggerAfterSeconds));
+            setState(BoardState::WaitingForTrigger);
+            note("waiting for the photodiode trigger");
+        }
+        return;
+    }
+
+    case command::ShortRead:
+    case command::ShortReadOnTrigger:
+        count([](BoardCounters &c) { ++c.shortReads; });
+        abandonAction();
+        armedMask = cmd[1];
+        if (code == command::ShortRead) {
+            sendShortRead(false);
+        } else {
+            action = Action::WaitTrigger;
+            waitingShortRead = true;
+            if (options.triggerAfterSeconds >= 0)
+                triggerDeadline = Clock::now()
+                    + std::chrono::duration_cast<Clock::duration>(
+                        std::chrono::duration<double>(options.triggerAfterSeconds));
+            setState(BoardState::WaitingForTrigger);
+            note("short read waiting for the photodiode trigger");
+        }
+        return;
+
+    case command::ReRead: {
+        count([&](BoardCounters &c) {
+            ++c.reReads;
+            if (busy())
+                c.ignoredBytes += 2;
+        });
+        if (busy())
+            return;
+        std::uint8_t block[kBlockReplyBytes];
+        Recording copy;
+        {
+            std::lock_guard lock(mutex);
+            copy = memory;
+        }
+        copy.fillBlock(false, 0, block);
+        sendReply(block, sizeof block, ReplyKind::Block);
+        return;
+    }
+
+    case command::Transfer:
+    case command::TransferAveraged:
+        count([&](BoardCounters &c) {
+            ++c.transfers;
+            if (busy())
+                c.ignoredBytes += 5;
+        });
+        if (busy())
+            return;
+        transferActive = true;
+        nextBlock = 0;
+        sendBlock(code == command::TransferAveraged);
+        return;
+
+    case command::NextBlock:
+    case command::NextBlockAveraged: {
+        const bool ignored = busy() || !transferActive;
+        count([&](BoardCounters &c) {
+            ++c.blockRequests;
+            if (ignored)
+                c.ignoredBytes += 1;
+        });
+        if (!ignored)
+            sendBlock(code == command::NextBlockAveraged);
+        return;
+    }
+
+    case command::TuneBegin: {
+        count([](BoardCounters &c) { ++c.tuneBegins; });
+        abandonAction();
+        action = Action::Tune;
+        actionDeadline = Clock::now()
+            + std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(kTuningSeconds / options.speed));
+        setState(BoardState::Tuning);
+        const std::uint8_t status = kStatusTuning;
+        sendReply(&status, 1, ReplyKind::Status);
+        return;
+    }
+
+    case command::TuneEnd: {
+        const bool tuning = action == Action::Tune;
+        count([&](BoardCounters &c) {
+            ++c.tuneEnds;
+            if (!tuning)
+                c.ignoredBytes += 1;
+        });
+        if (!tuning)
+            return;
+        abandonAction();
+        const std::uint8_t status = kStatusTuned;
+        sendReply(&status, 1, ReplyKind::Status);
+        return;
+    }
+
+    default:
+        count([](BoardCounters &c) { c.ignoredBytes += 1; });
+        return;
+    }
+}
+
+void BoardSimulator::Board::processTimers()
+{
+    if (stalled)
+        return;
+    const auto now = Clock::now();
+    if (!pending.empty() && now - pendingSince >= std::chrono::milliseconds(kCommandTimeoutMs)) {
+        const int dropped = int(pending.size());
+        count([&](BoardCounters &c) {
+            ++c.incompleteCommands;
+            c.ignoredBytes += dropped;
+        });
+        note("incomplete command " + hex(pending[0]) + " dropped");
+        pending.clear();
+    }
+    if (action == Action::WaitTrigger && triggerDeadline && now >= *triggerDeadline) {
+        triggerDeadline.reset();
+        onTrigger();
+    }
+    if (action == Action::Record && now >= actionDeadline) {
+        abandonAction();
+        count([](BoardCounters &c) { ++c.recordingsDone; });
+        note("recording done");
+        const std::uint8_t end = kEndOfRecording;
+        sendReply(&end, 1, ReplyKind::End);
+    } else if (action == Action::Tune && now >= actionDeadline) {
+        abandonAction();
+        const std::uint8_t status = kStatusTuned;
+        sendReply(&status, 1, ReplyKind::Status);
+    }
+}
+
+void BoardSimulator::Board::onTrigger()
+{
+    if (stalled || action != Action::WaitTrigger) {
+        count([](BoardCounters &c) { ++c.ignoredTriggers; });
+        return;
+    }
+    count([](BoardCounters &c) { ++c.triggers; });
+    note("photodiode trigger");
+    if (waitingShortRead) {
+        abandonAction();
+        sendShortRead(true);
+    } else {
+        beginRecording();
+    }
+}
+
+void BoardSimulator::Board::beginRecording()
+{
+    const Recording recording(options.seed, ++acquisitionNumber, armedMask, armedPeriodCycles,
+        armedSamples, action == Action::WaitTrigger);
+    {
+        std::lock_guard lock(mutex);
+        memory = recording;
+    }
+    action = Action::Record;
+    triggerDeadline.reset();
+    actionDeadline = Clock::now()
+        + std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(recording.durationSeconds() / options.speed));
+    setState(BoardState::Recording);
+}
+
+void BoardSimulator::Board::sendShortRead(bool onTrigger)
+{
+    const Recording fresh(options.seed, ++acquisitionNumber, armedMask, kFastPeriodCycles,
+        kBlockWireSamples, onTrigger);
+    std::uint8_t block[kBlockReplyBytes];
+    fresh.fillBlock(false, 0, block);
+    sendReply(block, sizeof block, ReplyKind::Block);
+}
+
+void BoardSimulator::Board::sendBlock(bool averaged)
+{
+    Recording copy;
+    {
+        std::lock_guard lock(mutex);
+        copy = memory;
+    }
+    std::uint8_t block[kBlockReplyBytes];
+    copy.fillBlock(averaged, nextBlock++, block);
+    sendReply(block, sizeof block, ReplyKind::Block);
+}
+
+void BoardSimulator::Board::sendReply(const std::uint8_t *data, std::size_t n, ReplyKind kind)
+{
+    if (stalled || hungUp)
+        return;
+    const int k = ++replyNumber;
+    count([&](BoardCounters &c) { c.replies = k; });
+    if (k == options.hangupAfter) {
+        note("hang-up during reply " + std::to_string(k));
+        writeBytes(data, n / 2, true);
+        hangUp();
+        return;
+    }
+    if (k == options.dropReply) {
+        count([](BoardCounters &c) { ++c.droppedReplies; });
+        note("reply " + std::to_string(k) + " dropped");
+    } else {
+        if (!writeBytes(data, n, true))
+            return;
+        count([&](BoardCounters &c) {
+            switch (kind) {
+            case ReplyKind::End:
+                ++c.endBytes;
+                break;
+            case ReplyKind::Block:
+                ++c.blocks;
+                break;
+            case ReplyKind::Status:
+                ++c.statusBytes;
+                break;
+            }
+        });
+    }
+    if (k == options.garbageAfter) {
+        std::uint8_t garbage[kGarbageBytes];
+        std::uint64_t word = mix64(options.seed ^ 0x6A7BA6E);
+        for (int i = 0; i < kGarbageBytes; ++i) {
+            if (i % 8 == 0)
+                word = mix64(word);
+            garbage[i] = std::uint8_t(word >> (8 * (i % 8)));
+        }
+        note("garbage after reply " + std::to_string(k));
+        if (writeBytes(garbage, sizeof garbage, false))
+            count([](BoardCounters &c) { c.garbageBytes += kGarbageBytes; });
+    }
+    if (k == options.stallAfter) {
+        note("stalled after reply " + std::to_string(k));
+        stalled = true;
+        action = Action::None;
+        triggerDeadline.reset();
+        pending.clear();
+        setState(BoardState::Stalled);
+    }
+}
+
+bool BoardSimulator::Board::writeBytes(const std::uint8_t *data, std::size_t n, bool chunked)
+{
+    const std::size_t pieces = chunked ? std::min<std::size_t>(std::size_t(options.chunks), n) : 1;
+    std::size_t offset = 0;
+    for (std::size_t p = 0; p < pieces; ++p) {
+        const std::size_t size = n / pieces + (p < n % pieces ? 1 : 0);
+        if (p > 0 && options.gapUs > 0
+            && !waitUntil(Clock::now() + std::chrono::microseconds(options.gapUs)))
+            return false;
+        const bool ok = options.wireRate > 0 ? writePaced(data + offset, size)
+                                             : writeRaw(data + offset, size);
+        if (!ok)
+            return false;
+        offset += size;
+    }
+    return true;
+}
+
+bool BoardSimulator::Board::writePaced(const std::uint8_t *data, std::size_t n)
+{
+    // Byte i is complete on the wire (i + 1) byte times after the start: 11 bits a byte
+    // (start, 8 data, parity, stop).
+    const double byteSeconds = 11.0 / options.wireRate;
+    const auto start = Clock::now();
+    std::size_t done = 0;
+    while (done < n) {
+        const auto due = start
+            + std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(byteSeconds * double(done + 1)));
+        if (!waitUntil(due))
+            return false;
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        const std::size_t ready
+            = std::min(n, std::max(done + 1, std::size_t(elapsed / byteSeconds)));
+        if (!writeRaw(data + done, ready - done))
+            return false;
+        done = ready;
+    }
+    return true;
+}
+
+bool BoardSimulator::Board::writeRaw(const std::uint8_t *data, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t w = ::write(master, data, n);
+        if (w > 0) {
+            if (recordFd >= 0) {
+                std::size_t off = 0;
+                while (off < std::size_t(w)) {
+                    const ssize_t r = ::write(recordFd, data + off, std::size_t(w) - off);
+                    if (r <= 0) {
+                        if (r < 0 && errno == EINTR)
+                            continue;
+                        note(errnoText("record file"));
+                        ::close(recordFd);
+                        recordFd = -1;
+                        break;
+                    }
+                    off += std::size_t(r);
+                }
+            }
+            {
+                std::lock_guard lock(mutex);
+                sentBytes.insert(sentBytes.end(), data, data + w);
+                counters.bytesSent += w;
+                ++counters.writes;
+            }
+            changed.notify_all();
+            data += w;
+            n -= std::size_t(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0 && errno == EAGAIN) {
+            // The terminal side's queue is full: wait for the application to read.
+            pollfd fds[2] = { { wakeFd, POLLIN, 0 }, { master, POLLOUT, 0 } };
+            if (ppoll(fds, 2, nullptr, nullptr) < 0 && errno != EINTR)
+                return false;
+            if (fds[0].revents & POLLIN) {
+                std::uint64_t value;
+                [[maybe_unused]] auto r = ::read(wakeFd, &value, sizeof value);
+            }
+            if (stopping)
+                return false;
+            continue;
+        }
+        note(errnoText("write"));
+        return false;
+    }
+    return true;
+}
+
+bool BoardSimulator::Board::waitUntil(Clock::time_point when)
+{
+    for (;;) {
+        if (stopping)
+            return false;
+        const auto left = when - Clock::now();
+        if (left <= Clock::duration::zero())
+            return true;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        timespec ts { ns / 1000000000, ns % 1000000000 };
+        pollfd fd { wakeFd, POLLIN, 0 };
+        if (ppoll(&fd, 1, &ts, nullptr) > 0 && (fd.revents & POLLIN)) {
+            // A trigger wake-up stays noted in triggerRequested for the main loop.
+            std::uint64_t value;
+            [[maybe_unused]] auto r = ::read(wakeFd, &value, sizeof value);
+        }
+    }
+}
+
+void BoardSimulator::Board::hangUp()
+{
+    hungUp = true;
+    for (int *fd : { &master, &slave }) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+    action = Action::None;
+    setState(BoardState::HungUp);
+}
+
+BoardSimulator::BoardSimulator(BoardOptions options)
+    : m_board(std::make_unique<Board>(std::move(options)))
+{
+}
+
+BoardSimulator::~BoardSimulator() = default;
+
+bool BoardSimulator::start(std::string *error)
+{
+    return m_board->start(error);
+}
+
+std::string BoardSimulator::devicePath() const
+{
+    return m_board->path;
+}
+
+void BoardSimulator::trigger()
+{
+    m_board->requestTrigger();
+}
+
+void BoardSimulator::stop()
+{
+    m_board->shutDown();
+}
+
+std::vector<std::uint8_t> BoardSimulator::received() const
+{
+    std::lock_guard lock(m_board->mutex);
+    return m_board->receivedBytes;
+}
+
+std::vector<std::uint8_t> BoardSimulator::sent() const
+{
+    std::lock_guard lock(m_board->mutex);
+    return m_board->sentBytes;
+}
+
+BoardState BoardSimulator::state() const
+{
+    std::lock_guard lock(m_board->mutex);
+    return m_board->state;
+}
+
+BoardCounters BoardSimulator::counters() const
+{
+    std::lock_guard lock(m_board->mutex);
+    return m_board->counters;
+}
+
+Recording BoardSimulator::memory() const
+{
+    std::lock_guard lock(m_board->mutex);
+    return m_board->memory;
+}
+
+double BoardSimulator::lastRecordingSeconds() const
+{
+    std::lock_guard lock(m_board->mutex);
+    return m_board->lastRecordingSeconds;
+}
+
+bool BoardSimulator::waitFor(const std::function<bool(const BoardCounters &)> &predicate,
+    std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(m_board->mutex);
+    return m_board->changed.wait_for(lock, timeout, [&] { return predicate(m_board->counters); });
+}
+
+bool BoardSimulator::waitForState(BoardState state, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(m_board->mutex);
+    return m_board->changed.wait_for(lock, timeout, [&] { return m_board->state == state; });
+}
+
+void BoardSimulator::setEventLog(std::function<void(const std::string &)> log)
+{
+    m_board->log = std::move(log);
+}
+
+} // namespace sim
