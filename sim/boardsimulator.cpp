@@ -12,6 +12,7 @@
 #include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -607,7 +608,7 @@ void BoardSimulator::Board::beginRecording()
 void BoardSimulator::Board::sendShortRead(bool onTrigger)
 {
     const Recording fresh(options.seed, ++acquisitionNumber, armedMask, kFastPeriodCycles,
-        kBlockWireSamples, onTrigger);
+        kBlockWireSamples, onTrigger, kShortReadTimeScaleSeconds);
     std::uint8_t block[kBlockReplyBytes];
     fresh.fillBlock(false, 0, block);
     sendReply(block, sizeof block, ReplyKind::Block);
@@ -793,6 +794,18 @@ bool BoardSimulator::Board::waitUntil(Clock::time_point when)
 
 void BoardSimulator::Board::hangUp()
 {
+    // Closing the master discards whatever the terminal side has not read yet, so first let the
+    // application take the partial reply (the input queue is shared with our own descriptor).
+    // Written bytes reach that queue a moment later, hence the short first wait.
+    const auto giveUp = Clock::now() + std::chrono::milliseconds(kHangupDrainMs);
+    waitUntil(Clock::now() + std::chrono::milliseconds(20));
+    for (;;) {
+        int queued = 0;
+        if (ioctl(slave, TIOCINQ, &queued) != 0 || queued == 0 || Clock::now() >= giveUp)
+            break;
+        if (!waitUntil(Clock::now() + std::chrono::milliseconds(2)))
+            break;
+    }
     hungUp = true;
     for (int *fd : { &master, &slave }) {
         if (*fd >= 0)

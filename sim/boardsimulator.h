@@ -33,6 +33,8 @@ constexpr std::uint8_t kStatusTuned = 0x11;
 constexpr double kTuningSeconds = 1.0; // from 0x10 to the unsolicited 0x11, divided by speed
 constexpr int kGarbageBytes = 13; // unsolicited bytes sent by the garbage fault
 constexpr int kCommandTimeoutMs = 200; // a command left incomplete this long is dropped
+constexpr double kShortReadTimeScaleSeconds = 1.0; // signal time scale of a short read
+constexpr int kHangupDrainMs = 500; // the hang-up first lets the partial reply be read
 
 // What counts as "a reply" for the fault options: every unit the board sends in answer to one
 // command, and the unsolicited 0x11 that ends tuning. These are: the end byte 0x0A of a

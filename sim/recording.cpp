@@ -40,7 +40,7 @@ int blocksFromCode(std::uint8_t code)
 }
 
 Recording::Recording(std::uint64_t seed, std::uint64_t number, std::uint8_t mask, int periodCycles,
-    std::int64_t samples, bool onTrigger)
+    std::int64_t samples, bool onTrigger, double timeScaleSeconds)
     : m_seed(seed)
     , m_number(number)
     , m_mask(mask)
@@ -55,15 +55,18 @@ Recording::Recording(std::uint64_t seed, std::uint64_t number, std::uint8_t mask
     // Room temperature and drift phase belong to the board's surroundings (seed only); the
     // pulse phase changes from one acquisition to the next.
     for (int n = 1; n <= 7; ++n) {
-        m_baseDegrees[n] = 21.0 + 0.8 * n + unit(mix64(seed * 31 + n));
+        m_baseDegrees[n] = 22.0 + 0.8 * n + unit(mix64(seed * 31 + n));
         m_driftPhase[n] = 2 * std::numbers::pi * unit(mix64(seed * 37 + 100 + n));
     }
-    m_pulsePhase = onTrigger ? 0.0 : unit(mix64(seed ^ mix64(number))) * durationSeconds() / 6;
+    m_timeScale = timeScaleSeconds > 0 ? timeScaleSeconds : durationSeconds();
+    if (!(m_timeScale > 0))
+        m_timeScale = 1.0;
+    m_pulsePhase = onTrigger ? 0.0 : unit(mix64(seed ^ mix64(number))) * m_timeScale / 6;
 }
 
 double Recording::temperature(int channel, double t) const
 {
-    const double d = durationSeconds() > 0 ? durationSeconds() : 1.0;
+    const double d = m_timeScale;
     double degrees = m_baseDegrees[channel]
         + 0.6 * std::sin(2 * std::numbers::pi * t / d + m_driftPhase[channel]);
     const double stepAt = d * (0.25 + 0.03 * channel);
@@ -77,7 +80,7 @@ double Recording::temperature(int channel, double t) const
 
 bool Recording::photodiode(double t) const
 {
-    const double d = durationSeconds() > 0 ? durationSeconds() : 1.0;
+    const double d = m_timeScale;
     const double period = d / 6;
     const double x = std::fmod(t + m_pulsePhase, period);
     return x < period / 5;

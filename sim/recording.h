@@ -51,9 +51,9 @@ struct WireSample
 // first conversion. Everything is a pure function of the seed, the acquisition number and
 // the settings, so the memory is generated on demand and a transfer can be repeated.
 //
-// Signals, all relative to the acquisition's own duration D so that every recording, short or
-// long, shows the same features:
-//   - each thermocouple sits at room temperature (21..28 °C) with a slow drift of ±0.6 °C over
+// Signals, relative to a time scale D (the acquisition's own duration unless given) so that
+// every recording, short or long, shows the same features:
+//   - each thermocouple sits at room temperature (22..29 °C) with a slow drift of ±0.6 °C over
 //     one period of D, and heats up at 0.25 D + 0.03 D × channel by a step proportional to the
 //     range (up to 36 % of it, lower channels more), approached exponentially;
 //   - uniform noise of at most kNoiseCounts counts on every conversion;
@@ -66,8 +66,10 @@ class Recording
 {
 public:
     Recording() = default; // memory before any acquisition: every sample zero
+    // timeScaleSeconds: the D the signal features follow; 0 means the acquisition's own
+    // duration. A short read passes a longer D so that its few samples show a steady state.
     Recording(std::uint64_t seed, std::uint64_t number, std::uint8_t mask, int periodCycles,
-        std::int64_t samples, bool onTrigger);
+        std::int64_t samples, bool onTrigger, double timeScaleSeconds = 0);
 
     bool isEmpty() const { return m_samples == 0; }
     std::uint8_t mask() const { return m_mask; }
@@ -106,6 +108,7 @@ private:
     int m_periodCycles = kFastPeriodCycles;
     std::int64_t m_samples = 0;
     bool m_onTrigger = false;
+    double m_timeScale = 1.0; // D, seconds
     double m_pulsePhase = 0.0; // seconds
     double m_baseDegrees[8] = {}; // per channel 1..7
     double m_driftPhase[8] = {};

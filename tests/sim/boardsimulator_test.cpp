@@ -1,0 +1,506 @@
+// The board simulator on a real pseudo-terminal, driven from the terminal side as the
+// application drives it.
+
+#include "sim/boardsimulator.h"
+#include "tests/sim/ptylink.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace simtest;
+using sim::BoardOptions;
+using sim::BoardSimulator;
+using sim::BoardState;
+
+namespace {
+
+struct Sample
+{
+    int code;
+    bool lit;
+    int spare; // bits 0..2 of byte 1
+};
+
+Sample decode(const std::uint8_t *p)
+{
+    return { p[0] | (p[1] >> 4) << 8, (p[1] & 0x08) != 0, p[1] & 0x07 };
+}
+
+std::vector<Sample> samplesOf(const Bytes &data)
+{
+    std::vector<Sample> out;
+    for (std::size_t i = 0; i + 1 < data.size(); i += 2)
+        out.push_back(decode(&data[i]));
+    return out;
+}
+
+// Reads one 501-byte block, checks its trailing byte, returns its 500 data bytes.
+Bytes readBlock(PtyLink &link)
+{
+    Bytes block = link.read(501);
+    EXPECT_EQ(block.size(), 501u);
+    if (block.size() != 501)
+        return {};
+    unsigned sum = 0;
+    for (int i = 0; i < 500; ++i)
+        sum += block[std::size_t(i)];
+    EXPECT_EQ(block[500], sum & 0xFF);
+    block.pop_back();
+    return block;
+}
+
+// A whole transfer as the application runs it: the transfer command, then a request after each
+// block until `count` blocks have arrived.
+Bytes transfer(PtyLink &link, bool averaged, std::uint8_t mask, int memoryBlocks, int count)
+{
+    Bytes data;
+    link.write(transferCommand(averaged, mask, memoryBlocks));
+    for (int b = 0; b < count; ++b) {
+        const Bytes block = readBlock(link);
+        if (block.empty())
+            break;
+        data.insert(data.end(), block.begin(), block.end());
+        if (b + 1 < count)
+            link.write({ std::uint8_t(averaged ? 0x91 : 0x81) });
+    }
+    return data;
+}
+
+struct Board
+{
+    explicit Board(BoardOptions options = {})
+        : sim(std::move(options))
+    {
+        std::string error;
+        started = sim.start(&error);
+        EXPECT_TRUE(started) << error;
+    }
+    BoardSimulator sim;
+    bool started = false;
+};
+
+BoardOptions fast(double speed = 50.0)
+{
+    BoardOptions o;
+    o.speed = speed;
+    return o;
+}
+
+double expectedSeconds(int d1, int d2, int blocks)
+{
+    return (3.0 * (d1 + 1) * d2 + 55) / 14745600.0 * 30000.0 * blocks;
+}
+
+} // namespace
+
+TEST(BoardSimulator, RecordingTimeFollowsDividersBlocksAndSpeed)
+{
+    // The computed time for a range of pairs, 256 travelling as 0x00.
+    Board board(fast(1e6));
+    PtyLink link(board.sim.devicePath());
+    ASSERT_TRUE(link.isOpen());
+    struct Case
+    {
+        int d1, d2, blocks;
+    };
+    for (Case c : { Case { 1, 1, 8 }, Case { 202, 10, 8 }, Case { 256, 255, 1 },
+             Case { 256, 256, 8 }, Case { 30, 1, 3 } }) {
+        link.write(startFrame(0x13, 0x7F, c.d1, c.d2, c.blocks));
+        EXPECT_EQ(link.read(1), Bytes { 0x0A }) << c.d1 << "," << c.d2 << "," << c.blocks;
+        EXPECT_DOUBLE_EQ(board.sim.lastRecordingSeconds(), expectedSeconds(c.d1, c.d2, c.blocks));
+        EXPECT_EQ(board.sim.memory().samples(), 30000 * c.blocks);
+    }
+    EXPECT_EQ(board.sim.counters().recordingsDone, 5);
+
+    // The silence lasts at least the recording time divided by speed: 0.9928 s / 4.
+    Board slow(fast(4));
+    PtyLink link2(slow.sim.devicePath());
+    const auto begin = std::chrono::steady_clock::now();
+    link2.write(startFrame(0x13, 0x01, 1, 1, 8));
+    EXPECT_EQ(link2.read(1), Bytes { 0x0A });
+    const double elapsed
+        = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    EXPECT_GE(elapsed, expectedSeconds(1, 1, 8) / 4 * 0.95);
+}
+
+TEST(BoardSimulator, IgnoresProbeUnknownBytesBadChecksumsAndUntimelyRequests)
+{
+    Board board(fast());
+    PtyLink link(board.sim.devicePath());
+    Bytes bad = startFrame(0x13, 0x7F, 1, 200, 8);
+    bad[5] ^= 0x01;
+    link.write({ 0x29, 0x55, 0x81, 0x91 });
+    link.write(bad);
+    EXPECT_TRUE(link.readFor(150ms).empty());
+    auto c = board.sim.counters();
+    EXPECT_EQ(c.probes, 1);
+    EXPECT_EQ(c.badChecksums, 1);
+    EXPECT_EQ(c.blockRequests, 2);
+    EXPECT_EQ(c.ignoredBytes, 1 + 2 + 6);
+    EXPECT_EQ(c.replies, 0);
+
+    // The checksum example: 0x13 0x7F 0x01 0xC8 0x00 0x5B is accepted.
+    link.write({ 0x13, 0x7F, 0x01, 0xC8, 0x00, 0x5B });
+    ASSERT_TRUE(board.sim.waitFor([](auto &c) { return c.startFrames == 1; }, 5s));
+    // A transfer asked for while recording is ignored; the end byte still follows.
+    link.write(transferCommand(false, 0x7F, 8));
+    ASSERT_TRUE(board.sim.waitFor([](auto &c) { return c.transfers == 1; }, 5s));
+    EXPECT_EQ(board.sim.counters().blocks, 0);
+    EXPECT_EQ(board.sim.received().size(), 4u + 6 + 6 + 5);
+}
+
+TEST(BoardSimulator, IncompleteCommandIsDroppedAndTheNextOneServed)
+{
+    Board board(fast(1e4));
+    PtyLink link(board.sim.devicePath());
+    link.write({ 0x13, 0x7F });
+    ASSERT_TRUE(board.sim.waitFor([](auto &c) { return c.incompleteCommands == 1; }, 5s));
+    link.write(startFrame(0x13, 0x01, 1, 1, 1));
+    EXPECT_EQ(link.read(1), Bytes { 0x0A });
+}
+
+TEST(BoardSimulator, TransferSendsTheRecordingInChannelOrderAndRange)
+{
+    Board board(fast(1e3));
+    PtyLink link(board.sim.devicePath());
+    const std::uint8_t mask = 0x80 | 0x05; // T1 and T3, 500° range
+    link.write(startFrame(0x13, mask, 1, 1, 1));
+    ASSERT_EQ(link.read(1), Bytes { 0x0A });
+    const Bytes data = transfer(link, false, mask, 1, 120);
+    ASSERT_EQ(data.size(), 60000u);
+    EXPECT_TRUE(link.readFor(50ms).empty());
+
+    const sim::Recording memory = board.sim.memory();
+    ASSERT_EQ(memory.rangeDegrees(), 500.0);
+    const auto samples = samplesOf(data);
+    const double period = 61 / 14745600.0;
+    int lit = 0;
+    for (std::size_t j = 0; j < samples.size(); ++j) {
+        const int channel = j % 2 == 0 ? 1 : 3;
+        const double t = double(j) * period;
+        ASSERT_EQ(samples[j].spare, 0) << j;
+        ASSERT_LE(std::abs(samples[j].code - memory.idealCode(channel, t)), 3) << j;
+        ASSERT_EQ(samples[j].lit, memory.photodiode(t)) << j;
+        lit += samples[j].lit;
+    }
+    // Room temperature at the start (21..30 °C at 500 / 4096 ° a count), a heating step later,
+    // the photodiode both lit and dark.
+    EXPECT_GE(samples[0].code, 21 * 4096 / 500 - 3);
+    EXPECT_LE(samples[0].code, 30 * 4096 / 500 + 3);
+    EXPECT_GT(samples[29998].code - samples[0].code, 50);
+    EXPECT_GT(lit, 1000);
+    EXPECT_LT(lit, 29000);
+
+    // A second transfer of the same memory repeats it byte for byte.
+    EXPECT_EQ(transfer(link, false, mask, 1, 2), Bytes(data.begin(), data.begin() + 1000));
+}
+
+TEST(BoardSimulator, RangeBitHalvesTheCodes)
+{
+    Board narrow(fast(1e3));
+    Board wide(fast(1e3));
+    PtyLink a(narrow.sim.devicePath());
+    PtyLink b(wide.sim.devicePath());
+    a.write(startFrame(0x13, 0x01, 1, 1, 1));
+    b.write(startFrame(0x13, 0x81, 1, 1, 1));
+    ASSERT_EQ(a.read(1), Bytes { 0x0A });
+    ASSERT_EQ(b.read(1), Bytes { 0x0A });
+    const auto s250 = samplesOf(transfer(a, false, 0x01, 1, 1));
+    const auto s500 = samplesOf(transfer(b, false, 0x81, 1, 1));
+    ASSERT_EQ(s250.size(), 250u);
+    for (std::size_t j = 0; j < s250.size(); ++j)
+        ASSERT_NEAR(s250[j].code, 2 * s500[j].code, 2 * 3 + 3 + 1) << j;
+}
+
+TEST(BoardSimulator, AveragedTransferIsTheMeanOfSixteenSamplesPerChannel)
+{
+    Board board(fast(1e3));
+    PtyLink link(board.sim.devicePath());
+    const std::uint8_t mask = 0x07;
+    link.write(startFrame(0x13, mask, 3, 2, 1));
+    ASSERT_EQ(link.read(1), Bytes { 0x0A });
+    const auto raw = samplesOf(transfer(link, false, mask, 1, 120));
+    const auto averaged = samplesOf(transfer(link, true, mask, 1, 7));
+    ASSERT_EQ(raw.size(), 30000u);
+    ASSERT_EQ(averaged.size(), 1750u);
+    EXPECT_EQ(board.sim.counters().blockRequests, 119 + 6);
+    for (std::size_t j = 0; j < averaged.size(); ++j) {
+        const std::size_t channel = j % 3;
+        const std::size_t frame = j / 3;
+        int sum = 0;
+        int lit = 0;
+        for (std::size_t i = 0; i < 16; ++i) {
+            const Sample &s = raw[(frame * 16 + i) * 3 + channel];
+            sum += s.code;
+            lit += s.lit;
+        }
+        ASSERT_EQ(averaged[j].code, sum / 16) << j;
+        ASSERT_EQ(averaged[j].lit, lit >= 8) << j;
+        ASSERT_EQ(averaged[j].spare, 0);
+    }
+}
+
+TEST(BoardSimulator, ShortReadTakesFreshSamplesAndReReadRepeatsTheMemory)
+{
+    Board board(fast(1e3));
+    PtyLink link(board.sim.devicePath());
+
+    // Before any recording the memory reads as zeros.
+    link.write({ 0x16, 0x00 });
+    EXPECT_EQ(readBlock(link), Bytes(500, 0));
+
+    link.write(startFrame(0x13, 0x7F, 1, 1, 1));
+    ASSERT_EQ(link.read(1), Bytes { 0x0A });
+    const Bytes first = transfer(link, false, 0x7F, 1, 1);
+
+    link.write({ 0x14, 0x82, 0x00 }); // T2, 500°
+    const auto fresh = samplesOf(readBlock(link));
+    ASSERT_EQ(fresh.size(), 250u);
+    for (const Sample &s : fresh) {
+        EXPECT_GE(s.code, 21 * 4096 / 500 - 3);
+        EXPECT_LE(s.code, 30 * 4096 / 500 + 3);
+    }
+    // The memory is left as it was.
+    link.write({ 0x16, 0x00 });
+    EXPECT_EQ(readBlock(link), first);
+    auto c = board.sim.counters();
+    EXPECT_EQ(c.shortReads, 1);
+    EXPECT_EQ(c.reReads, 2);
+    EXPECT_EQ(c.blocks, 4);
+}
+
+TEST(BoardSimulator, TuningAnswersAtOnceAndEndsByItselfOrOnRequest)
+{
+    Board board(fast(20)); // tuning lasts 50 ms
+    PtyLink link(board.sim.devicePath());
+    link.write({ 0x10 });
+    EXPECT_EQ(link.read(1), Bytes { 0x10 });
+    EXPECT_EQ(link.read(1), Bytes { 0x11 });
+    EXPECT_EQ(board.sim.state(), BoardState::Idle);
+
+    // Ended by the application: one 0x11 at once and no second one later.
+    Board slow(fast(0.01)); // tuning would last 100 s
+    PtyLink link2(slow.sim.devicePath());
+    link2.write({ 0x10 });
+    EXPECT_EQ(link2.read(1), Bytes { 0x10 });
+    EXPECT_EQ(slow.sim.state(), BoardState::Tuning);
+    link2.write({ 0x11 });
+    EXPECT_EQ(link2.read(1), Bytes { 0x11 });
+    link2.write({ 0x11 }); // not tuning: ignored
+    EXPECT_TRUE(link2.readFor(150ms).empty());
+    EXPECT_EQ(slow.sim.counters().tuneEnds, 2);
+    EXPECT_EQ(slow.sim.counters().statusBytes, 2);
+}
+
+TEST(BoardSimulator, PhotodiodeLaunchWaitsForTheTrigger)
+{
+    Board board(fast(1e3));
+    PtyLink link(board.sim.devicePath());
+    board.sim.trigger(); // nothing armed: no effect
+    ASSERT_TRUE(board.sim.waitFor([](auto &c) { return c.ignoredTriggers == 1; }, 5s));
+
+    link.write(startFrame(0x33, 0x03, 1, 1, 1));
+    ASSERT_TRUE(board.sim.waitForState(BoardState::WaitingForTrigger, 5s));
+    EXPECT_TRUE(link.readFor(150ms).empty());
+    board.sim.trigger();
+    EXPECT_EQ(link.read(1), Bytes { 0x0A });
+    EXPECT_TRUE(board.sim.memory().onTrigger());
+    // The recording starts on the rising edge: the first frame sees the photodiode lit.
+    const auto samples = samplesOf(transfer(link, false, 0x03, 1, 1));
+    ASSERT_FALSE(samples.empty());
+    EXPECT_TRUE(samples[0].lit);
+    EXPECT_TRUE(samples[1].lit);
+
+    // The short read on the photodiode signal waits as well.
+    link.write({ 0x34, 0x01, 0x00 });
+    ASSERT_TRUE(board.sim.waitForState(BoardState::WaitingForTrigger, 5s));
+    EXPECT_TRUE(link.readFor(100ms).empty());
+    board.sim.trigger();
+    const auto shortRead = samplesOf(readBlock(link));
+    ASSERT_EQ(shortRead.size(), 250u);
+    EXPECT_TRUE(shortRead[0].lit);
+    EXPECT_EQ(board.sim.counters().triggers, 2);
+}
+
+TEST(BoardSimulator, TriggerAfterOptionFiresByItself)
+{
+    BoardOptions o = fast(1e3);
+    o.triggerAfterSeconds = 0.05;
+    Board board(o);
+    PtyLink link(board.sim.devicePath());
+    link.write(startFrame(0x33, 0x01, 1, 1, 1));
+    EXPECT_EQ(link.read(1), Bytes { 0x0A });
+    EXPECT_EQ(board.sim.counters().triggers, 1);
+}
+
+TEST(BoardSimulator, NewStartFrameAbandonsTheRecordingInProgress)
+{
+    Board board(fast(1));
+    PtyLink link(board.sim.devicePath());
+    link.write(startFrame(0x13, 0x7F, 256, 256, 8)); // 53 minutes
+    ASSERT_TRUE(board.sim.waitForState(BoardState::Recording, 5s));
+    link.write(startFrame(0x13, 0x01, 1, 1, 1));
+    EXPECT_EQ(link.read(1), Bytes { 0x0A });
+    EXPECT_TRUE(link.readFor(100ms).empty());
+    EXPECT_EQ(board.sim.counters().recordingsDone, 1);
+    EXPECT_EQ(board.sim.memory().mask(), 0x01);
+}
+
+TEST(BoardSimulator, SurvivesTheApplicationClosingAndReopeningThePort)
+{
+    Board board(fast(1e4));
+    {
+        PtyLink first(board.sim.devicePath());
+        first.write({ 0x29 });
+    }
+    PtyLink again(board.sim.devicePath());
+    ASSERT_TRUE(again.isOpen());
+    again.write(startFrame(0x13, 0x01, 1, 1, 1));
+    EXPECT_EQ(again.read(1), Bytes { 0x0A });
+    EXPECT_EQ(board.sim.received().size(), 7u);
+}
+
+TEST(BoardSimulator, SameSeedSameBytesOtherSeedOtherBytes)
+{
+    auto fetch = [](std::uint64_t seed) {
+        BoardOptions o = fast(1e3);
+        o.seed = seed;
+        Board board(o);
+        PtyLink link(board.sim.devicePath());
+        link.write(startFrame(0x13, 0x7F, 1, 1, 1));
+        link.read(1);
+        return transfer(link, false, 0x7F, 1, 3);
+    };
+    const Bytes a = fetch(7);
+    EXPECT_EQ(a.size(), 1500u);
+    EXPECT_EQ(fetch(7), a);
+    EXPECT_NE(fetch(8), a);
+}
+
+TEST(BoardSimulatorFaults, DropReplySkipsExactlyThatReply)
+{
+    BoardOptions o = fast(1e3);
+    o.dropReply = 2; // the first block
+    Board board(o);
+    PtyLink link(board.sim.devicePath());
+    link.write(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_EQ(link.read(1), Bytes { 0x0A });
+    link.write(transferCommand(false, 0x01, 1));
+    EXPECT_TRUE(link.readFor(150ms).empty());
+    link.write({ 0x81 });
+    const Bytes second = readBlock(link);
+    std::uint8_t expected[501];
+    board.sim.memory().fillBlock(false, 1, expected);
+    EXPECT_EQ(second, Bytes(expected, expected + 500));
+    auto c = board.sim.counters();
+    EXPECT_EQ(c.replies, 3);
+    EXPECT_EQ(c.droppedReplies, 1);
+    EXPECT_EQ(c.blocks, 1);
+}
+
+TEST(BoardSimulatorFaults, GarbageFollowsTheReplyAndEverythingIsRecorded)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath("sent.bin");
+    BoardOptions o = fast(1e3);
+    o.garbageAfter = 1;
+    o.recordFile = file.toStdString();
+    Board board(o);
+    PtyLink link(board.sim.devicePath());
+    link.write(startFrame(0x13, 0x01, 1, 1, 1));
+    Bytes got = link.read(1 + sim::kGarbageBytes);
+    ASSERT_EQ(got.size(), 1u + sim::kGarbageBytes);
+    EXPECT_EQ(got[0], 0x0A);
+    link.write(transferCommand(false, 0x01, 1));
+    const Bytes block = link.read(501);
+    got.insert(got.end(), block.begin(), block.end());
+    EXPECT_TRUE(link.readFor(100ms).empty());
+
+    EXPECT_EQ(board.sim.sent(), got);
+    QFile recorded(file);
+    ASSERT_TRUE(recorded.open(QIODevice::ReadOnly));
+    const QByteArray bytes = recorded.readAll();
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), got);
+    EXPECT_EQ(board.sim.counters().garbageBytes, sim::kGarbageBytes);
+}
+
+TEST(BoardSimulatorFaults, StallSilencesTheBoardButItKeepsListening)
+{
+    BoardOptions o = fast(1e3);
+    o.stallAfter = 1;
+    Board board(o);
+    PtyLink link(board.sim.devicePath());
+    link.write(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_EQ(link.read(1), Bytes { 0x0A });
+    ASSERT_TRUE(board.sim.waitForState(BoardState::Stalled, 5s));
+    link.write(transferCommand(false, 0x01, 1));
+    link.write({ 0x10 });
+    EXPECT_TRUE(link.readFor(150ms).empty());
+    ASSERT_TRUE(board.sim.waitFor([](auto &c) { return c.bytesReceived == 6 + 5 + 1; }, 5s));
+    EXPECT_EQ(board.sim.counters().transfers, 0);
+}
+
+TEST(BoardSimulatorFaults, HangupClosesThePtyInTheMiddleOfTheReply)
+{
+    BoardOptions o = fast(1e3);
+    o.hangupAfter = 2;
+    Board board(o);
+    PtyLink link(board.sim.devicePath());
+    link.write(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_EQ(link.read(1), Bytes { 0x0A });
+    link.write(transferCommand(false, 0x01, 1));
+    const Bytes partial = link.read(501, 5s);
+    EXPECT_EQ(partial.size(), 250u);
+    EXPECT_TRUE(link.hungUp());
+    EXPECT_TRUE(board.sim.waitForState(BoardState::HungUp, 5s));
+    EXPECT_EQ(board.sim.sent().size(), 251u);
+}
+
+TEST(BoardSimulatorFaults, ChunksAndWireRateDeliverTheSameBytes)
+{
+    BoardOptions chunked = fast(1e3);
+    chunked.chunks = 5;
+    chunked.gapUs = 2000;
+    Board a(chunked);
+    PtyLink la(a.sim.devicePath());
+    la.write(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_EQ(la.read(1), Bytes { 0x0A });
+    const Bytes viaChunks = transfer(la, false, 0x01, 1, 2);
+    EXPECT_TRUE(a.sim.waitFor([](auto &c) { return c.blocks == 2; }, 5s));
+    EXPECT_EQ(a.sim.counters().writes, 1 + 5 + 5);
+
+    // 57600 bit/s, 11 bits a byte: a block cannot arrive in less than 95.7 ms.
+    BoardOptions paced = fast(1e3);
+    paced.wireRate = 57600;
+    Board b(paced);
+    PtyLink lb(b.sim.devicePath());
+    lb.write(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_EQ(lb.read(1), Bytes { 0x0A });
+    const auto begin = std::chrono::steady_clock::now();
+    const Bytes viaWire = transfer(lb, false, 0x01, 1, 2);
+    const double elapsed
+        = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    EXPECT_GE(elapsed, 2 * 501 * 11 / 57600.0 * 0.95);
+    EXPECT_TRUE(b.sim.waitFor([](auto &c) { return c.blocks == 2; }, 5s));
+    EXPECT_GT(b.sim.counters().writes, 1 + 2);
+    EXPECT_EQ(viaChunks, viaWire);
+}
+
+TEST(BoardSimulator, RejectsBadOptions)
+{
+    for (auto change :
+        std::initializer_list<void (*)(BoardOptions &)> { [](BoardOptions &o) { o.speed = 0; },
+            [](BoardOptions &o) { o.chunks = 0; }, [](BoardOptions &o) { o.wireRate = -1; },
+            [](BoardOptions &o) { o.recordFile = "/nonexistent/dir/file"; } }) {
+        BoardOptions o;
+        change(o);
+        BoardSimulator board(o);
+        std::string error;
+        EXPECT_FALSE(board.start(&error));
+        EXPECT_FALSE(error.empty());
+    }
+}
