@@ -1,0 +1,801 @@
+#include "chart/chart.h"
+
+#include <QBuffer>
+#include <QFontMetrics>
+#include <QMouseEvent>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QSvgGenerator>
+#include <QWheelEvent>
+#include <cmath>
+
+namespace chart {
+
+namespace {
+
+int roundInt(double value)
+{
+    return static_cast<int>(roundEven(value));
+}
+
+// Pen as drawn: while printing a thin pen that is not solid becomes the device's thinnest.
+QPen devicePen(QPen pen, bool printing)
+{
+    if (printing && pen.width() == 1 && pen.style() != Qt::SolidLine)
+        pen.setWidth(0);
+    return pen;
+}
+
+constexpr int zoomThreshold = 16;
+
+} // namespace
+
+TChart::TChart(QWidget *parent)
+    : QWidget(parent)
+{
+    axes_[0] = std::make_unique<TChartAxis>(this, TCustomChartAxis::Side::Bottom);
+    axes_[1] = std::make_unique<TChartAxis>(this, TCustomChartAxis::Side::Top);
+    axes_[2] = std::make_unique<TChartAxis>(this, TCustomChartAxis::Side::Left);
+    axes_[3] = std::make_unique<TChartAxis>(this, TCustomChartAxis::Side::Right);
+    color_ = palette().color(QPalette::Window);
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+TChart::~TChart()
+{
+    destroying_ = true;
+    series_.clear();
+}
+
+void TChart::invalidate()
+{
+    dirty_ = true;
+    if (!updatePending_) {
+        updatePending_ = true;
+        update();
+    }
+}
+
+void TChart::setColor(const QColor &color)
+{
+    if (color == color_)
+        return;
+    color_ = color;
+    invalidate();
+}
+
+void TChart::setMargins(int left, int top, int right, int bottom)
+{
+    margins_ = { left, top, right, bottom };
+    invalidate();
+}
+
+void TChart::setAxisVisible(bool value)
+{
+    if (value == axisVisible_)
+        return;
+    axisVisible_ = value;
+    invalidate();
+}
+
+void TChart::setClipPoints(bool value)
+{
+    if (value == clipPoints_)
+        return;
+    clipPoints_ = value;
+    invalidate();
+}
+
+TFastLineSeries *TChart::addFastLineSeries(const QString &name)
+{
+    auto series = std::make_unique<TFastLineSeries>(name);
+    TFastLineSeries *result = series.get();
+    result->attach(this);
+    series_.push_back(std::move(series));
+    invalidate();
+    return result;
+}
+
+void TChart::createChannelSeries()
+{
+    for (const char *name : { "T1", "T2", "T3", "T4", "T5", "T6", "T7", "FD" })
+        addFastLineSeries(QString::fromLatin1(name));
+}
+
+TChartSeries *TChart::seriesByName(const QString &name) const
+{
+    for (const auto &s : series_)
+        if (s->Name() == name)
+            return s.get();
+    return nullptr;
+}
+
+QRect TChart::ChartRect() const
+{
+    return QRect(QPoint(layout_.left, layout_.top), QPoint(layout_.right, layout_.bottom));
+}
+
+QRect TChart::legendRect() const
+{
+    if (!layout_.legendShown)
+        return {};
+    return QRect(
+        QPoint(layout_.legLeft, layout_.legTop), QPoint(layout_.legRight, layout_.legBottom));
+}
+
+// ---- Layout ----
+
+void TChart::computeAutomaticRange(TCustomChartAxis &axis) const
+{
+    const bool wantMax = axis.Automatic() || axis.AutomaticMaximum();
+    const bool wantMin = axis.Automatic() || axis.AutomaticMinimum();
+    if (wantMax || wantMin) {
+        // Every series of this chart draws against the bottom and the left axis.
+        const bool used = axis.side() == TCustomChartAxis::Side::Bottom
+            || axis.side() == TCustomChartAxis::Side::Left;
+        bool anyActive = false;
+        for (const auto &s : series_)
+            anyActive = anyActive || s->Active();
+        double lo = 0, hi = 0;
+        bool found = false;
+        if (used) {
+            for (const auto &s : series_) {
+                if ((anyActive && !s->Active()) || s->Count() == 0)
+                    continue;
+                const double sMin = axis.Horizontal() ? s->MinXValue() : s->MinYValue();
+                const double sMax = axis.Horizontal() ? s->MaxXValue() : s->MaxYValue();
+                if (!found) {
+                    lo = sMin;
+                    hi = sMax;
+                    found = true;
+                } else {
+                    if (sMin < lo)
+                        lo = sMin;
+                    if (sMax > hi)
+                        hi = sMax;
+                }
+            }
+        }
+        axis.setStoredRange(wantMin ? lo : axis.Minimum(), wantMax ? hi : axis.Maximum());
+    }
+    axis.setWorkingRange(axis.Minimum(), axis.Maximum());
+}
+
+TChart::Layout TChart::computeLayout(const QRect &bounds, const QFontMetrics &fm)
+{
+    Layout L;
+    const int bl = bounds.left(), bt = bounds.top();
+    const int br = bl + bounds.width(), bb = bt + bounds.height();
+    const int bw = br - bl, bh = bb - bt;
+    L.left = bl + roundInt(bw * margins_[0] / 100.0);
+    L.top = bt + roundInt(bh * margins_[1] / 100.0);
+    L.right = br - roundInt(bw * margins_[2] / 100.0);
+    L.bottom = bb - roundInt(bh * margins_[3] / 100.0);
+    const int fontH = fm.height();
+
+    for (const auto &s : series_)
+        L.anyActive = L.anyActive || s->Active();
+
+    // Legend, taking its room from the right.
+    if (legend_.Visible && L.anyActive) {
+        for (int i = 0; i < SeriesCount(); ++i)
+            if (series_[static_cast<size_t>(i)]->Active()
+                && series_[static_cast<size_t>(i)]->ShowInLegend())
+                L.legendItems.push_back(i);
+    }
+    if (!L.legendItems.empty()) {
+        L.legendShown = true;
+        const int frame = legend_.FrameVisible ? legend_.FramePen.width() : 0;
+        L.legTop = bt + roundInt(legend_.TopPos * bh / 100.0);
+        int rows = 0;
+        if (L.legTop < L.bottom && fontH > 0)
+            rows = (L.bottom - L.legTop - 2 * frame) / fontH;
+        L.legRows = std::clamp(rows, 0, static_cast<int>(L.legendItems.size()));
+        L.legBottom = L.legTop + L.legRows * fontH + 2;
+        int widest = 0;
+        for (int i : L.legendItems) {
+            const TChartSeries &s = *series_[static_cast<size_t>(i)];
+            const QString text = !s.Title().isEmpty() ? s.Title() : s.Name();
+            widest = std::max(widest, fm.horizontalAdvance(text));
+        }
+        L.legRight = L.right - (legend_.FrameVisible ? frame + 1 : 0) - legend_.ShadowSize;
+        L.legTextStart = L.legRight - widest - 2;
+        L.legSymbolWidth = roundInt((widest + 10) * legend_.ColorWidth / 100.0);
+        L.legLeft = L.legTextStart - 8 - L.legSymbolWidth;
+        if (legend_.ResizeChart) {
+            const int oldWidth = L.right - L.left;
+            L.right = L.legLeft;
+            L.right -= legend_.HorizMargin != 0 ? legend_.HorizMargin : roundInt(oldWidth * 0.03);
+        }
+    }
+
+    // Axis ranges, then the room of each visible axis: bottom, top, left, right.
+    for (auto &axis : axes_)
+        computeAutomaticRange(*axis);
+    auto spanAxis = [&](TCustomChartAxis &axis) {
+        if (axis.Horizontal()) {
+            const int w = L.right - L.left;
+            axis.setPixelSpan(L.left + roundInt(w * axis.StartPosition() / 100.0),
+                L.left + roundInt(w * axis.EndPosition() / 100.0));
+        } else {
+            const int h = L.bottom - L.top;
+            axis.setPixelSpan(L.top + roundInt(h * axis.StartPosition() / 100.0),
+                L.top + roundInt(h * axis.EndPosition() / 100.0));
+        }
+    };
+    for (size_t i = 0; i < axes_.size(); ++i) {
+        TCustomChartAxis &axis = *axes_[i];
+        AxisLayout &A = L.axes[i];
+        const bool used = !L.anyActive || axis.side() == TCustomChartAxis::Side::Bottom
+            || axis.side() == TCustomChartAxis::Side::Left;
+        A.visible = axisVisible_ && axis.Visible() && used;
+        if (!A.visible)
+            continue;
+        const QString caption = axis.Title().Caption();
+        if (!caption.isEmpty()) {
+            const int angle = axis.Title().Angle();
+            const bool along
+                = axis.Horizontal() ? (angle == 0 || angle == 180) : (angle == 90 || angle == 270);
+            A.titleRoom = axis.TitleSize() != 0 ? axis.TitleSize()
+                : along                         ? fontH
+                                                : fm.horizontalAdvance(caption);
+        }
+        if (axis.Labels()) {
+            if (axis.LabelsSize() != 0) {
+                A.labelRoom = axis.LabelsSize();
+            } else if (axis.Horizontal()) {
+                A.labelRoom = fontH;
+            } else {
+                spanAxis(axis);
+                const double step = axis.calcLabelStep(fm);
+                const double lo = std::trunc(axis.workingMinimum() / step) * step;
+                const double hi = std::trunc(axis.workingMaximum() / step) * step;
+                A.labelRoom = std::max(fm.horizontalAdvance(formatAxisValue(lo)),
+                                  fm.horizontalAdvance(formatAxisValue(hi)))
+                    + fm.horizontalAdvance(QLatin1Char(' '));
+            }
+        }
+        A.tickBand = std::max(axis.AxisPen().width() + axis.TickLength(), axis.MinorTickLength());
+        const int room = A.titleRoom + A.labelRoom + A.tickBand;
+        switch (axis.side()) {
+        case TCustomChartAxis::Side::Bottom:
+            L.bottom -= room;
+            A.axisPos = L.bottom;
+            A.labelPos = A.axisPos + A.tickBand;
+            A.titlePos = A.labelPos + A.labelRoom;
+            break;
+        case TCustomChartAxis::Side::Top:
+            L.top += room;
+            A.axisPos = L.top;
+            A.labelPos = A.axisPos - A.tickBand;
+            A.titlePos = A.labelPos - A.labelRoom;
+            break;
+        case TCustomChartAxis::Side::Left:
+            L.left += room;
+            A.axisPos = L.left;
+            A.labelPos = A.axisPos - A.tickBand;
+            A.titlePos = A.labelPos - A.labelRoom - A.titleRoom;
+            break;
+        case TCustomChartAxis::Side::Right:
+            L.right -= room;
+            A.axisPos = L.right;
+            A.labelPos = A.axisPos + A.tickBand;
+            A.titlePos = A.labelPos + A.labelRoom;
+            break;
+        }
+    }
+    for (size_t i = 0; i < axes_.size(); ++i) {
+        TCustomChartAxis &axis = *axes_[i];
+        spanAxis(axis);
+        AxisLayout &A = L.axes[i];
+        if (!A.visible)
+            continue;
+        const int room = A.titleRoom + A.labelRoom + A.tickBand;
+        const int s = axis.startPixel(), e = axis.endPixel();
+        switch (axis.side()) {
+        case TCustomChartAxis::Side::Bottom:
+            A.hit = QRect(QPoint(s, A.axisPos), QPoint(e, A.axisPos + room));
+            break;
+        case TCustomChartAxis::Side::Top:
+            A.hit = QRect(QPoint(s, A.axisPos - room), QPoint(e, A.axisPos));
+            break;
+        case TCustomChartAxis::Side::Left:
+            A.hit = QRect(QPoint(A.axisPos - room, s), QPoint(A.axisPos, e));
+            break;
+        case TCustomChartAxis::Side::Right:
+            A.hit = QRect(QPoint(A.axisPos, s), QPoint(A.axisPos + room, e));
+            break;
+        }
+    }
+    return L;
+}
+
+void TChart::ensureLayout()
+{
+    if (!dirty_)
+        return;
+    layout_ = computeLayout(ClientBounds(), QFontMetrics(font()));
+    dirty_ = false;
+}
+
+// ---- Painting ----
+
+void TChart::paintChart(QPainter &painter, const QRect &bounds, bool printing)
+{
+    const QFontMetrics fm(font(), painter.device());
+    const Layout L = computeLayout(bounds, fm);
+    painter.save();
+    painter.setFont(font());
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setBackgroundMode(Qt::TransparentMode);
+    painter.fillRect(bounds, color_);
+
+    if (L.legendShown)
+        drawLegend(painter, L, fm, printing);
+
+    // Back wall: the frame of the plotting rectangle, inside not filled.
+    painter.setPen(QPen(QColor(Qt::black), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRect(L.left, L.top, L.right - L.left, L.bottom - L.top));
+
+    for (size_t i = 0; i < axes_.size(); ++i)
+        if (L.axes[i].visible)
+            drawAxis(painter, *axes_[i], L, fm, printing);
+
+    if (clipPoints_) {
+        const QRect clip(QPoint(L.left, L.top), QPoint(L.right, L.bottom));
+        painter.setClipRect(clip, painter.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
+    }
+    for (const auto &s : series_) {
+        if (!s->Active()) {
+            s->setShownIndices(-1, -1);
+            continue;
+        }
+        s->calcShownRange(*axes_[0], L.left, L.right);
+        s->draw(painter, *axes_[0], *axes_[2], printing);
+    }
+    painter.restore();
+    if (!printing && bounds == ClientBounds()) {
+        layout_ = L;
+        dirty_ = false;
+    }
+}
+
+void TChart::drawLegend(QPainter &painter, const Layout &L, const QFontMetrics &fm, bool printing)
+{
+    const int frame = legend_.FrameVisible ? legend_.FramePen.width() : 0;
+    const int extra = legend_.ShadowSize + frame + (frame - 1) / 2;
+    if (legend_.ShadowSize > 0)
+        painter.fillRect(
+            QRect(QPoint(L.legLeft + legend_.ShadowSize, L.legTop + legend_.ShadowSize),
+                QPoint(L.legRight + extra - 1, L.legBottom + extra - 1)),
+            legend_.ShadowColor);
+    painter.setBrush(legend_.Color);
+    if (legend_.FrameVisible)
+        painter.setPen(devicePen(legend_.FramePen, printing));
+    else
+        painter.setPen(Qt::NoPen);
+    painter.drawRect(QRect(L.legLeft, L.legTop, L.legRight - L.legLeft + frame - 1,
+        L.legBottom - L.legTop + frame - 1));
+    painter.setBrush(Qt::NoBrush);
+    const int fontH = fm.height();
+    for (int r = 0; r < L.legRows; ++r) {
+        TChartSeries &s = *series_[static_cast<size_t>(L.legendItems[static_cast<size_t>(r)])];
+        const int rowTop = L.legTop + 1 + r * fontH;
+        const QString text = !s.Title().isEmpty() ? s.Title() : s.Name();
+        QColor textColor = legend_.FontColor;
+        if (printing && textColor == Qt::white)
+            textColor = Qt::black;
+        painter.setPen(textColor);
+        painter.drawText(QPoint(L.legTextStart, rowTop + fm.ascent()), text);
+        s.drawLegendSymbol(painter, L.legTextStart - 4 - L.legSymbolWidth, rowTop + 2,
+            L.legTextStart - 4, rowTop + fontH - 2, printing);
+    }
+}
+
+void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L,
+    const QFontMetrics &fm, bool printing)
+{
+    const AxisLayout &A = L.axes[static_cast<size_t>(axis.side())];
+    const bool horizontal = axis.Horizontal();
+    const int start = axis.startPixel(), end = axis.endPixel();
+    const int fontH = fm.height();
+    const int outward = (axis.side() == TCustomChartAxis::Side::Bottom
+                            || axis.side() == TCustomChartAxis::Side::Right)
+        ? 1
+        : -1;
+
+    // Labels, from the top of the range downwards; a major tick goes with each.
+    std::vector<int> ticks;
+    if (axis.Labels()) {
+        const double step = axis.calcLabelStep(fm);
+        painter.setPen(QColor(Qt::black));
+        for (double value : axis.labelValues(step)) {
+            const int pos = axis.ValueToPosition(value);
+            if (!axis.LabelsOnAxis() && !(pos > start && pos < end))
+                continue;
+            ticks.push_back(pos);
+            const QString text = formatAxisValue(value);
+            const int w = fm.horizontalAdvance(text);
+            int x = 0, top = 0;
+            switch (axis.side()) {
+            case TCustomChartAxis::Side::Bottom:
+                x = pos - w / 2;
+                top = A.labelPos;
+                break;
+            case TCustomChartAxis::Side::Top:
+                x = pos - w / 2;
+                top = A.labelPos - fontH;
+                break;
+            case TCustomChartAxis::Side::Left:
+                x = A.labelPos - w;
+                top = pos - fontH / 2;
+                break;
+            case TCustomChartAxis::Side::Right:
+                x = A.labelPos;
+                top = pos - fontH / 2;
+                break;
+            }
+            painter.drawText(QPoint(x, top + fm.ascent()), text);
+        }
+    }
+
+    // Axis line along the plotting rectangle's edge.
+    painter.setPen(devicePen(axis.AxisPen(), printing));
+    if (horizontal)
+        painter.drawLine(start, A.axisPos, end, A.axisPos);
+    else
+        painter.drawLine(A.axisPos, start, A.axisPos, end);
+
+    auto tick = [&](int pos, int length) {
+        const int from = A.axisPos + outward;
+        const int to = A.axisPos + outward * length;
+        if (horizontal)
+            painter.drawLine(pos, from, pos, to);
+        else
+            painter.drawLine(from, pos, to, pos);
+    };
+    painter.setPen(devicePen(axis.Ticks(), printing));
+    for (int pos : ticks)
+        tick(pos, axis.TickLength());
+
+    // Minor ticks between the major ones, and beyond the first and the last.
+    const int count = axis.MinorTickCount();
+    auto minor = [&](int pos) {
+        if (pos > start && pos < end)
+            tick(pos, axis.MinorTickLength());
+    };
+    for (size_t i = 0; i + 1 < ticks.size(); ++i) {
+        const int spacing = ticks[i] - ticks[i + 1];
+        for (int j = 1; j <= count; ++j)
+            minor(ticks[i] - roundInt(double(j) * spacing / (count + 1)));
+    }
+    if (ticks.size() >= 2) {
+        const int spacing = ticks[0] - ticks[1];
+        for (int j = 1; j <= count; ++j) {
+            minor(ticks.front() + roundInt(double(j) * spacing / (count + 1)));
+            minor(ticks.back() - roundInt(double(j) * spacing / (count + 1)));
+        }
+    }
+
+    // Dotted grid across the plotting rectangle at each label.
+    if (axis.GridVisible()) {
+        painter.setPen(devicePen(axis.Grid(), printing));
+        painter.setBrush(Qt::NoBrush);
+        for (int pos : ticks) {
+            if (horizontal)
+                painter.drawLine(pos, L.top, pos, L.bottom);
+            else
+                painter.drawLine(L.left, pos, L.right, pos);
+        }
+    }
+
+    // Title, centred on the axis; the left one reads from bottom to top.
+    const QString caption = axis.Title().Caption();
+    if (!caption.isEmpty()) {
+        painter.setPen(QColor(Qt::black));
+        const int w = fm.horizontalAdvance(caption);
+        const int centre = axis.centrePixel();
+        painter.save();
+        switch (axis.side()) {
+        case TCustomChartAxis::Side::Bottom:
+            painter.drawText(QPoint(centre - w / 2, A.titlePos + fm.ascent()), caption);
+            break;
+        case TCustomChartAxis::Side::Top:
+            painter.drawText(QPoint(centre - w / 2, A.titlePos - fontH + fm.ascent()), caption);
+            break;
+        case TCustomChartAxis::Side::Left:
+            painter.translate(A.titlePos, centre + w / 2);
+            painter.rotate(-axis.Title().Angle());
+            painter.drawText(QPoint(0, fm.ascent()), caption);
+            break;
+        case TCustomChartAxis::Side::Right:
+            painter.translate(A.titlePos + A.titleRoom, centre - w / 2);
+            painter.rotate(360 - axis.Title().Angle());
+            painter.drawText(QPoint(0, fm.ascent()), caption);
+            break;
+        }
+        painter.restore();
+    }
+}
+
+void TChart::drawZoomRectangle(QPainter &painter)
+{
+    QColor colour = color_;
+    if (colour.rgb() == QColor(Qt::white).rgb())
+        colour = Qt::black;
+    painter.save();
+    if (painter.paintEngine() && painter.paintEngine()->hasFeature(QPaintEngine::RasterOpModes))
+        painter.setCompositionMode(QPainter::RasterOp_NotSourceXorDestination);
+    painter.setPen(QPen(colour, 1, Qt::SolidLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRect(QPoint(zoom_.X0, zoom_.Y0), QPoint(zoom_.X1, zoom_.Y1)).normalized());
+    painter.restore();
+}
+
+void TChart::paintEvent(QPaintEvent *)
+{
+    updatePending_ = false;
+    QPainter painter(this);
+    paintChart(painter, ClientBounds());
+    if (zoom_.Active)
+        drawZoomRectangle(painter);
+}
+
+void TChart::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    dirty_ = true;
+}
+
+TChart::Snapshot TChart::snapshot() const
+{
+    Snapshot s;
+    for (size_t i = 0; i < axes_.size(); ++i)
+        s.axes[i] = axes_[i]->workingState();
+    for (const auto &series : series_)
+        s.shown.emplace_back(series->FirstShownIndex(), series->LastShownIndex());
+    s.layout = layout_;
+    s.dirty = dirty_;
+    return s;
+}
+
+void TChart::restore(const Snapshot &s)
+{
+    for (size_t i = 0; i < axes_.size(); ++i)
+        axes_[i]->restoreWorkingState(s.axes[i]);
+    for (size_t i = 0; i < series_.size() && i < s.shown.size(); ++i)
+        series_[i]->setShownIndices(s.shown[i].first, s.shown[i].second);
+    layout_ = s.layout;
+    dirty_ = s.dirty;
+}
+
+QByteArray TChart::RenderMetafile(bool enhanced, const QRect &rect)
+{
+    Q_UNUSED(enhanced); // one vector format serves both requests
+    const Snapshot saved = snapshot();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QSvgGenerator generator;
+    generator.setOutputDevice(&buffer);
+    const QSize size(std::max(1, rect.width() - 1), std::max(1, rect.height() - 1));
+    generator.setSize(size);
+    generator.setViewBox(QRect(QPoint(0, 0), size));
+    generator.setTitle(objectName());
+    {
+        QPainter painter(&generator);
+        painter.translate(-rect.topLeft());
+        paintChart(painter, rect, false);
+    }
+    restore(saved);
+    return bytes;
+}
+
+void TChart::PrintInRect(QPainter &painter, const QRect &rect)
+{
+    const Snapshot saved = snapshot();
+    const QRect client = ClientBounds();
+    painter.save();
+    painter.translate(rect.topLeft());
+    if (client.width() > 0 && client.height() > 0)
+        painter.scale(
+            double(rect.width()) / client.width(), double(rect.height()) / client.height());
+    paintChart(painter, client, true);
+    painter.restore();
+    restore(saved);
+}
+
+// ---- Zoom and scroll ----
+
+bool TChart::inPlotRect(const QPoint &pos) const
+{
+    return pos.x() >= layout_.left && pos.x() <= layout_.right && pos.y() >= layout_.top
+        && pos.y() <= layout_.bottom;
+}
+
+TChart::Target TChart::targetAt(const QPoint &pos)
+{
+    ensureLayout();
+    // Series lines are clipped to the plotting rectangle, so a press on one is a press on
+    // the rectangle while that series is active.
+    for (const AxisLayout &A : layout_.axes)
+        if (A.visible && A.hit.contains(pos))
+            return Target::Axis;
+    if (layout_.anyActive && inPlotRect(pos))
+        return Target::Plot;
+    if (legendRect().contains(pos))
+        return Target::Legend;
+    return Target::None;
+}
+
+void TChart::mousePressEvent(QMouseEvent *event)
+{
+    if (zoom_.Active || scroll_.Active)
+        return;
+    const QPoint pos = event->position().toPoint();
+    const Target target = targetAt(pos);
+    if (target != Target::Series && target != Target::Axis && target != Target::Plot)
+        return;
+    if (allowZoom_ && event->button() == Qt::LeftButton) {
+        setCursor(Qt::ArrowCursor);
+        zoom_ = { true, pos.x(), pos.y(), pos.x(), pos.y() };
+        update();
+    } else if (allowPanning_ != pmNone && event->button() == Qt::RightButton) {
+        setCursor(Qt::ArrowCursor);
+        scroll_ = { true, pos.x(), pos.y(), pos.x(), pos.y() };
+    }
+}
+
+void TChart::saveScales()
+{
+    if (!scalesRestored_)
+        return;
+    for (size_t i = 0; i < axes_.size(); ++i) {
+        const TChartAxis &a = *axes_[i];
+        saved_[i] = { a.Automatic(), a.AutomaticMinimum(), a.AutomaticMaximum(), a.Minimum(),
+            a.Maximum() };
+    }
+    scalesRestored_ = false;
+}
+
+void TChart::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->position().toPoint();
+    emit OnMouseMove(event->modifiers(), pos.x(), pos.y());
+    if (zoom_.Active) {
+        if (pos.x() != zoom_.X1 || pos.y() != zoom_.Y1) {
+            zoom_.X1 = pos.x();
+            zoom_.Y1 = pos.y();
+            update();
+        }
+        return;
+    }
+    if (scroll_.Active) {
+        ensureLayout();
+        if (!inPlotRect(pos)) {
+            scroll_.Active = false;
+            return;
+        }
+        if (pos.x() == scroll_.X1 && pos.y() == scroll_.Y1)
+            return;
+        saveScales();
+        bool moved = false;
+        auto shift = [&](TChartAxis &axis, int from, int to) {
+            const double delta = axis.PositionToValue(from) - axis.PositionToValue(to);
+            double minimum = axis.Minimum() + delta;
+            double maximum = axis.Maximum() + delta;
+            bool allow = true;
+            if (OnAllowScroll)
+                OnAllowScroll(&axis, minimum, allow, maximum);
+            if (allow) {
+                axis.SetRange(minimum, maximum);
+                moved = true;
+            }
+        };
+        if (pos.x() != scroll_.X1 && (allowPanning_ == pmHorizontal || allowPanning_ == pmBoth))
+            for (auto &axis : axes_)
+                if (axis->Horizontal())
+                    shift(*axis, scroll_.X1, pos.x());
+        if (pos.y() != scroll_.Y1 && (allowPanning_ == pmVertical || allowPanning_ == pmBoth))
+            for (auto &axis : axes_)
+                if (!axis->Horizontal())
+                    shift(*axis, scroll_.Y1, pos.y());
+        scroll_.X1 = pos.x();
+        scroll_.Y1 = pos.y();
+        if (moved) {
+            emit OnScroll();
+            invalidate();
+        }
+        return;
+    }
+    unsetCursor();
+}
+
+void TChart::zoomIn()
+{
+    ensureLayout();
+    const int x0 = std::min(zoom_.X0, zoom_.X1), x1 = std::max(zoom_.X0, zoom_.X1);
+    const int y0 = std::min(zoom_.Y0, zoom_.Y1), y1 = std::max(zoom_.Y0, zoom_.Y1);
+    std::array<std::pair<double, double>, 4> targets;
+    for (size_t i = 0; i < axes_.size(); ++i) {
+        const TChartAxis &a = *axes_[i];
+        targets[i] = a.Horizontal() ? std::pair(a.PositionToValue(x0), a.PositionToValue(x1))
+                                    : std::pair(a.PositionToValue(y1), a.PositionToValue(y0));
+    }
+    saveScales();
+    for (size_t i = 0; i < axes_.size(); ++i)
+        axes_[i]->SetRange(targets[i].first, targets[i].second);
+    zoomed_ = true;
+    emit OnZoom();
+}
+
+void TChart::CancelZoom()
+{
+    if (!scalesRestored_) {
+        for (size_t i = 0; i < axes_.size(); ++i) {
+            TChartAxis &a = *axes_[i];
+            const SavedScale &s = saved_[i];
+            a.setAutomatic(s.automatic);
+            a.setAutomaticMinimum(s.automaticMinimum);
+            a.setAutomaticMaximum(s.automaticMaximum);
+            if (!s.automatic)
+                a.SetRange(s.minimum, s.maximum);
+        }
+    }
+    scalesRestored_ = true;
+    emit OnUndoZoom();
+    invalidate();
+    zoomed_ = false;
+}
+
+void TChart::mouseReleaseEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->position().toPoint();
+    if (zoom_.Active && event->button() == Qt::LeftButton) {
+        zoom_.Active = false;
+        zoom_.X1 = pos.x();
+        zoom_.Y1 = pos.y();
+        update(); // erases the rectangle
+        if (std::abs(zoom_.X1 - zoom_.X0) > zoomThreshold
+            && std::abs(zoom_.Y1 - zoom_.Y0) > zoomThreshold) {
+            if (zoom_.X0 < zoom_.X1 && zoom_.Y0 < zoom_.Y1)
+                zoomIn();
+            else
+                CancelZoom();
+            invalidate();
+        }
+    }
+    scroll_.Active = false;
+}
+
+void TChart::wheelEvent(QWheelEvent *event)
+{
+    wheelRemainder_ += event->angleDelta().y();
+    const int steps = wheelRemainder_ / 120;
+    wheelRemainder_ -= steps * 120;
+    if (steps == 0)
+        return;
+    ensureLayout();
+    // Towards the user (negative delta) moves the vertical axes up by 3 percent a message.
+    for (int n = 0; n < std::abs(steps); ++n) {
+        const double sign = steps < 0 ? 1.0 : -1.0;
+        for (auto &axis : axes_) {
+            if (axis->Horizontal())
+                continue;
+            const double delta = sign * 0.03 * (axis->Maximum() - axis->Minimum());
+            axis->SetRange(axis->Minimum() + delta, axis->Maximum() + delta);
+        }
+    }
+    event->accept();
+}
+
+void TChart::leaveEvent(QEvent *event)
+{
+    unsetCursor();
+    scroll_.Active = false;
+    QWidget::leaveEvent(event);
+}
+
+} // namespace chart

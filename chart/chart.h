@@ -1,0 +1,209 @@
+#pragma once
+
+#include "chart/chartaxis.h"
+#include "chart/fastlineseries.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QPen>
+#include <QRect>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QFontMetrics;
+
+namespace chart {
+
+enum TPanningMode { pmNone, pmHorizontal, pmVertical, pmBoth };
+
+// Legend in the lsSeries style, aligned right: one row per active series.
+struct TChartLegend
+{
+    bool Visible = true;
+    QColor Color = QColor(202, 202, 202);
+    int TopPos = 10; // percent of the chart's height
+    int ColorWidth = 12; // symbol width, percent of the widest text + 10
+    int ShadowSize = 3;
+    QColor ShadowColor = Qt::black;
+    bool FrameVisible = true;
+    QPen FramePen = QPen(QColor(Qt::black), 1);
+    bool ResizeChart = true;
+    int HorizMargin = 0; // 0: 3 percent of the plotting width
+    QColor FontColor = Qt::black;
+};
+
+// One drag of the mouse, in client pixels.
+struct TChartDrag
+{
+    bool Active = false;
+    int X0 = 0, Y0 = 0, X1 = 0, Y1 = 0;
+};
+
+// Line chart panel: four axes, a legend at the right, fast line series drawn into the
+// plotting rectangle; rectangle zoom with the left button, scrolling with the right button
+// and the wheel.
+class TChart : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TChart(QWidget *parent = nullptr);
+    ~TChart() override;
+
+    TChartAxis *LeftAxis() { return axes_[2].get(); }
+    TChartAxis *BottomAxis() { return axes_[0].get(); }
+    TChartAxis *TopAxis() { return axes_[1].get(); }
+    TChartAxis *RightAxis() { return axes_[3].get(); }
+    const TChartAxis *LeftAxis() const { return axes_[2].get(); }
+    const TChartAxis *BottomAxis() const { return axes_[0].get(); }
+    // Axes in creation order: bottom, top, left, right.
+    TChartAxis *axis(int index) { return axes_[static_cast<size_t>(index)].get(); }
+
+    TChartLegend &Legend() { return legend_; }
+
+    QColor Color() const { return color_; }
+    void setColor(const QColor &color);
+    int MarginLeft() const { return margins_[0]; }
+    int MarginTop() const { return margins_[1]; }
+    int MarginRight() const { return margins_[2]; }
+    int MarginBottom() const { return margins_[3]; }
+    void setMargins(int left, int top, int right, int bottom);
+    bool AxisVisible() const { return axisVisible_; }
+    void setAxisVisible(bool value);
+    bool ClipPoints() const { return clipPoints_; }
+    void setClipPoints(bool value);
+
+    bool AllowZoom() const { return allowZoom_; }
+    void setAllowZoom(bool value) { allowZoom_ = value; }
+    TPanningMode AllowPanning() const { return allowPanning_; }
+    void setAllowPanning(TPanningMode mode) { allowPanning_ = mode; }
+
+    // Series, owned by the chart, in list (paint and legend) order.
+    TFastLineSeries *addFastLineSeries(const QString &name);
+    // The eight channel series T1..T7, FD, in that order.
+    void createChannelSeries();
+    int SeriesCount() const { return static_cast<int>(series_.size()); }
+    TChartSeries *Series(int index) const { return series_[static_cast<size_t>(index)].get(); }
+    TChartSeries *seriesByName(const QString &name) const;
+
+    // Undoes every zoom and scroll since the scales were last saved.
+    void CancelZoom();
+    bool Zoomed() const { return zoomed_; }
+    const TChartDrag &zoomDrag() const { return zoom_; }
+    const TChartDrag &scrollDrag() const { return scroll_; }
+
+    // Drawing onto any surface: the chart laid out in bounds and painted with painter.
+    void paintChart(QPainter &painter, const QRect &bounds, bool printing = false);
+    QRect ClientBounds() const { return QRect(0, 0, width(), height()); }
+    // SVG picture of the chart drawn over rect, max(1, width - 1) by max(1, height - 1).
+    QByteArray RenderMetafile(bool enhanced, const QRect &rect);
+    // The chart laid out at its client size and mapped onto rect of painter's device, width
+    // and height scaled independently, with the printer's pen rules.
+    void PrintInRect(QPainter &painter, const QRect &rect);
+
+    // Plotting rectangle of the last screen layout; right and bottom are the edge pixels.
+    QRect ChartRect() const;
+    QRect legendRect() const;
+    // Makes the axes' working values and the layout current for the widget's size.
+    void ensureLayout();
+
+    // Schedules one repaint however often it is called before the paint.
+    void invalidate();
+    bool destroying() const { return destroying_; }
+
+    // May change the new range of a scrolled axis, or refuse it by clearing allow.
+    std::function<void(TChartAxis *axis, double &minimum, bool &allow, double &maximum)>
+        OnAllowScroll;
+
+signals:
+    void OnZoom();
+    void OnUndoZoom();
+    void OnScroll();
+    // Every mouse move over the chart, before the chart's own handling.
+    void OnMouseMove(Qt::KeyboardModifiers modifiers, int x, int y);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    struct AxisLayout
+    {
+        bool visible = false;
+        int axisPos = 0; // pixel of the axis line
+        int labelPos = 0; // outer edge of the tick band
+        int titlePos = 0; // outer edge of the title band
+        int labelRoom = 0;
+        int titleRoom = 0;
+        int tickBand = 0;
+        QRect hit;
+    };
+    struct Layout
+    {
+        int left = 0, top = 0, right = 0, bottom = 0; // plotting rectangle
+        bool anyActive = false;
+        bool legendShown = false;
+        int legLeft = 0, legTop = 0, legRight = 0, legBottom = 0;
+        int legRows = 0, legTextStart = 0, legSymbolWidth = 0;
+        std::vector<int> legendItems;
+        std::array<AxisLayout, 4> axes;
+    };
+    struct Snapshot
+    {
+        std::array<TCustomChartAxis::WorkingState, 4> axes;
+        std::vector<std::pair<int, int>> shown;
+        Layout layout;
+        bool dirty;
+    };
+    enum class Target { None, Series, Axis, Plot, Legend };
+
+    Layout computeLayout(const QRect &bounds, const QFontMetrics &fm);
+    void computeAutomaticRange(TCustomChartAxis &axis) const;
+    void drawLegend(QPainter &painter, const Layout &layout, const QFontMetrics &fm, bool printing);
+    void drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &layout,
+        const QFontMetrics &fm, bool printing);
+    void drawZoomRectangle(QPainter &painter);
+    Target targetAt(const QPoint &pos);
+    bool inPlotRect(const QPoint &pos) const;
+    void saveScales();
+    void zoomIn();
+    Snapshot snapshot() const;
+    void restore(const Snapshot &s);
+
+    std::array<std::unique_ptr<TChartAxis>, 4> axes_;
+    std::vector<std::unique_ptr<TChartSeries>> series_;
+    TChartLegend legend_;
+    QColor color_;
+    std::array<int, 4> margins_ { 0, 0, 0, 0 };
+    bool axisVisible_ = true;
+    bool clipPoints_ = true;
+    bool allowZoom_ = true;
+    TPanningMode allowPanning_ = pmBoth;
+
+    Layout layout_;
+    bool dirty_ = true;
+    bool updatePending_ = false;
+    bool destroying_ = false;
+
+    TChartDrag zoom_;
+    TChartDrag scroll_;
+    struct SavedScale
+    {
+        bool automatic, automaticMinimum, automaticMaximum;
+        double minimum, maximum;
+    };
+    std::array<SavedScale, 4> saved_ {};
+    bool scalesRestored_ = true;
+    bool zoomed_ = false;
+    int wheelRemainder_ = 0;
+};
+
+} // namespace chart

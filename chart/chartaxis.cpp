@@ -1,0 +1,354 @@
+#include "chart/chartaxis.h"
+
+#include "chart/chart.h"
+
+#include <QFontMetrics>
+#include <QLocale>
+#include <cmath>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace chart {
+
+namespace {
+
+// Nearest integer of a value known to lie well inside the 64-bit range, halves to even.
+inline long long fastRound(double x)
+{
+#if defined(__SSE2__)
+    return _mm_cvtsd_si64(_mm_set_sd(x));
+#else
+    return static_cast<long long>(std::nearbyint(x));
+#endif
+}
+
+constexpr double maxOffset = 2147483647.0;
+
+} // namespace
+
+double roundEven(double value)
+{
+    return std::nearbyint(value);
+}
+
+double nextStep(double x)
+{
+    if (!std::isfinite(x) || x <= 0)
+        return x > 0 ? x : 1e-12;
+    if (x >= 10)
+        return nextStep(x / 10) * 10;
+    if (x >= 1) {
+        if (x < 2)
+            return 2;
+        if (x < 5)
+            return 5;
+        return 10;
+    }
+    return nextStep(x * 10) / 10;
+}
+
+QString formatAxisValue(double value)
+{
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+    if (std::isfinite(value) && roundEven(std::abs(value) * 1000) == 0)
+        value = 0; // no "-0" for tiny negative values
+    QString text = locale.toString(value, 'f', 3);
+    const QString decimal = locale.decimalPoint();
+    const QString zero = locale.zeroDigit();
+    const qsizetype point = text.lastIndexOf(decimal);
+    if (point >= 0 && std::isfinite(value)) {
+        while (text.endsWith(zero) && text.size() > point + decimal.size())
+            text.chop(zero.size());
+        if (text.endsWith(decimal))
+            text.chop(decimal.size());
+    }
+    return text;
+}
+
+int PixelMapper::place(long long offset) const
+{
+    long long p;
+    if (horizontal)
+        p = inverted ? end - offset : start + offset;
+    else
+        p = inverted ? start + offset : end - offset;
+    if (p > std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    if (p < std::numeric_limits<int>::min())
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(p);
+}
+
+int PixelMapper::exact(double value) const
+{
+    if (range == 0)
+        return centre;
+    const double offset = (value - minimum) * size / range;
+    if (!(std::abs(offset) < maxOffset))
+        return centre;
+    return place(static_cast<long long>(roundEven(offset)));
+}
+
+int PixelMapper::operator()(double value) const
+{
+    if (range == 0)
+        return centre;
+    // The product differs from the exact quotient by a few units in the last place, far
+    // less than 1e-6 pixels below 2^30; only values that close to a half need the division.
+    const double q = (value - minimum) * scale;
+    if (std::abs(q) < 1073741824.0) {
+        const long long n = fastRound(q);
+        if (std::abs(q - static_cast<double>(n)) < 0.499999)
+            return place(n);
+    }
+    return exact(value);
+}
+
+void TChartAxisTitle::setCaption(const QString &caption)
+{
+    if (caption == caption_)
+        return;
+    caption_ = caption;
+    chart_->invalidate();
+}
+
+void TChartAxisTitle::setAngle(int angle)
+{
+    if (angle == angle_)
+        return;
+    angle_ = angle;
+    chart_->invalidate();
+}
+
+TCustomChartAxis::TCustomChartAxis(TChart *chart, Side side)
+    : chart_(chart)
+    , side_(side)
+    , axisPen_(QColor(Qt::black), 1)
+    , ticksPen_(QColor(Qt::black), 1)
+    , gridPen_(QColor(0x80, 0x80, 0x80), 1, Qt::DotLine)
+    , title_(chart, side == Side::Left ? 90 : (side == Side::Right ? 270 : 0))
+{
+}
+
+void TCustomChartAxis::changed()
+{
+    chart_->invalidate();
+}
+
+void TCustomChartAxis::setAutomatic(bool value)
+{
+    const bool differs
+        = automatic_ != value || automaticMinimum_ != value || automaticMaximum_ != value;
+    automatic_ = value;
+    automaticMinimum_ = value;
+    automaticMaximum_ = value;
+    if (differs)
+        changed();
+}
+
+void TCustomChartAxis::setAutomaticMinimum(bool value)
+{
+    if (value == automaticMinimum_)
+        return;
+    automaticMinimum_ = value;
+    if (!value || automaticMaximum_)
+        automatic_ = value;
+    changed();
+}
+
+void TCustomChartAxis::setAutomaticMaximum(bool value)
+{
+    if (value == automaticMaximum_)
+        return;
+    automaticMaximum_ = value;
+    if (!value || automaticMinimum_)
+        automatic_ = value;
+    changed();
+}
+
+void TCustomChartAxis::setMinimum(double value)
+{
+    if (value > maximum_)
+        throw AxisException("Axis Minimum Value must be <= Maximum");
+    if (value == minimum_)
+        return;
+    minimum_ = value;
+    changed();
+}
+
+void TCustomChartAxis::setMaximum(double value)
+{
+    if (value < minimum_)
+        throw AxisException("Axis Maximum Value must be >= Minimum");
+    if (value == maximum_)
+        return;
+    maximum_ = value;
+    changed();
+}
+
+void TCustomChartAxis::SetRange(double minimum, double maximum)
+{
+    automatic_ = false;
+    automaticMinimum_ = false;
+    automaticMaximum_ = false;
+    if (minimum > maximum)
+        std::swap(minimum, maximum);
+    if (maximum - minimum < 1e-10)
+        maximum = minimum + 1e-10;
+    minimum_ = minimum;
+    maximum_ = maximum;
+    changed();
+}
+
+void TCustomChartAxis::setStoredRange(double minimum, double maximum)
+{
+    minimum_ = minimum;
+    maximum_ = maximum;
+}
+
+#define FERRUN_AXIS_SETTER(Name, member, Type)                                                     \
+    void TCustomChartAxis::set##Name(Type value)                                                   \
+    {                                                                                              \
+        if (member == value)                                                                       \
+            return;                                                                                \
+        member = value;                                                                            \
+        changed();                                                                                 \
+    }
+
+FERRUN_AXIS_SETTER(Visible, visible_, bool)
+FERRUN_AXIS_SETTER(Inverted, inverted_, bool)
+FERRUN_AXIS_SETTER(Increment, increment_, double)
+FERRUN_AXIS_SETTER(Labels, labels_, bool)
+FERRUN_AXIS_SETTER(LabelsSeparation, labelsSeparation_, int)
+FERRUN_AXIS_SETTER(LabelsOnAxis, labelsOnAxis_, bool)
+FERRUN_AXIS_SETTER(RoundFirstLabel, roundFirstLabel_, bool)
+FERRUN_AXIS_SETTER(LabelsSize, labelsSize_, int)
+FERRUN_AXIS_SETTER(TitleSize, titleSize_, int)
+FERRUN_AXIS_SETTER(StartPosition, startPosition_, double)
+FERRUN_AXIS_SETTER(EndPosition, endPosition_, double)
+FERRUN_AXIS_SETTER(GridVisible, gridVisible_, bool)
+#undef FERRUN_AXIS_SETTER
+
+void TCustomChartAxis::setGrid(const QPen &pen)
+{
+    gridPen_ = pen;
+    changed();
+}
+
+double TCustomChartAxis::PositionToValue(int position) const
+{
+    const int size = sizePixels();
+    if (size < 1)
+        return 0;
+    const double range = workingRange();
+    const double d = inverted_ ? double(iEnd_ - position) * range / size
+                               : double(position - iStart_) * range / size;
+    return Horizontal() ? wMinimum_ + d : wMaximum_ - d;
+}
+
+PixelMapper TCustomChartAxis::mapper() const
+{
+    PixelMapper m;
+    m.minimum = wMinimum_;
+    m.range = workingRange();
+    m.size = sizePixels();
+    m.scale = m.range != 0 ? m.size / m.range : 0;
+    m.start = iStart_;
+    m.end = iEnd_;
+    m.centre = centrePixel();
+    m.horizontal = Horizontal();
+    m.inverted = inverted_;
+    return m;
+}
+
+void TCustomChartAxis::setWorkingRange(double minimum, double maximum)
+{
+    wMinimum_ = minimum;
+    wMaximum_ = maximum;
+}
+
+void TCustomChartAxis::setPixelSpan(int start, int end)
+{
+    iStart_ = start;
+    iEnd_ = end;
+}
+
+void TCustomChartAxis::restoreWorkingState(const WorkingState &s)
+{
+    wMinimum_ = s.minimum;
+    wMaximum_ = s.maximum;
+    iStart_ = s.start;
+    iEnd_ = s.end;
+}
+
+double TCustomChartAxis::calcLabelStep(const QFontMetrics &fm) const
+{
+    int labelSize;
+    if (Horizontal())
+        labelSize = std::max(fm.horizontalAdvance(formatAxisValue(wMinimum_)),
+            fm.horizontalAdvance(formatAxisValue(wMaximum_)));
+    else
+        labelSize = fm.height();
+
+    double maxLabels = 1;
+    if (labelSize > 0) {
+        const int gap = labelsSeparation_ > 0
+            ? labelSize + static_cast<int>(roundEven(labelsSeparation_ * 0.01 * labelSize))
+            : labelSize;
+        maxLabels = roundEven(double(sizePixels()) / gap);
+    }
+    if (maxLabels < 1)
+        return 1e-12;
+
+    const double range = workingRange();
+    double step = increment_ > 0 ? increment_ : (std::abs(range) >= 1 ? 1.0 : 1e-12);
+    if (labelsSeparation_ > 0) {
+        while (std::isfinite(step)) {
+            double n = range / step;
+            if (std::abs(n) < maxOffset) {
+                n = roundEven(n);
+                if (n <= maxLabels)
+                    break;
+            }
+            step = nextStep(step);
+        }
+    }
+    return std::max(step, 1e-12);
+}
+
+std::vector<double> TCustomChartAxis::labelValues(double step) const
+{
+    std::vector<double> values;
+    const double range = workingRange();
+    if (!(std::abs(range / step) < 10000))
+        return values;
+    double value;
+    if (wMinimum_ == wMaximum_)
+        value = wMaximum_;
+    else if (roundFirstLabel_)
+        value = std::trunc(wMaximum_ / step) * step;
+    else
+        value = wMaximum_;
+    // Values so large that the step vanishes against them would never move: stop there.
+    for (int guard = 0; value > wMaximum_ && guard < 3; ++guard)
+        value -= step;
+    if (value > wMaximum_)
+        return values;
+    const double limit = (wMinimum_ - 1e-12) / 1.000000000001;
+    while (value >= limit && values.size() <= 10000) {
+        values.push_back(value);
+        if (wMinimum_ == wMaximum_)
+            break; // one label for a zero range
+        const double next = value - step;
+        if (next == value)
+            break;
+        value = next;
+    }
+    return values;
+}
+
+} // namespace chart

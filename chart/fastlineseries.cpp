@@ -1,0 +1,432 @@
+#include "chart/fastlineseries.h"
+
+#include "chart/chart.h"
+#include "chart/chartaxis.h"
+
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace chart {
+
+namespace {
+
+int defaultListCapacity = 0;
+
+// Moves the entries at index and above one place up, after a point was inserted there.
+template <class Map> void shiftUp(Map &map, int index)
+{
+    if (map.empty() || map.rbegin()->first < index)
+        return;
+    Map moved;
+    for (auto &[key, value] : map)
+        moved.emplace(key >= index ? key + 1 : key, std::move(value));
+    map.swap(moved);
+}
+
+// Smallest and largest of n > 0 stored values.
+void minMax(const double *p, int n, double &lo, double &hi)
+{
+    int i = 0;
+#if defined(__SSE2__)
+    if (n >= 4) {
+        __m128d mn = _mm_loadu_pd(p), mx = mn;
+        for (i = 2; i + 2 <= n; i += 2) {
+            const __m128d v = _mm_loadu_pd(p + i);
+            mn = _mm_min_pd(mn, v);
+            mx = _mm_max_pd(mx, v);
+        }
+        const __m128d mnHigh = _mm_unpackhi_pd(mn, mn), mxHigh = _mm_unpackhi_pd(mx, mx);
+        lo = _mm_cvtsd_f64(_mm_min_sd(mn, mnHigh));
+        hi = _mm_cvtsd_f64(_mm_max_sd(mx, mxHigh));
+    } else
+#endif
+    {
+        lo = hi = p[0];
+        i = 1;
+    }
+    for (; i < n; ++i) {
+        lo = p[i] < lo ? p[i] : lo;
+        hi = p[i] > hi ? p[i] : hi;
+    }
+}
+
+} // namespace
+
+int DefaultListCapacity()
+{
+    return defaultListCapacity;
+}
+
+void setDefaultListCapacity(int entries)
+{
+    defaultListCapacity = std::max(0, entries);
+}
+
+// ---- TChartValueList ----
+
+void TChartValueList::setMultiplier(double multiplier)
+{
+    multiplier_ = multiplier;
+    stale_ = true;
+}
+
+int TChartValueList::insertionIndex(double value) const
+{
+    const int n = Count();
+    if (order_ == loNone || n == 0)
+        return n;
+    int i = n - 1;
+    if (order_ == loAscending) {
+        if (!(value < values_[static_cast<size_t>(i)]))
+            return n;
+        while (i >= 0 && values_[static_cast<size_t>(i)] > value)
+            --i;
+    } else {
+        if (!(value > values_[static_cast<size_t>(i)]))
+            return n;
+        while (i >= 0 && values_[static_cast<size_t>(i)] < value)
+            --i;
+    }
+    return i + 1;
+}
+
+void TChartValueList::insertAt(int index, double value)
+{
+    stale_ = true;
+    const auto at = static_cast<size_t>(index);
+    if (at == values_.size()) {
+        if (!values_.empty() && !(values_.back() <= value))
+            ascending_ = false;
+        values_.push_back(value);
+        return;
+    }
+    if ((at > 0 && !(values_[at - 1] <= value)) || !(value <= values_[at]))
+        ascending_ = false;
+    values_.insert(values_.begin() + static_cast<std::ptrdiff_t>(at), value);
+}
+
+void TChartValueList::clear(int reserve)
+{
+    values_.clear();
+    values_.reserve(static_cast<size_t>(std::max(0, reserve)));
+    ascending_ = true;
+    stale_ = true;
+}
+
+void TChartValueList::refreshStatistics() const
+{
+    if (!stale_)
+        return;
+    stale_ = false;
+    minimum_ = maximum_ = total_ = totalAbs_ = 0;
+    if (values_.empty())
+        return;
+    minimum_ = maximum_ = values_.front() * multiplier_;
+    for (double stored : values_) {
+        const double v = stored * multiplier_;
+        minimum_ = std::min(minimum_, v);
+        maximum_ = std::max(maximum_, v);
+        total_ += v;
+        totalAbs_ += std::abs(v);
+    }
+}
+
+double TChartValueList::MinValue() const
+{
+    refreshStatistics();
+    return minimum_;
+}
+
+double TChartValueList::MaxValue() const
+{
+    refreshStatistics();
+    return maximum_;
+}
+
+double TChartValueList::Total() const
+{
+    refreshStatistics();
+    return total_;
+}
+
+double TChartValueList::TotalABS() const
+{
+    refreshStatistics();
+    return totalAbs_;
+}
+
+// ---- TChartSeries ----
+
+TChartSeries::TChartSeries(const QString &name)
+    : name_(name)
+{
+}
+
+void TChartSeries::repaint()
+{
+    if (chart_)
+        chart_->invalidate();
+}
+
+void TChartSeries::setTitle(const QString &title)
+{
+    if (title == title_)
+        return;
+    title_ = title;
+    repaint();
+}
+
+void TChartSeries::setShowInLegend(bool value)
+{
+    if (value == showInLegend_)
+        return;
+    showInLegend_ = value;
+    repaint();
+}
+
+void TChartSeries::setActive(bool value)
+{
+    if (value == active_)
+        return;
+    active_ = value;
+    repaint();
+}
+
+void TChartSeries::setSeriesColor(const QColor &color)
+{
+    const bool differs = color != color_;
+    color_ = color;
+    colorChanged();
+    if (differs)
+        repaint();
+}
+
+void TChartSeries::setSeriesColor(unsigned int bgr)
+{
+    setSeriesColor(QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF));
+}
+
+unsigned int TChartSeries::SeriesColorBgr() const
+{
+    return static_cast<unsigned int>(color_.red()) | static_cast<unsigned int>(color_.green()) << 8
+        | static_cast<unsigned int>(color_.blue()) << 16;
+}
+
+int TChartSeries::AddPoint(double x, double y, const QString &label, const QColor &color)
+{
+    const int index = xValues_.insertionIndex(x);
+    xValues_.insertAt(index, x);
+    yValues_.insertAt(index, y);
+    shiftUp(colors_, index);
+    shiftUp(labels_, index);
+    if (color.isValid())
+        colors_[index] = color;
+    if (!label.isEmpty())
+        labels_[index] = label;
+    repaint();
+    return index;
+}
+
+void TChartSeries::Clear()
+{
+    xValues_.clear(defaultListCapacity);
+    yValues_.clear(defaultListCapacity);
+    colors_.clear();
+    labels_.clear();
+    if (active_ && chart_ && !chart_->destroying())
+        chart_->invalidate();
+}
+
+QColor TChartSeries::ValueColor(int index) const
+{
+    const auto it = colors_.find(index);
+    return it != colors_.end() ? it->second : color_;
+}
+
+QString TChartSeries::Label(int index) const
+{
+    const auto it = labels_.find(index);
+    return it != labels_.end() ? it->second : QString();
+}
+
+void TChartSeries::calcShownRange(const TCustomChartAxis &horizontal, int left, int right)
+{
+    firstShown_ = lastShown_ = -1;
+    const int n = Count();
+    if (n == 0)
+        return;
+    const double a = horizontal.PositionToValue(horizontal.Inverted() ? right : left);
+    const double b = horizontal.PositionToValue(horizontal.Inverted() ? left : right);
+    const double *xs = xValues_.storedData();
+    const double k = xValues_.Multiplier();
+    // Index of the first value at least v from index from on.
+    auto firstAtLeast = [&](int from, double v) {
+        if (xValues_.storedAscending() && k > 0) {
+            const double *p = std::partition_point(
+                xs + from, xs + n, [&](double stored) { return stored * k < v; });
+            return static_cast<int>(p - xs);
+        }
+        int i = from;
+        while (i < n && !(xs[i] * k >= v))
+            ++i;
+        return i;
+    };
+    const int first = firstAtLeast(0, a);
+    if (first >= n)
+        return;
+    firstShown_ = first;
+    if (!(xs[n - 1] * k > b))
+        lastShown_ = n - 1;
+    else
+        lastShown_ = std::min(firstAtLeast(first, b), n - 1);
+}
+
+// ---- TFastLineSeries ----
+
+TFastLineSeries::TFastLineSeries(const QString &name)
+    : TChartSeries(name)
+{
+    linePen_ = QPen(SeriesColor(), 1, Qt::SolidLine);
+}
+
+void TFastLineSeries::colorChanged()
+{
+    linePen_.setColor(SeriesColor());
+}
+
+void TFastLineSeries::setLinePen(const QPen &pen)
+{
+    linePen_ = pen;
+    setSeriesColor(pen.color());
+    repaint();
+}
+
+void TFastLineSeries::setLinePenVisible(bool value)
+{
+    if (value == linePenVisible_)
+        return;
+    linePenVisible_ = value;
+    repaint();
+}
+
+QPen TFastLineSeries::effectivePen(bool printing) const
+{
+    QPen pen = linePen_;
+    if (printing && pen.width() == 1 && pen.style() != Qt::SolidLine)
+        pen.setWidth(0);
+    return pen;
+}
+
+void TFastLineSeries::collectLines(const TCustomChartAxis &horizontal,
+    const TCustomChartAxis &vertical, std::vector<QLine> &lines) const
+{
+    lines.clear();
+    const int first = FirstShownIndex();
+    const int last = LastShownIndex();
+    if (first < 0 || last < first || last >= Count())
+        return;
+    const PixelMapper xm = horizontal.mapper();
+    const PixelMapper ym = vertical.mapper();
+    const double *xs = XValues().storedData();
+    const double *ys = YValues().storedData();
+    const double xk = XValues().Multiplier();
+    const double yk = YValues().Multiplier();
+    auto px = [&](int i) { return xm(xs[i] * xk); };
+    auto py = [&](int i) { return ym(ys[i] * yk); };
+    // Stored X values in ascending order give monotone pixel columns, so the points of one
+    // column are consecutive and the end of a column can be searched for.
+    const bool monotone = XValues().storedAscending();
+
+    // First index after a whose column differs from c (last + 1 when none does); the search
+    // starts from the length of the previous column.
+    auto columnEnd = [&](int a, int c, int hint) {
+        if (!monotone) {
+            int b = a + 1;
+            while (b <= last && px(b) == c)
+                ++b;
+            return b;
+        }
+        int lo = a; // known to be in column c
+        int hi; // known to be past it
+        const int guess = a + std::max(hint, 1);
+        if (guess > last || px(guess) != c) {
+            hi = std::min(guess, last + 1);
+            if (hi - 1 > lo && px(hi - 1) == c)
+                return hi;
+        } else {
+            lo = guess;
+            int step = std::max(hint, 1);
+            while (lo + step <= last && px(lo + step) == c) {
+                lo += step;
+                step *= 2;
+            }
+            hi = std::min(lo + step, last + 1);
+        }
+        while (hi - lo > 1) {
+            const int mid = lo + (hi - lo) / 2;
+            if (px(mid) == c)
+                lo = mid;
+            else
+                hi = mid;
+        }
+        return hi;
+    };
+
+    int prevX = 0, prevY = 0;
+    if (first > 0) {
+        // The segment entering from the point before the shown range is always drawn.
+        prevX = px(first);
+        prevY = py(first);
+        lines.emplace_back(px(first - 1), py(first - 1), prevX, prevY);
+    }
+    int hint = 1;
+    for (int a = first; a <= last;) {
+        const int c = px(a);
+        const int b = columnEnd(a, c, hint);
+        const int yFirst = py(a);
+        if (a != first)
+            lines.emplace_back(prevX, prevY, c, yFirst);
+        prevX = c;
+        prevY = yFirst;
+        if (b - a > 1) {
+            double lo, hi;
+            minMax(ys + a, b - a, lo, hi);
+            const int p1 = ym(lo * yk), p2 = ym(hi * yk);
+            if (p1 != p2)
+                lines.emplace_back(c, std::min(p1, p2), c, std::max(p1, p2));
+            prevY = py(b - 1);
+        }
+        hint = b - a;
+        a = b;
+    }
+}
+
+void TFastLineSeries::draw(QPainter &painter, const TCustomChartAxis &horizontal,
+    const TCustomChartAxis &vertical, bool printing)
+{
+    if (!linePenVisible_ || linePen_.style() == Qt::NoPen)
+        return;
+    collectLines(horizontal, vertical, lines_);
+    if (lines_.empty())
+        return;
+    painter.setPen(effectivePen(printing));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawLines(lines_.data(), static_cast<int>(lines_.size()));
+}
+
+void TFastLineSeries::drawLegendSymbol(
+    QPainter &painter, int left, int top, int right, int bottom, bool printing)
+{
+    if (!linePenVisible_ || linePen_.style() == Qt::NoPen)
+        return;
+    painter.setPen(effectivePen(printing));
+    const int y = (top + bottom) / 2;
+    painter.drawLine(left, y, right, y);
+}
+
+} // namespace chart

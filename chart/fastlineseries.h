@@ -1,0 +1,192 @@
+#pragma once
+
+#include <QColor>
+#include <QLine>
+#include <QPen>
+#include <QString>
+#include <map>
+#include <vector>
+
+class QPainter;
+
+namespace chart {
+
+class TChart;
+class TCustomChartAxis;
+
+// Entries reserved in every value list when a series is cleared; one setting for the whole
+// component (the window sets it at start-up).
+int DefaultListCapacity();
+void setDefaultListCapacity(int entries);
+
+enum TChartListOrder { loNone, loAscending, loDescending };
+
+// One list of point values (X or Y). Values are stored as given; every read value is the
+// stored value times Multiplier.
+class TChartValueList
+{
+public:
+    TChartValueList(const QString &name, TChartListOrder order)
+        : name_(name)
+        , order_(order)
+    {
+    }
+
+    QString Name() const { return name_; }
+    TChartListOrder Order() const { return order_; }
+    void setOrder(TChartListOrder order) { order_ = order; }
+    double Multiplier() const { return multiplier_; }
+    void setMultiplier(double multiplier);
+
+    int Count() const { return static_cast<int>(values_.size()); }
+    double Value(int index) const { return values_[static_cast<size_t>(index)] * multiplier_; }
+    double operator[](int index) const { return Value(index); }
+    const double *storedData() const { return values_.data(); }
+    size_t capacity() const { return values_.capacity(); }
+    // True while the stored values are known to be in ascending order.
+    bool storedAscending() const { return ascending_; }
+
+    // Statistics of the read values, computed on request after a change; 0 with no values.
+    double MinValue() const;
+    double MaxValue() const;
+    double Total() const;
+    double TotalABS() const;
+
+    // Index at which Order places the stored value.
+    int insertionIndex(double value) const;
+    void insertAt(int index, double value);
+    void clear(int reserve);
+
+private:
+    void refreshStatistics() const;
+
+    QString name_;
+    TChartListOrder order_;
+    double multiplier_ = 1.0;
+    std::vector<double> values_;
+    bool ascending_ = true;
+    mutable bool stale_ = false;
+    mutable double minimum_ = 0, maximum_ = 0, total_ = 0, totalAbs_ = 0;
+};
+
+class TChartSeries
+{
+public:
+    explicit TChartSeries(const QString &name);
+    virtual ~TChartSeries() = default;
+    TChartSeries(const TChartSeries &) = delete;
+    TChartSeries &operator=(const TChartSeries &) = delete;
+
+    QString Name() const { return name_; }
+    QString Title() const { return title_; }
+    void setTitle(const QString &title);
+    bool ShowInLegend() const { return showInLegend_; }
+    void setShowInLegend(bool value);
+
+    bool Active() const { return active_; }
+    void setActive(bool value);
+
+    QColor SeriesColor() const { return color_; }
+    void setSeriesColor(const QColor &color);
+    // Colour given as a 0x00BBGGRR value.
+    void setSeriesColor(unsigned int bgr);
+    unsigned int SeriesColorBgr() const;
+
+    TChartValueList &XValues() { return xValues_; }
+    const TChartValueList &XValues() const { return xValues_; }
+    TChartValueList &YValues() { return yValues_; }
+    const TChartValueList &YValues() const { return yValues_; }
+
+    // Adds a point where the X list's order places it; the Y value, colour and label go to
+    // the same index. Returns that index.
+    int AddPoint(double x, double y, const QString &label = {}, const QColor &color = {});
+    void Clear();
+    int Count() const { return xValues_.Count(); }
+    double XValue(int index) const { return xValues_.Value(index); }
+    double YValue(int index) const { return yValues_.Value(index); }
+    // Point colour (the series colour unless one was given) and label of point index.
+    QColor ValueColor(int index) const;
+    QString Label(int index) const;
+    // Number of points with their own colour or label (kept apart from the values).
+    size_t sparseEntries() const { return colors_.size() + labels_.size(); }
+
+    double MinXValue() const { return xValues_.MinValue(); }
+    double MaxXValue() const { return xValues_.MaxValue(); }
+    double MinYValue() const { return yValues_.MinValue(); }
+    double MaxYValue() const { return yValues_.MaxValue(); }
+
+    int FirstShownIndex() const { return firstShown_; }
+    int LastShownIndex() const { return lastShown_; }
+    void setShownIndices(int first, int last)
+    {
+        firstShown_ = first;
+        lastShown_ = last;
+    }
+    // Computes FirstShownIndex and LastShownIndex for the horizontal axis and the plotting
+    // rectangle's left and right edges.
+    void calcShownRange(const TCustomChartAxis &horizontal, int left, int right);
+
+    virtual void draw(QPainter &painter, const TCustomChartAxis &horizontal,
+        const TCustomChartAxis &vertical, bool printing)
+        = 0;
+    virtual void drawLegendSymbol(
+        QPainter &painter, int left, int top, int right, int bottom, bool printing)
+        = 0;
+
+    TChart *chart() const { return chart_; }
+    void attach(TChart *chart) { chart_ = chart; }
+
+protected:
+    virtual void colorChanged() { }
+    void repaint();
+
+private:
+    TChart *chart_ = nullptr;
+    QString name_;
+    QString title_;
+    bool showInLegend_ = true;
+    bool active_ = true;
+    QColor color_ = Qt::red;
+    TChartValueList xValues_ { QStringLiteral("X"), loAscending };
+    TChartValueList yValues_ { QStringLiteral("Y"), loNone };
+    std::map<int, QColor> colors_;
+    std::map<int, QString> labels_;
+    int firstShown_ = -1;
+    int lastShown_ = -1;
+};
+
+class TFastLineSeries : public TChartSeries
+{
+public:
+    explicit TFastLineSeries(const QString &name);
+
+    QPen LinePen() const { return linePen_; }
+    // Copies the pen, then takes its colour as the series colour.
+    void setLinePen(const QPen &pen);
+    bool LinePenVisible() const { return linePenVisible_; }
+    void setLinePenVisible(bool value);
+
+    // Lines that draw the shown range with at most one line per distinct pixel: the line
+    // into each new pixel column from the last pixel drawn, plus one vertical line over the
+    // span of the points that share the column. Same pixels as the plain polyline that skips
+    // every point on the pixel of the last point drawn.
+    void collectLines(const TCustomChartAxis &horizontal, const TCustomChartAxis &vertical,
+        std::vector<QLine> &lines) const;
+
+    void draw(QPainter &painter, const TCustomChartAxis &horizontal,
+        const TCustomChartAxis &vertical, bool printing) override;
+    void drawLegendSymbol(
+        QPainter &painter, int left, int top, int right, int bottom, bool printing) override;
+
+protected:
+    void colorChanged() override;
+
+private:
+    QPen effectivePen(bool printing) const;
+
+    QPen linePen_;
+    bool linePenVisible_ = true;
+    std::vector<QLine> lines_; // reused between paints
+};
+
+} // namespace chart
