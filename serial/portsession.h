@@ -1,0 +1,130 @@
+#pragma once
+
+#include "serial/serialport.h"
+#include "serial/ttydevice.h"
+
+#include <QEvent>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// What one open port shares between the owner thread, the event thread and the write thread.
+// A session lives from Open to Close; Close stops and joins both threads before the device is
+// closed, so no thread outlives its session or touches the device afterwards.
+namespace serial::detail {
+
+// The custom event that wakes the owner thread to run pending window calls. It carries no data:
+// the call itself sits in the session, under its mutex.
+QEvent::Type windowCallEventType();
+
+// One "run on the owner thread and wait" slot. Each thread has at most one call outstanding.
+struct WindowCall
+{
+    bool pending = false; // posted, not yet taken by the owner thread
+    bool running = false; // the owner thread is running it
+    bool done = false;
+    quint32 events = 0;
+};
+
+// The fixed-capacity byte queue the write thread drains. Guarded by PortSession::mutex, except
+// that the write thread sends the bytes it captured outside the lock: appends only go behind them
+// and only the write thread itself removes bytes, so the captured range stays untouched.
+class TSerialWriteQueue
+{
+public:
+    explicit TSerialWriteQueue(int capacity)
+        : m_data(static_cast<size_t>(capacity))
+    {
+    }
+    int Capacity() const { return static_cast<int>(m_data.size()); }
+    int Count() const { return m_count; }
+    const char *Data() const { return m_data.data(); }
+    void Append(const void *source, int n);
+    void Consume(int n);
+    void Clear() { m_count = 0; }
+
+private:
+    std::vector<char> m_data;
+    int m_count = 0;
+};
+
+class PortSession
+{
+public:
+    PortSession(QObject *owner, int fd);
+    ~PortSession();
+    PortSession(const PortSession &) = delete;
+    PortSession &operator=(const PortSession &) = delete;
+
+    // Creates the wait descriptors and starts the event thread for these event bits. Returns 0
+    // or errno.
+    int startEventThread(quint32 eventMask, TThreadPriority priority);
+    int startWriteThread(int capacity, TThreadPriority priority);
+    bool hasWriteThread() const { return m_writeThread.joinable(); }
+    // Asks both threads to stop, wakes every wait and joins them. Calls pending on the owner
+    // thread are cancelled; a call that is running there finishes on its own.
+    void stop();
+
+    // Owner thread: queue bytes, waiting up to timeoutMs for room. False when they did not fit.
+    bool enqueue(const void *source, int n, int timeoutMs);
+    // Owner thread: have the write thread empty its queue; an aborted write removes nothing.
+    // True when the write thread acknowledged within timeoutMs.
+    bool purgeQueue(int timeoutMs);
+    int queuedCount();
+
+    // Owner thread, from the wake-up event: takes a pending call, if any.
+    bool takeCall(WindowCall *&call, quint32 &events);
+    void finishCall(WindowCall *call);
+    WindowCall *eventCall() { return &m_eventCall; }
+
+    // The device went away: reported once as IoError through the line errors.
+    void markGone();
+    bool isGone();
+    // IoError when the departure has not been reported yet.
+    quint32 pendingGoneError();
+    void setGoneReported();
+
+    void setThreadPriority(bool eventThread, TThreadPriority priority);
+
+    const int fd;
+    ErrorCounters lastCounters; // owner thread only
+    bool countersRead = false; // owner thread only
+
+private:
+    void runEventThread(quint32 eventMask, TThreadPriority priority);
+    void runWriteThread(TThreadPriority priority);
+    bool writePass(const char *data, int count);
+    void completeWrite(int written);
+    // Runs a call on the owner thread and waits for it. The write thread keeps answering purge
+    // requests meanwhile. False when the session is stopping.
+    bool callOwner(WindowCall &call, quint32 events, bool answerPurge);
+    void answerPurgeLocked();
+    void wake(int eventFd);
+
+    QObject *const m_owner;
+    std::mutex m_mutex; // the write lock: queue, flags and calls
+    std::condition_variable m_cv;
+    bool m_stopping = false;
+    bool m_gone = false;
+    bool m_goneReported = false;
+
+    int m_epollFd = -1;
+    int m_eventWakeFd = -1;
+    std::thread m_eventThread;
+    WindowCall m_eventCall;
+
+    int m_writeWakeFd = -1;
+    std::thread m_writeThread;
+    std::unique_ptr<TSerialWriteQueue> m_queue;
+    bool m_dataEvent = false;
+    bool m_purgeRequested = false;
+    bool m_purgeDone = false;
+    WindowCall m_writeCall;
+
+    std::atomic<int> m_eventTid { 0 };
+    std::atomic<int> m_writeTid { 0 };
+};
+
+} // namespace serial::detail

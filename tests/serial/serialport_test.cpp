@@ -1,0 +1,5 @@
+#include "pty.h"
+
+#include <gtest/gtest.h>
+
+using namespace serial;
