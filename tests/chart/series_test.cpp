@@ -1,0 +1,144 @@
+#include "chart/chart.h"
+#include "chartfixture.h"
+
+#include <QImage>
+#include <QPainter>
+
+using namespace chart;
+
+namespace {
+
+std::vector<double> xs(const TChartSeries &s)
+{
+    std::vector<double> v;
+    for (int i = 0; i < s.Count(); ++i)
+        v.push_back(s.XValue(i));
+    return v;
+}
+
+std::vector<double> ys(const TChartSeries &s)
+{
+    std::vector<double> v;
+    for (int i = 0; i < s.Count(); ++i)
+        v.push_back(s.YValue(i));
+    return v;
+}
+
+} // namespace
+
+TEST(FastLineSeriesValues, OutOfOrderXIsInsertedAndEqualXKeepArrivalOrder)
+{
+    TFastLineSeries s(QStringLiteral("T1"));
+    EXPECT_EQ(s.AddPoint(5, 50), 0);
+    EXPECT_EQ(s.AddPoint(3, 30), 0);
+    EXPECT_EQ(s.AddPoint(4, 40), 1);
+    EXPECT_EQ(xs(s), (std::vector<double>{3, 4, 5}));
+    EXPECT_EQ(ys(s), (std::vector<double>{30, 40, 50}));
+
+    EXPECT_EQ(s.AddPoint(4, 41), 2); // after the 4 already there
+    EXPECT_EQ(s.AddPoint(5, 51), 4);
+    EXPECT_EQ(s.AddPoint(-1, -10), 0);
+    EXPECT_EQ(xs(s), (std::vector<double>{-1, 3, 4, 4, 5, 5}));
+    EXPECT_EQ(ys(s), (std::vector<double>{-10, 30, 40, 41, 50, 51}));
+
+    // The Y list keeps arrival order; a descending list mirrors the ascending rule.
+    TChartValueList down(QStringLiteral("D"), loDescending);
+    for (double v : {5.0, 7.0, 6.0, 6.0, 1.0})
+        down.insertAt(down.insertionIndex(v), v);
+    std::vector<double> got;
+    for (int i = 0; i < down.Count(); ++i)
+        got.push_back(down.Value(i));
+    EXPECT_EQ(got, (std::vector<double>{7, 6, 6, 5, 1}));
+}
+
+TEST(FastLineSeriesValues, StatisticsMultiplierAndClear)
+{
+    setDefaultListCapacity(1000);
+    TChart c;
+    TFastLineSeries &s = *c.addFastLineSeries(QStringLiteral("T1"));
+    EXPECT_EQ(s.MinYValue(), 0);
+    EXPECT_EQ(s.MaxYValue(), 0);
+    s.AddPoint(1, -2);
+    s.AddPoint(2, 6);
+    EXPECT_EQ(s.MinYValue(), -2);
+    EXPECT_EQ(s.MaxYValue(), 6);
+    EXPECT_EQ(s.YValues().Total(), 4);
+    EXPECT_EQ(s.YValues().TotalABS(), 8);
+    s.AddPoint(3, 10); // statistics follow the next change
+    EXPECT_EQ(s.MaxYValue(), 10);
+    s.YValues().setMultiplier(0.5);
+    EXPECT_EQ(s.YValue(2), 5);
+    EXPECT_EQ(s.MaxYValue(), 5);
+    EXPECT_EQ(s.MinYValue(), -1);
+
+    s.Clear();
+    EXPECT_EQ(s.Count(), 0);
+    EXPECT_EQ(s.MinYValue(), 0);
+    EXPECT_EQ(s.MaxXValue(), 0);
+    EXPECT_GE(s.XValues().capacity(), 1000u);
+    EXPECT_GE(s.YValues().capacity(), 1000u);
+    s.Clear(); // an empty series clears again without complaint
+    EXPECT_EQ(s.YValues().Total(), 0);
+    setDefaultListCapacity(0);
+}
+
+TEST(FastLineSeriesValues, PointColoursAndLabelsStaySparseAndFollowInsertions)
+{
+    TFastLineSeries s(QStringLiteral("T2"));
+    s.setSeriesColor(0x0000FFFFu); // yellow as 0x00BBGGRR
+    EXPECT_EQ(s.SeriesColor(), QColor(255, 255, 0));
+    EXPECT_EQ(s.LinePen().color(), QColor(255, 255, 0));
+    EXPECT_EQ(s.SeriesColorBgr(), 0x0000FFFFu);
+    for (int i = 0; i < 100000; ++i)
+        s.AddPoint(i, i % 7);
+    EXPECT_EQ(s.sparseEntries(), 0u); // a recording holds nothing but its values
+
+    s.AddPoint(10.5, 1, QStringLiteral("mark"), Qt::blue);
+    s.AddPoint(5.5, 1, QString(), Qt::red); // moves the marked point one place up
+    EXPECT_EQ(s.sparseEntries(), 3u); // a colour and a label, and a colour
+    EXPECT_EQ(s.Label(12), QStringLiteral("mark"));
+    EXPECT_EQ(s.ValueColor(12), QColor(Qt::blue));
+    EXPECT_EQ(s.ValueColor(6), QColor(Qt::red));
+    EXPECT_EQ(s.ValueColor(7), QColor(255, 255, 0));
+    EXPECT_TRUE(s.Label(11).isEmpty());
+
+    QPen pen(QColor(0, 0, 255), 1);
+    s.setLinePen(pen);
+    EXPECT_EQ(s.SeriesColor(), QColor(0, 0, 255));
+}
+
+TEST(FastLineSeriesShownRange, FollowsTheBottomAxis)
+{
+    TChart c;
+    charttest::setUpChart(c);
+    TChartSeries &s = *c.Series(0);
+    for (int i = 0; i <= 100; ++i)
+        s.AddPoint(i, i % 10);
+    QImage image(c.size(), QImage::Format_ARGB32_Premultiplied);
+    auto paint = [&] {
+        QPainter p(&image);
+        c.paintChart(p, c.ClientBounds());
+    };
+    paint();
+    EXPECT_EQ(s.FirstShownIndex(), 0);
+    EXPECT_EQ(s.LastShownIndex(), 100);
+
+    // Zoomed into the middle: from the first point inside to the first point beyond.
+    c.BottomAxis()->SetRange(20.5, 60.5);
+    paint();
+    EXPECT_EQ(s.FirstShownIndex(), 21);
+    EXPECT_EQ(s.LastShownIndex(), 61);
+
+    // Every point left of the range: nothing drawn.
+    c.BottomAxis()->SetRange(200, 300);
+    paint();
+    EXPECT_EQ(s.FirstShownIndex(), -1);
+    EXPECT_EQ(s.LastShownIndex(), -1);
+
+    // A hidden or empty series shows nothing either.
+    c.BottomAxis()->setAutomatic(true);
+    s.setActive(false);
+    paint();
+    EXPECT_EQ(s.LastShownIndex(), -1);
+    EXPECT_EQ(c.Series(1)->LastShownIndex(), -1);
+}
