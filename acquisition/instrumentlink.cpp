@@ -1,0 +1,119 @@
+#include "acquisition/instrumentlink.h"
+
+#include "serial/serialport.h"
+
+#include <QFileInfo>
+#include <termios.h>
+
+namespace acquisition {
+
+namespace {
+
+const QString NotFoundMessage = QStringLiteral("АЦП не обнаружено");
+const QString NoLinkStatus = QStringLiteral("USB: нет связи");
+
+// Port number shown for a device: the number its name ends in (ttyUSB3 -> 3), else 0.
+int portNumberOf(const QString &devicePath)
+{
+    const QString name = QFileInfo(devicePath).fileName();
+    qsizetype start = name.size();
+    while (start > 0 && name[start - 1].isDigit())
+        --start;
+    bool ok = false;
+    const int number = name.mid(start).toInt(&ok);
+    return ok ? number : 0;
+}
+
+} // namespace
+
+InstrumentLink::InstrumentLink(serial::TSerialPort &port, QObject *parent)
+    : QObject(parent)
+    , m_port(port)
+{
+    if (!m_port.IsOpen())
+        applyFormSettings(m_port);
+}
+
+void InstrumentLink::applyFormSettings(serial::TSerialPort &port)
+{
+    port.setBaudrate(serial::br9600);
+    port.setParity(serial::paOdd);
+    port.FlowControl().setOutCtsFlow(false);
+    port.FlowControl().setOutDsrFlow(false);
+    port.FlowControl().setControlDtr(serial::dtrDisabled);
+    port.FlowControl().setControlRts(serial::rtsEnabled);
+    port.FlowControl().setXonXoffOut(false);
+    port.FlowControl().setXonXoffIn(false);
+    port.FlowControl().setDsrSensitivity(false);
+    port.FlowControl().setTxContinueOnXoff(false);
+    port.setMonitorEvents(serial::ceRxChar | serial::ceTxEmpty | serial::ceRxFlag);
+}
+
+QString InstrumentLink::findDevice() const
+{
+    if (!m_options.deviceOverride.isEmpty())
+        return m_options.deviceOverride;
+    const std::optional<SerialDeviceInfo> found
+        = findInstrumentPort({ m_options.sysfsRoot, m_options.devRoot });
+    return found ? found->devicePath : QString();
+}
+
+void InstrumentLink::ConnectInstrument()
+{
+    m_connectedDevice.clear();
+    try {
+        m_port.Close();
+    } catch (const std::exception &) {
+        // A failing close leaves nothing to undo; the open below reports the port's state.
+    }
+
+    const QString device = findDevice();
+    if (device.isEmpty())
+        emit informationMessage(NotFoundMessage);
+    emit measurementButtonsEnabled(false);
+    if (device.isEmpty())
+        return;
+
+    try {
+        m_port.setParity(serial::paOdd);
+        m_port.setDatabits(serial::db8);
+        m_port.setStopbits(serial::sb1);
+        m_port.setPortNum(portNumberOf(device));
+        // The name is a pattern for the port number: a literal path keeps its '%' signs.
+        m_port.setDeviceName(QString(device).replace(QLatin1Char('%'), QStringLiteral("%%")));
+        m_port.setBaudrate(serial::br9600);
+        m_port.Open();
+        // The rate and the probe must reach the board, or the buttons would lead nowhere.
+        if (!raiseLineRate() || !m_port.WriteString(QByteArray(1, LinkProbe)))
+            throw serial::ESerialPortError("the line rate or the probe did not reach the device");
+    } catch (const std::exception &) {
+        try {
+            m_port.Close();
+        } catch (const std::exception &) {
+        }
+        emit informationMessage(NotFoundMessage);
+        emit statusText(NoLinkStatus);
+        return;
+    }
+    m_connectedDevice = device;
+    emit measurementButtonsEnabled(true);
+}
+
+// Only the rate changes; every other field stays as Open wrote it. The port keeps reading
+// br9600, which the next Open writes again.
+bool InstrumentLink::raiseLineRate()
+{
+    const int fd = m_port.Handle();
+    termios settings {};
+    if (fd < 0 || ::tcgetattr(fd, &settings) != 0)
+        return false;
+    if (::cfsetispeed(&settings, B921600) != 0 || ::cfsetospeed(&settings, B921600) != 0)
+        return false;
+    if (::tcsetattr(fd, TCSANOW, &settings) != 0)
+        return false;
+    // tcsetattr succeeds when any part applies; read back to be sure of the rate.
+    termios applied {};
+    return ::tcgetattr(fd, &applied) == 0 && ::cfgetospeed(&applied) == B921600;
+}
+
+} // namespace acquisition

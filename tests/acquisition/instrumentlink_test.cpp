@@ -1,0 +1,184 @@
+#include "acquisition/instrumentlink.h"
+#include "serial/serialport.h"
+#include "sim/boardsimulator.h"
+#include "tests/acquisition/discoveryfakesysfs.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <termios.h>
+
+using namespace acquisition;
+using namespace std::chrono_literals;
+using testsupport::FakeSysfs;
+
+namespace {
+
+const QString NotFound = QString::fromUtf8("АЦП не обнаружено");
+const QString NoLink = QString::fromUtf8("USB: нет связи");
+
+class InstrumentLinkTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        QDir().mkpath(devRoot);
+        std::string error;
+        ASSERT_TRUE(board.start(&error)) << error;
+        link.setOptions({ dir.path() + "/sys", devRoot, {} });
+        QObject::connect(&link, &InstrumentLink::informationMessage,
+            [this](const QString &text) { messages << text; });
+        QObject::connect(
+            &link, &InstrumentLink::statusText, [this](const QString &text) { statuses << text; });
+        QObject::connect(&link, &InstrumentLink::measurementButtonsEnabled,
+            [this](bool enabled) { buttons << enabled; });
+    }
+
+    // The bridge appears in sysfs and its device node leads to the simulator's terminal.
+    void plugIn(const QString &name = "ttyUSB0")
+    {
+        sysfs.addInstrument("1-2", name);
+        FakeSysfs::link(devRoot + "/" + name, QString::fromStdString(board.devicePath()));
+    }
+
+    bool waitForProbes(int count)
+    {
+        return board.waitFor(
+            [count](const sim::BoardCounters &c) { return c.probes >= count; }, 10s);
+    }
+
+    termios lineSettings()
+    {
+        termios settings {};
+        EXPECT_EQ(::tcgetattr(port.Handle(), &settings), 0);
+        return settings;
+    }
+
+    void expectConnected()
+    {
+        ASSERT_TRUE(port.IsOpen());
+        ASSERT_FALSE(buttons.isEmpty());
+        EXPECT_TRUE(buttons.last());
+        const termios settings = lineSettings();
+        EXPECT_EQ(::cfgetospeed(&settings), speed_t(B921600));
+        EXPECT_EQ(::cfgetispeed(&settings), speed_t(B921600));
+        // The rest is as the port's own settings wrote it: 8 data bits, 1 stop bit, no
+        // handshake. (A pseudo-terminal keeps no parity bits, so parity shows in the record.)
+        EXPECT_EQ(settings.c_cflag & CSIZE, tcflag_t(CS8));
+        EXPECT_FALSE(settings.c_cflag & CSTOPB);
+        EXPECT_FALSE(settings.c_cflag & CRTSCTS);
+        EXPECT_FALSE(settings.c_iflag & (IXON | IXOFF));
+        const serial::TLineSettings record = port.LineSettings();
+        EXPECT_EQ(record.Parity, 1); // odd
+        EXPECT_EQ(record.ByteSize, 8);
+        EXPECT_EQ(record.StopBits, 0);
+        EXPECT_EQ(record.Flags & serial::lfRtsMask, quint32(serial::lfRtsEnable));
+        EXPECT_EQ(record.Flags & serial::lfDtrMask, 0u);
+        EXPECT_EQ(port.MonitorEvents(), serial::ceRxChar | serial::ceTxEmpty | serial::ceRxFlag);
+        // The component itself still holds the rate it opens with.
+        EXPECT_EQ(port.Baudrate(), serial::br9600);
+        EXPECT_EQ(port.Parity(), serial::paOdd);
+        EXPECT_EQ(port.Databits(), serial::db8);
+        EXPECT_EQ(port.Stopbits(), serial::sb1);
+    }
+
+    void expectDisconnected()
+    {
+        EXPECT_FALSE(port.IsOpen());
+        EXPECT_EQ(port.Handle(), -1);
+        ASSERT_FALSE(buttons.isEmpty());
+        EXPECT_FALSE(buttons.last());
+        EXPECT_TRUE(link.connectedDevice().isEmpty());
+    }
+
+    QTemporaryDir dir;
+    FakeSysfs sysfs { dir.path() + "/sys" };
+    QString devRoot = dir.path() + "/dev";
+    sim::BoardSimulator board;
+    serial::TSerialPort port;
+    InstrumentLink link { port };
+    QStringList messages;
+    QStringList statuses;
+    QList<bool> buttons;
+};
+
+TEST_F(InstrumentLinkTest, FindsOpensRaisesTheRateAndProbesAgainOnEveryPress)
+{
+    plugIn();
+    link.ConnectInstrument();
+    expectConnected();
+    EXPECT_EQ(buttons, QList<bool>({ false, true }));
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_TRUE(statuses.isEmpty());
+    EXPECT_EQ(link.connectedDevice(), devRoot + "/ttyUSB0");
+    EXPECT_EQ(port.DeviceName(), devRoot + "/ttyUSB0");
+    ASSERT_TRUE(waitForProbes(1));
+
+    // btUSB again: closed, reopened at 9600 and raised again, one more probe.
+    link.ConnectInstrument();
+    expectConnected();
+    EXPECT_EQ(buttons, QList<bool>({ false, true, false, true }));
+    ASSERT_TRUE(waitForProbes(2));
+    EXPECT_EQ(board.received(), std::vector<std::uint8_t>({ 0x29, 0x29 }));
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(InstrumentLinkTest, WithoutTheBoardTellsOnceAndConnectsAfterPlugIn)
+{
+    sysfs.addPlatformPort("ttyS0");
+    link.ConnectInstrument();
+    expectDisconnected();
+    EXPECT_EQ(messages, QStringList({ NotFound }));
+    EXPECT_TRUE(statuses.isEmpty());
+    EXPECT_EQ(buttons, QList<bool>({ false }));
+
+    plugIn();
+    link.ConnectInstrument();
+    expectConnected();
+    EXPECT_EQ(messages.size(), 1);
+    ASSERT_TRUE(waitForProbes(1));
+}
+
+TEST_F(InstrumentLinkTest, DeviceThatVanishesBeforeItIsOpenedLeavesThePortClosed)
+{
+    plugIn();
+    link.ConnectInstrument();
+    expectConnected();
+    ASSERT_TRUE(waitForProbes(1));
+
+    // Unplugged: sysfs still lists the port for a moment, but its node is gone.
+    ASSERT_TRUE(QFile::remove(devRoot + "/ttyUSB0"));
+    link.ConnectInstrument();
+    expectDisconnected();
+    EXPECT_EQ(messages, QStringList({ NotFound }));
+    EXPECT_EQ(statuses, QStringList({ NoLink }));
+    EXPECT_EQ(buttons, QList<bool>({ false, true, false }));
+    EXPECT_EQ(board.counters().probes, 1);
+}
+
+TEST_F(InstrumentLinkTest, DeviceOverrideSkipsTheLookup)
+{
+    sysfs.addInstrument("1-2", "ttyUSB0"); // a matching entry with no node is not used
+    link.setOptions({ dir.path() + "/sys", devRoot, QString::fromStdString(board.devicePath()) });
+    link.ConnectInstrument();
+    expectConnected();
+    EXPECT_EQ(link.connectedDevice(), QString::fromStdString(board.devicePath()));
+    ASSERT_TRUE(waitForProbes(1));
+
+    // A named device that is not a terminal, or does not exist, is a failed open.
+    QFile plain(dir.path() + "/plain");
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    for (const QString &device : { dir.path() + "/plain", dir.path() + "/missing" }) {
+        messages.clear();
+        statuses.clear();
+        link.setOptions({ dir.path() + "/sys", devRoot, device });
+        link.ConnectInstrument();
+        expectDisconnected();
+        EXPECT_EQ(messages, QStringList({ NotFound })) << qPrintable(device);
+        EXPECT_EQ(statuses, QStringList({ NoLink })) << qPrintable(device);
+    }
+}
+
+} // namespace
