@@ -1,0 +1,320 @@
+// The board simulator through the application's serial component: the exchanges of a
+// measurement, a transfer, tuning and the photodiode launch, and every fault option, as the
+// application meets them.
+
+#include "serial/serialport.h"
+#include "sim/boardsimulator.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <functional>
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+using serial::TCustomSerialPort;
+using serial::TSerialPort;
+using sim::BoardOptions;
+using sim::BoardSimulator;
+using sim::BoardState;
+
+namespace {
+
+bool pumpUntil(const std::function<bool()> &done, int ms = 20000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+void pumpFor(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+QByteArray startFrame(char code, quint8 mask, int d1, int d2, int blocks)
+{
+    QByteArray frame;
+    frame += code;
+    frame += char(mask);
+    frame += char(d1 & 0xFF);
+    frame += char(d2 & 0xFF);
+    frame += char((8 - blocks) * 32);
+    unsigned sum = 0;
+    for (char b : frame)
+        sum += quint8(b);
+    frame += char(sum & 0xFF);
+    return frame;
+}
+
+QByteArray transferCommand(bool averaged, quint8 mask, int blocks)
+{
+    QByteArray command(5, '\0');
+    command[0] = char(averaged ? 0x90 : 0x80);
+    command[1] = char(mask);
+    command[4] = char((8 - blocks) * 32);
+    return command;
+}
+
+QByteArray bytes(const std::vector<std::uint8_t> &v)
+{
+    return QByteArray(reinterpret_cast<const char *>(v.data()), qsizetype(v.size()));
+}
+
+// The board and the application's port on it, with the port configured as discovery leaves it
+// and everything that arrives collected by OnRxChar.
+struct Link
+{
+    explicit Link(BoardOptions options)
+        : board(std::move(options))
+    {
+        std::string error;
+        EXPECT_TRUE(board.start(&error)) << error;
+        port.setDeviceName(QString::fromStdString(board.devicePath()));
+        port.setBaudrate(serial::br9600);
+        port.setParity(serial::paOdd);
+        port.FlowControl().setControlRts(serial::rtsEnabled);
+        port.FlowControl().setControlDtr(serial::dtrDisabled);
+        port.setMonitorEvents(serial::ceRxChar | serial::ceTxEmpty | serial::ceRxFlag);
+        port.OnRxChar = [this](TCustomSerialPort *sender, int count) {
+            ++rxEvents;
+            QByteArray chunk(count, '\0');
+            chunk.resize(sender->ReadBytes(chunk.data(), count));
+            received += chunk;
+        };
+        port.OnError = [this](TCustomSerialPort *, int errors) { lineErrors |= errors; };
+        port.Open();
+        port.WriteString(QByteArray(1, 0x29));
+    }
+    ~Link()
+    {
+        if (port.IsOpen())
+            port.Close();
+        board.stop();
+    }
+
+    // Waits for n bytes in `received` and takes them out.
+    QByteArray take(int n)
+    {
+        pumpUntil([&] { return received.size() >= n; });
+        const QByteArray head = received.left(n);
+        received.remove(0, head.size());
+        return head;
+    }
+
+    // The transfer as the application runs it: a request after each complete block until
+    // `count` blocks are in; returns the 500 data bytes of each block, concatenated.
+    QByteArray transfer(bool averaged, quint8 mask, int memoryBlocks, int count)
+    {
+        QByteArray data;
+        port.WriteString(transferCommand(averaged, mask, memoryBlocks));
+        for (int b = 0; b < count; ++b) {
+            const QByteArray block = take(501);
+            if (block.size() != 501)
+                break;
+            data += block.left(500);
+            if (b + 1 < count)
+                port.WriteString(QByteArray(1, char(averaged ? 0x91 : 0x81)));
+        }
+        return data;
+    }
+
+    BoardSimulator board;
+    TSerialPort port;
+    QByteArray received;
+    int rxEvents = 0;
+    int lineErrors = 0;
+};
+
+BoardOptions fast(double speed = 1e4)
+{
+    BoardOptions o;
+    o.speed = speed;
+    return o;
+}
+
+} // namespace
+
+TEST(BoardThroughSerialPort, FullMeasurementOfEightBlocks)
+{
+    Link link(fast(1e5));
+    ASSERT_TRUE(link.port.IsOpen());
+    const QByteArray frame = startFrame(0x13, 0x7F, 1, 200, 8);
+    link.port.WriteString(frame);
+    EXPECT_EQ(link.take(1), QByteArray("\x0A"));
+    EXPECT_DOUBLE_EQ(link.board.lastRecordingSeconds(), (3.0 * 2 * 200 + 55) * 240000 / 14745600);
+    link.port.PurgeAll();
+
+    const QByteArray data = link.transfer(false, 0x7F, 8, 960);
+    ASSERT_EQ(data.size(), 480000);
+    pumpFor(50);
+    EXPECT_TRUE(link.received.isEmpty());
+
+    // The application stored exactly what the board sent, less each block's last byte.
+    const QByteArray sent = bytes(link.board.sent());
+    ASSERT_EQ(sent.size(), 1 + 960 * 501);
+    QByteArray expected;
+    for (int b = 0; b < 960; ++b)
+        expected += sent.mid(1 + b * 501, 500);
+    EXPECT_EQ(data, expected);
+
+    // And the board heard the probe, the frame, one transfer command and 959 requests.
+    const QByteArray heard = bytes(link.board.received());
+    EXPECT_EQ(heard,
+        QByteArray(1, 0x29) + frame + transferCommand(false, 0x7F, 8)
+            + QByteArray(959, char(0x81)));
+    const auto c = link.board.counters();
+    EXPECT_EQ(c.probes, 1);
+    EXPECT_EQ(c.blocks, 960);
+    EXPECT_EQ(c.ignoredBytes, 0);
+}
+
+TEST(BoardThroughSerialPort, AveragedTransferOfOneBlockIsSevenBlocks)
+{
+    Link link(fast());
+    link.port.WriteString(startFrame(0x13, 0x03, 10, 10, 1));
+    ASSERT_EQ(link.take(1), QByteArray("\x0A"));
+    const QByteArray data = link.transfer(true, 0x03, 1, 7);
+    ASSERT_EQ(data.size(), 3500);
+    const sim::Recording memory = link.board.memory();
+    for (int j = 0; j < 1750; ++j) {
+        const sim::WireSample s = memory.averagedSample(j);
+        ASSERT_EQ(quint8(data[2 * j]), s.byte0()) << j;
+        ASSERT_EQ(quint8(data[2 * j + 1]), s.byte1()) << j;
+    }
+    EXPECT_EQ(bytes(link.board.received()).right(6), QByteArray(6, char(0x91)));
+}
+
+TEST(BoardThroughSerialPort, TuningStatusBytesArriveAsTwoReplies)
+{
+    Link link(fast(50)); // the 0x11 follows after 20 ms
+    link.port.WriteString(QByteArray(1, 0x10));
+    EXPECT_EQ(link.take(1), QByteArray("\x10"));
+    EXPECT_EQ(link.take(1), QByteArray("\x11"));
+    EXPECT_GE(link.rxEvents, 2);
+}
+
+TEST(BoardThroughSerialPort, PhotodiodeLaunchRecordsFromTheTrigger)
+{
+    Link link(fast());
+    link.port.WriteString(startFrame(0x33, 0x01, 1, 1, 1));
+    ASSERT_TRUE(link.board.waitForState(BoardState::WaitingForTrigger, 10s));
+    pumpFor(100);
+    EXPECT_TRUE(link.received.isEmpty());
+    link.board.trigger();
+    EXPECT_EQ(link.take(1), QByteArray("\x0A"));
+    const QByteArray first = link.transfer(false, 0x01, 1, 1);
+    ASSERT_EQ(first.size(), 500);
+    EXPECT_TRUE(quint8(first[1]) & 0x08); // the photodiode bit of the first sample
+
+    link.port.WriteString(QByteArray("\x34\x01\x00", 3));
+    ASSERT_TRUE(link.board.waitForState(BoardState::WaitingForTrigger, 10s));
+    link.board.trigger();
+    EXPECT_EQ(link.take(501).size(), 501);
+}
+
+TEST(BoardThroughSerialPort, ShortReadAndReReadAnswerOneBlockEach)
+{
+    Link link(fast());
+    link.port.WriteString(QByteArray("\x14\x7F\x00", 3));
+    EXPECT_EQ(link.take(501).size(), 501);
+    link.port.WriteString(QByteArray("\x16\x00", 2));
+    EXPECT_EQ(link.take(501), QByteArray(501, '\0')); // nothing recorded yet
+    pumpFor(50);
+    EXPECT_TRUE(link.received.isEmpty());
+}
+
+TEST(BoardThroughSerialPortFaults, DroppedBlockLeavesTheTransferWaiting)
+{
+    BoardOptions o = fast();
+    o.dropReply = 3; // the second block
+    Link link(o);
+    link.port.WriteString(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_EQ(link.take(1), QByteArray("\x0A"));
+    link.port.WriteString(transferCommand(false, 0x01, 1));
+    EXPECT_EQ(link.take(501).size(), 501);
+    link.port.WriteString(QByteArray(1, char(0x81)));
+    pumpFor(150);
+    EXPECT_TRUE(link.received.isEmpty());
+    EXPECT_EQ(link.board.counters().droppedReplies, 1);
+}
+
+TEST(BoardThroughSerialPortFaults, GarbageArrivesBehindTheEndByte)
+{
+    BoardOptions o = fast();
+    o.garbageAfter = 1;
+    Link link(o);
+    link.port.WriteString(startFrame(0x13, 0x01, 1, 1, 1));
+    const QByteArray got = link.take(1 + sim::kGarbageBytes);
+    ASSERT_EQ(got.size(), 1 + sim::kGarbageBytes);
+    EXPECT_EQ(got, bytes(link.board.sent()));
+    // A purge, as after the end byte, clears it; the transfer then runs as usual.
+    link.port.PurgeAll();
+    link.received.clear();
+    EXPECT_EQ(link.transfer(false, 0x01, 1, 2).size(), 1000);
+}
+
+TEST(BoardThroughSerialPortFaults, StalledBoardAnswersNothingMore)
+{
+    BoardOptions o = fast();
+    o.stallAfter = 1;
+    Link link(o);
+    link.port.WriteString(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_EQ(link.take(1), QByteArray("\x0A"));
+    link.port.WriteString(transferCommand(false, 0x01, 1));
+    ASSERT_TRUE(link.board.waitFor([](auto &c) { return c.bytesReceived == 1 + 6 + 5; }, 10s));
+    pumpFor(100);
+    EXPECT_TRUE(link.received.isEmpty());
+    EXPECT_EQ(link.board.state(), BoardState::Stalled);
+}
+
+TEST(BoardThroughSerialPortFaults, HangupMidBlockDeliversHalfAndTheOtherHalfNever)
+{
+    BoardOptions o = fast();
+    o.hangupAfter = 2;
+    Link link(o);
+    link.port.WriteString(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_EQ(link.take(1), QByteArray("\x0A"));
+    link.port.WriteString(transferCommand(false, 0x01, 1));
+    // Pumped, not blocked: the board waits for the half block to be read before it hangs up.
+    ASSERT_TRUE(pumpUntil([&] { return link.board.state() == BoardState::HungUp; }));
+    pumpFor(100);
+    EXPECT_EQ(link.received, bytes(link.board.sent()).mid(1));
+    EXPECT_EQ(link.received.size(), 250);
+    // The component survives writing to and closing a port whose other side has gone.
+    link.port.WriteString(QByteArray(1, char(0x81)));
+    pumpFor(50);
+    link.port.Close();
+    EXPECT_FALSE(link.port.IsOpen());
+}
+
+TEST(BoardThroughSerialPortFaults, ChunkedPacedRepliesAssembleIntoTheSameBlocks)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    BoardOptions o = fast();
+    o.chunks = 4;
+    o.gapUs = 3000;
+    o.wireRate = 921600;
+    o.recordFile = dir.filePath("sent.bin").toStdString();
+    Link link(o);
+    link.port.WriteString(startFrame(0x13, 0x05, 1, 1, 1));
+    ASSERT_EQ(link.take(1), QByteArray("\x0A"));
+    const int eventsBefore = link.rxEvents;
+    const QByteArray data = link.transfer(false, 0x05, 1, 3);
+    ASSERT_EQ(data.size(), 1500);
+    EXPECT_GT(link.rxEvents - eventsBefore, 3); // each block came in pieces
+
+    QFile file(dir.filePath("sent.bin"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray recorded = file.readAll();
+    ASSERT_EQ(recorded.size(), 1 + 3 * 501);
+    EXPECT_EQ(data, recorded.mid(1, 500) + recorded.mid(502, 500) + recorded.mid(1003, 500));
+}
