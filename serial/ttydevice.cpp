@@ -6,6 +6,8 @@
 #include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -54,6 +56,26 @@ constexpr RateConstant rateConstants[] = {
 
 // Sets or clears one modem line. Devices without modem lines (pseudo-terminals) answer
 // ENOTTY, which is no error: there is simply no line to drive.
+// tcsetattr() of glibc fails with EINVAL when a pseudo-terminal drops the parity bits it never
+// has; the kernel's own TCSETS takes glibc's struct termios as it is (same leading layout).
+int writeTermios(int fd, const termios &tio)
+{
+    if (ioctl(fd, TCSETS, &tio) < 0)
+        return errno;
+    return 0;
+}
+
+// Unix98 pseudo-terminal slaves have majors 136..143. They carry no framing: the kernel forces
+// eight bits without parity, so framing read back from them is not compared.
+bool isPseudoTerminal(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) < 0)
+        return false;
+    const unsigned maj = major(st.st_rdev);
+    return S_ISCHR(st.st_mode) && maj >= 136 && maj <= 143;
+}
+
 int setModemLine(int fd, int line, bool on)
 {
     if (ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) < 0 && errno != ENOTTY)
@@ -152,8 +174,14 @@ int writeLineSettings(int fd, const TLineSettings &settings)
     const speed_t constant = standardRateConstant(settings.BaudRate);
     cfsetispeed(&tio, constant ? constant : B38400);
     cfsetospeed(&tio, constant ? constant : B38400);
-    if (tcsetattr(fd, TCSANOW, &tio) < 0)
-        return errno;
+    if (int err = writeTermios(fd, tio))
+        return err;
+    // A driver that cannot give the framing adjusts it silently: compare what it took.
+    const tcflag_t framing = CSIZE | PARENB | PARODD | CSTOPB;
+    termios taken;
+    if (!isPseudoTerminal(fd) && tcgetattr(fd, &taken) == 0
+        && (taken.c_cflag & framing) != (tio.c_cflag & framing))
+        return EINVAL;
     if (!constant) {
         if (int err = setCustomRate(fd, settings.BaudRate))
             return err;
@@ -172,9 +200,7 @@ int writeReadTimeouts(int fd)
         return errno;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (tcsetattr(fd, TCSANOW, &tio) < 0)
-        return errno;
-    return 0;
+    return writeTermios(fd, tio);
 }
 
 int queueCounts(int fd, int &in, int &out)
