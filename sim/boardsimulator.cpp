@@ -642,8 +642,7 @@ void BoardSimulator::Board::sendReply(const std::uint8_t *data, std::size_t n, R
         count([](BoardCounters &c) { ++c.droppedReplies; });
         note("reply " + std::to_string(k) + " dropped");
     } else {
-        if (!writeBytes(data, n, true))
-            return;
+        // Counted before the bytes go out, so that whoever has read the reply sees it counted.
         count([&](BoardCounters &c) {
             switch (kind) {
             case ReplyKind::End:
@@ -657,6 +656,8 @@ void BoardSimulator::Board::sendReply(const std::uint8_t *data, std::size_t n, R
                 break;
             }
         });
+        if (!writeBytes(data, n, true))
+            return;
     }
     if (k == options.garbageAfter) {
         std::uint8_t garbage[kGarbageBytes];
@@ -667,8 +668,9 @@ void BoardSimulator::Board::sendReply(const std::uint8_t *data, std::size_t n, R
             garbage[i] = std::uint8_t(word >> (8 * (i % 8)));
         }
         note("garbage after reply " + std::to_string(k));
-        if (writeBytes(garbage, sizeof garbage, false))
-            count([](BoardCounters &c) { c.garbageBytes += kGarbageBytes; });
+        count([](BoardCounters &c) { c.garbageBytes += kGarbageBytes; });
+        if (!writeBytes(garbage, sizeof garbage, false))
+            return;
     }
     if (k == options.stallAfter) {
         note("stalled after reply " + std::to_string(k));

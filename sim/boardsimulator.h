@@ -71,6 +71,8 @@ enum class BoardState {
 const char *boardStateName(BoardState state);
 
 // Counts of what the board has seen and done; a consistent snapshot is returned by counters().
+// Replies and garbage are counted as they begin to go out (before their first byte), bytes and
+// writes once written.
 struct BoardCounters
 {
     int probes = 0; // 0x29
