@@ -77,6 +77,13 @@ public:
         link(m_root + "/class/tty/" + name, dir);
     }
 
+    QString addUsbPort(const QString &port, quint16 vendor, quint16 product, const QString &serial,
+        int interfaceNumber, const QString &ttyName)
+    {
+        return addUsbSerialPort(
+            addInterface(addUsbDevice(port, vendor, product, serial), interfaceNumber), ttyName);
+    }
+
     // The instrument's bridge with its port on `interfaceNumber`; returns the USB device.
     QString addInstrument(const QString &port, const QString &ttyName,
         const QString &serial = "0001", int interfaceNumber = 0)
