@@ -48,15 +48,6 @@ TChart::~TChart()
     series_.clear();
 }
 
-void TChart::invalidate()
-{
-    dirty_ = true;
-    if (!updatePending_) {
-        updatePending_ = true;
-        update();
-    }
-}
-
 void TChart::setColor(const QColor &color)
 {
     if (color == color_)
@@ -89,9 +80,14 @@ void TChart::setClipPoints(bool value)
 
 TFastLineSeries *TChart::addFastLineSeries(const QString &name)
 {
+    // Automatic colours in turn, as long as the window sets none.
+    static const QColor automatic[] = { Qt::red, Qt::green, Qt::yellow, Qt::blue, Qt::white,
+        Qt::gray, Qt::magenta, Qt::darkCyan, Qt::darkBlue, Qt::darkRed, QColor(0, 255, 0),
+        Qt::darkYellow, Qt::darkMagenta, Qt::lightGray, Qt::cyan, Qt::black };
     auto series = std::make_unique<TFastLineSeries>(name);
     TFastLineSeries *result = series.get();
-    result->attach(this);
+    result->setSeriesColor(automatic[series_.size() % std::size(automatic)]);
+    result->attach(this, this);
     series_.push_back(std::move(series));
     invalidate();
     return result;
@@ -481,13 +477,13 @@ void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L
 
     // Dotted grid across the plotting rectangle at each label.
     if (axis.GridVisible()) {
-        painter.setPen(devicePen(axis.Grid(), printing));
+        const QPen pen = devicePen(axis.Grid(), printing);
         painter.setBrush(Qt::NoBrush);
         for (int pos : ticks) {
             if (horizontal)
-                painter.drawLine(pos, L.top, pos, L.bottom);
+                drawGrid(painter, pen, false, pos, L.top, L.bottom);
             else
-                painter.drawLine(L.left, pos, L.right, pos);
+                drawGrid(painter, pen, true, pos, L.left, L.right);
         }
     }
 
@@ -518,6 +514,48 @@ void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L
         }
         painter.restore();
     }
+}
+
+// One grid line from..to at at. A dotted line on a raster device without scaling is copied
+// from a prepared strip with the same dots (one on, two off from the start), which costs a
+// fraction of stroking the dash pattern pixel by pixel.
+void TChart::drawGrid(QPainter &painter, const QPen &pen, bool horizontal, int at, int from, int to)
+{
+    const QPaintEngine *engine = painter.paintEngine();
+    const bool raster = engine && engine->type() == QPaintEngine::Raster
+        && painter.transform().type() <= QTransform::TxTranslate;
+    if (!raster || pen.style() != Qt::DotLine || pen.width() > 1 || to < from) {
+        painter.setPen(pen);
+        if (horizontal)
+            painter.drawLine(from, at, to, at);
+        else
+            painter.drawLine(at, from, at, to);
+        return;
+    }
+    const int length = to - from + 1;
+    QImage &strip = gridStrip_[horizontal ? 0 : 1];
+    const int have = horizontal ? strip.width() : strip.height();
+    if (have < length || gridStripColour_ != pen.color()) {
+        if (gridStripColour_ != pen.color()) {
+            gridStrip_[0] = gridStrip_[1] = QImage();
+            gridStripColour_ = pen.color();
+        }
+        const int size = std::max(length, 2048);
+        strip = QImage(
+            horizontal ? size : 1, horizontal ? 1 : size, QImage::Format_ARGB32_Premultiplied);
+        strip.fill(Qt::transparent);
+        const QRgb dot = pen.color().rgba();
+        for (int i = 0; i < size; i += 3) {
+            if (horizontal)
+                strip.setPixel(i, 0, dot);
+            else
+                strip.setPixel(0, i, dot);
+        }
+    }
+    if (horizontal)
+        painter.drawImage(QPoint(from, at), strip, QRect(0, 0, length, 1));
+    else
+        painter.drawImage(QPoint(at, from), strip, QRect(0, 0, 1, length));
 }
 
 void TChart::drawZoomRectangle(QPainter &painter)

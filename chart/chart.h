@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QImage>
 #include <QPen>
 #include <QRect>
 #include <QWidget>
@@ -45,7 +46,7 @@ struct TChartDrag
 // Line chart panel: four axes, a legend at the right, fast line series drawn into the
 // plotting rectangle; rectangle zoom with the left button, scrolling with the right button
 // and the wheel.
-class TChart : public QWidget
+class TChart : public QWidget, public TChartInvalidation
 {
     Q_OBJECT
 
@@ -110,8 +111,6 @@ public:
     // Makes the axes' working values and the layout current for the widget's size.
     void ensureLayout();
 
-    // Schedules one repaint however often it is called before the paint.
-    void invalidate();
     bool destroying() const { return destroying_; }
 
     // May change the new range of a scrolled axis, or refuse it by clearing allow.
@@ -133,6 +132,7 @@ protected:
     void wheelEvent(QWheelEvent *event) override;
     void leaveEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void requestUpdate() override { update(); }
 
 private:
     struct AxisLayout
@@ -171,6 +171,7 @@ private:
     void drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &layout,
         const QFontMetrics &fm, bool printing);
     void drawZoomRectangle(QPainter &painter);
+    void drawGrid(QPainter &painter, const QPen &pen, bool horizontal, int at, int from, int to);
     Target targetAt(const QPoint &pos);
     bool inPlotRect(const QPoint &pos) const;
     void saveScales();
@@ -189,8 +190,6 @@ private:
     TPanningMode allowPanning_ = pmBoth;
 
     Layout layout_;
-    bool dirty_ = true;
-    bool updatePending_ = false;
     bool destroying_ = false;
 
     TChartDrag zoom_;
@@ -204,6 +203,8 @@ private:
     bool scalesRestored_ = true;
     bool zoomed_ = false;
     int wheelRemainder_ = 0;
+    QImage gridStrip_[2]; // dotted grid lines, horizontal and vertical, for raster devices
+    QColor gridStripColour_;
 };
 
 } // namespace chart

@@ -167,12 +167,6 @@ TChartSeries::TChartSeries(const QString &name)
 {
 }
 
-void TChartSeries::repaint()
-{
-    if (chart_)
-        chart_->invalidate();
-}
-
 void TChartSeries::setTitle(const QString &title)
 {
     if (title == title_)
@@ -239,7 +233,7 @@ void TChartSeries::Clear()
     colors_.clear();
     labels_.clear();
     if (active_ && chart_ && !chart_->destroying())
-        chart_->invalidate();
+        repaint();
 }
 
 QColor TChartSeries::ValueColor(int index) const

@@ -14,6 +14,27 @@ namespace chart {
 class TChart;
 class TCustomChartAxis;
 
+// The chart's side of change notification: every change marks the layout stale and asks
+// for one repaint, however many changes come before the paint.
+class TChartInvalidation
+{
+public:
+    virtual ~TChartInvalidation() = default;
+    void invalidate()
+    {
+        dirty_ = true;
+        if (!updatePending_) {
+            updatePending_ = true;
+            requestUpdate();
+        }
+    }
+
+protected:
+    virtual void requestUpdate() = 0;
+    bool dirty_ = true;
+    bool updatePending_ = false;
+};
+
 // Entries reserved in every value list when a series is cleared; one setting for the whole
 // component (the window sets it at start-up).
 int DefaultListCapacity();
@@ -55,6 +76,20 @@ public:
     // Index at which Order places the stored value.
     int insertionIndex(double value) const;
     void insertAt(int index, double value);
+    // True when Order puts the value at the end: one comparison with the last value.
+    bool appends(double value) const
+    {
+        if (order_ == loNone || values_.empty())
+            return true;
+        return order_ == loAscending ? !(value < values_.back()) : !(value > values_.back());
+    }
+    void append(double value)
+    {
+        stale_ = true;
+        if (!values_.empty() && !(values_.back() <= value))
+            ascending_ = false;
+        values_.push_back(value);
+    }
     void clear(int reserve);
 
 private:
@@ -99,7 +134,16 @@ public:
 
     // Adds a point where the X list's order places it; the Y value, colour and label go to
     // the same index. Returns that index.
-    int AddPoint(double x, double y, const QString &label = {}, const QColor &color = {});
+    int AddPoint(double x, double y, const QString &label, const QColor &color = {});
+    int AddPoint(double x, double y)
+    {
+        if (!xValues_.appends(x))
+            return AddPoint(x, y, QString());
+        xValues_.append(x);
+        yValues_.append(y);
+        repaint();
+        return xValues_.Count() - 1;
+    }
     void Clear();
     int Count() const { return xValues_.Count(); }
     double XValue(int index) const { return xValues_.Value(index); }
@@ -134,14 +178,23 @@ public:
         = 0;
 
     TChart *chart() const { return chart_; }
-    void attach(TChart *chart) { chart_ = chart; }
+    void attach(TChart *chart, TChartInvalidation *notify)
+    {
+        chart_ = chart;
+        notify_ = notify;
+    }
 
 protected:
     virtual void colorChanged() { }
-    void repaint();
+    void repaint()
+    {
+        if (notify_)
+            notify_->invalidate();
+    }
 
 private:
     TChart *chart_ = nullptr;
+    TChartInvalidation *notify_ = nullptr;
     QString name_;
     QString title_;
     bool showInLegend_ = true;

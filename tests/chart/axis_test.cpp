@@ -2,7 +2,6 @@
 #include "chartfixture.h"
 
 #include <QLocale>
-
 #include <cmath>
 
 using namespace chart;
@@ -14,7 +13,7 @@ struct VerticalAxis
 {
     TChart chart;
     TChartAxis &axis = *chart.LeftAxis();
-    QFontMetrics fm{charttest::fontOfHeight(13)};
+    QFontMetrics fm { charttest::fontOfHeight(13) };
 
     VerticalAxis(double minimum, double maximum, int size)
     {
@@ -147,7 +146,7 @@ TEST(ChartAxisPositions, FastMappingAgreesWithTheExactDivision)
     TChart c;
     TChartAxis &bottom = *c.BottomAxis();
     // Ranges whose reciprocal is inexact, and values exactly on the half pixels.
-    for (double range : {3.0, 7.0, 1e-7, 12345.678, 239998.0}) {
+    for (double range : { 3.0, 7.0, 1e-7, 12345.678, 239998.0 }) {
         bottom.setWorkingRange(-range / 3, range);
         bottom.setPixelSpan(17, 1617);
         const PixelMapper m = bottom.mapper();

@@ -4,7 +4,6 @@
 
 #include <QFont>
 #include <QFontMetrics>
-
 #include <gtest/gtest.h>
 
 namespace charttest {

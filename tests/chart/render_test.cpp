@@ -5,7 +5,6 @@
 #include <QImage>
 #include <QPainter>
 #include <QSvgRenderer>
-
 #include <cmath>
 #include <random>
 
@@ -155,8 +154,8 @@ TEST(FastLineDrawing, PointsOnOnePixelDrawNothing)
     c.Series(0)->setSeriesColor(QColor(Qt::red));
     const QImage drawn = render(c);
     std::vector<QLine> lines;
-    static_cast<TFastLineSeries *>(c.Series(0))->collectLines(*c.BottomAxis(), *c.LeftAxis(),
-                                                              lines);
+    static_cast<TFastLineSeries *>(c.Series(0))
+        ->collectLines(*c.BottomAxis(), *c.LeftAxis(), lines);
     EXPECT_TRUE(lines.empty());
     EXPECT_EQ(differingPixels(empty, drawn), 0);
 }
@@ -165,8 +164,8 @@ TEST(ChartLayout, LegendListsActiveSeriesAndTakesRoomFromTheRight)
 {
     TChart c;
     charttest::setUpChart(c);
-    const QColor colours[] = {{0, 128, 0}, {255, 255, 0}, {0, 128, 64}, {0, 0, 0},
-                              {0, 0, 255}, {255, 0, 0},   {255, 255, 255}, {128, 128, 128}};
+    const QColor colours[] = { { 0, 128, 0 }, { 255, 255, 0 }, { 0, 128, 64 }, { 0, 0, 0 },
+        { 0, 0, 255 }, { 255, 0, 0 }, { 255, 255, 255 }, { 128, 128, 128 } };
     for (int i = 0; i < 8; ++i) {
         c.Series(i)->setSeriesColor(colours[i]);
         c.Series(i)->AddPoint(0, i);
@@ -209,7 +208,7 @@ TEST(ChartLayout, LegendListsActiveSeriesAndTakesRoomFromTheRight)
         c.Series(i)->setActive(false);
     render(c);
     EXPECT_TRUE(c.legendRect().isNull());
-    EXPECT_GT(c.ChartRect().top(), withAxes.top());     // top axis
+    EXPECT_GT(c.ChartRect().top(), withAxes.top()); // top axis
     EXPECT_GT(c.ChartRect().right(), withAxes.right()); // right axis instead of the legend
     EXPECT_LT(c.ChartRect().right(), 641 - 5);
 }

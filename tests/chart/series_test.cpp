@@ -32,23 +32,23 @@ TEST(FastLineSeriesValues, OutOfOrderXIsInsertedAndEqualXKeepArrivalOrder)
     EXPECT_EQ(s.AddPoint(5, 50), 0);
     EXPECT_EQ(s.AddPoint(3, 30), 0);
     EXPECT_EQ(s.AddPoint(4, 40), 1);
-    EXPECT_EQ(xs(s), (std::vector<double>{3, 4, 5}));
-    EXPECT_EQ(ys(s), (std::vector<double>{30, 40, 50}));
+    EXPECT_EQ(xs(s), (std::vector<double> { 3, 4, 5 }));
+    EXPECT_EQ(ys(s), (std::vector<double> { 30, 40, 50 }));
 
     EXPECT_EQ(s.AddPoint(4, 41), 2); // after the 4 already there
     EXPECT_EQ(s.AddPoint(5, 51), 4);
     EXPECT_EQ(s.AddPoint(-1, -10), 0);
-    EXPECT_EQ(xs(s), (std::vector<double>{-1, 3, 4, 4, 5, 5}));
-    EXPECT_EQ(ys(s), (std::vector<double>{-10, 30, 40, 41, 50, 51}));
+    EXPECT_EQ(xs(s), (std::vector<double> { -1, 3, 4, 4, 5, 5 }));
+    EXPECT_EQ(ys(s), (std::vector<double> { -10, 30, 40, 41, 50, 51 }));
 
     // The Y list keeps arrival order; a descending list mirrors the ascending rule.
     TChartValueList down(QStringLiteral("D"), loDescending);
-    for (double v : {5.0, 7.0, 6.0, 6.0, 1.0})
+    for (double v : { 5.0, 7.0, 6.0, 6.0, 1.0 })
         down.insertAt(down.insertionIndex(v), v);
     std::vector<double> got;
     for (int i = 0; i < down.Count(); ++i)
         got.push_back(down.Value(i));
-    EXPECT_EQ(got, (std::vector<double>{7, 6, 6, 5, 1}));
+    EXPECT_EQ(got, (std::vector<double> { 7, 6, 6, 5, 1 }));
 }
 
 TEST(FastLineSeriesValues, StatisticsMultiplierAndClear)

@@ -1,0 +1,190 @@
+// Paint and fill times of the chart, offscreen:
+//   paint SERIESxPOINTS WIDTHxHEIGHT median_ms=M min_ms=N   (20 paints after 3 warm-ups)
+//   add SERIESxPOINTS median_ms=M                            (Clear, then AddPoint for all)
+// --data FILE reads the series instead of generating them: little-endian uint32 series
+// count, then per series a uint32 point count n, n doubles X, n doubles Y.
+// --png DIR also saves each rendered picture there.
+#include "chart/chart.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace {
+
+struct SeriesData
+{
+    std::vector<double> x, y;
+};
+using DataSet = std::vector<SeriesData>;
+
+// Thermocouple-like traces in ADC units: slow drift, a heating step and noise.
+DataSet generate(int seriesCount, int points)
+{
+    DataSet data(static_cast<size_t>(seriesCount));
+    std::mt19937 rng(12345);
+    std::normal_distribution<double> noise(0, 6);
+    for (int s = 0; s < seriesCount; ++s) {
+        SeriesData &d = data[static_cast<size_t>(s)];
+        d.x.reserve(static_cast<size_t>(points));
+        d.y.reserve(static_cast<size_t>(points));
+        double level = 2000 + 500 * s;
+        for (int i = 1; i <= points; ++i) {
+            level += noise(rng) * 0.02;
+            const double step
+                = i > points / 3 ? 1500 * (1 - std::exp(-(i - points / 3) / 4000.0)) : 0;
+            d.x.push_back(i);
+            d.y.push_back(std::round(level + step + 200 * std::sin(i / 3000.0) + noise(rng)));
+        }
+    }
+    return data;
+}
+
+bool readData(const QString &path, DataSet &data)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(
+            stderr, "cannot open %s: %s\n", qPrintable(path), qPrintable(file.errorString()));
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    qsizetype pos = 0;
+    auto read = [&](void *out, qsizetype size) {
+        if (pos + size > bytes.size())
+            return false;
+        std::memcpy(out, bytes.constData() + pos, static_cast<size_t>(size));
+        pos += size;
+        return true;
+    };
+    quint32 count = 0;
+    if (!read(&count, 4) || count > 1000) {
+        std::fprintf(stderr, "%s: bad series count\n", qPrintable(path));
+        return false;
+    }
+    data.assign(count, {});
+    for (auto &s : data) {
+        quint32 n = 0;
+        if (!read(&n, 4) || qsizetype(n) * 16 > bytes.size() - pos) {
+            std::fprintf(stderr, "%s: truncated series\n", qPrintable(path));
+            return false;
+        }
+        s.x.resize(n);
+        s.y.resize(n);
+        if (!read(s.x.data(), qsizetype(n) * 8) || !read(s.y.data(), qsizetype(n) * 8))
+            return false;
+    }
+    return true;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+void fill(chart::TChart &c, const DataSet &data)
+{
+    for (size_t s = 0; s < data.size(); ++s) {
+        chart::TChartSeries &series = *c.Series(static_cast<int>(s));
+        series.Clear();
+        const SeriesData &d = data[s];
+        for (size_t i = 0; i < d.x.size(); ++i)
+            series.AddPoint(d.x[i], d.y[i]);
+    }
+}
+
+void runCase(const DataSet &data, const QString &pngDir)
+{
+    size_t most = 0;
+    for (const auto &s : data)
+        most = std::max(most, s.x.size());
+    const QString name = QStringLiteral("%1x%2").arg(data.size()).arg(most);
+
+    chart::TChart c;
+    const char *names[] = { "T1", "T2", "T3", "T4", "T5", "T6", "T7", "FD" };
+    for (size_t s = 0; s < data.size(); ++s)
+        c.addFastLineSeries(s < 8 ? QString::fromLatin1(names[s]) : QStringLiteral("S%1").arg(s));
+    c.LeftAxis()->Title().setCaption(QStringLiteral("единицы АЦП"));
+    c.BottomAxis()->Title().setCaption(QStringLiteral("Выборки"));
+
+    std::vector<double> adds;
+    for (int run = 0; run < 3 + 20; ++run) {
+        QElapsedTimer t;
+        t.start();
+        fill(c, data);
+        const double ms = t.nsecsElapsed() / 1e6;
+        if (run >= 3)
+            adds.push_back(ms);
+    }
+
+    for (const QSize size : { QSize(1600, 900), QSize(800, 450) }) {
+        c.resize(size);
+        QImage image(size, QImage::Format_ARGB32_Premultiplied);
+        std::vector<double> paints;
+        for (int run = 0; run < 3 + 20; ++run) {
+            QElapsedTimer t;
+            t.start();
+            {
+                QPainter p(&image);
+                c.paintChart(p, c.ClientBounds());
+            }
+            const double ms = t.nsecsElapsed() / 1e6;
+            if (run >= 3)
+                paints.push_back(ms);
+        }
+        std::printf("paint %s %dx%d median_ms=%.3f min_ms=%.3f\n", qPrintable(name), size.width(),
+            size.height(), median(paints), *std::min_element(paints.begin(), paints.end()));
+        if (!pngDir.isEmpty())
+            image.save(QDir(pngDir).filePath(QStringLiteral("chart-%1-%2x%3.png")
+                                                 .arg(name)
+                                                 .arg(size.width())
+                                                 .arg(size.height())));
+    }
+    std::printf("add %s median_ms=%.3f\n", qPrintable(name), median(adds));
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    app.setFont(QFont(QStringLiteral("DejaVu Sans"), 8));
+    chart::setDefaultListCapacity(700000);
+
+    QString dataFile, pngDir;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--data") && i + 1 < args.size()) {
+            dataFile = args[++i];
+        } else if (args[i] == QLatin1String("--png") && i + 1 < args.size()) {
+            pngDir = args[++i];
+        } else {
+            std::fprintf(stderr, "usage: ferrun-bench-chart [--data FILE] [--png DIR]\n");
+            return 2;
+        }
+    }
+    if (!dataFile.isEmpty()) {
+        DataSet data;
+        if (!readData(dataFile, data))
+            return 1;
+        runCase(data, pngDir);
+        return 0;
+    }
+    runCase(generate(1, 239999), pngDir);
+    runCase(generate(7, 34285), pngDir);
+    return 0;
+}
