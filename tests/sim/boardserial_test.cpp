@@ -4,6 +4,7 @@
 
 #include "serial/serialport.h"
 #include "sim/boardsimulator.h"
+#include "tests/sim/ptylink.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -39,33 +40,19 @@ void pumpFor(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
-QByteArray startFrame(char code, quint8 mask, int d1, int d2, int blocks)
-{
-    QByteArray frame;
-    frame += code;
-    frame += char(mask);
-    frame += char(d1 & 0xFF);
-    frame += char(d2 & 0xFF);
-    frame += char((8 - blocks) * 32);
-    unsigned sum = 0;
-    for (char b : frame)
-        sum += quint8(b);
-    frame += char(sum & 0xFF);
-    return frame;
-}
-
-QByteArray transferCommand(bool averaged, quint8 mask, int blocks)
-{
-    QByteArray command(5, '\0');
-    command[0] = char(averaged ? 0x90 : 0x80);
-    command[1] = char(mask);
-    command[4] = char((8 - blocks) * 32);
-    return command;
-}
-
 QByteArray bytes(const std::vector<std::uint8_t> &v)
 {
     return QByteArray(reinterpret_cast<const char *>(v.data()), qsizetype(v.size()));
+}
+
+QByteArray startFrame(std::uint8_t code, std::uint8_t mask, int d1, int d2, int blocks)
+{
+    return bytes(simtest::startFrame(code, mask, d1, d2, blocks));
+}
+
+QByteArray transferCommand(bool averaged, std::uint8_t mask, int blocks)
+{
+    return bytes(simtest::transferCommand(averaged, mask, blocks));
 }
 
 // The board and the application's port on it, with the port configured as discovery leaves it
@@ -183,22 +170,29 @@ TEST(BoardThroughSerialPort, AveragedTransferOfOneBlockIsSevenBlocks)
     ASSERT_EQ(link.take(1), QByteArray("\x0A"));
     const QByteArray data = link.transfer(true, 0x03, 1, 7);
     ASSERT_EQ(data.size(), 3500);
-    const sim::Recording memory = link.board.memory();
-    for (int j = 0; j < 1750; ++j) {
-        const sim::WireSample s = memory.averagedSample(j);
-        ASSERT_EQ(quint8(data[2 * j]), s.byte0()) << j;
-        ASSERT_EQ(quint8(data[2 * j + 1]), s.byte1()) << j;
-    }
-    EXPECT_EQ(bytes(link.board.received()).right(6), QByteArray(6, char(0x91)));
+    std::uint8_t block[501];
+    link.board.memory().fillBlock(true, 6, block);
+    EXPECT_EQ(data.right(500), QByteArray(reinterpret_cast<char *>(block), 500));
+    EXPECT_EQ(bytes(link.board.received()).right(7),
+        transferCommand(true, 0x03, 1).right(1) + QByteArray(6, char(0x91)));
 }
 
-TEST(BoardThroughSerialPort, TuningStatusBytesArriveAsTwoReplies)
+TEST(BoardThroughSerialPort, TuningEndsByItselfOrOnRequest)
 {
     Link link(fast(50)); // the 0x11 follows after 20 ms
     link.port.WriteString(QByteArray(1, 0x10));
     EXPECT_EQ(link.take(1), QByteArray("\x10"));
     EXPECT_EQ(link.take(1), QByteArray("\x11"));
-    EXPECT_GE(link.rxEvents, 2);
+
+    Link slow(fast(0.01)); // tuning would last 100 s; the application ends it
+    slow.port.WriteString(QByteArray(1, 0x10));
+    EXPECT_EQ(slow.take(1), QByteArray("\x10"));
+    slow.port.WriteString(QByteArray(1, 0x11));
+    EXPECT_EQ(slow.take(1), QByteArray("\x11"));
+    slow.port.WriteString(QByteArray(1, 0x11)); // not tuning any more: ignored
+    pumpFor(150);
+    EXPECT_TRUE(slow.received.isEmpty());
+    EXPECT_EQ(slow.board.counters().statusBytes, 2);
 }
 
 TEST(BoardThroughSerialPort, PhotodiodeLaunchRecordsFromTheTrigger)
@@ -218,17 +212,13 @@ TEST(BoardThroughSerialPort, PhotodiodeLaunchRecordsFromTheTrigger)
     ASSERT_TRUE(link.board.waitForState(BoardState::WaitingForTrigger, 10s));
     link.board.trigger();
     EXPECT_EQ(link.take(501).size(), 501);
-}
 
-TEST(BoardThroughSerialPort, ShortReadAndReReadAnswerOneBlockEach)
-{
-    Link link(fast());
-    link.port.WriteString(QByteArray("\x14\x7F\x00", 3));
-    EXPECT_EQ(link.take(501).size(), 501);
-    link.port.WriteString(QByteArray("\x16\x00", 2));
-    EXPECT_EQ(link.take(501), QByteArray(501, '\0')); // nothing recorded yet
-    pumpFor(50);
-    EXPECT_TRUE(link.received.isEmpty());
+    BoardOptions o = fast();
+    o.triggerAfterSeconds = 0.05;
+    Link automatic(o);
+    automatic.port.WriteString(startFrame(0x33, 0x01, 1, 1, 1));
+    EXPECT_EQ(automatic.take(1), QByteArray("\x0A"));
+    EXPECT_EQ(automatic.board.counters().triggers, 1);
 }
 
 TEST(BoardThroughSerialPortFaults, DroppedBlockLeavesTheTransferWaiting)
