@@ -568,7 +568,10 @@ void TChart::drawZoomRectangle(QPainter &painter)
         painter.setCompositionMode(QPainter::RasterOp_NotSourceXorDestination);
     painter.setPen(QPen(colour, 1, Qt::SolidLine));
     painter.setBrush(Qt::NoBrush);
-    painter.drawRect(QRect(QPoint(zoom_.X0, zoom_.Y0), QPoint(zoom_.X1, zoom_.Y1)).normalized());
+    // Outline through both corner pixels.
+    const int x0 = std::min(zoom_.X0, zoom_.X1), x1 = std::max(zoom_.X0, zoom_.X1);
+    const int y0 = std::min(zoom_.Y0, zoom_.Y1), y1 = std::max(zoom_.Y0, zoom_.Y1);
+    painter.drawRect(QRect(x0, y0, x1 - x0, y1 - y0));
     painter.restore();
 }
 
