@@ -3,6 +3,7 @@
 #include "serial/serialport.h"
 
 #include <QFileInfo>
+#include <cstring>
 #include <termios.h>
 
 namespace acquisition {
@@ -61,6 +62,7 @@ QString InstrumentLink::findDevice() const
 void InstrumentLink::ConnectInstrument()
 {
     m_connectedDevice.clear();
+    m_lastError.clear();
     try {
         m_port.Close();
     } catch (const std::exception &) {
@@ -68,8 +70,14 @@ void InstrumentLink::ConnectInstrument()
     }
 
     const QString device = findDevice();
-    if (device.isEmpty())
+    if (device.isEmpty()) {
+        m_lastError = QStringLiteral("no serial device of USB %1:%2 serial \"%3\" interface %4")
+                          .arg(BridgeVendorId, 4, 16, QLatin1Char('0'))
+                          .arg(BridgeProductId, 4, 16, QLatin1Char('0'))
+                          .arg(QLatin1String(BridgeSerial))
+                          .arg(BridgeInterface);
         emit informationMessage(NotFoundMessage);
+    }
     emit measurementButtonsEnabled(false);
     if (device.isEmpty())
         return;
@@ -84,9 +92,13 @@ void InstrumentLink::ConnectInstrument()
         m_port.setBaudrate(serial::br9600);
         m_port.Open();
         // The rate and the probe must reach the board, or the buttons would lead nowhere.
-        if (!raiseLineRate() || !m_port.WriteString(QByteArray(1, LinkProbe)))
-            throw serial::ESerialPortError("the line rate or the probe did not reach the device");
-    } catch (const std::exception &) {
+        const QString rateError = raiseLineRate();
+        if (!rateError.isEmpty())
+            throw serial::ESerialPortError(rateError);
+        if (!m_port.WriteString(QByteArray(1, LinkProbe)))
+            throw serial::ESerialPortError(QStringLiteral("Unable to queue the link probe"));
+    } catch (const std::exception &error) {
+        m_lastError = QString::fromUtf8(error.what());
         try {
             m_port.Close();
         } catch (const std::exception &) {
@@ -101,19 +113,29 @@ void InstrumentLink::ConnectInstrument()
 
 // Only the rate changes; every other field stays as Open wrote it. The port keeps reading
 // br9600, which the next Open writes again.
-bool InstrumentLink::raiseLineRate()
+QString InstrumentLink::raiseLineRate()
 {
     const int fd = m_port.Handle();
+    const auto failed = [](const char *step) {
+        return QStringLiteral("Unable to set the line rate of %1 bit/s (%2: %3)")
+            .arg(LinkBaudrate)
+            .arg(QLatin1String(step), QString::fromLocal8Bit(std::strerror(errno)));
+    };
     termios settings {};
-    if (fd < 0 || ::tcgetattr(fd, &settings) != 0)
-        return false;
+    if (::tcgetattr(fd, &settings) != 0)
+        return failed("tcgetattr");
     if (::cfsetispeed(&settings, B921600) != 0 || ::cfsetospeed(&settings, B921600) != 0)
-        return false;
+        return failed("cfsetspeed");
     if (::tcsetattr(fd, TCSANOW, &settings) != 0)
-        return false;
+        return failed("tcsetattr");
     // tcsetattr succeeds when any part applies; read back to be sure of the rate.
     termios applied {};
-    return ::tcgetattr(fd, &applied) == 0 && ::cfgetospeed(&applied) == B921600;
+    if (::tcgetattr(fd, &applied) != 0)
+        return failed("tcgetattr");
+    if (::cfgetospeed(&applied) != B921600 || ::cfgetispeed(&applied) != B921600)
+        return QStringLiteral("Unable to set the line rate of %1 bit/s (the device kept another)")
+            .arg(LinkBaudrate);
+    return {};
 }
 
 } // namespace acquisition

@@ -55,6 +55,9 @@ public:
 
     // The device opened by the last ConnectInstrument; empty when it failed.
     QString connectedDevice() const { return m_connectedDevice; }
+    // Why the last ConnectInstrument failed, in English, for front ends without a window
+    // (the window shows only the messages above); empty after a success.
+    QString lastError() const { return m_lastError; }
 
     static void applyFormSettings(serial::TSerialPort &port);
 
@@ -68,11 +71,13 @@ signals:
 
 private:
     QString findDevice() const;
-    bool raiseLineRate();
+    // Empty on success, else what failed.
+    QString raiseLineRate();
 
     serial::TSerialPort &m_port;
     Options m_options;
     QString m_connectedDevice;
+    QString m_lastError;
 };
 
 } // namespace acquisition

@@ -60,6 +60,7 @@ protected:
         ASSERT_TRUE(port.IsOpen());
         ASSERT_FALSE(buttons.isEmpty());
         EXPECT_TRUE(buttons.last());
+        EXPECT_TRUE(link.lastError().isEmpty()) << qPrintable(link.lastError());
         const termios settings = lineSettings();
         EXPECT_EQ(::cfgetospeed(&settings), speed_t(B921600));
         EXPECT_EQ(::cfgetispeed(&settings), speed_t(B921600));
@@ -125,6 +126,7 @@ TEST_F(InstrumentLinkTest, WithoutTheBoardTellsOnceAndConnectsAfterPlugIn)
     EXPECT_EQ(messages, QStringList({ NotFound }));
     EXPECT_TRUE(statuses.isEmpty());
     EXPECT_EQ(buttons, QList<bool>({ false }));
+    EXPECT_FALSE(link.lastError().isEmpty());
 
     plugIn();
     link.ConnectInstrument();
@@ -175,6 +177,7 @@ TEST_F(InstrumentLinkTest, DeviceOverrideSkipsTheLookup)
         expectDisconnected();
         EXPECT_EQ(messages, QStringList({ NotFound })) << qPrintable(device);
         EXPECT_EQ(statuses, QStringList({ NoLink })) << qPrintable(device);
+        EXPECT_TRUE(link.lastError().contains(device)) << qPrintable(link.lastError());
     }
 }
 
