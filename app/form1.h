@@ -1,0 +1,265 @@
+#pragma once
+
+#include "app/appoptions.h"
+#include "app/settings.h"
+
+#include <QColor>
+#include <QPointer>
+#include <QRect>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QBuffer;
+class QCheckBox;
+class QColorDialog;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class QAbstractButton;
+
+namespace acquisition {
+class SamplingParameters;
+enum class Field;
+} // namespace acquisition
+
+namespace app {
+
+class ColorPanel;
+class ContextHelp;
+class SpinEdit;
+class StatusBar;
+
+enum class ChannelId { T1, T2, T3, T4, T5, T6, T7, FD };
+
+// The main window, captioned "7 термопар, фотодиод". Creating it runs the start-up sequence
+// (settings from `settingsPath`, applied to the controls in order); closing it runs the
+// shutdown sequence, which writes every setting back.
+//
+// Controls are laid out at fixed positions; the chart and the bands that follow it are
+// resized by FormResize from the window's outer size and the two margins.
+class TForm1 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TForm1(
+        const QString &settingsPath, const AppOptions &options = {}, QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    const AppOptions &options() const { return m_options; }
+    const QString &settingsPath() const { return m_settingsPath; }
+
+    // ---- Window-wide state
+    int ChartHeightMargin = 0;
+    int ChartWidthMargin = 0;
+    int LaunchType = 0;
+    bool CycleRunning = false;
+    bool RecordedByCycle = false;
+    int SessionBlocks = 0;
+    std::array<quint8, 8> BlockCodeTable {}; // entry n - 1 for n blocks
+    int DefaultListCapacity = 0; // of the chart's point lists
+    std::unique_ptr<QBuffer> AcquisitionBuffer;
+    std::array<QCheckBox *, 8> CheckBoxByChannel {};
+    std::array<ColorPanel *, 8> PanelByChannel {};
+    acquisition::SamplingParameters *sampling = nullptr;
+
+    // ---- Chart series (placeholder until the chart component is wired in)
+    bool seriesActive(ChannelId channel) const;
+    QColor seriesColor(ChannelId channel) const;
+
+    // ---- Controls
+    QWidget *Header = nullptr;
+    QWidget *ctlBar = nullptr;
+    QToolBar *tbFile = nullptr;
+    QToolBar *ToolBar8 = nullptr;
+    QToolBar *tbOptions = nullptr;
+    QToolButton *btSave = nullptr;
+    QToolButton *btLoadFile = nullptr;
+    QToolButton *btCopy = nullptr;
+    QToolButton *btShowCmnt = nullptr;
+    QToolButton *btPrevFile = nullptr;
+    QToolButton *btNextFile = nullptr;
+    QToolButton *btPrint = nullptr;
+    QToolButton *btUSB = nullptr;
+    QToolButton *btExtrn = nullptr;
+    QToolButton *btChooseF = nullptr;
+    QToolButton *btStartPlus = nullptr;
+    QToolButton *btCycle = nullptr;
+    QToolButton *bt500plus = nullptr;
+    QToolButton *btOptions = nullptr;
+    QToolButton *btHelp = nullptr;
+
+    QGroupBox *gbFile = nullptr;
+    QPlainTextEdit *mComment = nullptr;
+    QPlainTextEdit *mClipBoard = nullptr;
+
+    QWidget *Chart1 = nullptr;
+    QMenu *pmChart = nullptr;
+    QWidget *Panel1 = nullptr;
+    QLabel *lAll = nullptr;
+    QLabel *lElapsed = nullptr;
+    QLabel *lRest = nullptr;
+    QLabel *lbPercent = nullptr;
+    QLabel *lbRestPercent = nullptr;
+    QProgressBar *progressBar = nullptr;
+    QGroupBox *gbAllCmnt = nullptr;
+    QPlainTextEdit *MAllCmnt = nullptr;
+    QWidget *pSearch = nullptr;
+    QLineEdit *eFind = nullptr;
+    QCheckBox *chkCaps = nullptr;
+    QPushButton *btFind = nullptr;
+    QPushButton *btOpenFind = nullptr;
+    QPushButton *btPath = nullptr;
+    QPushButton *btCancel = nullptr;
+    QToolButton *btSaveChart = nullptr;
+
+    QWidget *pChannels = nullptr;
+    std::array<QCheckBox *, 8> channelBoxes {}; // cbT1..cbT7, cbFD
+    StatusBar *status = nullptr;
+
+    QGroupBox *gbOptions = nullptr;
+    QComboBox *cbShowK = nullptr;
+    std::array<ColorPanel *, 8> swatches {}; // pT1..pT7, pFD
+    QCheckBox *cbInt = nullptr;
+    SpinEdit *seInt = nullptr;
+    QComboBox *cbXscale = nullptr;
+    QComboBox *cbTrng = nullptr;
+    SpinEdit *seFstep = nullptr;
+    QPushButton *btTune = nullptr;
+    SpinEdit *sePointChart = nullptr;
+    QCheckBox *cbChartClear = nullptr;
+    QCheckBox *cb1file = nullptr;
+    SpinEdit *seYmax = nullptr;
+    SpinEdit *seYmin = nullptr;
+
+    QGroupBox *gbFT = nullptr;
+    SpinEdit *seF = nullptr;
+    SpinEdit *seTime = nullptr;
+    SpinEdit *seSamples = nullptr;
+    QCheckBox *cbAvgMC = nullptr;
+    QLabel *lErrIn = nullptr;
+    QLabel *lbF = nullptr;
+    QLabel *lbT = nullptr;
+    QLabel *lbMinutes = nullptr;
+    QLabel *lbDly = nullptr;
+    QLabel *lbFchnl = nullptr;
+    QPushButton *btStart = nullptr;
+    QPushButton *bt500 = nullptr;
+
+    QTimer *TimErrBlink = nullptr;
+    ContextHelp *help = nullptr;
+
+    // ---- Outer window geometry (the frame included where the platform has one)
+    int windowWidth() const;
+    int windowHeight() const;
+    void setWindowHeight(int height);
+    void setWindowWidth(int width);
+    void setWindowLeft(int left);
+    void setWindowTop(int top);
+    std::optional<QRect> foldState() const { return m_foldState; }
+
+    // ---- Handlers
+    void FormResize();
+    void FormClick();
+    void btOptionsClick();
+    void gbOptionsClick();
+    void ctlBarDblClick();
+    void btExtrnClick();
+    void btChooseFClick();
+    void btTuneClick();
+    void statusClick();
+    void channelClick(ChannelId channel); // cbT1Click .. cbFDClick
+    void swatchClick(ChannelId channel); // pT1Click .. pFDClick
+    void TimErrBlinkTimer();
+    // Hides the frequency/time panel and gives btChooseF its own caption in black.
+    void hideFrequencyPanel();
+
+    // Discovery. Until the instrument link is wired in, it only disables the five
+    // measurement buttons (btStart, btStartPlus, btCycle, bt500, bt500plus).
+    void ConnectInstrument();
+
+    bool readoutOn() const { return m_readout; }
+    // Which picture btExtrn shows: Computer or RisingEdge.
+    bool launchPictureIsComputer() const { return m_launchComputer; }
+
+    // How messages and the colour dialog are shown; tests replace them.
+    std::function<void(const QString &)> showMessage;
+    std::function<std::optional<QColor>(const QColor &)> chooseColor;
+
+    // Sets a button's caption colour (red for "Закрыть" and running states).
+    static void setCaptionColor(QAbstractButton *button, const QColor &color);
+    static QColor captionColor(const QAbstractButton *button);
+
+signals:
+    // Actions the window leaves to the acquisition, file and chart parts.
+    void startRequested(); // btStart, btStartPlus, Enter on btStart or in seF
+    void shortReadRequested(); // bt500, bt500plus
+    void cycleRequested(); // btCycle
+    void reReadRequested(); // double click on ctlBar
+    void tuneCommand(quint8 command); // 0x10 begin, 0x11 end
+    void chartRebuildRequested(); // cbShowK, cbXscale, cbInt
+    void copyChartRequested(); // btSaveChart, pmChart "Копировать"
+    void printRequested();
+    void saveRequested();
+    void loadRequested();
+    void copyCommentRequested();
+    void showCatalogueRequested();
+    void previousFileRequested();
+    void nextFileRequested();
+    void usbRequested();
+    void settingsWriteFailed(const QString &message);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void createControls();
+    void createHeaderAndToolBars();
+    void createCommentAndChart();
+    void createChannelPanel();
+    void createOptionsPanel();
+    void createFrequencyPanel();
+    void assignHelpTopics();
+    void bindSampling();
+    void mirrorField(acquisition::Field field);
+    void mirrorLabels();
+    void mirrorError();
+    void startUp();
+    void shutDown();
+    void applySeriesColor(int index);
+    void setLaunchPicture(bool computer);
+    SpinEdit *spinFor(acquisition::Field field) const;
+    QSize frameExtra() const;
+    void applyRequestedOuterSize();
+
+    AppOptions m_options;
+    QString m_settingsPath;
+    std::optional<QRect> m_foldState;
+    bool m_readout = false;
+    bool m_launchComputer = false;
+    bool m_shutDown = false;
+    bool m_framed = false;
+    std::array<bool, 8> m_seriesActive {};
+    std::array<QColor, 8> m_seriesColor {};
+    QColorDialog *ColorDlg = nullptr;
+    QColor m_lastChosenColor = Qt::white;
+    QSize m_requestedOuter;
+};
+
+} // namespace app

@@ -1,0 +1,42 @@
+#include "app/appoptions.h"
+#include "app/contexthelp.h"
+#include "app/form1.h"
+#include "app/settings.h"
+#include "app/signalwatcher.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Ferrun"));
+    app::ContextHelp::setHelpFile(QStringLiteral("Ferrun.HLP"));
+
+    QString error;
+    const std::optional<app::AppOptions> options
+        = app::parseArguments(QApplication::arguments().mid(1), &error);
+    if (!options) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 2;
+    }
+
+    app::TForm1 form(app::defaultSettingsPath(), *options);
+    // SIGTERM and SIGINT close the window the normal way, so the settings are written.
+    app::SignalWatcher watcher;
+    QObject::connect(
+        &watcher, &app::SignalWatcher::terminationRequested, &form, &app::TForm1::close);
+    form.show();
+
+    if (!options->screenshot.isEmpty()) {
+        // Grab the window once it has been laid out and painted, then end without the
+        // shutdown sequence (no settings are written).
+        QTimer::singleShot(500, &form, [&form, &options] {
+            const bool ok = form.grab().save(options->screenshot);
+            QApplication::exit(ok ? 0 : 1);
+        });
+    }
+    return application.exec();
+}

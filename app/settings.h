@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QString>
+#include <array>
+
+namespace app {
+
+class IniFile;
+
+// Sections and keys of Ferrun.ini. The Cyrillic names are stored in Windows-1251.
+namespace SettingsKeys {
+inline const QString chartSection = QStringLiteral("График сигнала");
+inline const QString height = QStringLiteral("высота");
+inline const QString width = QStringLiteral("ширина");
+inline const QString left = QStringLiteral("слева");
+inline const QString top = QStringLiteral("сверху");
+inline const QString optionsSection = QStringLiteral("Options");
+inline const QString xScale = QStringLiteral("X scale");
+inline const QString xyMode = QStringLiteral("XYmode");
+inline const QString tRange = QStringLiteral("Trange");
+inline const QString integrate = QStringLiteral("Integrate on Samples Num");
+inline const QString smoothSection = QStringLiteral("Smooth in MC");
+inline const QString smooth = QStringLiteral("on 16 samples");
+inline const QString colorSection = QStringLiteral("Series Color");
+inline const QString selectSection = QStringLiteral("Series select");
+inline const QString cycleSection = QStringLiteral("Cycle");
+inline const QString oneFile = QStringLiteral("Write to 1 file");
+inline const QString clearChart = QStringLiteral("Clear Chart");
+inline const QString skipPoints = QStringLiteral("Chart skip Points");
+inline const QString yScaleSection = QStringLiteral("YScale");
+inline const QString yMax = QStringLiteral("Y max");
+inline const QString yMin = QStringLiteral("Y min");
+inline const QString launchSection = QStringLiteral("Запуск");
+inline const QString launchType = QStringLiteral("Тип");
+inline const QString ftSection = QStringLiteral("Окно F/T");
+inline const QString sramBlocks = QStringLiteral("SRAMblocks");
+inline const QString time4allSram = QStringLiteral("Time4allSRAM");
+inline const QString frequency = QStringLiteral("F");
+
+// "Channel n", n = 1..8 (T1..T7, then FD).
+QString channel(int n);
+} // namespace SettingsKeys
+
+constexpr int ChannelTotal = 8;
+
+// Every value kept in Ferrun.ini, with the defaults a first run uses.
+struct Settings
+{
+    int height = 515;
+    int width = 794;
+    int left = 0;
+    int top = 0;
+    int xScale = 0;
+    int xyMode = 0;
+    int tRange = 0;
+    bool smoothInController = false;
+    int integrateSamples = 8;
+    std::array<int, ChannelTotal> colors { 64, 128, 192, 256, 320, 384, 448, 512 }; // 0x00BBGGRR
+    std::array<bool, ChannelTotal> shown { true, true, true, true, true, true, true, true };
+    bool writeToOneFile = false;
+    bool clearChart = true;
+    int chartSkipPoints = 1;
+    int yMax = 70;
+    int yMin = 0;
+    int launchType = 0; // as stored; the window restores it by its own rule
+    int sramBlocks = 8; // 1..8; a stored value outside becomes 8
+    int time4allSram = 10000;
+    int frequency = 2400;
+
+    // Missing sections or keys and unparsable values give the defaults above.
+    static Settings read(const IniFile &file);
+
+    // Writes every key, even those equal to their defaults, in the order of the shutdown
+    // sequence. Stops at the first key that cannot be written and returns false.
+    bool write(IniFile &file) const;
+};
+
+// Ferrun.ini in the folder of the running executable.
+QString defaultSettingsPath();
+
+} // namespace app

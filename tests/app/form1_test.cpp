@@ -1,0 +1,725 @@
+#include "acquisition/samplingparameters.h"
+#include "app/appoptions.h"
+#include "app/contexthelp.h"
+#include "app/form1.h"
+#include "app/inifile.h"
+#include "app/settings.h"
+#include "app/signalwatcher.h"
+#include "app/spinedit.h"
+#include "app/statusbar.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <memory>
+
+using acquisition::Field;
+using app::ChannelId;
+using app::IniFile;
+using app::TForm1;
+namespace K = app::SettingsKeys;
+
+namespace {
+
+const QColor Red(255, 0, 0);
+const QColor Black(0, 0, 0);
+
+class FormTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        path = dir.filePath(QStringLiteral("Ferrun.ini"));
+        app::ContextHelp::setHelpFile(QStringLiteral("Ferrun.HLP"));
+    }
+
+    void writeIni(const QByteArray &bytes)
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    void writeIni(const QString &text) { writeIni(text.toUtf8()); }
+
+    TForm1 &open()
+    {
+        form = std::make_unique<TForm1>(path);
+        form->showMessage = [this](const QString &text) { messages << text; };
+        return *form;
+    }
+
+    // Shows the window and makes it active, so that controls can take the focus.
+    void showActive(TForm1 &f)
+    {
+        f.show();
+        QApplication::setActiveWindow(&f);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&f));
+    }
+
+    // Closes the window the normal way and reads back what it wrote.
+    IniFile closeAndRead()
+    {
+        form->close();
+        return IniFile(path);
+    }
+
+    QTemporaryDir dir;
+    QString path;
+    std::unique_ptr<TForm1> form;
+    QStringList messages;
+};
+
+} // namespace
+
+TEST_F(FormTest, FirstRunWithoutSettingsFile)
+{
+    TForm1 &f = open();
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("7 термопар, фотодиод"));
+    EXPECT_EQ(f.windowWidth(), 794);
+    EXPECT_EQ(f.windowHeight(), 515);
+    EXPECT_EQ(f.pos(), QPoint(0, 0));
+    EXPECT_EQ(f.Chart1->size(), QSize(772, 346));
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_TRUE(f.CheckBoxByChannel.at(i)->isChecked()) << i;
+        EXPECT_TRUE(f.seriesActive(ChannelId(i))) << i;
+        EXPECT_EQ(f.PanelByChannel.at(i)->colorValue(), quint32(64 * (i + 1)));
+        EXPECT_EQ(f.seriesColor(ChannelId(i)), app::colorFromValue(64 * (i + 1)));
+    }
+    EXPECT_EQ(f.LaunchType, 0);
+    EXPECT_TRUE(f.launchPictureIsComputer());
+    EXPECT_EQ(f.btExtrn->toolTip(), QStringLiteral("Запуск от компьютера"));
+    EXPECT_EQ(f.seSamples->value(), 240000);
+    EXPECT_EQ(f.seF->value(), 2400);
+    EXPECT_EQ(f.seTime->value(), 100000);
+    EXPECT_EQ(f.sampling->Time4allSRAM(), 100000);
+    EXPECT_EQ(f.sampling->SRAMblocks(), 8);
+    EXPECT_EQ(f.sampling->ChannelCount(), 7);
+    EXPECT_FALSE(f.cbAvgMC->isChecked());
+    EXPECT_EQ(f.cbShowK->currentIndex(), 0);
+    EXPECT_EQ(f.seInt->value(), 8);
+    EXPECT_EQ(f.seYmax->value(), 70);
+    EXPECT_TRUE(f.cbChartClear->isChecked());
+    EXPECT_FALSE(f.cb1file->isChecked());
+    EXPECT_EQ(f.ChartHeightMargin, 169);
+    EXPECT_EQ(f.ChartWidthMargin, 22);
+    EXPECT_EQ(f.DefaultListCapacity, 700000);
+    EXPECT_EQ(f.SessionBlocks, 8);
+    ASSERT_TRUE(f.AcquisitionBuffer);
+    EXPECT_EQ(f.AcquisitionBuffer->size(), 0);
+    EXPECT_EQ(f.BlockCodeTable,
+        (std::array<quint8, 8> { 0xE0, 0xC0, 0xA0, 0x80, 0x60, 0x40, 0x20, 0x00 }));
+    EXPECT_FALSE(f.CycleRunning);
+    // The true values follow the frequency: 2400 Hz gives the pair (202, 10).
+    EXPECT_EQ(f.sampling->d1(), 202);
+    EXPECT_EQ(f.sampling->d2(), 10);
+    EXPECT_EQ(f.lbDly->text(), QStringLiteral("Параметры для МК: d1=202,d2=10"));
+    // Hidden panels, enabled and disabled buttons at start.
+    for (QWidget *w : { static_cast<QWidget *>(f.gbOptions), static_cast<QWidget *>(f.gbFT),
+             static_cast<QWidget *>(f.gbAllCmnt), f.Panel1 })
+        EXPECT_TRUE(w->isHidden()) << w->objectName().toStdString();
+    for (QWidget *w : { f.btShowCmnt, f.btPrevFile, f.btNextFile })
+        EXPECT_FALSE(w->isEnabled());
+    for (QWidget *w : { f.btSave, f.btLoadFile, f.btCopy, f.btPrint, f.btUSB, f.btExtrn,
+             f.btChooseF, f.btOptions })
+        EXPECT_TRUE(w->isEnabled());
+    EXPECT_TRUE(messages.isEmpty());
+
+    // The file is created at shutdown with every key.
+    IniFile written = closeAndRead();
+    EXPECT_TRUE(QFile::exists(path));
+    EXPECT_EQ(written.readInteger(K::chartSection, K::height, 0), 515);
+    EXPECT_EQ(written.readInteger(K::ftSection, K::time4allSram, 0), 100000);
+    EXPECT_EQ(written.readInteger(K::launchSection, K::launchType, -1), 0);
+}
+
+TEST_F(FormTest, ControlsCarryTheirCaptionsAndHints)
+{
+    TForm1 &f = open();
+    EXPECT_EQ(f.btChooseF->text(), QStringLiteral("Выбор F/T"));
+    EXPECT_EQ(f.btStartPlus->text(), QStringLiteral("ПУСК ИЗМЕРЕНИЯ"));
+    EXPECT_EQ(f.btCycle->text(), QStringLiteral("ЦИКЛ"));
+    EXPECT_EQ(f.bt500plus->text(), QStringLiteral("500 байт"));
+    EXPECT_EQ(f.btOptions->text(), QStringLiteral("Отображение"));
+    EXPECT_EQ(f.btTune->text(), QStringLiteral("Настройка ФД"));
+    EXPECT_TRUE(f.btTune->toolTip().isEmpty());
+    EXPECT_TRUE(f.btPrint->toolTip().isEmpty());
+    EXPECT_EQ(
+        f.btShowCmnt->toolTip(), QStringLiteral("Просмотреть комментарии ко всем  файлам в папке"));
+    EXPECT_EQ(f.btCycle->toolTip(), QStringLiteral("Считать данные из памяти платы АЦП"));
+    EXPECT_EQ(f.gbFT->title(), QStringLiteral("Частота выборки / Время измерения"));
+    EXPECT_EQ(f.gbFile->title(), QStringLiteral("Комментарий"));
+    EXPECT_EQ(f.channelBoxes.at(7)->text(), QStringLiteral("Фотодиод"));
+    EXPECT_EQ(f.channelBoxes.at(7)->objectName(), QStringLiteral("cbFD"));
+    EXPECT_EQ(f.cbShowK->itemText(1), QStringLiteral("Ось Y: ед.АЦП,      ось X: ВЫБОРКИ"));
+    EXPECT_EQ(f.Chart1->toolTip(),
+        QStringLiteral("См. Flash-ролик GrafTour о масштабировании и прокрутке графика"));
+    EXPECT_EQ(f.status->panel(0)->width() + 2, 200);
+    EXPECT_EQ(f.status->panel(2)->width() + 2, 50);
+    // Design geometry of the fixed parts.
+    EXPECT_EQ(f.Header->geometry(), QRect(0, 0, 753, 17));
+    EXPECT_EQ(f.ctlBar->geometry(), QRect(0, 16, 681, 41));
+    EXPECT_EQ(f.gbOptions->geometry(), QRect(0, 48, 682, 113));
+    EXPECT_EQ(f.gbFT->geometry(), QRect(88, 72, 217, 337));
+    EXPECT_EQ(f.Chart1->pos(), QPoint(0, 112));
+    EXPECT_EQ(f.gbFile->pos(), QPoint(0, 56));
+    EXPECT_EQ(f.mComment->geometry().topLeft(), QPoint(8, 16));
+    EXPECT_EQ(f.btSaveChart->size(), QSize(25, 21));
+    // Every tool-bar button is 21 pixels high and every control has a name.
+    for (QToolButton *b : f.findChildren<QToolButton *>()) {
+        if (b->parentWidget() != f.Chart1 && b != f.btHelp && b->isVisibleTo(&f)) {
+            EXPECT_EQ(b->height(), 21) << b->objectName().toStdString();
+        }
+    }
+}
+
+TEST_F(FormTest, StoredBlockCountOutsideOneToEightBecomesEight)
+{
+    for (const char *stored : { "0", "9" }) {
+        writeIni(QStringLiteral("[Окно F/T]\r\nSRAMblocks=%1\r\n").arg(QLatin1String(stored)));
+        TForm1 &f = open();
+        EXPECT_EQ(f.seSamples->value(), 240000) << stored;
+        EXPECT_EQ(f.sampling->SRAMblocks(), 8);
+        EXPECT_EQ(closeAndRead().readInteger(K::ftSection, K::sramBlocks, 0), 8);
+    }
+}
+
+TEST_F(FormTest, TwoBlocksFollowTheStoredFrequency)
+{
+    writeIni(QStringLiteral("[Окно F/T]\r\nSRAMblocks=2\r\nTime4allSRAM=20000\r\nF=2400\r\n"));
+    TForm1 &f = open();
+    EXPECT_EQ(f.seSamples->value(), 60000);
+    EXPECT_EQ(f.seTime->value(), 25000);
+    EXPECT_EQ(f.sampling->Time4allSRAM(), 100000);
+    EXPECT_EQ(f.sampling->field(Field::seTime).minimum, 248);
+    IniFile written = closeAndRead();
+    EXPECT_EQ(written.readInteger(K::ftSection, K::time4allSram, 0), 100000);
+    EXPECT_EQ(written.readInteger(K::ftSection, K::sramBlocks, 0), 2);
+}
+
+TEST_F(FormTest, LaunchTypeRestoreRule)
+{
+    struct Case
+    {
+        const char *stored;
+        int launchType;
+    };
+    for (const Case &c : { Case { "0", 0 }, Case { "1", 1 }, Case { "2", 0 }, Case { "3", 1 },
+             Case { nullptr, 0 } }) {
+        if (c.stored)
+            writeIni(QStringLiteral("[Запуск]\r\nТип=%1\r\n").arg(QLatin1String(c.stored)));
+        else
+            QFile::remove(path);
+        TForm1 &f = open();
+        const char *label = c.stored ? c.stored : "missing";
+        EXPECT_EQ(f.LaunchType, c.launchType) << label;
+        EXPECT_EQ(f.launchPictureIsComputer(), c.launchType == 0) << label;
+        EXPECT_EQ(f.btExtrn->toolTip(),
+            c.launchType == 0 ? QStringLiteral("Запуск от компьютера")
+                              : QStringLiteral("Запуск по сигналу фотодиода"))
+            << label;
+        EXPECT_EQ(closeAndRead().readInteger(K::launchSection, K::launchType, -1), c.launchType);
+    }
+    // The button toggles by mouse.
+    TForm1 &f = open();
+    const int before = f.LaunchType;
+    QTest::mouseClick(f.btExtrn, Qt::LeftButton);
+    EXPECT_EQ(f.LaunchType, 1 - before);
+    QTest::mouseClick(f.btExtrn, Qt::LeftButton);
+    EXPECT_EQ(f.LaunchType, before);
+}
+
+TEST_F(FormTest, AveragingSurvivesOnlyWithOneBlock)
+{
+    writeIni(QStringLiteral("[Smooth in MC]\r\non 16 samples=1\r\n[Окно F/T]\r\nSRAMblocks=1\r\n"));
+    {
+        TForm1 &f = open();
+        EXPECT_TRUE(f.cbAvgMC->isChecked());
+        EXPECT_EQ(f.seSamples->value(), 30000);
+        EXPECT_EQ(closeAndRead().readInteger(K::smoothSection, K::smooth, 0), 1);
+    }
+    writeIni(QStringLiteral("[Smooth in MC]\r\non 16 samples=1\r\n[Окно F/T]\r\nSRAMblocks=3\r\n"));
+    TForm1 &f = open();
+    EXPECT_FALSE(f.cbAvgMC->isChecked());
+    EXPECT_EQ(f.seSamples->value(), 90000);
+    EXPECT_EQ(closeAndRead().readInteger(K::smoothSection, K::smooth, 1), 0);
+}
+
+TEST_F(FormTest, ChannelSelectionAndBooleanValues)
+{
+    writeIni(QStringLiteral("[Series select]\r\nChannel 3=0\r\nChannel 8=0\r\nChannel 5=2\r\n"
+                            "Channel 6=-1\r\nChannel 7=\r\n"
+                            "[Cycle]\r\nWrite to 1 file=2\r\nClear Chart=\r\n"
+                            "[Series Color]\r\nChannel 2=$FF00\r\n"));
+    TForm1 &f = open();
+    EXPECT_FALSE(f.CheckBoxByChannel.at(2)->isChecked());
+    EXPECT_FALSE(f.seriesActive(ChannelId::T3)); // its click handler ran once
+    EXPECT_FALSE(f.CheckBoxByChannel.at(7)->isChecked());
+    EXPECT_FALSE(f.seriesActive(ChannelId::FD));
+    for (int i : { 4, 5, 6 })
+        EXPECT_TRUE(f.CheckBoxByChannel.at(i)->isChecked()) << i;
+    EXPECT_EQ(f.sampling->ChannelCount(), 6); // the photodiode is not counted
+    EXPECT_EQ(f.sampling->ChannelMask() & 0x7F, 0x7B);
+    EXPECT_TRUE(f.cb1file->isChecked());
+    EXPECT_TRUE(f.cbChartClear->isChecked());
+    EXPECT_EQ(f.seriesColor(ChannelId::T2), QColor(0, 255, 0));
+    EXPECT_EQ(
+        f.CheckBoxByChannel.at(1)->property("channelColor").value<QColor>(), QColor(0, 255, 0));
+
+    // A click on a thermocouple box changes the count; one on the photodiode does not.
+    QTest::mouseClick(f.CheckBoxByChannel.at(2), Qt::LeftButton);
+    EXPECT_TRUE(f.seriesActive(ChannelId::T3));
+    EXPECT_EQ(f.sampling->ChannelCount(), 7);
+    QTest::mouseClick(f.CheckBoxByChannel.at(7), Qt::LeftButton);
+    EXPECT_TRUE(f.seriesActive(ChannelId::FD));
+    EXPECT_EQ(f.sampling->ChannelCount(), 7);
+    QTest::mouseClick(f.CheckBoxByChannel.at(0), Qt::LeftButton);
+    EXPECT_FALSE(f.seriesActive(ChannelId::T1));
+    EXPECT_EQ(f.sampling->ChannelCount(), 6);
+
+    IniFile written = closeAndRead();
+    EXPECT_EQ(written.readString(K::selectSection, K::channel(1)), QStringLiteral("0"));
+    EXPECT_EQ(written.readString(K::selectSection, K::channel(3)), QStringLiteral("1"));
+    EXPECT_EQ(written.readString(K::selectSection, K::channel(5)), QStringLiteral("1"));
+    EXPECT_EQ(written.readString(K::cycleSection, K::oneFile), QStringLiteral("1"));
+    EXPECT_EQ(written.readInteger(K::colorSection, K::channel(2), 0), 0xFF00);
+}
+
+TEST_F(FormTest, OutOfRangeValuesAreHeldByTheControls)
+{
+    writeIni(QStringLiteral("[Options]\r\nX scale=5\r\nXYmode=-3\r\nTrange=1\r\n"
+                            "Integrate on Samples Num=1\r\n"
+                            "[YScale]\r\nY max=900\r\nY min=-5\r\n"
+                            "[Cycle]\r\nChart skip Points=99999\r\n"
+                            "[Окно F/T]\r\nF=1000000\r\n"));
+    TForm1 &f = open();
+    EXPECT_EQ(f.cbXscale->currentIndex(), -1);
+    EXPECT_EQ(f.cbShowK->currentIndex(), -1);
+    EXPECT_EQ(f.cbTrng->currentIndex(), 1);
+    EXPECT_EQ(f.seInt->value(), 2);
+    EXPECT_EQ(f.seYmax->value(), 500);
+    EXPECT_EQ(f.seYmin->value(), 0);
+    EXPECT_EQ(f.seF->value(), 546133); // design bounds at step 14
+    IniFile written = closeAndRead();
+    EXPECT_EQ(written.readInteger(K::optionsSection, K::xScale, 0), -1);
+    EXPECT_EQ(written.readInteger(K::optionsSection, K::xyMode, 0), -1);
+    EXPECT_EQ(written.readInteger(K::optionsSection, K::integrate, 0), 2);
+    EXPECT_EQ(written.readInteger(K::yScaleSection, K::yMax, 0), 500);
+}
+
+TEST_F(FormTest, Windows1251FileIsReadAndWrittenBackInWindows1251)
+{
+    // [График сигнала] высота=600 ширина=800 слева=10 сверху=20, [Запуск] Тип=1.
+    writeIni(QByteArray("[\xC3\xF0\xE0\xF4\xE8\xEA \xF1\xE8\xE3\xED\xE0\xEB\xE0]\r\n"
+                        "\xE2\xFB\xF1\xEE\xF2\xE0=600\r\n"
+                        "\xF8\xE8\xF0\xE8\xED\xE0=800\r\n"
+                        "\xF1\xEB\xE5\xE2\xE0=10\r\n"
+                        "\xF1\xE2\xE5\xF0\xF5\xF3=20\r\n"
+                        "[\xC7\xE0\xEF\xF3\xF1\xEA]\r\n\xD2\xE8\xEF=1\r\n"));
+    TForm1 &f = open();
+    EXPECT_EQ(f.windowHeight(), 600);
+    EXPECT_EQ(f.windowWidth(), 800);
+    EXPECT_EQ(f.pos(), QPoint(10, 20));
+    EXPECT_EQ(f.LaunchType, 1);
+    f.close();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_TRUE(bytes.startsWith("[\xC3\xF0\xE0\xF4\xE8\xEA \xF1\xE8\xE3\xED\xE0\xEB\xE0]\r\n"
+                                 "\xE2\xFB\xF1\xEE\xF2\xE0=600\r\n"));
+    EXPECT_TRUE(bytes.contains("[\xC7\xE0\xEF\xF3\xF1\xEA]\r\n\xD2\xE8\xEF=1\r\n"));
+    EXPECT_FALSE(bytes.contains(QStringLiteral("Тип").toUtf8()));
+}
+
+TEST_F(FormTest, Utf8FileIsRead)
+{
+    writeIni(
+        QStringLiteral("\xFEFF[график сигнала]\nВЫСОТА=540\nширина=$320\n[Окно F/T]\nF=24000\n"));
+    TForm1 &f = open();
+    EXPECT_EQ(f.windowHeight(), 540);
+    EXPECT_EQ(f.windowWidth(), 800);
+    EXPECT_EQ(f.seF->value(), 24000);
+    EXPECT_EQ(f.seTime->value(), 10000);
+}
+
+TEST_F(FormTest, EveryKeyIsWrittenFromTheControls)
+{
+    TForm1 &f = open();
+    f.setWindowWidth(700);
+    f.setWindowHeight(500);
+    f.cbTrng->setCurrentIndex(1);
+    QTest::mouseClick(f.cb1file, Qt::LeftButton);
+    QTest::mouseClick(f.CheckBoxByChannel.at(3), Qt::LeftButton);
+    f.chooseColor = [](const QColor &) { return std::optional<QColor>(QColor(1, 2, 3)); };
+    f.swatchClick(ChannelId::FD);
+    IniFile written = closeAndRead();
+    int entries = 0;
+    for (const QString &line : written.text().split(QStringLiteral("\r\n")))
+        entries += line.contains(u'=') ? 1 : 0;
+    EXPECT_EQ(entries, 34);
+    EXPECT_EQ(written.readInteger(K::chartSection, K::width, 0), 700);
+    EXPECT_EQ(written.readInteger(K::chartSection, K::height, 0), 500);
+    EXPECT_EQ(written.readInteger(K::optionsSection, K::tRange, 0), 1);
+    EXPECT_EQ(written.readInteger(K::cycleSection, K::oneFile, 0), 1);
+    EXPECT_EQ(written.readInteger(K::selectSection, K::channel(4), 1), 0);
+    EXPECT_EQ(written.readInteger(K::colorSection, K::channel(8), 0), 0x030201);
+    EXPECT_EQ(written.readInteger(K::ftSection, K::frequency, 0), 2400);
+    EXPECT_EQ(written.readInteger(K::cycleSection, K::skipPoints, 0), 1);
+    EXPECT_FALSE(f.AcquisitionBuffer); // released at shutdown
+}
+
+TEST_F(FormTest, UnwritableSettingsAreReportedAndTheWindowStillCloses)
+{
+    // A folder where the settings file should be cannot be replaced, even by root.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Ferrun.ini")));
+    TForm1 &f = open();
+    f.show();
+    EXPECT_EQ(f.windowWidth(), 794);
+    QSignalSpy failed(&f, &TForm1::settingsWriteFailed);
+    EXPECT_TRUE(f.close());
+    EXPECT_FALSE(f.isVisible());
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages.first(), QStringLiteral("Unable to write to ") + path);
+    EXPECT_EQ(failed.size(), 1);
+    EXPECT_TRUE(QFileInfo(path).isDir());
+}
+
+TEST_F(FormTest, ReadOnlyFolderIsReported)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permission bits do not stop root";
+    const QString folder = dir.filePath(QStringLiteral("ro"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("ro")));
+    path = folder + QStringLiteral("/Ferrun.ini");
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    open().close();
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages.first(), QStringLiteral("Unable to write to ") + path);
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST_F(FormTest, LayoutFollowsTheWindowSize)
+{
+    TForm1 &f = open();
+    f.show();
+    f.setWindowWidth(800);
+    f.setWindowHeight(600);
+    EXPECT_EQ(f.Chart1->size(), QSize(778, 431));
+    EXPECT_EQ(f.gbFile->width(), 778);
+    EXPECT_EQ(f.mComment->width(), 762);
+    EXPECT_EQ(f.Panel1->width(), 778);
+    EXPECT_EQ(f.progressBar->width(), 758);
+    EXPECT_EQ(f.gbAllCmnt->size(), QSize(778, 431));
+    EXPECT_EQ(f.MAllCmnt->width(), 762);
+    EXPECT_EQ(f.MAllCmnt->height(), 431 - f.pSearch->height() - f.MAllCmnt->y() - 10);
+    EXPECT_EQ(f.pSearch->width(), 758);
+    EXPECT_EQ(f.pSearch->y(), 431 - f.pSearch->height() - 5);
+    EXPECT_EQ(f.btSaveChart->pos(), QPoint(11, 405));
+    // The bands below the chart stay inside the window.
+    EXPECT_EQ(f.status->geometry().bottom(), f.height() - 1);
+    EXPECT_LE(f.pChannels->geometry().bottom(), f.status->y() - 1);
+    EXPECT_GE(f.pChannels->y(), f.Chart1->geometry().bottom() + 1);
+}
+
+TEST_F(FormTest, FoldAndUnfoldFromTheWorkArea)
+{
+    TForm1 &f = open();
+    f.show();
+    QScreen *screen = f.screen();
+    ASSERT_TRUE(screen);
+    const QRect work = screen->availableGeometry();
+    const int screenWidth = screen->geometry().width();
+    const QPoint empty(f.width() - 5, f.Chart1->y() + 20); // right of the chart
+
+    // A smaller window: two clicks give back exactly its size and place.
+    f.setWindowWidth(600);
+    f.setWindowHeight(400);
+    f.move(30, 40);
+    QTest::mouseClick(&f, Qt::LeftButton, {}, QPoint(f.width() - 5, f.Chart1->y() + 20));
+    EXPECT_EQ(f.windowWidth(), screenWidth);
+    EXPECT_EQ(f.windowHeight(), work.y() + work.height());
+    EXPECT_EQ(f.pos(), QPoint(0, 0));
+    EXPECT_EQ(f.Chart1->size(), QSize(screenWidth - 22, work.y() + work.height() - 169));
+    QTest::mouseClick(&f, Qt::LeftButton, {}, QPoint(f.width() - 5, f.Chart1->y() + 20));
+    EXPECT_EQ(f.windowWidth(), 600);
+    EXPECT_EQ(f.windowHeight(), 400);
+    EXPECT_EQ(f.pos(), QPoint(30, 40));
+
+    // A click on a control is not a click on the window.
+    QTest::mouseClick(f.Chart1, Qt::LeftButton, {}, QPoint(50, 50));
+    QTest::mouseClick(f.gbFile, Qt::LeftButton, {}, QPoint(2, 2));
+    EXPECT_EQ(f.windowWidth(), 600);
+    Q_UNUSED(empty);
+}
+
+TEST_F(FormTest, FirstClickOnAFullScreenWindowGivesTheDefaultSize)
+{
+    TForm1 &f = open();
+    f.show();
+    QScreen *screen = f.screen();
+    const QRect work = screen->availableGeometry();
+    f.setWindowWidth(screen->geometry().width());
+    f.setWindowHeight(work.y() + work.height());
+    QTest::mouseClick(&f, Qt::LeftButton, {}, QPoint(f.width() - 5, f.Chart1->y() + 20));
+    EXPECT_EQ(f.windowWidth(), 620);
+    EXPECT_EQ(f.windowHeight(), 480);
+    EXPECT_EQ(f.pos(), QPoint(0, 0));
+}
+
+TEST_F(FormTest, OptionsPanelToggleAndTuning)
+{
+    TForm1 &f = open();
+    f.show();
+    QSignalSpy tune(&f, &TForm1::tuneCommand);
+    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    EXPECT_TRUE(f.gbOptions->isVisible());
+    EXPECT_EQ(f.btOptions->text(), QStringLiteral("Закрыть"));
+    EXPECT_EQ(TForm1::captionColor(f.btOptions), Red);
+    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    EXPECT_FALSE(f.gbOptions->isVisible());
+    EXPECT_EQ(f.btOptions->text(), QStringLiteral("ОПЦИИ"));
+    EXPECT_EQ(TForm1::captionColor(f.btOptions), Black);
+    EXPECT_EQ(tune.size(), 0);
+
+    // A tuning in progress is stopped by the button, not by the panel's background.
+    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    QTest::mouseClick(f.btTune, Qt::LeftButton);
+    EXPECT_EQ(f.btTune->text(), QStringLiteral("Завершить (ФД)"));
+    EXPECT_EQ(TForm1::captionColor(f.btTune), Red);
+    ASSERT_EQ(tune.size(), 1);
+    EXPECT_EQ(tune.at(0).at(0).value<quint8>(), 0x10);
+    QTest::mouseClick(f.gbOptions, Qt::LeftButton, {}, QPoint(f.gbOptions->width() - 3, 5));
+    EXPECT_FALSE(f.gbOptions->isVisible());
+    EXPECT_EQ(f.btOptions->text(), QStringLiteral("ОПЦИИ"));
+    EXPECT_EQ(f.btTune->text(), QStringLiteral("Завершить (ФД)"));
+    EXPECT_EQ(tune.size(), 1);
+    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    EXPECT_EQ(f.btTune->text(), QStringLiteral("Настройка ФД"));
+    EXPECT_EQ(TForm1::captionColor(f.btTune), Black);
+    ASSERT_EQ(tune.size(), 2);
+    EXPECT_EQ(tune.at(1).at(0).value<quint8>(), 0x11);
+    // A click on a control inside the panel does not close it.
+    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    QTest::mouseClick(f.cb1file, Qt::LeftButton);
+    EXPECT_TRUE(f.gbOptions->isVisible());
+}
+
+TEST_F(FormTest, FrequencyPanelToggleAndTyping)
+{
+    TForm1 &f = open();
+    showActive(f);
+    QSignalSpy start(&f, &TForm1::startRequested);
+    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
+    EXPECT_TRUE(f.gbFT->isVisible());
+    EXPECT_EQ(f.btChooseF->text(), QStringLiteral("Закрыть"));
+    EXPECT_EQ(TForm1::captionColor(f.btChooseF), Red);
+    EXPECT_EQ(f.sampling->focusField(), Field::seTime);
+
+    // Typing a frequency above the limit: warning, limit pair; leaving pulls it back.
+    f.seF->setFocus();
+    QTest::keyClick(f.seF, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(f.seF, QStringLiteral("300000"));
+    EXPECT_EQ(f.sampling->focusField(), Field::seF);
+    EXPECT_TRUE(f.lErrIn->isVisibleTo(f.gbFT));
+    EXPECT_EQ(f.lErrIn->text(), QStringLiteral("Fвыборки, Гц>241731"));
+    EXPECT_EQ(f.sampling->d1(), 1);
+    EXPECT_EQ(f.seTime->value(), 992); // assigned within its bounds, no change handler ran
+    EXPECT_EQ(f.sampling->Time4allSRAM(), 800);
+    QTest::keyClick(f.seF, Qt::Key_Tab);
+    EXPECT_EQ(f.seF->text(), QStringLiteral("241731"));
+    EXPECT_FALSE(f.lErrIn->isVisibleTo(f.gbFT));
+
+    // The samples field takes no typing, only spinning.
+    f.seSamples->setFocus();
+    QTest::keyClicks(f.seSamples, QStringLiteral("5"));
+    EXPECT_EQ(f.seSamples->value(), 240000);
+    QTest::keyClick(f.seSamples, Qt::Key_Down);
+    EXPECT_EQ(f.seSamples->value(), 210000);
+    EXPECT_EQ(f.sampling->SRAMblocks(), 7);
+
+    // Enter in the frequency field starts; Escape closes the panel.
+    f.seF->setFocus();
+    QTest::keyClick(f.seF, Qt::Key_Return);
+    EXPECT_EQ(start.size(), 1);
+    QTest::keyClick(f.seF, Qt::Key_Escape);
+    EXPECT_FALSE(f.gbFT->isVisible());
+    EXPECT_EQ(f.btChooseF->text(), QStringLiteral("Выбор F/T"));
+    EXPECT_EQ(TForm1::captionColor(f.btChooseF), Black);
+
+    // The error label blinks red and yellow.
+    const QColor first = f.lErrIn->palette().color(QPalette::WindowText);
+    f.TimErrBlinkTimer();
+    const QColor second = f.lErrIn->palette().color(QPalette::WindowText);
+    f.TimErrBlinkTimer();
+    EXPECT_NE(first, second);
+    EXPECT_EQ(f.lErrIn->palette().color(QPalette::WindowText), first);
+    EXPECT_TRUE(first == Red || first == QColor(255, 255, 0));
+}
+
+TEST_F(FormTest, StartButtonKeysAndReRead)
+{
+    TForm1 &f = open();
+    showActive(f);
+    QSignalSpy start(&f, &TForm1::startRequested);
+    QSignalSpy reRead(&f, &TForm1::reReadRequested);
+    f.btChooseFClick();
+    f.btStart->setEnabled(true);
+    f.btStart->setFocus();
+    QTest::keyClick(f.btStart, Qt::Key_Return);
+    EXPECT_EQ(start.size(), 1);
+    QTest::keyClick(f.btStart, Qt::Key_Escape);
+    EXPECT_FALSE(f.gbFT->isVisible());
+    EXPECT_EQ(start.size(), 1);
+
+    f.btChooseFClick();
+    QTest::mouseDClick(f.ctlBar, Qt::LeftButton, {}, QPoint(f.ctlBar->width() - 3, 3));
+    EXPECT_EQ(reRead.size(), 1);
+    EXPECT_FALSE(f.gbFT->isVisible());
+}
+
+TEST_F(FormTest, StatusBarClickAndColourSwatches)
+{
+    TForm1 &f = open();
+    f.show();
+    QTest::mouseClick(f.status, Qt::LeftButton, {}, QPoint(300, 5));
+    EXPECT_TRUE(f.readoutOn());
+    EXPECT_TRUE(f.status->panelText(0).isEmpty());
+    f.status->setPanelText(1, QStringLiteral("x"));
+    QTest::mouseClick(f.status, Qt::LeftButton, {}, QPoint(300, 5));
+    EXPECT_FALSE(f.readoutOn());
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("Щелкните для отображения X,Y"));
+    EXPECT_TRUE(f.status->panelText(1).isEmpty());
+
+    // The colour dialog opens at the colour last chosen in it; cancelling changes nothing.
+    QList<QColor> offered;
+    std::optional<QColor> answer;
+    f.chooseColor = [&](const QColor &initial) {
+        offered << initial;
+        return answer;
+    };
+    f.btOptionsClick();
+    QTest::mouseClick(f.swatches.at(7), Qt::LeftButton);
+    EXPECT_EQ(f.swatches.at(7)->colorValue(), 512u);
+    EXPECT_EQ(f.seriesColor(ChannelId::FD), app::colorFromValue(512));
+    answer = QColor(10, 20, 30);
+    QTest::mouseClick(f.swatches.at(7), Qt::LeftButton);
+    EXPECT_EQ(f.swatches.at(7)->colorValue(), 0x1E140Au);
+    EXPECT_EQ(f.seriesColor(ChannelId::FD), QColor(10, 20, 30));
+    EXPECT_EQ(f.channelBoxes.at(7)->property("channelColor").value<QColor>(), QColor(10, 20, 30));
+    QTest::mouseClick(f.swatches.at(0), Qt::LeftButton);
+    ASSERT_EQ(offered.size(), 3);
+    EXPECT_EQ(offered.at(2), QColor(10, 20, 30));
+    EXPECT_EQ(f.seriesColor(ChannelId::T1), QColor(10, 20, 30));
+}
+
+TEST_F(FormTest, ContextHelpTopics)
+{
+    TForm1 &f = open();
+    using app::ContextHelp;
+    struct Case
+    {
+        QWidget *widget;
+        int topic;
+    };
+    const QLabel *trueValuesLabel = f.gbFT->findChild<QLabel *>(QStringLiteral("lbTrue"));
+    for (const Case &c :
+        { Case { f.mComment, 2 }, Case { f.gbFile, 2 }, Case { f.eFind, 3 }, Case { f.btCancel, 3 },
+            Case { f.MAllCmnt, 3 }, Case { f.seF, 4 }, Case { f.btExtrn, 4 }, Case { f.lbDly, 4 },
+            Case { const_cast<QLabel *>(trueValuesLabel), 4 }, Case { f.sePointChart, 4 },
+            Case { f.btTune, 4 }, Case { f.seYmin, 4 }, Case { f.cbShowK, 5 }, Case { f.seInt, 5 },
+            Case { f.swatches.at(2), 5 }, Case { f.btOptions, 5 }, Case { f.status, 6 },
+            Case { f.channelBoxes.at(0), 6 }, Case { f.Header, 6 }, Case { f.lAll, 7 },
+            Case { f.btPrint, 7 }, Case { f.Chart1, 7 }, Case { f.btSaveChart, 8 },
+            Case { f.btCopy, 8 } })
+        EXPECT_EQ(ContextHelp::topicFor(c.widget), c.topic) << c.widget->objectName().toStdString();
+    for (int topic = 2; topic <= 8; ++topic) {
+        const QString page = ContextHelp::pageFor(QStringLiteral("Ferrun.HLP"), topic);
+        ASSERT_FALSE(page.isEmpty()) << topic;
+        QFile file(page);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_GT(file.size(), 400) << topic;
+    }
+    EXPECT_TRUE(ContextHelp::pageFor(QStringLiteral("Other.HLP"), 4).isEmpty());
+    EXPECT_TRUE(ContextHelp::pageFor(QStringLiteral("Ferrun.HLP"), 9).isEmpty());
+
+    // F1 on the focused control.
+    showActive(f);
+    f.btChooseFClick();
+    f.seF->setFocus();
+    QTest::keyClick(f.seF, Qt::Key_F1);
+    ASSERT_TRUE(f.help->viewer());
+    EXPECT_EQ(f.help->shownTopic(), 4);
+    EXPECT_TRUE(f.help->viewer()->isVisible());
+    EXPECT_TRUE(f.help->viewer()->toPlainText().contains(QStringLiteral("Fвыборки, Гц")));
+
+    // Shift+F1, then a click: the clicked control's topic, and the control does not act.
+    QSignalSpy copy(&f, &TForm1::copyChartRequested);
+    f.mComment->setFocus();
+    QTest::keyClick(f.mComment, Qt::Key_F1, Qt::ShiftModifier);
+    EXPECT_TRUE(f.help->pickMode());
+    QTest::mouseClick(f.btSaveChart, Qt::LeftButton);
+    EXPECT_FALSE(f.help->pickMode());
+    EXPECT_EQ(f.help->shownTopic(), 8);
+    EXPECT_EQ(copy.size(), 0);
+    // The "?" button arms the same mode.
+    QTest::mouseClick(f.btHelp, Qt::LeftButton);
+    EXPECT_TRUE(f.help->pickMode());
+    QTest::mouseClick(f.status, Qt::LeftButton, {}, QPoint(10, 5));
+    EXPECT_EQ(f.help->shownTopic(), 6);
+    EXPECT_FALSE(f.readoutOn());
+}
+
+TEST_F(FormTest, TerminationSignalClosesTheWindowAndWritesSettings)
+{
+    TForm1 &f = open();
+    f.show();
+    app::SignalWatcher watcher;
+    ASSERT_TRUE(watcher.isActive());
+    QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &f, &TForm1::close);
+    ::raise(SIGTERM);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }, 5000));
+    EXPECT_TRUE(QFile::exists(path));
+}
+
+TEST(AppOptions, CommandLine)
+{
+    QString error;
+    auto o = app::parseArguments({}, &error);
+    ASSERT_TRUE(o);
+    EXPECT_FALSE(o->simulator);
+    o = app::parseArguments({ QStringLiteral("--device"), QStringLiteral("/dev/ttyUSB3") }, &error);
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->device, QStringLiteral("/dev/ttyUSB3"));
+    o = app::parseArguments({ QStringLiteral("--simulator") }, &error);
+    ASSERT_TRUE(o && o->simulator);
+    o = app::parseArguments({ QStringLiteral("--screenshot=/tmp/x.png") }, &error);
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->screenshot, QStringLiteral("/tmp/x.png"));
+    for (const QStringList &bad : { QStringList { QStringLiteral("--bogus") },
+             QStringList { QStringLiteral("--device") }, QStringList { QStringLiteral("-x") } }) {
+        error.clear();
+        EXPECT_FALSE(app::parseArguments(bad, &error));
+        EXPECT_FALSE(error.isEmpty());
+        EXPECT_FALSE(error.contains(u'\n'));
+    }
+}
