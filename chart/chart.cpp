@@ -339,23 +339,55 @@ void TChart::paintChart(QPainter &painter, const QRect &bounds, bool printing)
         if (L.axes[i].visible)
             drawAxis(painter, *axes_[i], L, fm, printing);
 
-    if (clipPoints_) {
-        const QRect clip(QPoint(L.left, L.top), QPoint(L.right, L.bottom));
-        painter.setClipRect(clip, painter.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
-    }
+    const bool hadClip = painter.hasClipping();
+    const QRect clip(QPoint(L.left, L.top), QPoint(L.right, L.bottom));
+    if (clipPoints_)
+        painter.setClipRect(clip, hadClip ? Qt::IntersectClip : Qt::ReplaceClip);
+    RasterTarget raster;
+    if (clipPoints_ && !hadClip)
+        raster = rasterTarget(painter, clip);
     for (const auto &s : series_) {
         if (!s->Active()) {
             s->setShownIndices(-1, -1);
             continue;
         }
         s->calcShownRange(*axes_[0], L.left, L.right);
-        s->draw(painter, *axes_[0], *axes_[2], printing);
+        s->draw(painter, *axes_[0], *axes_[2], printing, raster.image ? &raster : nullptr);
     }
     painter.restore();
     if (!printing && bounds == ClientBounds()) {
         layout_ = L;
         dirty_ = false;
     }
+}
+
+// The painter's image when the series may write pixels into it directly: a 32-bit image,
+// plain source-over painting, no antialiasing, a whole-pixel translation at most and no
+// clipping but the plotting rectangle (the part of clip inside the image).
+RasterTarget TChart::rasterTarget(QPainter &painter, const QRect &clip)
+{
+    RasterTarget target;
+    QPaintEngine *engine = painter.paintEngine();
+    QPaintDevice *device = painter.device();
+    if (!engine || !device || engine->type() != QPaintEngine::Raster
+        || device->devType() != QInternal::Image || !engine->systemClip().isEmpty()
+        || painter.compositionMode() != QPainter::CompositionMode_SourceOver
+        || painter.testRenderHint(QPainter::Antialiasing))
+        return target;
+    auto *image = static_cast<QImage *>(device);
+    const QImage::Format format = image->format();
+    if (format != QImage::Format_ARGB32_Premultiplied && format != QImage::Format_RGB32
+        && format != QImage::Format_ARGB32)
+        return target;
+    const QTransform t = painter.deviceTransform();
+    if (t.type() > QTransform::TxTranslate || t.dx() != std::floor(t.dx())
+        || t.dy() != std::floor(t.dy()))
+        return target;
+    const QPoint offset(static_cast<int>(t.dx()), static_cast<int>(t.dy()));
+    target.image = image;
+    target.offset = offset;
+    target.clip = clip.intersected(image->rect().translated(-offset));
+    return target;
 }
 
 void TChart::drawLegend(QPainter &painter, const Layout &L, const QFontMetrics &fm, bool printing)
@@ -578,8 +610,22 @@ void TChart::drawZoomRectangle(QPainter &painter)
 void TChart::paintEvent(QPaintEvent *)
 {
     updatePending_ = false;
+    // The chart is painted into a picture of its own and copied to the screen: a drag
+    // rectangle or an uncovered part then costs only the copy.
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (picture_.size() != pixels) {
+        picture_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        picture_.setDevicePixelRatio(ratio);
+        pictureStale_ = true;
+    }
+    if (pictureStale_ && !pixels.isEmpty()) {
+        QPainter painter(&picture_);
+        paintChart(painter, ClientBounds());
+        pictureStale_ = false;
+    }
     QPainter painter(this);
-    paintChart(painter, ClientBounds());
+    painter.drawImage(0, 0, picture_);
     if (zoom_.Active)
         drawZoomRectangle(painter);
 }
@@ -588,6 +634,15 @@ void TChart::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     dirty_ = true;
+    pictureStale_ = true;
+}
+
+void TChart::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange
+        || event->type() == QEvent::LocaleChange)
+        invalidate();
 }
 
 TChart::Snapshot TChart::snapshot() const

@@ -132,6 +132,7 @@ protected:
     void wheelEvent(QWheelEvent *event) override;
     void leaveEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
     void requestUpdate() override { update(); }
 
 private:
@@ -171,6 +172,7 @@ private:
     void drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &layout,
         const QFontMetrics &fm, bool printing);
     void drawZoomRectangle(QPainter &painter);
+    static RasterTarget rasterTarget(QPainter &painter, const QRect &clip);
     void drawGrid(QPainter &painter, const QPen &pen, bool horizontal, int at, int from, int to);
     Target targetAt(const QPoint &pos);
     bool inPlotRect(const QPoint &pos) const;
@@ -203,6 +205,7 @@ private:
     bool scalesRestored_ = true;
     bool zoomed_ = false;
     int wheelRemainder_ = 0;
+    QImage picture_; // the chart as last painted on screen
     QImage gridStrip_[2]; // dotted grid lines, horizontal and vertical, for raster devices
     QColor gridStripColour_;
 };

@@ -319,7 +319,16 @@ QPen TFastLineSeries::effectivePen(bool printing) const
 void TFastLineSeries::collectLines(const TCustomChartAxis &horizontal,
     const TCustomChartAxis &vertical, std::vector<QLine> &lines) const
 {
+    std::vector<QLine> columns;
+    collect(horizontal, vertical, lines, columns);
+    lines.insert(lines.end(), columns.begin(), columns.end());
+}
+
+void TFastLineSeries::collect(const TCustomChartAxis &horizontal, const TCustomChartAxis &vertical,
+    std::vector<QLine> &lines, std::vector<QLine> &columns) const
+{
     lines.clear();
+    columns.clear();
     const int first = FirstShownIndex();
     const int last = LastShownIndex();
     if (first < 0 || last < first || last >= Count())
@@ -392,7 +401,7 @@ void TFastLineSeries::collectLines(const TCustomChartAxis &horizontal,
             minMax(ys + a, b - a, lo, hi);
             const int p1 = ym(lo * yk), p2 = ym(hi * yk);
             if (p1 != p2)
-                lines.emplace_back(c, std::min(p1, p2), c, std::max(p1, p2));
+                columns.emplace_back(c, std::min(p1, p2), c, std::max(p1, p2));
             prevY = py(b - 1);
         }
         hint = b - a;
@@ -401,16 +410,43 @@ void TFastLineSeries::collectLines(const TCustomChartAxis &horizontal,
 }
 
 void TFastLineSeries::draw(QPainter &painter, const TCustomChartAxis &horizontal,
-    const TCustomChartAxis &vertical, bool printing)
+    const TCustomChartAxis &vertical, bool printing, const RasterTarget *raster)
 {
     if (!linePenVisible_ || linePen_.style() == Qt::NoPen)
         return;
-    collectLines(horizontal, vertical, lines_);
-    if (lines_.empty())
-        return;
-    painter.setPen(effectivePen(printing));
+    collect(horizontal, vertical, joins_, columns_);
+    const QPen pen = effectivePen(printing);
+    painter.setPen(pen);
     painter.setBrush(Qt::NoBrush);
-    painter.drawLines(lines_.data(), static_cast<int>(lines_.size()));
+    if (!joins_.empty())
+        painter.drawLines(joins_.data(), static_cast<int>(joins_.size()));
+    if (columns_.empty())
+        return;
+    // A solid opaque line one pixel wide covers exactly the pixels from the top to the
+    // bottom end of a vertical line: written directly, a dense recording's columns cost a
+    // fraction of the stroker's per-pixel work.
+    const bool direct = raster && raster->image && pen.style() == Qt::SolidLine && pen.width() <= 1
+        && pen.color().alpha() == 255;
+    if (!direct) {
+        painter.drawLines(columns_.data(), static_cast<int>(columns_.size()));
+        return;
+    }
+    QImage &image = *raster->image;
+    const QRgb colour = pen.color().rgba();
+    uchar *bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    const QRect clip = raster->clip;
+    for (const QLine &line : columns_) {
+        const int x = line.x1();
+        if (x < clip.left() || x > clip.right())
+            continue;
+        const int top = std::max(line.y1(), clip.top()) + raster->offset.y();
+        const int bottom = std::min(line.y2(), clip.bottom()) + raster->offset.y();
+        uchar *p = bits + static_cast<qsizetype>(top) * stride
+            + static_cast<qsizetype>(x + raster->offset.x()) * 4;
+        for (int y = top; y <= bottom; ++y, p += stride)
+            *reinterpret_cast<QRgb *>(p) = colour;
+    }
 }
 
 void TFastLineSeries::drawLegendSymbol(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QLine>
 #include <QPen>
 #include <QString>
@@ -14,6 +15,15 @@ namespace chart {
 class TChart;
 class TCustomChartAxis;
 
+// A 32-bit image the chart paints on without scaling, rotation, other clipping or
+// blending, so that single-colour vertical runs of pixels can be written directly.
+struct RasterTarget
+{
+    QImage *image = nullptr;
+    QPoint offset; // device pixel of logical (0, 0)
+    QRect clip; // logical pixels that may be written
+};
+
 // The chart's side of change notification: every change marks the layout stale and asks
 // for one repaint, however many changes come before the paint.
 class TChartInvalidation
@@ -23,6 +33,7 @@ public:
     void invalidate()
     {
         dirty_ = true;
+        pictureStale_ = true;
         if (!updatePending_) {
             updatePending_ = true;
             requestUpdate();
@@ -31,7 +42,8 @@ public:
 
 protected:
     virtual void requestUpdate() = 0;
-    bool dirty_ = true;
+    bool dirty_ = true; // layout and axis working values
+    bool pictureStale_ = true; // the painted picture of the chart
     bool updatePending_ = false;
 };
 
@@ -171,7 +183,7 @@ public:
     void calcShownRange(const TCustomChartAxis &horizontal, int left, int right);
 
     virtual void draw(QPainter &painter, const TCustomChartAxis &horizontal,
-        const TCustomChartAxis &vertical, bool printing)
+        const TCustomChartAxis &vertical, bool printing, const RasterTarget *raster = nullptr)
         = 0;
     virtual void drawLegendSymbol(
         QPainter &painter, int left, int top, int right, int bottom, bool printing)
@@ -227,7 +239,8 @@ public:
         std::vector<QLine> &lines) const;
 
     void draw(QPainter &painter, const TCustomChartAxis &horizontal,
-        const TCustomChartAxis &vertical, bool printing) override;
+        const TCustomChartAxis &vertical, bool printing,
+        const RasterTarget *raster = nullptr) override;
     void drawLegendSymbol(
         QPainter &painter, int left, int top, int right, int bottom, bool printing) override;
 
@@ -236,10 +249,14 @@ protected:
 
 private:
     QPen effectivePen(bool printing) const;
+    // The lines into each new column, and the vertical lines within the columns.
+    void collect(const TCustomChartAxis &horizontal, const TCustomChartAxis &vertical,
+        std::vector<QLine> &joins, std::vector<QLine> &columns) const;
 
     QPen linePen_;
     bool linePenVisible_ = true;
-    std::vector<QLine> lines_; // reused between paints
+    std::vector<QLine> joins_; // reused between paints
+    std::vector<QLine> columns_;
 };
 
 } // namespace chart

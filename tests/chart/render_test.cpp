@@ -12,11 +12,14 @@ using namespace chart;
 
 namespace {
 
-QImage render(TChart &c)
+// A painter that already clips takes the general drawing path, one without the direct one.
+QImage render(TChart &c, bool clipped = false)
 {
     QImage image(c.size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
+    if (clipped)
+        p.setClipRect(image.rect());
     c.paintChart(p, c.ClientBounds());
     return image;
 }
@@ -91,6 +94,7 @@ void expectSameAsPlain(TChart &c, const char *what)
     const QImage plain = renderPlain(c);
     // Inside the plotting rectangle: the plain rendering has no legend symbols.
     EXPECT_EQ(differingPixels(fast, plain, c.ChartRect()), 0) << what;
+    EXPECT_EQ(differingPixels(render(c, true), plain, c.ChartRect()), 0) << what << ", clipped";
 }
 
 } // namespace
