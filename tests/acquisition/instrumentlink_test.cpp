@@ -135,9 +135,18 @@ TEST_F(InstrumentLinkTest, WithoutTheBoardTellsOnceAndConnectsAfterPlugIn)
     ASSERT_TRUE(waitForProbes(1));
 }
 
-TEST_F(InstrumentLinkTest, DeviceThatVanishesBeforeItIsOpenedLeavesThePortClosed)
+TEST_F(InstrumentLinkTest, PortInUseOrVanishedLeavesThePortClosed)
 {
     plugIn();
+    {
+        serial::TSerialPort other; // another program holds the port
+        other.setDeviceName(devRoot + "/ttyUSB0");
+        other.Open();
+        link.ConnectInstrument();
+        expectDisconnected();
+        EXPECT_EQ(messages, QStringList({ NotFound }));
+        EXPECT_EQ(statuses, QStringList({ NoLink }));
+    }
     link.ConnectInstrument();
     expectConnected();
     ASSERT_TRUE(waitForProbes(1));
@@ -146,9 +155,9 @@ TEST_F(InstrumentLinkTest, DeviceThatVanishesBeforeItIsOpenedLeavesThePortClosed
     ASSERT_TRUE(QFile::remove(devRoot + "/ttyUSB0"));
     link.ConnectInstrument();
     expectDisconnected();
-    EXPECT_EQ(messages, QStringList({ NotFound }));
-    EXPECT_EQ(statuses, QStringList({ NoLink }));
-    EXPECT_EQ(buttons, QList<bool>({ false, true, false }));
+    EXPECT_EQ(messages, QStringList({ NotFound, NotFound }));
+    EXPECT_EQ(statuses, QStringList({ NoLink, NoLink }));
+    EXPECT_EQ(buttons, QList<bool>({ false, false, true, false }));
     EXPECT_EQ(board.counters().probes, 1);
 }
 
