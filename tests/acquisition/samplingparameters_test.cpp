@@ -242,6 +242,18 @@ TEST(SamplingParameters, TypedTextAndFocusRule)
     unfocused.p.userTyped(Field::seF, "24000");
     EXPECT_EQ(unfocused.p.Time4allSRAM(), 100000);
     EXPECT_EQ(unfocused.p.d1(), 202);
+    // The time handler run directly (as the panel's toggle button does) acts only with the
+    // focus in the time field.
+    Panel toggle;
+    toggle.type(Field::seF, "300000");
+    toggle.p.seTimeChange();
+    EXPECT_EQ(toggle.p.Time4allSRAM(), 800);
+    toggle.p.userLeft(Field::seF);
+    toggle.p.setFocusField(Field::seTime);
+    toggle.p.seTimeChange();
+    EXPECT_EQ(toggle.p.Time4allSRAM(), 992);
+    EXPECT_EQ(toggle.p.value(Field::seF), 241731);
+    EXPECT_FALSE(toggle.p.lErrInVisible());
     // Typing into the samples field is discarded.
     unfocused.type(Field::seSamples, "30000");
     EXPECT_EQ(unfocused.p.value(Field::seSamples), 240000);
