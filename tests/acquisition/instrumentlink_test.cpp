@@ -99,14 +99,15 @@ protected:
 
 TEST_F(InstrumentLinkTest, FindsOpensRaisesTheRateAndProbesAgainOnEveryPress)
 {
-    plugIn();
+    plugIn("ttyUSB12");
     link.ConnectInstrument();
     expectConnected();
     EXPECT_EQ(buttons, QList<bool>({ false, true }));
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_TRUE(statuses.isEmpty());
-    EXPECT_EQ(link.connectedDevice(), devRoot + "/ttyUSB0");
-    EXPECT_EQ(port.DeviceName(), devRoot + "/ttyUSB0");
+    EXPECT_EQ(link.connectedDevice(), devRoot + "/ttyUSB12");
+    EXPECT_EQ(port.DeviceName(), devRoot + "/ttyUSB12");
+    EXPECT_EQ(port.PortNum(), 12);
     ASSERT_TRUE(waitForProbes(1));
 
     // btUSB again: closed, reopened at 9600 and raised again, one more probe.
