@@ -114,6 +114,7 @@ public:
     std::vector<std::uint8_t> sentBytes;
     Recording memory;
     double lastRecordingSeconds = 0;
+    bool keepHistory = true;
 
     BoardOptions options;
     std::function<void(const std::string &)> log;
@@ -354,7 +355,8 @@ void BoardSimulator::Board::onBytes(const std::uint8_t *data, std::size_t n)
 {
     {
         std::lock_guard lock(mutex);
-        receivedBytes.insert(receivedBytes.end(), data, data + n);
+        if (keepHistory)
+            receivedBytes.insert(receivedBytes.end(), data, data + n);
         counters.bytesReceived += std::int64_t(n);
         if (stalled)
             counters.ignoredBytes += int(n);
@@ -745,7 +747,8 @@ bool BoardSimulator::Board::writeRaw(const std::uint8_t *data, std::size_t n)
             }
             {
                 std::lock_guard lock(mutex);
-                sentBytes.insert(sentBytes.end(), data, data + w);
+                if (keepHistory)
+                    sentBytes.insert(sentBytes.end(), data, data + w);
                 counters.bytesSent += w;
                 ++counters.writes;
             }
@@ -892,6 +895,12 @@ bool BoardSimulator::waitForState(BoardState state, std::chrono::milliseconds ti
 {
     std::unique_lock lock(m_board->mutex);
     return m_board->changed.wait_for(lock, timeout, [&] { return m_board->state == state; });
+}
+
+void BoardSimulator::setKeepHistory(bool keep)
+{
+    std::lock_guard lock(m_board->mutex);
+    m_board->keepHistory = keep;
 }
 
 void BoardSimulator::setEventLog(std::function<void(const std::string &)> log)

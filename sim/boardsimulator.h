@@ -145,6 +145,10 @@ public:
     bool waitFor(const std::function<bool(const BoardCounters &)> &predicate,
         std::chrono::milliseconds timeout) const;
     bool waitForState(BoardState state, std::chrono::milliseconds timeout) const;
+    // Whether received() and sent() keep every byte (the default). A long-running session that
+    // never looks at them, such as the application's built-in board, turns this off so that
+    // memory does not grow with every transfer; the counters and the record file go on.
+    void setKeepHistory(bool keep);
     // Called on the board thread with one line for each event (recording started, ended, …).
     // Set before start().
     void setEventLog(std::function<void(const std::string &)> log);

@@ -183,6 +183,7 @@ int main(int argc, char **argv)
     }
 
     sim::BoardSimulator board(options);
+    board.setKeepHistory(false); // nobody reads them here; the record file keeps the bytes
     if (!quiet)
         board.setEventLog([](const std::string &line) {
             std::fprintf(stderr, "ferrun-board: %s\n", line.c_str());

@@ -76,7 +76,6 @@ struct Link
             chunk.resize(sender->ReadBytes(chunk.data(), count));
             received += chunk;
         };
-        port.OnError = [this](TCustomSerialPort *, int errors) { lineErrors |= errors; };
         port.Open();
         port.WriteString(QByteArray(1, 0x29));
     }
@@ -117,7 +116,6 @@ struct Link
     TSerialPort port;
     QByteArray received;
     int rxEvents = 0;
-    int lineErrors = 0;
 };
 
 BoardOptions fast(double speed = 1e4)
