@@ -89,7 +89,12 @@ struct Link
     // Waits for n bytes in `received` and takes them out.
     QByteArray take(int n)
     {
-        pumpUntil([&] { return received.size() >= n; });
+        if (!pumpUntil([&] { return received.size() >= n; })) {
+            const auto c = board.counters();
+            ADD_FAILURE() << "waited for " << n << " bytes, have " << received.size() << "; board "
+                          << sim::boardStateName(board.state()) << ", heard " << c.bytesReceived
+                          << " bytes, sent " << c.bytesSent;
+        }
         const QByteArray head = received.left(n);
         received.remove(0, head.size());
         return head;
