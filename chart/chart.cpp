@@ -190,11 +190,8 @@ TChart::Layout TChart::computeLayout(const QRect &bounds, const QFontMetrics &fm
         L.legRows = std::clamp(rows, 0, static_cast<int>(L.legendItems.size()));
         L.legBottom = L.legTop + L.legRows * fontH + 2;
         int widest = 0;
-        for (int i : L.legendItems) {
-            const TChartSeries &s = *series_[static_cast<size_t>(i)];
-            const QString text = !s.Title().isEmpty() ? s.Title() : s.Name();
-            widest = std::max(widest, fm.horizontalAdvance(text));
-        }
+        for (size_t item = 0; item < L.legendItems.size(); ++item)
+            widest = std::max(widest, fm.horizontalAdvance(legendText(L, item)));
         L.legRight = L.right - (legend_.FrameVisible ? frame + 1 : 0) - legend_.ShadowSize;
         L.legTextStart = L.legRight - widest - 2;
         L.legSymbolWidth = roundInt((widest + 10) * legend_.ColorWidth / 100.0);
@@ -390,6 +387,16 @@ RasterTarget TChart::rasterTarget(QPainter &painter, const QRect &clip)
     return target;
 }
 
+QString TChart::legendText(const Layout &layout, size_t item) const
+{
+    const TChartSeries &s = *series_[static_cast<size_t>(layout.legendItems[item])];
+    if (!s.Title().isEmpty())
+        return s.Title();
+    if (!s.Name().isEmpty())
+        return s.Name();
+    return QStringLiteral("Series %1").arg(item + 1);
+}
+
 void TChart::drawLegend(QPainter &painter, const Layout &L, const QFontMetrics &fm, bool printing)
 {
     const int frame = legend_.FrameVisible ? legend_.FramePen.width() : 0;
@@ -411,7 +418,7 @@ void TChart::drawLegend(QPainter &painter, const Layout &L, const QFontMetrics &
     for (int r = 0; r < L.legRows; ++r) {
         TChartSeries &s = *series_[static_cast<size_t>(L.legendItems[static_cast<size_t>(r)])];
         const int rowTop = L.legTop + 1 + r * fontH;
-        const QString text = !s.Title().isEmpty() ? s.Title() : s.Name();
+        const QString text = legendText(L, static_cast<size_t>(r));
         QColor textColor = legend_.FontColor;
         if (printing && textColor == Qt::white)
             textColor = Qt::black;

@@ -63,6 +63,7 @@ public:
     // Axes in creation order: bottom, top, left, right.
     TChartAxis *axis(int index) { return axes_[static_cast<size_t>(index)].get(); }
 
+    // Changes to the legend's fields show at the next repaint (invalidate()).
     TChartLegend &Legend() { return legend_; }
 
     QColor Color() const { return color_; }
@@ -172,6 +173,7 @@ private:
     void drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &layout,
         const QFontMetrics &fm, bool printing);
     void drawZoomRectangle(QPainter &painter);
+    QString legendText(const Layout &layout, size_t item) const;
     static RasterTarget rasterTarget(QPainter &painter, const QRect &clip);
     void drawGrid(QPainter &painter, const QPen &pen, bool horizontal, int at, int from, int to);
     Target targetAt(const QPoint &pos);

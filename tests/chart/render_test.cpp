@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QSvgRenderer>
 #include <cmath>
+#include <limits>
 #include <random>
 
 using namespace chart;
@@ -279,4 +280,31 @@ TEST(ChartExport, MetafileAndPrintUseTheScreenRanges)
     EXPECT_EQ(big.pixelColor(2 * c.legendRect().left(), 2 * legend.y()), QColor(Qt::black));
     EXPECT_EQ(big.pixelColor(2 * c.legendRect().left() - 4, 2 * legend.y()), c.Color());
     EXPECT_EQ(c.ChartRect(), plot);
+}
+
+TEST(ChartLayout, OddSizesAndValuesPaintWithoutHarm)
+{
+    TChart c;
+    charttest::setUpChart(c);
+    c.Series(0)->AddPoint(0, 1e300);
+    c.Series(0)->AddPoint(1, -1e300);
+    c.Series(1)->AddPoint(std::nan(""), std::nan(""));
+    c.Series(2)->AddPoint(5, std::numeric_limits<double>::infinity());
+    c.Series(3)->setTitle(QString());
+    for (const QSize size :
+        { QSize(0, 0), QSize(1, 1), QSize(7, 5), QSize(40, 900), QSize(641, 353) }) {
+        c.resize(size);
+        if (size.isEmpty())
+            continue;
+        render(c);
+        c.BottomAxis()->SetRange(0.5, 0.5);
+        render(c);
+        c.BottomAxis()->setAutomatic(true);
+    }
+    EXPECT_EQ(c.size(), QSize(641, 353));
+    // The series without name or title is listed by its number.
+    TFastLineSeries *unnamed = c.addFastLineSeries(QString());
+    unnamed->AddPoint(0, 0);
+    render(c);
+    EXPECT_GT(c.legendRect().height(), 8 * 13);
 }
