@@ -113,7 +113,10 @@ struct BoardCounters
 //     photodiode trigger. A wrong checksum: the frame is ignored.
 //   - transfer 0x80/0x90 starts block 0 of the memory; each 0x81/0x91 sends the next block. A
 //     block's sample sequence is raw for 0x80/0x81 and averaged (16 samples) for 0x90/0x91.
-//     Requests without a preceding transfer are ignored.
+//     Requests without a preceding transfer are ignored. The transfer's mask and block code are
+//     not looked at: the memory holds what the last recording recorded, and blocks past its end
+//     continue the same signals (the memory wraps after 240000 samples).
+//   - the trigger-after option is wall-clock time, not divided by speed.
 //   - short read 0x14/0x34: 250 fresh samples of the mask's channels at the fastest period
 //     (21 cycles) in one block; 0x34 waits for the trigger first. The memory is not changed.
 //   - re-read 0x16: block 0 of the memory, raw.

@@ -176,6 +176,7 @@ int main(int argc, char **argv)
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN); // a record file on a closed pipe must not kill the board
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
     if (signalFd < 0) {
         std::fprintf(stderr, "ferrun-board: signalfd: %s\n", std::strerror(errno));
