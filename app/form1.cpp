@@ -6,6 +6,7 @@
 #include "app/inifile.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
+#include "chart/chart.h"
 
 #include <QBuffer>
 #include <QCheckBox>
@@ -264,20 +265,22 @@ void TForm1::createCommentAndChart()
     mComment = make<QPlainTextEdit>(gbFile, "mComment", 8, 16, 553, 33);
     mComment->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
-    // The chart area; the chart component draws here.
-    auto *chart = make<QFrame>(this, "Chart1", 0, 112, 641, 353);
-    chart->setFrameStyle(QFrame::Box | QFrame::Plain);
-    chart->setAutoFillBackground(true);
-    Chart1 = chart;
+    // The chart: eight channel series on a face-coloured panel without margins.
+    Chart1 = make<chart::TChart>(this, "Chart1", 0, 112, 641, 353);
     Chart1->setToolTip(
         QStringLiteral("См. Flash-ролик GrafTour о масштабировании и прокрутке графика"));
+    Chart1->setColor(palette().color(QPalette::Window));
+    Chart1->setMargins(0, 0, 0, 0);
+    Chart1->LeftAxis()->Title().setCaption(QStringLiteral("единицы АЦП"));
+    Chart1->BottomAxis()->Title().setCaption(QStringLiteral("Выборки"));
+    Chart1->createChannelSeries();
     pmChart = new QMenu(this);
     pmChart->setObjectName(QStringLiteral("pmChart"));
     QAction *copy = pmChart->addAction(QStringLiteral("Копировать"));
     connect(copy, &QAction::triggered, this, &TForm1::copyChartRequested);
-    Chart1->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(Chart1, &QWidget::customContextMenuRequested, this,
-        [this](const QPoint &pos) { pmChart->popup(Chart1->mapToGlobal(pos)); });
+    // The right button also scrolls the chart: the menu opens only on a click without a drag.
+    Chart1->setContextMenuPolicy(Qt::PreventContextMenu);
+    Chart1->installEventFilter(this);
 
     // Progress panel.
     auto *progress = make<QFrame>(Chart1, "Panel1", 0, 0, 625, 81);
@@ -352,7 +355,6 @@ void TForm1::createChannelPanel()
         box->setChecked(true);
         box->setAutoFillBackground(true);
         channelBoxes.at(i) = box;
-        m_seriesActive.at(i) = true;
         connect(box, &QCheckBox::toggled, this, [this, i](bool) { channelClick(ChannelId(i)); });
         x += w + 4;
     }
@@ -661,7 +663,7 @@ void TForm1::startUp()
     sampling->assign(Field::seTime, sampling->Time4allSRAM() * sampling->SRAMblocks() / 8);
     // 16. The settings file is closed (it was read once above).
     // 17.
-    DefaultListCapacity = 700000;
+    chart::setDefaultListCapacity(700000);
     // 18.
     AcquisitionBuffer = std::make_unique<QBuffer>();
     AcquisitionBuffer->open(QIODevice::ReadWrite);
@@ -903,6 +905,19 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
         ctlBarDblClick();
         return true;
     }
+    if (watched == Chart1
+        && (event->type() == QEvent::MouseButtonPress
+            || event->type() == QEvent::MouseButtonRelease)) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::RightButton) {
+            const QPoint at = mouse->position().toPoint();
+            if (event->type() == QEvent::MouseButtonPress)
+                m_menuPress = at;
+            else if ((at - m_menuPress).manhattanLength() < 3)
+                pmChart->popup(mouse->globalPosition().toPoint());
+        }
+        return false; // the chart handles the button too
+    }
     if (watched == gbOptions && event->type() == QEvent::MouseButtonPress) {
         auto *mouse = static_cast<QMouseEvent *>(event);
         if (!gbOptions->childAt(mouse->position().toPoint())) {
@@ -1034,21 +1049,27 @@ void TForm1::statusClick()
     }
 }
 
+chart::TChartSeries *TForm1::series(ChannelId channel) const
+{
+    return Chart1->Series(int(channel));
+}
+
 bool TForm1::seriesActive(ChannelId channel) const
 {
-    return m_seriesActive.at(int(channel));
+    return series(channel)->Active();
 }
 
 QColor TForm1::seriesColor(ChannelId channel) const
 {
-    return m_seriesColor.at(int(channel));
+    return series(channel)->SeriesColor();
 }
 
 void TForm1::channelClick(ChannelId channel)
 {
     const int i = int(channel);
     // The series' own state decides.
-    m_seriesActive.at(i) = !m_seriesActive.at(i);
+    chart::TChartSeries *line = series(channel);
+    line->setActive(!line->Active());
     if (channel == ChannelId::FD)
         return;
     sampling->setChannelChecked(i + 1, channelBoxes.at(i)->isChecked());
@@ -1058,7 +1079,7 @@ void TForm1::channelClick(ChannelId channel)
 void TForm1::applySeriesColor(int index)
 {
     const QColor color = colorFromValue(swatches.at(index)->colorValue());
-    m_seriesColor.at(index) = color;
+    series(ChannelId(index))->setSeriesColor(swatches.at(index)->colorValue() & 0xFFFFFF);
     QCheckBox *box = channelBoxes.at(index);
     // Text stays readable on dark channel colours.
     const QColor text = color.lightness() < 110 ? Qt::white : Qt::black;

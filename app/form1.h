@@ -28,6 +28,11 @@ class QToolBar;
 class QToolButton;
 class QAbstractButton;
 
+namespace chart {
+class TChart;
+class TChartSeries;
+} // namespace chart
+
 namespace acquisition {
 class SamplingParameters;
 enum class Field;
@@ -68,13 +73,13 @@ public:
     bool RecordedByCycle = false;
     int SessionBlocks = 0;
     std::array<quint8, 8> BlockCodeTable {}; // entry n - 1 for n blocks
-    int DefaultListCapacity = 0; // of the chart's point lists
     std::unique_ptr<QBuffer> AcquisitionBuffer;
     std::array<QCheckBox *, 8> CheckBoxByChannel {};
     std::array<ColorPanel *, 8> PanelByChannel {};
     acquisition::SamplingParameters *sampling = nullptr;
 
-    // ---- Chart series (placeholder until the chart component is wired in)
+    // ---- Chart series T1..T7, FD
+    chart::TChartSeries *series(ChannelId channel) const;
     bool seriesActive(ChannelId channel) const;
     QColor seriesColor(ChannelId channel) const;
 
@@ -104,7 +109,7 @@ public:
     QPlainTextEdit *mComment = nullptr;
     QPlainTextEdit *mClipBoard = nullptr;
 
-    QWidget *Chart1 = nullptr;
+    chart::TChart *Chart1 = nullptr;
     QMenu *pmChart = nullptr;
     QWidget *Panel1 = nullptr;
     QLabel *lAll = nullptr;
@@ -255,8 +260,7 @@ private:
     bool m_launchComputer = false;
     bool m_shutDown = false;
     bool m_framed = false;
-    std::array<bool, 8> m_seriesActive {};
-    std::array<QColor, 8> m_seriesColor {};
+    QPoint m_menuPress;
     QColorDialog *ColorDlg = nullptr;
     QColor m_lastChosenColor = Qt::white;
     QSize m_requestedOuter;

@@ -7,6 +7,7 @@
 #include "app/signalwatcher.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
+#include "chart/chart.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -121,7 +122,11 @@ TEST_F(FormTest, FirstRunWithoutSettingsFile)
     EXPECT_FALSE(f.cb1file->isChecked());
     EXPECT_EQ(f.ChartHeightMargin, 169);
     EXPECT_EQ(f.ChartWidthMargin, 22);
-    EXPECT_EQ(f.DefaultListCapacity, 700000);
+    EXPECT_EQ(chart::DefaultListCapacity(), 700000);
+    EXPECT_EQ(f.Chart1->SeriesCount(), 8);
+    EXPECT_EQ(f.Chart1->Series(7)->Name(), QStringLiteral("FD"));
+    EXPECT_EQ(f.Chart1->LeftAxis()->Title().Caption(), QStringLiteral("единицы АЦП"));
+    EXPECT_EQ(f.Chart1->BottomAxis()->Title().Caption(), QStringLiteral("Выборки"));
     EXPECT_EQ(f.SessionBlocks, 8);
     ASSERT_TRUE(f.AcquisitionBuffer);
     EXPECT_EQ(f.AcquisitionBuffer->size(), 0);
