@@ -1,6 +1,5 @@
 #include "serial/portsession.h"
 
-#include <QCoreApplication>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -44,12 +43,6 @@ void applyPriority(int tid, TThreadPriority priority)
 
 } // namespace
 
-QEvent::Type windowCallEventType()
-{
-    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return type;
-}
-
 void TSerialWriteQueue::Append(const void *source, int n)
 {
     if (n <= 0)
@@ -74,7 +67,14 @@ PortSession::PortSession(QObject *owner, int fd)
     : fd(fd)
     , m_owner(owner)
 {
-    windowCallEventType();
+    const QMetaObject *meta = owner->metaObject();
+    m_ownerWake = meta->method(meta->indexOfMethod("runWindowCalls()"));
+    Q_ASSERT(m_ownerWake.isValid());
+}
+
+void PortSession::wakeOwner()
+{
+    m_ownerWake.invoke(m_owner, Qt::QueuedConnection);
 }
 
 PortSession::~PortSession()
@@ -152,7 +152,7 @@ void PortSession::wake(int eventFd)
     while (::write(eventFd, &one, sizeof one) < 0 && errno == EINTR) { }
 }
 
-bool PortSession::callOwner(WindowCall &call, quint32 events, bool answerPurge)
+bool PortSession::callOwner(WindowCall &call, quint32 events)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -163,21 +163,14 @@ bool PortSession::callOwner(WindowCall &call, quint32 events, bool answerPurge)
         call.running = false;
         call.done = false;
     }
-    QCoreApplication::postEvent(m_owner, new QEvent(windowCallEventType()));
+    wakeOwner();
     std::unique_lock lock(m_mutex);
-    for (;;) {
-        m_cv.wait(
-            lock, [&] { return call.done || m_stopping || (answerPurge && m_purgeRequested); });
-        if (call.done)
-            return true;
-        if (m_stopping) {
-            if (!call.running)
-                call.pending = false;
-            return false;
-        }
-        // A purge requested while this report waits for the owner thread is answered at once.
-        answerPurgeLocked();
-    }
+    m_cv.wait(lock, [&] { return call.done || m_stopping; });
+    if (call.done)
+        return true;
+    if (!call.running)
+        call.pending = false;
+    return false;
 }
 
 bool PortSession::takeCall(WindowCall *&call, quint32 &events)
@@ -203,6 +196,8 @@ void PortSession::finishCall(WindowCall *call)
         call->done = true;
     }
     m_cv.notify_all();
+    if (call == &m_writeCall)
+        wake(m_writeWakeFd);
 }
 
 void PortSession::markGone()
@@ -276,7 +271,7 @@ void PortSession::runEventThread(quint32 eventMask, TThreadPriority priority)
             markGone();
             events |= ceError;
         }
-        if (events && !callOwner(m_eventCall, events, false))
+        if (events && !callOwner(m_eventCall, events))
             break;
     }
 }
@@ -285,10 +280,16 @@ void PortSession::runWriteThread(TThreadPriority priority)
 {
     m_writeTid = static_cast<int>(gettid());
     applyPriority(m_writeTid, priority);
+    using Clock = std::chrono::steady_clock;
+    quint32 unposted = 0; // report bits not yet handed to the owner thread
+    bool outstanding = false; // a report was handed over and has not finished yet
+    Clock::time_point retryAt;
     for (;;) {
         drainEventFd(m_writeWakeFd);
         const char *data = nullptr;
         int count = 0;
+        bool post = false;
+        const bool mayWrite = Clock::now() >= retryAt;
         {
             std::lock_guard lock(m_mutex);
             if (m_stopping)
@@ -297,54 +298,82 @@ void PortSession::runWriteThread(TThreadPriority priority)
                 answerPurgeLocked();
                 continue;
             }
-            if (m_dataEvent && !m_gone) {
+            if (outstanding && m_writeCall.done)
+                outstanding = false;
+            if (m_dataEvent && !m_gone && mayWrite) {
                 count = m_queue->Count();
-                if (count > 0)
+                if (count > 0) {
                     data = m_queue->Data();
-                else
+                    // The queue holds bytes again: a TX-empty report the owner has not taken
+                    // yet is no longer true and is withdrawn.
+                    unposted &= ~quint32(ceTxEmpty);
+                    if (outstanding && m_writeCall.pending && !m_writeCall.running) {
+                        m_writeCall.events &= ~quint32(ceTxEmpty);
+                        if (m_writeCall.events == 0) {
+                            m_writeCall.pending = false;
+                            outstanding = false;
+                        }
+                    }
+                } else {
                     m_dataEvent = false;
+                }
+            }
+            if (!data && unposted && !outstanding) {
+                m_writeCall.events = unposted;
+                m_writeCall.pending = true;
+                m_writeCall.running = false;
+                m_writeCall.done = false;
+                outstanding = true;
+                unposted = 0;
+                post = true;
             }
         }
-        if (!data) {
-            pollfd wait = { m_writeWakeFd, POLLIN, 0 };
-            poll(&wait, 1, -1);
+        if (post) {
+            wakeOwner();
             continue;
         }
-        if (!writePass(data, count)) {
-            // Failed: wait a moment (or for stop, purge or new data) before the next try.
-            pollfd wait = { m_writeWakeFd, POLLIN, 0 };
-            poll(&wait, 1, writeRetryDelayMs);
+        if (data) {
+            const quint32 report = writePass(data, count);
+            if (report & ceError)
+                retryAt = Clock::now() + std::chrono::milliseconds(writeRetryDelayMs);
+            unposted |= report;
+            continue;
         }
+        // Idle: wait for data, a purge, stop, the end of a report or the next retry.
+        int timeout = -1;
+        if (!mayWrite)
+            timeout = static_cast<int>(
+                std::chrono::ceil<std::chrono::milliseconds>(retryAt - Clock::now()).count());
+        pollfd wait = { m_writeWakeFd, POLLIN, 0 };
+        poll(&wait, 1, qMax(timeout, -1));
     }
 }
 
-bool PortSession::writePass(const char *data, int count)
+quint32 PortSession::writePass(const char *data, int count)
 {
     const ssize_t written = ::write(fd, data, static_cast<size_t>(count));
-    if (written > 0) {
-        completeWrite(static_cast<int>(written));
-        return true;
-    }
+    if (written > 0)
+        return completeWrite(static_cast<int>(written));
     int err = written < 0 ? errno : EAGAIN;
     if (err == EINTR)
-        return true;
+        return 0;
     if (err == EAGAIN) {
-        // The driver's queue is full: wait for room, or for stop, purge or more data. Whatever
-        // was not written stays queued; a purge meanwhile drops it and removes nothing else.
+        // The driver's queue is full: wait for room, or for stop, purge, more data or the end of
+        // a report. Whatever was not written stays queued; a purge meanwhile drops it and
+        // removes nothing else.
         pollfd waits[2] = { { fd, POLLOUT, 0 }, { m_writeWakeFd, POLLIN, 0 } };
         if (poll(waits, 2, -1) < 0 || (waits[0].revents & POLLOUT)
             || !(waits[0].revents & (POLLERR | POLLHUP | POLLNVAL)))
-            return true;
+            return 0;
         err = EIO;
     }
     if (isDeviceGone(err))
         markGone();
     // The bytes stay queued; the owner hears of the failure as a line-error report.
-    callOwner(m_writeCall, ceError, true);
-    return false;
+    return ceError;
 }
 
-void PortSession::completeWrite(int written)
+quint32 PortSession::completeWrite(int written)
 {
     bool empty;
     {
@@ -355,8 +384,7 @@ void PortSession::completeWrite(int written)
             m_dataEvent = false;
     }
     m_cv.notify_all();
-    if (empty)
-        callOwner(m_writeCall, ceTxEmpty, true);
+    return empty ? quint32(ceTxEmpty) : 0u;
 }
 
 void PortSession::answerPurgeLocked()

@@ -3,7 +3,7 @@
 #include "serial/serialport.h"
 #include "serial/ttydevice.h"
 
-#include <QEvent>
+#include <QMetaMethod>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -14,10 +14,6 @@
 // A session lives from Open to Close; Close stops and joins both threads before the device is
 // closed, so no thread outlives its session or touches the device afterwards.
 namespace serial::detail {
-
-// The custom event that wakes the owner thread to run pending window calls. It carries no data:
-// the call itself sits in the session, under its mutex.
-QEvent::Type windowCallEventType();
 
 // One "run on the owner thread and wait" slot. Each thread has at most one call outstanding.
 struct WindowCall
@@ -95,15 +91,23 @@ public:
 private:
     void runEventThread(quint32 eventMask, TThreadPriority priority);
     void runWriteThread(TThreadPriority priority);
-    bool writePass(const char *data, int count);
-    void completeWrite(int written);
-    // Runs a call on the owner thread and waits for it. The write thread keeps answering purge
-    // requests meanwhile. False when the session is stopping.
-    bool callOwner(WindowCall &call, quint32 events, bool answerPurge);
+    // One write attempt; returns the report bits it gives rise to (TX empty, write error).
+    quint32 writePass(const char *data, int count);
+    quint32 completeWrite(int written);
+    // The event thread runs a call on the owner thread and waits for it. False when the session
+    // is stopping. (The write thread hands its reports over without blocking on them: it goes
+    // on draining the queue and answering purges, and posts its next report only after the
+    // previous one has finished, so reports still run one at a time and in order.)
+    bool callOwner(WindowCall &call, quint32 events);
     void answerPurgeLocked();
     void wake(int eventFd);
 
+    // Queued invocation of the owner's runWindowCalls(): it carries no data (the call itself
+    // sits in the session, under its mutex) and Qt allocates and frees the event itself.
+    void wakeOwner();
+
     QObject *const m_owner;
+    QMetaMethod m_ownerWake;
     std::mutex m_mutex; // the write lock: queue, flags and calls
     std::condition_variable m_cv;
     bool m_stopping = false;

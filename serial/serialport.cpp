@@ -270,7 +270,6 @@ void TSerialEventChars::setChar(int index, char value)
 TCustomSerialPort::TCustomSerialPort(QObject *parent)
     : QObject(parent)
 {
-    detail::windowCallEventType();
     m_buffers.OnChange = [this] { buffersChanged(); };
     m_flowControl.OnChange = [this] { ApplyLineSettings(); };
     m_eventChars.OnChange = [this] { ApplyLineSettings(); };
@@ -611,15 +610,6 @@ void TCustomSerialPort::Purge(quint32 flags)
 }
 
 // --- events ---
-
-bool TCustomSerialPort::event(QEvent *e)
-{
-    if (e->type() == detail::windowCallEventType()) {
-        runWindowCalls();
-        return true;
-    }
-    return QObject::event(e);
-}
 
 void TCustomSerialPort::runWindowCalls()
 {

@@ -357,10 +357,10 @@ public:
     std::function<void(TCustomSerialPort *sender)> OnEvent1;
     std::function<void(TCustomSerialPort *sender)> OnEvent2;
 
-protected:
-    bool event(QEvent *e) override;
-
 private:
+    // Runs the calls the event and write threads have handed to this thread.
+    Q_INVOKABLE void runWindowCalls();
+
     void RequireClosed() const;
     void CreatePortHandle();
     void ApplyLineSettings();
@@ -373,7 +373,6 @@ private:
     void PurgeQueue();
     void closeDevice();
     void buffersChanged();
-    void runWindowCalls();
     void dispatchEvents(detail::PortSession *session, quint32 events);
     void handleEventsOf(detail::PortSession *session, quint32 events);
     bool isCurrent(const detail::PortSession *session) const { return m_session.get() == session; }
