@@ -81,7 +81,6 @@ TEST(SerialThreads, ReportCarriesTheCountWaitingWhenTheOwnerTakesIt)
     ASSERT_TRUE(waitForInput(port, 30));
     ASSERT_TRUE(waitFor([&] { return !counts.isEmpty(); }));
     EXPECT_EQ(counts.first(), 30);
-    EXPECT_EQ(bytes, QByteArray("01234"));
 
     // Arrivals during the first report may give one more report; after that the bytes the
     // handlers left are not reported again until more arrive.
