@@ -153,6 +153,7 @@ private:
     bool writeBytes(const std::uint8_t *data, std::size_t n, bool chunked);
     bool writePaced(const std::uint8_t *data, std::size_t n);
     bool writeRaw(const std::uint8_t *data, std::size_t n);
+    bool writeRecord(const std::uint8_t *data, std::size_t n);
     bool waitUntil(Clock::time_point when);
     void hangUp();
     void closeFds();
@@ -728,31 +729,30 @@ bool BoardSimulator::Board::writePaced(const std::uint8_t *data, std::size_t n)
 bool BoardSimulator::Board::writeRaw(const std::uint8_t *data, std::size_t n)
 {
     while (n > 0) {
-        const ssize_t w = ::write(master, data, n);
-        if (w > 0) {
-            if (recordFd >= 0) {
-                std::size_t off = 0;
-                while (off < std::size_t(w)) {
-                    const ssize_t r = ::write(recordFd, data + off, std::size_t(w) - off);
-                    if (r <= 0) {
-                        if (r < 0 && errno == EINTR)
-                            continue;
-                        note(errnoText("record file"));
-                        ::close(recordFd);
-                        recordFd = -1;
-                        break;
-                    }
-                    off += std::size_t(r);
+        // The lock is held from the write to the pty until the history, the counters and the
+        // record file hold the bytes, so whoever has read them and then asks sent(), counters()
+        // or (after either) the record file finds them there.
+        ssize_t w;
+        std::string recordError;
+        {
+            std::lock_guard lock(mutex);
+            w = ::write(master, data, n);
+            if (w > 0) {
+                if (recordFd >= 0 && !writeRecord(data, std::size_t(w))) {
+                    recordError = errnoText("record file");
+                    ::close(recordFd);
+                    recordFd = -1;
                 }
-            }
-            {
-                std::lock_guard lock(mutex);
                 if (keepHistory)
                     sentBytes.insert(sentBytes.end(), data, data + w);
                 counters.bytesSent += w;
                 ++counters.writes;
             }
+        }
+        if (w > 0) {
             changed.notify_all();
+            if (!recordError.empty())
+                note(recordError);
             data += w;
             n -= std::size_t(w);
             continue;
@@ -774,6 +774,20 @@ bool BoardSimulator::Board::writeRaw(const std::uint8_t *data, std::size_t n)
         }
         note(errnoText("write"));
         return false;
+    }
+    return true;
+}
+
+bool BoardSimulator::Board::writeRecord(const std::uint8_t *data, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t r = ::write(recordFd, data, n);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        data += r;
+        n -= std::size_t(r);
     }
     return true;
 }
