@@ -300,6 +300,10 @@ void PortSession::runWriteThread(TThreadPriority priority)
             }
             if (outstanding && m_writeCall.done)
                 outstanding = false;
+            if (m_txEmptyDue) {
+                m_txEmptyDue = false;
+                unposted |= ceTxEmpty;
+            }
             if (m_dataEvent && !m_gone && mayWrite) {
                 count = m_queue->Count();
                 if (count > 0) {
@@ -384,7 +388,7 @@ quint32 PortSession::completeWrite(int written)
             m_dataEvent = false;
     }
     m_cv.notify_all();
-    return empty ? quint32(ceTxEmpty) : 0u;
+    return empty && m_txEmptyWanted.load(std::memory_order_relaxed) ? quint32(ceTxEmpty) : 0u;
 }
 
 void PortSession::answerPurgeLocked()
@@ -408,7 +412,26 @@ bool PortSession::enqueue(const void *source, int n, int timeoutMs)
         if (!fits() || m_stopping)
             return false;
     }
-    m_queue->Append(source, n);
+    const char *bytes = static_cast<const char *>(source);
+    if (m_queue->Count() == 0 && !m_gone && !m_purgeRequested) {
+        // Nothing queued and no pass in progress (a pass keeps its bytes queued until they are
+        // written): the bytes go to the driver at once with a non-blocking write, which saves
+        // the write thread's wake-up on the way out. What the driver does not take is queued.
+        const ssize_t written = ::write(fd, bytes, static_cast<size_t>(n));
+        if (written == n) {
+            const bool report = m_txEmptyWanted.load(std::memory_order_relaxed);
+            m_txEmptyDue = m_txEmptyDue || report;
+            lock.unlock();
+            if (report)
+                wake(m_writeWakeFd);
+            return true;
+        }
+        if (written > 0) {
+            bytes += written;
+            n -= static_cast<int>(written);
+        }
+    }
+    m_queue->Append(bytes, n);
     m_dataEvent = true;
     lock.unlock();
     wake(m_writeWakeFd);

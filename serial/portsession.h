@@ -69,6 +69,8 @@ public:
     // True when the write thread acknowledged within timeoutMs.
     bool purgeQueue(int timeoutMs);
     int queuedCount();
+    // Whether the owner has a TX-empty handler; an emptied queue is reported only then.
+    void setTxEmptyWanted(bool wanted) { m_txEmptyWanted.store(wanted, std::memory_order_relaxed); }
 
     // Owner thread, from the wake-up event: takes a pending call, if any.
     bool takeCall(WindowCall *&call, quint32 &events);
@@ -125,6 +127,8 @@ private:
     bool m_dataEvent = false;
     bool m_purgeRequested = false;
     bool m_purgeDone = false;
+    bool m_txEmptyDue = false; // the owner wrote everything itself: TX empty to report
+    std::atomic<bool> m_txEmptyWanted { true };
     WindowCall m_writeCall;
 
     std::atomic<int> m_eventTid { 0 };

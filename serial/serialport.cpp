@@ -485,6 +485,8 @@ int TCustomSerialPort::ReadBytes(void *buffer, int count)
 
 bool TCustomSerialPort::Enqueue(const void *source, int count)
 {
+    // TX empty is reported for writes made while a handler is assigned (nothing else listens).
+    m_session->setTxEmptyWanted(bool(OnTxEmpty));
     return m_session->enqueue(source, count, m_buffers.WriteTimeout());
 }
 
