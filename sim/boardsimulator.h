@@ -52,8 +52,8 @@ struct BoardOptions
     int garbageAfter = 0; // after reply K, send unsolicited garbage bytes; 0 = none
     int stallAfter = 0; // after reply K, ignore everything (silence); 0 = none
     int hangupAfter = 0; // close the pty during reply K; 0 = none
-    double triggerAfterSeconds
-        = -1; // photodiode trigger this long after a 0x33/0x34 command; <0: wait for trigger()
+    // Photodiode trigger this long after a 0x33/0x34 command; <0: wait for trigger().
+    double triggerAfterSeconds = -1;
     std::string recordFile; // every byte sent is appended here; empty = none
 };
 
