@@ -1,0 +1,545 @@
+#include "acquisition/measurementsession.h"
+
+#include "acquisition/sessionport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace acquisition {
+
+namespace {
+
+// Nearest integer, halves to the even neighbour (the default rounding mode).
+qint64 roundEven(double value)
+{
+    return qint64(std::nearbyint(value));
+}
+
+const QString StatusMeasuring = QStringLiteral("ИЗМЕРЕНИЕ");
+const QString StatusTuningText = QStringLiteral("Подстройка усилителя фототока");
+const QString StatusDrawing = QStringLiteral("ПОСТРОЕНИЕ ГРАФИКА");
+const QString ChooseFCaption = QStringLiteral("Выбор F/T");
+const QString CloseCaption = QStringLiteral("Закрыть");
+const QString TuneCaption = QStringLiteral("Настройка ФД");
+const QString TuneStopCaption = QStringLiteral("Завершить (ФД)");
+
+} // namespace
+
+QString timeText(int seconds)
+{
+    return QString::asprintf("%.2d:%.2d", seconds / 60, seconds % 60);
+}
+
+QString transferStatusText(double transferMs)
+{
+    return QStringLiteral("ПЕРЕДАЧА МАССИВА, %1с").arg(roundEven(transferMs / 1000));
+}
+
+double measurementMs(int samplePeriodCycles, int sramBlocks)
+{
+    const double p = samplePeriodCycles / ControllerClockMHz;
+    return double(roundEven(p * 240000 / 1000000 * 1000 * sramBlocks / 8));
+}
+
+double MeasurementSession::reReadChannelIntervalUs()
+{
+    const quint64 bits = 0x3FF6C95555555555ull;
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+MeasurementSession::MeasurementSession(SessionControls *controls, QObject *parent)
+    : QObject(parent)
+    , m_controls(controls)
+{
+    m_timRx.setSingleShot(true);
+    m_timRx.setInterval(TimRxIntervalMs);
+    m_timRx.setTimerType(Qt::PreciseTimer);
+    connect(&m_timRx, &QTimer::timeout, this, &MeasurementSession::TimRxTimer);
+
+    m_timPrgssBar.setInterval(TimPrgssBarIntervalMs);
+    connect(&m_timPrgssBar, &QTimer::timeout, this, &MeasurementSession::TimPrgssBarTimer);
+
+    m_timSendCmd.setSingleShot(true);
+    m_timSendCmd.setInterval(TimSendCmdIntervalMs);
+    m_timSendCmd.setTimerType(Qt::PreciseTimer);
+    connect(&m_timSendCmd, &QTimer::timeout, this, &MeasurementSession::timSendCmdTimer);
+
+    m_timErrBlink.setInterval(TimErrBlinkIntervalMs);
+    connect(&m_timErrBlink, &QTimer::timeout, this, &MeasurementSession::TimErrBlinkTimer);
+    m_timErrBlink.start();
+
+    // A full recording: 8 blocks of 60000 bytes.
+    m_buffer.reserve(MemoryBlocks * DataBlocksPerMemoryBlock * DataBlockPayload);
+}
+
+MeasurementSession::~MeasurementSession()
+{
+    setPort(nullptr);
+}
+
+void MeasurementSession::setPort(SessionPort *port)
+{
+    if (m_port) {
+        m_port->onRxChar = nullptr;
+        m_port->onFailure = nullptr;
+    }
+    m_port = port;
+    m_rxFill = 0;
+    if (m_port) {
+        m_port->onRxChar = [this](int count) { arrival(count); };
+        m_port->onFailure = [this](const QString &message) { emit portFailure(message); };
+    }
+}
+
+quint32 MeasurementSession::tick() const
+{
+    using namespace std::chrono;
+    return quint32(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void MeasurementSession::setState(SessionState state)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    emit stateChanged(state);
+}
+
+void MeasurementSession::setStatusText(int panel, const QString &text)
+{
+    if (panel < 0 || panel >= int(m_status.size()))
+        return;
+    m_status[panel] = text;
+    emit statusTextChanged(panel, text);
+}
+
+void MeasurementSession::setFileCaption(const QString &caption)
+{
+    m_fileCaption = caption;
+    emit fileCaptionChanged(caption);
+}
+
+void MeasurementSession::setXTitle(const QString &title)
+{
+    m_xTitle = title;
+    emit xTitleChanged(title);
+}
+
+void MeasurementSession::setFrequencyPanelVisible(bool visible)
+{
+    if (m_frequencyPanelVisible == visible)
+        return;
+    m_frequencyPanelVisible = visible;
+    emit frequencyPanelVisibleChanged(visible);
+}
+
+void MeasurementSession::send(const QByteArray &command)
+{
+    // A closed port accepts nothing; the exchange then waits for a reply that never comes.
+    if (m_port)
+        m_port->writeString(command);
+    emit commandSent(command);
+}
+
+// Anything still queued or half assembled belongs to an exchange that a new command
+// replaces: it is dropped so that it cannot be taken for the new command's reply. A
+// transfer command still waiting for its delayed send is dropped with it.
+void MeasurementSession::cancelReceive()
+{
+    m_timRx.stop();
+    m_timSendCmd.stop();
+    m_rxFill = 0;
+    if (m_port && m_port->inputCount() > 0)
+        m_port->purgeInput();
+}
+
+// ---- Start sequence
+
+void MeasurementSession::btStartClick()
+{
+    m_recordedByCycle = false;
+    m_chooseF = { ChooseFCaption, ColourBlack };
+    emit chooseFButtonChanged();
+    startMeasurement();
+}
+
+void MeasurementSession::startMeasurement()
+{
+    cancelReceive();
+    m_pendingReplies = 1;
+    m_sessionBlocks = quint16(m_controls->SRAMblocks());
+    const quint8 mask = maskWithRange(m_controls->ChannelMask(), m_controls->rangeIndex());
+    const int d1 = m_controls->d1();
+    const int d2 = m_controls->d2();
+    const int cycles = 3 * (d1 + 1) * d2 + 55;
+    const double p = cycles / ControllerClockMHz;
+    m_measurementMs = measurementMs(cycles, m_sessionBlocks);
+    m_channelIntervalUs = m_controls->ChannelCount() * p;
+
+    if (m_measurementMs > 2000)
+        startProgress(int(m_measurementMs), m_measurementMs, true);
+
+    setFrequencyPanelVisible(false);
+    m_currentCommand = buildStartFrame(m_launchType, mask, d1, d2, m_sessionBlocks);
+    m_openingCommand = m_currentCommand;
+    m_transferMs = double(m_sessionBlocks * 7000 / 8);
+    m_transferStatusText = transferStatusText(m_transferMs);
+    m_blocksStored = 0;
+    m_blocksExpected = 0;
+    setState(SessionState::Measuring);
+    BeginExchange();
+}
+
+void MeasurementSession::startProgress(int maximum, double totalMs, bool show)
+{
+    m_progress.maximum = maximum;
+    m_progress.position = 0;
+    // A panel already shown stays shown.
+    m_progress.visible = m_progress.visible || show;
+    m_timPrgssBar.start();
+    m_clock.total = int(roundEven(totalMs / 1000));
+    m_clock.elapsed = 0;
+    m_clock.remaining = m_clock.total;
+    m_clock.percent = 0;
+    m_progress.lElapsed = timeText(m_clock.elapsed);
+    m_progress.lRest = timeText(m_clock.remaining);
+    m_progress.lAll = timeText(m_clock.total);
+    emitProgress();
+}
+
+void MeasurementSession::BeginExchange()
+{
+    m_exchangeStartTick = tick();
+    setXTitle(QStringLiteral("Время, мкс"));
+    m_progress.lbPercent.clear();
+    m_progress.lbRestPercent.clear();
+    m_clock.startTick = tick();
+    emitProgress();
+    setStatusText(0, StatusMeasuring);
+    setStatusText(2, QString());
+    send(m_currentCommand);
+}
+
+void MeasurementSession::btStartKeyPress(int key)
+{
+    if (key == 13)
+        btStartClick();
+    else if (key == 27)
+        setFrequencyPanelVisible(false);
+}
+
+// ---- Short read, re-read, tuning, launch type, panel toggle
+
+void MeasurementSession::bt500Click()
+{
+    m_recordedByCycle = false;
+    m_chooseF = { ChooseFCaption, ColourBlack };
+    emit chooseFButtonChanged();
+    setFrequencyPanelVisible(false);
+    const quint8 mask = maskWithRange(m_controls->checkedChannels(), m_controls->rangeIndex());
+    m_currentCommand = buildShortReadCommand(m_launchType, mask);
+    m_openingCommand = m_currentCommand;
+    cancelReceive();
+    setState(SessionState::ShortRead);
+    send(m_currentCommand);
+}
+
+void MeasurementSession::ctlBarDblClick()
+{
+    setFrequencyPanelVisible(false);
+    m_pendingReplies = 1;
+    m_sessionBlocks = MemoryBlocks;
+    m_channelIntervalUs = reReadChannelIntervalUs();
+    emit seTimeChangeRequested();
+    m_transferStatusText = QStringLiteral("ПЕРЕДАЧА МАССИВА, 7с");
+    m_transferMs = 7000;
+    m_currentCommand = buildReReadCommand();
+    m_openingCommand = m_currentCommand;
+    cancelReceive();
+    setState(SessionState::ShortRead);
+    BeginExchange();
+}
+
+void MeasurementSession::btTuneClick()
+{
+    const bool begin = m_tune.caption == TuneCaption;
+    m_tune = begin ? ButtonLook { TuneStopCaption, ColourRed }
+                   : ButtonLook { TuneCaption, ColourBlack };
+    emit tuneButtonChanged();
+    m_currentCommand = buildTuneCommand(begin);
+    m_openingCommand = m_currentCommand;
+    send(m_currentCommand);
+}
+
+void MeasurementSession::btExtrnClick()
+{
+    m_launchType = toggledLaunchType(m_launchType);
+    m_launchPicture = launchPicture(m_launchType);
+    m_launchHint = launchHint(m_launchType);
+    emit launchTypeChanged(m_launchType);
+}
+
+void MeasurementSession::btChooseFClick()
+{
+    if (m_frequencyPanelVisible) {
+        setFrequencyPanelVisible(false);
+        m_chooseF = { ChooseFCaption, ColourBlack };
+        emit chooseFButtonChanged();
+    } else {
+        setFrequencyPanelVisible(true);
+        m_chooseF = { CloseCaption, ColourRed };
+        emit chooseFButtonChanged();
+        emit frequencyPanelOpened();
+    }
+}
+
+// ---- Receiving
+
+MeasurementSession::ReplyMode MeasurementSession::replyMode() const
+{
+    if (isShortReadOpening(m_openingCommand))
+        return ReplyMode::ShortRead;
+    if (isTransferCommand(m_currentCommand))
+        return ReplyMode::Block;
+    return ReplyMode::Single;
+}
+
+void MeasurementSession::arrival(int)
+{
+    m_lastArrival = std::chrono::steady_clock::now();
+    if (replyMode() == ReplyMode::Single) {
+        // Enabling a running timer does not restart its interval.
+        if (!m_timRx.isActive())
+            m_timRx.start();
+        return;
+    }
+    takeReplies(false);
+}
+
+void MeasurementSession::TimRxTimer()
+{
+    takeReplies(true);
+}
+
+void MeasurementSession::takeReplies(bool timerFired)
+{
+    m_timRx.stop();
+    if (!m_port)
+        return;
+    // Each pass takes one reply; the loop ends when no whole reply is left. The bound only
+    // guards against a port that keeps reporting bytes it never delivers.
+    for (int pass = 0; pass < 4096; ++pass) {
+        const ReplyMode mode = replyMode();
+        if (mode == ReplyMode::Single) {
+            if (m_rxFill == 0) {
+                if (!timerFired) {
+                    if (m_port->inputCount() > 0)
+                        m_timRx.start();
+                    return;
+                }
+                const int n = m_port->readBytes(m_rx.data(), ReceiveBufferBytes);
+                if (n <= 0)
+                    return;
+                m_rxFill = n;
+            }
+            const int n = m_rxFill;
+            m_rxFill = 0;
+            handleReply(m_rx.data(), n);
+            continue;
+        }
+
+        // A data block or a short-read reply: put the 501 bytes together.
+        if (m_rxFill < DataBlockBytes && m_port->inputCount() > 0) {
+            const int got = m_port->readBytes(m_rx.data() + m_rxFill, DataBlockBytes - m_rxFill);
+            if (got > 0)
+                m_rxFill += got;
+        }
+        if (m_rxFill >= DataBlockBytes) {
+            m_rxFill = 0;
+            handleReply(m_rx.data(), DataBlockBytes);
+            continue;
+        }
+        if (mode == ReplyMode::ShortRead && m_rxFill > 0) {
+            // A short-read reply may be shorter than a block: take it once the line is quiet.
+            const auto quiet = std::chrono::steady_clock::now() - m_lastArrival;
+            if (quiet >= std::chrono::milliseconds(ShortReplyQuietMs)) {
+                const int n = m_rxFill;
+                m_rxFill = 0;
+                handleReply(m_rx.data(), n);
+                continue;
+            }
+            m_timRx.start();
+        }
+        return;
+    }
+}
+
+void MeasurementSession::handleReply(char *bytes, int count)
+{
+    const quint8 first = quint8(bytes[0]);
+    if (count == 1) {
+        if (first == StatusTuning)
+            setStatusText(0, StatusTuningText);
+        else if (first == StatusTuned)
+            setStatusText(0, QString());
+    }
+
+    if (isShortReadOpening(m_openingCommand)) {
+        m_buffer.resize(0);
+        rearrangeOddBytes(bytes, count);
+        m_buffer.append(bytes, count - 1);
+        setState(SessionState::Drawing);
+        emit shortReadComplete();
+        buildChart();
+        if (m_state == SessionState::Drawing)
+            setState(SessionState::Idle);
+        return;
+    }
+
+    const bool transfer = isTransferCommand(m_currentCommand);
+    if (transfer) {
+        rearrangeOddBytes(bytes, count);
+        m_buffer.append(bytes, std::min(count, DataBlockPayload));
+        ++m_blocksStored;
+        emit blockStored(m_blocksStored, m_blocksExpected);
+    }
+
+    --m_pendingReplies;
+    if (m_pendingReplies != 0) {
+        if (transfer)
+            send(buildNextBlockRequest(m_controls->averaging()));
+        return;
+    }
+    if (!transfer && isEndOfMeasurement(first)) {
+        transferStart();
+        return;
+    }
+    if (transfer)
+        emit transferComplete();
+    else if (m_state == SessionState::Measuring)
+        emit measurementEndedWithoutData();
+    setState(SessionState::Drawing);
+    buildChart();
+    if (m_state == SessionState::Drawing)
+        setState(SessionState::Idle);
+}
+
+void MeasurementSession::transferStart()
+{
+    const bool averaging = m_controls->averaging();
+    m_pendingReplies = quint16(expectedDataBlocks(m_sessionBlocks, averaging));
+    m_blocksExpected = m_pendingReplies;
+    m_blocksStored = 0;
+    // The block code names the blocks this session recorded.
+    m_currentCommand = buildTransferCommand(averaging, m_openingCommand, m_sessionBlocks);
+    setXTitle(QStringLiteral("Время, ") + m_controls->timeUnitName());
+    m_progress.lbPercent.clear();
+    m_progress.lbRestPercent.clear();
+    m_buffer.resize(0);
+    if (m_port)
+        m_port->purgeAll();
+    m_rxFill = 0;
+    m_timRx.stop();
+    setStatusText(0, m_transferStatusText);
+
+    m_clock.startTick = tick();
+    startProgress(int(roundEven(m_transferMs)), m_transferMs, !averaging);
+
+    setFileCaption(QStringLiteral("Комментарий"));
+    m_timSendCmd.start();
+    setStatusText(2, QStringLiteral("Цикл №%1").arg(m_cycleNumber));
+    setState(SessionState::WaitingToTransfer);
+}
+
+void MeasurementSession::timSendCmdTimer()
+{
+    m_timSendCmd.stop();
+    if (isTransferCommand(m_currentCommand)) {
+        // Nothing can be the reply to a command not yet sent.
+        m_rxFill = 0;
+        if (m_port && m_port->inputCount() > 0)
+            m_port->purgeInput();
+        setState(SessionState::Transferring);
+    }
+    send(m_currentCommand);
+}
+
+// ---- Progress and blink
+
+void MeasurementSession::TimPrgssBarTimer()
+{
+    const quint32 now = tick();
+    int elapsed = int((now - m_clock.startTick) / 1000);
+    const int total = m_clock.total;
+    // A late timer tick must not show more than the whole or a negative remainder.
+    if (elapsed > total)
+        elapsed = total;
+    m_clock.elapsed = elapsed;
+    m_clock.remaining = total - elapsed;
+    m_clock.percent = total > 0 ? quint16(qint64(elapsed) * 100 / total) : quint16(100);
+    m_progress.lbPercent = QStringLiteral("%1%").arg(m_clock.percent);
+    m_progress.lbRestPercent = QStringLiteral("%1%").arg(100 - m_clock.percent);
+    m_progress.lElapsed = timeText(m_clock.elapsed);
+    m_progress.lRest = timeText(m_clock.remaining);
+    m_progress.position
+        = total > 0 ? int(qint64(m_progress.maximum) * elapsed / total) : m_progress.maximum;
+    if (m_progress.position >= m_progress.maximum) {
+        m_progress.visible = false;
+        m_timPrgssBar.stop();
+    }
+    emitProgress();
+}
+
+void MeasurementSession::TimErrBlinkTimer()
+{
+    m_errorColour = m_errorColour == ColourRed ? ColourYellow : ColourRed;
+    emit errorLabelColourChanged(m_errorColour);
+}
+
+// ---- Chart building
+
+void MeasurementSession::setChartBuilder(std::function<void()> builder)
+{
+    m_chartBuilder = std::move(builder);
+}
+
+void MeasurementSession::buildChart()
+{
+    if (m_chartBuilder) {
+        m_chartBuilder();
+        return;
+    }
+    if (m_buffer.isEmpty())
+        return;
+    hideProgressPanel();
+    clearPercentLabels();
+    ++m_cycleNumber;
+    chartBuilt();
+}
+
+void MeasurementSession::hideProgressPanel()
+{
+    if (!m_progress.visible)
+        return;
+    m_progress.visible = false;
+    emitProgress();
+}
+
+void MeasurementSession::clearPercentLabels()
+{
+    m_progress.lbPercent.clear();
+    m_progress.lbRestPercent.clear();
+    emitProgress();
+}
+
+void MeasurementSession::chartBuilt()
+{
+    m_currentCommand = QByteArray(1, '\0');
+    setStatusText(0, StatusDrawing);
+    setState(SessionState::Idle);
+}
+
+} // namespace acquisition

@@ -1,0 +1,291 @@
+#pragma once
+
+#include "acquisition/protocol.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <array>
+#include <chrono>
+#include <functional>
+
+namespace acquisition {
+
+class SessionPort;
+
+// The controls a session reads, implemented by the window over its widgets and by the
+// command line over its options. Every value is read at the moment the session needs it.
+class SessionControls
+{
+public:
+    virtual ~SessionControls() = default;
+
+    // cbAvgMC, read at the transfer start and at every block request.
+    virtual bool averaging() const = 0;
+    // cbTrng: 0 "250°", 1 "500°".
+    virtual int rangeIndex() const = 0;
+    // The divider pair and block count in effect (SamplingParameters).
+    virtual int d1() const = 0;
+    virtual int d2() const = 0;
+    virtual int SRAMblocks() const = 0;
+    // ChannelMask bits 0..6 and ChannelCount as kept by UpdateChannelMask.
+    virtual quint8 ChannelMask() const = 0;
+    virtual int ChannelCount() const = 0;
+    // cbT1..cbT7 as checked now, bit n-1 for Tn: the mask of a short read.
+    virtual quint8 checkedChannels() const = 0;
+    // TimeUnitName of the last chart build; the transfer start titles the time axis with it.
+    virtual QString timeUnitName() const { return {}; }
+};
+
+// Windows colour values (0x00BBGGRR) of captions and labels.
+inline constexpr quint32 ColourBlack = 0x00000000;
+inline constexpr quint32 ColourRed = 0x000000FF;
+inline constexpr quint32 ColourYellow = 0x0000FFFF;
+
+struct ButtonLook
+{
+    QString caption;
+    quint32 colour = ColourBlack;
+    bool operator==(const ButtonLook &) const = default;
+};
+
+// The progress panel Panel1 with progressBar, lAll, lElapsed, lRest and the percent labels
+// lbPercent and lbRestPercent (which sit outside the panel).
+struct ProgressView
+{
+    bool visible = false;
+    int maximum = 100;
+    int position = 0;
+    QString lAll;
+    QString lElapsed;
+    QString lRest;
+    QString lbPercent;
+    QString lbRestPercent;
+};
+
+// ProgressClock: start tick (ms of a monotonic counter that wraps at 2^32), total, elapsed
+// and remaining seconds, elapsed percent.
+struct ProgressClock
+{
+    quint32 startTick = 0;
+    int total = 0;
+    int elapsed = 0;
+    int remaining = 0;
+    quint16 percent = 0;
+};
+
+enum class SessionState { Idle, Measuring, ShortRead, WaitingToTransfer, Transferring, Drawing };
+
+// "%.2d:%.2d" of seconds / 60 and seconds mod 60: 125 gives 02:05, 6000 gives 100:00.
+QString timeText(int seconds);
+// "ПЕРЕДАЧА МАССИВА, " + round(transferMs / 1000) + "с", halves to even.
+QString transferStatusText(double transferMs);
+// round(p * 240000 / 1000000 * 1000 * blocks / 8) with p = cycles / 14.7456 µs.
+double measurementMs(int samplePeriodCycles, int sramBlocks);
+
+// One measurement session at a time: the start sequence, the receive handling of every
+// reply, the transfer of the recorded array block by block and the progress display, plus
+// the short read, the re-read and the photodiode tuning that share the receive handling.
+// Lives on one thread (the window thread); the port's arrival notification, the timers and
+// every handler run there.
+//
+// A data block is stored only when all its 501 bytes have arrived: a block read in pieces
+// is put together, never padded and never counted twice; bytes of the next block that
+// arrive early stay queued. Single-byte replies (end of measurement, status bytes) are
+// taken 2 ms after they arrived; a short-read reply shorter than 501 bytes is taken once
+// the line has been quiet for ShortReplyQuietMs.
+class MeasurementSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int TimRxIntervalMs = 2;
+    static constexpr int TimPrgssBarIntervalMs = 250;
+    static constexpr int TimSendCmdIntervalMs = 400;
+    static constexpr int TimErrBlinkIntervalMs = 300;
+    static constexpr int ShortReplyQuietMs = 50;
+    // Sample period of the re-read: 21 cycles of the controller clock, in microseconds.
+    static double reReadChannelIntervalUs();
+
+    explicit MeasurementSession(SessionControls *controls, QObject *parent = nullptr);
+    ~MeasurementSession() override;
+
+    // The port the session talks through (not owned); nullptr detaches. The session sets
+    // the port's onRxChar.
+    void setPort(SessionPort *port);
+    SessionPort *port() const { return m_port; }
+
+    // ---- Handlers
+    // btStart, btStartPlus, Enter on btStart or in seF: the whole start sequence.
+    void btStartClick();
+    // Steps 3 to 12 of the start sequence (the cycle mode starts its first pass with them).
+    void startMeasurement();
+    // Key on btStart: Enter (13) starts, Escape (27) hides the frequency/time panel.
+    void btStartKeyPress(int key);
+    // "500 байт": the short read.
+    void bt500Click();
+    // Double click on the tool-bar band: the memory re-read.
+    void ctlBarDblClick();
+    // "Настройка ФД" / "Завершить (ФД)".
+    void btTuneClick();
+    // The launch-type button.
+    void btExtrnClick();
+    // "Выбор F/T" / "Закрыть".
+    void btChooseFClick();
+    void setFrequencyPanelVisible(bool visible);
+    // Sends CurrentCommand as the opening command of an exchange.
+    void BeginExchange();
+
+    // ---- Chart building
+    // BuildChart: the installed builder, or, without one, only what the session relies on:
+    // nothing when the buffer is empty, otherwise CycleNumber + 1 and chartBuilt().
+    void buildChart();
+    void setChartBuilder(std::function<void()> builder);
+    // Steps of a chart build that belong to the session; a builder calls them.
+    void hideProgressPanel();
+    void clearPercentLabels();
+    // CurrentCommand := 0x00, "ПОСТРОЕНИЕ ГРАФИКА", session Idle.
+    void chartBuilt();
+
+    // ---- Session state
+    SessionState state() const { return m_state; }
+    const QByteArray &CurrentCommand() const { return m_currentCommand; }
+    void setCurrentCommand(const QByteArray &command) { m_currentCommand = command; }
+    const QByteArray &OpeningCommand() const { return m_openingCommand; }
+    quint16 PendingReplies() const { return m_pendingReplies; }
+    quint16 SessionBlocks() const { return m_sessionBlocks; }
+    void setSessionBlocks(quint16 blocks) { m_sessionBlocks = blocks; }
+    double MeasurementMs() const { return m_measurementMs; }
+    double TransferMs() const { return m_transferMs; }
+    QString TransferStatusText() const { return m_transferStatusText; }
+    double ChannelIntervalUs() const { return m_channelIntervalUs; }
+    void setChannelIntervalUs(double value) { m_channelIntervalUs = value; }
+    const ProgressClock &progressClock() const { return m_clock; }
+    int CycleNumber() const { return m_cycleNumber; }
+    void setCycleNumber(int number) { m_cycleNumber = number; }
+    bool RecordedByCycle() const { return m_recordedByCycle; }
+    void setRecordedByCycle(bool value) { m_recordedByCycle = value; }
+    int LaunchType() const { return m_launchType; }
+    // Stores the value without touching the button (the settings restore pre-sets it).
+    void setLaunchType(int value) { m_launchType = value; }
+    QString XTitle() const { return m_xTitle; }
+    void setXTitle(const QString &title);
+
+    // AcquisitionBuffer: the received array as SampleWords. Emptied only when a transfer
+    // begins (or replaced by a short-read reply).
+    const QByteArray &AcquisitionBuffer() const { return m_buffer; }
+    QByteArray &acquisitionBuffer() { return m_buffer; }
+
+    // Data blocks stored by the current transfer, and the number expected in all.
+    int blocksStored() const { return m_blocksStored; }
+    int blocksExpected() const { return m_blocksExpected; }
+
+    // ---- What the window shows
+    QString statusText(int panel) const { return m_status.at(panel); }
+    void setStatusText(int panel, const QString &text);
+    const ProgressView &progress() const { return m_progress; }
+    QString fileCaption() const { return m_fileCaption; }
+    void setFileCaption(const QString &caption);
+    const ButtonLook &chooseFButton() const { return m_chooseF; }
+    const ButtonLook &tuneButton() const { return m_tune; }
+    bool frequencyPanelVisible() const { return m_frequencyPanelVisible; }
+    LaunchPicture launchButtonPicture() const { return m_launchPicture; }
+    QString launchButtonHint() const { return m_launchHint; }
+    quint32 errorLabelColour() const { return m_errorColour; }
+
+    // Timer handlers, public so that a test or a benchmark can drive them.
+    void TimRxTimer();
+    void TimPrgssBarTimer();
+    void timSendCmdTimer();
+    void TimErrBlinkTimer();
+    // The arrival rule, called by the port with the number of bytes waiting.
+    void arrival(int count);
+
+signals:
+    void stateChanged(acquisition::SessionState state);
+    void statusTextChanged(int panel, const QString &text);
+    void progressChanged();
+    void fileCaptionChanged(const QString &caption);
+    void chooseFButtonChanged();
+    void tuneButtonChanged();
+    void frequencyPanelVisibleChanged(bool visible);
+    // gbFT was opened by btChooseF: the window moves the focus to seTime and runs its
+    // change handler.
+    void frequencyPanelOpened();
+    // The re-read runs the change handler of seTime.
+    void seTimeChangeRequested();
+    void launchTypeChanged(int launchType);
+    void errorLabelColourChanged(quint32 colour);
+    void xTitleChanged(const QString &title);
+    // A command went to the port.
+    void commandSent(const QByteArray &command);
+    // A data block of the transfer was stored.
+    void blockStored(int stored, int expected);
+    // The last block of a transfer was stored; BuildChart runs right after.
+    void transferComplete();
+    // A short-read or re-read reply replaced the buffer; BuildChart runs right after.
+    void shortReadComplete();
+    // A reply ended the measurement wait without being the end of the measurement.
+    void measurementEndedWithoutData();
+    // The port failed (its message); the exchange waits as if nothing had been sent.
+    void portFailure(const QString &message);
+
+private:
+    enum class ReplyMode { Single, Block, ShortRead };
+    ReplyMode replyMode() const;
+    void takeReplies(bool timerFired);
+    void handleReply(char *bytes, int count);
+    void transferStart();
+    void send(const QByteArray &command);
+    void setState(SessionState state);
+    void startProgress(int maximum, double totalMs, bool show);
+    void cancelReceive();
+    void emitProgress() { emit progressChanged(); }
+    quint32 tick() const;
+
+    SessionControls *m_controls;
+    SessionPort *m_port = nullptr;
+    std::function<void()> m_chartBuilder;
+
+    QTimer m_timRx;
+    QTimer m_timPrgssBar;
+    QTimer m_timSendCmd;
+    QTimer m_timErrBlink;
+
+    SessionState m_state = SessionState::Idle;
+    QByteArray m_currentCommand;
+    QByteArray m_openingCommand;
+    quint16 m_pendingReplies = 0;
+    quint16 m_sessionBlocks = 8;
+    double m_measurementMs = 0;
+    double m_transferMs = 0;
+    QString m_transferStatusText;
+    double m_channelIntervalUs = 0;
+    ProgressClock m_clock;
+    quint32 m_exchangeStartTick = 0;
+    int m_cycleNumber = 0;
+    bool m_recordedByCycle = false;
+    int m_launchType = 0;
+    QString m_xTitle;
+    QByteArray m_buffer;
+    int m_blocksStored = 0;
+    int m_blocksExpected = 0;
+
+    // Reply assembly: bytes of a reply read so far.
+    std::array<char, ReceiveBufferBytes> m_rx {};
+    int m_rxFill = 0;
+    std::chrono::steady_clock::time_point m_lastArrival;
+
+    std::array<QString, 3> m_status;
+    ProgressView m_progress;
+    QString m_fileCaption = QStringLiteral("Комментарий");
+    ButtonLook m_chooseF { QStringLiteral("Выбор F/T"), ColourBlack };
+    ButtonLook m_tune { QStringLiteral("Настройка ФД"), ColourBlack };
+    bool m_frequencyPanelVisible = false;
+    LaunchPicture m_launchPicture = LaunchPicture::RisingEdge;
+    QString m_launchHint = QStringLiteral("Внешний запуск по фронту");
+    quint32 m_errorColour = ColourRed;
+};
+
+} // namespace acquisition

@@ -1,0 +1,120 @@
+#include "tests/acquisition/sessiontestsupport.h"
+
+using namespace acquisition;
+using namespace sessiontest;
+
+// Without a port the session runs its start sequence and sends into nothing, as a closed
+// port would take the bytes: enough to look at what it prepares and shows.
+
+TEST(SessionStart, StartFrameAndExchangeState)
+{
+    Controls controls;
+    controls.d1Value = 99;
+    controls.d2Value = 10;
+    controls.mask = 0x07;
+    controls.count = 3;
+    controls.range = 1;
+    MeasurementSession session(&controls);
+    SignalLog<QByteArray> sent(&session, &MeasurementSession::commandSent);
+    session.setFileCaption(QStringLiteral("ФАЙЛ a.kdx"));
+    session.setRecordedByCycle(true);
+    session.btChooseFClick();
+    EXPECT_EQ(session.chooseFButton(), (ButtonLook { QStringLiteral("Закрыть"), ColourRed }));
+
+    session.btStartClick();
+    ASSERT_EQ(sent.count, 1);
+    const QByteArray frame = sent.values.at(0);
+    EXPECT_EQ(frame, buildStartFrame(0, 0x87, 99, 10, 8));
+    EXPECT_EQ(session.OpeningCommand(), frame);
+    EXPECT_EQ(session.CurrentCommand(), frame);
+    EXPECT_EQ(session.PendingReplies(), 1);
+    EXPECT_EQ(session.SessionBlocks(), 8);
+    EXPECT_EQ(session.ChannelIntervalUs(), 621.5413411458334);
+    EXPECT_FALSE(session.RecordedByCycle());
+    EXPECT_FALSE(session.frequencyPanelVisible());
+    EXPECT_EQ(session.chooseFButton(), (ButtonLook { QStringLiteral("Выбор F/T"), ColourBlack }));
+    EXPECT_EQ(session.statusText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
+    EXPECT_EQ(session.XTitle(), QStringLiteral("Время, мкс"));
+    EXPECT_EQ(session.state(), SessionState::Measuring);
+    // 3055 cycles: 49.72 s for 8 blocks, shown on the progress panel.
+    EXPECT_EQ(session.MeasurementMs(), 49723);
+    EXPECT_TRUE(session.progress().visible);
+    EXPECT_EQ(session.progress().maximum, 49723);
+    EXPECT_EQ(session.progress().lAll, QStringLiteral("00:50"));
+    EXPECT_EQ(session.progress().lElapsed, QStringLiteral("00:00"));
+    EXPECT_EQ(session.progress().lRest, QStringLiteral("00:50"));
+
+    // The range bit is cleared again for "250°".
+    controls.range = 0;
+    session.btStartClick();
+    EXPECT_EQ(quint8(sent.values.at(1)[1]), 0x07);
+}
+
+TEST(SessionStart, ProgressPanelThresholdAndTransferEstimate)
+{
+    Controls controls;
+    MeasurementSession session(&controls);
+    // The measurement estimates on either side of 2000 ms that dividers can give.
+    controls.d1Value = 2;
+    controls.d2Value = 103;
+    controls.blocks = 1;
+    session.btStartClick();
+    EXPECT_EQ(session.MeasurementMs(), 1998);
+    EXPECT_FALSE(session.progress().visible);
+    controls.d1Value = 6;
+    controls.d2Value = 13;
+    controls.blocks = 3;
+    session.btStartClick();
+    EXPECT_EQ(session.MeasurementMs(), 2002);
+    EXPECT_TRUE(session.progress().visible);
+    EXPECT_EQ(session.progress().lAll, QStringLiteral("00:02"));
+
+    // TransferMs = blocks * 7000 / 8, its seconds rounded halves to even.
+    const struct
+    {
+        int blocks;
+        double transferMs;
+        const char *text;
+    } cases[] = { { 1, 875, "ПЕРЕДАЧА МАССИВА, 1с" }, { 4, 3500, "ПЕРЕДАЧА МАССИВА, 4с" },
+        { 5, 4375, "ПЕРЕДАЧА МАССИВА, 4с" }, { 8, 7000, "ПЕРЕДАЧА МАССИВА, 7с" } };
+    for (const auto &c : cases) {
+        controls.blocks = c.blocks;
+        session.btStartClick();
+        EXPECT_EQ(session.TransferMs(), c.transferMs);
+        EXPECT_EQ(session.TransferStatusText(), QString::fromUtf8(c.text));
+    }
+    EXPECT_EQ(measurementMs(3 * 257 * 256 + 55, 8), 3213395);
+    EXPECT_EQ(timeText(125), QStringLiteral("02:05"));
+    EXPECT_EQ(timeText(6000), QStringLiteral("100:00"));
+}
+
+TEST(SessionStart, KeysPanelToggleAndBlink)
+{
+    Controls controls;
+    MeasurementSession session(&controls);
+    SignalLog<QByteArray> sent(&session, &MeasurementSession::commandSent);
+    SignalLog<> opened(&session, &MeasurementSession::frequencyPanelOpened);
+
+    session.btChooseFClick();
+    EXPECT_TRUE(session.frequencyPanelVisible());
+    EXPECT_EQ(opened.count, 1);
+    session.btStartKeyPress(27); // Escape: hides the panel, starts nothing
+    EXPECT_FALSE(session.frequencyPanelVisible());
+    EXPECT_EQ(sent.count, 0);
+    session.btChooseFClick();
+    session.btChooseFClick();
+    EXPECT_FALSE(session.frequencyPanelVisible());
+    EXPECT_EQ(session.chooseFButton().caption, QStringLiteral("Выбор F/T"));
+    session.btStartKeyPress(13); // Enter: starts
+    EXPECT_EQ(sent.count, 1);
+
+    EXPECT_EQ(session.errorLabelColour(), ColourRed);
+    session.TimErrBlinkTimer();
+    EXPECT_EQ(session.errorLabelColour(), ColourYellow);
+    session.TimErrBlinkTimer();
+    EXPECT_EQ(session.errorLabelColour(), ColourRed);
+
+    // The launch button before any click shows its design-time hint.
+    MeasurementSession fresh(&controls);
+    EXPECT_EQ(fresh.launchButtonHint(), QStringLiteral("Внешний запуск по фронту"));
+}

@@ -1,0 +1,324 @@
+#include "sim/recording.h"
+#include "tests/acquisition/sessiontestsupport.h"
+
+using namespace acquisition;
+using namespace sessiontest;
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (int v : values)
+        out.append(char(v));
+    return out;
+}
+
+sim::BoardOptions fastBoard()
+{
+    sim::BoardOptions options;
+    options.speed = 100; // recordings of d1 = d2 = 1 take about 10 ms per 8 blocks
+    return options;
+}
+
+// Runs one measurement to its chart build.
+::testing::AssertionResult measure(MeasurementSession &session, int timeoutMs = 60000)
+{
+    SignalLog<> complete(&session, &MeasurementSession::transferComplete);
+    session.btStartClick();
+    if (waitUntil([&] { return complete.count == 1 && session.state() == SessionState::Idle; },
+            timeoutMs))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+        << "state " << int(session.state()) << ", blocks stored " << session.blocksStored()
+        << " of " << session.blocksExpected() << ", pending " << session.PendingReplies()
+        << ", current command " << session.CurrentCommand().toHex().constData();
+}
+
+} // namespace
+
+TEST(SessionTransfer, EightBlocksWithoutAveraging)
+{
+    BoardLink link(fastBoard());
+    Controls controls;
+    MeasurementSession session(&controls);
+    session.setPort(link.sessionPort.get());
+    SignalLog<int, int> stored(&session, &MeasurementSession::blockStored);
+
+    ASSERT_TRUE(measure(session));
+
+    // Start frame, one transfer command, 959 requests 0x81 and nothing else.
+    const QByteArray start = buildStartFrame(0, 0x7F, 1, 1, 8);
+    QByteArray expected = start + bytes({ 0x80, 0x7F, 0x00, 0x00, 0x00 });
+    expected += QByteArray(959, char(0x81));
+    const QByteArray received = toBytes(link.board.received());
+    EXPECT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected);
+
+    // 0x0A, then 960 blocks; what is stored is each block's first 500 bytes, rearranged.
+    const QByteArray sent = toBytes(link.board.sent());
+    ASSERT_EQ(sent.size(), 1 + 960 * 501);
+    EXPECT_EQ(quint8(sent[0]), 0x0A);
+    ASSERT_EQ(session.AcquisitionBuffer().size(), 480000);
+    EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(sent, 1, 960));
+    EXPECT_EQ(stored.count, 960);
+
+    EXPECT_EQ(session.CurrentCommand(), QByteArray(1, '\0'));
+    EXPECT_EQ(session.OpeningCommand(), start);
+    EXPECT_EQ(session.PendingReplies(), 0);
+    EXPECT_EQ(session.statusText(0), QStringLiteral("ПОСТРОЕНИЕ ГРАФИКА"));
+    EXPECT_EQ(session.statusText(2), QStringLiteral("Цикл №0"));
+    EXPECT_EQ(session.TransferStatusText(), QStringLiteral("ПЕРЕДАЧА МАССИВА, 7с"));
+    EXPECT_EQ(session.fileCaption(), QStringLiteral("Комментарий"));
+    EXPECT_FALSE(session.progress().visible);
+    EXPECT_EQ(session.XTitle(), QStringLiteral("Время, "));
+
+    // The next start works from the same state and counts the chart built before it.
+    ASSERT_TRUE(measure(session));
+    EXPECT_EQ(session.statusText(2), QStringLiteral("Цикл №1"));
+    EXPECT_EQ(session.AcquisitionBuffer().size(), 480000);
+}
+
+TEST(SessionTransfer, AveragedBlockAndAveragingToggledDuringTheTransfer)
+{
+    BoardLink link(fastBoard());
+    Controls controls;
+    controls.blocks = 1;
+    controls.avg = true;
+    controls.mask = 0x05;
+    controls.count = 2;
+    MeasurementSession session(&controls);
+    session.setPort(link.sessionPort.get());
+
+    ASSERT_TRUE(measure(session));
+    const QByteArray start = buildStartFrame(0, 0x05, 1, 1, 1);
+    QByteArray expected
+        = start + bytes({ 0x90, 0x05, 0x00, 0x00, 0xE0 }) + QByteArray(6, char(0x91));
+    EXPECT_EQ(toBytes(link.board.received()), expected);
+    const QByteArray sent = toBytes(link.board.sent());
+    ASSERT_EQ(sent.size(), 1 + 7 * 501);
+    EXPECT_EQ(session.AcquisitionBuffer(), storedFromBlocks(sent, 1, 7));
+    EXPECT_EQ(session.AcquisitionBuffer().size(), 3500);
+
+    // cbAvgMC is read at every request: unchecking it after the third block turns the
+    // following requests into 0x81, and the number of blocks stays 7.
+    QObject::connect(&session, &MeasurementSession::blockStored, [&](int stored, int) {
+        if (stored == 3)
+            controls.avg = false;
+    });
+    const qsizetype before = link.board.received().size();
+    ASSERT_TRUE(measure(session));
+    const QByteArray second = toBytes(link.board.received()).mid(before);
+    EXPECT_EQ(second,
+        start + bytes({ 0x90, 0x05, 0x00, 0x00, 0xE0, 0x91, 0x91, 0x81, 0x81, 0x81, 0x81 }));
+    EXPECT_EQ(session.AcquisitionBuffer().size(), 3500);
+    EXPECT_EQ(session.blocksStored(), 7);
+}
+
+// Replies that come in pieces with pauses longer than the 2 ms reply timer are put together:
+// every stored block is whole, none is padded and none is counted twice.
+TEST(SessionTransfer, BlocksArrivingInPiecesAreStoredWhole)
+{
+    sim::BoardOptions options = fastBoard();
+    options.chunks = 4;
+    options.gapUs = 3000;
+    BoardLink link(options);
+    Controls controls;
+    controls.blocks = 1;
+    MeasurementSession session(&controls);
+    session.setPort(link.sessionPort.get());
+
+    ASSERT_TRUE(measure(session));
+    const QByteArray sent = toBytes(link.board.sent());
+    ASSERT_EQ(sent.size(), 1 + 120 * 501);
+    EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(sent, 1, 120));
+    const QByteArray received = toBytes(link.board.received());
+    EXPECT_EQ(received.count(char(0x81)), 119);
+    EXPECT_EQ(received.size(), 6 + 5 + 119);
+    EXPECT_EQ(session.blocksStored(), 120);
+}
+
+// A last block whose first byte happens to be an end code ends the transfer like any other.
+TEST(SessionTransfer, LastBlockBeginningWithAnEndCode)
+{
+    // Seed 6 gives T3 an averaged last block whose first sample's low byte is 0x0A.
+    const quint8 mask = 0x04;
+    const std::uint64_t seed = 6;
+    {
+        const sim::Recording recording(seed, 1, mask, sim::samplePeriodCycles(1, 1), 30000, false);
+        std::uint8_t block[501];
+        recording.fillBlock(true, 6, block);
+        ASSERT_EQ(block[0], 0x0A) << "the simulator's signals changed: pick another seed";
+    }
+
+    sim::BoardOptions options = fastBoard();
+    options.seed = seed;
+    BoardLink link(options);
+    Controls controls;
+    controls.blocks = 1;
+    controls.avg = true;
+    controls.mask = mask;
+    controls.count = 1;
+    MeasurementSession session(&controls);
+    session.setPort(link.sessionPort.get());
+
+    ASSERT_TRUE(measure(session));
+    settle(450); // a wrongly started second transfer would send its command after 400 ms
+    const QByteArray received = toBytes(link.board.received());
+    EXPECT_EQ(received.count(char(0x90)), 1);
+    EXPECT_EQ(received.size(), 6 + 5 + 6);
+    ASSERT_EQ(session.AcquisitionBuffer().size(), 3500);
+    EXPECT_EQ(quint8(session.AcquisitionBuffer()[6 * 500]), 0x0A);
+    EXPECT_EQ(session.state(), SessionState::Idle);
+    EXPECT_EQ(session.CurrentCommand(), QByteArray(1, '\0'));
+}
+
+TEST(SessionReplies, ShortReadReReadAndPhotodiodeLaunch)
+{
+    BoardLink link(fastBoard());
+    Controls controls;
+    controls.blocks = 1;
+    MeasurementSession session(&controls);
+    session.setPort(link.sessionPort.get());
+    ASSERT_TRUE(measure(session));
+    const QByteArray recorded = session.AcquisitionBuffer();
+    const double interval = session.ChannelIntervalUs();
+
+    // Short read: one block of 501 bytes, 500 of them stored, replacing the buffer.
+    SignalLog<> shortReads(&session, &MeasurementSession::shortReadComplete);
+    controls.range = 1;
+    controls.mask = 0x7B;
+    session.bt500Click();
+    ASSERT_TRUE(waitUntil([&] { return shortReads.count == 1; }));
+    EXPECT_EQ(toBytes(link.board.received()).right(3), bytes({ 0x14, 0xFB, 0x00 }));
+    QByteArray sent = toBytes(link.board.sent());
+    EXPECT_EQ(session.AcquisitionBuffer(), storedFromBlocks(sent, sent.size() - 501, 1));
+    EXPECT_EQ(session.ChannelIntervalUs(), interval);
+    EXPECT_EQ(session.statusText(0), QStringLiteral("ПОСТРОЕНИЕ ГРАФИКА"));
+
+    // Re-read: block 0 of the memory, taken like a short read.
+    session.ctlBarDblClick();
+    EXPECT_EQ(session.SessionBlocks(), 8);
+    EXPECT_EQ(session.PendingReplies(), 1);
+    EXPECT_EQ(session.TransferMs(), 7000);
+    EXPECT_EQ(session.TransferStatusText(), QStringLiteral("ПЕРЕДАЧА МАССИВА, 7с"));
+    EXPECT_EQ(session.ChannelIntervalUs(), 1.4241536458333333);
+    ASSERT_TRUE(waitUntil([&] { return shortReads.count == 2; }));
+    EXPECT_EQ(toBytes(link.board.received()).right(2), bytes({ 0x16, 0x00 }));
+    EXPECT_EQ(session.AcquisitionBuffer(), recorded.left(500));
+    EXPECT_EQ(session.PendingReplies(), 1); // a short-read reply does not touch it
+
+    // Photodiode launch: the short read starts with 0x34 and the board answers on the trigger.
+    session.btExtrnClick();
+    EXPECT_EQ(session.LaunchType(), 1);
+    EXPECT_EQ(session.launchButtonPicture(), LaunchPicture::RisingEdge);
+    EXPECT_EQ(session.launchButtonHint(), QStringLiteral("Запуск по сигналу фотодиода"));
+    session.bt500Click();
+    ASSERT_TRUE(
+        link.board.waitForState(sim::BoardState::WaitingForTrigger, std::chrono::seconds(10)));
+    EXPECT_EQ(toBytes(link.board.received()).right(3), bytes({ 0x34, 0xFB, 0x00 }));
+    link.board.trigger();
+    ASSERT_TRUE(waitUntil([&] { return shortReads.count == 3; }));
+    sent = toBytes(link.board.sent());
+    EXPECT_EQ(session.AcquisitionBuffer(), storedFromBlocks(sent, sent.size() - 501, 1));
+    session.btExtrnClick();
+    EXPECT_EQ(session.LaunchType(), 0);
+    EXPECT_EQ(session.launchButtonPicture(), LaunchPicture::Computer);
+    EXPECT_EQ(session.launchButtonHint(), QStringLiteral("Запуск от компьютера"));
+}
+
+// Unsolicited bytes after a finished measurement: a reply while Idle only counts down the
+// pending replies; nothing is sent, stored or drawn.
+TEST(SessionReplies, RepliesWhileIdle)
+{
+    sim::BoardOptions options = fastBoard();
+    options.garbageAfter = 121; // 0x0A and 120 blocks, then garbage
+    BoardLink link(options);
+    Controls controls;
+    controls.blocks = 1;
+    MeasurementSession session(&controls);
+    session.setPort(link.sessionPort.get());
+
+    ASSERT_TRUE(measure(session));
+    const QByteArray recorded = session.AcquisitionBuffer();
+    const qsizetype requests = link.board.received().size();
+    ASSERT_TRUE(link.board.waitFor(
+        [](const sim::BoardCounters &c) { return c.garbageBytes > 0; }, std::chrono::seconds(10)));
+    ASSERT_TRUE(waitUntil([&] { return session.PendingReplies() != 0; }));
+    settle(100);
+    EXPECT_GE(session.PendingReplies(), 65000); // wrapped from 0
+    EXPECT_EQ(session.AcquisitionBuffer(), recorded);
+    EXPECT_EQ(qsizetype(link.board.received().size()), requests);
+    EXPECT_EQ(session.state(), SessionState::Idle);
+    EXPECT_EQ(session.statusText(0), QStringLiteral("ПОСТРОЕНИЕ ГРАФИКА"));
+}
+
+// The tuning status byte that arrives while a recording is awaited ends the wait: no transfer,
+// nothing to draw. Tuning twice sends 0x10 and 0x11 and restores the caption.
+TEST(SessionReplies, StatusByteWhileMeasuringAndTuningTwice)
+{
+    sim::BoardOptions options;
+    options.speed = 10; // 0x11 follows 0x10 after 100 ms; the long recording still lasts minutes
+    BoardLink link(options);
+    Controls controls;
+    controls.d1Value = 256;
+    controls.d2Value = 256;
+    MeasurementSession session(&controls);
+    session.setPort(link.sessionPort.get());
+    SignalLog<> noData(&session, &MeasurementSession::measurementEndedWithoutData);
+
+    session.btStartClick();
+    EXPECT_EQ(session.state(), SessionState::Measuring);
+    EXPECT_TRUE(session.progress().visible);
+    ASSERT_TRUE(link.board.waitForState(sim::BoardState::Recording, std::chrono::seconds(10)));
+
+    session.btTuneClick();
+    EXPECT_EQ(session.tuneButton(), (ButtonLook { QStringLiteral("Завершить (ФД)"), ColourRed }));
+    ASSERT_TRUE(waitUntil([&] { return noData.count == 1; }));
+    EXPECT_EQ(session.statusText(0), QStringLiteral("Подстройка усилителя фототока"));
+    EXPECT_EQ(session.PendingReplies(), 0);
+    EXPECT_EQ(session.state(), SessionState::Idle);
+    EXPECT_TRUE(session.AcquisitionBuffer().isEmpty());
+
+    // The board ends tuning by itself with 0x11: the status panel is cleared.
+    ASSERT_TRUE(waitUntil([&] { return session.statusText(0).isEmpty(); }));
+    EXPECT_EQ(session.PendingReplies(), 65535);
+
+    session.btTuneClick();
+    EXPECT_EQ(session.tuneButton(), (ButtonLook { QStringLiteral("Настройка ФД"), ColourBlack }));
+    ASSERT_TRUE(waitUntil([&] { return link.board.counters().bytesReceived == 6 + 2; }));
+    const QByteArray received = toBytes(link.board.received());
+    EXPECT_EQ(received.right(2), bytes({ 0x10, 0x11 }));
+    EXPECT_EQ(received.count(char(0x80)), 0);
+    settle(450);
+    EXPECT_EQ(link.board.counters().transfers, 0);
+}
+
+// The board hangs up in the middle of a block. Nothing crashes; after reconnecting, the next
+// start runs a whole measurement with no byte of the broken block in it.
+TEST(SessionReplies, HangUpDuringTheTransfer)
+{
+    Controls controls;
+    controls.blocks = 1;
+    MeasurementSession session(&controls);
+    {
+        sim::BoardOptions options = fastBoard();
+        options.hangupAfter = 50;
+        BoardLink link(options);
+        session.setPort(link.sessionPort.get());
+        session.btStartClick();
+        ASSERT_TRUE(waitUntil([&] { return link.board.state() == sim::BoardState::HungUp; }, 20000))
+            << "blocks stored " << session.blocksStored() << ", board state "
+            << sim::boardStateName(link.board.state());
+        settle(200);
+        EXPECT_EQ(session.blocksStored(), 48);
+        EXPECT_EQ(session.state(), SessionState::Transferring);
+        session.setPort(nullptr);
+    }
+    BoardLink link(fastBoard());
+    session.setPort(link.sessionPort.get());
+    ASSERT_TRUE(measure(session));
+    const QByteArray sent = toBytes(link.board.sent());
+    EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(sent, 1, 120));
+    session.setPort(nullptr);
+}
