@@ -191,7 +191,7 @@ TChart::Layout TChart::computeLayout(const QRect &bounds, const QFontMetrics &fm
         L.legBottom = L.legTop + L.legRows * fontH + 2;
         int widest = 0;
         for (size_t item = 0; item < L.legendItems.size(); ++item)
-            widest = std::max(widest, fm.horizontalAdvance(legendText(L, item)));
+            widest = std::max(widest, cachedText(legendText(L, item), fm).width);
         L.legRight = L.right - (legend_.FrameVisible ? frame + 1 : 0) - legend_.ShadowSize;
         L.legTextStart = L.legRight - widest - 2;
         L.legSymbolWidth = roundInt((widest + 10) * legend_.ColorWidth / 100.0);
@@ -232,7 +232,7 @@ TChart::Layout TChart::computeLayout(const QRect &bounds, const QFontMetrics &fm
                 = axis.Horizontal() ? (angle == 0 || angle == 180) : (angle == 90 || angle == 270);
             A.titleRoom = axis.TitleSize() != 0 ? axis.TitleSize()
                 : along                         ? fontH
-                                                : fm.horizontalAdvance(caption);
+                                                : cachedText(caption, fm).width;
         }
         if (axis.Labels()) {
             if (axis.LabelsSize() != 0) {
@@ -244,9 +244,8 @@ TChart::Layout TChart::computeLayout(const QRect &bounds, const QFontMetrics &fm
                 const double step = axis.calcLabelStep(fm);
                 const double lo = std::trunc(axis.workingMinimum() / step) * step;
                 const double hi = std::trunc(axis.workingMaximum() / step) * step;
-                A.labelRoom = std::max(fm.horizontalAdvance(formatAxisValue(lo)),
-                                  fm.horizontalAdvance(formatAxisValue(hi)))
-                    + fm.horizontalAdvance(QLatin1Char(' '));
+                A.labelRoom = std::max(cachedValue(lo, fm).width, cachedValue(hi, fm).width)
+                    + cachedText(QStringLiteral(" "), fm).width;
             }
         }
         A.tickBand = std::max(axis.AxisPen().width() + axis.TickLength(), axis.MinorTickLength());
@@ -308,7 +307,8 @@ void TChart::ensureLayout()
 {
     if (!dirty_)
         return;
-    layout_ = computeLayout(ClientBounds(), QFontMetrics(font()));
+    syncTextCache(this);
+    layout_ = computeLayout(ClientBounds(), QFontMetrics(font(), this));
     dirty_ = false;
 }
 
@@ -317,6 +317,7 @@ void TChart::ensureLayout()
 void TChart::paintChart(QPainter &painter, const QRect &bounds, bool printing)
 {
     const QFontMetrics fm(font(), painter.device());
+    syncTextCache(painter.device());
     const Layout L = computeLayout(bounds, fm);
     painter.save();
     painter.setFont(font());
@@ -397,6 +398,45 @@ QString TChart::legendText(const Layout &layout, size_t item) const
     return QStringLiteral("Series %1").arg(item + 1);
 }
 
+void TChart::syncTextCache(const QPaintDevice *device)
+{
+    const int dpi = device ? device->logicalDpiY() : 0;
+    if (dpi != textDpi_ || font() != textFont_ || texts_.size() > 4000) {
+        texts_.clear();
+        textDpi_ = dpi;
+        textFont_ = font();
+    }
+    if (valueTexts_.size() > 4000)
+        valueTexts_.clear();
+}
+
+const TChart::CachedText &TChart::cachedText(const QString &text, const QFontMetrics &fm)
+{
+    auto it = texts_.find(text);
+    if (it == texts_.end()) {
+        CachedText cached;
+        cached.width = fm.horizontalAdvance(text);
+        cached.staticText = QStaticText(text);
+        cached.staticText.setTextFormat(Qt::PlainText);
+        cached.staticText.setPerformanceHint(QStaticText::AggressiveCaching);
+        it = texts_.insert(text, cached);
+    }
+    return *it;
+}
+
+QString TChart::valueText(double value)
+{
+    auto it = valueTexts_.find(value);
+    if (it == valueTexts_.end())
+        it = valueTexts_.insert(value, formatAxisValue(value));
+    return *it;
+}
+
+const TChart::CachedText &TChart::cachedValue(double value, const QFontMetrics &fm)
+{
+    return cachedText(valueText(value), fm);
+}
+
 void TChart::drawLegend(QPainter &painter, const Layout &L, const QFontMetrics &fm, bool printing)
 {
     const int frame = legend_.FrameVisible ? legend_.FramePen.width() : 0;
@@ -423,7 +463,7 @@ void TChart::drawLegend(QPainter &painter, const Layout &L, const QFontMetrics &
         if (printing && textColor == Qt::white)
             textColor = Qt::black;
         painter.setPen(textColor);
-        painter.drawText(QPoint(L.legTextStart, rowTop + fm.ascent()), text);
+        painter.drawStaticText(QPoint(L.legTextStart, rowTop), cachedText(text, fm).staticText);
         s.drawLegendSymbol(painter, L.legTextStart - 4 - L.legSymbolWidth, rowTop + 2,
             L.legTextStart - 4, rowTop + fontH - 2, printing);
     }
@@ -451,8 +491,8 @@ void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L
             if (!axis.LabelsOnAxis() && !(pos > start && pos < end))
                 continue;
             ticks.push_back(pos);
-            const QString text = formatAxisValue(value);
-            const int w = fm.horizontalAdvance(text);
+            const CachedText &text = cachedValue(value, fm);
+            const int w = text.width;
             int x = 0, top = 0;
             switch (axis.side()) {
             case TCustomChartAxis::Side::Bottom:
@@ -472,7 +512,7 @@ void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L
                 top = pos - fontH / 2;
                 break;
             }
-            painter.drawText(QPoint(x, top + fm.ascent()), text);
+            painter.drawStaticText(QPoint(x, top), text.staticText);
         }
     }
 
@@ -530,25 +570,26 @@ void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L
     const QString caption = axis.Title().Caption();
     if (!caption.isEmpty()) {
         painter.setPen(QColor(Qt::black));
-        const int w = fm.horizontalAdvance(caption);
+        const CachedText &title = cachedText(caption, fm);
+        const int w = title.width;
         const int centre = axis.centrePixel();
         painter.save();
         switch (axis.side()) {
         case TCustomChartAxis::Side::Bottom:
-            painter.drawText(QPoint(centre - w / 2, A.titlePos + fm.ascent()), caption);
+            painter.drawStaticText(QPoint(centre - w / 2, A.titlePos), title.staticText);
             break;
         case TCustomChartAxis::Side::Top:
-            painter.drawText(QPoint(centre - w / 2, A.titlePos - fontH + fm.ascent()), caption);
+            painter.drawStaticText(QPoint(centre - w / 2, A.titlePos - fontH), title.staticText);
             break;
         case TCustomChartAxis::Side::Left:
             painter.translate(A.titlePos, centre + w / 2);
             painter.rotate(-axis.Title().Angle());
-            painter.drawText(QPoint(0, fm.ascent()), caption);
+            painter.drawStaticText(QPoint(0, 0), title.staticText);
             break;
         case TCustomChartAxis::Side::Right:
             painter.translate(A.titlePos + A.titleRoom, centre - w / 2);
             painter.rotate(360 - axis.Title().Angle());
-            painter.drawText(QPoint(0, fm.ascent()), caption);
+            painter.drawStaticText(QPoint(0, 0), title.staticText);
             break;
         }
         painter.restore();
@@ -647,6 +688,8 @@ void TChart::resizeEvent(QResizeEvent *event)
 void TChart::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
+    if (event->type() == QEvent::LocaleChange)
+        valueTexts_.clear();
     if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange
         || event->type() == QEvent::LocaleChange)
         invalidate();

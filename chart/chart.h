@@ -5,9 +5,11 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QHash>
 #include <QImage>
 #include <QPen>
 #include <QRect>
+#include <QStaticText>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -174,6 +176,16 @@ private:
         const QFontMetrics &fm, bool printing);
     void drawZoomRectangle(QPainter &painter);
     QString legendText(const Layout &layout, size_t item) const;
+    // Texts laid out once and kept for later paints (labels repeat from paint to paint).
+    struct CachedText
+    {
+        int width = 0;
+        QStaticText staticText;
+    };
+    void syncTextCache(const QPaintDevice *device);
+    const CachedText &cachedText(const QString &text, const QFontMetrics &fm);
+    const CachedText &cachedValue(double value, const QFontMetrics &fm);
+    QString valueText(double value);
     static RasterTarget rasterTarget(QPainter &painter, const QRect &clip);
     void drawGrid(QPainter &painter, const QPen &pen, bool horizontal, int at, int from, int to);
     Target targetAt(const QPoint &pos);
@@ -207,6 +219,10 @@ private:
     bool scalesRestored_ = true;
     bool zoomed_ = false;
     int wheelRemainder_ = 0;
+    QHash<QString, CachedText> texts_;
+    QHash<double, QString> valueTexts_;
+    QFont textFont_;
+    int textDpi_ = 0;
     QImage picture_; // the chart as last painted on screen
     QImage gridStrip_[2]; // dotted grid lines, horizontal and vertical, for raster devices
     QColor gridStripColour_;
