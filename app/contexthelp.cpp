@@ -71,6 +71,8 @@ bool ContextHelp::showTopic(int topic)
     if (!m_viewer) {
         m_viewer = new QTextBrowser;
         m_viewer->setAttribute(Qt::WA_DeleteOnClose, false);
+        // The program ends with its main window, whether or not the help is open.
+        m_viewer->setAttribute(Qt::WA_QuitOnClose, false);
         m_viewer->setObjectName(QStringLiteral("helpViewer"));
         m_viewer->setWindowTitle(QStringLiteral("Справка Ferrun"));
         m_viewer->setOpenExternalLinks(false);

@@ -746,7 +746,7 @@ void TForm1::closeEvent(QCloseEvent *event)
 QSize TForm1::frameExtra() const
 {
     if (!isVisible())
-        return {};
+        return QSize(0, 0); // not QSize(), whose parts are -1
     const QSize extra = frameGeometry().size() - size();
     return QSize(std::max(0, extra.width()), std::max(0, extra.height()));
 }
@@ -786,7 +786,7 @@ void TForm1::setWindowTop(int top)
 void TForm1::applyRequestedOuterSize()
 {
     const QSize extra = frameExtra();
-    if (!extra.isEmpty() && m_requestedOuter.isValid()
+    if (extra != QSize(0, 0) && m_requestedOuter.isValid()
         && QSize(windowWidth(), windowHeight()) != m_requestedOuter) {
         resize(std::max(1, m_requestedOuter.width() - extra.width()),
             std::max(1, m_requestedOuter.height() - extra.height()));
@@ -885,6 +885,11 @@ void TForm1::mousePressEvent(QMouseEvent *event)
 
 bool TForm1::event(QEvent *event)
 {
+    // The title bar's help button, where the desktop offers one.
+    if (event->type() == QEvent::EnterWhatsThisMode) {
+        help->enterPickMode();
+        return true;
+    }
     // The window's hint belongs to its empty parts only.
     if (event->type() == QEvent::ToolTip) {
         auto *help = static_cast<QHelpEvent *>(event);

@@ -675,6 +675,7 @@ TEST_F(FormTest, ContextHelpTopics)
     ASSERT_TRUE(f.help->viewer());
     EXPECT_EQ(f.help->shownTopic(), 4);
     EXPECT_TRUE(f.help->viewer()->isVisible());
+    EXPECT_FALSE(f.help->viewer()->testAttribute(Qt::WA_QuitOnClose)); // ends with the window
     EXPECT_TRUE(f.help->viewer()->toPlainText().contains(QStringLiteral("Fвыборки, Гц")));
 
     // Shift+F1, then a click: the clicked control's topic, and the control does not act.
@@ -726,5 +727,25 @@ TEST(AppOptions, CommandLine)
         EXPECT_FALSE(app::parseArguments(bad, &error));
         EXPECT_FALSE(error.isEmpty());
         EXPECT_FALSE(error.contains(u'\n'));
+    }
+}
+
+TEST_F(FormTest, GeometrySurvivesRestartsUnchanged)
+{
+    writeIni(QStringLiteral("[График сигнала]\r\nвысота=530\r\nширина=700\r\nслева=12\r\n"
+                            "сверху=34\r\n"));
+    for (int run = 0; run < 3; ++run) {
+        TForm1 &f = open();
+        EXPECT_EQ(f.size(), QSize(700, 530)); // no frame before the window is shown
+        f.show();
+        QTest::qWait(20);
+        EXPECT_EQ(f.windowWidth(), 700) << run;
+        EXPECT_EQ(f.windowHeight(), 530) << run;
+        EXPECT_EQ(f.pos(), QPoint(12, 34)) << run;
+        IniFile written = closeAndRead();
+        EXPECT_EQ(written.readInteger(K::chartSection, K::width, 0), 700) << run;
+        EXPECT_EQ(written.readInteger(K::chartSection, K::height, 0), 530) << run;
+        EXPECT_EQ(written.readInteger(K::chartSection, K::left, 0), 12) << run;
+        EXPECT_EQ(written.readInteger(K::chartSection, K::top, 0), 34) << run;
     }
 }
