@@ -111,8 +111,8 @@ int PortSession::startEventThread(quint32 eventMask, TThreadPriority priority)
     deviceEvent.data.fd = fd;
     if (epoll_ctl(m_epollFd, EPOLL_CTL_ADD, fd, &deviceEvent) < 0)
         return errno;
-    m_eventThread
-        = std::thread([this, eventMask, priority] { runEventThread(eventMask, priority); });
+    m_eventPriority = priority;
+    m_eventThread = std::thread([this, eventMask] { runEventThread(eventMask); });
     return 0;
 }
 
@@ -122,7 +122,8 @@ int PortSession::startWriteThread(int capacity, TThreadPriority priority)
     if (m_writeWakeFd < 0)
         return errno;
     m_queue = std::make_unique<TSerialWriteQueue>(capacity);
-    m_writeThread = std::thread([this, priority] { runWriteThread(priority); });
+    m_writePriority = priority;
+    m_writeThread = std::thread([this] { runWriteThread(); });
     return 0;
 }
 
@@ -226,13 +227,19 @@ void PortSession::setGoneReported()
 
 void PortSession::setThreadPriority(bool eventThread, TThreadPriority priority)
 {
-    applyPriority(eventThread ? m_eventTid.load() : m_writeTid.load(), priority);
+    // Under the lock, so that a change made while the thread starts up is not lost.
+    std::lock_guard lock(m_mutex);
+    (eventThread ? m_eventPriority : m_writePriority) = priority;
+    applyPriority(eventThread ? m_eventTid : m_writeTid, priority);
 }
 
-void PortSession::runEventThread(quint32 eventMask, TThreadPriority priority)
+void PortSession::runEventThread(quint32 eventMask)
 {
-    m_eventTid = static_cast<int>(gettid());
-    applyPriority(m_eventTid, priority);
+    {
+        std::lock_guard lock(m_mutex);
+        m_eventTid = static_cast<int>(gettid());
+        applyPriority(m_eventTid, m_eventPriority);
+    }
     bool watchingDevice = true;
     epoll_event ready[4];
     for (;;) {
@@ -276,10 +283,13 @@ void PortSession::runEventThread(quint32 eventMask, TThreadPriority priority)
     }
 }
 
-void PortSession::runWriteThread(TThreadPriority priority)
+void PortSession::runWriteThread()
 {
-    m_writeTid = static_cast<int>(gettid());
-    applyPriority(m_writeTid, priority);
+    {
+        std::lock_guard lock(m_mutex);
+        m_writeTid = static_cast<int>(gettid());
+        applyPriority(m_writeTid, m_writePriority);
+    }
     using Clock = std::chrono::steady_clock;
     quint32 unposted = 0; // report bits not yet handed to the owner thread
     bool outstanding = false; // a report was handed over and has not finished yet

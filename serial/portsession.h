@@ -91,8 +91,8 @@ public:
     bool countersRead = false; // owner thread only
 
 private:
-    void runEventThread(quint32 eventMask, TThreadPriority priority);
-    void runWriteThread(TThreadPriority priority);
+    void runEventThread(quint32 eventMask);
+    void runWriteThread();
     // One write attempt; returns the report bits it gives rise to (TX empty, write error).
     quint32 writePass(const char *data, int count);
     quint32 completeWrite(int written);
@@ -131,8 +131,11 @@ private:
     std::atomic<bool> m_txEmptyWanted { true };
     WindowCall m_writeCall;
 
-    std::atomic<int> m_eventTid { 0 };
-    std::atomic<int> m_writeTid { 0 };
+    // Thread ids (0 until the thread runs) and priorities, under m_mutex.
+    int m_eventTid = 0;
+    int m_writeTid = 0;
+    TThreadPriority m_eventPriority = tpNormal;
+    TThreadPriority m_writePriority = tpHighest;
 };
 
 } // namespace serial::detail

@@ -607,8 +607,13 @@ void TCustomSerialPort::Purge(quint32 flags)
     const bool rx = flags & PurgeRxClear;
     if (!tx && !rx)
         return;
-    if (tcflush(m_handle, tx && rx ? TCIOFLUSH : (tx ? TCOFLUSH : TCIFLUSH)) < 0)
-        raiseCommError(msgPurge, errno);
+    if (tcflush(m_handle, tx && rx ? TCIOFLUSH : (tx ? TCOFLUSH : TCIFLUSH)) < 0) {
+        const int err = errno;
+        if (!detail::isDeviceGone(err))
+            raiseCommError(msgPurge, err);
+        // A device that went away holds nothing more to discard.
+        m_session->markGone();
+    }
 }
 
 // --- events ---

@@ -198,11 +198,15 @@ TEST(SerialThreads, PurgeEmptiesTheQueueAndTheAbortedWriteRemovesNothingLater)
     EXPECT_EQ(pty.read(4), QByteArray("next"));
     EXPECT_TRUE(waitFor([&] { return txEmpty > before; }));
 
-    // The receive side alone: bytes waiting are dropped.
+    // The receive side alone: bytes waiting are dropped, queued output is kept.
+    pty.setOutputStopped(true);
+    ASSERT_TRUE(port.WriteString("keep"));
     pty.write("junk");
     ASSERT_TRUE(waitForInput(port, 4));
     port.Purge(PurgeRxAbort | PurgeRxClear);
     EXPECT_EQ(port.InputCount(), 0);
+    pty.setOutputStopped(false);
+    EXPECT_EQ(pty.read(4), QByteArray("keep"));
 }
 
 TEST(SerialThreads, NoHandlerRunsAfterClose)
