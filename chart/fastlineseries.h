@@ -98,8 +98,8 @@ public:
     void append(double value)
     {
         stale_ = true;
-        if (!values_.empty() && !(values_.back() <= value))
-            ascending_ = false;
+        // Without a branch: Y values arrive in any order and would defeat prediction.
+        ascending_ = ascending_ & (values_.empty() || values_.back() <= value);
         values_.push_back(value);
     }
     void clear(int reserve);
