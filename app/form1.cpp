@@ -29,6 +29,7 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <algorithm>
+#include <climits>
 
 using acquisition::Field;
 
@@ -609,27 +610,27 @@ void TForm1::TimErrBlinkTimer()
 
 void TForm1::startUp()
 {
-    // 1.
     CycleRunning = false;
     RecordedByCycle = false;
-    // 2.
     btSaveChart->move(btSaveChart->x(), Chart1->height() - 26);
     setLaunchPicture(false);
-    // 3.
     ChartHeightMargin = 169;
     ChartWidthMargin = 22;
-    // 4.
+
+    // The settings file is read once, here; missing keys give their defaults.
     const IniFile file(m_settingsPath);
     const Settings s = Settings::read(file);
-    // 5.
-    setWindowHeight(s.height);
-    setWindowWidth(s.width);
+
+    // Geometry. Like a desktop's window manager, the size is held within the desktop, so
+    // that a hand-edited value cannot ask for an enormous window.
+    const QSize desktop = screen() ? screen()->virtualSize() : QSize(32767, 32767);
+    setWindowHeight(std::clamp(s.height, 1, std::max(desktop.height(), 1)));
+    setWindowWidth(std::clamp(s.width, 1, std::max(desktop.width(), 1)));
     setWindowLeft(s.left);
     setWindowTop(s.top);
-    m_requestedOuter = QSize(s.width, s.height);
-    // 6.
     FormResize();
-    // 7. Selected indexes are set by program: no change handler runs.
+
+    // Display options. Selected indexes are set by program: no change handler runs.
     for (auto [box, index] : { std::pair { cbXscale, s.xScale }, std::pair { cbShowK, s.xyMode },
              std::pair { cbTrng, s.tRange } }) {
         const bool blocked = box->blockSignals(true);
@@ -638,47 +639,49 @@ void TForm1::startUp()
     }
     sampling->setAveraging(s.smoothInController);
     seInt->assign(s.integrateSamples);
-    // 8.
+
     CheckBoxByChannel = channelBoxes;
     PanelByChannel = swatches;
-    // 9. A changed check box runs its click handler.
+    // Channel colours and visibility; a check box whose state changes runs its click handler.
     for (int i = 0; i < 8; ++i) {
         PanelByChannel.at(i)->setColorValue(quint32(s.colors.at(i)));
         applySeriesColor(i);
         CheckBoxByChannel.at(i)->setChecked(s.shown.at(i));
     }
-    // 10.
+    // Cycle options and the temperature axis.
     cb1file->setChecked(s.writeToOneFile);
     cbChartClear->setChecked(s.clearChart);
     sampling->assign(Field::sePointChart, s.chartSkipPoints);
     seYmax->assign(s.yMax);
     seYmin->assign(s.yMin);
-    // 11. Pre-set one below the stored value, then toggle with the button's handler.
-    LaunchType = s.launchType - 1 < 0 ? 1 : s.launchType - 1;
+    // Launch type: pre-set one below the stored value (1 when that is negative), then let the
+    // button's handler toggle it, so that picture and hint match. 0 and 1 come back unchanged.
+    LaunchType = s.launchType <= 0 ? 1 : s.launchType - 1;
     btExtrnClick();
-    // 12.-15.
+
+    // Frequency/time panel: stored block count (seSamples runs its change handler), stored
+    // Time4allSRAM, frequency and the time that follows from them.
     sampling->setSRAMblocksFromSettings(s.sramBlocks);
     sampling->setTime4allSRAM(s.time4allSram);
     sampling->assign(Field::seF, s.frequency);
-    sampling->assign(Field::seTime, sampling->Time4allSRAM() * sampling->SRAMblocks() / 8);
-    // 16. The settings file is closed (it was read once above).
-    // 17.
+    const qint64 time = qint64(sampling->Time4allSRAM()) * sampling->SRAMblocks() / 8;
+    sampling->assign(Field::seTime, int(std::clamp<qint64>(time, INT_MIN, INT_MAX)));
+
+    // A full recording (up to 240000 points a series) then goes into the chart without the
+    // point lists growing step by step.
     chart::setDefaultListCapacity(700000);
-    // 18.
     AcquisitionBuffer = std::make_unique<QBuffer>();
     AcquisitionBuffer->open(QIODevice::ReadWrite);
     SessionBlocks = 8;
-    // 19.
     ConnectInstrument();
-    // 20.
     for (int n = 1; n <= 8; ++n)
         BlockCodeTable.at(n - 1) = quint8((8 - n) * 32);
-    // 21. The bounds are stored without re-checking the values shown.
+    // Run-time bounds, stored without re-checking the values shown.
     sampling->setBounds(
         Field::seTime, acquisition::ShortestTime4allSRAM, acquisition::LongestTime4allSRAM);
     sampling->setBounds(
         Field::seF, acquisition::LowestFrequencyHz, acquisition::HighestFrequencyHz);
-    // 22.
+    // The time follows the stored frequency from here on.
     sampling->seSamplesChange();
     sampling->UpdateChannelMask();
 }
@@ -697,9 +700,8 @@ void TForm1::shutDown()
     if (m_shutDown)
         return;
     m_shutDown = true;
-    // 1.
     AcquisitionBuffer.reset();
-    // 2.-9. Every key, in the order of the file's sections.
+    // Every key, even those equal to their defaults.
     Settings s;
     s.height = windowHeight();
     s.width = windowWidth();
@@ -820,22 +822,19 @@ void TForm1::FormResize()
     const int chartHeight = windowHeight() - ChartHeightMargin;
     const int w = std::max(0, chartWidth);
     const int h = std::max(0, chartHeight);
-    // 1.
+    // The chart takes what the margins leave; the comment frame, the progress panel and the
+    // catalogue follow its size.
     Chart1->resize(w, h);
-    // 2.
     gbFile->resize(w, gbFile->height());
     Panel1->resize(w, Panel1->height());
     progressBar->resize(std::max(0, chartWidth - 20), progressBar->height());
     mComment->resize(std::max(0, gbFile->width() - 16), mComment->height());
-    // 3.
     gbAllCmnt->resize(gbFile->width(), h);
-    // 4.
     MAllCmnt->resize(mComment->width(),
         std::max(0, gbAllCmnt->height() - pSearch->height() - MAllCmnt->y() - 10));
-    // 5.
     pSearch->setGeometry(pSearch->x(), gbAllCmnt->height() - pSearch->height() - 5,
         std::max(0, gbAllCmnt->width() - 20), pSearch->height());
-    // 6.
+    // The copy button stays at the chart's lower left corner.
     btSaveChart->move(btSaveChart->x(), chartHeight - 26);
 
     // The bands below the chart: the channel check boxes and the status bar at the bottom.
@@ -854,19 +853,19 @@ void TForm1::FormClick()
     QScreen *screen = this->screen();
     if (!screen)
         return;
-    // 1.
+    // The work area is the screen less the task bars.
     const QRect workArea = screen->availableGeometry();
     const int workBottom = workArea.y() + workArea.height();
     const int screenWidth = screen->geometry().width();
     if (windowHeight() >= workBottom && windowWidth() >= screenWidth) {
-        // 2. The window fills the screen: back to the saved geometry.
+        // The window fills the screen: back to the saved geometry (620 x 480 at the top
+        // left corner when none was saved yet).
         const QRect saved = m_foldState.value_or(QRect(0, 0, 620, 480));
         setWindowHeight(saved.height());
         setWindowWidth(saved.width());
         setWindowLeft(saved.x());
         setWindowTop(saved.y());
     } else {
-        // 3.
         m_foldState = QRect(x(), y(), windowWidth(), windowHeight());
         setWindowHeight(workBottom);
         setWindowWidth(screenWidth);

@@ -749,3 +749,18 @@ TEST_F(FormTest, GeometrySurvivesRestartsUnchanged)
         EXPECT_EQ(written.readInteger(K::chartSection, K::top, 0), 34) << run;
     }
 }
+
+TEST_F(FormTest, ExtremeStoredNumbersStayHarmless)
+{
+    writeIni(QStringLiteral("[График сигнала]\r\nвысота=2147483647\r\nширина=-5\r\n"
+                            "[Запуск]\r\nТип=-2147483648\r\n"
+                            "[Окно F/T]\r\nTime4allSRAM=2147483647\r\nF=0\r\n"));
+    TForm1 &f = open();
+    const QSize desktop = f.screen()->virtualSize();
+    EXPECT_EQ(f.windowHeight(), desktop.height());
+    EXPECT_EQ(f.windowWidth(), 1);
+    EXPECT_EQ(f.LaunchType, 0);
+    EXPECT_EQ(f.seF->value(), 75);
+    EXPECT_EQ(f.sampling->Time4allSRAM(), 3200000);
+    EXPECT_EQ(f.seTime->value(), 3200000);
+}
