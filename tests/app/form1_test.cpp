@@ -18,6 +18,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -497,6 +498,7 @@ TEST_F(FormTest, OptionsPanelToggleAndTuning)
     QSignalSpy tune(&f, &TForm1::tuneCommand);
     QTest::mouseClick(f.btOptions, Qt::LeftButton);
     EXPECT_TRUE(f.gbOptions->isVisible());
+    EXPECT_EQ(f.gbOptions->palette().color(QPalette::Window), QColor(128, 128, 0));
     EXPECT_EQ(f.btOptions->text(), QStringLiteral("Закрыть"));
     EXPECT_EQ(TForm1::captionColor(f.btOptions), Red);
     QTest::mouseClick(f.btOptions, Qt::LeftButton);
@@ -763,4 +765,29 @@ TEST_F(FormTest, ExtremeStoredNumbersStayHarmless)
     EXPECT_EQ(f.seF->value(), 75);
     EXPECT_EQ(f.sampling->Time4allSRAM(), 3200000);
     EXPECT_EQ(f.seTime->value(), 3200000);
+}
+
+TEST_F(FormTest, ChartCopyButtonAndMenu)
+{
+    TForm1 &f = open();
+    showActive(f);
+    QSignalSpy copy(&f, &TForm1::copyChartRequested);
+    QTest::mouseClick(f.btSaveChart, Qt::LeftButton);
+    EXPECT_EQ(copy.size(), 1);
+    // A right click without a drag opens the menu; its one item copies too.
+    const QPoint at(f.Chart1->width() / 2, f.Chart1->height() / 2);
+    QTest::mousePress(f.Chart1, Qt::RightButton, {}, at);
+    QTest::mouseRelease(f.Chart1, Qt::RightButton, {}, at);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.pmChart->isVisible(); }, 2000));
+    ASSERT_EQ(f.pmChart->actions().size(), 1);
+    EXPECT_EQ(f.pmChart->actions().at(0)->text(), QStringLiteral("Копировать"));
+    f.pmChart->actions().at(0)->trigger();
+    EXPECT_EQ(copy.size(), 2);
+    f.pmChart->hide();
+    // A right-button drag scrolls the chart and opens no menu.
+    QTest::mousePress(f.Chart1, Qt::RightButton, {}, at);
+    QTest::mouseMove(f.Chart1, at + QPoint(40, 0));
+    QTest::mouseRelease(f.Chart1, Qt::RightButton, {}, at + QPoint(40, 0));
+    QTest::qWait(50);
+    EXPECT_FALSE(f.pmChart->isVisible());
 }
