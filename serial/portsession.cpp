@@ -153,27 +153,6 @@ void PortSession::wake(int eventFd)
     while (::write(eventFd, &one, sizeof one) < 0 && errno == EINTR) { }
 }
 
-bool PortSession::callOwner(WindowCall &call, quint32 events)
-{
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_stopping)
-            return false;
-        call.events = events;
-        call.pending = true;
-        call.running = false;
-        call.done = false;
-    }
-    wakeOwner();
-    std::unique_lock lock(m_mutex);
-    m_cv.wait(lock, [&] { return call.done || m_stopping; });
-    if (call.done)
-        return true;
-    if (!call.running)
-        call.pending = false;
-    return false;
-}
-
 bool PortSession::takeCall(WindowCall *&call, quint32 &events)
 {
     std::lock_guard lock(m_mutex);
@@ -190,15 +169,37 @@ bool PortSession::takeCall(WindowCall *&call, quint32 &events)
 
 void PortSession::finishCall(WindowCall *call)
 {
+    bool wakeEventThread = false;
     {
         std::lock_guard lock(m_mutex);
         call->running = false;
         call->pending = false;
         call->done = true;
+        if (call == &m_eventCall) {
+            wakeEventThread = m_eventThreadWaitsForCall;
+            m_eventThreadWaitsForCall = false;
+        }
     }
     m_cv.notify_all();
     if (call == &m_writeCall)
         wake(m_writeWakeFd);
+    else if (wakeEventThread)
+        wake(m_eventWakeFd);
+}
+
+bool PortSession::handOver(WindowCall &call, quint32 &unposted, bool &outstanding)
+{
+    if (outstanding && call.done)
+        outstanding = false;
+    if (!unposted || outstanding)
+        return false;
+    call.events = unposted;
+    call.pending = true;
+    call.running = false;
+    call.done = false;
+    outstanding = true;
+    unposted = 0;
+    return true;
 }
 
 void PortSession::markGone()
@@ -241,13 +242,22 @@ void PortSession::runEventThread(quint32 eventMask)
         applyPriority(m_eventTid, m_eventPriority);
     }
     bool watchingDevice = true;
+    quint32 unposted = 0; // events not yet handed to the owner thread
+    bool outstanding = false; // a report was handed over and has not finished yet
     epoll_event ready[4];
     for (;;) {
+        bool post = false;
         {
             std::lock_guard lock(m_mutex);
             if (m_stopping)
                 break;
+            post = handOver(m_eventCall, unposted, outstanding);
+            // Events that arrive while a report runs wait here until it has finished; the
+            // owner wakes this thread for them when it finishes.
+            m_eventThreadWaitsForCall = unposted != 0;
         }
+        if (post)
+            wakeOwner();
         const int n = epoll_wait(m_epollFd, ready, 4, -1);
         if (n < 0) {
             if (errno == EINTR)
@@ -278,8 +288,7 @@ void PortSession::runEventThread(quint32 eventMask)
             markGone();
             events |= ceError;
         }
-        if (events && !callOwner(m_eventCall, events))
-            break;
+        unposted |= events;
     }
 }
 
@@ -332,15 +341,8 @@ void PortSession::runWriteThread()
                     m_dataEvent = false;
                 }
             }
-            if (!data && unposted && !outstanding) {
-                m_writeCall.events = unposted;
-                m_writeCall.pending = true;
-                m_writeCall.running = false;
-                m_writeCall.done = false;
-                outstanding = true;
-                unposted = 0;
-                post = true;
-            }
+            if (!data)
+                post = handOver(m_writeCall, unposted, outstanding);
         }
         if (post) {
             wakeOwner();

@@ -96,11 +96,13 @@ private:
     // One write attempt; returns the report bits it gives rise to (TX empty, write error).
     quint32 writePass(const char *data, int count);
     quint32 completeWrite(int written);
-    // The event thread runs a call on the owner thread and waits for it. False when the session
-    // is stopping. (The write thread hands its reports over without blocking on them: it goes
-    // on draining the queue and answering purges, and posts its next report only after the
-    // previous one has finished, so reports still run one at a time and in order.)
-    bool callOwner(WindowCall &call, quint32 events);
+    // Hands the collected events to the owner thread unless a report of this thread is still
+    // outstanding (under m_mutex). Each thread has at most one report outstanding, so reports
+    // run one at a time and in order; events that come meanwhile are collected and handed over
+    // once the owner has finished. Neither thread blocks on the owner meanwhile: the event
+    // thread keeps waiting on the device, the write thread keeps draining the queue and
+    // answering purges, and both answer a stop at once.
+    bool handOver(WindowCall &call, quint32 &unposted, bool &outstanding);
     void answerPurgeLocked();
     void wake(int eventFd);
 
@@ -120,6 +122,7 @@ private:
     int m_eventWakeFd = -1;
     std::thread m_eventThread;
     WindowCall m_eventCall;
+    bool m_eventThreadWaitsForCall = false; // events collected, to be handed over when done
 
     int m_writeWakeFd = -1;
     std::thread m_writeThread;

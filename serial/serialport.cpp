@@ -536,13 +536,18 @@ bool TCustomSerialPort::WriteString(const QByteArray &text)
 
 TPortStatus TCustomSerialPort::ReadStatus()
 {
+    return readStatus(true);
+}
+
+TPortStatus TCustomSerialPort::readStatus(bool withOutQueue)
+{
     TPortStatus status;
     if (!IsOpen())
         return status;
     std::lock_guard lock(m_portLock);
     int in = 0;
     int out = 0;
-    if (int err = detail::queueCounts(m_handle, in, out)) {
+    if (int err = detail::queueCounts(m_handle, in, withOutQueue ? &out : nullptr)) {
         if (!detail::isDeviceGone(err))
             raiseCommError(msgStatistics, err);
         m_session->markGone();
@@ -573,7 +578,8 @@ int TCustomSerialPort::InputCount()
 {
     if (!IsOpen())
         return 0;
-    return static_cast<int>(ReadStatus().InQue);
+    // Line errors are read and cleared as by ReadStatus; the transmit count is not needed.
+    return static_cast<int>(readStatus(false).InQue);
 }
 
 bool TCustomSerialPort::CheckLineErrors()

@@ -361,6 +361,7 @@ private:
     // Runs the calls the event and write threads have handed to this thread.
     Q_INVOKABLE void runWindowCalls();
 
+    TPortStatus readStatus(bool withOutQueue);
     void RequireClosed() const;
     void CreatePortHandle();
     void ApplyLineSettings();

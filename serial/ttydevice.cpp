@@ -203,12 +203,17 @@ int writeReadTimeouts(int fd)
     return writeTermios(fd, tio);
 }
 
-int queueCounts(int fd, int &in, int &out)
+int queueCounts(int fd, int &in, int *out)
 {
-    in = out = 0;
-    if (ioctl(fd, TIOCINQ, &in) < 0 || ioctl(fd, TIOCOUTQ, &out) < 0) {
-        in = out = 0;
-        return errno;
+    in = 0;
+    if (out)
+        *out = 0;
+    if (ioctl(fd, TIOCINQ, &in) < 0 || (out && ioctl(fd, TIOCOUTQ, out) < 0)) {
+        const int err = errno;
+        in = 0;
+        if (out)
+            *out = 0;
+        return err;
     }
     return 0;
 }

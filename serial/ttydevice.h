@@ -26,8 +26,8 @@ int setCustomRate(int fd, quint32 rate);
 // The termios constant for a standard rate, 0 when there is none.
 unsigned standardRateConstant(quint32 rate);
 
-// Bytes waiting to be read and to be sent.
-int queueCounts(int fd, int &in, int &out);
+// Bytes waiting to be read and, when out is given, to be sent.
+int queueCounts(int fd, int &in, int *out);
 // Line-error counters of a real UART (TIOCGICOUNT); ENOTTY/EINVAL on devices without them.
 struct ErrorCounters
 {
