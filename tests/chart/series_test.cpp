@@ -128,6 +128,15 @@ TEST(FastLineSeriesShownRange, FollowsTheBottomAxis)
     paint();
     EXPECT_EQ(s.FirstShownIndex(), 21);
     EXPECT_EQ(s.LastShownIndex(), 61);
+    // The segments from point 20 and to point 61 reach the rectangle's edges.
+    auto lineAt = [&](int x) {
+        int n = 0;
+        for (int y = c.ChartRect().top(); y <= c.ChartRect().bottom(); ++y)
+            n += image.pixelColor(x, y) == s.SeriesColor();
+        return n;
+    };
+    EXPECT_GT(lineAt(c.ChartRect().left() + 1), 0);
+    EXPECT_GT(lineAt(c.ChartRect().right() - 1), 0);
 
     // Every point left of the range: nothing drawn.
     c.BottomAxis()->SetRange(200, 300);
