@@ -208,12 +208,6 @@ void PortSession::markGone()
     m_gone = true;
 }
 
-bool PortSession::isGone()
-{
-    std::lock_guard lock(m_mutex);
-    return m_gone;
-}
-
 quint32 PortSession::pendingGoneError()
 {
     std::lock_guard lock(m_mutex);
@@ -464,12 +458,6 @@ bool PortSession::purgeQueue(int timeoutMs)
     // queued after this purge.
     m_purgeRequested = false;
     return acknowledged;
-}
-
-int PortSession::queuedCount()
-{
-    std::lock_guard lock(m_mutex);
-    return m_queue ? m_queue->Count() : 0;
 }
 
 } // namespace serial::detail

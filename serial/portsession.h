@@ -15,7 +15,8 @@
 // closed, so no thread outlives its session or touches the device afterwards.
 namespace serial::detail {
 
-// One "run on the owner thread and wait" slot. Each thread has at most one call outstanding.
+// A report handed to the owner thread ("run on the window thread"). Each background thread has
+// one slot and hands over its next report only after the owner has finished the previous one.
 struct WindowCall
 {
     bool pending = false; // posted, not yet taken by the owner thread
@@ -68,7 +69,6 @@ public:
     // Owner thread: have the write thread empty its queue; an aborted write removes nothing.
     // True when the write thread acknowledged within timeoutMs.
     bool purgeQueue(int timeoutMs);
-    int queuedCount();
     // Whether the owner has a TX-empty handler; an emptied queue is reported only then.
     void setTxEmptyWanted(bool wanted) { m_txEmptyWanted.store(wanted, std::memory_order_relaxed); }
 
@@ -79,7 +79,6 @@ public:
 
     // The device went away: reported once as IoError through the line errors.
     void markGone();
-    bool isGone();
     // IoError when the departure has not been reported yet.
     quint32 pendingGoneError();
     void setGoneReported();

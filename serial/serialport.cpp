@@ -329,6 +329,8 @@ void TCustomSerialPort::Open()
         fire(OnOpen, this);
     } catch (const std::exception &e) {
         reportException(e);
+    } catch (...) {
+        reportException(std::runtime_error("Unknown exception in a serial port handler"));
     }
 }
 
@@ -376,8 +378,9 @@ TLineSettings TCustomSerialPort::LineSettings() const
     TLineSettings s;
     if (m_baudrate == brUser)
         s.BaudRate = m_userBaudrate > 0 ? static_cast<quint32>(m_userBaudrate) : 0;
-    else
+    else if (m_baudrate > brUser && m_baudrate <= br256000)
         s.BaudRate = rateByBaudrate[m_baudrate];
+    // (any other value gives rate 0, which the device refuses)
     s.ByteSize = static_cast<quint8>(4 + m_databits);
     s.Parity = static_cast<quint8>(m_parity);
     s.StopBits = static_cast<quint8>(m_stopbits);
@@ -592,6 +595,8 @@ bool TCustomSerialPort::CheckLineErrors()
             fire(OnError, this, static_cast<int>(status.Errors));
         } catch (const std::exception &e) {
             reportException(e);
+        } catch (...) {
+            reportException(std::runtime_error("Unknown exception in a serial port handler"));
         }
     }
     return status.Errors != 0;

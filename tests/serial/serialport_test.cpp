@@ -42,47 +42,13 @@ const QString dcbInvalidMessage = QStringLiteral("Error writing dcb (22), Invali
 
 } // namespace
 
-TEST(SerialPort, StartsWithThePublishedDefaults)
-{
-    TSerialPort port;
-    EXPECT_FALSE(port.IsOpen());
-    EXPECT_EQ(port.Handle(), -1);
-    EXPECT_FALSE(port.AutoOpen());
-    EXPECT_EQ(port.Baudrate(), br1200);
-    EXPECT_EQ(port.Parity(), paNone);
-    EXPECT_FALSE(port.ParityCheck());
-    EXPECT_EQ(port.Databits(), db8);
-    EXPECT_EQ(port.Stopbits(), sb1);
-    EXPECT_EQ(port.EventChars().XonChar(), 0x11);
-    EXPECT_EQ(port.EventChars().XoffChar(), 0x13);
-    EXPECT_EQ(port.EventChars().ErrorChar(), 0);
-    EXPECT_EQ(port.EventChars().EventChar(), 0);
-    EXPECT_EQ(port.EventChars().EofChar(), 0);
-    EXPECT_EQ(port.FlowControl().ControlDtr(), dtrDisabled);
-    EXPECT_EQ(port.FlowControl().ControlRts(), rtsDisabled);
-    EXPECT_FALSE(port.FlowControl().OutCtsFlow() || port.FlowControl().OutDsrFlow()
-        || port.FlowControl().XonXoffOut() || port.FlowControl().XonXoffIn()
-        || port.FlowControl().DsrSensitivity() || port.FlowControl().TxContinueOnXoff());
-    EXPECT_EQ(port.Options(), 0u);
-    EXPECT_EQ(port.PortNum(), 0);
-    EXPECT_EQ(port.DeviceName(), QStringLiteral("COM%d"));
-    EXPECT_EQ(port.MonitorEvents(), TSerialEvents(ceError | ceRxChar | ceTxEmpty));
-    EXPECT_EQ(port.Buffers().ReadSize(), 4096);
-    EXPECT_EQ(port.Buffers().WriteSize(), 2048);
-    EXPECT_EQ(port.Buffers().ReadTimeout(), 1000);
-    EXPECT_EQ(port.Buffers().WriteTimeout(), 1000);
-    EXPECT_EQ(port.EventPriority(), tpNormal);
-    EXPECT_EQ(port.WritePriority(), tpHighest);
-    EXPECT_FALSE(port.DirectWrite());
-    EXPECT_TRUE(port.UpdateDCB());
-    EXPECT_EQ(port.UserBaudrate(), 0);
-}
-
 TEST(SerialPort, BuildsTheLineSettingsRecord)
 {
     PtyPair pty;
     TSerialPort port;
-    configureForPty(port, pty);
+    EXPECT_EQ(port.LineSettings().BaudRate, 1200u);
+    EXPECT_EQ(port.MonitorEvents(), TSerialEvents(ceError | ceRxChar | ceTxEmpty));
+    configureForPty(port, pty); // the main window's settings
     TLineSettings s = port.LineSettings();
     EXPECT_EQ(s.BaudRate, 9600u);
     EXPECT_EQ(s.ByteSize, 8);
