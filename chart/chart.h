@@ -48,6 +48,11 @@ struct TChartDrag
 // Line chart panel: four axes, a legend at the right, fast line series drawn into the
 // plotting rectangle; rectangle zoom with the left button, scrolling with the right button
 // and the wheel.
+//
+// The window's chart: construct it with its parent, call createChannelSeries() for T1..T7,
+// FD, set the axis titles (LeftAxis()->Title().setCaption(...)) and the series colours
+// (Series(i)->setSeriesColor(0x00BBGGRR or QColor)); setDefaultListCapacity() is the
+// component-wide list reservation. Hint and context menu belong to the window.
 class TChart : public QWidget, public TChartInvalidation
 {
     Q_OBJECT

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
@@ -271,4 +272,26 @@ TEST_F(ChartMouse, ManyPointsRepaintOnce)
     QApplication::processEvents();
     c.removeEventFilter(&counter);
     EXPECT_EQ(counter.paints, 1);
+}
+
+TEST_F(ChartMouse, ScreenFollowsDataFontAndSize)
+{
+    auto offscreen = [&] {
+        QImage image(c.size(), QImage::Format_ARGB32_Premultiplied);
+        QPainter p(&image);
+        c.paintChart(p, c.ClientBounds());
+        return image;
+    };
+    auto screen = [&] {
+        QApplication::processEvents();
+        return c.grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    };
+    c.Series(2)->AddPoint(500, 5000);
+    EXPECT_EQ(screen(), offscreen());
+    c.setFont(charttest::fontOfHeight(16));
+    EXPECT_EQ(screen(), offscreen());
+    c.resize(500, 300);
+    EXPECT_EQ(screen(), offscreen());
+    c.Series(0)->setActive(false);
+    EXPECT_EQ(screen(), offscreen());
 }
