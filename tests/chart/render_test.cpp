@@ -76,9 +76,9 @@ int differingPixels(const QImage &a, const QImage &b, QRect area = {})
 }
 
 // A thermocouple-like trace: slow drift, steps and noise.
-void fill(TChartSeries &s, int points, unsigned seed, double noise)
+void fill(TChartSeries &s, int points, unsigned generator, double noise)
 {
-    std::mt19937 rng(seed);
+    std::mt19937 rng(generator);
     std::normal_distribution<double> jitter(0, noise);
     double level = 1000;
     for (int i = 1; i <= points; ++i) {
