@@ -3,11 +3,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <poll.h>
 #include <sched.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace serial::detail {
@@ -47,7 +49,7 @@ void TSerialWriteQueue::Append(const void *source, int n)
 {
     if (n <= 0)
         return;
-    std::memcpy(m_data.data() + m_count, source, static_cast<size_t>(n));
+    std::memcpy(m_data.get() + m_count, source, static_cast<size_t>(n));
     m_count += n;
 }
 
@@ -59,7 +61,7 @@ void TSerialWriteQueue::Consume(int n)
     }
     if (n <= 0)
         return;
-    std::memmove(m_data.data(), m_data.data() + n, static_cast<size_t>(m_count - n));
+    std::memmove(m_data.get(), m_data.get() + n, static_cast<size_t>(m_count - n));
     m_count -= n;
 }
 
@@ -112,7 +114,11 @@ int PortSession::startEventThread(quint32 eventMask, TThreadPriority priority)
     if (epoll_ctl(m_epollFd, EPOLL_CTL_ADD, fd, &deviceEvent) < 0)
         return errno;
     m_eventPriority = priority;
-    m_eventThread = std::thread([this, eventMask] { runEventThread(eventMask); });
+    try {
+        m_eventThread = std::thread([this, eventMask] { runEventThread(eventMask); });
+    } catch (const std::system_error &e) {
+        return e.code().value();
+    }
     return 0;
 }
 
@@ -121,9 +127,17 @@ int PortSession::startWriteThread(int capacity, TThreadPriority priority)
     m_writeWakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (m_writeWakeFd < 0)
         return errno;
-    m_queue = std::make_unique<TSerialWriteQueue>(capacity);
+    try {
+        m_queue = std::make_unique<TSerialWriteQueue>(capacity);
+    } catch (const std::bad_alloc &) {
+        return ENOMEM;
+    }
     m_writePriority = priority;
-    m_writeThread = std::thread([this] { runWriteThread(); });
+    try {
+        m_writeThread = std::thread([this] { runWriteThread(); });
+    } catch (const std::system_error &e) {
+        return e.code().value();
+    }
     return 0;
 }
 

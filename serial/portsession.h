@@ -6,9 +6,9 @@
 #include <QMetaMethod>
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 // What one open port shares between the owner thread, the event thread and the write thread.
 // A session lives from Open to Close; Close stops and joins both threads before the device is
@@ -31,19 +31,22 @@ struct WindowCall
 class TSerialWriteQueue
 {
 public:
+    // The block is not initialised: only the pages that are used get touched.
     explicit TSerialWriteQueue(int capacity)
-        : m_data(static_cast<size_t>(capacity))
+        : m_data(new char[static_cast<size_t>(qMax(capacity, 0))])
+        , m_capacity(qMax(capacity, 0))
     {
     }
-    int Capacity() const { return static_cast<int>(m_data.size()); }
+    int Capacity() const { return m_capacity; }
     int Count() const { return m_count; }
-    const char *Data() const { return m_data.data(); }
+    const char *Data() const { return m_data.get(); }
     void Append(const void *source, int n);
     void Consume(int n);
     void Clear() { m_count = 0; }
 
 private:
-    std::vector<char> m_data;
+    std::unique_ptr<char[]> m_data;
+    int m_capacity;
     int m_count = 0;
 };
 
