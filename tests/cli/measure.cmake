@@ -1,0 +1,8 @@
+# ferrun-cli measure and info, run as a real program (with its built-in board simulator).
+ferrun_add_test(measure_cli_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/measure_test.cpp
+    LIBS ferrun_files
+    TIMEOUT 300)
+if(TARGET measure_cli_test AND TARGET ferrun-cli)
+    add_dependencies(measure_cli_test ferrun-cli)
+endif()

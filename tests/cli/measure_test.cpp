@@ -1,0 +1,214 @@
+#include "files/datafile.h"
+#include "files/windows1251.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace {
+
+struct CliRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+CliRun runCli(const QStringList &args,
+    const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+    int timeoutMs = 60000)
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(qEnvironmentVariable("FERRUN_BIN_DIR") + "/ferrun-cli", args);
+    CliRun run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = "timed out";
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QMap<QString, QString> info(const QString &file)
+{
+    const CliRun run = runCli({ "info", file });
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    QMap<QString, QString> values;
+    for (const QString &line : run.out.split('\n', Qt::SkipEmptyParts)) {
+        const qsizetype eq = line.indexOf('=');
+        values.insert(line.left(eq), line.mid(eq + 1));
+    }
+    return values;
+}
+
+// The dividers the frequency/time panel chooses, through the real program.
+int samplePeriodCycles(const QString &timeMs, const QString &samples)
+{
+    const CliRun run = runCli({ "dividers", "--time", timeMs, "--samples", samples });
+    for (const QString &line : run.out.split('\n'))
+        if (line.startsWith("SamplePeriodCycles="))
+            return line.mid(19).toInt();
+    return 0;
+}
+
+} // namespace
+
+TEST(CliMeasure, SimulatorMeasurementSavedAndDescribed)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath("run.kdx");
+    const CliRun run = runCli({ "measure", "--simulator", "--time", "300", "--samples", "30000",
+        "--channels", "1,2", "-o", file, "--comment", "печь 1\nвторая" });
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    // Not a terminal: plain progress lines for both phases.
+    EXPECT_TRUE(run.err.contains("recording ")) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("transfer 100%")) << qPrintable(run.err);
+
+    const QMap<QString, QString> values = info(file);
+    EXPECT_EQ(values.value("FileType"), "1");
+    EXPECT_EQ(values.value("ChartChannelBits"), "3");
+    EXPECT_EQ(values.value("DataLength"), "60000");
+    const int cycles = samplePeriodCycles("300", "30000");
+    ASSERT_GT(cycles, 0);
+    EXPECT_EQ(values.value("ChannelIntervalUs"), QString::number(2 * (cycles / 14.7456), 'g', 17));
+    EXPECT_EQ(values.value("ValueScale"), "0.06103515625");
+    EXPECT_EQ(values.value("ValueOffset"), "0");
+    EXPECT_EQ(values.value("XTitle"), "Время, мкс");
+    EXPECT_EQ(values.value("YTitle"), "Температура");
+    EXPECT_EQ(values.value("CommentBytes"), "14");
+
+    files::DataFile loaded;
+    ASSERT_EQ(files::readDataFile(file, &loaded), files::DataFileStatus::Ok);
+    EXPECT_EQ(loaded.commentBytes, files::toWindows1251("печь 1\r\nвторая"));
+    EXPECT_EQ(loaded.data.size(), 60000);
+}
+
+TEST(CliMeasure, AveragingRangeAndPhotodiodeLaunch)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath("avg.kdx");
+    const CliRun run = runCli({ "measure", "--simulator", "--time", "200", "--average", "--range",
+        "500", "--launch", "photodiode", "--channels", "7", "-o", file });
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    const QMap<QString, QString> values = info(file);
+    EXPECT_EQ(values.value("ChartChannelBits"), QString::number(0x80 | 0x40));
+    EXPECT_EQ(values.value("DataLength"), "3500");
+    EXPECT_EQ(values.value("ValueScale"), "0.1220703125");
+    EXPECT_EQ(values.value("CommentBytes"), "0");
+}
+
+TEST(CliMeasure, BadArgumentsAndUnknownFiles)
+{
+    const QList<QStringList> bad = {
+        { "measure", "--simulator" },
+        { "measure", "-o", "x.kdx", "--range", "300" },
+        { "measure", "-o", "x.kdx", "--channels", "1,8" },
+        { "measure", "-o", "x.kdx", "--freq", "1000", "--time", "100" },
+        { "measure", "-o", "x.kdx", "--samples", "45000" },
+        { "measure", "-o", "x.kdx", "--average", "--samples", "60000" },
+        { "measure", "-o", "x.kdx", "--device", "/dev/null", "--simulator" },
+        { "measure", "-o", "x.kdx", "--launch", "sometimes" },
+        { "info" },
+    };
+    for (const QStringList &args : bad) {
+        const CliRun run = runCli(args);
+        EXPECT_EQ(run.exitCode, 2) << qPrintable(args.join(' '));
+        EXPECT_TRUE(run.err.startsWith("ferrun-cli: ")) << qPrintable(run.err);
+    }
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile other(dir.filePath("other.kdx"));
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write(QByteArray::fromHex("02001001"));
+    other.close();
+    CliRun run = runCli({ "info", other.fileName() });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("ViewKDX.exe"));
+    run = runCli({ "info", dir.filePath("missing.kdx") });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("Cannot open file"));
+}
+
+// An unwritable target is refused before anything is recorded; a save that fails after the
+// measurement keeps the old file and rescues the recording into the temporary folder.
+TEST(CliMeasure, UnwritableTargetKeepsOldFileAndRecording)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile notAFolder(dir.filePath("plain"));
+    ASSERT_TRUE(notAFolder.open(QIODevice::WriteOnly));
+    notAFolder.close();
+    CliRun run = runCli({ "measure", "--simulator", "-o", dir.filePath("plain/run.kdx") });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("Cannot create file " + dir.filePath("plain/run.kdx")))
+        << qPrintable(run.err);
+    EXPECT_FALSE(run.err.contains("recording")) << "nothing may be recorded first";
+
+    const QString target = dir.filePath("run.kdx");
+    QFile old(target);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old recording");
+    old.close();
+    // A folder in the way of the temporary file lets the check pass but the save fail.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QFileInfo(files::temporarySaveName(target)).fileName()));
+    QTemporaryDir rescue;
+    ASSERT_TRUE(rescue.isValid());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", rescue.path());
+    run = runCli(
+        { "measure", "--simulator", "--time", "200", "--samples", "30000", "-o", target }, env);
+    EXPECT_EQ(run.exitCode, 1) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("Cannot create file " + target)) << qPrintable(run.err);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("old recording"));
+    const QStringList kept = QDir(rescue.path()).entryList({ "ferrun-unsaved-*.kdx" });
+    ASSERT_EQ(kept.size(), 1) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains(kept.first()));
+    EXPECT_EQ(info(rescue.filePath(kept.first())).value("DataLength"), "60000");
+}
+
+// A device that never answers: after the expected recording time plus 10 s the command gives up.
+TEST(CliMeasure, NoReplyFromTheInstrument)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const QString device = QString::fromLocal8Bit(::ptsname(master));
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const CliRun run = runCli({ "measure", "--device", device, "--time", "200", "--samples",
+        "30000", "-o", dir.filePath("none.kdx") });
+    ::close(master);
+    EXPECT_EQ(run.exitCode, 3) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("no reply from the instrument")) << qPrintable(run.err);
+    EXPECT_FALSE(QFile::exists(dir.filePath("none.kdx")));
+}
+
+// Without --device and --simulator the board is looked up by its USB identity; a machine
+// without it gets the window's message.
+TEST(CliMeasure, NoInstrumentFound)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const CliRun run = runCli({ "measure", "-o", dir.filePath("x.kdx") });
+    if (run.exitCode == 0)
+        GTEST_SKIP() << "an instrument is connected to this machine";
+    EXPECT_EQ(run.exitCode, 4) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("АЦП не обнаружено")) << qPrintable(run.err);
+}
