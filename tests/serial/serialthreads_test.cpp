@@ -315,6 +315,8 @@ TEST(SerialThreads, HangUpIsReportedOnceAsLineError)
     EXPECT_TRUE(port.WriteString("lost"));
     processEventsFor(300);
     EXPECT_EQ(errors.size(), 1);
+    // The unread bytes and the dead device give no stream of reports.
+    EXPECT_LE(rxCalls, 2);
     char buffer[64];
     EXPECT_NO_THROW(port.ReadBytes(buffer, sizeof buffer));
     EXPECT_NO_THROW(port.InputCount());
