@@ -9,9 +9,14 @@
 #include <stdexcept>
 
 // Asynchronous serial-port component. The component is used on the thread that owns it (the
-// window thread): every operation is called there and every event fires there. While the port
-// is open an event thread waits for port events and hands them to the owner thread, and a write
-// thread drains the write queue to the device.
+// window thread): every operation is called there and every event fires there, from the owner
+// thread's event loop. While the port is open an event thread waits for port events and hands
+// them to the owner thread, and a write thread drains the write queue to the device.
+//
+// On a Linux tty the event thread reports arriving bytes (ceRxChar, once per arrival, not for as
+// long as bytes wait) and a device that went away (ceError, once, as the line error IoError).
+// The write thread reports an emptied queue (OnTxEmpty) and write failures. Modem-line changes,
+// breaks and the event character are not watched.
 namespace serial {
 
 class ESerialPortError : public std::runtime_error
