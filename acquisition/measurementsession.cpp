@@ -96,6 +96,8 @@ void MeasurementSession::setPort(SessionPort *port)
 
 quint32 MeasurementSession::tick() const
 {
+    if (m_tickSource)
+        return m_tickSource();
     using namespace std::chrono;
     return quint32(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }

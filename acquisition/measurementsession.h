@@ -111,6 +111,10 @@ public:
     explicit MeasurementSession(SessionControls *controls, QObject *parent = nullptr);
     ~MeasurementSession() override;
 
+    // The millisecond tick counter of the progress clock (wraps at 2^32); a monotonic clock
+    // unless replaced (tests step it by hand).
+    void setTickSource(std::function<quint32()> source) { m_tickSource = std::move(source); }
+
     // The port the session talks through (not owned); nullptr detaches. The session sets
     // the port's onRxChar.
     void setPort(SessionPort *port);
@@ -162,6 +166,7 @@ public:
     double ChannelIntervalUs() const { return m_channelIntervalUs; }
     void setChannelIntervalUs(double value) { m_channelIntervalUs = value; }
     const ProgressClock &progressClock() const { return m_clock; }
+    bool progressTimerActive() const { return m_timPrgssBar.isActive(); }
     int CycleNumber() const { return m_cycleNumber; }
     void setCycleNumber(int number) { m_cycleNumber = number; }
     bool RecordedByCycle() const { return m_recordedByCycle; }
@@ -247,6 +252,7 @@ private:
     SessionControls *m_controls;
     SessionPort *m_port = nullptr;
     std::function<void()> m_chartBuilder;
+    std::function<quint32()> m_tickSource;
 
     QTimer m_timRx;
     QTimer m_timPrgssBar;

@@ -118,3 +118,43 @@ TEST(SessionStart, KeysPanelToggleAndBlink)
     MeasurementSession fresh(&controls);
     EXPECT_EQ(fresh.launchButtonHint(), QStringLiteral("Внешний запуск по фронту"));
 }
+
+// The longest measurement, 3213 s, with the tick counter about to wrap: the bar moves to its
+// end without going backwards, and the panel hides itself when it gets there.
+TEST(SessionStart, ProgressOfTheLongestMeasurement)
+{
+    Controls controls;
+    controls.d1Value = 256;
+    controls.d2Value = 256;
+    MeasurementSession session(&controls);
+    quint32 now = 0xFFFFF000u;
+    session.setTickSource([&] { return now; });
+    const quint32 start = now;
+    session.btStartClick();
+    ASSERT_EQ(session.MeasurementMs(), 3213395);
+    ASSERT_EQ(session.progressClock().total, 3213);
+    ASSERT_TRUE(session.progressTimerActive());
+
+    int last = 0;
+    quint64 t = 0;
+    for (; session.progressTimerActive() && t < 3300000; t += 250) {
+        now = start + quint32(t);
+        session.TimPrgssBarTimer();
+        const ProgressView &view = session.progress();
+        ASSERT_GE(view.position, last) << t;
+        ASSERT_LE(view.position, view.maximum) << t;
+        last = view.position;
+        if (t == 1606500) {
+            EXPECT_EQ(view.lbPercent, QStringLiteral("49%"));
+            EXPECT_EQ(view.lbRestPercent, QStringLiteral("51%"));
+            EXPECT_EQ(view.lElapsed, QStringLiteral("26:46"));
+            EXPECT_EQ(view.lRest, QStringLiteral("26:47"));
+            EXPECT_TRUE(view.visible);
+        }
+    }
+    EXPECT_EQ(t, 3213000u + 250); // stopped at the first tick with 3213 s elapsed
+    EXPECT_EQ(last, 3213395);
+    EXPECT_FALSE(session.progress().visible);
+    EXPECT_EQ(session.progress().lbPercent, QStringLiteral("100%"));
+    EXPECT_EQ(session.progress().lRest, QStringLiteral("00:00"));
+}

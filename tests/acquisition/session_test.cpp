@@ -322,3 +322,27 @@ TEST(SessionReplies, HangUpDuringTheTransfer)
     EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(sent, 1, 120));
     session.setPort(nullptr);
 }
+
+// Unsolicited bytes in the middle of a transfer shift the blocks after them; the transfer
+// still ends, nothing crashes, and the next start drops what is left over and records cleanly.
+TEST(SessionReplies, GarbageDuringTheTransfer)
+{
+    sim::BoardOptions options = fastBoard();
+    options.garbageAfter = 30;
+    BoardLink link(options);
+    Controls controls;
+    controls.blocks = 1;
+    MeasurementSession session(&controls);
+    session.setPort(link.sessionPort.get());
+
+    ASSERT_TRUE(measure(session));
+    EXPECT_EQ(session.AcquisitionBuffer().size(), 60000);
+    EXPECT_EQ(link.board.counters().garbageBytes, sim::kGarbageBytes);
+    settle(50); // the last block's tail arrives as a reply while Idle
+
+    const qsizetype before = link.board.sent().size();
+    ASSERT_TRUE(measure(session));
+    const QByteArray sent = toBytes(link.board.sent());
+    ASSERT_EQ(sent.size() - before, 1 + 120 * 501);
+    EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(sent, before + 1, 120));
+}
