@@ -222,6 +222,12 @@ void PortSession::markGone()
     m_gone = true;
 }
 
+bool PortSession::isGone()
+{
+    std::lock_guard lock(m_mutex);
+    return m_gone;
+}
+
 quint32 PortSession::pendingGoneError()
 {
     std::lock_guard lock(m_mutex);

@@ -82,6 +82,7 @@ public:
 
     // The device went away: reported once as IoError through the line errors.
     void markGone();
+    bool isGone();
     // IoError when the departure has not been reported yet.
     quint32 pendingGoneError();
     void setGoneReported();

@@ -497,6 +497,9 @@ int TCustomSerialPort::WriteBytes(const void *buffer, int count)
 {
     if (!IsOpen() || !buffer || count <= 0)
         return 0;
+    // Bytes for a device that went away would never be sent: refused, not queued for nothing.
+    if (m_session->isGone())
+        raiseCommError(msgWriteError, EIO);
     if (!m_directWrite) {
         if (!Enqueue(buffer, count))
             throw ESerialPortError(QString::fromLatin1(msgOutputFull));

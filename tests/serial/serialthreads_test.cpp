@@ -311,8 +311,13 @@ TEST(SerialThreads, HangUpIsReportedOnceAsLineError)
     pty.hangUp();
     ASSERT_TRUE(waitFor([&] { return !errors.isEmpty(); }));
     EXPECT_EQ(errors, QList<int> { int(IoError) });
-    // Writing to the dead device is reported through the same, already reported, error.
-    EXPECT_TRUE(port.WriteString("lost"));
+    // Bytes for the dead device are refused, not queued to be lost; no further reports follow.
+    try {
+        port.WriteString("lost");
+        ADD_FAILURE() << "write to a departed device accepted";
+    } catch (const ESerialPortError &e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Write error (5), Input/output error"));
+    }
     processEventsFor(300);
     EXPECT_EQ(errors.size(), 1);
     // The unread bytes and the dead device give no stream of reports.
