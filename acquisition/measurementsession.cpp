@@ -172,7 +172,8 @@ void MeasurementSession::startMeasurement()
 {
     cancelReceive();
     m_pendingReplies = 1;
-    m_sessionBlocks = quint16(m_controls->SRAMblocks());
+    // 1..8: a count outside the board's memory would expect no blocks, or too many.
+    m_sessionBlocks = quint16(std::clamp(m_controls->SRAMblocks(), 1, int(MemoryBlocks)));
     const quint8 mask = maskWithRange(m_controls->ChannelMask(), m_controls->rangeIndex());
     const int d1 = m_controls->d1();
     const int d2 = m_controls->d2();
