@@ -61,22 +61,6 @@ TEST(Protocol, TransferCommandTakesTheMaskOfTheOpeningCommand)
     EXPECT_EQ(buildTuneCommand(false), bytes({ 0x11 }));
 }
 
-TEST(Protocol, OpeningAndTransferClassification)
-{
-    EXPECT_TRUE(isShortReadOpening(bytes({ 0x14, 0, 0 })));
-    EXPECT_TRUE(isShortReadOpening(bytes({ 0x34, 0, 0 })));
-    EXPECT_TRUE(isShortReadOpening(bytes({ 0x16, 0 })));
-    EXPECT_FALSE(isShortReadOpening(bytes({ 0x13 })));
-    EXPECT_FALSE(isShortReadOpening(bytes({ 0x33 })));
-    EXPECT_FALSE(isShortReadOpening(bytes({ 0x10 })));
-    EXPECT_FALSE(isShortReadOpening(bytes({ 0x11 })));
-    EXPECT_FALSE(isShortReadOpening(QByteArray()));
-    EXPECT_TRUE(isTransferCommand(bytes({ 0x80 })));
-    EXPECT_TRUE(isTransferCommand(bytes({ 0x90 })));
-    EXPECT_FALSE(isTransferCommand(bytes({ 0x00 })));
-    EXPECT_FALSE(isTransferCommand(QByteArray()));
-}
-
 TEST(Protocol, OddByteRearrangementTurnsWireSamplesIntoSampleWords)
 {
     // Code 0xABC with the photodiode lit: byte 1 is 0xA8 on the wire, 0x8A stored.
@@ -87,15 +71,4 @@ TEST(Protocol, OddByteRearrangementTurnsWireSamplesIntoSampleWords)
     QByteArray partial = bytes({ 0x00, 0xF8, 0x00, 0xF8 });
     rearrangeOddBytes(partial.data(), 3);
     EXPECT_EQ(partial, bytes({ 0x00, 0x8F, 0x00, 0xF8 }));
-}
-
-TEST(Protocol, LaunchTypeToggle)
-{
-    EXPECT_EQ(toggledLaunchType(1), 0);
-    EXPECT_EQ(toggledLaunchType(0), 1);
-    EXPECT_EQ(toggledLaunchType(-1), 1);
-    EXPECT_EQ(launchPicture(0), LaunchPicture::Computer);
-    EXPECT_EQ(launchPicture(1), LaunchPicture::RisingEdge);
-    EXPECT_EQ(launchHint(0), QStringLiteral("Запуск от компьютера"));
-    EXPECT_EQ(launchHint(1), QStringLiteral("Запуск по сигналу фотодиода"));
 }

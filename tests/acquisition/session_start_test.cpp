@@ -88,7 +88,7 @@ TEST(SessionStart, ProgressPanelThresholdAndTransferEstimate)
     EXPECT_EQ(timeText(6000), QStringLiteral("100:00"));
 }
 
-TEST(SessionStart, KeysPanelToggleAndBlink)
+TEST(SessionStart, KeysAndPanelToggle)
 {
     Controls controls;
     MeasurementSession session(&controls);
@@ -107,16 +107,6 @@ TEST(SessionStart, KeysPanelToggleAndBlink)
     EXPECT_EQ(session.chooseFButton().caption, QStringLiteral("Выбор F/T"));
     session.btStartKeyPress(13); // Enter: starts
     EXPECT_EQ(sent.count, 1);
-
-    EXPECT_EQ(session.errorLabelColour(), ColourRed);
-    session.TimErrBlinkTimer();
-    EXPECT_EQ(session.errorLabelColour(), ColourYellow);
-    session.TimErrBlinkTimer();
-    EXPECT_EQ(session.errorLabelColour(), ColourRed);
-
-    // The launch button before any click shows its design-time hint.
-    MeasurementSession fresh(&controls);
-    EXPECT_EQ(fresh.launchButtonHint(), QStringLiteral("Внешний запуск по фронту"));
 }
 
 // The longest measurement, 3213 s, with the tick counter about to wrap: the bar moves to its

@@ -71,17 +71,6 @@ TEST(DataFile, LayoutByteForByte)
     EXPECT_EQ(file.size(), head.size() + data.size() + 2);
 }
 
-TEST(DataFile, RangeAndChannelBits)
-{
-    double scale500 = valueScaleForRange(1);
-    quint64 bits;
-    std::memcpy(&bits, &scale500, 8);
-    EXPECT_EQ(bits, 0x3FBF400000000000ull);
-    EXPECT_EQ(valueScaleForRange(0), 0.06103515625);
-    EXPECT_EQ(chartChannelBits(0xFF, false), 0x7F); // the range bit of a command is not kept
-    EXPECT_EQ(chartChannelBits(0x01, true), 0x81);
-}
-
 TEST(DataFile, CommentLineBreaksAndEncodingRoundTrip)
 {
     const QString comment = QStringLiteral("Печь №2\nвторая строка\r\rконец\r\n");
@@ -197,19 +186,4 @@ TEST(DataFile, SaveIntoReadOnlyFolder)
     EXPECT_EQ(error, QStringLiteral("Cannot create file %1").arg(name));
     EXPECT_FALSE(reason.isEmpty());
     EXPECT_EQ(readAll(name), QByteArray("old contents"));
-}
-
-TEST(DataFile, ReadErrors)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    DataFile loaded;
-    QString error;
-    EXPECT_EQ(
-        readDataFile(dir.filePath("missing.kdx"), &loaded, &error), DataFileStatus::CannotOpen);
-    EXPECT_EQ(error, QStringLiteral("Cannot open file %1").arg(dir.filePath("missing.kdx")));
-    writeAll(dir.filePath("other.kdx"), hex("0200100100"));
-    EXPECT_EQ(readDataFile(dir.filePath("other.kdx"), &loaded, &error),
-        DataFileStatus::NotInstrumentFile);
-    EXPECT_TRUE(error.contains("ViewKDX.exe"));
 }
