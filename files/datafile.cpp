@@ -205,7 +205,7 @@ DataFileStatus decodeDataFile(const QByteArray &bytes, DataFile *file)
     if (size < 2 || readLittleEndian<quint16>(p) != DataFileType)
         return DataFileStatus::NotInstrumentFile;
     if (size < FixedHeaderSize)
-        return DataFileStatus::NotInstrumentFile;
+        return DataFileStatus::Truncated;
 
     DataFileHeader &h = file->header;
     h.FileType = readLittleEndian<quint16>(p);

@@ -64,10 +64,10 @@ enum class DataFileStatus {
     Ok,
     // The file could not be opened: "Cannot open file %s".
     CannotOpen,
-    // FileType is not 1 (or the file is shorter than its fixed header).
+    // FileType is not 1 (or the file has not even its two bytes).
     NotInstrumentFile,
-    // The file ends inside the titles or before DataLength bytes of data: "Stream read
-    // error". `data` holds the bytes that were there.
+    // The file ends inside the header, inside the titles or before DataLength bytes of data:
+    // "Stream read error". `data` holds the bytes of the array that were there.
     Truncated,
 };
 

@@ -102,12 +102,8 @@ TEST(DataFile, DamagedFilesAreRejectedWithoutReadingPastTheEnd)
         const QByteArray part = good.left(cut);
         const DataFileStatus status = decodeDataFile(part, &loaded);
         EXPECT_NE(status, DataFileStatus::Ok) << cut;
-        if (cut >= 2 && cut < FixedHeaderSize) {
-            EXPECT_EQ(status, DataFileStatus::NotInstrumentFile) << cut;
-        }
-        if (cut > 60) {
-            EXPECT_EQ(status, DataFileStatus::Truncated) << cut;
-        }
+        EXPECT_EQ(status, cut < 2 ? DataFileStatus::NotInstrumentFile : DataFileStatus::Truncated)
+            << cut;
     }
     // Truncated data keeps what was there.
     ASSERT_EQ(decodeDataFile(good.left(good.size() - 10), &loaded), DataFileStatus::Truncated);
