@@ -224,8 +224,7 @@ void PortSession::markGone()
 
 bool PortSession::isGone()
 {
-    std::lock_guard lock(m_mutex);
-    return m_gone;
+    return m_gone.load();
 }
 
 quint32 PortSession::pendingGoneError()

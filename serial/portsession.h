@@ -118,7 +118,7 @@ private:
     std::mutex m_mutex; // the write lock: queue, flags and calls
     std::condition_variable m_cv;
     bool m_stopping = false;
-    bool m_gone = false;
+    std::atomic<bool> m_gone { false }; // read without the lock on the write path
     bool m_goneReported = false;
 
     int m_epollFd = -1;
