@@ -497,9 +497,10 @@ int TCustomSerialPort::WriteBytes(const void *buffer, int count)
 {
     if (!IsOpen() || !buffer || count <= 0)
         return 0;
-    // Bytes for a device that went away would never be sent: refused, not queued for nothing.
+    // A device that went away takes nothing, as a closed port: the bytes are not accepted
+    // (rather than queued to be lost), and the departure has been reported once already.
     if (m_session->isGone())
-        raiseCommError(msgWriteError, EIO);
+        return 0;
     if (!m_directWrite) {
         if (!Enqueue(buffer, count))
             throw ESerialPortError(QString::fromLatin1(msgOutputFull));
