@@ -355,7 +355,8 @@ void MeasurementSession::takeReplies(bool timerFired)
         }
 
         // A data block or a short-read reply: put the 501 bytes together.
-        if (m_rxFill < DataBlockBytes && m_port->inputCount() > 0) {
+        // A read of a port with nothing waiting returns 0 at once.
+        if (m_rxFill < DataBlockBytes) {
             const int got = m_port->readBytes(m_rx.data() + m_rxFill, DataBlockBytes - m_rxFill);
             if (got > 0)
                 m_rxFill += got;
