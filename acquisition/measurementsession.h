@@ -95,6 +95,19 @@ double measurementMs(int samplePeriodCycles, int sramBlocks);
 // arrive early stay queued. Single-byte replies (end of measurement, status bytes) are
 // taken 2 ms after they arrived; a short-read reply shorter than 501 bytes is taken once
 // the line has been quiet for ShortReplyQuietMs.
+//
+// Usage by the window:
+//     acquisition::SerialSessionPort sessionPort(&serialPort1);  // takes its OnRxChar
+//     acquisition::MeasurementSession session(&controls);        // controls: the widgets
+//     session.setPort(&sessionPort);
+//     session.setChartBuilder([&] { BuildChart(); });  // calls hideProgressPanel(),
+//                                                      // clearPercentLabels(), chartBuilt()
+//     connect(&session, &MeasurementSession::progressChanged, ...);  // Panel1 and labels
+//     connect(&session, &MeasurementSession::statusTextChanged, ...); // status bar panels
+//     ... and the button and caption signals; btStart calls session.btStartClick().
+// A new command (start, short read, re-read) drops whatever is still queued or half
+// assembled from the exchange before it, and a transfer command still waiting for its
+// delayed send.
 class MeasurementSession : public QObject
 {
     Q_OBJECT
