@@ -1,6 +1,11 @@
 #include "sim/recording.h"
 #include "tests/acquisition/sessiontestsupport.h"
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
 using namespace acquisition;
 using namespace sessiontest;
 
@@ -345,4 +350,50 @@ TEST(SessionReplies, GarbageDuringTheTransfer)
     const QByteArray sent = toBytes(link.board.sent());
     ASSERT_EQ(sent.size() - before, 1 + 120 * 501);
     EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(sent, before + 1, 120));
+}
+
+// Short-read replies of other lengths, from a bare pseudo-terminal playing the board: a reply
+// in pieces is taken whole once the line is quiet, a single byte stores nothing.
+TEST(SessionReplies, ShortReadRepliesOfOtherLengths)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    termios raw {};
+    ::tcgetattr(master, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(master, TCSANOW, &raw);
+    serial::TSerialPort port;
+    port.setDeviceName(QString::fromLocal8Bit(::ptsname(master)));
+    port.setMonitorEvents(serial::ceRxChar);
+    port.Open();
+    SerialSessionPort sessionPort(&port);
+    Controls controls;
+    MeasurementSession session(&controls);
+    session.setPort(&sessionPort);
+    SignalLog<> replies(&session, &MeasurementSession::shortReadComplete);
+
+    session.bt500Click();
+    QByteArray reply(300, '\0');
+    for (int i = 0; i < reply.size(); ++i)
+        reply[i] = char(i);
+    for (int piece = 0; piece < 3; ++piece) {
+        ASSERT_EQ(::write(master, reply.constData() + piece * 100, 100), 100);
+        settle(8); // longer than the 2 ms reply timer
+    }
+    ASSERT_TRUE(waitUntil([&] { return replies.count == 1; }));
+    settle(100);
+    EXPECT_EQ(replies.count, 1);
+    EXPECT_EQ(session.AcquisitionBuffer(),
+        storedFromBlocks(reply + QByteArray(201, '\0'), 0, 1).left(299));
+
+    session.bt500Click();
+    ASSERT_EQ(::write(master, "\x0A", 1), 1);
+    ASSERT_TRUE(waitUntil([&] { return replies.count == 2; }));
+    EXPECT_TRUE(session.AcquisitionBuffer().isEmpty());
+    EXPECT_EQ(session.PendingReplies(), 0);
+    session.setPort(nullptr);
+    port.Close();
+    ::close(master);
 }
