@@ -1,18 +1,23 @@
 #include "app/form1.h"
 
+#include "acquisition/instrumentlink.h"
+#include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
+#include "acquisition/sessionserialport.h"
 #include "app/contexthelp.h"
 #include "app/icons.h"
 #include "app/inifile.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
 #include "chart/chart.h"
+#include "serial/serialport.h"
+#include "sim/boardsimulator.h"
 
-#include <QBuffer>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QDateTime>
 #include <QGroupBox>
 #include <QHelpEvent>
 #include <QLabel>
@@ -49,7 +54,6 @@ const QString ChooseFCaption = QStringLiteral("Выбор F/T");
 const QString OptionsCaption = QStringLiteral("Отображение");
 const QString OptionsClosedCaption = QStringLiteral("ОПЦИИ");
 const QString TuneCaption = QStringLiteral("Настройка ФД");
-const QString TuneRunningCaption = QStringLiteral("Завершить (ФД)");
 const QString MeasureHint = QStringLiteral("Считать данные из памяти платы АЦП");
 const QColor CaptionRed(255, 0, 0); // colour value 255
 const QColor CaptionBlack(0, 0, 0);
@@ -118,9 +122,42 @@ SpinEdit *spin(
 
 } // namespace
 
-TForm1::TForm1(const QString &settingsPath, const AppOptions &options, QWidget *parent)
+// The controls a session reads, taken from the window's widgets and the sampling model at the
+// moment the session asks.
+class WindowSessionControls : public acquisition::SessionControls
+{
+public:
+    explicit WindowSessionControls(const TForm1 &form)
+        : m_form(form)
+    {
+    }
+
+    bool averaging() const override { return m_form.cbAvgMC->isChecked(); }
+    int rangeIndex() const override { return m_form.cbTrng->currentIndex(); }
+    int d1() const override { return m_form.sampling->d1(); }
+    int d2() const override { return m_form.sampling->d2(); }
+    int SRAMblocks() const override { return m_form.sampling->SRAMblocks(); }
+    quint8 ChannelMask() const override { return m_form.sampling->ChannelMask() & 0x7F; }
+    int ChannelCount() const override { return m_form.sampling->ChannelCount(); }
+    quint8 checkedChannels() const override
+    {
+        quint8 bits = 0;
+        for (int n = 1; n <= 7; ++n)
+            if (m_form.channelBoxes.at(n - 1)->isChecked())
+                bits |= quint8(1 << (n - 1));
+        return bits;
+    }
+    QString timeUnitName() const override { return m_form.cbXscale->currentText(); }
+
+private:
+    const TForm1 &m_form;
+};
+
+TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvironment environment,
+    QWidget *parent)
     : QWidget(parent)
     , m_options(options)
+    , m_environment(std::move(environment))
     , m_settingsPath(settingsPath)
 {
     initAppResources();
@@ -136,7 +173,11 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, QWidget *
     setFont(small);
     resize(761, 525);
 
-    showMessage = [this](const QString &text) { QMessageBox::information(this, Caption, text); };
+    if (m_environment.showMessage)
+        showMessage = m_environment.showMessage;
+    else
+        showMessage
+            = [this](const QString &text) { QMessageBox::information(this, Caption, text); };
     chooseColor = [this](const QColor &initial) -> std::optional<QColor> {
         if (!ColorDlg) {
             ColorDlg = new QColorDialog(this);
@@ -153,17 +194,18 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, QWidget *
     createControls();
     assignHelpTopics();
     bindSampling();
-
-    TimErrBlink = new QTimer(this);
-    TimErrBlink->setObjectName(QStringLiteral("TimErrBlink"));
-    TimErrBlink->setInterval(300);
-    connect(TimErrBlink, &QTimer::timeout, this, &TForm1::TimErrBlinkTimer);
-    TimErrBlink->start();
+    createInstrument();
+    bindSession();
 
     startUp();
 }
 
 TForm1::~TForm1() = default;
+
+const QByteArray *TForm1::AcquisitionBuffer() const
+{
+    return m_bufferReleased || !session ? nullptr : &session->AcquisitionBuffer();
+}
 
 // ---------------------------------------------------------------------------------------
 // Controls
@@ -247,12 +289,12 @@ void TForm1::createHeaderAndToolBars()
     connect(btPrevFile, &QToolButton::clicked, this, &TForm1::previousFileRequested);
     connect(btNextFile, &QToolButton::clicked, this, &TForm1::nextFileRequested);
     connect(btPrint, &QToolButton::clicked, this, &TForm1::printRequested);
-    connect(btUSB, &QToolButton::clicked, this, &TForm1::usbRequested);
+    connect(btUSB, &QToolButton::clicked, this, &TForm1::btUSBClick);
     connect(btExtrn, &QToolButton::clicked, this, &TForm1::btExtrnClick);
     connect(btChooseF, &QToolButton::clicked, this, &TForm1::btChooseFClick);
-    connect(btStartPlus, &QToolButton::clicked, this, &TForm1::startRequested);
+    connect(btStartPlus, &QToolButton::clicked, this, &TForm1::btStartClick);
     connect(btCycle, &QToolButton::clicked, this, &TForm1::cycleRequested);
-    connect(bt500plus, &QToolButton::clicked, this, &TForm1::shortReadRequested);
+    connect(bt500plus, &QToolButton::clicked, this, &TForm1::bt500Click);
     connect(btOptions, &QToolButton::clicked, this, &TForm1::btOptionsClick);
     connect(btHelp, &QToolButton::clicked, help, &ContextHelp::enterPickMode);
     for (QToolBar *bar : { tbFile, ToolBar8, tbOptions })
@@ -489,8 +531,8 @@ void TForm1::createFrequencyPanel()
     bt500 = make<QPushButton>(gbFT, "bt500", 8, 304, 201, 25);
     bt500->setText(QStringLiteral("500 байт"));
     bt500->setToolTip(MeasureHint);
-    connect(btStart, &QPushButton::clicked, this, &TForm1::startRequested);
-    connect(bt500, &QPushButton::clicked, this, &TForm1::shortReadRequested);
+    connect(btStart, &QPushButton::clicked, this, &TForm1::btStartClick);
+    connect(bt500, &QPushButton::clicked, this, &TForm1::bt500Click);
 
     gbFT->hide();
 }
@@ -563,9 +605,9 @@ void TForm1::bindSampling()
     for (int n = 1; n <= 7; ++n)
         sampling->setChannelChecked(n, channelBoxes.at(n - 1)->isChecked());
 
-    connect(seF, &SpinEdit::enterPressed, this, &TForm1::startRequested);
-    connect(seF, &SpinEdit::escapePressed, this, &TForm1::hideFrequencyPanel);
-    connect(seTime, &SpinEdit::escapePressed, this, &TForm1::hideFrequencyPanel);
+    connect(seF, &SpinEdit::enterPressed, this, &TForm1::btStartClick);
+    connect(seF, &SpinEdit::escapePressed, this, &TForm1::closeFrequencyPanel);
+    connect(seTime, &SpinEdit::escapePressed, this, &TForm1::closeFrequencyPanel);
     mirrorLabels();
     mirrorError();
 }
@@ -599,10 +641,153 @@ void TForm1::mirrorError()
 
 void TForm1::TimErrBlinkTimer()
 {
+    session->TimErrBlinkTimer();
+}
+
+// ---------------------------------------------------------------------------------------
+// Instrument and session: the session decides, the widgets mirror it.
+
+void TForm1::createInstrument()
+{
+    // Errors raised in the port's handlers reach the user as a message, after the handler
+    // has returned (a modal box inside a port event would hold up the port's event thread).
+    serial::setExceptionReporter([form = QPointer<TForm1>(this)](const std::exception &error) {
+        const QString text = QString::fromUtf8(error.what());
+        if (form)
+            form->showMessageLater(text);
+        else
+            qWarning("%s", qPrintable(text));
+    });
+
+    acquisition::InstrumentLink::Options linkOptions;
+    linkOptions.sysfsRoot = m_environment.sysfsRoot;
+    linkOptions.devRoot = m_environment.devRoot;
+    linkOptions.deviceOverride = m_options.device;
+    if (m_options.simulator) {
+        // The built-in board, on a pseudo-terminal, started before discovery runs. It records
+        // in real time; its photodiode fires half a second after a launch on the signal.
+        sim::BoardOptions board;
+        board.seed = quint64(QDateTime::currentMSecsSinceEpoch());
+        board.triggerAfterSeconds = 0.5;
+        simulator = std::make_unique<sim::BoardSimulator>(board);
+        simulator->setKeepHistory(false);
+        std::string error;
+        if (simulator->start(&error)) {
+            linkOptions.deviceOverride = QString::fromStdString(simulator->devicePath());
+        } else {
+            simulator.reset();
+            showMessage(
+                QStringLiteral("Имитатор платы не запущен: %1").arg(QString::fromStdString(error)));
+        }
+    }
+
+    SerialPort1 = std::make_unique<serial::TSerialPort>();
+    SerialPort1->setObjectName(QStringLiteral("SerialPort1"));
+    instrumentLink = std::make_unique<acquisition::InstrumentLink>(*SerialPort1);
+    instrumentLink->setOptions(linkOptions);
+    sessionPort = std::make_unique<acquisition::SerialSessionPort>(SerialPort1.get());
+    sessionControls = std::make_unique<WindowSessionControls>(*this);
+    session = std::make_unique<acquisition::MeasurementSession>(sessionControls.get());
+    session->setPort(sessionPort.get());
+}
+
+void TForm1::bindSession()
+{
+    using acquisition::InstrumentLink;
+    using acquisition::MeasurementSession;
+    connect(instrumentLink.get(), &InstrumentLink::informationMessage, this,
+        [this](const QString &text) { showMessage(text); });
+    connect(instrumentLink.get(), &InstrumentLink::statusText, session.get(),
+        [this](const QString &text) { session->setStatusText(0, text); });
+    connect(instrumentLink.get(), &InstrumentLink::measurementButtonsEnabled, this,
+        &TForm1::setMeasurementButtonsEnabled);
+
+    MeasurementSession *m = session.get();
+    connect(m, &MeasurementSession::statusTextChanged, status, &StatusBar::setPanelText);
+    connect(m, &MeasurementSession::progressChanged, this, &TForm1::mirrorProgress);
+    connect(m, &MeasurementSession::fileCaptionChanged, gbFile, &QGroupBox::setTitle);
+    connect(m, &MeasurementSession::chooseFButtonChanged, this, &TForm1::mirrorButtons);
+    connect(m, &MeasurementSession::tuneButtonChanged, this, &TForm1::mirrorButtons);
+    connect(m, &MeasurementSession::frequencyPanelVisibleChanged, this, [this](bool visible) {
+        gbFT->setVisible(visible);
+        if (visible)
+            gbFT->raise();
+    });
+    // Opening the panel moves the focus to the time field and runs its change handler, which
+    // then acts because the field has the focus.
+    connect(m, &MeasurementSession::frequencyPanelOpened, this, [this] {
+        seTime->setFocus(Qt::OtherFocusReason);
+        sampling->setFocusField(Field::seTime);
+        sampling->seTimeChange();
+    });
+    connect(m, &MeasurementSession::seTimeChangeRequested, sampling,
+        &acquisition::SamplingParameters::seTimeChange);
+    connect(m, &MeasurementSession::launchTypeChanged, this, &TForm1::mirrorLaunchButton);
+    connect(m, &MeasurementSession::errorLabelColourChanged, this, &TForm1::mirrorErrorColour);
+    connect(m, &MeasurementSession::portFailure, this, &TForm1::showMessageLater);
+
+    for (int panel = 0; panel < 3; ++panel)
+        status->setPanelText(panel, m->statusText(panel));
+    gbFile->setTitle(m->fileCaption());
+    gbFT->setVisible(m->frequencyPanelVisible());
+    mirrorProgress();
+    mirrorButtons();
+    mirrorLaunchButton();
+    mirrorErrorColour();
+}
+
+void TForm1::mirrorProgress()
+{
+    const acquisition::ProgressView &p = session->progress();
+    progressBar->setRange(0, std::max(1, p.maximum));
+    progressBar->setValue(std::clamp(p.position, 0, std::max(1, p.maximum)));
+    lAll->setText(p.lAll);
+    lElapsed->setText(p.lElapsed);
+    lRest->setText(p.lRest);
+    lbPercent->setText(p.lbPercent);
+    lbRestPercent->setText(p.lbRestPercent);
+    if (p.visible != Panel1->isVisibleTo(Chart1)) {
+        Panel1->setVisible(p.visible);
+        if (p.visible)
+            Panel1->raise();
+    }
+}
+
+void TForm1::mirrorButtons()
+{
+    const acquisition::ButtonLook &chooseF = session->chooseFButton();
+    btChooseF->setText(chooseF.caption);
+    setCaptionColor(btChooseF, colorFromValue(chooseF.colour));
+    const acquisition::ButtonLook &tune = session->tuneButton();
+    btTune->setText(tune.caption);
+    setCaptionColor(btTune, colorFromValue(tune.colour));
+}
+
+void TForm1::mirrorLaunchButton()
+{
+    m_launchComputer = session->launchButtonPicture() == acquisition::LaunchPicture::Computer;
+    btExtrn->setIcon(pictureIcon(m_launchComputer ? Picture::Computer : Picture::RisingEdge));
+    btExtrn->setToolTip(session->launchButtonHint());
+}
+
+void TForm1::mirrorErrorColour()
+{
     QPalette pal = lErrIn->palette();
-    const quint32 now = valueFromColor(pal.color(QPalette::WindowText));
-    pal.setColor(QPalette::WindowText, colorFromValue(acquisition::nextErrorBlinkColour(now)));
+    pal.setColor(QPalette::WindowText, colorFromValue(session->errorLabelColour()));
     lErrIn->setPalette(pal);
+}
+
+void TForm1::setMeasurementButtonsEnabled(bool enabled)
+{
+    for (QWidget *button :
+        std::initializer_list<QWidget *> { btStart, btStartPlus, btCycle, bt500, bt500plus })
+        button->setEnabled(enabled);
+}
+
+void TForm1::showMessageLater(const QString &text)
+{
+    QMetaObject::invokeMethod(
+        this, [this, text] { showMessage(text); }, Qt::QueuedConnection);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -611,9 +796,10 @@ void TForm1::TimErrBlinkTimer()
 void TForm1::startUp()
 {
     CycleRunning = false;
-    RecordedByCycle = false;
+    session->setRecordedByCycle(false);
     btSaveChart->move(btSaveChart->x(), Chart1->height() - 26);
-    setLaunchPicture(false);
+    btExtrn->setIcon(pictureIcon(Picture::RisingEdge));
+    m_launchComputer = false;
     ChartHeightMargin = 169;
     ChartWidthMargin = 22;
 
@@ -656,7 +842,7 @@ void TForm1::startUp()
     seYmin->assign(s.yMin);
     // Launch type: pre-set one below the stored value (1 when that is negative), then let the
     // button's handler toggle it, so that picture and hint match. 0 and 1 come back unchanged.
-    LaunchType = s.launchType <= 0 ? 1 : s.launchType - 1;
+    session->setLaunchType(s.launchType <= 0 ? 1 : s.launchType - 1);
     btExtrnClick();
 
     // Frequency/time panel: stored block count (seSamples runs its change handler), stored
@@ -670,9 +856,9 @@ void TForm1::startUp()
     // A full recording (up to 240000 points a series) then goes into the chart without the
     // point lists growing step by step.
     chart::setDefaultListCapacity(700000);
-    AcquisitionBuffer = std::make_unique<QBuffer>();
-    AcquisitionBuffer->open(QIODevice::ReadWrite);
-    SessionBlocks = 8;
+    // The session's buffer is the recording: empty until the first transfer.
+    session->acquisitionBuffer().clear();
+    session->setSessionBlocks(8);
     ConnectInstrument();
     for (int n = 1; n <= 8; ++n)
         BlockCodeTable.at(n - 1) = quint8((8 - n) * 32);
@@ -688,11 +874,10 @@ void TForm1::startUp()
 
 void TForm1::ConnectInstrument()
 {
-    // TODO(instrument link): discovery and opening of the port go here; until then the
-    // measurement buttons stay disabled.
-    for (QWidget *button :
-        std::initializer_list<QWidget *> { btStart, btStartPlus, btCycle, bt500, bt500plus })
-        button->setEnabled(false);
+    instrumentLink->ConnectInstrument();
+    // Whatever was half received belongs to the closed link; the session starts afresh on
+    // the reopened port.
+    session->setPort(sessionPort.get());
 }
 
 void TForm1::shutDown()
@@ -700,7 +885,13 @@ void TForm1::shutDown()
     if (m_shutDown)
         return;
     m_shutDown = true;
-    AcquisitionBuffer.reset();
+    // The recording is released and the session lets go of the port: nothing measures once
+    // the window has shut down, and nothing can arrive into a released buffer. The port
+    // itself closes when the window is destroyed.
+    session->setPort(nullptr);
+    session->acquisitionBuffer() = QByteArray();
+    m_bufferReleased = true;
+    setMeasurementButtonsEnabled(false);
     // Every key, even those equal to their defaults.
     Settings s;
     s.height = windowHeight();
@@ -710,7 +901,7 @@ void TForm1::shutDown()
     s.frequency = sampling->value(Field::seF);
     s.time4allSram = sampling->Time4allSRAM();
     s.sramBlocks = sampling->SRAMblocks();
-    s.launchType = LaunchType;
+    s.launchType = session->LaunchType();
     s.xScale = cbXscale->currentIndex();
     s.xyMode = cbShowK->currentIndex();
     s.tRange = cbTrng->currentIndex();
@@ -932,11 +1123,11 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
     if (watched == btStart && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            emit startRequested();
+            session->btStartKeyPress(13);
             return true;
         }
         if (key == Qt::Key_Escape) {
-            hideFrequencyPanel();
+            session->btStartKeyPress(27);
             return true;
         }
     }
@@ -984,72 +1175,51 @@ void TForm1::gbOptionsClick()
 
 void TForm1::btTuneClick()
 {
-    quint8 command;
-    if (btTune->text() == TuneCaption) {
-        btTune->setText(TuneRunningCaption);
-        setCaptionColor(btTune, CaptionRed);
-        command = 0x10;
-    } else {
-        btTune->setText(TuneCaption);
-        setCaptionColor(btTune, CaptionBlack);
-        command = 0x11;
-    }
-    emit tuneCommand(command);
+    session->btTuneClick();
 }
 
 void TForm1::btChooseFClick()
 {
-    if (gbFT->isVisible()) {
-        hideFrequencyPanel();
-        return;
-    }
-    gbFT->show();
-    gbFT->raise();
-    btChooseF->setText(CloseCaption);
-    setCaptionColor(btChooseF, CaptionRed);
-    seTime->setFocus(Qt::OtherFocusReason);
-    sampling->setFocusField(Field::seTime);
-    sampling->seTimeChange();
+    session->btChooseFClick();
 }
 
-void TForm1::hideFrequencyPanel()
+void TForm1::closeFrequencyPanel()
 {
-    gbFT->hide();
-    btChooseF->setText(ChooseFCaption);
-    setCaptionColor(btChooseF, CaptionBlack);
+    if (session->frequencyPanelVisible())
+        session->btChooseFClick();
 }
 
 void TForm1::ctlBarDblClick()
 {
-    hideFrequencyPanel();
-    emit reReadRequested();
-}
-
-void TForm1::setLaunchPicture(bool computer)
-{
-    m_launchComputer = computer;
-    btExtrn->setIcon(pictureIcon(computer ? Picture::Computer : Picture::RisingEdge));
+    session->ctlBarDblClick();
 }
 
 void TForm1::btExtrnClick()
 {
-    if (LaunchType == 1) {
-        LaunchType = 0;
-        setLaunchPicture(true);
-        btExtrn->setToolTip(QStringLiteral("Запуск от компьютера"));
-    } else {
-        LaunchType = 1;
-        setLaunchPicture(false);
-        btExtrn->setToolTip(QStringLiteral("Запуск по сигналу фотодиода"));
-    }
+    session->btExtrnClick();
+}
+
+void TForm1::btStartClick()
+{
+    session->btStartClick();
+}
+
+void TForm1::bt500Click()
+{
+    session->bt500Click();
+}
+
+void TForm1::btUSBClick()
+{
+    ConnectInstrument();
 }
 
 void TForm1::statusClick()
 {
     m_readout = !m_readout;
     if (!m_readout) {
-        status->setPanelText(0, QStringLiteral("Щелкните для отображения X,Y"));
-        status->setPanelText(1, QString());
+        session->setStatusText(0, QStringLiteral("Щелкните для отображения X,Y"));
+        session->setStatusText(1, QString());
     }
 }
 

@@ -12,7 +12,6 @@
 #include <memory>
 #include <optional>
 
-class QBuffer;
 class QCheckBox;
 class QColorDialog;
 class QComboBox;
@@ -34,9 +33,20 @@ class TChartSeries;
 } // namespace chart
 
 namespace acquisition {
+class InstrumentLink;
+class MeasurementSession;
 class SamplingParameters;
+class SerialSessionPort;
 enum class Field;
 } // namespace acquisition
+
+namespace serial {
+class TSerialPort;
+}
+
+namespace sim {
+class BoardSimulator;
+}
 
 namespace app {
 
@@ -47,19 +57,36 @@ class StatusBar;
 
 enum class ChannelId { T1, T2, T3, T4, T5, T6, T7, FD };
 
+class WindowSessionControls;
+
+// What start-up takes from outside besides the settings file and the command line: how
+// messages are shown (an information box unless replaced; tests collect them) and where
+// discovery looks for the instrument.
+struct FormEnvironment
+{
+    std::function<void(const QString &)> showMessage;
+    QString sysfsRoot = QStringLiteral("/sys");
+    QString devRoot = QStringLiteral("/dev");
+};
+
 // The main window, captioned "7 термопар, фотодиод". Creating it runs the start-up sequence
 // (settings from `settingsPath`, applied to the controls in order); closing it runs the
 // shutdown sequence, which writes every setting back.
 //
 // Controls are laid out at fixed positions; the chart and the bands that follow it are
 // resized by FormResize from the window's outer size and the two margins.
+//
+// The window owns the serial port SerialPort1, the instrument link that finds and opens it,
+// and the measurement session that runs every exchange on it. The session decides; the
+// window passes the user's actions to its handlers and mirrors its view state (status
+// texts, progress panel, captions, panel visibility, launch picture, error blink).
 class TForm1 : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit TForm1(
-        const QString &settingsPath, const AppOptions &options = {}, QWidget *parent = nullptr);
+    explicit TForm1(const QString &settingsPath, const AppOptions &options = {},
+        FormEnvironment environment = {}, QWidget *parent = nullptr);
     ~TForm1() override;
 
     const AppOptions &options() const { return m_options; }
@@ -68,15 +95,23 @@ public:
     // ---- Window-wide state
     int ChartHeightMargin = 0;
     int ChartWidthMargin = 0;
-    int LaunchType = 0;
     bool CycleRunning = false;
-    bool RecordedByCycle = false;
-    int SessionBlocks = 0;
     std::array<quint8, 8> BlockCodeTable {}; // entry n - 1 for n blocks
-    std::unique_ptr<QBuffer> AcquisitionBuffer;
     std::array<QCheckBox *, 8> CheckBoxByChannel {};
     std::array<ColorPanel *, 8> PanelByChannel {};
     acquisition::SamplingParameters *sampling = nullptr;
+
+    // ---- Instrument, link and session (declared in the order they are built; destroyed in
+    // reverse: the session lets go of the port before the port closes, the port closes
+    // before the built-in board stops)
+    std::unique_ptr<sim::BoardSimulator> simulator; // --simulator only
+    std::unique_ptr<serial::TSerialPort> SerialPort1;
+    std::unique_ptr<acquisition::InstrumentLink> instrumentLink;
+    std::unique_ptr<acquisition::SerialSessionPort> sessionPort;
+    std::unique_ptr<WindowSessionControls> sessionControls;
+    std::unique_ptr<acquisition::MeasurementSession> session;
+    // The session's buffer is the recording; none once the window has shut down.
+    const QByteArray *AcquisitionBuffer() const;
 
     // ---- Chart series T1..T7, FD
     chart::TChartSeries *series(ChannelId channel) const;
@@ -162,7 +197,6 @@ public:
     QPushButton *btStart = nullptr;
     QPushButton *bt500 = nullptr;
 
-    QTimer *TimErrBlink = nullptr;
     ContextHelp *help = nullptr;
 
     // ---- Outer window geometry (the frame included where the platform has one)
@@ -183,15 +217,19 @@ public:
     void btExtrnClick();
     void btChooseFClick();
     void btTuneClick();
+    void btStartClick(); // btStart, btStartPlus, Enter in seF
+    void bt500Click(); // bt500, bt500plus
+    void btUSBClick();
     void statusClick();
     void channelClick(ChannelId channel); // cbT1Click .. cbFDClick
     void swatchClick(ChannelId channel); // pT1Click .. pFDClick
     void TimErrBlinkTimer();
-    // Hides the frequency/time panel and gives btChooseF its own caption in black.
-    void hideFrequencyPanel();
+    // Escape in seF or seTime: closes the frequency/time panel as its toggle does.
+    void closeFrequencyPanel();
 
-    // Discovery. Until the instrument link is wired in, it only disables the five
-    // measurement buttons (btStart, btStartPlus, btCycle, bt500, bt500plus).
+    // Discovery: leaves SerialPort1 open on the instrument with the five measurement
+    // buttons (btStart, btStartPlus, btCycle, bt500, bt500plus) enabled, or closed with them
+    // disabled and the user told.
     void ConnectInstrument();
 
     bool readoutOn() const { return m_readout; }
@@ -207,12 +245,8 @@ public:
     static QColor captionColor(const QAbstractButton *button);
 
 signals:
-    // Actions the window leaves to the acquisition, file and chart parts.
-    void startRequested(); // btStart, btStartPlus, Enter on btStart or in seF
-    void shortReadRequested(); // bt500, bt500plus
+    // Actions the window leaves to the cycle, file and chart parts.
     void cycleRequested(); // btCycle
-    void reReadRequested(); // double click on ctlBar
-    void tuneCommand(quint8 command); // 0x10 begin, 0x11 end
     void chartRebuildRequested(); // cbShowK, cbXscale, cbInt
     void copyChartRequested(); // btSaveChart, pmChart "Копировать"
     void printRequested();
@@ -222,7 +256,6 @@ signals:
     void showCatalogueRequested();
     void previousFileRequested();
     void nextFileRequested();
-    void usbRequested();
     void settingsWriteFailed(const QString &message);
 
 protected:
@@ -245,20 +278,29 @@ private:
     void mirrorField(acquisition::Field field);
     void mirrorLabels();
     void mirrorError();
+    void createInstrument();
+    void bindSession();
+    void mirrorProgress();
+    void mirrorButtons();
+    void mirrorLaunchButton();
+    void mirrorErrorColour();
+    void setMeasurementButtonsEnabled(bool enabled);
+    void showMessageLater(const QString &text);
     void startUp();
     void shutDown();
     void applySeriesColor(int index);
-    void setLaunchPicture(bool computer);
     SpinEdit *spinFor(acquisition::Field field) const;
     QSize frameExtra() const;
     void applyRequestedOuterSize();
 
     AppOptions m_options;
+    FormEnvironment m_environment;
     QString m_settingsPath;
     std::optional<QRect> m_foldState;
     bool m_readout = false;
     bool m_launchComputer = false;
     bool m_shutDown = false;
+    bool m_bufferReleased = false;
     bool m_framed = false;
     QPoint m_menuPress;
     QColorDialog *ColorDlg = nullptr;

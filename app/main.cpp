@@ -5,8 +5,10 @@
 #include "app/signalwatcher.h"
 
 #include <QApplication>
+#include <QGroupBox>
 #include <QScreen>
 #include <QTimer>
+#include <QToolButton>
 #include <cstdio>
 
 int main(int argc, char **argv)
@@ -31,9 +33,13 @@ int main(int argc, char **argv)
     form.show();
 
     if (!options->screenshot.isEmpty()) {
-        // Grab the window once it has been laid out and painted, then end without the
-        // shutdown sequence (no settings are written).
-        QTimer::singleShot(500, &form, [&form, &options] {
+        // Open the frequency/time panel, grab the window once it has been laid out and
+        // painted, then end without the shutdown sequence (no settings are written).
+        QTimer::singleShot(300, &form, [&form] {
+            if (!form.gbFT->isVisible())
+                form.btChooseF->click();
+        });
+        QTimer::singleShot(800, &form, [&form, &options] {
             const bool ok = form.grab().save(options->screenshot);
             QApplication::exit(ok ? 0 : 1);
         });

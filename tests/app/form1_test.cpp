@@ -1,3 +1,4 @@
+#include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "app/appoptions.h"
 #include "app/contexthelp.h"
@@ -10,7 +11,6 @@
 #include "chart/chart.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -42,6 +42,7 @@ namespace {
 
 const QColor Red(255, 0, 0);
 const QColor Black(0, 0, 0);
+const QString NotFound = QStringLiteral("АЦП не обнаружено");
 
 class FormTest : public ::testing::Test
 {
@@ -62,11 +63,27 @@ protected:
 
     void writeIni(const QString &text) { writeIni(text.toUtf8()); }
 
+    // A window on a machine without the instrument: discovery looks in an empty tree.
     TForm1 &open()
     {
-        form = std::make_unique<TForm1>(path);
-        form->showMessage = [this](const QString &text) { messages << text; };
+        app::FormEnvironment environment;
+        environment.showMessage = [this](const QString &text) { messages << text; };
+        environment.sysfsRoot = dir.filePath(QStringLiteral("no-sys"));
+        environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
+        form = std::make_unique<TForm1>(path, app::AppOptions {}, environment);
         return *form;
+    }
+
+    // The commands the session has sent (or tried to send: the port is closed here).
+    std::unique_ptr<QSignalSpy> spyCommands()
+    {
+        return std::make_unique<QSignalSpy>(
+            form->session.get(), &acquisition::MeasurementSession::commandSent);
+    }
+
+    static QByteArray command(const QSignalSpy &spy, int index)
+    {
+        return spy.at(index).at(0).toByteArray();
     }
 
     // Shows the window and makes it active, so that controls can take the focus.
@@ -106,7 +123,7 @@ TEST_F(FormTest, FirstRunWithoutSettingsFile)
         EXPECT_EQ(f.PanelByChannel.at(i)->colorValue(), quint32(64 * (i + 1)));
         EXPECT_EQ(f.seriesColor(ChannelId(i)), app::colorFromValue(64 * (i + 1)));
     }
-    EXPECT_EQ(f.LaunchType, 0);
+    EXPECT_EQ(f.session->LaunchType(), 0);
     EXPECT_TRUE(f.launchPictureIsComputer());
     EXPECT_EQ(f.btExtrn->toolTip(), QStringLiteral("Запуск от компьютера"));
     EXPECT_EQ(f.seSamples->value(), 240000);
@@ -128,9 +145,9 @@ TEST_F(FormTest, FirstRunWithoutSettingsFile)
     EXPECT_EQ(f.Chart1->Series(7)->Name(), QStringLiteral("FD"));
     EXPECT_EQ(f.Chart1->LeftAxis()->Title().Caption(), QStringLiteral("единицы АЦП"));
     EXPECT_EQ(f.Chart1->BottomAxis()->Title().Caption(), QStringLiteral("Выборки"));
-    EXPECT_EQ(f.SessionBlocks, 8);
-    ASSERT_TRUE(f.AcquisitionBuffer);
-    EXPECT_EQ(f.AcquisitionBuffer->size(), 0);
+    EXPECT_EQ(f.session->SessionBlocks(), 8);
+    ASSERT_TRUE(f.AcquisitionBuffer());
+    EXPECT_EQ(f.AcquisitionBuffer()->size(), 0);
     EXPECT_EQ(f.BlockCodeTable,
         (std::array<quint8, 8> { 0xE0, 0xC0, 0xA0, 0x80, 0x60, 0x40, 0x20, 0x00 }));
     EXPECT_FALSE(f.CycleRunning);
@@ -147,7 +164,7 @@ TEST_F(FormTest, FirstRunWithoutSettingsFile)
     for (QWidget *w : { f.btSave, f.btLoadFile, f.btCopy, f.btPrint, f.btUSB, f.btExtrn,
              f.btChooseF, f.btOptions })
         EXPECT_TRUE(w->isEnabled());
-    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(messages, QStringList { NotFound }); // no instrument on this machine
 
     // The file is created at shutdown with every key.
     IniFile written = closeAndRead();
@@ -236,7 +253,7 @@ TEST_F(FormTest, LaunchTypeRestoreRule)
             QFile::remove(path);
         TForm1 &f = open();
         const char *label = c.stored ? c.stored : "missing";
-        EXPECT_EQ(f.LaunchType, c.launchType) << label;
+        EXPECT_EQ(f.session->LaunchType(), c.launchType) << label;
         EXPECT_EQ(f.launchPictureIsComputer(), c.launchType == 0) << label;
         EXPECT_EQ(f.btExtrn->toolTip(),
             c.launchType == 0 ? QStringLiteral("Запуск от компьютера")
@@ -244,13 +261,22 @@ TEST_F(FormTest, LaunchTypeRestoreRule)
             << label;
         EXPECT_EQ(closeAndRead().readInteger(K::launchSection, K::launchType, -1), c.launchType);
     }
-    // The button toggles by mouse.
+    // The button toggles by mouse, with picture and hint, and shutdown writes the new value.
     TForm1 &f = open();
-    const int before = f.LaunchType;
+    auto commands = spyCommands();
     QTest::mouseClick(f.btExtrn, Qt::LeftButton);
-    EXPECT_EQ(f.LaunchType, 1 - before);
+    EXPECT_EQ(f.session->LaunchType(), 1);
+    EXPECT_FALSE(f.launchPictureIsComputer());
+    EXPECT_EQ(f.btExtrn->toolTip(), QStringLiteral("Запуск по сигналу фотодиода"));
+    // A short read on the photodiode signal.
+    f.bt500->setEnabled(true);
+    QTest::mouseClick(f.bt500, Qt::LeftButton);
+    ASSERT_EQ(commands->size(), 1);
+    EXPECT_EQ(command(*commands, 0), QByteArray::fromHex("347f00"));
+    EXPECT_EQ(closeAndRead().readInteger(K::launchSection, K::launchType, -1), 1);
     QTest::mouseClick(f.btExtrn, Qt::LeftButton);
-    EXPECT_EQ(f.LaunchType, before);
+    EXPECT_EQ(f.session->LaunchType(), 0);
+    EXPECT_TRUE(f.launchPictureIsComputer());
 }
 
 TEST_F(FormTest, AveragingSurvivesOnlyWithOneBlock)
@@ -344,7 +370,7 @@ TEST_F(FormTest, Windows1251FileIsReadAndWrittenBackInWindows1251)
     EXPECT_EQ(f.windowHeight(), 600);
     EXPECT_EQ(f.windowWidth(), 800);
     EXPECT_EQ(f.pos(), QPoint(10, 20));
-    EXPECT_EQ(f.LaunchType, 1);
+    EXPECT_EQ(f.session->LaunchType(), 1);
     f.close();
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -389,7 +415,7 @@ TEST_F(FormTest, EveryKeyIsWrittenFromTheControls)
     EXPECT_EQ(written.readInteger(K::colorSection, K::channel(8), 0), 0x030201);
     EXPECT_EQ(written.readInteger(K::ftSection, K::frequency, 0), 2400);
     EXPECT_EQ(written.readInteger(K::cycleSection, K::skipPoints, 0), 1);
-    EXPECT_FALSE(f.AcquisitionBuffer); // released at shutdown
+    EXPECT_FALSE(f.AcquisitionBuffer()); // released at shutdown
 }
 
 TEST_F(FormTest, UnwritableSettingsAreReportedAndTheWindowStillCloses)
@@ -399,6 +425,7 @@ TEST_F(FormTest, UnwritableSettingsAreReportedAndTheWindowStillCloses)
     TForm1 &f = open();
     f.show();
     EXPECT_EQ(f.windowWidth(), 794);
+    messages.clear();
     QSignalSpy failed(&f, &TForm1::settingsWriteFailed);
     EXPECT_TRUE(f.close());
     EXPECT_FALSE(f.isVisible());
@@ -416,7 +443,9 @@ TEST_F(FormTest, ReadOnlyFolderIsReported)
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("ro")));
     path = folder + QStringLiteral("/Ferrun.ini");
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
-    open().close();
+    open();
+    messages.clear();
+    form->close();
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(messages.first(), QStringLiteral("Unable to write to ") + path);
@@ -495,7 +524,7 @@ TEST_F(FormTest, OptionsPanelToggleAndTuning)
 {
     TForm1 &f = open();
     f.show();
-    QSignalSpy tune(&f, &TForm1::tuneCommand);
+    auto tune = spyCommands();
     QTest::mouseClick(f.btOptions, Qt::LeftButton);
     EXPECT_TRUE(f.gbOptions->isVisible());
     EXPECT_EQ(f.gbOptions->palette().color(QPalette::Window), QColor(128, 128, 0));
@@ -505,26 +534,26 @@ TEST_F(FormTest, OptionsPanelToggleAndTuning)
     EXPECT_FALSE(f.gbOptions->isVisible());
     EXPECT_EQ(f.btOptions->text(), QStringLiteral("ОПЦИИ"));
     EXPECT_EQ(TForm1::captionColor(f.btOptions), Black);
-    EXPECT_EQ(tune.size(), 0);
+    EXPECT_EQ(tune->size(), 0);
 
     // A tuning in progress is stopped by the button, not by the panel's background.
     QTest::mouseClick(f.btOptions, Qt::LeftButton);
     QTest::mouseClick(f.btTune, Qt::LeftButton);
     EXPECT_EQ(f.btTune->text(), QStringLiteral("Завершить (ФД)"));
     EXPECT_EQ(TForm1::captionColor(f.btTune), Red);
-    ASSERT_EQ(tune.size(), 1);
-    EXPECT_EQ(tune.at(0).at(0).value<quint8>(), 0x10);
+    ASSERT_EQ(tune->size(), 1);
+    EXPECT_EQ(command(*tune, 0), QByteArray("\x10"));
     QTest::mouseClick(f.gbOptions, Qt::LeftButton, {}, QPoint(f.gbOptions->width() - 3, 5));
     EXPECT_FALSE(f.gbOptions->isVisible());
     EXPECT_EQ(f.btOptions->text(), QStringLiteral("ОПЦИИ"));
     EXPECT_EQ(f.btTune->text(), QStringLiteral("Завершить (ФД)"));
-    EXPECT_EQ(tune.size(), 1);
+    EXPECT_EQ(tune->size(), 1);
     QTest::mouseClick(f.btOptions, Qt::LeftButton);
     QTest::mouseClick(f.btOptions, Qt::LeftButton);
     EXPECT_EQ(f.btTune->text(), QStringLiteral("Настройка ФД"));
     EXPECT_EQ(TForm1::captionColor(f.btTune), Black);
-    ASSERT_EQ(tune.size(), 2);
-    EXPECT_EQ(tune.at(1).at(0).value<quint8>(), 0x11);
+    ASSERT_EQ(tune->size(), 2);
+    EXPECT_EQ(command(*tune, 1), QByteArray("\x11"));
     // A click on a control inside the panel does not close it.
     QTest::mouseClick(f.btOptions, Qt::LeftButton);
     QTest::mouseClick(f.cb1file, Qt::LeftButton);
@@ -535,7 +564,7 @@ TEST_F(FormTest, FrequencyPanelToggleAndTyping)
 {
     TForm1 &f = open();
     showActive(f);
-    QSignalSpy start(&f, &TForm1::startRequested);
+    auto commands = spyCommands();
     QTest::mouseClick(f.btChooseF, Qt::LeftButton);
     EXPECT_TRUE(f.gbFT->isVisible());
     EXPECT_EQ(f.btChooseF->text(), QStringLiteral("Закрыть"));
@@ -564,14 +593,34 @@ TEST_F(FormTest, FrequencyPanelToggleAndTyping)
     EXPECT_EQ(f.seSamples->value(), 210000);
     EXPECT_EQ(f.sampling->SRAMblocks(), 7);
 
-    // Enter in the frequency field starts; Escape closes the panel.
+    // Escape in the frequency field closes the panel like its toggle; so does the toggle.
     f.seF->setFocus();
-    QTest::keyClick(f.seF, Qt::Key_Return);
-    EXPECT_EQ(start.size(), 1);
     QTest::keyClick(f.seF, Qt::Key_Escape);
     EXPECT_FALSE(f.gbFT->isVisible());
     EXPECT_EQ(f.btChooseF->text(), QStringLiteral("Выбор F/T"));
     EXPECT_EQ(TForm1::captionColor(f.btChooseF), Black);
+    EXPECT_EQ(commands->size(), 0);
+    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
+    EXPECT_TRUE(f.gbFT->isVisible());
+    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
+    EXPECT_FALSE(f.gbFT->isVisible());
+    EXPECT_EQ(f.btChooseF->text(), QStringLiteral("Выбор F/T"));
+
+    // Enter in the frequency field starts a measurement of the panel's values and closes it.
+    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
+    f.seF->setFocus();
+    QTest::keyClick(f.seF, Qt::Key_Return);
+    ASSERT_EQ(commands->size(), 1);
+    const QByteArray frame = command(*commands, 0);
+    ASSERT_EQ(frame.size(), 6);
+    EXPECT_EQ(quint8(frame.at(0)), 0x13);
+    EXPECT_EQ(quint8(frame.at(1)), 0x7F);
+    EXPECT_EQ(quint8(frame.at(2)), f.sampling->d1() % 256);
+    EXPECT_EQ(quint8(frame.at(3)), f.sampling->d2() % 256);
+    EXPECT_EQ(quint8(frame.at(4)), 0x20); // 7 blocks
+    EXPECT_FALSE(f.gbFT->isVisible());
+    EXPECT_EQ(f.btChooseF->text(), QStringLiteral("Выбор F/T"));
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
 
     // The error label blinks red and yellow.
     const QColor first = f.lErrIn->palette().color(QPalette::WindowText);
@@ -587,21 +636,31 @@ TEST_F(FormTest, StartButtonKeysAndReRead)
 {
     TForm1 &f = open();
     showActive(f);
-    QSignalSpy start(&f, &TForm1::startRequested);
-    QSignalSpy reRead(&f, &TForm1::reReadRequested);
-    f.btChooseFClick();
+    auto commands = spyCommands();
+    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
     f.btStart->setEnabled(true);
     f.btStart->setFocus();
-    QTest::keyClick(f.btStart, Qt::Key_Return);
-    EXPECT_EQ(start.size(), 1);
     QTest::keyClick(f.btStart, Qt::Key_Escape);
     EXPECT_FALSE(f.gbFT->isVisible());
-    EXPECT_EQ(start.size(), 1);
+    EXPECT_EQ(commands->size(), 0);
 
-    f.btChooseFClick();
-    QTest::mouseDClick(f.ctlBar, Qt::LeftButton, {}, QPoint(f.ctlBar->width() - 3, 3));
-    EXPECT_EQ(reRead.size(), 1);
+    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
+    ASSERT_TRUE(f.gbFT->isVisible());
+    f.btStart->setFocus();
+    QTest::keyClick(f.btStart, Qt::Key_Return);
+    ASSERT_EQ(commands->size(), 1);
+    EXPECT_EQ(quint8(command(*commands, 0).at(0)), 0x13);
     EXPECT_FALSE(f.gbFT->isVisible());
+
+    // A double click on the tool-bar band: the re-read, panel closed, 8 blocks.
+    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
+    ASSERT_TRUE(f.gbFT->isVisible());
+    QTest::mouseDClick(f.ctlBar, Qt::LeftButton, {}, QPoint(f.ctlBar->width() - 3, 3));
+    ASSERT_EQ(commands->size(), 2);
+    EXPECT_EQ(command(*commands, 1), QByteArray::fromHex("1600"));
+    EXPECT_FALSE(f.gbFT->isVisible());
+    EXPECT_EQ(f.session->SessionBlocks(), 8);
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
 }
 
 TEST_F(FormTest, StatusBarClickAndColourSwatches)
@@ -761,7 +820,7 @@ TEST_F(FormTest, ExtremeStoredNumbersStayHarmless)
     const QSize desktop = f.screen()->virtualSize();
     EXPECT_EQ(f.windowHeight(), desktop.height());
     EXPECT_EQ(f.windowWidth(), 1);
-    EXPECT_EQ(f.LaunchType, 0);
+    EXPECT_EQ(f.session->LaunchType(), 0);
     EXPECT_EQ(f.seF->value(), 75);
     EXPECT_EQ(f.sampling->Time4allSRAM(), 3200000);
     EXPECT_EQ(f.seTime->value(), 3200000);

@@ -1,0 +1,282 @@
+// The window on the board simulator: discovery, a measurement started by mouse, the short
+// read, the re-read, tuning and reconnecting, through the real serial port on a pty.
+#include "acquisition/measurementsession.h"
+#include "acquisition/samplingparameters.h"
+#include "app/contexthelp.h"
+#include "app/form1.h"
+#include "app/inifile.h"
+#include "app/settings.h"
+#include "app/spinedit.h"
+#include "app/statusbar.h"
+#include "serial/serialport.h"
+#include "sim/boardsimulator.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+#include <memory>
+
+using acquisition::Field;
+using app::TForm1;
+namespace K = app::SettingsKeys;
+
+namespace {
+
+const QString NotFound = QStringLiteral("АЦП не обнаружено");
+const QString Drawing = QStringLiteral("ПОСТРОЕНИЕ ГРАФИКА");
+constexpr int Patience = 20000; // ms; generous, only a failing test waits this long
+
+class InstrumentTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        path = dir.filePath(QStringLiteral("Ferrun.ini"));
+        app::ContextHelp::setHelpFile(QStringLiteral("Ferrun.HLP"));
+    }
+
+    // Starts a fast board: recording time divided by 1000.
+    sim::BoardSimulator &startBoard()
+    {
+        sim::BoardOptions options;
+        options.speed = 1000;
+        board = std::make_unique<sim::BoardSimulator>(options);
+        std::string error;
+        EXPECT_TRUE(board->start(&error)) << error;
+        return *board;
+    }
+
+    QString boardPath() const { return QString::fromStdString(board->devicePath()); }
+
+    TForm1 &open(const app::AppOptions &options)
+    {
+        app::FormEnvironment environment;
+        environment.showMessage = [this](const QString &text) { messages << text; };
+        environment.sysfsRoot = dir.filePath(QStringLiteral("no-sys"));
+        environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
+        form = std::make_unique<TForm1>(path, options, environment);
+        return *form;
+    }
+
+    TForm1 &openOnBoard()
+    {
+        app::AppOptions options;
+        options.device = boardPath();
+        TForm1 &f = open(options);
+        f.show();
+        QApplication::setActiveWindow(&f);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&f));
+        return f;
+    }
+
+    static std::vector<QWidget *> measurementButtons(const TForm1 &f)
+    {
+        return { f.btStart, f.btStartPlus, f.btCycle, f.bt500, f.bt500plus };
+    }
+
+    static bool allEnabled(const TForm1 &f, bool enabled)
+    {
+        for (QWidget *button : measurementButtons(f))
+            if (button->isEnabled() != enabled)
+                return false;
+        return true;
+    }
+
+    template <typename Predicate> bool waitFor(Predicate predicate)
+    {
+        return QTest::qWaitFor(predicate, Patience);
+    }
+
+    sim::BoardCounters counters() const { return board->counters(); }
+
+    QByteArray received() const
+    {
+        const std::vector<std::uint8_t> bytes = board->received();
+        return QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+    }
+
+    // Brings seSamples down to one block with its spin button, as a user would.
+    static void selectOneBlock(TForm1 &f)
+    {
+        if (!f.gbFT->isVisible())
+            QTest::mouseClick(f.btChooseF, Qt::LeftButton);
+        f.seSamples->setFocus();
+        while (f.seSamples->value() > 30000)
+            QTest::keyClick(f.seSamples, Qt::Key_Down);
+        ASSERT_EQ(f.sampling->SRAMblocks(), 1);
+    }
+
+    QTemporaryDir dir;
+    QString path;
+    std::unique_ptr<sim::BoardSimulator> board;
+    std::unique_ptr<TForm1> form; // destroyed before the board
+    QStringList messages;
+};
+
+} // namespace
+
+TEST_F(InstrumentTest, MeasurementStartedByMouseFillsTheSessionBuffer)
+{
+    startBoard();
+    TForm1 &f = openOnBoard();
+    // Start-up connected: buttons enabled, the probe on the board, nothing to tell the user.
+    EXPECT_TRUE(allEnabled(f, true));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
+    ASSERT_TRUE(waitFor([&] { return counters().probes == 1; }));
+    EXPECT_EQ(received(), QByteArray("\x29"));
+    EXPECT_TRUE(f.SerialPort1->IsOpen());
+
+    // One block at 2400 Hz (d1 = 202, d2 = 10: 6145 cycles a sample) records for 12502 ms
+    // at the controller's pace, so the progress panel opens with the whole time.
+    selectOneBlock(f);
+    QTest::mouseClick(f.btStart, Qt::LeftButton);
+    EXPECT_FALSE(f.gbFT->isVisible());
+    EXPECT_TRUE(f.Panel1->isVisible());
+    EXPECT_EQ(f.lAll->text(), QStringLiteral("00:13"));
+    EXPECT_EQ(f.lElapsed->text(), QStringLiteral("00:00"));
+    EXPECT_EQ(f.progressBar->maximum(), 12502);
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
+
+    ASSERT_TRUE(waitFor([&] { return f.status->panelText(0) == Drawing; }));
+    ASSERT_TRUE(f.AcquisitionBuffer());
+    EXPECT_EQ(f.AcquisitionBuffer()->size(), 120 * 500);
+    EXPECT_TRUE(f.Panel1->isHidden());
+    EXPECT_EQ(f.session->CurrentCommand(), QByteArray(1, '\0'));
+    EXPECT_EQ(f.status->panelText(2), QStringLiteral("Цикл №0"));
+    EXPECT_EQ(f.gbFile->title(), QStringLiteral("Комментарий"));
+    const sim::BoardCounters c = counters();
+    EXPECT_EQ(c.startFrames, 1);
+    EXPECT_EQ(c.transfers, 1);
+    EXPECT_EQ(c.blockRequests, 119);
+    EXPECT_EQ(c.badChecksums, 0);
+
+    // Averaging, ticked by mouse, is read when the transfer begins: 7 blocks of 500 bytes.
+    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
+    QTest::mouseClick(f.cbAvgMC, Qt::LeftButton);
+    ASSERT_TRUE(f.cbAvgMC->isChecked());
+    QTest::mouseClick(f.btStartPlus, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return counters().transfers == 2; }));
+    ASSERT_TRUE(waitFor([&] { return f.status->panelText(0) == Drawing; }));
+    EXPECT_EQ(f.AcquisitionBuffer()->size(), 7 * 500);
+    EXPECT_EQ(counters().blockRequests, 119 + 6);
+    EXPECT_EQ(f.status->panelText(2), QStringLiteral("Цикл №1"));
+
+    // Closing the window releases the recording, and nothing measures afterwards.
+    f.close();
+    EXPECT_FALSE(f.AcquisitionBuffer());
+    EXPECT_TRUE(allEnabled(f, false));
+}
+
+TEST_F(InstrumentTest, ShortReadReReadAndTuningReachTheBoard)
+{
+    startBoard();
+    TForm1 &f = openOnBoard();
+    ASSERT_TRUE(waitFor([&] { return counters().probes == 1; }));
+
+    // "500 байт" with T3 unchecked and the 500° range: one block replaces the buffer.
+    QTest::mouseClick(f.CheckBoxByChannel.at(2), Qt::LeftButton);
+    f.cbTrng->setCurrentIndex(1);
+    QTest::mouseClick(f.bt500plus, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return f.status->panelText(0) == Drawing; }));
+    EXPECT_EQ(f.AcquisitionBuffer()->size(), 500);
+    EXPECT_TRUE(received().endsWith(QByteArray::fromHex("14fb00")));
+
+    // The re-read by a double click on the tool-bar band: block 0 of the memory.
+    QTest::mouseDClick(f.ctlBar, Qt::LeftButton, {}, QPoint(f.ctlBar->width() - 3, 3));
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
+    ASSERT_TRUE(waitFor([&] { return f.status->panelText(0) == Drawing; }));
+    EXPECT_EQ(counters().reReads, 1);
+    EXPECT_EQ(f.AcquisitionBuffer()->size(), 500);
+    EXPECT_TRUE(received().endsWith(QByteArray::fromHex("1600")));
+
+    // Tuning: begun by the button, ended by closing the options panel.
+    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    QTest::mouseClick(f.btTune, Qt::LeftButton);
+    EXPECT_EQ(f.btTune->text(), QStringLiteral("Завершить (ФД)"));
+    ASSERT_TRUE(waitFor([&] { return counters().tuneBegins == 1; }));
+    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    EXPECT_EQ(f.btTune->text(), QStringLiteral("Настройка ФД"));
+    ASSERT_TRUE(waitFor([&] { return counters().tuneEnds == 1; }));
+    EXPECT_TRUE(received().endsWith(QByteArray::fromHex("1011")));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
+}
+
+TEST_F(InstrumentTest, WithoutInstrumentTheButtonsStayDisabled)
+{
+    TForm1 &f = open({});
+    EXPECT_EQ(messages, QStringList { NotFound });
+    EXPECT_TRUE(allEnabled(f, false));
+    EXPECT_FALSE(f.SerialPort1->IsOpen());
+    EXPECT_TRUE(f.status->panelText(0).isEmpty());
+    // btUSB looks again and says so again.
+    QTest::mouseClick(f.btUSB, Qt::LeftButton);
+    EXPECT_EQ(messages, (QStringList { NotFound, NotFound }));
+    EXPECT_TRUE(allEnabled(f, false));
+    // A start without a port sends nothing and does not fail.
+    f.btStart->setEnabled(true);
+    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
+    QTest::mouseClick(f.btStart, Qt::LeftButton);
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
+    EXPECT_EQ(messages.size(), 2);
+}
+
+TEST_F(InstrumentTest, UsbButtonConnectsOnceTheDeviceIsThere)
+{
+    // The named device does not exist yet: it cannot be opened.
+    startBoard();
+    const QString link = dir.filePath(QStringLiteral("ttyBoard"));
+    app::AppOptions options;
+    options.device = link;
+    TForm1 &f = open(options);
+    EXPECT_EQ(messages, QStringList { NotFound });
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("USB: нет связи"));
+    EXPECT_TRUE(allEnabled(f, false));
+
+    // "Plugged in": btUSB opens it, probes and enables the buttons.
+    ASSERT_TRUE(QFile::link(boardPath(), link));
+    QTest::mouseClick(f.btUSB, Qt::LeftButton);
+    EXPECT_TRUE(allEnabled(f, true));
+    EXPECT_EQ(messages.size(), 1);
+    ASSERT_TRUE(waitFor([&] { return counters().probes == 1; }));
+
+    // Pressed again while the board waits for the photodiode: the port is reopened, and a
+    // new start from the computer runs to the end on it.
+    selectOneBlock(f);
+    QTest::mouseClick(f.btExtrn, Qt::LeftButton);
+    QTest::mouseClick(f.btStart, Qt::LeftButton);
+    ASSERT_TRUE(board->waitForState(sim::BoardState::WaitingForTrigger, std::chrono::seconds(20)));
+    QTest::mouseClick(f.btUSB, Qt::LeftButton);
+    EXPECT_TRUE(allEnabled(f, true));
+    ASSERT_TRUE(waitFor([&] { return counters().probes == 2; }));
+    QTest::mouseClick(f.btExtrn, Qt::LeftButton);
+    QTest::mouseClick(f.btStartPlus, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] {
+        return f.status->panelText(0) == Drawing && f.AcquisitionBuffer()->size() == 60000;
+    }));
+    EXPECT_EQ(messages.size(), 1);
+}
+
+TEST_F(InstrumentTest, BuiltInSimulatorIsFoundAtStartUp)
+{
+    app::AppOptions options;
+    options.simulator = true;
+    TForm1 &f = open(options);
+    ASSERT_TRUE(f.simulator);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
+    EXPECT_TRUE(allEnabled(f, true));
+    EXPECT_TRUE(f.simulator->waitFor(
+        [](const sim::BoardCounters &c) { return c.probes == 1; }, std::chrono::seconds(20)));
+    // The settings are written at close as ever.
+    f.close();
+    EXPECT_EQ(app::IniFile(path).readInteger(K::launchSection, K::launchType, -1), 0);
+}
