@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QImageWriter>
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
@@ -40,7 +41,12 @@ int main(int argc, char **argv)
                 form.btChooseF->click();
         });
         QTimer::singleShot(800, &form, [&form, &options] {
-            const bool ok = form.grab().save(options->screenshot);
+            // Few colours and the strongest compression keep the picture small.
+            const QImage image = form.grab().toImage().convertToFormat(
+                QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
+            QImageWriter writer(options->screenshot);
+            writer.setQuality(0);
+            const bool ok = writer.write(image);
             QApplication::exit(ok ? 0 : 1);
         });
     }
