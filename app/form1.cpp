@@ -605,7 +605,12 @@ void TForm1::bindSampling()
     for (int n = 1; n <= 7; ++n)
         sampling->setChannelChecked(n, channelBoxes.at(n - 1)->isChecked());
 
-    connect(seF, &SpinEdit::enterPressed, this, &TForm1::btStartClick);
+    // Enter in the frequency field is the start button's click, and like the button it does
+    // nothing while there is no instrument to start.
+    connect(seF, &SpinEdit::enterPressed, this, [this] {
+        if (btStart->isEnabled())
+            btStartClick();
+    });
     connect(seF, &SpinEdit::escapePressed, this, &TForm1::closeFrequencyPanel);
     connect(seTime, &SpinEdit::escapePressed, this, &TForm1::closeFrequencyPanel);
     mirrorLabels();
@@ -875,6 +880,9 @@ void TForm1::startUp()
 void TForm1::ConnectInstrument()
 {
     instrumentLink->ConnectInstrument();
+    // The information box names no reason; the terminal gets it (a wrong --device path).
+    if (instrumentLink->connectedDevice().isEmpty() && !instrumentLink->lastError().isEmpty())
+        qWarning("ferrun: %s", qPrintable(instrumentLink->lastError()));
     // Whatever was half received belongs to the closed link; the session starts afresh on
     // the reopened port.
     session->setPort(sessionPort.get());
@@ -1191,7 +1199,10 @@ void TForm1::closeFrequencyPanel()
 
 void TForm1::ctlBarDblClick()
 {
-    session->ctlBarDblClick();
+    // The re-read asks the instrument: without one (measurement buttons disabled) nothing
+    // would answer while the status bar claimed a measurement.
+    if (btStart->isEnabled())
+        session->ctlBarDblClick();
 }
 
 void TForm1::btExtrnClick()

@@ -606,9 +606,15 @@ TEST_F(FormTest, FrequencyPanelToggleAndTyping)
     EXPECT_FALSE(f.gbFT->isVisible());
     EXPECT_EQ(f.btChooseF->text(), QStringLiteral("Выбор F/T"));
 
-    // Enter in the frequency field starts a measurement of the panel's values and closes it.
+    // Enter in the frequency field does nothing while the instrument is missing (start
+    // button disabled); with the button enabled it starts a measurement of the panel's
+    // values and closes the panel.
     QTest::mouseClick(f.btChooseF, Qt::LeftButton);
     f.seF->setFocus();
+    QTest::keyClick(f.seF, Qt::Key_Return);
+    EXPECT_EQ(commands->size(), 0);
+    EXPECT_TRUE(f.gbFT->isVisible());
+    f.btStart->setEnabled(true);
     QTest::keyClick(f.seF, Qt::Key_Return);
     ASSERT_EQ(commands->size(), 1);
     const QByteArray frame = command(*commands, 0);

@@ -222,6 +222,10 @@ TEST_F(InstrumentTest, WithoutInstrumentTheButtonsStayDisabled)
     QTest::mouseClick(f.btUSB, Qt::LeftButton);
     EXPECT_EQ(messages, (QStringList { NotFound, NotFound }));
     EXPECT_TRUE(allEnabled(f, false));
+    // The re-read does not claim a measurement without an instrument either.
+    QTest::mouseDClick(f.ctlBar, Qt::LeftButton, {}, QPoint(f.ctlBar->width() - 3, 3));
+    EXPECT_TRUE(f.status->panelText(0).isEmpty());
+    EXPECT_TRUE(f.session->OpeningCommand().isEmpty());
     // A start without a port sends nothing and does not fail.
     f.btStart->setEnabled(true);
     QTest::mouseClick(f.btChooseF, Qt::LeftButton);
@@ -263,6 +267,23 @@ TEST_F(InstrumentTest, UsbButtonConnectsOnceTheDeviceIsThere)
     ASSERT_TRUE(waitFor([&] {
         return f.status->panelText(0) == Drawing && f.AcquisitionBuffer()->size() == 60000;
     }));
+    EXPECT_EQ(messages.size(), 1);
+}
+
+TEST_F(InstrumentTest, ErrorsRaisedInPortHandlersReachTheUser)
+{
+    open({});
+    messages.clear();
+    const QString text = QStringLiteral("Read error (5), Input/output error");
+    serial::reportException(serial::ESerialPortError(text));
+    // Shown once the handler that raised it has returned.
+    EXPECT_TRUE(messages.isEmpty());
+    ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
+    EXPECT_EQ(messages, QStringList { text });
+    // A report after the window has gone goes nowhere near it.
+    form.reset();
+    serial::reportException(serial::ESerialPortError(text));
+    QCoreApplication::processEvents();
     EXPECT_EQ(messages.size(), 1);
 }
 
