@@ -211,6 +211,38 @@ TEST_F(InstrumentTest, ShortReadReReadAndTuningReachTheBoard)
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
 }
 
+TEST_F(InstrumentTest, ProgressPanelFollowsTheClock)
+{
+    startBoard();
+    TForm1 &f = openOnBoard();
+    auto now = std::make_shared<quint32>(1000);
+    f.session->setTickSource([now] { return *now; });
+    // Launched on the photodiode signal, which never comes: the panel runs on its own.
+    selectOneBlock(f);
+    QTest::mouseClick(f.btExtrn, Qt::LeftButton);
+    QTest::mouseClick(f.btStart, Qt::LeftButton);
+    ASSERT_TRUE(board->waitForState(sim::BoardState::WaitingForTrigger, std::chrono::seconds(20)));
+    EXPECT_TRUE(f.Panel1->isVisible());
+    EXPECT_EQ(f.lAll->text(), QStringLiteral("00:13"));
+    EXPECT_EQ(f.lRest->text(), QStringLiteral("00:13"));
+    EXPECT_TRUE(f.lbPercent->text().isEmpty());
+
+    *now += 6500; // 6 of 13 seconds
+    ASSERT_TRUE(waitFor([&] { return f.lbPercent->text() == QStringLiteral("46%"); }));
+    EXPECT_EQ(f.lbRestPercent->text(), QStringLiteral("54%"));
+    EXPECT_EQ(f.lElapsed->text(), QStringLiteral("00:06"));
+    EXPECT_EQ(f.lRest->text(), QStringLiteral("00:07"));
+    EXPECT_EQ(f.progressBar->value(), 12502 * 6 / 13);
+    EXPECT_TRUE(f.Panel1->isVisible());
+
+    // The estimate runs out: the panel hides itself; the session still waits for the board.
+    *now += 7000;
+    ASSERT_TRUE(waitFor([&] { return f.Panel1->isHidden(); }));
+    EXPECT_EQ(f.lbPercent->text(), QStringLiteral("100%"));
+    EXPECT_EQ(f.lRest->text(), QStringLiteral("00:00"));
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
+}
+
 TEST_F(InstrumentTest, WithoutInstrumentTheButtonsStayDisabled)
 {
     TForm1 &f = open({});
