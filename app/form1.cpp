@@ -791,8 +791,17 @@ void TForm1::setMeasurementButtonsEnabled(bool enabled)
 
 void TForm1::showMessageLater(const QString &text)
 {
+    // A failure that repeats before its box is up is shown once.
+    if (m_pendingMessages.contains(text))
+        return;
+    m_pendingMessages << text;
     QMetaObject::invokeMethod(
-        this, [this, text] { showMessage(text); }, Qt::QueuedConnection);
+        this,
+        [this, text] {
+            m_pendingMessages.removeOne(text);
+            showMessage(text);
+        },
+        Qt::QueuedConnection);
 }
 
 // ---------------------------------------------------------------------------------------

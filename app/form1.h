@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QPointer>
 #include <QRect>
+#include <QStringList>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -301,6 +302,7 @@ private:
     bool m_launchComputer = false;
     bool m_shutDown = false;
     bool m_bufferReleased = false;
+    QStringList m_pendingMessages; // queued by showMessageLater, not shown yet
     bool m_framed = false;
     QPoint m_menuPress;
     QColorDialog *ColorDlg = nullptr;
