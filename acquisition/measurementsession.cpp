@@ -132,6 +132,12 @@ void MeasurementSession::setXTitle(const QString &title)
 
 void MeasurementSession::setFrequencyPanelVisible(bool visible)
 {
+    // The toggle reads "Закрыть" in red only while the panel is open, whichever way the panel
+    // was closed (Escape on btStart and the re-read hide it too).
+    if (!visible && !(m_chooseF == ButtonLook { ChooseFCaption, ColourBlack })) {
+        m_chooseF = { ChooseFCaption, ColourBlack };
+        emit chooseFButtonChanged();
+    }
     if (m_frequencyPanelVisible == visible)
         return;
     m_frequencyPanelVisible = visible;

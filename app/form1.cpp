@@ -730,6 +730,12 @@ void TForm1::bindSession()
     connect(m, &MeasurementSession::launchTypeChanged, this, &TForm1::mirrorLaunchButton);
     connect(m, &MeasurementSession::errorLabelColourChanged, this, &TForm1::mirrorErrorColour);
     connect(m, &MeasurementSession::portFailure, this, &TForm1::showMessageLater);
+    // The port reports a board that went away once, as a line error; the rest is done after
+    // the handler has returned, since it closes the port.
+    SerialPort1->OnError = [this](serial::TCustomSerialPort *, int errors) {
+        if (errors & serial::IoError)
+            QMetaObject::invokeMethod(this, &TForm1::instrumentLost, Qt::QueuedConnection);
+    };
 
     for (int panel = 0; panel < 3; ++panel)
         status->setPanelText(panel, m->statusText(panel));
@@ -787,6 +793,18 @@ void TForm1::setMeasurementButtonsEnabled(bool enabled)
     for (QWidget *button :
         std::initializer_list<QWidget *> { btStart, btStartPlus, btCycle, bt500, bt500plus })
         button->setEnabled(enabled);
+}
+
+void TForm1::instrumentLost()
+{
+    if (!SerialPort1 || !SerialPort1->IsOpen())
+        return;
+    // Nothing more can come from the board: close the port so that btUSB can find it again,
+    // and keep the measurement buttons off until it does. The recording held so far stays.
+    SerialPort1->Close();
+    setMeasurementButtonsEnabled(false);
+    session->setStatusText(0, QStringLiteral("USB: нет связи"));
+    showMessageLater(QStringLiteral("АЦП не обнаружено"));
 }
 
 void TForm1::showMessageLater(const QString &text)

@@ -287,6 +287,8 @@ private:
     void mirrorErrorColour();
     void setMeasurementButtonsEnabled(bool enabled);
     void showMessageLater(const QString &text);
+    // The board went away while the port was open (unplugged, or its pseudo-terminal closed).
+    void instrumentLost();
     void startUp();
     void shutDown();
     void applySeriesColor(int index);

@@ -335,3 +335,48 @@ TEST_F(InstrumentTest, BuiltInSimulatorIsFoundAtStartUp)
     f.close();
     EXPECT_EQ(app::IniFile(path).readInteger(K::launchSection, K::launchType, -1), 0);
 }
+
+TEST_F(InstrumentTest, BoardThatGoesAwayIsReportedAndTheButtonsGoOff)
+{
+    // The board closes its line in the middle of the 5th block of a transfer.
+    sim::BoardOptions options;
+    options.speed = 1000;
+    options.hangupAfter = 6;
+    board = std::make_unique<sim::BoardSimulator>(options);
+    std::string error;
+    ASSERT_TRUE(board->start(&error)) << error;
+    TForm1 &f = openOnBoard();
+    ASSERT_TRUE(allEnabled(f, true));
+    selectOneBlock(f);
+    QTest::mouseClick(f.btStart, Qt::LeftButton);
+
+    ASSERT_TRUE(waitFor([&] { return !f.SerialPort1->IsOpen(); }));
+    EXPECT_TRUE(allEnabled(f, false));
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("USB: нет связи"));
+    ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
+    EXPECT_EQ(messages, QStringList { NotFound });
+    // The blocks that did arrive are kept, whole.
+    ASSERT_TRUE(f.AcquisitionBuffer());
+    EXPECT_EQ(f.AcquisitionBuffer()->size() % 500, 0);
+}
+
+TEST_F(InstrumentTest, PanelToggleReadsItsOwnCaptionWhenThePanelIsHiddenByOtherMeans)
+{
+    startBoard();
+    TForm1 &f = openOnBoard();
+    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
+    ASSERT_TRUE(f.gbFT->isVisible());
+    EXPECT_EQ(f.btChooseF->text(), QStringLiteral("Закрыть"));
+    // Escape on the start button hides the panel; the toggle then reads "Выбор F/T" in black.
+    f.btStart->setFocus();
+    QTest::keyClick(f.btStart, Qt::Key_Escape);
+    EXPECT_FALSE(f.gbFT->isVisible());
+    EXPECT_EQ(f.btChooseF->text(), QStringLiteral("Выбор F/T"));
+    EXPECT_EQ(TForm1::captionColor(f.btChooseF), QColor(Qt::black));
+    // So does the re-read on a double click of the tool-bar band.
+    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
+    ASSERT_EQ(f.btChooseF->text(), QStringLiteral("Закрыть"));
+    QTest::mouseDClick(f.ctlBar, Qt::LeftButton, {}, QPoint(f.ctlBar->width() - 3, 5));
+    EXPECT_FALSE(f.gbFT->isVisible());
+    EXPECT_EQ(f.btChooseF->text(), QStringLiteral("Выбор F/T"));
+}
