@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "files/datafile.h"
 #include "serial/serialport.h"
+#include "sim/boardsimulator.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -19,11 +20,6 @@
 #include <optional>
 #include <set>
 #include <unistd.h>
-
-#if __has_include("sim/boardsimulator.h")
-#include "sim/boardsimulator.h"
-#define FERRUN_CLI_HAS_SIMULATOR 1
-#endif
 
 // ferrun-cli measure: one measurement on the board (or the built-in simulator), saved as a
 // data file. Exit codes: 0 saved; 1 the file could not be written (the recording is then
@@ -140,10 +136,6 @@ QString parseOptions(const QStringList &args, Options &o)
         if (o.average && n != acquisition::BlockSamples)
             return "--average records one block: --samples must then be 30000";
     }
-#ifndef FERRUN_CLI_HAS_SIMULATOR
-    if (o.simulator)
-        return "this build has no simulator";
-#endif
     return {};
 }
 
@@ -285,7 +277,6 @@ int cli::runMeasure(const QStringList &args)
         typeAndLeave(Field::seTime, *o.time);
     PanelControls controls(panel, o.rangeIndex);
 
-#ifdef FERRUN_CLI_HAS_SIMULATOR
     std::unique_ptr<sim::BoardSimulator> simulator;
     if (o.simulator) {
         sim::BoardOptions simOptions;
@@ -300,7 +291,6 @@ int cli::runMeasure(const QStringList &args)
         }
         o.device = QString::fromStdString(simulator->devicePath());
     }
-#endif
 
     serial::TSerialPort port;
     acquisition::InstrumentLink link(port);
