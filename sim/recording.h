@@ -48,7 +48,7 @@ struct WireSample
 //
 // Sample j of the memory is conversion number j: channel channels()[j % n] (n checked
 // thermocouples, ascending), frame j / n, taken at t = j × samplePeriodSeconds() after the
-// first conversion. Everything is a pure function of the seed, the acquisition number and
+// first conversion. Everything is a pure function of the random seed, the acquisition number and
 // the settings, so the memory is generated on demand and a transfer can be repeated.
 //
 // Signals, relative to a time scale D (the acquisition's own duration unless given) so that
