@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(
     cmake make g++ pkg-config
-    qt6-base-dev qt6-base-dev-tools libqt6svg6-dev qt6-qpa-plugins libgl-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev
+    libgtest-dev libgmock-dev
     xvfb xauth fonts-dejavu-core
 )
 
