@@ -360,6 +360,11 @@ void MeasurementSession::takeReplies(bool timerFired)
             continue;
         }
 
+        // Bytes that come before the transfer command has gone out answer nothing: they stay
+        // queued and the send purges them, so that they are never stored as a data block.
+        if (mode == ReplyMode::Block && m_state == SessionState::WaitingToTransfer)
+            return;
+
         // A data block or a short-read reply: put the 501 bytes together.
         // A read of a port with nothing waiting returns 0 at once.
         if (m_rxFill < DataBlockBytes) {

@@ -397,3 +397,71 @@ TEST(SessionReplies, ShortReadRepliesOfOtherLengths)
     port.Close();
     ::close(master);
 }
+
+// Bytes that arrive while the transfer command waits for its delayed send answer nothing: a
+// whole block's worth of them is neither stored nor followed by a block request. A bare
+// pseudo-terminal plays the board.
+TEST(SessionReplies, BytesBeforeTheTransferCommandAreNoBlock)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    termios raw {};
+    ::tcgetattr(master, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(master, TCSANOW, &raw);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    serial::TSerialPort port;
+    port.setDeviceName(QString::fromLocal8Bit(::ptsname(master)));
+    port.setMonitorEvents(serial::ceRxChar);
+    port.Open();
+    SerialSessionPort sessionPort(&port);
+    Controls controls;
+    controls.blocks = 1;
+    controls.avg = true; // 7 data blocks
+    MeasurementSession session(&controls);
+    session.setPort(&sessionPort);
+    SignalLog<> complete(&session, &MeasurementSession::transferComplete);
+
+    QByteArray received;
+    const auto receive = [&](qsizetype total) {
+        return waitUntil([&] {
+            char chunk[64];
+            const ssize_t n = ::read(master, chunk, sizeof chunk);
+            if (n > 0)
+                received.append(chunk, n);
+            return received.size() >= total;
+        });
+    };
+
+    session.btStartClick();
+    const QByteArray start = buildStartFrame(0, 0x7F, 1, 1, 1);
+    ASSERT_TRUE(receive(start.size()));
+    ASSERT_EQ(::write(master, "\x0B", 1), 1);
+    ASSERT_TRUE(waitUntil([&] { return session.state() == SessionState::WaitingToTransfer; }));
+    const QByteArray garbage(501, char(0x5A));
+    ASSERT_EQ(::write(master, garbage.constData(), garbage.size()), garbage.size());
+    const QByteArray transfer = bytes({ 0x90, 0x7F, 0x00, 0x00, 0xE0 });
+    ASSERT_TRUE(receive(start.size() + transfer.size()));
+
+    QByteArray blocks;
+    for (int b = 0; b < 7; ++b) {
+        QByteArray block(501, '\0');
+        for (int i = 0; i < block.size(); ++i)
+            block[i] = char(b * 31 + i);
+        blocks += block;
+        ASSERT_EQ(::write(master, block.constData(), block.size()), block.size());
+        if (b < 6) {
+            ASSERT_TRUE(receive(start.size() + transfer.size() + b + 1)) << b;
+        }
+    }
+    ASSERT_TRUE(waitUntil([&] { return complete.count == 1; }));
+    settle(20);
+    EXPECT_TRUE(received == start + transfer + QByteArray(6, char(0x91)))
+        << received.toHex().constData();
+    EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(blocks, 0, 7));
+    session.setPort(nullptr);
+    port.Close();
+    ::close(master);
+}
