@@ -387,7 +387,7 @@ void TForm1::createCommentAndChart()
 void TForm1::createChannelPanel()
 {
     pChannels = make<QFrame>(this, "pChannels", 0, 465, 641, 38);
-    QLabel *caption = label(pChannels, QStringLiteral("Отобразить КАНАЛЫ:"), 4, 11);
+    QLabel *caption = label(pChannels, QStringLiteral("Отобразить КАНАЛЫ"), 4, 11);
     static const std::array<const char *, 8> names { "cbT1", "cbT2", "cbT3", "cbT4", "cbT5", "cbT6",
         "cbT7", "cbFD" };
     int x = caption->x() + caption->width() + 8;
@@ -927,13 +927,18 @@ void TForm1::shutDown()
     session->acquisitionBuffer() = QByteArray();
     m_bufferReleased = true;
     setMeasurementButtonsEnabled(false);
-    // Every key, even those equal to their defaults.
+    // Every key, even those equal to their defaults. A spin field yields its value within
+    // its bounds, also while a typed value has not been taken by leaving the field yet.
+    const auto boundedValue = [this](Field field) {
+        const acquisition::SpinField &f = sampling->field(field);
+        return std::clamp(f.value, f.minimum, std::max(f.minimum, f.maximum));
+    };
     Settings s;
     s.height = windowHeight();
     s.width = windowWidth();
     s.left = x();
     s.top = y();
-    s.frequency = sampling->value(Field::seF);
+    s.frequency = boundedValue(Field::seF);
     s.time4allSram = sampling->Time4allSRAM();
     s.sramBlocks = sampling->SRAMblocks();
     s.launchType = session->LaunchType();
@@ -949,7 +954,7 @@ void TForm1::shutDown()
     }
     s.writeToOneFile = cb1file->isChecked();
     s.clearChart = cbChartClear->isChecked();
-    s.chartSkipPoints = sampling->value(Field::sePointChart);
+    s.chartSkipPoints = boundedValue(Field::sePointChart);
     s.yMax = std::clamp(seYmax->currentValue(), seYmax->minimumValue(), seYmax->maximumValue());
     s.yMin = std::clamp(seYmin->currentValue(), seYmin->minimumValue(), seYmin->maximumValue());
     IniFile file(m_settingsPath);

@@ -10,6 +10,7 @@
 #include "app/statusbar.h"
 #include "chart/chart.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -197,6 +198,44 @@ TEST_F(FormTest, ControlsCarryTheirCaptionsAndHints)
         QStringLiteral("См. Flash-ролик GrafTour о масштабировании и прокрутке графика"));
     EXPECT_EQ(f.status->panel(0)->width() + 2, 200);
     EXPECT_EQ(f.status->panel(2)->width() + 2, 50);
+    // Every fixed text of the window is shown exactly as it stands, blanks included.
+    QStringList shown;
+    for (QWidget *w : f.findChildren<QWidget *>()) {
+        shown << w->toolTip();
+        if (auto *l = qobject_cast<QLabel *>(w))
+            shown << l->text();
+        if (auto *b = qobject_cast<QAbstractButton *>(w))
+            shown << b->text();
+        if (auto *g = qobject_cast<QGroupBox *>(w))
+            shown << g->title();
+        if (auto *c = qobject_cast<QComboBox *>(w))
+            for (int i = 0; i < c->count(); ++i)
+                shown << c->itemText(i);
+    }
+    for (QAction *a : f.pmChart->actions())
+        shown << a->text();
+    for (const char *text : { "Файл", "Управление контроллером", "Опции", "Отобразить КАНАЛЫ",
+             "Оси графика", "ЦВЕТ канала на графике", "Интегрирование", "Время в    Диапазон",
+             "Дискретность изменения Fвыборки, Гц", "ЦИКЛ: показать", "Ось Т°", "Очищать график",
+             "В один файл", "каждую", "-ю", "точку", "мкс", "мс", "с", "250°", "500°",
+             "Продолжительность:", "Прошло:", "Осталось:", "ИСТИННЫЕ ЗНАЧЕНИЯ:", "Fвыборки, Гц",
+             "Тизмерения, мс", "Число выборок в серии", "Усреднять по 16-ти выборкам в МК",
+             "Допустимый диапазон: 75Гц...546133Гц", "Максимальное время 3212,842с.",
+             "От 30000 до 240000, шаг изменения 30000", "Сохранить данные в файл",
+             "Открыть файл данных", "Копировать комментарий в буфер обмена",
+             "Предыдущий файл в папке", "Следующий файл в папке", "Подключить АЦП к компьютеру",
+             "Выбрать частоту выборки / время измерения",
+             "Режимы измерения, сохранения, сглаживания",
+             "Копировать график в формате Windows MetaFile в буфер обмена", "Копировать",
+             "Щелкнуть для отображения/скрытия X,Y и цифровых сигналов", "ИСКАТЬ ", "регистр",
+             "Поиск", "Старт поиска", "Открыть файл", "Папка", "Выбрать папку", "Отменить",
+             "Вернуться к последнему графику",
+             "Поставьте галочку, если при поиске надо учитывать регистр",
+             "Открыть файл, на тексте комментария которого установлен курсор" })
+        EXPECT_TRUE(shown.contains(QString::fromUtf8(text))) << text;
+    EXPECT_EQ(f.toolTip(),
+        QStringLiteral("Щелкните по незанятой части окна для разворачивания/сворачивания окна"));
+
     // Design geometry of the fixed parts.
     EXPECT_EQ(f.Header->geometry(), QRect(0, 0, 753, 17));
     EXPECT_EQ(f.ctlBar->geometry(), QRect(0, 16, 681, 41));
@@ -355,6 +394,27 @@ TEST_F(FormTest, OutOfRangeValuesAreHeldByTheControls)
     EXPECT_EQ(written.readInteger(K::optionsSection, K::xyMode, 0), -1);
     EXPECT_EQ(written.readInteger(K::optionsSection, K::integrate, 0), 2);
     EXPECT_EQ(written.readInteger(K::yScaleSection, K::yMax, 0), 500);
+}
+
+// Closing the window while a typed value is still in a field writes what the field holds
+// within its bounds, as for every other spin field: a frequency typed above the limit is
+// stored as the limit.
+TEST_F(FormTest, TypedValuesStillInTheirFieldsAreWrittenWithinTheirBounds)
+{
+    TForm1 &f = open();
+    showActive(f);
+    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    f.sePointChart->setFocus();
+    QTest::keyClick(f.sePointChart, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(f.sePointChart, QStringLiteral("99999"));
+    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
+    f.seF->setFocus();
+    QTest::keyClick(f.seF, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(f.seF, QStringLiteral("300000"));
+    ASSERT_EQ(f.sampling->focusField(), Field::seF);
+    IniFile written = closeAndRead();
+    EXPECT_EQ(written.readInteger(K::ftSection, K::frequency, 0), 241731);
+    EXPECT_EQ(written.readInteger(K::cycleSection, K::skipPoints, 0), 267); // 7 channels
 }
 
 TEST_F(FormTest, Windows1251FileIsReadAndWrittenBackInWindows1251)
