@@ -247,7 +247,11 @@ DataFileStatus readDataFile(const QString &fileName, DataFile *file, QString *er
             *error = QStringLiteral("Cannot open file %1").arg(fileName);
         return DataFileStatus::CannotOpen;
     }
-    const QByteArray bytes = in.readAll();
+    // The type comes first: a foreign file is turned away without reading the rest of it,
+    // whatever its size (a device such as /dev/zero has no end at all).
+    QByteArray bytes = in.read(2);
+    if (bytes.size() == 2 && readLittleEndian<quint16>(bytes.constData()) == DataFileType)
+        bytes += in.readAll();
     in.close();
     const DataFileStatus status = decodeDataFile(bytes, file);
     if (error) {

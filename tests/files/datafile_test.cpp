@@ -118,6 +118,22 @@ TEST(DataFile, DamagedFilesAreRejectedWithoutReadingPastTheEnd)
     EXPECT_EQ(decodeDataFile(huge, &loaded), DataFileStatus::Truncated);
 }
 
+TEST(DataFile, ForeignFilesAreTurnedAwayByTheirType)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    DataFile loaded;
+    QString error;
+    const QString foreign = dir.filePath("other.kdx");
+    writeAll(foreign, QByteArray("\x02\x00", 2) + pattern(5000));
+    EXPECT_EQ(readDataFile(foreign, &loaded, &error), DataFileStatus::NotInstrumentFile);
+    EXPECT_TRUE(error.endsWith(QStringLiteral("ViewKDX.exe")));
+    EXPECT_TRUE(loaded.data.isEmpty());
+
+    // A source without an end is judged by its first two bytes, not read to the end.
+    EXPECT_EQ(readDataFile("/dev/zero", &loaded, &error), DataFileStatus::NotInstrumentFile);
+}
+
 TEST(DataFile, SaveReplacesTheOldFileAndLeavesNoTemporary)
 {
     QTemporaryDir dir;
