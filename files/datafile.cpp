@@ -194,7 +194,7 @@ bool saveDataFile(const QString &fileName, const DataFileHeader &header, const Q
 
 QString DataFile::comment() const
 {
-    return fromWindows1251(commentBytes);
+    return withCrLf(fromWindows1251(commentBytes));
 }
 
 DataFileStatus decodeDataFile(const QByteArray &bytes, DataFile *file)

@@ -57,6 +57,7 @@ struct DataFile
     QByteArray data;
     // The comment's bytes as stored (Windows-1251, CR LF).
     QByteArray commentBytes;
+    // The comment as the comment box shows it: lone CR or LF become CR LF.
     QString comment() const;
 };
 

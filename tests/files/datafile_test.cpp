@@ -84,6 +84,12 @@ TEST(DataFile, CommentLineBreaksAndEncodingRoundTrip)
     EXPECT_EQ(loaded.header.ChannelIntervalUs, 3055 / 14.7456 * 3);
     EXPECT_EQ(loaded.header.DataLength, 10u);
 
+    // A comment written elsewhere with lone CR or LF loads with CR LF.
+    QByteArray foreignBreaks = file.left(file.size() - loaded.commentBytes.size());
+    foreignBreaks += "a\nb\rc\r\n";
+    ASSERT_EQ(decodeDataFile(foreignBreaks, &loaded), DataFileStatus::Ok);
+    EXPECT_EQ(loaded.comment(), QStringLiteral("a\r\nb\r\nc\r\n"));
+
     // An empty comment is zero bytes; an empty recording and titles still make a whole file.
     DataFileHeader empty;
     const QByteArray bare = encodeDataFile(empty, {}, {});
