@@ -151,12 +151,12 @@ TEST(FastLineDrawing, PointsOnOnePixelDrawNothing)
     c.BottomAxis()->SetRange(0, 1000);
     c.LeftAxis()->SetRange(0, 1000);
     c.Series(2)->setActive(false);
+    c.Series(0)->setSeriesColor(QColor(Qt::red));
     const QImage empty = render(c);
     const double x = c.BottomAxis()->PositionToValue(200);
     const double y = c.LeftAxis()->PositionToValue(100);
     for (int i = 0; i < 1000; ++i)
         c.Series(0)->AddPoint(x + i * 1e-7, y + (i % 3) * 1e-7);
-    c.Series(0)->setSeriesColor(QColor(Qt::red));
     const QImage drawn = render(c);
     std::vector<QLine> lines;
     static_cast<TFastLineSeries *>(c.Series(0))

@@ -151,3 +151,20 @@ TEST(FastLineSeriesShownRange, FollowsTheBottomAxis)
     EXPECT_EQ(s.LastShownIndex(), -1);
     EXPECT_EQ(c.Series(1)->LastShownIndex(), -1);
 }
+
+TEST(FastLineSeriesValues, ChannelSeriesInFormOrderWithTheirDesignColours)
+{
+    TChart c;
+    c.createChannelSeries();
+    const std::pair<const char *, QColor> expected[] = { { "T1", QColor(0, 128, 0) },
+        { "T2", QColor(255, 255, 0) }, { "T3", QColor(0, 128, 64) }, { "T4", QColor(0, 0, 0) },
+        { "T5", QColor(0, 0, 255) }, { "T6", QColor(255, 0, 0) }, { "T7", QColor(255, 255, 255) },
+        { "FD", QColor(128, 128, 128) } };
+    ASSERT_EQ(c.SeriesCount(), 8);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(c.Series(i)->Name(), QString::fromLatin1(expected[i].first));
+        EXPECT_EQ(c.Series(i)->SeriesColor(), expected[i].second) << i;
+        EXPECT_TRUE(c.Series(i)->Active());
+    }
+    EXPECT_EQ(c.Series(2)->SeriesColorBgr(), 4227072u);
+}
