@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <atomic>
 #include <gtest/gtest.h>
+#include <random>
 #include <thread>
 
 using namespace serial;
@@ -96,6 +97,38 @@ TEST(SerialThreads, ReportCarriesTheCountWaitingWhenTheOwnerTakesIt)
     ASSERT_TRUE(waitFor([&] { return counts.size() == reports + 1; }));
     EXPECT_EQ(counts.last(), 30 - 5 * reports + 1);
     EXPECT_EQ(bytes, QByteArray("0123456789abcdefghijklmnopqrst!"));
+}
+
+TEST(SerialThreads, LongBurstInRandomPiecesArrivesWholeAndInOrder)
+{
+    // Every arrival is reported, also while an earlier report runs: a burst written in pieces
+    // of random size and pace ends up whole when each report reads the count it announces.
+    PtyPair pty;
+    TSerialPort port;
+    configureForPty(port, pty);
+    Receiver rx;
+    rx.attach(port);
+    port.Open();
+    std::mt19937 random(5);
+    QByteArray burst(200000, '\0');
+    for (char &c : burst)
+        c = char(random());
+    std::thread device([&] {
+        std::mt19937 pace(7);
+        qsizetype done = 0;
+        while (done < burst.size()) {
+            const qsizetype n = qMin<qsizetype>(1 + pace() % 700, burst.size() - done);
+            pty.write(burst.mid(done, n));
+            done += n;
+            if (pace() % 4 == 0)
+                std::this_thread::sleep_for(std::chrono::microseconds(pace() % 300));
+        }
+    });
+    const bool complete = waitFor([&] { return rx.bytes.size() >= burst.size(); }, 60000);
+    device.join();
+    EXPECT_TRUE(complete) << rx.bytes.size() << " of " << burst.size();
+    EXPECT_TRUE(rx.bytes == burst);
+    EXPECT_FALSE(rx.counts.contains(0));
 }
 
 TEST(SerialThreads, QueuedWritesKeepTheirOrderAndEndWithTxEmpty)
@@ -207,6 +240,31 @@ TEST(SerialThreads, PurgeEmptiesTheQueueAndTheAbortedWriteRemovesNothingLater)
     EXPECT_EQ(port.InputCount(), 0);
     pty.setOutputStopped(false);
     EXPECT_EQ(pty.read(4), QByteArray("keep"));
+}
+
+TEST(SerialThreads, PurgeFromTheTxEmptyHandlerIsAcknowledged)
+{
+    // The write thread answers a purge while its own TX-empty report runs, so the queue is
+    // emptied (an unanswered purge would leave it as it was and the bytes would go out later).
+    PtyPair pty;
+    TSerialPort port;
+    configureForPty(port, pty);
+    int txEmpty = 0;
+    port.OnTxEmpty = [&](TCustomSerialPort *sender) {
+        if (++txEmpty != 1)
+            return;
+        pty.setOutputStopped(true);
+        EXPECT_TRUE(sender->WriteString("DROPPED"));
+        sender->PurgeAll();
+        pty.setOutputStopped(false);
+    };
+    port.Open();
+    ASSERT_TRUE(port.WriteString("first"));
+    EXPECT_EQ(pty.read(5), QByteArray("first"));
+    ASSERT_TRUE(waitFor([&] { return txEmpty >= 1; }));
+    ASSERT_TRUE(port.WriteString("next"));
+    EXPECT_EQ(pty.read(4), QByteArray("next"));
+    EXPECT_EQ(pty.readAvailable(100), QByteArray());
 }
 
 TEST(SerialThreads, NoHandlerRunsAfterClose)
@@ -321,6 +379,32 @@ TEST(SerialThreads, HangUpIsReportedOnceAsLineError)
     EXPECT_NO_THROW(port.ReadBytes(buffer, sizeof buffer));
     EXPECT_NO_THROW(port.InputCount());
     EXPECT_TRUE(port.IsOpen());
+    port.Close();
+    EXPECT_FALSE(port.IsOpen());
+}
+
+TEST(SerialThreads, HangUpDuringAPendingWriteIsReportedOnceAndCloseReturns)
+{
+    PtyPair pty;
+    TSerialPort port;
+    configureForPty(port, pty);
+    port.setMonitorEvents(0); // only the write thread can notice the departure
+    QList<int> errors;
+    int txEmpty = 0;
+    port.OnError = [&](TCustomSerialPort *, int flags) { errors << flags; };
+    port.OnTxEmpty = [&](TCustomSerialPort *) { ++txEmpty; };
+    port.Open();
+    pty.setOutputStopped(true); // the write waits for room in the device
+    ASSERT_TRUE(port.WriteString(QByteArray(1000, 'x')));
+    processEventsFor(50);
+    pty.hangUp();
+    ASSERT_TRUE(waitFor([&] { return !errors.isEmpty(); }));
+    EXPECT_EQ(errors, QList<int> { int(IoError) });
+    EXPECT_FALSE(port.WriteString("lost"));
+    EXPECT_NO_THROW(port.PurgeAll());
+    processEventsFor(300); // the failed write is not retried into a stream of reports
+    EXPECT_EQ(errors.size(), 1);
+    EXPECT_EQ(txEmpty, 0);
     port.Close();
     EXPECT_FALSE(port.IsOpen());
 }
