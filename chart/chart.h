@@ -204,7 +204,7 @@ private:
     std::vector<std::unique_ptr<TChartSeries>> series_;
     TChartLegend legend_;
     QColor color_;
-    std::array<int, 4> margins_ { 0, 0, 0, 0 };
+    std::array<int, 4> margins_ { 3, 4, 3, 4 }; // percent: left, top, right, bottom
     bool axisVisible_ = true;
     bool clipPoints_ = true;
     bool allowZoom_ = true;

@@ -22,11 +22,12 @@ inline QFont fontOfHeight(int pixels)
     return font;
 }
 
-// Chart of the window's size with the eight channel series.
+// Chart of the window's size and margins with the eight channel series.
 inline void setUpChart(chart::TChart &c, int width = 641, int height = 353)
 {
     c.setFont(fontOfHeight(13));
     c.resize(width, height);
+    c.setMargins(0, 0, 0, 0);
     c.createChannelSeries();
     c.LeftAxis()->Title().setCaption(QStringLiteral("единицы АЦП"));
     c.BottomAxis()->Title().setCaption(QStringLiteral("Выборки"));

@@ -216,6 +216,24 @@ TEST(ChartLayout, LegendListsActiveSeriesAndTakesRoomFromTheRight)
     EXPECT_GT(c.ChartRect().top(), withAxes.top()); // top axis
     EXPECT_GT(c.ChartRect().right(), withAxes.right()); // right axis instead of the legend
     EXPECT_LT(c.ChartRect().right(), 641 - 5);
+
+    // A chart left at its default margins keeps 3 percent of the width at each side and 4
+    // percent of the height at the top and the bottom (the window's chart has none).
+    TChart plain, bare;
+    for (TChart *chart : { &plain, &bare }) {
+        chart->setFont(c.font());
+        chart->resize(500, 300);
+        chart->createChannelSeries();
+        for (int i = 0; i < 8; ++i)
+            chart->Series(i)->setActive(false); // no legend: the four axes take the same room
+    }
+    bare.setMargins(0, 0, 0, 0);
+    render(plain);
+    render(bare);
+    EXPECT_EQ(plain.ChartRect().left() - bare.ChartRect().left(), 15);
+    EXPECT_EQ(bare.ChartRect().right() - plain.ChartRect().right(), 15);
+    EXPECT_EQ(plain.ChartRect().top() - bare.ChartRect().top(), 12);
+    EXPECT_EQ(bare.ChartRect().bottom() - plain.ChartRect().bottom(), 12);
 }
 
 TEST(ChartLayout, AxisLabelsAndGridOnThreeHundredPixels)
