@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
@@ -227,14 +228,18 @@ void printError(const QString &message)
 // True when a file can be created next to the target (a save would get as far as the rename).
 bool checkWritable(const QString &fileName, QString *reason)
 {
-    const QString probe = files::temporarySaveName(fileName) + QStringLiteral(".probe");
-    QFile file(probe);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        *reason = file.errorString();
+    if (QFileInfo(fileName).isDir()) {
+        *reason = QStringLiteral("Is a directory");
         return false;
     }
-    file.close();
-    file.remove();
+    // A short unique name: a probe left by a killed run does not block the next one, and a
+    // target name that fills a whole folder entry leaves room for it.
+    QTemporaryFile probe(
+        QFileInfo(fileName).absolutePath() + QStringLiteral("/.ferrun-probe-XXXXXX"));
+    if (!probe.open()) {
+        *reason = probe.errorString();
+        return false;
+    }
     return true;
 }
 

@@ -132,7 +132,19 @@ QByteArray encodeDataFile(
 
 QString temporarySaveName(const QString &fileName)
 {
-    return fileName + QStringLiteral(".saving");
+    // The name next to the target with ".saving" appended, shortened when the target's own
+    // name already uses (nearly) all 255 bytes a folder entry may have.
+    constexpr qsizetype MaxEntryBytes = 255;
+    const QString suffix = QStringLiteral(".saving");
+    const qsizetype slash = fileName.lastIndexOf(u'/');
+    const QString folder = fileName.left(slash + 1);
+    QString name = fileName.mid(slash + 1);
+    while (!name.isEmpty() && QFile::encodeName(name + suffix).size() > MaxEntryBytes) {
+        name.chop(1);
+        if (!name.isEmpty() && name.back().isHighSurrogate())
+            name.chop(1);
+    }
+    return folder + name + suffix;
 }
 
 bool saveDataFile(const QString &fileName, const DataFileHeader &header, const QByteArray &data,

@@ -158,6 +158,16 @@ TEST(CliMeasure, UnwritableTargetKeepsOldFileAndRecording)
     EXPECT_TRUE(run.err.contains("Cannot create file " + dir.filePath("plain/run.kdx")))
         << qPrintable(run.err);
     EXPECT_FALSE(run.err.contains("recording")) << "nothing may be recorded first";
+    // A folder as the target, and a name that fills a whole folder entry.
+    run = runCli({ "measure", "--simulator", "-o", dir.path() });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("Cannot create file " + dir.path())) << qPrintable(run.err);
+    EXPECT_FALSE(run.err.contains("recording")) << "nothing may be recorded first";
+    const QString longName = dir.filePath(QString(251, u'r') + QStringLiteral(".kdx"));
+    run = runCli(
+        { "measure", "--simulator", "--time", "200", "--samples", "30000", "-o", longName });
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    EXPECT_EQ(info(longName).value("DataLength"), "60000");
 
     const QString target = dir.filePath("run.kdx");
     QFile old(target);

@@ -182,6 +182,15 @@ TEST(DataFile, FailedSaveKeepsTheOldFile)
     EXPECT_FALSE(saveDataFile(underFile, workedExampleHeader(), {}, {}, &error));
     EXPECT_EQ(readAll(name), QByteArray("old contents"));
 
+    // A name that uses all 255 bytes of a folder entry (Cyrillic letters take two) is saved.
+    const QString longName = dir.filePath(QString(125, QChar(0x0416)) + QStringLiteral(".kdx"));
+    EXPECT_TRUE(saveDataFile(longName, workedExampleHeader(), pattern(100), {}, &error))
+        << qPrintable(error);
+    DataFile loaded;
+    EXPECT_EQ(readDataFile(longName, &loaded), DataFileStatus::Ok);
+    EXPECT_EQ(loaded.data, pattern(100));
+    EXPECT_FALSE(QFile::exists(temporarySaveName(longName)));
+
     // A stale temporary file from an interrupted save does not block the next one.
     writeAll(temporarySaveName(name), "stale");
     EXPECT_TRUE(saveDataFile(name, workedExampleHeader(), pattern(100), {}, &error));
