@@ -1260,9 +1260,10 @@ void TForm1::btUSBClick()
 void TForm1::statusClick()
 {
     m_readout = !m_readout;
+    // Panels 1 and 2 (the second and the third): the first keeps the session's state.
     if (!m_readout) {
-        session->setStatusText(0, QStringLiteral("Щелкните для отображения X,Y"));
-        session->setStatusText(1, QString());
+        session->setStatusText(1, QStringLiteral("Щелкните для отображения X,Y"));
+        session->setStatusText(2, QString());
     }
 }
 

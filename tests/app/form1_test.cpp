@@ -733,14 +733,16 @@ TEST_F(FormTest, StatusBarClickAndColourSwatches)
 {
     TForm1 &f = open();
     f.show();
+    f.status->setPanelText(0, QStringLiteral("USB: нет связи"));
     QTest::mouseClick(f.status, Qt::LeftButton, {}, QPoint(300, 5));
     EXPECT_TRUE(f.readoutOn());
-    EXPECT_TRUE(f.status->panelText(0).isEmpty());
-    f.status->setPanelText(1, QStringLiteral("x"));
+    EXPECT_TRUE(f.status->panelText(1).isEmpty());
+    f.status->setPanelText(2, QStringLiteral("x"));
     QTest::mouseClick(f.status, Qt::LeftButton, {}, QPoint(300, 5));
     EXPECT_FALSE(f.readoutOn());
-    EXPECT_EQ(f.status->panelText(0), QStringLiteral("Щелкните для отображения X,Y"));
-    EXPECT_TRUE(f.status->panelText(1).isEmpty());
+    EXPECT_EQ(f.status->panelText(1), QStringLiteral("Щелкните для отображения X,Y"));
+    EXPECT_TRUE(f.status->panelText(2).isEmpty());
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("USB: нет связи")); // the session's own
 
     // The colour dialog opens at the colour last chosen in it; cancelling changes nothing.
     QList<QColor> offered;
