@@ -165,6 +165,13 @@ bool saveDataFile(const QString &fileName, const DataFileHeader &header, const Q
     const QByteArray target = QFile::encodeName(fileName);
     const QByteArray temporary = QFile::encodeName(temporarySaveName(fileName));
 
+    // A file that may not be written is not replaced behind its owner's back; one that may
+    // keeps its permission bits.
+    struct stat old;
+    const bool replacing = ::stat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    if (replacing && ::access(target.constData(), W_OK) != 0)
+        return fail(cannotCreate, errno);
+
     // A temporary file left by an interrupted save is replaced; anything else in the way
     // (a folder, say) makes the save fail before the target is touched.
     struct stat st;
@@ -174,6 +181,8 @@ bool saveDataFile(const QString &fileName, const DataFileHeader &header, const Q
         = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0)
         return fail(cannotCreate, errno);
+    if (replacing)
+        ::fchmod(fd, old.st_mode & 07777);
 
     bool written = writeAll(fd, bytes.constData(), bytes.size());
     int writeError = written ? 0 : errno;

@@ -153,6 +153,13 @@ TEST(DataFile, SaveReplacesTheOldFileAndLeavesNoTemporary)
     ASSERT_EQ(readDataFile(name, &loaded, &error), DataFileStatus::Ok);
     EXPECT_EQ(loaded.data, pattern(3500));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "run.kdx" });
+
+    // The replaced file keeps its permission bits.
+    ASSERT_EQ(::chmod(QFile::encodeName(name).constData(), 0600), 0);
+    ASSERT_TRUE(saveDataFile(name, workedExampleHeader(), pattern(10), "c", &error));
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(name).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
 TEST(DataFile, FailedSaveKeepsTheOldFile)
@@ -197,7 +204,7 @@ TEST(DataFile, FailedSaveKeepsTheOldFile)
     EXPECT_FALSE(QFile::exists(temporarySaveName(name)));
 }
 
-TEST(DataFile, SaveIntoReadOnlyFolder)
+TEST(DataFile, SaveIntoReadOnlyFolderOrFile)
 {
     if (::geteuid() == 0)
         GTEST_SKIP() << "permission bits do not stop root";
@@ -212,5 +219,11 @@ TEST(DataFile, SaveIntoReadOnlyFolder)
     ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
     EXPECT_EQ(error, QStringLiteral("Cannot create file %1").arg(name));
     EXPECT_FALSE(reason.isEmpty());
+    EXPECT_EQ(readAll(name), QByteArray("old contents"));
+
+    // A read-only file in a writable folder is not replaced either.
+    ASSERT_EQ(::chmod(QFile::encodeName(name).constData(), 0444), 0);
+    EXPECT_FALSE(saveDataFile(name, workedExampleHeader(), pattern(100), {}, &error, &reason));
+    EXPECT_EQ(error, QStringLiteral("Cannot create file %1").arg(name));
     EXPECT_EQ(readAll(name), QByteArray("old contents"));
 }
