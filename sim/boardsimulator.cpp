@@ -85,6 +85,18 @@ std::string seconds(double s)
     return text;
 }
 
+// A wait of this many seconds on the steady clock. Saturated at a century, far beyond any
+// session: a very slow speed would otherwise overflow the clock's 64-bit count and end the
+// wait at once.
+Clock::duration span(double s)
+{
+    constexpr double longest = 100.0 * 365 * 24 * 3600;
+    if (!(s > 0))
+        return Clock::duration::zero();
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(std::min(s, longest)));
+}
+
 } // namespace
 
 class BoardSimulator::Board
@@ -437,9 +449,7 @@ void BoardSimulator::Board::execute(const std::vector<std::uint8_t> &cmd)
             action = Action::WaitTrigger;
             waitingShortRead = false;
             if (options.triggerAfterSeconds >= 0)
-                triggerDeadline = Clock::now()
-                    + std::chrono::duration_cast<Clock::duration>(
-                        std::chrono::duration<double>(options.triggerAfterSeconds));
+                triggerDeadline = Clock::now() + span(options.triggerAfterSeconds);
             setState(BoardState::WaitingForTrigger);
             note("waiting for the photodiode trigger");
         }
@@ -457,9 +467,7 @@ void BoardSimulator::Board::execute(const std::vector<std::uint8_t> &cmd)
             action = Action::WaitTrigger;
             waitingShortRead = true;
             if (options.triggerAfterSeconds >= 0)
-                triggerDeadline = Clock::now()
-                    + std::chrono::duration_cast<Clock::duration>(
-                        std::chrono::duration<double>(options.triggerAfterSeconds));
+                triggerDeadline = Clock::now() + span(options.triggerAfterSeconds);
             setState(BoardState::WaitingForTrigger);
             note("short read waiting for the photodiode trigger");
         }
@@ -515,9 +523,7 @@ void BoardSimulator::Board::execute(const std::vector<std::uint8_t> &cmd)
         count([](BoardCounters &c) { ++c.tuneBegins; });
         abandonAction();
         action = Action::Tune;
-        actionDeadline = Clock::now()
-            + std::chrono::duration_cast<Clock::duration>(
-                std::chrono::duration<double>(kTuningSeconds / options.speed));
+        actionDeadline = Clock::now() + span(kTuningSeconds / options.speed);
         setState(BoardState::Tuning);
         const std::uint8_t status = kStatusTuning;
         sendReply(&status, 1, ReplyKind::Status);
@@ -602,9 +608,7 @@ void BoardSimulator::Board::beginRecording()
     }
     action = Action::Record;
     triggerDeadline.reset();
-    actionDeadline = Clock::now()
-        + std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double>(recording.durationSeconds() / options.speed));
+    actionDeadline = Clock::now() + span(recording.durationSeconds() / options.speed);
     setState(BoardState::Recording);
 }
 
@@ -711,9 +715,7 @@ bool BoardSimulator::Board::writePaced(const std::uint8_t *data, std::size_t n)
     const auto start = Clock::now();
     std::size_t done = 0;
     while (done < n) {
-        const auto due = start
-            + std::chrono::duration_cast<Clock::duration>(
-                std::chrono::duration<double>(byteSeconds * double(done + 1)));
+        const auto due = start + span(byteSeconds * double(done + 1));
         if (!waitUntil(due))
             return false;
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();

@@ -124,6 +124,21 @@ TEST(BoardSimulator, RecordingTimeFollowsDividersBlocksAndSpeed)
     EXPECT_GE(elapsed, expectedSeconds(1, 1, 8) / 4 * 0.95);
 }
 
+TEST(BoardSimulator, VerySlowSpeedKeepsTheBoardRecordingAndTuning)
+{
+    // Recording and tuning times far beyond the clock's range wait (for good), not end at once.
+    Board board(fast(1e-12));
+    PtyLink link(board.sim.devicePath());
+    link.write(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_TRUE(board.sim.waitForState(BoardState::Recording, 5s));
+    EXPECT_TRUE(link.readFor(200ms).empty());
+    EXPECT_EQ(board.sim.state(), BoardState::Recording);
+    link.write({ 0x10 });
+    EXPECT_EQ(link.read(1), Bytes { 0x10 });
+    EXPECT_TRUE(link.readFor(200ms).empty());
+    EXPECT_EQ(board.sim.state(), BoardState::Tuning);
+}
+
 TEST(BoardSimulator, IgnoresProbeUnknownBytesBadChecksumsAndUntimelyRequests)
 {
     Board board(fast());
