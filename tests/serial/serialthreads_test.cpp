@@ -471,4 +471,19 @@ TEST(SerialThreads, DirectWriteSendsWithoutTheWriteThread)
     pty.setOutputStopped(true);
     EXPECT_EQ(port.WriteBytes("held", 4), 0);
     pty.setOutputStopped(false);
+
+    // A write the device refuses raises with the system's code and text (no event thread here
+    // notices the departure first).
+    port.Close();
+    port.setMonitorEvents(0);
+    port.Open();
+    pty.hangUp();
+    QString message;
+    try {
+        port.WriteBytes("gone", 4);
+    } catch (const ESerialPortError &e) {
+        message = e.message();
+    }
+    EXPECT_EQ(message, QStringLiteral("Write error (5), Input/output error"));
+    EXPECT_EQ(port.WriteBytes("gone", 4), 0); // reported once; then quiet, as a closed port
 }
