@@ -1113,6 +1113,13 @@ void TForm1::mousePressEvent(QMouseEvent *event)
     QWidget::mousePressEvent(event);
 }
 
+void TForm1::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // The second press of a double click arrives as this event, not as a press: the first
+    // press has already folded or unfolded the window, once.
+    event->accept();
+}
+
 bool TForm1::event(QEvent *event)
 {
     // The title bar's help button, where the desktop offers one.

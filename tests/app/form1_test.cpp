@@ -564,6 +564,18 @@ TEST_F(FormTest, FoldAndUnfoldFromTheWorkArea)
     QTest::mouseClick(f.gbFile, Qt::LeftButton, {}, QPoint(2, 2));
     EXPECT_EQ(f.windowWidth(), 600);
     Q_UNUSED(empty);
+
+    // A double click, as the desktop delivers it, unfolds once; its second press does not
+    // fold the window back. The place right of the help button is empty at both sizes.
+    f.setWindowWidth(760);
+    const QPoint besideHelp(f.btHelp->geometry().right() + 10, f.btHelp->y() + 5);
+    ASSERT_FALSE(f.childAt(besideHelp));
+    QTest::mouseDClick(f.windowHandle(), Qt::LeftButton, {}, besideHelp);
+    EXPECT_EQ(f.windowWidth(), screenWidth);
+    EXPECT_EQ(f.windowHeight(), work.y() + work.height());
+    QTest::mouseClick(f.windowHandle(), Qt::LeftButton, {}, besideHelp);
+    EXPECT_EQ(f.windowWidth(), 760);
+    EXPECT_EQ(f.windowHeight(), 400);
 }
 
 TEST_F(FormTest, FirstClickOnAFullScreenWindowGivesTheDefaultSize)
