@@ -36,6 +36,11 @@ void StatusBar::mousePressEvent(QMouseEvent *event)
     QFrame::mousePressEvent(event);
 }
 
+void StatusBar::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    event->accept();
+}
+
 ColorPanel::ColorPanel(QWidget *parent)
     : QFrame(parent)
 {

@@ -28,6 +28,8 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
+    // The second press of a double click is not a second click.
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
     std::array<QLabel *, 3> m_panels {};

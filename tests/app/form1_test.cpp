@@ -755,6 +755,12 @@ TEST_F(FormTest, StatusBarClickAndColourSwatches)
     EXPECT_EQ(f.status->panelText(1), QStringLiteral("Щелкните для отображения X,Y"));
     EXPECT_TRUE(f.status->panelText(2).isEmpty());
     EXPECT_EQ(f.status->panelText(0), QStringLiteral("USB: нет связи")); // the session's own
+    // A double click, as the desktop delivers it, is one click.
+    const QPoint onStatus = f.status->mapTo(&f, QPoint(300, 5));
+    QTest::mouseDClick(f.windowHandle(), Qt::LeftButton, {}, onStatus);
+    EXPECT_TRUE(f.readoutOn());
+    QTest::mouseClick(f.windowHandle(), Qt::LeftButton, {}, onStatus);
+    EXPECT_FALSE(f.readoutOn());
 
     // The colour dialog opens at the colour last chosen in it; cancelling changes nothing.
     QList<QColor> offered;
