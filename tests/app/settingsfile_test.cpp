@@ -139,6 +139,30 @@ TEST(Settings, FirstRunDefaultsAndEveryKeyWritten)
     EXPECT_TRUE(bytes.startsWith("[\xC3\xF0\xE0\xF4\xE8\xEA \xF1\xE8\xE3\xED\xE0\xEB\xE0]\r\n"
                                  "\xE2\xFB\xF1\xEE\xF2\xE0=515\r\n"));
     EXPECT_FALSE(bytes.contains("\n\n")); // every line ends in CR LF
+
+    // Sections and keys stand in the order of the shutdown sequence.
+    QStringList lines;
+    for (const QString &line : written.text().split(QStringLiteral("\r\n")))
+        if (!line.isEmpty())
+            lines << line;
+    QStringList expected { QStringLiteral("[График сигнала]"), QStringLiteral("высота=515"),
+        QStringLiteral("ширина=794"), QStringLiteral("слева=0"), QStringLiteral("сверху=0"),
+        QStringLiteral("[Окно F/T]"), QStringLiteral("F=2400"),
+        QStringLiteral("Time4allSRAM=10000"), QStringLiteral("SRAMblocks=8"),
+        QStringLiteral("[Запуск]"), QStringLiteral("Тип=0"), QStringLiteral("[Options]"),
+        QStringLiteral("X scale=0"), QStringLiteral("XYmode=0"), QStringLiteral("Trange=0"),
+        QStringLiteral("Integrate on Samples Num=8"), QStringLiteral("[Smooth in MC]"),
+        QStringLiteral("on 16 samples=0"), QStringLiteral("[Series Color]") };
+    for (int n = 1; n <= 8; ++n)
+        expected << QStringLiteral("Channel %1=%2").arg(n).arg(64 * n);
+    expected << QStringLiteral("[Series select]");
+    for (int n = 1; n <= 8; ++n)
+        expected << QStringLiteral("Channel %1=1").arg(n);
+    expected << QStringLiteral("[Cycle]") << QStringLiteral("Write to 1 file=0")
+             << QStringLiteral("Clear Chart=1") << QStringLiteral("Chart skip Points=1")
+             << QStringLiteral("[YScale]") << QStringLiteral("Y max=70")
+             << QStringLiteral("Y min=0");
+    EXPECT_EQ(lines, expected);
 }
 
 TEST(Settings, RoundTripAndOutOfRangeBlocks)
