@@ -112,6 +112,7 @@ void runCase(const DataSet &data, const QString &pngDir)
     const QString name = QStringLiteral("%1x%2").arg(data.size()).arg(most);
 
     chart::TChart c;
+    c.setMargins(0, 0, 0, 0); // as the window's chart
     const char *names[] = { "T1", "T2", "T3", "T4", "T5", "T6", "T7", "FD" };
     for (size_t s = 0; s < data.size(); ++s)
         c.addFastLineSeries(s < 8 ? QString::fromLatin1(names[s]) : QStringLiteral("S%1").arg(s));
