@@ -1,20 +1,14 @@
 #include "acquisition/measurementsession.h"
 
+#include "acquisition/samplingparameters.h"
 #include "acquisition/sessionport.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 namespace acquisition {
 
 namespace {
-
-// Nearest integer, halves to the even neighbour (the default rounding mode).
-qint64 roundEven(double value)
-{
-    return qint64(std::nearbyint(value));
-}
 
 const QString StatusMeasuring = QStringLiteral("ИЗМЕРЕНИЕ");
 const QString StatusTuningText = QStringLiteral("Подстройка усилителя фототока");
@@ -33,13 +27,13 @@ QString timeText(int seconds)
 
 QString transferStatusText(double transferMs)
 {
-    return QStringLiteral("ПЕРЕДАЧА МАССИВА, %1с").arg(roundEven(transferMs / 1000));
+    return QStringLiteral("ПЕРЕДАЧА МАССИВА, %1с").arg(roundHalfEven(transferMs / 1000));
 }
 
 double measurementMs(int samplePeriodCycles, int sramBlocks)
 {
     const double p = samplePeriodCycles / ControllerClockMHz;
-    return double(roundEven(p * 240000 / 1000000 * 1000 * sramBlocks / 8));
+    return double(roundHalfEven(p * 240000 / 1000000 * 1000 * sramBlocks / 8));
 }
 
 double MeasurementSession::reReadChannelIntervalUs()
@@ -209,7 +203,7 @@ void MeasurementSession::startProgress(int maximum, double totalMs, bool show)
     // A panel already shown stays shown.
     m_progress.visible = m_progress.visible || show;
     m_timPrgssBar.start();
-    m_clock.total = int(roundEven(totalMs / 1000));
+    m_clock.total = int(roundHalfEven(totalMs / 1000));
     m_clock.elapsed = 0;
     m_clock.remaining = m_clock.total;
     m_clock.percent = 0;
@@ -461,7 +455,7 @@ void MeasurementSession::transferStart()
     setStatusText(0, m_transferStatusText);
 
     m_clock.startTick = tick();
-    startProgress(int(roundEven(m_transferMs)), m_transferMs, !averaging);
+    startProgress(int(roundHalfEven(m_transferMs)), m_transferMs, !averaging);
 
     setFileCaption(QStringLiteral("Комментарий"));
     m_timSendCmd.start();
