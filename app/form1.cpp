@@ -329,15 +329,19 @@ void TForm1::createCommentAndChart()
     auto *progress = make<QFrame>(Chart1, "Panel1", 0, 0, 625, 81);
     progress->setFrameStyle(QFrame::Panel | QFrame::Raised);
     progress->setAutoFillBackground(true);
+    // The window's font, not the chart's label font it would otherwise inherit.
+    progress->setFont(font());
     Panel1 = progress;
-    label(Panel1, QStringLiteral("Продолжительность:"), 10, 8);
-    lAll = make<QLabel>(Panel1, "lAll", 130, 8, 60, 16);
+    QLabel *duration = label(Panel1, QStringLiteral("Продолжительность:"), 10, 8);
+    // The values start right of the widest caption, whatever the font.
+    const int valueX = std::max(130, duration->x() + duration->width() + 8);
+    lAll = make<QLabel>(Panel1, "lAll", valueX, 8, 60, 16);
     label(Panel1, QStringLiteral("Прошло:"), 10, 24);
-    lElapsed = make<QLabel>(Panel1, "lElapsed", 130, 24, 60, 16);
-    lbPercent = make<QLabel>(Panel1, "lbPercent", 200, 24, 50, 16);
+    lElapsed = make<QLabel>(Panel1, "lElapsed", valueX, 24, 60, 16);
+    lbPercent = make<QLabel>(Panel1, "lbPercent", valueX + 70, 24, 50, 16);
     label(Panel1, QStringLiteral("Осталось:"), 10, 40);
-    lRest = make<QLabel>(Panel1, "lRest", 130, 40, 60, 16);
-    lbRestPercent = make<QLabel>(Panel1, "lbRestPercent", 200, 40, 50, 16);
+    lRest = make<QLabel>(Panel1, "lRest", valueX, 40, 60, 16);
+    lbRestPercent = make<QLabel>(Panel1, "lbRestPercent", valueX + 70, 40, 50, 16);
     progressBar = make<QProgressBar>(Panel1, "progressBar", 10, 57, 727, 16);
     progressBar->setRange(0, 100);
     progressBar->setValue(0);
@@ -460,13 +464,16 @@ void TForm1::createOptionsPanel()
     QGroupBox *cycle = group("gbCycle", QStringLiteral("ЦИКЛ: показать"), 262, 63, 290);
     QLabel *every = label(cycle, QStringLiteral("каждую"), 6, 21);
     const int spinX = every->x() + every->width() + 3;
-    sePointChart = spin(cycle, "sePointChart", spinX, 18, 58, 1, 30000, 1);
-    QLabel *nth = label(cycle, QStringLiteral("-ю"), spinX + 60, 21);
-    label(cycle, QStringLiteral("точку"), nth->x() + nth->width() + 3, 21);
-    cbChartClear = make<QCheckBox>(cycle, "cbChartClear", 176, 12, 112, 17);
+    sePointChart = spin(cycle, "sePointChart", spinX, 18, 50, 1, 30000, 1);
+    QLabel *nth = label(cycle, QStringLiteral("-ю"), spinX + 52, 21);
+    QLabel *point = label(cycle, QStringLiteral("точку"), nth->x() + nth->width() + 3, 21);
+    // The two boxes take the rest of the group, so their captions are not cut.
+    const int boxX = point->x() + point->width() + 4;
+    const int boxWidth = cycle->width() - boxX - 2;
+    cbChartClear = make<QCheckBox>(cycle, "cbChartClear", boxX, 12, boxWidth, 17);
     cbChartClear->setText(QStringLiteral("Очищать график"));
     cbChartClear->setChecked(true);
-    cb1file = make<QCheckBox>(cycle, "cb1file", 176, 28, 112, 17);
+    cb1file = make<QCheckBox>(cycle, "cb1file", boxX, 28, boxWidth, 17);
     cb1file->setText(QStringLiteral("В один файл"));
 
     QGroupBox *yAxis = group("gbYAxis", QStringLiteral("Ось Т°"), 556, 63, 122);
