@@ -8,16 +8,6 @@
 
 namespace sig {
 
-bool isTemperatureMode(AxisMode mode)
-{
-    return mode == AxisMode::ValuesTime || mode == AxisMode::ValuesSamples;
-}
-
-bool isTimeMode(AxisMode mode)
-{
-    return mode == AxisMode::ValuesTime || mode == AxisMode::AdcTime;
-}
-
 const QStringList &timeUnitNames()
 {
     static const QStringList names { QStringLiteral("мкс"), QStringLiteral("мс"),
@@ -37,23 +27,6 @@ double timeUnitDivisor(int unitIndex)
     default:
         return 0;
     }
-}
-
-double DecodedRecording::valueOf(double code) const
-{
-    return isTemperatureMode(axisMode) ? (code - ValueOffset) * ValueScale : code;
-}
-
-double DecodedRecording::x(int point) const
-{
-    const double i = frameOfPoint(point);
-    // In this order, so that the values are exactly those of i × interval / divisor.
-    return isTimeMode(axisMode) ? i * ChannelIntervalUs / TimeDivisor : i;
-}
-
-double DecodedRecording::y(int n, int point) const
-{
-    return valueOf(code(n, point));
 }
 
 DecodedRecording ChartDecoder::decode(const QByteArray &array, const DisplaySettings &settings)

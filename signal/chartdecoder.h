@@ -31,8 +31,14 @@ enum class AxisMode {
     AdcTime = 3, // ADC units against time
 };
 
-bool isTemperatureMode(AxisMode mode);
-bool isTimeMode(AxisMode mode);
+inline bool isTemperatureMode(AxisMode mode)
+{
+    return mode == AxisMode::ValuesTime || mode == AxisMode::ValuesSamples;
+}
+inline bool isTimeMode(AxisMode mode)
+{
+    return mode == AxisMode::ValuesTime || mode == AxisMode::AdcTime;
+}
 
 // Names of the time units "мкс", "мс", "с" (indexes 0..2) and their divisors 1, 1000, 1e6.
 const QStringList &timeUnitNames();
@@ -93,17 +99,27 @@ public:
     bool hasChannel(int n) const { return n >= 1 && n <= 7 && (checkedChannels >> (n - 1)) & 1; }
     // Frame index i of point p (points count from 0; frame 0 is never drawn).
     static int frameOfPoint(int point) { return point + 1; }
-    double x(int point) const;
+    double x(int point) const
+    {
+        const double i = frameOfPoint(point);
+        // In this order, so that the values are exactly those of i × interval / divisor.
+        return isTimeMode(axisMode) ? i * ChannelIntervalUs / TimeDivisor : i;
+    }
     // Y of channel n (1..7) at point p: the code itself, or degrees in the temperature modes.
-    double y(int n, int point) const;
+    double y(int n, int point) const { return valueOf(code(n, point)); }
     int code(int n, int point) const { return m_codes[size_t(n - 1)][size_t(point)]; }
+    // The codes of channel n, pointCount() of them (none when n was not checked).
+    const std::vector<quint16> &codeData(int n) const { return m_codes[size_t(n - 1)]; }
     // The photodiode state of the frame of point p, and the Y of the FD line there.
     bool photodiodeState(int point) const { return m_photodiode[size_t(point)] != 0; }
     double photodiodeY(int point) const
     {
         return photodiodeState(point) ? valueMaximum : valueMinimum;
     }
-    double valueOf(double code) const;
+    double valueOf(double code) const
+    {
+        return isTemperatureMode(axisMode) ? (code - ValueOffset) * ValueScale : code;
+    }
 
 private:
     friend class ChartDecoder;
