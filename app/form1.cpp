@@ -6,6 +6,7 @@
 #include "acquisition/sessionserialport.h"
 #include "app/chartbuilder.h"
 #include "app/contexthelp.h"
+#include "app/cursorreadout.h"
 #include "app/icons.h"
 #include "app/inifile.h"
 #include "app/spinedit.h"
@@ -839,12 +840,14 @@ void TForm1::bindChartBuilder()
     chartBuilder = std::make_unique<ChartBuilder>(*this);
     chartBuilder->reportError = [this](const QString &text) { showMessageLater(text); };
     session->setChartBuilder([this] { BuildChart(); });
+    cursorReadout = new CursorReadout(*this);
     connect(this, &TForm1::chartRebuildRequested, this, &TForm1::displayChanged);
 }
 
 void TForm1::BuildChart()
 {
     chartBuilder->BuildChart();
+    cursorReadout->recordingChanged();
 }
 
 void TForm1::displayChanged()
@@ -1303,6 +1306,7 @@ void TForm1::statusClick()
     m_readout = !m_readout;
     // Panels 1 and 2 (the second and the third): the first keeps the session's state.
     if (!m_readout) {
+        cursorReadout->switchedOff();
         session->setStatusText(1, QStringLiteral("Щелкните для отображения X,Y"));
         session->setStatusText(2, QString());
     }

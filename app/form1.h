@@ -53,6 +53,7 @@ namespace app {
 
 class ChartBuilder;
 class ColorPanel;
+class CursorReadout;
 class ContextHelp;
 class SpinEdit;
 class StatusBar;
@@ -125,6 +126,8 @@ public:
     // before the value-axis range. Returns false on low memory, which ends the build there.
     // Empty until the cycle mode installs it.
     std::function<bool()> cycleStep;
+    // The status bar's X, Y and photodiode readout (app/cursorreadout.h).
+    CursorReadout *cursorReadout = nullptr;
 
     // ---- Chart series T1..T7, FD
     chart::TChartSeries *series(ChannelId channel) const;
