@@ -11,7 +11,8 @@ const char usage[] = "usage: ferrun-cli <command> [options]\n"
                      "  dividers [--freq HZ | --time MS] [--samples N]\n"
                      "  ports\n"
                      "  measure -o FILE [options]\n"
-                     "  info FILE\n";
+                     "  info FILE\n"
+                     "  catalog DIR [--find TEXT] [--case]\n";
 
 } // namespace
 
@@ -38,5 +39,7 @@ int main(int argc, char **argv)
         return cli::runMeasure(args);
     if (command == "info")
         return cli::runInfo(args);
+    if (command == "catalog")
+        return cli::runCatalog(args);
     return cli::usageError(QString("unknown command '%1'").arg(command));
 }
