@@ -11,7 +11,8 @@ const char usage[] = "usage: ferrun-cli <command> [options]\n"
                      "  ports\n"
                      "  measure -o FILE [options]\n"
                      "  info FILE\n"
-                     "  export FILE [-o OUT] [options]\n";
+                     "  export FILE [-o OUT] [options]\n"
+                     "  catalog DIR [--find TEXT] [--case]\n";
 
 } // namespace
 
@@ -40,5 +41,7 @@ int main(int argc, char **argv)
         return cli::runInfo(args);
     if (command == "export")
         return cli::runExport(args);
+    if (command == "catalog")
+        return cli::runCatalog(args);
     return cli::usageError(QString("unknown command '%1'").arg(command));
 }
