@@ -740,9 +740,14 @@ void TForm1::bindSession()
     connect(m, &MeasurementSession::launchTypeChanged, this, &TForm1::mirrorLaunchButton);
     connect(m, &MeasurementSession::errorLabelColourChanged, this, &TForm1::mirrorErrorColour);
     connect(m, &MeasurementSession::portFailure, this, &TForm1::showMessageLater);
-    // The port reports a board that went away once, as a line error; the rest is done after
-    // the handler has returned, since it closes the port.
-    SerialPort1->OnError = [this](serial::TCustomSerialPort *, int errors) {
+    // A failed transfer (out of step, board gone) has put its text in the first status panel;
+    // the message follows once the port's handler has returned. What was received stays in
+    // the buffer as a recording the session flags as faulty (recordingFaulty()).
+    connect(m, &MeasurementSession::transferFailed, this,
+        [this](acquisition::SessionFailure, const QString &text) { showMessageLater(text); });
+    // The port reports a board that went away once, as a line error (the session hears of it
+    // first); the rest is done after the handler has returned, since it closes the port.
+    sessionPort->onLineError = [this](int errors) {
         if (errors & serial::IoError)
             QMetaObject::invokeMethod(this, &TForm1::instrumentLost, Qt::QueuedConnection);
     };
@@ -813,6 +818,9 @@ void TForm1::instrumentLost()
     // and keep the measurement buttons off until it does. The recording held so far stays.
     SerialPort1->Close();
     setMeasurementButtonsEnabled(false);
+    // An exchange the board broke off has been reported as such already.
+    if (session->lastFailure() == acquisition::SessionFailure::Disconnected)
+        return;
     session->setStatusText(0, QStringLiteral("USB: нет связи"));
     showMessageLater(QStringLiteral("АЦП не обнаружено"));
 }
