@@ -197,7 +197,7 @@ TEST_F(FormTest, ControlsCarryTheirCaptionsAndHints)
     EXPECT_EQ(f.Chart1->toolTip(),
         QStringLiteral("См. Flash-ролик GrafTour о масштабировании и прокрутке графика"));
     EXPECT_EQ(f.status->panel(0)->width() + 2, 200);
-    EXPECT_EQ(f.status->panel(2)->width() + 2, 50);
+    EXPECT_GE(f.status->panel(2)->width() + 2, 50); // and the rest of the bar once shown
     // Every fixed text of the window is shown exactly as it stands, blanks included.
     QStringList shown;
     for (QWidget *w : f.findChildren<QWidget *>()) {
