@@ -11,6 +11,7 @@
 #include "app/inifile.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
+#include "app/windowplacement.h"
 #include "chart/chart.h"
 #include "serial/serialport.h"
 #include "sim/boardsimulator.h"
@@ -21,6 +22,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLayout>
@@ -884,13 +886,19 @@ void TForm1::startUp()
     const IniFile file(m_settingsPath);
     const Settings s = Settings::read(file);
 
-    // Geometry. Like a desktop's window manager, the size is held within the desktop, so
-    // that a hand-edited value cannot ask for an enormous window.
-    const QSize desktop = screen() ? screen()->virtualSize() : QSize(32767, 32767);
-    setWindowHeight(std::clamp(s.height, 1, std::max(desktop.height(), 1)));
-    setWindowWidth(std::clamp(s.width, 1, std::max(desktop.width(), 1)));
-    setWindowLeft(s.left);
-    setWindowTop(s.top);
+    // Geometry, held within reach: at least the folded size and at most the desktop, and
+    // moved so that its title area lies on a screen (settings from a desk with a second
+    // monitor, or sizes of 0, would otherwise come back invisible at every start).
+    QList<QRect> screens = m_environment.availableScreens;
+    if (screens.isEmpty())
+        for (const QScreen *each : QGuiApplication::screens())
+            screens << each->availableGeometry();
+    const QRect frame = placeWindow(QPoint(s.left, s.top), QSize(s.width, s.height), screens);
+    setWindowHeight(frame.height());
+    setWindowWidth(frame.width());
+    setWindowLeft(frame.x());
+    setWindowTop(frame.y());
+    m_placedPosition = frame.topLeft();
     FormResize();
 
     // Display options. Selected indexes are set by program: no change handler runs.
@@ -981,8 +989,8 @@ void TForm1::shutDown()
     Settings s;
     s.height = windowHeight();
     s.width = windowWidth();
-    s.left = x();
-    s.top = y();
+    s.left = m_framed ? x() : m_placedPosition.x();
+    s.top = m_framed ? y() : m_placedPosition.y();
     s.frequency = boundedValue(Field::seF);
     s.time4allSram = sampling->Time4allSRAM();
     s.sramBlocks = sampling->SRAMblocks();

@@ -70,6 +70,9 @@ struct FormEnvironment
     std::function<void(const QString &)> showMessage;
     QString sysfsRoot = QStringLiteral("/sys");
     QString devRoot = QStringLiteral("/dev");
+    // The available area of each screen (less its task bars), where start-up places the
+    // window; empty: the platform's screens.
+    QList<QRect> availableScreens;
 };
 
 // The main window, captioned "7 термопар, фотодиод". Creating it runs the start-up sequence
@@ -329,6 +332,9 @@ private:
     QColorDialog *ColorDlg = nullptr;
     QColor m_lastChosenColor = Qt::white;
     QSize m_requestedOuter;
+    // Where start-up placed the window's frame; written back when the window closes before
+    // it was ever shown (a native window created for a dialog may report its client origin).
+    QPoint m_placedPosition;
 };
 
 } // namespace app
