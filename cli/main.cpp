@@ -1,7 +1,6 @@
 #include "cli/commands.h"
 
 #include <QCoreApplication>
-
 #include <cstdio>
 
 namespace {
@@ -11,7 +10,8 @@ const char usage[] = "usage: ferrun-cli <command> [options]\n"
                      "  dividers [--freq HZ | --time MS] [--samples N]\n"
                      "  ports\n"
                      "  measure -o FILE [options]\n"
-                     "  info FILE\n";
+                     "  info FILE\n"
+                     "  cycle -o FILE [--count N] [--one-file] [options]\n";
 
 } // namespace
 
@@ -38,5 +38,7 @@ int main(int argc, char **argv)
         return cli::runMeasure(args);
     if (command == "info")
         return cli::runInfo(args);
+    if (command == "cycle")
+        return cli::runCycle(args);
     return cli::usageError(QString("unknown command '%1'").arg(command));
 }
