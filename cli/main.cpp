@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include <QCoreApplication>
+
 #include <cstdio>
 
 namespace {
