@@ -4,6 +4,7 @@
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "acquisition/sessionserialport.h"
+#include "app/chartbuilder.h"
 #include "app/contexthelp.h"
 #include "app/icons.h"
 #include "app/inifile.h"
@@ -196,6 +197,7 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     bindSampling();
     createInstrument();
     bindSession();
+    bindChartBuilder();
 
     startUp();
 }
@@ -827,6 +829,31 @@ void TForm1::showMessageLater(const QString &text)
             showMessage(text);
         },
         Qt::QueuedConnection);
+}
+
+// ---------------------------------------------------------------------------------------
+// Chart building
+
+void TForm1::bindChartBuilder()
+{
+    chartBuilder = std::make_unique<ChartBuilder>(*this);
+    chartBuilder->reportError = [this](const QString &text) { showMessageLater(text); };
+    session->setChartBuilder([this] { BuildChart(); });
+    connect(this, &TForm1::chartRebuildRequested, this, &TForm1::displayChanged);
+}
+
+void TForm1::BuildChart()
+{
+    chartBuilder->BuildChart();
+}
+
+void TForm1::displayChanged()
+{
+    // Redrawn at once only between exchanges: a build during a transfer would clear the
+    // command the blocks answer, and one during a cycle run would store the cycle twice. The
+    // new setting takes effect at the build that ends the exchange.
+    if (session->state() == acquisition::SessionState::Idle && !CycleRunning)
+        BuildChart();
 }
 
 // ---------------------------------------------------------------------------------------
