@@ -53,6 +53,7 @@ namespace app {
 
 class ChartBuilder;
 class ColorPanel;
+class CycleControl;
 class ContextHelp;
 class SpinEdit;
 class StatusBar;
@@ -125,6 +126,8 @@ public:
     // before the value-axis range. Returns false on low memory, which ends the build there.
     // Empty until the cycle mode installs it.
     std::function<bool()> cycleStep;
+    // The cycle mode (app/cyclecontrol.h): btCycle, its state and stores.
+    std::unique_ptr<CycleControl> cycleControl;
 
     // ---- Chart series T1..T7, FD
     chart::TChartSeries *series(ChannelId channel) const;
