@@ -7,6 +7,7 @@
 #include "app/chartbuilder.h"
 #include "app/contexthelp.h"
 #include "app/cursorreadout.h"
+#include "app/cyclecontrol.h"
 #include "app/icons.h"
 #include "app/inifile.h"
 #include "app/spinedit.h"
@@ -201,6 +202,7 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     createInstrument();
     bindSession();
     bindChartBuilder();
+    cycleControl = std::make_unique<CycleControl>(*this);
 
     startUp();
 }

@@ -54,6 +54,7 @@ namespace app {
 class ChartBuilder;
 class ColorPanel;
 class CursorReadout;
+class CycleControl;
 class ContextHelp;
 class SpinEdit;
 class StatusBar;
@@ -131,6 +132,8 @@ public:
     std::function<bool()> cycleStep;
     // The status bar's X, Y and photodiode readout (app/cursorreadout.h).
     CursorReadout *cursorReadout = nullptr;
+    // The cycle mode (app/cyclecontrol.h): btCycle, its state and stores.
+    std::unique_ptr<CycleControl> cycleControl;
 
     // ---- Chart series T1..T7, FD
     chart::TChartSeries *series(ChannelId channel) const;

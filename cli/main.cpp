@@ -18,6 +18,7 @@ const char usage[] = "usage: ferrun-cli <command> [options]\n"
                      "  info       the header and comment of a data file\n"
                      "  export     the chart points of a data file as CSV\n"
                      "  catalog    the comments of the data files of a folder, or a search in them\n"
+                     "  cycle      repeated averaged measurements, saved per cycle or into one file\n"
                      "\n"
                      "options:\n"
                      "  -h, --help     show this help and exit\n"
@@ -67,6 +68,8 @@ int main(int argc, char **argv)
         return cli::runExport(args);
     if (command == "catalog")
         return cli::runCatalog(args);
+    if (command == "cycle")
+        return cli::runCycle(args);
     return cli::usageError(
         QString("unknown command '%1' (ferrun-cli --help lists the commands)").arg(command));
 }
