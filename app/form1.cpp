@@ -4,6 +4,7 @@
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "acquisition/sessionserialport.h"
+#include "app/chartexport.h"
 #include "app/contexthelp.h"
 #include "app/icons.h"
 #include "app/inifile.h"
@@ -196,6 +197,10 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     bindSampling();
     createInstrument();
     bindSession();
+    auto *chartExport = new ChartExport(
+        Chart1, [this](const QString &text) { showMessage(text); }, this);
+    connect(this, &TForm1::printRequested, chartExport, &ChartExport::btPrintClick);
+    connect(this, &TForm1::copyChartRequested, chartExport, &ChartExport::btSaveChartClick);
 
     startUp();
 }
