@@ -435,25 +435,7 @@ void TFastLineSeries::collect(const TCustomChartAxis &horizontal, const TCustomC
 
     // First index after a whose column differs from c (last + 1 when none does); the search
     // starts from the length of the previous column.
-    // On a plain left-to-right axis a column ends where the value passes the half pixel
-    // after it: the values are compared with that bound in one forward pass, which the
-    // processor streams from memory, and only the values within a millionth of a pixel of
-    // it are mapped. (A binary search makes a chain of dependent reads scattered over the
-    // values, each a likely cache miss: its time follows the memory's latency, which
-    // varies from run to run far more than the streamed reads do.)
-    const bool streamed = monotone && xm.horizontal && !xm.inverted && xm.scale > 0
-        && std::isfinite(xm.scale) && xk == 1;
     auto columnEnd = [&](int a, int c, int hint) {
-        if (streamed) {
-            const double upper = xm.minimum + (double(c - xm.start) + 0.5) / xm.scale;
-            const double sure = upper - (1e-6 / xm.scale + std::abs(upper) * 1e-15);
-            int b = a + 1;
-            while (b <= last && xs[b] < sure)
-                ++b;
-            while (b <= last && px(b) == c)
-                ++b;
-            return b;
-        }
         if (!monotone) {
             int b = a + 1;
             while (b <= last && px(b) == c)
