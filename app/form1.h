@@ -53,6 +53,7 @@ namespace app {
 
 class ChartBuilder;
 class ColorPanel;
+class CursorReadout;
 class CycleControl;
 class ContextHelp;
 class SpinEdit;
@@ -70,6 +71,9 @@ struct FormEnvironment
     std::function<void(const QString &)> showMessage;
     QString sysfsRoot = QStringLiteral("/sys");
     QString devRoot = QStringLiteral("/dev");
+    // The available area of each screen (less its task bars), where start-up places the
+    // window; empty: the platform's screens.
+    QList<QRect> availableScreens;
 };
 
 // The main window, captioned "7 термопар, фотодиод". Creating it runs the start-up sequence
@@ -126,6 +130,8 @@ public:
     // before the value-axis range. Returns false on low memory, which ends the build there.
     // Empty until the cycle mode installs it.
     std::function<bool()> cycleStep;
+    // The status bar's X, Y and photodiode readout (app/cursorreadout.h).
+    CursorReadout *cursorReadout = nullptr;
     // The cycle mode (app/cyclecontrol.h): btCycle, its state and stores.
     std::unique_ptr<CycleControl> cycleControl;
 
@@ -329,6 +335,9 @@ private:
     QColorDialog *ColorDlg = nullptr;
     QColor m_lastChosenColor = Qt::white;
     QSize m_requestedOuter;
+    // Where start-up placed the window's frame; written back when the window closes before
+    // it was ever shown (a native window created for a dialog may report its client origin).
+    QPoint m_placedPosition;
 };
 
 } // namespace app
