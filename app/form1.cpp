@@ -5,6 +5,7 @@
 #include "acquisition/samplingparameters.h"
 #include "acquisition/sessionserialport.h"
 #include "app/contexthelp.h"
+#include "app/hotplug.h"
 #include "app/icons.h"
 #include "app/inifile.h"
 #include "app/spinedit.h"
@@ -200,6 +201,8 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     bindSession();
 
     startUp();
+    if (m_options.device.isEmpty() && !m_options.simulator)
+        hotPlug = new HotPlug(*this, { m_environment.sysfsRoot, m_environment.devRoot });
 }
 
 TForm1::~TForm1() = default;

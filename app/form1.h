@@ -53,6 +53,7 @@ namespace app {
 
 class ColorPanel;
 class ContextHelp;
+class HotPlug;
 class SpinEdit;
 class StatusBar;
 
@@ -202,6 +203,8 @@ public:
     QPushButton *bt500 = nullptr;
 
     ContextHelp *help = nullptr;
+    // Connects to the board when it is plugged in; none with --device or --simulator.
+    HotPlug *hotPlug = nullptr;
 
     // ---- Outer window geometry (the frame included where the platform has one)
     int windowWidth() const;
