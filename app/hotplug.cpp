@@ -5,6 +5,9 @@
 #include "app/form1.h"
 #include "serial/serialport.h"
 
+#include <functional>
+#include <utility>
+
 namespace app {
 
 namespace {
@@ -38,12 +41,30 @@ void HotPlug::connectIfIdle()
     // A shut-down window measures nothing more; a connected one keeps its port.
     if (!m_form.AcquisitionBuffer() || m_form.SerialPort1->IsOpen() || !m_watcher.instrument())
         return;
-    // btUSB's connect, with its information box left out: nobody asked for this one.
-    const auto showMessage = std::exchange(m_form.showMessage, [](const QString &) {});
-    m_connecting = true;
-    m_form.ConnectInstrument();
-    m_connecting = false;
-    m_form.showMessage = showMessage;
+    // btUSB's connect, with its information box left out: nobody asked for this one. The
+    // guard puts the window's own way of showing messages back, whatever happens.
+    struct Quiet
+    {
+        TForm1 &form;
+        bool &connecting;
+        std::function<void(const QString &)> saved
+            = std::exchange(form.showMessage, [](const QString &) {});
+        Quiet(TForm1 &f, bool &c)
+            : form(f)
+            , connecting(c)
+        {
+            connecting = true;
+        }
+        ~Quiet()
+        {
+            form.showMessage = std::move(saved);
+            connecting = false;
+        }
+    };
+    {
+        const Quiet quiet(m_form, m_connecting);
+        m_form.ConnectInstrument();
+    }
     const bool connected = !m_form.instrumentLink->connectedDevice().isEmpty();
     // "USB: нет связи" of the lost board is no longer true.
     if (connected && m_form.session->statusText(0) == NoLinkStatus)
