@@ -4,7 +4,10 @@
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "acquisition/sessionserialport.h"
+#include "app/chartbuilder.h"
 #include "app/contexthelp.h"
+#include "app/cursorreadout.h"
+#include "app/cyclecontrol.h"
 #include "app/hotplug.h"
 #include "app/icons.h"
 #include "app/inifile.h"
@@ -199,6 +202,8 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     bindSampling();
     createInstrument();
     bindSession();
+    bindChartBuilder();
+    cycleControl = std::make_unique<CycleControl>(*this);
 
     startUp();
     if (m_options.device.isEmpty() && !m_options.simulator)
@@ -742,9 +747,14 @@ void TForm1::bindSession()
     connect(m, &MeasurementSession::launchTypeChanged, this, &TForm1::mirrorLaunchButton);
     connect(m, &MeasurementSession::errorLabelColourChanged, this, &TForm1::mirrorErrorColour);
     connect(m, &MeasurementSession::portFailure, this, &TForm1::showMessageLater);
-    // The port reports a board that went away once, as a line error; the rest is done after
-    // the handler has returned, since it closes the port.
-    SerialPort1->OnError = [this](serial::TCustomSerialPort *, int errors) {
+    // A failed transfer (out of step, board gone) has put its text in the first status panel;
+    // the message follows once the port's handler has returned. What was received stays in
+    // the buffer as a recording the session flags as faulty (recordingFaulty()).
+    connect(m, &MeasurementSession::transferFailed, this,
+        [this](acquisition::SessionFailure, const QString &text) { showMessageLater(text); });
+    // The port reports a board that went away once, as a line error (the session hears of it
+    // first); the rest is done after the handler has returned, since it closes the port.
+    sessionPort->onLineError = [this](int errors) {
         if (errors & serial::IoError)
             QMetaObject::invokeMethod(this, &TForm1::instrumentLost, Qt::QueuedConnection);
     };
@@ -815,6 +825,9 @@ void TForm1::instrumentLost()
     // and keep the measurement buttons off until it does. The recording held so far stays.
     SerialPort1->Close();
     setMeasurementButtonsEnabled(false);
+    // An exchange the board broke off has been reported as such already.
+    if (session->lastFailure() == acquisition::SessionFailure::Disconnected)
+        return;
     session->setStatusText(0, QStringLiteral("USB: нет связи"));
     showMessageLater(QStringLiteral("АЦП не обнаружено"));
 }
@@ -832,6 +845,33 @@ void TForm1::showMessageLater(const QString &text)
             showMessage(text);
         },
         Qt::QueuedConnection);
+}
+
+// ---------------------------------------------------------------------------------------
+// Chart building
+
+void TForm1::bindChartBuilder()
+{
+    chartBuilder = std::make_unique<ChartBuilder>(*this);
+    chartBuilder->reportError = [this](const QString &text) { showMessageLater(text); };
+    session->setChartBuilder([this] { BuildChart(); });
+    cursorReadout = new CursorReadout(*this);
+    connect(this, &TForm1::chartRebuildRequested, this, &TForm1::displayChanged);
+}
+
+void TForm1::BuildChart()
+{
+    chartBuilder->BuildChart();
+    cursorReadout->recordingChanged();
+}
+
+void TForm1::displayChanged()
+{
+    // Redrawn at once only between exchanges: a build during a transfer would clear the
+    // command the blocks answer, and one during a cycle run would store the cycle twice. The
+    // new setting takes effect at the build that ends the exchange.
+    if (session->state() == acquisition::SessionState::Idle && !CycleRunning)
+        BuildChart();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1287,6 +1327,7 @@ void TForm1::statusClick()
     m_readout = !m_readout;
     // Panels 1 and 2 (the second and the third): the first keeps the session's state.
     if (!m_readout) {
+        cursorReadout->switchedOff();
         session->setStatusText(1, QStringLiteral("Щелкните для отображения X,Y"));
         session->setStatusText(2, QString());
     }

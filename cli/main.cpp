@@ -16,6 +16,9 @@ const char usage[] = "usage: ferrun-cli <command> [options]\n"
                      "  ports      the serial devices and the instrument among them\n"
                      "  measure    records on the board (or the simulator) and saves a file\n"
                      "  info       the header and comment of a data file\n"
+                     "  export     the chart points of a data file as CSV\n"
+                     "  catalog    the comments of the data files of a folder, or a search in them\n"
+                     "  cycle      repeated averaged measurements, saved per cycle or into one file\n"
                      "\n"
                      "options:\n"
                      "  -h, --help     show this help and exit\n"
@@ -61,6 +64,12 @@ int main(int argc, char **argv)
         return cli::runMeasure(args);
     if (command == "info")
         return cli::runInfo(args);
+    if (command == "export")
+        return cli::runExport(args);
+    if (command == "catalog")
+        return cli::runCatalog(args);
+    if (command == "cycle")
+        return cli::runCycle(args);
     return cli::usageError(
         QString("unknown command '%1' (ferrun-cli --help lists the commands)").arg(command));
 }
