@@ -9,6 +9,7 @@
 #include "app/contexthelp.h"
 #include "app/cursorreadout.h"
 #include "app/cyclecontrol.h"
+#include "app/hotplug.h"
 #include "app/icons.h"
 #include "app/inifile.h"
 #include "app/spinedit.h"
@@ -210,6 +211,8 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     connect(this, &TForm1::copyChartRequested, chartExport, &ChartExport::btSaveChartClick);
 
     startUp();
+    if (m_options.device.isEmpty() && !m_options.simulator)
+        hotPlug = new HotPlug(*this, { m_environment.sysfsRoot, m_environment.devRoot });
 }
 
 TForm1::~TForm1() = default;

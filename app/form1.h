@@ -56,6 +56,7 @@ class ColorPanel;
 class CursorReadout;
 class CycleControl;
 class ContextHelp;
+class HotPlug;
 class SpinEdit;
 class StatusBar;
 
@@ -220,6 +221,8 @@ public:
     QPushButton *bt500 = nullptr;
 
     ContextHelp *help = nullptr;
+    // Connects to the board when it is plugged in; none with --device or --simulator.
+    HotPlug *hotPlug = nullptr;
 
     // ---- Outer window geometry (the frame included where the platform has one)
     int windowWidth() const;
