@@ -5,6 +5,7 @@
 #include "acquisition/samplingparameters.h"
 #include "acquisition/sessionserialport.h"
 #include "app/chartbuilder.h"
+#include "app/chartexport.h"
 #include "app/contexthelp.h"
 #include "app/cursorreadout.h"
 #include "app/cyclecontrol.h"
@@ -203,6 +204,10 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     bindSession();
     bindChartBuilder();
     cycleControl = std::make_unique<CycleControl>(*this);
+    auto *chartExport = new ChartExport(
+        Chart1, [this](const QString &text) { showMessage(text); }, this);
+    connect(this, &TForm1::printRequested, chartExport, &ChartExport::btPrintClick);
+    connect(this, &TForm1::copyChartRequested, chartExport, &ChartExport::btSaveChartClick);
 
     startUp();
 }
