@@ -380,6 +380,21 @@ TEST_F(PlotTest, PngHasTheRequestedSize)
     EXPECT_EQ(image.size(), QSize(772, 346));
 }
 
+TEST_F(PlotTest, RecordingWithoutPointsGivesAnEmptyChart)
+{
+    // No data, and a single frame (frame 0 is never drawn): the axes and the legend only.
+    for (const QByteArray &data : { QByteArray(), frames(1, 2) }) {
+        const QString file = write("empty.kdx", 0x03, data, 100);
+        const QString out = dir.filePath("empty.svg");
+        const CliRun run = runCli({ "plot", file, "-o", out });
+        ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+        const SvgChart svg = parseSvg(read(out));
+        ASSERT_TRUE(svg.valid) << qPrintable(svg.error);
+        EXPECT_TRUE(svg.plotted(designColours.at(0)).empty());
+        EXPECT_TRUE(svg.plotted(designColours.at(1)).empty());
+    }
+}
+
 TEST_F(PlotTest, ForeignAndTruncatedFilesWriteNothing)
 {
     const QString good = write("good.kdx", 0x01, frames(10, 1), 100);
