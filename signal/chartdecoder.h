@@ -118,6 +118,8 @@ public:
     {
         return photodiodeState(point) ? valueMaximum : valueMinimum;
     }
+    bool operator==(const DecodedRecording &) const = default;
+
     double valueOf(double code) const
     {
         return isTemperatureMode(axisMode) ? (code - ValueOffset) * ValueScale : code;
