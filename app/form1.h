@@ -54,7 +54,9 @@ namespace app {
 class ChartBuilder;
 class ColorPanel;
 class CursorReadout;
+class CycleControl;
 class ContextHelp;
+class HotPlug;
 class SpinEdit;
 class StatusBar;
 
@@ -70,6 +72,9 @@ struct FormEnvironment
     std::function<void(const QString &)> showMessage;
     QString sysfsRoot = QStringLiteral("/sys");
     QString devRoot = QStringLiteral("/dev");
+    // The available area of each screen (less its task bars), where start-up places the
+    // window; empty: the platform's screens.
+    QList<QRect> availableScreens;
 };
 
 // The main window, captioned "7 термопар, фотодиод". Creating it runs the start-up sequence
@@ -128,6 +133,8 @@ public:
     std::function<bool()> cycleStep;
     // The status bar's X, Y and photodiode readout (app/cursorreadout.h).
     CursorReadout *cursorReadout = nullptr;
+    // The cycle mode (app/cyclecontrol.h): btCycle, its state and stores.
+    std::unique_ptr<CycleControl> cycleControl;
 
     // ---- Chart series T1..T7, FD
     chart::TChartSeries *series(ChannelId channel) const;
@@ -214,6 +221,8 @@ public:
     QPushButton *bt500 = nullptr;
 
     ContextHelp *help = nullptr;
+    // Connects to the board when it is plugged in; none with --device or --simulator.
+    HotPlug *hotPlug = nullptr;
 
     // ---- Outer window geometry (the frame included where the platform has one)
     int windowWidth() const;
@@ -329,6 +338,9 @@ private:
     QColorDialog *ColorDlg = nullptr;
     QColor m_lastChosenColor = Qt::white;
     QSize m_requestedOuter;
+    // Where start-up placed the window's frame; written back when the window closes before
+    // it was ever shown (a native window created for a dialog may report its client origin).
+    QPoint m_placedPosition;
 };
 
 } // namespace app
