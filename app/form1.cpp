@@ -4,8 +4,10 @@
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "acquisition/sessionserialport.h"
+#include "app/cataloguepanel.h"
 #include "app/chartbuilder.h"
 #include "app/contexthelp.h"
+#include "app/filecontrol.h"
 #include "app/icons.h"
 #include "app/inifile.h"
 #include "app/spinedit.h"
@@ -198,6 +200,8 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     createInstrument();
     bindSession();
     bindChartBuilder();
+    fileControl = new FileControl(*this);
+    cataloguePanel = new CataloguePanel(*this, *fileControl);
 
     startUp();
 }

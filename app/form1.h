@@ -51,9 +51,11 @@ class BoardSimulator;
 
 namespace app {
 
+class CataloguePanel;
 class ChartBuilder;
 class ColorPanel;
 class ContextHelp;
+class FileControl;
 class SpinEdit;
 class StatusBar;
 
@@ -125,6 +127,11 @@ public:
     // before the value-axis range. Returns false on low memory, which ends the build there.
     // Empty until the cycle mode installs it.
     std::function<bool()> cycleStep;
+
+    // ---- Data files, browsing and the comment catalogue (app/filecontrol.h,
+    // app/cataloguepanel.h)
+    FileControl *fileControl = nullptr;
+    CataloguePanel *cataloguePanel = nullptr;
 
     // ---- Chart series T1..T7, FD
     chart::TChartSeries *series(ChannelId channel) const;
