@@ -8,6 +8,28 @@
 
 namespace app {
 
+namespace {
+
+// The toolkit's Russian translation leaves the standard button "OK" in Latin letters; a
+// Russian desktop writes it in Cyrillic, "ОК". Asked before the toolkit's translation.
+class ButtonTextTranslator : public QTranslator
+{
+public:
+    using QTranslator::QTranslator;
+    QString translate(const char *context, const char *sourceText, const char *disambiguation,
+        int n) const override
+    {
+        Q_UNUSED(disambiguation);
+        Q_UNUSED(n);
+        if (qstrcmp(context, "QPlatformTheme") == 0 && qstrcmp(sourceText, "OK") == 0)
+            return QStringLiteral("ОК");
+        return {};
+    }
+    bool isEmpty() const override { return false; }
+};
+
+} // namespace
+
 bool installToolkitTranslation(QCoreApplication &application)
 {
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
@@ -22,6 +44,7 @@ bool installToolkitTranslation(QCoreApplication &application)
         return false;
     }
     QCoreApplication::installTranslator(translator);
+    QCoreApplication::installTranslator(new ButtonTextTranslator(&application));
     return true;
 }
 
