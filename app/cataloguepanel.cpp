@@ -71,9 +71,10 @@ CataloguePanel::CataloguePanel(TForm1 &form, FileControl &files)
     connect(form.eFind, &QLineEdit::returnPressed, this, &CataloguePanel::btFindClick);
 }
 
-void CataloguePanel::fill(const QStringList &lines)
+void CataloguePanel::fill(const QStringList &lines, const QString &folder)
 {
     m_lines = lines;
+    m_folder = folder;
     QPlainTextEdit *list = m_form.MAllCmnt;
     list->setPlainText(lines.join(u'\n'));
     // The caret at the end of the first line, the list scrolled to its top.
@@ -91,7 +92,7 @@ void CataloguePanel::btShowCmntClick()
     m_form.gbAllCmnt->raise();
     // A list that a foreign file hid is shown again with the new catalogue.
     m_form.MAllCmnt->show();
-    fill({});
+    fill({}, {});
 
     files::Catalogue catalogue = catalogueOf(m_files.CurrentDataFile);
     if (catalogue.stop == files::CatalogueStop::NoFiles) {
@@ -106,7 +107,7 @@ void CataloguePanel::btShowCmntClick()
         m_form.showMessage(files::noFilesMessage(files::extensionPart(m_files.CurrentDataFile)));
         return;
     }
-    fill(catalogue.lines());
+    fill(catalogue.lines(), files::folderPart(m_files.CurrentDataFile));
     if (catalogue.stop == files::CatalogueStop::ForeignFile)
         m_form.MAllCmnt->hide(); // the entries before the foreign file stay in it
     else if (catalogue.stop == files::CatalogueStop::CannotOpen)
@@ -131,7 +132,9 @@ void CataloguePanel::openEntry()
     const QString name = files::catalogueEntryName(m_lines, line);
     if (name.isEmpty())
         return;
-    m_files.CurrentDataFile = files::folderPart(m_files.CurrentDataFile) + name;
+    // The folder the list was built from, also when a file of another folder has been opened
+    // since.
+    m_files.CurrentDataFile = m_folder + name;
     m_form.gbAllCmnt->hide();
     m_files.loadCurrentDataFile();
 }

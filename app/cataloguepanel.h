@@ -43,11 +43,13 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void fill(const QStringList &lines);
+    void fill(const QStringList &lines, const QString &folder);
 
     TForm1 &m_form;
     FileControl &m_files;
     QStringList m_lines;
+    // The folder the lines list, with its final '/'.
+    QString m_folder;
     // The list's viewport, which receives its mouse events.
     QObject *m_viewport = nullptr;
 };

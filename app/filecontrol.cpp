@@ -38,7 +38,7 @@ FileControl::FileControl(TForm1 &form)
 {
     chooseSaveFile = [this](const QString &proposed) { return execSaveDialog(proposed); };
     chooseOpenFile = [this] { return execOpenDialog(); };
-    recordingFaulty = [this] { return m_form.session && sessionFlagsFaulty(*m_form.session); };
+    sessionFaulty = [this] { return m_form.session && sessionFlagsFaulty(*m_form.session); };
 
     connect(&form, &TForm1::saveRequested, this, &FileControl::btSaveClick);
     connect(&form, &TForm1::loadRequested, this, [this] { btLoadFileClick(m_form.btLoadFile); });
@@ -48,6 +48,18 @@ FileControl::FileControl(TForm1 &form)
     // axis title): from then on the loaded header no longer stands for the recording.
     connect(form.session.get(), &acquisition::MeasurementSession::xTitleChanged, this,
         [this] { m_loadedHeader.reset(); });
+    // A new exchange fills the buffer from the board again.
+    connect(form.session.get(), &acquisition::MeasurementSession::stateChanged, this,
+        [this](acquisition::SessionState state) {
+            if (state != acquisition::SessionState::Idle
+                && state != acquisition::SessionState::Drawing)
+                m_bufferFromFile = false;
+        });
+}
+
+bool FileControl::recordingFaulty() const
+{
+    return !m_bufferFromFile && sessionFaulty && sessionFaulty();
 }
 
 FileControl::~FileControl() = default;
@@ -162,8 +174,10 @@ files::DataFileHeader FileControl::headerRecord() const
 
 void FileControl::btSaveClick()
 {
-    // A recording whose transfer broke off is not written as if it were whole.
-    if (recordingFaulty && recordingFaulty()) {
+    // A recording whose transfer broke off is not written as if it were whole. The cycles
+    // of a cycle run are kept apart from it and are saved.
+    const bool cycleRun = m_form.session->RecordedByCycle();
+    if (!cycleRun && recordingFaulty()) {
         m_form.showMessage(faultyRecordingMessage());
         return;
     }
@@ -172,11 +186,15 @@ void FileControl::btSaveClick()
         return;
     LastSavedFile = choice->fileName;
     if (choice->filter == SaveFilter::TextFile) {
-        saveText(choice->fileName);
+        // The text is the recording held, also after a cycle run.
+        if (recordingFaulty())
+            m_form.showMessage(faultyRecordingMessage());
+        else
+            saveText(choice->fileName);
         return;
     }
     const QString comment = m_form.mComment->toPlainText();
-    if (m_form.session->RecordedByCycle()) {
+    if (cycleRun) {
         saveCycleRun({ choice->fileName, headerRecord(), comment, m_form.cb1file->isChecked() });
         return;
     }
@@ -268,6 +286,7 @@ void FileControl::applyLoaded(const files::DataFile &file)
     m_loadedHeader = h;
     session.setSessionBlocks(quint16(h.DataLength / 60000));
     session.acquisitionBuffer() = file.data;
+    m_bufferFromFile = true;
     m_form.mComment->setPlainText(file.comment());
 
     session.setFileCaption(FileCaptionPrefix + files::namePart(CurrentDataFile));

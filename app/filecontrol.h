@@ -92,8 +92,11 @@ public:
     // Writes the stored cycles of a cycle run; installed by the cycle part of the window.
     // Without it a cycle run's save writes nothing.
     std::function<CycleSaveOutcome(const CycleSaveRequest &)> cycleSaver;
-    // True when the session flags the recording held as faulty (a broken transfer).
-    std::function<bool()> recordingFaulty;
+    // True when the session flags the recording it received as faulty (a broken transfer).
+    std::function<bool()> sessionFaulty;
+
+    // The recording held is one the session flagged and no file has replaced it since.
+    bool recordingFaulty() const;
 
     // The folder the dialogs start in: "Mersklad" in the working folder, created when
     // missing (the working folder itself when it cannot be created).
@@ -123,6 +126,9 @@ private:
     // record since (a file without data draws nothing, so its values stay in the record).
     std::optional<files::DataFileHeader> m_loadedHeader;
     bool m_loadedOk = false;
+    // The buffer holds a loaded file: the session's flag, which tells of its last exchange,
+    // does not describe it until the next exchange starts.
+    bool m_bufferFromFile = false;
 };
 
 } // namespace app

@@ -154,12 +154,18 @@ TEST_F(CatalogueTest, OpensTheEntryUnderTheCaret)
     EXPECT_EQ(f.fileControl->CurrentDataFile, folder + QStringLiteral("c.kdx"));
     EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("=v=a.kdx=v=\nтретий, ТЕМП"));
 
-    // Enter on the comment of a.kdx.
+    // Enter on the comment of a.kdx, after a file of another folder was opened while the
+    // list was shown: the entry is taken from the listed folder.
     QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
+    QDir(dir.path()).mkdir(QStringLiteral("other"));
+    const QString elsewhere = file(QStringLiteral("other/a.kdx"));
+    writeDataFile(elsewhere, 0x01, filewindow::words({ 1, 2, 3 }), QStringLiteral("чужой"));
+    load(elsewhere);
     caretToLine(2);
     f.MAllCmnt->setFocus();
     QTest::keyClick(f.MAllCmnt, Qt::Key_Return);
     EXPECT_EQ(f.fileControl->CurrentDataFile, folder + QStringLiteral("a.kdx"));
+    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("первый опыт\nтемпература печи"));
     EXPECT_TRUE(messages.isEmpty());
 }
 

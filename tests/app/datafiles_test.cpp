@@ -66,7 +66,10 @@ TEST_F(DataFilesTest, EmptySaveAndItsReload)
     EXPECT_EQ(proposals, (QStringList { QString(), name }));
 
     f.mComment->setPlainText(QStringLiteral("другой"));
+    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
+    ASSERT_TRUE(f.gbFT->isVisible());
     load(name);
+    EXPECT_FALSE(f.gbFT->isVisible());
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_TRUE(f.session->AcquisitionBuffer().isEmpty());
     EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("abc\nстрока 2\n"));
@@ -197,7 +200,10 @@ TEST_F(DataFilesTest, TextFilterWritesTheChartAsCsv)
     EXPECT_EQ(written, expected);
     EXPECT_TRUE(written.startsWith("x,T1,FD\n0.1,"));
     EXPECT_EQ(f.fileControl->LastSavedFile, text);
-    EXPECT_FALSE(QFile::exists(file(QStringLiteral("rec.kdx.saving"))));
+    // Nothing but the two files: no temporary file is left.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
+        (QStringList {
+            QStringLiteral("Ferrun.ini"), QStringLiteral("rec.kdx"), QStringLiteral("rec.txt") }));
 
     // A folder that cannot take the file: the runtime's message, nothing written.
     const QString nowhere = file(QStringLiteral("no/such/folder.txt"));
@@ -256,12 +262,40 @@ TEST_F(DataFilesTest, FaultyRecordingIsNotSaved)
 {
     app::TForm1 &f = open();
     f.session->acquisitionBuffer() = words({ 1, 2, 3 });
-    f.fileControl->recordingFaulty = [] { return true; };
-    saveAnswers.push_back({ file(QStringLiteral("bad.kdx")), app::SaveFilter::AdcFiles });
+    f.fileControl->sessionFaulty = [] { return true; };
+    const QString bad = file(QStringLiteral("bad.kdx"));
+    saveAnswers.push_back({ bad, app::SaveFilter::AdcFiles });
     QTest::mouseClick(f.btSave, Qt::LeftButton);
     EXPECT_EQ(messages, QStringList { app::FileControl::faultyRecordingMessage() });
     EXPECT_TRUE(proposals.isEmpty()); // no dialog
-    EXPECT_FALSE(QFile::exists(file(QStringLiteral("bad.kdx"))));
+    EXPECT_FALSE(QFile::exists(bad));
+
+    // The cycles of a cycle run are saved; the text of the recording held is not.
+    int cycleSaves = 0;
+    f.fileControl->cycleSaver = [&](const app::CycleSaveRequest &) {
+        ++cycleSaves;
+        return app::CycleSaveOutcome {};
+    };
+    f.session->setRecordedByCycle(true);
+    messages.clear();
+    QTest::mouseClick(f.btSave, Qt::LeftButton); // the name queued above
+    EXPECT_EQ(cycleSaves, 1);
+    EXPECT_TRUE(messages.isEmpty());
+    const QString text = file(QStringLiteral("bad.txt"));
+    save(text, app::SaveFilter::TextFile);
+    EXPECT_EQ(messages, QStringList { app::FileControl::faultyRecordingMessage() });
+    EXPECT_FALSE(QFile::exists(text));
+
+    // A loaded file replaces the faulty recording: it is saved.
+    f.session->setRecordedByCycle(false);
+    const QString good = file(QStringLiteral("good.kdx"));
+    writeDataFile(good, 0x01, words({ 4, 5, 6 }), {});
+    load(good);
+    const QString copy = file(QStringLiteral("copy.kdx"));
+    messages.clear();
+    save(copy);
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_TRUE(QFile::exists(copy));
 }
 
 TEST_F(DataFilesTest, BrowsingStepsWithoutWrapAround)
