@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QToolButton>
+#include <algorithm>
 
 namespace app {
 
@@ -284,7 +285,7 @@ void FileControl::applyLoaded(const files::DataFile &file)
     session.setChannelIntervalUs(h.ChannelIntervalUs);
     session.setXTitle(h.XTitle);
     m_loadedHeader = h;
-    session.setSessionBlocks(quint16(h.DataLength / 60000));
+    session.setSessionBlocks(quint16(std::min<quint32>(h.DataLength / 60000, 0xFFFF)));
     session.acquisitionBuffer() = file.data;
     m_bufferFromFile = true;
     m_form.mComment->setPlainText(file.comment());
