@@ -54,6 +54,8 @@ namespace app {
 class CataloguePanel;
 class ChartBuilder;
 class ColorPanel;
+class CursorReadout;
+class CycleControl;
 class ContextHelp;
 class FileControl;
 class SpinEdit;
@@ -71,6 +73,9 @@ struct FormEnvironment
     std::function<void(const QString &)> showMessage;
     QString sysfsRoot = QStringLiteral("/sys");
     QString devRoot = QStringLiteral("/dev");
+    // The available area of each screen (less its task bars), where start-up places the
+    // window; empty: the platform's screens.
+    QList<QRect> availableScreens;
 };
 
 // The main window, captioned "7 термопар, фотодиод". Creating it runs the start-up sequence
@@ -127,6 +132,10 @@ public:
     // before the value-axis range. Returns false on low memory, which ends the build there.
     // Empty until the cycle mode installs it.
     std::function<bool()> cycleStep;
+    // The status bar's X, Y and photodiode readout (app/cursorreadout.h).
+    CursorReadout *cursorReadout = nullptr;
+    // The cycle mode (app/cyclecontrol.h): btCycle, its state and stores.
+    std::unique_ptr<CycleControl> cycleControl;
 
     // ---- Data files, browsing and the comment catalogue (app/filecontrol.h,
     // app/cataloguepanel.h)
@@ -333,6 +342,9 @@ private:
     QColorDialog *ColorDlg = nullptr;
     QColor m_lastChosenColor = Qt::white;
     QSize m_requestedOuter;
+    // Where start-up placed the window's frame; written back when the window closes before
+    // it was ever shown (a native window created for a dialog may report its client origin).
+    QPoint m_placedPosition;
 };
 
 } // namespace app

@@ -30,7 +30,7 @@ Catalogue buildCatalogue(const QString &folder, const QString &extension)
     Catalogue catalogue;
     const QString prefix
         = folder.isEmpty() || folder.endsWith(u'/') ? folder : folder + QLatin1Char('/');
-    const QStringList names = listFolder(prefix, extension);
+    const QStringList names = listFolder(prefix, extension, &catalogue.folderReadable);
     if (names.isEmpty()) {
         catalogue.stop = CatalogueStop::NoFiles;
         catalogue.message = noFilesMessage(extension);

@@ -38,6 +38,8 @@ struct Catalogue
 {
     QList<CatalogueEntry> entries;
     CatalogueStop stop = CatalogueStop::None;
+    // False when the folder itself could not be read (stop is then NoFiles).
+    bool folderReadable = true;
     // The full name of the entry that stopped the listing, and what to tell the user.
     QString stopFile;
     QString message;

@@ -36,6 +36,7 @@ struct BrowseStep
 {
     BrowseOutcome outcome = BrowseOutcome::Nothing;
     QString fileName;
+    bool operator==(const BrowseStep &) const = default;
 };
 
 // The neighbours of `currentDataFile` among the "*.kdx" entries of its folder. Its name is

@@ -50,10 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QStringList lines = catalogue.lines();
     FUZZ_CHECK(lines.first() == "=v=a.kdx=v=");
-    // An entry's name comes from a marker line at or above it.
+    // An entry's name is taken from a line at or above it that begins with the marker.
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QString name = files::catalogueEntryName(lines, i);
-        FUZZ_CHECK(name.isEmpty() || lines.mid(0, i + 1).contains(files::catalogueMarker(name)));
+        bool found = name.isEmpty();
+        for (qsizetype k = i; k >= 0 && !found; --k)
+            found = lines.at(k).startsWith(files::CatalogueMarker + name);
+        FUZZ_CHECK(found);
     }
 
     // Search for a fragment of the input's own text, with and without case, twice each.

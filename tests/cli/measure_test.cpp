@@ -122,12 +122,11 @@ TEST(CliMeasure, BadArgumentsAndUnknownFiles)
         { "measure", "-o", "x.kdx", "--average", "--samples", "60000" },
         { "measure", "-o", "x.kdx", "--device", "/dev/null", "--simulator" },
         { "measure", "-o", "x.kdx", "--launch", "sometimes" },
-        { "info" },
     };
     for (const QStringList &args : bad) {
         const CliRun run = runCli(args);
         EXPECT_EQ(run.exitCode, 2) << qPrintable(args.join(' '));
-        EXPECT_TRUE(run.err.startsWith("ferrun-cli: ")) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.startsWith("ferrun-cli")) << qPrintable(run.err);
     }
 
     QTemporaryDir dir;
