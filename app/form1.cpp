@@ -6,10 +6,12 @@
 #include "acquisition/sessionserialport.h"
 #include "app/cataloguepanel.h"
 #include "app/chartbuilder.h"
+#include "app/chartexport.h"
 #include "app/contexthelp.h"
 #include "app/cursorreadout.h"
 #include "app/cyclecontrol.h"
 #include "app/filecontrol.h"
+#include "app/hotplug.h"
 #include "app/icons.h"
 #include "app/inifile.h"
 #include "app/spinedit.h"
@@ -205,10 +207,16 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     bindSession();
     bindChartBuilder();
     cycleControl = std::make_unique<CycleControl>(*this);
+    auto *chartExport = new ChartExport(
+        Chart1, [this](const QString &text) { showMessage(text); }, this);
+    connect(this, &TForm1::printRequested, chartExport, &ChartExport::btPrintClick);
+    connect(this, &TForm1::copyChartRequested, chartExport, &ChartExport::btSaveChartClick);
     fileControl = new FileControl(*this);
     cataloguePanel = new CataloguePanel(*this, *fileControl);
 
     startUp();
+    if (m_options.device.isEmpty() && !m_options.simulator)
+        hotPlug = new HotPlug(*this, { m_environment.sysfsRoot, m_environment.devRoot });
 }
 
 TForm1::~TForm1() = default;

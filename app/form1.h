@@ -58,6 +58,7 @@ class CursorReadout;
 class CycleControl;
 class ContextHelp;
 class FileControl;
+class HotPlug;
 class SpinEdit;
 class StatusBar;
 
@@ -227,6 +228,8 @@ public:
     QPushButton *bt500 = nullptr;
 
     ContextHelp *help = nullptr;
+    // Connects to the board when it is plugged in; none with --device or --simulator.
+    HotPlug *hotPlug = nullptr;
 
     // ---- Outer window geometry (the frame included where the platform has one)
     int windowWidth() const;
