@@ -20,6 +20,19 @@ const QString TuneStopCaption = QStringLiteral("Завершить (ФД)");
 
 } // namespace
 
+QString sessionFailureText(SessionFailure failure)
+{
+    switch (failure) {
+    case SessionFailure::OutOfStep:
+        return QStringLiteral("Сбой передачи: лишние байты от платы, запись неверна");
+    case SessionFailure::Disconnected:
+        return QStringLiteral("Плата отключена");
+    case SessionFailure::None:
+        break;
+    }
+    return {};
+}
+
 QString timeText(int seconds)
 {
     return QString::asprintf("%.2d:%.2d", seconds / 60, seconds % 60);
@@ -79,12 +92,16 @@ void MeasurementSession::setPort(SessionPort *port)
     if (m_port) {
         m_port->onRxChar = nullptr;
         m_port->onFailure = nullptr;
+        m_port->onDisconnected = nullptr;
     }
     m_port = port;
     m_rxFill = 0;
+    m_knownWaiting = 0;
+    m_afterTransfer = false;
     if (m_port) {
         m_port->onRxChar = [this](int count) { arrival(count); };
         m_port->onFailure = [this](const QString &message) { emit portFailure(message); };
+        m_port->onDisconnected = [this] { portDisconnected(); };
     }
 }
 
@@ -154,8 +171,61 @@ void MeasurementSession::cancelReceive()
     m_timRx.stop();
     m_timSendCmd.stop();
     m_rxFill = 0;
+    m_knownWaiting = 0;
+    m_afterTransfer = false;
+    m_lastFailure = SessionFailure::None;
     if (m_port && m_port->inputCount() > 0)
         m_port->purgeInput();
+}
+
+void MeasurementSession::portDisconnected()
+{
+    switch (m_state) {
+    case SessionState::Measuring:
+    case SessionState::ShortRead:
+    case SessionState::WaitingToTransfer:
+    case SessionState::Transferring:
+        fail(SessionFailure::Disconnected);
+        break;
+    case SessionState::Idle:
+    case SessionState::Drawing:
+        // Nothing is awaited; the next command finds the port without its device.
+        m_rxFill = 0;
+        m_afterTransfer = false;
+        break;
+    }
+}
+
+void MeasurementSession::fail(SessionFailure failure)
+{
+    // The buffer belongs to the failed exchange once a transfer has emptied it, or when a
+    // short-read reply has just replaced it; a measurement still waiting for its end byte has
+    // not touched the previous recording.
+    const bool bufferOfThisExchange = m_state == SessionState::WaitingToTransfer
+        || m_state == SessionState::Transferring || m_afterTransfer
+        || (m_state == SessionState::ShortRead && failure == SessionFailure::OutOfStep);
+    m_timRx.stop();
+    m_timSendCmd.stop();
+    m_rxFill = 0;
+    m_knownWaiting = 0;
+    m_afterTransfer = false;
+    m_pendingReplies = 0;
+    m_currentCommand = QByteArray(1, '\0');
+    if (bufferOfThisExchange)
+        m_recordingFaulty = true;
+    m_lastFailure = failure;
+    // What is still queued is of no use; a device that went away holds nothing.
+    if (m_port && failure != SessionFailure::Disconnected && m_port->inputCount() > 0)
+        m_port->purgeInput();
+    m_timPrgssBar.stop();
+    m_progress.visible = false;
+    m_progress.lbPercent.clear();
+    m_progress.lbRestPercent.clear();
+    emitProgress();
+    const QString text = sessionFailureText(failure);
+    setStatusText(0, text);
+    setState(SessionState::Idle);
+    emit transferFailed(failure, text);
 }
 
 // ---- Start sequence
@@ -272,6 +342,8 @@ void MeasurementSession::btTuneClick()
     m_tune = begin ? ButtonLook { TuneStopCaption, ColourRed }
                    : ButtonLook { TuneCaption, ColourBlack };
     emit tuneButtonChanged();
+    // The status bytes of the tuning are the replies now.
+    m_afterTransfer = false;
     m_currentCommand = buildTuneCommand(begin);
     m_openingCommand = m_currentCommand;
     send(m_currentCommand);
@@ -310,9 +382,15 @@ MeasurementSession::ReplyMode MeasurementSession::replyMode() const
     return ReplyMode::Single;
 }
 
-void MeasurementSession::arrival(int)
+void MeasurementSession::arrival(int count)
 {
     m_lastArrival = std::chrono::steady_clock::now();
+    m_knownWaiting = std::max(0, count);
+    if (m_afterTransfer && count > 0) {
+        // The transfer is complete and nothing has been asked for since.
+        fail(SessionFailure::OutOfStep);
+        return;
+    }
     if (replyMode() == ReplyMode::Single) {
         // Enabling a running timer does not restart its interval.
         if (!m_timRx.isActive())
@@ -324,6 +402,8 @@ void MeasurementSession::arrival(int)
 
 void MeasurementSession::TimRxTimer()
 {
+    // What is waiting now is unknown; the read tells.
+    m_knownWaiting = 0;
     takeReplies(true);
 }
 
@@ -335,6 +415,12 @@ void MeasurementSession::takeReplies(bool timerFired)
     // Each pass takes one reply; the loop ends when no whole reply is left. The bound only
     // guards against a port that keeps reporting bytes it never delivers.
     for (int pass = 0; pass < 4096; ++pass) {
+        if (m_afterTransfer) {
+            // Bytes that came in with or right behind the last block answer no request.
+            if (m_port->inputCount() > 0)
+                fail(SessionFailure::OutOfStep);
+            return;
+        }
         const ReplyMode mode = replyMode();
         if (mode == ReplyMode::Single) {
             if (m_rxFill == 0) {
@@ -363,11 +449,26 @@ void MeasurementSession::takeReplies(bool timerFired)
         // A read of a port with nothing waiting returns 0 at once.
         if (m_rxFill < DataBlockBytes) {
             const int got = m_port->readBytes(m_rx.data() + m_rxFill, DataBlockBytes - m_rxFill);
-            if (got > 0)
+            if (got > 0) {
                 m_rxFill += got;
+                m_knownWaiting = std::max(0, m_knownWaiting - got);
+            }
         }
         if (m_rxFill >= DataBlockBytes) {
             m_rxFill = 0;
+            if (m_knownWaiting > 0) {
+                // More than the one block the request asked for: out of step. The block is
+                // kept with the rest of what was received, and nothing more is asked for.
+                if (mode == ReplyMode::Block) {
+                    storeBlock(m_rx.data(), DataBlockBytes);
+                } else {
+                    m_buffer.resize(0);
+                    rearrangeOddBytes(m_rx.data(), DataBlockBytes);
+                    m_buffer.append(m_rx.data(), DataBlockBytes - 1);
+                }
+                fail(SessionFailure::OutOfStep);
+                return;
+            }
             handleReply(m_rx.data(), DataBlockBytes);
             continue;
         }
@@ -400,6 +501,7 @@ void MeasurementSession::handleReply(char *bytes, int count)
         m_buffer.resize(0);
         rearrangeOddBytes(bytes, count);
         m_buffer.append(bytes, count - 1);
+        m_recordingFaulty = false;
         setState(SessionState::Drawing);
         emit shortReadComplete();
         buildChart();
@@ -409,12 +511,8 @@ void MeasurementSession::handleReply(char *bytes, int count)
     }
 
     const bool transfer = isTransferCommand(m_currentCommand);
-    if (transfer) {
-        rearrangeOddBytes(bytes, count);
-        m_buffer.append(bytes, std::min(count, DataBlockPayload));
-        ++m_blocksStored;
-        emit blockStored(m_blocksStored, m_blocksExpected);
-    }
+    if (transfer)
+        storeBlock(bytes, count);
 
     --m_pendingReplies;
     if (m_pendingReplies != 0) {
@@ -426,14 +524,23 @@ void MeasurementSession::handleReply(char *bytes, int count)
         transferStart();
         return;
     }
-    if (transfer)
+    if (transfer) {
+        m_afterTransfer = true;
         emit transferComplete();
-    else if (m_state == SessionState::Measuring)
+    } else if (m_state == SessionState::Measuring)
         emit measurementEndedWithoutData();
     setState(SessionState::Drawing);
     buildChart();
     if (m_state == SessionState::Drawing)
         setState(SessionState::Idle);
+}
+
+void MeasurementSession::storeBlock(char *bytes, int count)
+{
+    rearrangeOddBytes(bytes, count);
+    m_buffer.append(bytes, std::min(count, DataBlockPayload));
+    ++m_blocksStored;
+    emit blockStored(m_blocksStored, m_blocksExpected);
 }
 
 void MeasurementSession::transferStart()
@@ -448,6 +555,7 @@ void MeasurementSession::transferStart()
     m_progress.lbPercent.clear();
     m_progress.lbRestPercent.clear();
     m_buffer.resize(0);
+    m_recordingFaulty = false;
     if (m_port)
         m_port->purgeAll();
     m_rxFill = 0;

@@ -77,6 +77,19 @@ struct ProgressClock
 
 enum class SessionState { Idle, Measuring, ShortRead, WaitingToTransfer, Transferring, Drawing };
 
+// Why an exchange ended without a recording that can be trusted.
+enum class SessionFailure {
+    None,
+    // Bytes beyond the one reply the controller sends per request: every block after them
+    // would be put together from the wrong bytes.
+    OutOfStep,
+    // The device went away during the exchange.
+    Disconnected,
+};
+
+// The window's text of a failure (Russian), shown in the first status panel and as a message.
+QString sessionFailureText(SessionFailure failure);
+
 // "%.2d:%.2d" of seconds / 60 and seconds mod 60: 125 gives 02:05, 6000 gives 100:00.
 QString timeText(int seconds);
 // "ПЕРЕДАЧА МАССИВА, " + round(transferMs / 1000) + "с", halves to even.
@@ -108,6 +121,15 @@ double measurementMs(int samplePeriodCycles, int sramBlocks);
 // A new command (start, short read, re-read) drops whatever is still queued or half
 // assembled from the exchange before it, and a transfer command still waiting for its
 // delayed send.
+//
+// The controller sends exactly one reply per request. Bytes already waiting when a data
+// block (or a short-read block) is complete, or bytes that arrive after the last block of a
+// transfer, mean that the blocks are no longer put together from the right bytes: the
+// session stops at once and reports transferFailed(OutOfStep). The check uses the count of
+// waiting bytes the port hands over with each arrival; it costs no call of its own. A device
+// that goes away during an exchange ends it at once with transferFailed(Disconnected). Either
+// way the session is Idle afterwards, no chart is built, and what the buffer holds of the
+// broken transfer is kept, flagged by recordingFaulty().
 class MeasurementSession : public QObject
 {
     Q_OBJECT
@@ -195,6 +217,15 @@ public:
     const QByteArray &AcquisitionBuffer() const { return m_buffer; }
     QByteArray &acquisitionBuffer() { return m_buffer; }
 
+    // The buffer holds bytes of a transfer or short read that failed (out of step, or cut off
+    // by a disconnect): the user may look at them, but they are no good recording. Cleared
+    // when a transfer begins or a short-read reply is taken whole.
+    bool recordingFaulty() const { return m_recordingFaulty; }
+    // The failure that ended the last exchange; None once a new command has been sent.
+    SessionFailure lastFailure() const { return m_lastFailure; }
+    // The port lost its device: an exchange in progress ends with transferFailed.
+    void portDisconnected();
+
     // Data blocks stored by the current transfer, and the number expected in all.
     int blocksStored() const { return m_blocksStored; }
     int blocksExpected() const { return m_blocksExpected; }
@@ -248,6 +279,9 @@ signals:
     void measurementEndedWithoutData();
     // The port failed (its message); the exchange waits as if nothing had been sent.
     void portFailure(const QString &message);
+    // The exchange in progress failed (text: sessionFailureText). The session is Idle, no chart
+    // was built; recordingFaulty() tells whether the buffer holds bytes of the failed exchange.
+    void transferFailed(acquisition::SessionFailure failure, const QString &text);
 
 private:
     enum class ReplyMode { Single, Block, ShortRead };
@@ -259,6 +293,8 @@ private:
     void setState(SessionState state);
     void startProgress(int maximum, double totalMs, bool show);
     void cancelReceive();
+    void fail(SessionFailure failure);
+    void storeBlock(char *bytes, int count);
     void emitProgress() { emit progressChanged(); }
     quint32 tick() const;
 
@@ -290,6 +326,13 @@ private:
     QByteArray m_buffer;
     int m_blocksStored = 0;
     int m_blocksExpected = 0;
+    bool m_recordingFaulty = false;
+    SessionFailure m_lastFailure = SessionFailure::None;
+    // The last block of a transfer was stored and no command has been sent since: any byte
+    // now answers no request.
+    bool m_afterTransfer = false;
+    // Bytes the port reported waiting at the last arrival, less those read since.
+    int m_knownWaiting = 0;
 
     // Reply assembly: bytes of a reply read so far.
     std::array<char, ReceiveBufferBytes> m_rx {};

@@ -30,6 +30,9 @@ public:
     // Set by the session: a failure of the port (its message), after which the call that
     // failed returned as if nothing had been sent or received.
     std::function<void(const QString &message)> onFailure;
+    // Set by the session: the device went away (unplugged, the other side hung up). Nothing
+    // more will come from it until the port is opened again.
+    std::function<void()> onDisconnected;
 };
 
 } // namespace acquisition

@@ -11,11 +11,18 @@ SerialSessionPort::SerialSessionPort(serial::TCustomSerialPort *port)
         if (onRxChar)
             onRxChar(count);
     };
+    m_port->OnError = [this](serial::TCustomSerialPort *, int errors) {
+        if ((errors & serial::IoError) && onDisconnected)
+            onDisconnected();
+        if (onLineError)
+            onLineError(errors);
+    };
 }
 
 SerialSessionPort::~SerialSessionPort()
 {
     m_port->OnRxChar = nullptr;
+    m_port->OnError = nullptr;
 }
 
 template <typename F, typename R> R SerialSessionPort::guarded(F &&call, R onError)

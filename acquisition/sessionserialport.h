@@ -8,11 +8,17 @@ class TCustomSerialPort;
 
 namespace acquisition {
 
-// The session's port over the serial component. Takes the component's OnRxChar. Failures
-// the component raises are handed to onFailure instead of leaving the session's handlers.
+// The session's port over the serial component. Takes the component's OnRxChar and OnError.
+// Failures the component raises are handed to onFailure instead of leaving the session's
+// handlers; a device that went away (the line error IoError) goes to onDisconnected. Every
+// line error is then passed on to onLineError, which is where the owner of the component
+// listens instead of OnError.
 class SerialSessionPort : public SessionPort
 {
 public:
+    // The line errors of OnError (serial::LineError bits), after the session heard of them.
+    std::function<void(int errors)> onLineError;
+
     explicit SerialSessionPort(serial::TCustomSerialPort *port);
     ~SerialSessionPort() override;
 

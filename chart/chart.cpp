@@ -142,10 +142,12 @@ void TChart::computeAutomaticRange(TCustomChartAxis &axis) const
         bool found = false;
         if (used) {
             for (const auto &s : series_) {
-                if ((anyActive && !s->Active()) || s->Count() == 0)
+                if (anyActive && !s->Active())
                     continue;
-                const double sMin = axis.Horizontal() ? s->MinXValue() : s->MinYValue();
-                const double sMax = axis.Horizontal() ? s->MaxXValue() : s->MaxYValue();
+                // Points with a NaN or infinite value are left out of the range.
+                double sMin, sMax;
+                if (!s->placedExtremes(axis.Horizontal(), sMin, sMax))
+                    continue;
                 if (!found) {
                     lo = sMin;
                     hi = sMax;
@@ -247,9 +249,11 @@ TChart::Layout TChart::computeLayout(const QRect &bounds, const QFontMetrics &fm
             } else {
                 spanAxis(axis);
                 const double step = axis.calcLabelStep(fm);
+                const int decimals = labelDecimals(step);
                 const double lo = std::trunc(axis.workingMinimum() / step) * step;
                 const double hi = std::trunc(axis.workingMaximum() / step) * step;
-                A.labelRoom = std::max(cachedValue(lo, fm).width, cachedValue(hi, fm).width)
+                A.labelRoom = std::max(cachedValue(lo, decimals, fm).width,
+                                  cachedValue(hi, decimals, fm).width)
                     + cachedText(QStringLiteral(" "), fm).width;
             }
         }
@@ -312,8 +316,9 @@ void TChart::ensureLayout()
 {
     if (!dirty_)
         return;
-    syncTextCache(this);
-    layout_ = computeLayout(ClientBounds(), QFontMetrics(font(), this));
+    const QFont drawFont = fontFor(this);
+    syncTextCache(drawFont, this);
+    layout_ = computeLayout(ClientBounds(), QFontMetrics(drawFont, this));
     dirty_ = false;
 }
 
@@ -321,11 +326,14 @@ void TChart::ensureLayout()
 
 void TChart::paintChart(QPainter &painter, const QRect &bounds, bool printing)
 {
-    const QFontMetrics fm(font(), painter.device());
-    syncTextCache(painter.device());
+    // Texts take the pixels they take on the screen whatever the device's resolution, so a
+    // printer or a picture gets the screen's layout.
+    const QFont drawFont = fontFor(painter.device());
+    const QFontMetrics fm(drawFont, painter.device());
+    syncTextCache(drawFont, painter.device());
     const Layout L = computeLayout(bounds, fm);
     painter.save();
-    painter.setFont(font());
+    painter.setFont(drawFont);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setBackgroundMode(Qt::TransparentMode);
     painter.fillRect(bounds, color_);
@@ -403,13 +411,23 @@ QString TChart::legendText(const Layout &layout, size_t item) const
     return QStringLiteral("Series %1").arg(item + 1);
 }
 
-void TChart::syncTextCache(const QPaintDevice *device)
+QFont TChart::fontFor(const QPaintDevice *device) const
+{
+    QFont f = font();
+    const int screenDpi = logicalDpiY();
+    const int deviceDpi = device ? device->logicalDpiY() : screenDpi;
+    if (f.pixelSize() <= 0 && deviceDpi > 0 && deviceDpi != screenDpi)
+        f.setPointSizeF(f.pointSizeF() * screenDpi / deviceDpi);
+    return f;
+}
+
+void TChart::syncTextCache(const QFont &font, const QPaintDevice *device)
 {
     const int dpi = device ? device->logicalDpiY() : 0;
-    if (dpi != textDpi_ || font() != textFont_ || texts_.size() > 4000) {
+    if (dpi != textDpi_ || font != textFont_ || texts_.size() > 4000) {
         texts_.clear();
         textDpi_ = dpi;
-        textFont_ = font();
+        textFont_ = font;
     }
     if (valueTexts_.size() > 4000)
         valueTexts_.clear();
@@ -429,17 +447,18 @@ const TChart::CachedText &TChart::cachedText(const QString &text, const QFontMet
     return *it;
 }
 
-QString TChart::valueText(double value)
+QString TChart::valueText(double value, int decimals)
 {
-    auto it = valueTexts_.find(value);
+    const std::pair key(value, decimals);
+    auto it = valueTexts_.find(key);
     if (it == valueTexts_.end())
-        it = valueTexts_.insert(value, formatAxisValue(value));
+        it = valueTexts_.insert(key, formatAxisValue(value, decimals));
     return *it;
 }
 
-const TChart::CachedText &TChart::cachedValue(double value, const QFontMetrics &fm)
+const TChart::CachedText &TChart::cachedValue(double value, int decimals, const QFontMetrics &fm)
 {
-    return cachedText(valueText(value), fm);
+    return cachedText(valueText(value, decimals), fm);
 }
 
 void TChart::drawLegend(QPainter &painter, const Layout &L, const QFontMetrics &fm, bool printing)
@@ -486,17 +505,20 @@ void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L
         ? 1
         : -1;
 
-    // Labels, from the top of the range downwards; a major tick goes with each.
+    // Labels, from the top of the range downwards; a major tick and a grid line go with
+    // each. Nothing is drawn past the ends of the axis.
     std::vector<int> ticks;
     if (axis.Labels()) {
         const double step = axis.calcLabelStep(fm);
+        const int decimals = labelDecimals(step);
         painter.setPen(QColor(Qt::black));
         for (double value : axis.labelValues(step)) {
             const int pos = axis.ValueToPosition(value);
-            if (!axis.LabelsOnAxis() && !(pos > start && pos < end))
+            if (pos < std::min(start, end) || pos > std::max(start, end)
+                || (!axis.LabelsOnAxis() && (pos == start || pos == end)))
                 continue;
             ticks.push_back(pos);
-            const CachedText &text = cachedValue(value, fm);
+            const CachedText &text = cachedValue(value, decimals, fm);
             const int w = text.width;
             int x = 0, top = 0;
             switch (axis.side()) {
@@ -735,6 +757,8 @@ QByteArray TChart::RenderMetafile(bool enhanced, const QRect &rect)
     generator.setSize(size);
     generator.setViewBox(QRect(QPoint(0, 0), size));
     generator.setTitle(objectName());
+    // Laid out at the screen's resolution, texts take the room they take on the screen.
+    generator.setResolution(logicalDpiY());
     {
         QPainter painter(&generator);
         painter.translate(-rect.topLeft());
@@ -935,8 +959,8 @@ void TChart::wheelEvent(QWheelEvent *event)
         for (auto &axis : axes_) {
             if (axis->Horizontal())
                 continue;
-            const double delta = sign * 0.03 * (axis->Maximum() - axis->Minimum());
-            axis->SetRange(axis->Minimum() + delta, axis->Maximum() + delta);
+            // A zero range (a flat channel) stays zero: the wheel moves, it never widens.
+            axis->shiftRange(sign * 0.03 * (axis->Maximum() - axis->Minimum()));
         }
     }
     event->accept();

@@ -2,6 +2,7 @@
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "acquisition/sessionserialport.h"
+#include "cli/commandline.h"
 #include "cli/commands.h"
 #include "files/datafile.h"
 #include "serial/serialport.h"
@@ -14,32 +15,45 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QSocketNotifier>
 #include <QTemporaryFile>
 #include <QTimer>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
-#include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
-// ferrun-cli measure: one measurement on the board (or the built-in simulator), saved as a
-// data file. Exit codes: 0 saved; 1 the file could not be written (the recording is then
-// rescued into the temporary folder when possible); 2 bad arguments; 3 no reply from the
-// instrument; 4 no instrument found or the port cannot be opened.
+// ferrun-cli measure: one measurement (or one "500 байт" short read) on the board or the
+// built-in simulator, saved as a data file. The exit statuses are listed in the help.
 
 namespace {
 
 using acquisition::Field;
 using acquisition::MeasurementSession;
+using acquisition::SessionFailure;
 using acquisition::SessionState;
 
 constexpr int ExitSaved = 0;
 constexpr int ExitNotSaved = 1;
 constexpr int ExitNoReply = 3;
 constexpr int ExitNoInstrument = 4;
-// Added to the expected recording time before the instrument counts as silent; also the
-// longest pause between two blocks of a transfer.
+constexpr int ExitOutOfStep = 5;
+constexpr int ExitDisconnected = 6;
+constexpr int ExitInterrupted = 130; // 128 + SIGINT
+constexpr int ExitTerminated = 143; // 128 + SIGTERM
+
+// Added to the expected recording time of a launch from the computer before the instrument
+// counts as silent; also the longest pause between two blocks of a transfer and the longest
+// wait for a short-read reply.
 constexpr int ReplyGraceMs = 10000;
+// After the last block the line must stay quiet this long: bytes that come now answer no
+// request, and the recording is out of step.
+constexpr int QuietAfterTransferMs = 100;
 
 struct Options
 {
@@ -48,96 +62,157 @@ struct Options
     bool simulator = false;
     std::optional<int> frequency;
     std::optional<int> time;
-    std::optional<int> samples;
+    int samples = acquisition::FullMemorySamples;
     quint8 channels = 0x7F;
     int rangeIndex = 0;
     bool average = false;
     int launchType = 0;
+    std::optional<int> triggerTimeoutS;
+    bool shortRead = false;
     QString comment;
 };
 
-std::optional<int> parseInt(const QString &text)
+void describe(cli::CommandLine &line)
 {
-    bool ok = false;
-    const int value = text.toInt(&ok, 10);
-    return ok ? std::optional<int>(value) : std::nullopt;
+    line.addOption({ { "o", "output" }, "The data file to write (required).", "FILE" });
+    line.addOption(
+        { "device", "The board's serial device (default: found by its USB identity).", "PATH" });
+    line.addFlag({ "simulator" }, "Measure on the built-in board simulator.");
+    line.addOption({ "freq",
+        QString("Sampling frequency, %1..%2 Hz (default: %3, as in a first run of the window).")
+            .arg(acquisition::LowestFrequencyHz)
+            .arg(acquisition::HighestFrequencyHz)
+            .arg(acquisition::DefaultFrequencyHz),
+        "HZ" });
+    line.addOption({ "time",
+        QString("Measurement time, ms: %1..%2 for all %3 samples; for fewer samples the "
+                "window's limits for them (an error names them).")
+            .arg(acquisition::ShortestTime4allSRAM)
+            .arg(acquisition::LongestTime4allSRAM)
+            .arg(acquisition::FullMemorySamples),
+        "MS" });
+    line.addOption({ "samples",
+        QString("Samples to record, %1..%2 in steps of %1")
+            .arg(acquisition::BlockSamples)
+            .arg(acquisition::FullMemorySamples),
+        "N", QString::number(acquisition::FullMemorySamples) });
+    line.addOption({ "channels", "Thermocouples to record, numbers 1..7 separated by commas",
+        "LIST", "1,2,3,4,5,6,7" });
+    line.addOption({ "range", "Temperature range: 250 or 500 degrees", "DEG", "250" });
+    line.addFlag({ "average" },
+        QString("Average 16 samples in the controller (records %1 samples).")
+            .arg(acquisition::BlockSamples));
+    line.addOption({ "launch", "Start from the computer, or on the photodiode signal",
+        "computer|photodiode", "computer" });
+    line.addOption({ "trigger-timeout",
+        "With --launch photodiode: give up when no recording has come S seconds after the "
+        "recording time (default: wait for the trigger without a time-out).",
+        "S" });
+    line.addFlag({ "short" },
+        "The \"500 байт\" read: one block of 250 fresh samples of the channels, saved as 500 "
+        "bytes of data.");
+    line.addOption({ "comment", "The comment stored in the file.", "TEXT" });
+    line.addExitCode(ExitSaved, "saved");
+    line.addExitCode(ExitNotSaved,
+        "the file cannot be written (checked before measuring; after a measurement the "
+        "recording is kept in the temporary folder)");
+    line.addExitCode(ExitNoReply, "no reply from the instrument (or no trigger in time)");
+    line.addExitCode(ExitNoInstrument, "no instrument found, or its port cannot be opened");
+    line.addExitCode(ExitOutOfStep,
+        "transfer out of step: the file is left as it was, the bytes received are kept in "
+        "FILE.faulty");
+    line.addExitCode(ExitDisconnected, "board disconnected during the measurement");
+    line.addExitCode(ExitInterrupted, "interrupted (Ctrl+C); the file is left as it was");
+    line.addExitCode(ExitTerminated, "terminated (SIGTERM); the file is left as it was");
 }
 
-// Parses the arguments; an empty error means success.
-QString parseOptions(const QStringList &args, Options &o)
+// Reads the options; nothing when the command must end with the status already printed.
+std::optional<int> readOptions(const QStringList &args, Options &o)
 {
-    std::set<QString> seen;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString name = args.at(i);
-        if (name != "--simulator" && name != "--average" && seen.count(name))
-            return QString("%1 given twice").arg(name);
-        seen.insert(name);
-        if (name == "--simulator") {
-            o.simulator = true;
-            continue;
-        }
-        if (name == "--average") {
-            o.average = true;
-            continue;
-        }
-        static const QStringList valued = { "-o", "--device", "--freq", "--time", "--samples",
-            "--channels", "--range", "--launch", "--comment" };
-        if (!valued.contains(name))
-            return QString("unknown argument '%1'").arg(name);
-        if (i + 1 >= args.size())
-            return QString("%1 needs a value").arg(name);
-        const QString value = args.at(++i);
-        if (name == "-o") {
-            o.output = value;
-        } else if (name == "--device") {
-            o.device = value;
-        } else if (name == "--comment") {
-            o.comment = value;
-        } else if (name == "--freq" || name == "--time" || name == "--samples") {
-            const std::optional<int> number = parseInt(value);
-            if (!number || *number <= 0)
-                return QString("%1 expects a positive whole number, got '%2'").arg(name, value);
-            (name == "--freq" ? o.frequency : name == "--time" ? o.time : o.samples) = number;
-        } else if (name == "--channels") {
-            o.channels = 0;
-            for (const QString &part : value.split(',')) {
-                const std::optional<int> n = parseInt(part.trimmed());
-                if (!n || *n < 1 || *n > 7)
-                    return QString("--channels expects numbers 1..7 separated by commas, got '%1'")
-                        .arg(value);
-                o.channels |= quint8(1 << (*n - 1));
-            }
-        } else if (name == "--range") {
-            if (value == "250")
-                o.rangeIndex = 0;
-            else if (value == "500")
-                o.rangeIndex = 1;
-            else
-                return QString("--range expects 250 or 500, got '%1'").arg(value);
-        } else if (name == "--launch") {
-            if (value == "computer")
-                o.launchType = 0;
-            else if (value == "photodiode")
-                o.launchType = 1;
-            else
-                return QString("--launch expects computer or photodiode, got '%1'").arg(value);
-        }
-    }
+    cli::CommandLine line("measure", "-o FILE [options]",
+        "Runs one measurement on the board and saves it as a data file.");
+    describe(line);
+    if (const auto status = line.parse(args))
+        return status;
+    o.output = line.value("output");
     if (o.output.isEmpty())
-        return "-o FILE is required";
-    if (o.simulator && !o.device.isEmpty())
-        return "give either --device or --simulator, not both";
-    if (o.frequency && o.time)
-        return "give either --freq or --time, not both";
-    if (o.samples) {
-        const int n = *o.samples;
-        if (n < acquisition::BlockSamples || n > acquisition::FullMemorySamples
-            || n % acquisition::BlockSamples != 0)
-            return QString("--samples must be 30000..240000 in steps of 30000, got %1").arg(n);
-        if (o.average && n != acquisition::BlockSamples)
-            return "--average records one block: --samples must then be 30000";
+        return line.error("-o FILE is required");
+    o.device = line.value("device");
+    o.simulator = line.isSet("simulator");
+    if (o.simulator && line.isSet("device"))
+        return line.error("give either --device or --simulator, not both");
+    if (line.isSet("freq") && line.isSet("time"))
+        return line.error("give either --freq or --time, not both");
+    o.average = line.isSet("average");
+    o.shortRead = line.isSet("short");
+    o.comment = line.value("comment");
+
+    const auto samples
+        = line.intValue("samples", acquisition::BlockSamples, acquisition::FullMemorySamples);
+    if (!samples)
+        return cli::ExitUsage;
+    if (*samples % acquisition::BlockSamples != 0)
+        return line.error(QString("--samples must be %1..%2 in steps of %1, got %3")
+                              .arg(acquisition::BlockSamples)
+                              .arg(acquisition::FullMemorySamples)
+                              .arg(*samples));
+    if (o.average && line.isSet("samples") && *samples != acquisition::BlockSamples)
+        return line.error(QString("--average records one block: --samples must then be %1")
+                              .arg(acquisition::BlockSamples));
+    o.samples = o.average ? acquisition::BlockSamples : *samples;
+
+    // The limits are those of the panel's fields for this many samples, and those within
+    // which it takes a typed value without a warning: nothing is pulled into them silently.
+    acquisition::SamplingParameters panel(QLocale::c());
+    panel.applyFirstRun();
+    panel.assign(Field::seSamples, o.samples);
+    const auto limits = [&](Field field, int lowest, int highest) {
+        const acquisition::SpinField &f = panel.field(field);
+        return std::pair { std::max(f.minimum, lowest), std::min(f.maximum, highest) };
+    };
+    if (line.isSet("freq")) {
+        const auto [lowest, highest]
+            = limits(Field::seF, acquisition::LowestFrequencyHz, acquisition::HighestFrequencyHz);
+        o.frequency = line.intValue("freq", lowest, highest);
+        if (!o.frequency)
+            return cli::ExitUsage;
     }
-    return {};
+    if (line.isSet("time")) {
+        const int blocks = o.samples / acquisition::BlockSamples;
+        const auto [lowest, highest] = limits(Field::seTime,
+            blocks * acquisition::ShortestTime4allSRAM / acquisition::MaxSRAMblocks,
+            int(qint64(blocks) * acquisition::LongestTime4allSRAM / acquisition::MaxSRAMblocks));
+        o.time = line.intValue("time", lowest, highest);
+        if (!o.time)
+            return cli::ExitUsage;
+    }
+
+    o.channels = 0;
+    for (const QString &part : line.value("channels").split(',')) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok, 10);
+        if (!ok || n < 1 || n > 7)
+            return line.error(QString("--channels expects numbers 1..7 separated by commas, "
+                                      "got '%1'")
+                                  .arg(line.value("channels")));
+        o.channels |= quint8(1 << (n - 1));
+    }
+    const auto range = line.choiceValue("range", { "250", "500" });
+    if (!range)
+        return cli::ExitUsage;
+    o.rangeIndex = *range;
+    const auto launch = line.choiceValue("launch", { "computer", "photodiode" });
+    if (!launch)
+        return cli::ExitUsage;
+    o.launchType = *launch;
+    if (line.isSet("trigger-timeout")) {
+        if (o.launchType != 1)
+            return line.error("--trigger-timeout needs --launch photodiode");
+        o.triggerTimeoutS = line.intValue("trigger-timeout", 1, 1000000);
+        if (!o.triggerTimeoutS)
+            return cli::ExitUsage;
+    }
+    return std::nullopt;
 }
 
 // The controls a measurement reads: the frequency/time panel and the range selector.
@@ -206,6 +281,13 @@ public:
         }
     }
 
+    // A line of its own, below a bar in progress.
+    void note(const QString &text)
+    {
+        finishLine();
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+    }
+
     void finishLine()
     {
         if (m_terminal && m_open)
@@ -225,17 +307,22 @@ void printError(const QString &message)
     std::fprintf(stderr, "ferrun-cli: %s\n", qPrintable(message));
 }
 
-// True when a file can be created next to the target (a save would get as far as the rename).
+// True when the target itself may be replaced and a file can be created next to it (a save
+// would get as far as the rename).
 bool checkWritable(const QString &fileName, QString *reason)
 {
-    if (QFileInfo(fileName).isDir()) {
+    const QFileInfo info(fileName);
+    if (info.isDir()) {
         *reason = QStringLiteral("Is a directory");
+        return false;
+    }
+    if (info.exists() && ::access(QFile::encodeName(fileName).constData(), W_OK) != 0) {
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
     // A short unique name: a probe left by a killed run does not block the next one, and a
     // target name that fills a whole folder entry leaves room for it.
-    QTemporaryFile probe(
-        QFileInfo(fileName).absolutePath() + QStringLiteral("/.ferrun-probe-XXXXXX"));
+    QTemporaryFile probe(info.absolutePath() + QStringLiteral("/.ferrun-probe-XXXXXX"));
     if (!probe.open()) {
         *reason = probe.errorString();
         return false;
@@ -243,14 +330,106 @@ bool checkWritable(const QString &fileName, QString *reason)
     return true;
 }
 
+// A save of this target that was killed leaves its temporary file behind: removed here, so
+// that it neither lingers nor is mistaken for a recording.
+void removeStaleTemporary(const QString &fileName)
+{
+    const QString stale = files::temporarySaveName(fileName);
+    struct stat st;
+    if (::lstat(QFile::encodeName(stale).constData(), &st) == 0 && S_ISREG(st.st_mode)
+        && ::unlink(QFile::encodeName(stale).constData()) == 0)
+        std::fprintf(stderr, "removed %s, left by an interrupted save\n", qPrintable(stale));
+}
+
+// SIGINT and SIGTERM end the measurement through the event loop: the handler only writes
+// the signal's number into a pipe.
+int signalPipe[2] = { -1, -1 };
+
+extern "C" void onSignal(int number)
+{
+    const int saved = errno;
+    const char byte = char(number);
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+bool installSignalHandlers()
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGINT, &action, nullptr) == 0
+        && ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+// The signal received so far, 0 when none.
+int pendingSignal()
+{
+    char byte = 0;
+    return ::read(signalPipe[0], &byte, 1) == 1 ? int(byte) : 0;
+}
+
+int signalExit(int number, const QString &output)
+{
+    printError(
+        QString("%1: nothing saved, %2 left as it was")
+            .arg(number == SIGINT ? "interrupted (Ctrl+C)" : "terminated (SIGTERM)", output));
+    return number == SIGINT ? ExitInterrupted : ExitTerminated;
+}
+
+// The header a chart build of this recording writes with the display of a first run: axis
+// mode 0 (temperature against time), time in microseconds.
+files::DataFileHeader headerFor(
+    const PanelControls &controls, bool averaging, int rangeIndex, double channelIntervalUs)
+{
+    files::DataFileHeader header;
+    header.ChartChannelBits = files::chartChannelBits(controls.checkedChannels(), averaging);
+    header.ChannelIntervalUs = channelIntervalUs;
+    header.ValueScale = files::valueScaleForRange(rangeIndex);
+    header.ValueOffset = 0;
+    header.XTitle = QStringLiteral("Время, мкс");
+    header.YTitle = QStringLiteral("Температура");
+    return header;
+}
+
+// Keeps what was received of a failed transfer beside the target (or, failing that, in the
+// temporary folder), in the data file's format but under a name no browser takes for one.
+void keepFaulty(const QString &output, const files::DataFileHeader &header,
+    const QByteArray &received, const QString &comment)
+{
+    if (received.isEmpty()) {
+        printError(QString("nothing was received; %1 left as it was").arg(output));
+        return;
+    }
+    const QString why = QStringLiteral("FAULTY RECORDING (transfer failed)\r\n") + comment;
+    QString side = output + QStringLiteral(".faulty");
+    if (!files::saveDataFile(side, header, received, why)) {
+        side
+            = QDir(QDir::tempPath())
+                  .filePath(QString("ferrun-faulty-%1.kdx.faulty")
+                                .arg(QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz")));
+        if (!files::saveDataFile(side, header, received, why)) {
+            printError(QString("the %1 bytes received could not be kept").arg(received.size()));
+            return;
+        }
+    }
+    printError(QString("%1 left as it was; the %2 bytes received are kept in %3 (not a good "
+                       "recording)")
+                   .arg(output)
+                   .arg(received.size())
+                   .arg(side));
+}
+
 } // namespace
 
 int cli::runMeasure(const QStringList &args)
 {
     Options o;
-    const QString error = parseOptions(args, o);
-    if (!error.isEmpty())
-        return usageError("measure: " + error);
+    if (const auto status = readOptions(args, o))
+        return *status;
 
     // Refuse a target that cannot be written before the board records anything.
     QString reason;
@@ -258,12 +437,17 @@ int cli::runMeasure(const QStringList &args)
         printError(QString("Cannot create file %1 (%2)").arg(o.output, reason));
         return ExitNotSaved;
     }
+    removeStaleTemporary(o.output);
+    if (!installSignalHandlers()) {
+        printError(QString("cannot watch for Ctrl+C: %1").arg(std::strerror(errno)));
+        return ExitNotSaved;
+    }
 
-    // The frequency/time panel of a first run, then the options as a user would enter them.
+    // The frequency/time panel of a first run, then the options as a user would enter them;
+    // the values were checked against the panel's limits already.
     acquisition::SamplingParameters panel(QLocale::c());
     panel.applyFirstRun();
-    if (o.samples)
-        panel.assign(Field::seSamples, *o.samples);
+    panel.assign(Field::seSamples, o.samples);
     for (int n = 1; n <= 7; ++n)
         panel.setChannelChecked(n, o.channels & (1 << (n - 1)));
     panel.UpdateChannelMask();
@@ -272,14 +456,13 @@ int cli::runMeasure(const QStringList &args)
     const auto typeAndLeave = [&](Field field, int value) {
         panel.setFocusField(field);
         panel.userTyped(field, QString::number(value));
-        if (panel.lErrInVisible())
-            printError("warning: " + panel.lErrIn());
+        const bool refused = panel.lErrInVisible();
         panel.userLeft(field);
+        return !refused;
     };
-    if (o.frequency)
-        typeAndLeave(Field::seF, *o.frequency);
-    else if (o.time)
-        typeAndLeave(Field::seTime, *o.time);
+    if ((o.frequency && !typeAndLeave(Field::seF, *o.frequency))
+        || (o.time && !typeAndLeave(Field::seTime, *o.time)))
+        return cli::usageError("measure: " + panel.lErrIn());
     PanelControls controls(panel, o.rangeIndex);
 
     std::unique_ptr<sim::BoardSimulator> simulator;
@@ -312,6 +495,8 @@ int cli::runMeasure(const QStringList &args)
             link.lastError()));
         return ExitNoInstrument;
     }
+    if (const int number = pendingSignal())
+        return signalExit(number, o.output);
 
     acquisition::SerialSessionPort sessionPort(&port);
     MeasurementSession session(&controls);
@@ -326,8 +511,13 @@ int cli::runMeasure(const QStringList &args)
     QElapsedTimer sinceBlock;
     QTimer refresh;
     refresh.setInterval(MeasurementSession::TimPrgssBarIntervalMs);
+    bool waitingForTrigger = false;
+    bool finished = false;
 
     const auto finish = [&](int code, const QString &message) {
+        if (finished)
+            return;
+        finished = true;
         printer.finishLine();
         if (!message.isEmpty())
             printError(message);
@@ -340,13 +530,32 @@ int cli::runMeasure(const QStringList &args)
         case SessionState::Measuring: {
             const double total = std::max(1.0, session.MeasurementMs());
             const qint64 elapsed = phaseClock.elapsed();
+            if (o.launchType == 1 && elapsed > qint64(total)) {
+                // The board records from the trigger on: it may wait for it much longer.
+                if (!waitingForTrigger) {
+                    waitingForTrigger = true;
+                    printer.note(QString("recording time passed: waiting for the photodiode "
+                                         "trigger%1")
+                                     .arg(o.triggerTimeoutS
+                                             ? QString(" (at most %1 s)").arg(*o.triggerTimeoutS)
+                                             : QString(" (Ctrl+C to give up)")));
+                }
+                if (o.triggerTimeoutS && elapsed > qint64(total) + *o.triggerTimeoutS * 1000LL)
+                    finish(ExitNoReply,
+                        QString("no photodiode trigger: no recording %1 s after the recording "
+                                "time")
+                            .arg(*o.triggerTimeoutS));
+                break;
+            }
             printer.show("recording", std::min(0.99, elapsed / total), qint64(total) - elapsed);
             if (o.launchType == 0 && elapsed > qint64(total) + ReplyGraceMs)
                 finish(ExitNoReply, "no reply from the instrument");
-            else if (o.launchType == 1 && elapsed > qint64(total) + ReplyGraceMs)
-                finish(ExitNoReply, "no reply from the instrument (no photodiode trigger?)");
             break;
         }
+        case SessionState::ShortRead:
+            if (phaseClock.elapsed() > ReplyGraceMs && o.launchType == 0)
+                finish(ExitNoReply, "no reply from the instrument");
+            break;
         case SessionState::WaitingToTransfer:
         case SessionState::Transferring: {
             const int expected = std::max(1, session.blocksExpected());
@@ -366,8 +575,11 @@ int cli::runMeasure(const QStringList &args)
 
     QObject::connect(&refresh, &QTimer::timeout, draw);
     QObject::connect(&session, &MeasurementSession::stateChanged, [&](SessionState state) {
+        if (finished)
+            return;
         if (state == SessionState::WaitingToTransfer) {
-            printer.show("recording", 1.0, 0);
+            if (!waitingForTrigger)
+                printer.show("recording", 1.0, 0);
             printer.finishLine();
             phaseClock.restart();
             sinceBlock.restart();
@@ -376,7 +588,7 @@ int cli::runMeasure(const QStringList &args)
     });
     QObject::connect(&session, &MeasurementSession::blockStored, [&](int stored, int expected) {
         sinceBlock.restart();
-        if (stored == expected || stored % 8 == 0)
+        if (!finished && (stored == expected || stored % 8 == 0))
             draw();
     });
     QObject::connect(&session, &MeasurementSession::measurementEndedWithoutData,
@@ -386,33 +598,92 @@ int cli::runMeasure(const QStringList &args)
         printError(message);
     });
 
+    // The recording, taken once the line has stayed quiet after it.
     std::optional<QByteArray> recording;
-    double channelIntervalUs = 0;
+    std::optional<SessionFailure> failure;
+    int shortReplies = 0;
+    QTimer quiet;
+    quiet.setSingleShot(true);
+    quiet.setInterval(QuietAfterTransferMs);
+    QObject::connect(&quiet, &QTimer::timeout, [&] { finish(ExitSaved, {}); });
     QObject::connect(&session, &MeasurementSession::transferComplete, [&] {
+        if (finished || o.shortRead)
+            return;
         recording = session.AcquisitionBuffer();
-        channelIntervalUs = session.ChannelIntervalUs();
-        finish(ExitSaved, {});
+        quiet.start();
+    });
+    QObject::connect(&session, &MeasurementSession::shortReadComplete, [&] {
+        if (finished || !o.shortRead)
+            return;
+        // A second reply to one short read: the board is out of step.
+        if (++shortReplies > 1) {
+            failure = SessionFailure::OutOfStep;
+            finish(ExitOutOfStep, "transfer out of step: the instrument sent more than one reply");
+            return;
+        }
+        recording = session.AcquisitionBuffer();
+        quiet.start();
+    });
+    QObject::connect(&session, &MeasurementSession::transferFailed, [&](SessionFailure why) {
+        if (finished)
+            return;
+        failure = why;
+        quiet.stop();
+        if (why == SessionFailure::Disconnected)
+            finish(ExitDisconnected, "board disconnected");
+        else
+            finish(ExitOutOfStep,
+                "transfer out of step: the instrument sent more bytes than were asked for, so "
+                "the recording is not saved");
+    });
+
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    int signalNumber = 0;
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&] {
+        if (const int number = pendingSignal()) {
+            signalNumber = number;
+            finish(number == SIGINT ? ExitInterrupted : ExitTerminated, {});
+        }
     });
 
     phaseClock.start();
+    sinceBlock.start();
     refresh.start();
-    session.btStartClick();
+    if (o.shortRead)
+        session.bt500Click();
+    else
+        session.btStartClick();
     draw();
     loop.exec();
+    const QByteArray received = session.AcquisitionBuffer();
+    const double channelIntervalUs = session.ChannelIntervalUs();
     session.setPort(nullptr);
+    port.Close();
+
+    // A short read keeps the channel interval a measurement with these options would have:
+    // there is no earlier measurement in this run.
+    const double interval = o.shortRead
+        ? controls.ChannelCount() * acquisition::samplePeriodCycles(controls.d1(), controls.d2())
+            / acquisition::ControllerClockMHz
+        : channelIntervalUs;
+    const files::DataFileHeader header
+        = headerFor(controls, panel.averaging() && !o.shortRead, o.rangeIndex, interval);
+
+    if (signalNumber)
+        return signalExit(signalNumber, o.output);
+    if (failure) {
+        if (*failure == SessionFailure::OutOfStep || session.recordingFaulty())
+            keepFaulty(o.output, header, received, o.comment);
+        else
+            printError(QString("%1 left as it was").arg(o.output));
+        return exitCode;
+    }
     if (!recording)
         return exitCode;
-
-    // The header a chart build of this recording writes with the display of a first run:
-    // axis mode 0 (temperature against time), time in microseconds.
-    files::DataFileHeader header;
-    header.ChartChannelBits
-        = files::chartChannelBits(controls.checkedChannels(), panel.averaging());
-    header.ChannelIntervalUs = channelIntervalUs;
-    header.ValueScale = files::valueScaleForRange(o.rangeIndex);
-    header.ValueOffset = 0;
-    header.XTitle = QStringLiteral("Время, мкс");
-    header.YTitle = QStringLiteral("Температура");
+    if (recording->isEmpty()) {
+        printError("the instrument's reply held no samples; nothing saved");
+        return ExitNoReply;
+    }
 
     QString saveError;
     if (files::saveDataFile(o.output, header, *recording, o.comment, &saveError, &reason)) {

@@ -413,7 +413,9 @@ quint32 PortSession::completeWrite(int written)
             m_dataEvent = false;
     }
     m_cv.notify_all();
-    return empty && m_txEmptyWanted.load(std::memory_order_relaxed) ? quint32(ceTxEmpty) : 0u;
+    // Reported whenever the queue drains; the owner thread fires OnTxEmpty if it is assigned
+    // when the report runs.
+    return empty ? quint32(ceTxEmpty) : 0u;
 }
 
 void PortSession::answerPurgeLocked()
@@ -444,11 +446,10 @@ bool PortSession::enqueue(const void *source, int n, int timeoutMs)
         // the write thread's wake-up on the way out. What the driver does not take is queued.
         const ssize_t written = ::write(fd, bytes, static_cast<size_t>(n));
         if (written == n) {
-            const bool report = m_txEmptyWanted.load(std::memory_order_relaxed);
-            m_txEmptyDue = m_txEmptyDue || report;
+            // The queue drained at once: the write thread reports TX empty.
+            m_txEmptyDue = true;
             lock.unlock();
-            if (report)
-                wake(m_writeWakeFd);
+            wake(m_writeWakeFd);
             return true;
         }
         if (written > 0) {

@@ -72,8 +72,6 @@ public:
     // Owner thread: have the write thread empty its queue; an aborted write removes nothing.
     // True when the write thread acknowledged within timeoutMs.
     bool purgeQueue(int timeoutMs);
-    // Whether the owner has a TX-empty handler; an emptied queue is reported only then.
-    void setTxEmptyWanted(bool wanted) { m_txEmptyWanted.store(wanted, std::memory_order_relaxed); }
 
     // Owner thread, from the wake-up event: takes a pending call, if any.
     bool takeCall(WindowCall *&call, quint32 &events);
@@ -134,7 +132,6 @@ private:
     bool m_purgeRequested = false;
     bool m_purgeDone = false;
     bool m_txEmptyDue = false; // the owner wrote everything itself: TX empty to report
-    std::atomic<bool> m_txEmptyWanted { true };
     WindowCall m_writeCall;
 
     // Thread ids (0 until the thread runs) and priorities, under m_mutex.

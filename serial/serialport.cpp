@@ -314,6 +314,11 @@ void TCustomSerialPort::Open()
     CreatePortHandle();
     try {
         m_session = std::make_shared<PortSession>(this, m_handle);
+        // Raw whatever UpdateDCB says: a port in the terminal's line-editing mode would echo,
+        // convert line ends and hold bytes back until a line end. UpdateDCB only decides
+        // whether the line-settings record is written.
+        if (int err = detail::writeRawMode(m_handle))
+            raiseCommError(msgDcb, err);
         ApplyLineSettings();
         ApplyQueueSizes();
         ApplyTimeouts();
@@ -488,8 +493,6 @@ int TCustomSerialPort::ReadBytes(void *buffer, int count)
 
 bool TCustomSerialPort::Enqueue(const void *source, int count)
 {
-    // TX empty is reported for writes made while a handler is assigned (nothing else listens).
-    m_session->setTxEmptyWanted(bool(OnTxEmpty));
     return m_session->enqueue(source, count, m_buffers.WriteTimeout());
 }
 

@@ -193,6 +193,22 @@ int writeLineSettings(int fd, const TLineSettings &settings)
     return 0;
 }
 
+int writeRawMode(int fd)
+{
+    termios tio;
+    if (tcgetattr(fd, &tio) < 0)
+        return errno;
+    tio.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON
+        | IXOFF | IXANY | IUCLC | IMAXBEL);
+    tio.c_oflag &= ~tcflag_t(OPOST);
+    tio.c_lflag
+        &= ~tcflag_t(ECHO | ECHONL | ECHOE | ECHOK | ECHOCTL | ECHOKE | ICANON | ISIG | IEXTEN);
+    tio.c_cflag |= CREAD | CLOCAL;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    return writeTermios(fd, tio);
+}
+
 int writeReadTimeouts(int fd)
 {
     termios tio;

@@ -18,6 +18,10 @@ void closeExclusive(int fd);
 
 // Writes the record to the device. Settings Linux cannot give yield EINVAL and change nothing.
 int writeLineSettings(int fd, const TLineSettings &settings);
+// Takes the terminal out of its line-editing mode: no echo, no CR/LF conversion, no signal or
+// flow-control characters, bytes passed on as they arrive. Rate, framing and the modem lines
+// stay as they are (they are the line-settings record's business).
+int writeRawMode(int fd);
 // Reads return at once with what is waiting: VMIN = VTIME = 0.
 int writeReadTimeouts(int fd);
 // Sets a rate without a Bxxx constant (termios2, BOTHER). In its own translation unit because

@@ -1,5 +1,7 @@
 #include "sim/boardsimulator.h"
 
+#include "sim/linerate.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -194,6 +196,8 @@ private:
     bool stalled = false;
     bool hungUp = false;
     int replyNumber = 0;
+    long initialRate = -1; // the pty's rate before the host set one
+    long refusedRate = 0; // the wrong rate last logged
 };
 
 bool BoardSimulator::Board::start(std::string *error)
@@ -213,7 +217,8 @@ bool BoardSimulator::Board::start(std::string *error)
     if (!(options.speed > 0) || !std::isfinite(options.speed))
         return fail("speed must be above 0");
     if (options.wireRate < 0 || options.chunks < 1 || options.gapUs < 0 || options.dropReply < 0
-        || options.garbageAfter < 0 || options.stallAfter < 0 || options.hangupAfter < 0)
+        || options.garbageAfter < 0 || options.stallAfter < 0 || options.hangupAfter < 0
+        || options.extraByteAfter < 0)
         return fail("wire rate, gap and fault numbers must not be negative, chunks at least 1");
 
     master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -239,6 +244,7 @@ bool BoardSimulator::Board::start(std::string *error)
     tio.c_cflag |= CLOCAL | CREAD;
     if (tcsetattr(slave, TCSANOW, &tio) != 0)
         return fail(errnoText("tcsetattr"));
+    initialRate = lineRate(slave);
     const int flags = fcntl(master, F_GETFL);
     if (flags < 0 || fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0)
         return fail(errnoText("fcntl"));
@@ -377,6 +383,21 @@ void BoardSimulator::Board::onBytes(const std::uint8_t *data, std::size_t n)
     changed.notify_all();
     if (stalled)
         return;
+    // A UART at another rate would see only framing errors: the bytes mean nothing.
+    const long rate = lineRate(slave);
+    if (rate != initialRate && rate != kLineRate) {
+        count([&](BoardCounters &c) {
+            c.wrongRateBytes += int(n);
+            c.ignoredBytes += int(n);
+        });
+        if (rate != refusedRate)
+            note("line rate " + std::to_string(rate) + " bit/s refused: the board talks at "
+                + std::to_string(kLineRate) + " bit/s only; bytes ignored");
+        refusedRate = rate;
+        pending.clear();
+        return;
+    }
+    refusedRate = 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (stalled) {
             count([&](BoardCounters &c) { c.ignoredBytes += int(n - i); });
@@ -663,8 +684,17 @@ void BoardSimulator::Board::sendReply(const std::uint8_t *data, std::size_t n, R
                 break;
             }
         });
-        if (!writeBytes(data, n, true))
+        if (kind == ReplyKind::Block && k == options.extraByteAfter) {
+            // The block and one byte more, in one piece as a confused controller would send.
+            std::vector<std::uint8_t> longer(data, data + n);
+            longer.push_back(data[n - 1]);
+            note("reply " + std::to_string(k) + " sent with one byte too many");
+            count([](BoardCounters &c) { ++c.extraBytes; });
+            if (!writeBytes(longer.data(), longer.size(), true))
+                return;
+        } else if (!writeBytes(data, n, true)) {
             return;
+        }
     }
     if (k == options.garbageAfter) {
         std::uint8_t garbage[kGarbageBytes];

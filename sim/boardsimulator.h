@@ -35,6 +35,7 @@ constexpr int kGarbageBytes = 13; // unsolicited bytes sent by the garbage fault
 constexpr int kCommandTimeoutMs = 200; // a command left incomplete this long is dropped
 constexpr double kShortReadTimeScaleSeconds = 1.0; // signal time scale of a short read
 constexpr int kHangupDrainMs = 500; // the hang-up first lets the partial reply be read
+constexpr long kLineRate = 921600; // the only line rate the board talks at
 
 // What counts as "a reply" for the fault options: every unit the board sends in answer to one
 // command, and the unsolicited 0x11 that ends tuning. These are: the end byte 0x0A of a
@@ -52,6 +53,7 @@ struct BoardOptions
     int garbageAfter = 0; // after reply K, send unsolicited garbage bytes; 0 = none
     int stallAfter = 0; // after reply K, ignore everything (silence); 0 = none
     int hangupAfter = 0; // close the pty during reply K; 0 = none
+    int extraByteAfter = 0; // reply K, a 501-byte block, goes out with one byte too many
     // Photodiode trigger this long after a 0x33/0x34 command; <0: wait for trigger().
     double triggerAfterSeconds = -1;
     std::string recordFile; // every byte sent is appended here; empty = none
@@ -95,6 +97,8 @@ struct BoardCounters
     int blocks = 0; // 501-byte blocks sent
     int statusBytes = 0; // 0x10 and 0x11 sent
     int garbageBytes = 0;
+    int extraBytes = 0; // bytes sent beyond a block by the extra-byte fault
+    int wrongRateBytes = 0; // bytes received while the host's line rate was not 921600
     int writes = 0; // write() calls that put at least one byte on the pty
     std::int64_t bytesReceived = 0;
     std::int64_t bytesSent = 0;
@@ -123,6 +127,9 @@ struct BoardCounters
 //   - tuning 0x10: status 0x10 at once, 0x11 after kTuningSeconds / speed; a 0x11 from the
 //     application during tuning ends it at once with status 0x11; otherwise 0x11 is ignored.
 //   - 0x29 and anything else: ignored.
+//   - the line: once the host has set a line rate on the terminal side (any rate other than
+//     the one the pty had when the board started), bytes that arrive while it is not 921600
+//     bit/s are not understood: they are ignored, counted and logged.
 //   - a start frame, short read or 0x10 abandons a recording, trigger wait or tuning in
 //     progress; transfers, requests and re-reads during a recording or trigger wait are ignored.
 class BoardSimulator

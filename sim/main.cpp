@@ -23,7 +23,8 @@ namespace {
 constexpr const char *kUsage
     = "usage: ferrun-board [--seed N] [--speed X] [--wire-rate BPS] [--chunk N] [--gap-us U]\n"
       "                    [--drop-reply K] [--garbage-after K] [--stall-after K]\n"
-      "                    [--hangup-after K] [--trigger-after SECONDS] [--record FILE] [--quiet]\n"
+      "                    [--hangup-after K] [--extra-byte-after K] [--trigger-after SECONDS]\n"
+      "                    [--record FILE] [--quiet]\n"
       "\n"
       "Plays the acquisition board on a pseudo-terminal whose path is printed first.\n"
       "  --seed N            signals and noise are a function of N (default 1)\n"
@@ -35,11 +36,14 @@ constexpr const char *kUsage
       "  --garbage-after K   send 13 unsolicited bytes after reply K\n"
       "  --stall-after K     ignore everything after reply K\n"
       "  --hangup-after K    close the pty in the middle of reply K\n"
+      "  --extra-byte-after K  send reply K, a 501-byte block, as 502 bytes\n"
       "  --trigger-after S   photodiode trigger S seconds after a 0x33/0x34 command\n"
       "                      (default: a line \"trigger\" on standard input)\n"
       "  --record FILE       append every byte sent to FILE\n"
       "  --quiet             no event lines on standard error\n"
-      "A reply is one end byte 0x0A, one 501-byte block or one status byte.\n";
+      "A reply is one end byte 0x0A, one 501-byte block or one status byte.\n"
+      "Once the host sets a line rate other than 921600 bit/s, bytes are ignored (logged).\n"
+      "A start frame with a wrong checksum is ignored (logged).\n";
 
 struct Failure
 {
@@ -98,7 +102,7 @@ sim::BoardOptions parse(int argc, char **argv, bool &quiet, bool &help)
         }
         static constexpr std::string_view withValue[] = { "--seed", "--speed", "--wire-rate",
             "--chunk", "--gap-us", "--drop-reply", "--garbage-after", "--stall-after",
-            "--hangup-after", "--trigger-after", "--record" };
+            "--hangup-after", "--extra-byte-after", "--trigger-after", "--record" };
         bool known = false;
         for (auto name : withValue)
             known = known || arg == name;
@@ -129,6 +133,8 @@ sim::BoardOptions parse(int argc, char **argv, bool &quiet, bool &help)
             o.stallAfter = count(arg, value, 0);
         } else if (arg == "--hangup-after") {
             o.hangupAfter = count(arg, value, 0);
+        } else if (arg == "--extra-byte-after") {
+            o.extraByteAfter = count(arg, value, 0);
         } else if (arg == "--trigger-after") {
             o.triggerAfterSeconds = real(arg, value);
             if (o.triggerAfterSeconds < 0 || o.triggerAfterSeconds > 1e9)

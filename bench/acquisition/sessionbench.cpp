@@ -68,7 +68,8 @@ bool runUntil(const std::function<bool()> &condition, int timeoutMs)
 void openPort(serial::TSerialPort &port, const QString &device)
 {
     port.setDeviceName(device);
-    port.setBaudrate(serial::br9600);
+    port.setBaudrate(serial::brUser); // the board talks at 921600 bit/s only
+    port.setUserBaudrate(921600);
     port.setParity(serial::paOdd);
     port.FlowControl().setControlDtr(serial::dtrDisabled);
     port.FlowControl().setControlRts(serial::rtsEnabled);

@@ -234,7 +234,9 @@ TEST(SessionReplies, ShortReadReReadAndPhotodiodeLaunch)
 
 // Unsolicited bytes after a finished measurement: a reply while Idle only counts down the
 // pending replies; nothing is sent, stored or drawn.
-TEST(SessionReplies, RepliesWhileIdle)
+// Garbage right behind the last block answers no request: the transfer is out of step. The
+// session says so at once; the received array stays in the buffer, flagged as faulty.
+TEST(SessionReplies, BytesAfterTheLastBlockAreOutOfStep)
 {
     sim::BoardOptions options = fastBoard();
     options.garbageAfter = 121; // 0x0A and 120 blocks, then garbage
@@ -243,19 +245,29 @@ TEST(SessionReplies, RepliesWhileIdle)
     controls.blocks = 1;
     MeasurementSession session(&controls);
     session.setPort(link.sessionPort.get());
+    SignalLog<SessionFailure> failed(&session, &MeasurementSession::transferFailed);
 
-    ASSERT_TRUE(measure(session));
-    const QByteArray recorded = session.AcquisitionBuffer();
-    const qsizetype requests = link.board.received().size();
-    ASSERT_TRUE(link.board.waitFor(
-        [](const sim::BoardCounters &c) { return c.garbageBytes > 0; }, std::chrono::seconds(10)));
-    ASSERT_TRUE(waitUntil([&] { return session.PendingReplies() != 0; }));
-    settle(100);
-    EXPECT_GE(session.PendingReplies(), 65000); // wrapped from 0
-    EXPECT_EQ(session.AcquisitionBuffer(), recorded);
-    EXPECT_EQ(qsizetype(link.board.received().size()), requests);
+    session.btStartClick();
+    ASSERT_TRUE(waitUntil([&] { return failed.count == 1; }));
+    EXPECT_EQ(failed.values.at(0), SessionFailure::OutOfStep);
+    EXPECT_EQ(session.lastFailure(), SessionFailure::OutOfStep);
+    EXPECT_TRUE(session.recordingFaulty());
+    const QByteArray sent = toBytes(link.board.sent());
+    EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(sent, 1, 120));
+    EXPECT_EQ(session.statusText(0), sessionFailureText(SessionFailure::OutOfStep));
     EXPECT_EQ(session.state(), SessionState::Idle);
-    EXPECT_EQ(session.statusText(0), QStringLiteral("ПОСТРОЕНИЕ ГРАФИКА"));
+    EXPECT_FALSE(session.progress().visible);
+
+    // Later stray bytes are replies while Idle: they change nothing and ask for nothing.
+    const qsizetype requests = link.board.received().size();
+    settle(100);
+    EXPECT_EQ(failed.count, 1);
+    EXPECT_EQ(qsizetype(link.board.received().size()), requests);
+
+    // The next measurement is clean and clears the flag.
+    ASSERT_TRUE(measure(session));
+    EXPECT_FALSE(session.recordingFaulty());
+    EXPECT_EQ(session.lastFailure(), SessionFailure::None);
 }
 
 // The tuning status byte that arrives while a recording is awaited ends the wait: no transfer,
@@ -299,25 +311,30 @@ TEST(SessionReplies, StatusByteWhileMeasuringAndTuningTwice)
     EXPECT_EQ(link.board.counters().transfers, 0);
 }
 
-// The board hangs up in the middle of a block. Nothing crashes; after reconnecting, the next
-// start runs a whole measurement with no byte of the broken block in it.
+// The board hangs up in the middle of a block: the session ends at once with "disconnected",
+// keeps the blocks stored so far as a faulty recording, and after reconnecting the next start
+// runs a whole measurement with no byte of the broken block in it.
 TEST(SessionReplies, HangUpDuringTheTransfer)
 {
     Controls controls;
     controls.blocks = 1;
     MeasurementSession session(&controls);
+    SignalLog<SessionFailure> failed(&session, &MeasurementSession::transferFailed);
     {
         sim::BoardOptions options = fastBoard();
         options.hangupAfter = 50;
         BoardLink link(options);
         session.setPort(link.sessionPort.get());
         session.btStartClick();
-        ASSERT_TRUE(waitUntil([&] { return link.board.state() == sim::BoardState::HungUp; }, 20000))
+        ASSERT_TRUE(waitUntil([&] { return failed.count == 1; }, 20000))
             << "blocks stored " << session.blocksStored() << ", board state "
             << sim::boardStateName(link.board.state());
-        settle(200);
+        EXPECT_EQ(failed.values.at(0), SessionFailure::Disconnected);
         EXPECT_EQ(session.blocksStored(), 48);
-        EXPECT_EQ(session.state(), SessionState::Transferring);
+        EXPECT_EQ(session.AcquisitionBuffer().size(), 48 * 500);
+        EXPECT_TRUE(session.recordingFaulty());
+        EXPECT_EQ(session.state(), SessionState::Idle);
+        EXPECT_EQ(session.statusText(0), QStringLiteral("Плата отключена"));
         session.setPort(nullptr);
     }
     BoardLink link(fastBoard());
@@ -325,31 +342,74 @@ TEST(SessionReplies, HangUpDuringTheTransfer)
     ASSERT_TRUE(measure(session));
     const QByteArray sent = toBytes(link.board.sent());
     EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(sent, 1, 120));
+    EXPECT_FALSE(session.recordingFaulty());
+    EXPECT_EQ(failed.count, 1);
     session.setPort(nullptr);
 }
 
-// Unsolicited bytes in the middle of a transfer shift the blocks after them; the transfer
-// still ends, nothing crashes, and the next start drops what is left over and records cleanly.
-TEST(SessionReplies, GarbageDuringTheTransfer)
+// A board that goes away while the recording is awaited ends the wait at once; the previous
+// recording is left as it was and not flagged.
+TEST(SessionReplies, HangUpWhileMeasuringKeepsThePreviousRecording)
 {
-    sim::BoardOptions options = fastBoard();
-    options.garbageAfter = 30;
-    BoardLink link(options);
     Controls controls;
     controls.blocks = 1;
     MeasurementSession session(&controls);
+    SignalLog<SessionFailure> failed(&session, &MeasurementSession::transferFailed);
+    sim::BoardOptions options = fastBoard();
+    options.hangupAfter = 122; // the end byte of the second measurement
+    BoardLink link(options);
     session.setPort(link.sessionPort.get());
-
     ASSERT_TRUE(measure(session));
-    EXPECT_EQ(session.AcquisitionBuffer().size(), 60000);
-    EXPECT_EQ(link.board.counters().garbageBytes, sim::kGarbageBytes);
-    settle(50); // the last block's tail arrives as a reply while Idle
+    const QByteArray previous = session.AcquisitionBuffer();
+    session.btStartClick();
+    ASSERT_TRUE(waitUntil([&] { return failed.count == 1; }, 20000));
+    EXPECT_EQ(failed.values.at(0), SessionFailure::Disconnected);
+    EXPECT_EQ(session.AcquisitionBuffer(), previous);
+    EXPECT_FALSE(session.recordingFaulty());
+    EXPECT_EQ(session.state(), SessionState::Idle);
+    session.setPort(nullptr);
+}
 
-    const qsizetype before = link.board.sent().size();
-    ASSERT_TRUE(measure(session));
-    const QByteArray sent = toBytes(link.board.sent());
-    ASSERT_EQ(sent.size() - before, 1 + 120 * 501);
-    EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(sent, before + 1, 120));
+// Unsolicited bytes in the middle of a transfer, or one block of 502 bytes: every block after
+// them would be put together from the wrong bytes. The session stops at the block they came
+// with (no further request), reports it, and the next start records cleanly.
+TEST(SessionReplies, StrayBytesDuringTheTransferAreOutOfStep)
+{
+    for (const bool extraByte : { false, true }) {
+        SCOPED_TRACE(extraByte ? "one block of 502 bytes" : "garbage after a block");
+        sim::BoardOptions options = fastBoard();
+        (extraByte ? options.extraByteAfter : options.garbageAfter) = 30;
+        BoardLink link(options);
+        Controls controls;
+        controls.blocks = 1;
+        MeasurementSession session(&controls);
+        session.setPort(link.sessionPort.get());
+        SignalLog<SessionFailure> failed(&session, &MeasurementSession::transferFailed);
+        SignalLog<> complete(&session, &MeasurementSession::transferComplete);
+
+        session.btStartClick();
+        ASSERT_TRUE(waitUntil([&] { return failed.count == 1; }));
+        EXPECT_EQ(failed.values.at(0), SessionFailure::OutOfStep);
+        EXPECT_EQ(complete.count, 0);
+        EXPECT_TRUE(session.recordingFaulty());
+        // Reply 30 is block 29; the garbage may come with it or with the block after it.
+        EXPECT_GE(session.blocksStored(), 29);
+        EXPECT_LE(session.blocksStored(), 30);
+        EXPECT_EQ(session.AcquisitionBuffer().size(), session.blocksStored() * 500);
+        const QByteArray sent = toBytes(link.board.sent());
+        EXPECT_TRUE(session.AcquisitionBuffer().left(28 * 500) == storedFromBlocks(sent, 1, 28));
+        settle(100);
+        // One transfer command and one request per stored block but the last: none after it.
+        EXPECT_EQ(link.board.counters().blockRequests, session.blocksStored() - 1);
+        EXPECT_EQ(session.state(), SessionState::Idle);
+
+        const qsizetype before = link.board.sent().size();
+        ASSERT_TRUE(measure(session));
+        const QByteArray all = toBytes(link.board.sent());
+        ASSERT_EQ(all.size() - before, 1 + 120 * 501);
+        EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(all, before + 1, 120));
+        EXPECT_FALSE(session.recordingFaulty());
+    }
 }
 
 // Short-read replies of other lengths, from a bare pseudo-terminal playing the board: a reply

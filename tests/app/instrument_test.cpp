@@ -352,12 +352,47 @@ TEST_F(InstrumentTest, BoardThatGoesAwayIsReportedAndTheButtonsGoOff)
 
     ASSERT_TRUE(waitFor([&] { return !f.SerialPort1->IsOpen(); }));
     EXPECT_TRUE(allEnabled(f, false));
-    EXPECT_EQ(f.status->panelText(0), QStringLiteral("USB: нет связи"));
+    // The broken transfer is reported as such, once.
+    const QString disconnected = QStringLiteral("Плата отключена");
+    EXPECT_EQ(f.status->panelText(0), disconnected);
     ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
-    EXPECT_EQ(messages, QStringList { NotFound });
-    // The blocks that did arrive are kept, whole.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(messages, QStringList { disconnected });
+    // The blocks that did arrive are kept, whole, as a faulty recording.
     ASSERT_TRUE(f.AcquisitionBuffer());
-    EXPECT_EQ(f.AcquisitionBuffer()->size() % 500, 0);
+    EXPECT_EQ(f.AcquisitionBuffer()->size(), 4 * 500);
+    EXPECT_TRUE(f.session->recordingFaulty());
+}
+
+// A block of 502 bytes puts the transfer out of step: the window says so in the status bar
+// and a message, keeps what arrived as a faulty recording, and the next start records cleanly.
+TEST_F(InstrumentTest, TransferOutOfStepIsShownAndTheRecordingFlagged)
+{
+    sim::BoardOptions options;
+    options.speed = 1000;
+    options.extraByteAfter = 11; // the 10th block
+    board = std::make_unique<sim::BoardSimulator>(options);
+    std::string error;
+    ASSERT_TRUE(board->start(&error)) << error;
+    TForm1 &f = openOnBoard();
+    selectOneBlock(f);
+    QTest::mouseClick(f.btStart, Qt::LeftButton);
+    const QString outOfStep
+        = acquisition::sessionFailureText(acquisition::SessionFailure::OutOfStep);
+    ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
+    EXPECT_EQ(messages, QStringList { outOfStep });
+    EXPECT_EQ(f.status->panelText(0), outOfStep);
+    EXPECT_TRUE(f.session->recordingFaulty());
+    ASSERT_TRUE(f.AcquisitionBuffer());
+    EXPECT_EQ(f.AcquisitionBuffer()->size(), 10 * 500);
+    EXPECT_TRUE(allEnabled(f, true));
+
+    QTest::mouseClick(f.btStart, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] {
+        return f.status->panelText(0) == Drawing && f.AcquisitionBuffer()->size() == 60000;
+    }));
+    EXPECT_FALSE(f.session->recordingFaulty());
+    EXPECT_EQ(messages.size(), 1);
 }
 
 TEST_F(InstrumentTest, PanelToggleReadsItsOwnCaptionWhenThePanelIsHiddenByOtherMeans)

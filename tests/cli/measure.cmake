@@ -6,3 +6,11 @@ ferrun_add_test(measure_cli_test
 if(TARGET measure_cli_test AND TARGET ferrun-cli)
     add_dependencies(measure_cli_test ferrun-cli)
 endif()
+# ferrun-cli measure against the ferrun-board program with its faults, signals and arguments.
+ferrun_add_test(measure_faults_cli_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/measure_faults_test.cpp
+    LIBS ferrun_files
+    TIMEOUT 300)
+if(TARGET measure_faults_cli_test AND TARGET ferrun-cli)
+    add_dependencies(measure_faults_cli_test ferrun-cli ferrun-board)
+endif()

@@ -2,8 +2,10 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
+#include <unistd.h>
 
 using namespace serial;
 
@@ -354,4 +356,49 @@ TEST(SerialPort, PropertyGroupsNotifyTheirOwner)
     TSerialEventChars copy(chars);
     copy.setXonChar(1);
     EXPECT_EQ(changes, 4);
+}
+
+// With UpdateDCB false the line-settings record is not written, but the port is raw all the
+// same: no echo, no CR/LF conversion in either direction, no byte held back until a line end.
+TEST(SerialPort, WithoutUpdateDcbAnOpenedPortIsRawAndKeepsItsRate)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.isValid());
+    {
+        // The terminal's line-editing mode, as a fresh serial device comes up, at 4800 bit/s.
+        const int slave = ::open(QFile::encodeName(pty.slaveName()).constData(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(slave, 0);
+        termios tio;
+        ASSERT_EQ(tcgetattr(slave, &tio), 0);
+        tio.c_iflag |= ICRNL | IXON;
+        tio.c_oflag |= OPOST | ONLCR;
+        tio.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+        cfsetispeed(&tio, B4800);
+        cfsetospeed(&tio, B4800);
+        ASSERT_EQ(tcsetattr(slave, TCSANOW, &tio), 0);
+        ::close(slave);
+    }
+    TSerialPort port;
+    configureForPty(port, pty);
+    port.setUpdateDCB(false);
+    QByteArray received;
+    port.OnRxChar = [&](TCustomSerialPort *sender, int count) {
+        QByteArray chunk(count, '\0');
+        chunk.resize(sender->ReadBytes(chunk.data(), count));
+        received += chunk;
+    };
+    port.Open();
+    EXPECT_EQ(deviceRate(port), speed_t(B4800)); // the record was not written
+
+    pty.write(QByteArray("ab", 2)); // no line end
+    EXPECT_TRUE(waitFor([&] { return received == "ab"; }, 5000)) << received.toHex().constData();
+    pty.write(QByteArray("\r\x11\x13", 3));
+    EXPECT_TRUE(waitFor([&] { return received == QByteArray("ab\r\x11\x13", 5); }, 5000))
+        << received.toHex().constData();
+    EXPECT_TRUE(pty.readAvailable(50).isEmpty()) << "echoed";
+
+    ASSERT_TRUE(port.WriteString(QByteArray("x\n", 2)));
+    EXPECT_EQ(pty.read(2, 5000), QByteArray("x\n", 2));
+    EXPECT_TRUE(pty.readAvailable(50).isEmpty());
+    port.Close();
 }

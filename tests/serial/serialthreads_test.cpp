@@ -487,3 +487,50 @@ TEST(SerialThreads, DirectWriteSendsWithoutTheWriteThread)
     EXPECT_EQ(message, QStringLiteral("Write error (5), Input/output error"));
     EXPECT_EQ(port.WriteBytes("gone", 4), 0); // reported once; then quiet, as a closed port
 }
+
+// TX empty is reported whenever the queue drains: OnTxEmpty fires if it is assigned by then,
+// whether or not it was assigned when the bytes were queued, and not once it is taken away.
+TEST(SerialThreads, TxEmptyFiresForTheHandlerAssignedWhenTheQueueDrains)
+{
+    PtyPair pty;
+    TSerialPort port;
+    configureForPty(port, pty);
+    port.Buffers().setWriteSize(64 * 1024);
+    port.Open();
+    int txEmpty = 0;
+
+    // Queued without a handler; the handler is assigned while the bytes still wait.
+    pty.setOutputStopped(true);
+    const QByteArray block(8000, 'a');
+    ASSERT_TRUE(port.WriteString(block));
+    processEventsFor(20);
+    port.OnTxEmpty = [&](TCustomSerialPort *) { ++txEmpty; };
+    pty.setOutputStopped(false);
+    QByteArray received;
+    EXPECT_TRUE(waitFor([&] {
+        received += pty.readAvailable(1);
+        return txEmpty == 1 && received.size() == block.size();
+    })) << txEmpty
+        << " " << received.size();
+
+    // Queued with the handler, which is taken away before the queue drains: nothing fires.
+    pty.setOutputStopped(true);
+    ASSERT_TRUE(port.WriteString(block));
+    processEventsFor(20);
+    port.OnTxEmpty = nullptr;
+    pty.setOutputStopped(false);
+    received.clear();
+    EXPECT_TRUE(waitFor([&] {
+        received += pty.readAvailable(1);
+        return received.size() == block.size() && port.ReadStatus().OutQue == 0;
+    }));
+    processEventsFor(50);
+    EXPECT_EQ(txEmpty, 1);
+
+    // A write the driver takes at once drains the queue at once: reported as well.
+    port.OnTxEmpty = [&](TCustomSerialPort *) { ++txEmpty; };
+    ASSERT_TRUE(port.WriteString(QByteArray("z")));
+    EXPECT_TRUE(waitFor([&] { return txEmpty == 2; }));
+    EXPECT_EQ(pty.read(1), QByteArray("z"));
+    port.Close();
+}

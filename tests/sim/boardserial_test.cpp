@@ -10,8 +10,10 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
+#include <mutex>
 
 using namespace std::chrono_literals;
 using serial::TCustomSerialPort;
@@ -65,7 +67,9 @@ struct Link
         std::string error;
         EXPECT_TRUE(board.start(&error)) << error;
         port.setDeviceName(QString::fromStdString(board.devicePath()));
-        port.setBaudrate(serial::br9600);
+        // 921600 bit/s as discovery leaves it: the board ignores bytes at any other rate.
+        port.setBaudrate(serial::brUser);
+        port.setUserBaudrate(921600);
         port.setParity(serial::paOdd);
         port.FlowControl().setControlRts(serial::rtsEnabled);
         port.FlowControl().setControlDtr(serial::dtrDisabled);
@@ -310,4 +314,73 @@ TEST(BoardThroughSerialPortFaults, ChunkedPacedRepliesAssembleIntoTheSameBlocks)
     const QByteArray recorded = file.readAll();
     ASSERT_EQ(recorded.size(), 1 + 3 * 501);
     EXPECT_EQ(data, recorded.mid(1, 500) + recorded.mid(502, 500) + recorded.mid(1003, 500));
+}
+
+TEST(BoardThroughSerialPortFaults, ExtraByteMakesOneBlockOf502Bytes)
+{
+    BoardOptions o = fast();
+    o.extraByteAfter = 3; // the second block
+    Link link(o);
+    link.port.WriteString(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_EQ(link.take(1), QByteArray("\x0A"));
+    link.port.WriteString(transferCommand(false, 0x01, 1));
+    const QByteArray first = link.take(501);
+    link.port.WriteString(QByteArray(1, char(0x81)));
+    const QByteArray second = link.take(502);
+    ASSERT_EQ(second.size(), 502);
+    EXPECT_EQ(second.at(501), second.at(500));
+    pumpFor(50);
+    EXPECT_TRUE(link.received.isEmpty());
+    EXPECT_EQ(first + second, bytes(link.board.sent()).mid(1));
+    EXPECT_EQ(link.board.counters().extraBytes, 1);
+}
+
+// A host that sets a line rate other than 921600 bit/s is not understood: its bytes are
+// ignored and logged; at 921600 bit/s the same frame starts a recording.
+TEST(BoardThroughSerialPortFaults, WrongLineRateIsRefused)
+{
+    BoardOptions o = fast();
+    BoardSimulator board(o);
+    std::vector<std::string> events;
+    std::mutex eventsMutex;
+    board.setEventLog([&](const std::string &line) {
+        std::lock_guard lock(eventsMutex);
+        events.push_back(line);
+    });
+    std::string error;
+    ASSERT_TRUE(board.start(&error)) << error;
+    TSerialPort port;
+    port.setDeviceName(QString::fromStdString(board.devicePath()));
+    port.setBaudrate(serial::br9600);
+    port.setParity(serial::paOdd);
+    port.Open();
+    port.WriteString(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_TRUE(board.waitFor([](auto &c) { return c.wrongRateBytes == 6; }, 10s));
+    EXPECT_EQ(board.counters().startFrames, 0);
+    EXPECT_TRUE(pumpUntil([&] {
+        std::lock_guard lock(eventsMutex);
+        return !events.empty()
+            && events.back().find("line rate 9600 bit/s refused") != std::string::npos;
+    }));
+    port.Close();
+    port.setBaudrate(serial::brUser);
+    port.setUserBaudrate(921600);
+    port.Open();
+    port.WriteString(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_TRUE(board.waitFor([](auto &c) { return c.startFrames == 1; }, 10s));
+    EXPECT_EQ(board.counters().wrongRateBytes, 6);
+    // A start frame with a wrong checksum is ignored, and the log says so.
+    QByteArray bad = startFrame(0x13, 0x01, 1, 1, 1);
+    bad[5] = char(bad.at(5) + 1);
+    port.WriteString(bad);
+    // The line is logged right after the frame is counted.
+    EXPECT_TRUE(pumpUntil([&] {
+        std::lock_guard lock(eventsMutex);
+        return std::any_of(events.begin(), events.end(), [](const std::string &line) {
+            return line.find("start frame ignored: checksum") != std::string::npos;
+        });
+    }));
+    EXPECT_EQ(board.counters().badChecksums, 1);
+    port.Close();
+    board.stop();
 }

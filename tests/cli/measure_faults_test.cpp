@@ -1,0 +1,303 @@
+// ferrun-cli measure against a board that misbehaves (the ferrun-board program on a real
+// pseudo-terminal), against signals, and with arguments it must refuse.
+
+#include "files/datafile.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString program(const QString &name)
+{
+    return QDir(qEnvironmentVariable("FERRUN_BIN_DIR")).filePath(name);
+}
+
+struct CliRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+CliRun finished(QProcess &process, int timeoutMs = 60000)
+{
+    CliRun run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = "timed out";
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err += QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+CliRun runCli(const QStringList &args, int timeoutMs = 60000)
+{
+    QProcess process;
+    process.start(program("ferrun-cli"), args);
+    return finished(process, timeoutMs);
+}
+
+// The board program, its device path read from its first line.
+struct Board
+{
+    explicit Board(const QStringList &arguments)
+    {
+        process.start(program("ferrun-board"), arguments + QStringList { "--quiet" });
+        if (!process.waitForStarted(10000))
+            return;
+        while (!process.canReadLine())
+            if (!process.waitForReadyRead(10000))
+                return;
+        device = QString::fromUtf8(process.readLine()).trimmed();
+    }
+    ~Board()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(5000))
+                process.kill();
+            process.waitForFinished();
+        }
+    }
+    QProcess process;
+    QString device;
+};
+
+// A target that holds an older recording, and a check that it still does.
+struct Target
+{
+    Target()
+    {
+        path = dir.filePath("run.kdx");
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(old);
+    }
+    bool untouched() const
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) && file.readAll() == old;
+    }
+    QTemporaryDir dir;
+    QString path;
+    const QByteArray old = "old recording";
+};
+
+// One block of 30000 samples: 120 data blocks, replies 2..121.
+const QStringList oneBlock = { "--time", "200", "--samples", "30000" };
+
+} // namespace
+
+// Garbage behind a block, or one block of 502 bytes: the transfer is out of step. The command
+// says so, exits 5, leaves the existing target as it was and keeps the received bytes in a
+// side file it names.
+TEST(CliMeasureFaults, OutOfStepLeavesTheTargetAndKeepsTheBytesAside)
+{
+    for (const QString &fault : { QString("--garbage-after"), QString("--extra-byte-after") }) {
+        SCOPED_TRACE(qPrintable(fault));
+        Board board({ "--speed", "100", fault, "30" });
+        ASSERT_FALSE(board.device.isEmpty());
+        Target target;
+        const CliRun run = runCli(
+            QStringList { "measure", "--device", board.device, "-o", target.path } + oneBlock);
+        EXPECT_EQ(run.exitCode, 5) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.contains("out of step")) << qPrintable(run.err);
+        EXPECT_FALSE(run.err.contains("saved ")) << qPrintable(run.err);
+        EXPECT_TRUE(target.untouched());
+        const QString side = target.path + ".faulty";
+        EXPECT_TRUE(run.err.contains(side)) << qPrintable(run.err);
+        files::DataFile kept;
+        ASSERT_EQ(files::readDataFile(side, &kept), files::DataFileStatus::Ok);
+        EXPECT_GE(kept.data.size(), 29 * 500);
+        EXPECT_LE(kept.data.size(), 30 * 500);
+        EXPECT_TRUE(kept.comment().startsWith("FAULTY RECORDING"));
+        EXPECT_FALSE(QFile::exists(files::temporarySaveName(target.path)));
+    }
+}
+
+// A board that goes away, during the transfer or while the recording is awaited, ends the
+// command at once with its own status; the next run on a board plugged in again saves.
+TEST(CliMeasureFaults, DisconnectEndsAtOnceAndTheNextRunWorks)
+{
+    for (const char *reply : { "50", "1" }) {
+        SCOPED_TRACE(reply);
+        Board board({ "--speed", "100", "--hangup-after", reply });
+        ASSERT_FALSE(board.device.isEmpty());
+        Target target;
+        QElapsedTimer clock;
+        clock.start();
+        const CliRun run = runCli(
+            QStringList { "measure", "--device", board.device, "-o", target.path } + oneBlock);
+        EXPECT_EQ(run.exitCode, 6) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.contains("board disconnected")) << qPrintable(run.err);
+        EXPECT_FALSE(run.err.contains("no reply")) << qPrintable(run.err);
+        EXPECT_TRUE(target.untouched());
+        // During the transfer the blocks received so far are kept aside, flagged.
+        EXPECT_EQ(QFile::exists(target.path + ".faulty"), QString(reply) == "50");
+    }
+    Board board({ "--speed", "100" });
+    Target target;
+    const CliRun run
+        = runCli(QStringList { "measure", "--device", board.device, "-o", target.path } + oneBlock);
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    files::DataFile saved;
+    ASSERT_EQ(files::readDataFile(target.path, &saved), files::DataFileStatus::Ok);
+    EXPECT_EQ(saved.data.size(), 60000);
+}
+
+// The photodiode launch waits for its trigger: it says so once the recording time has passed,
+// gives up only when --trigger-timeout says so, and records when the trigger comes.
+TEST(CliMeasureFaults, PhotodiodeLaunchWaitsForTheTrigger)
+{
+    {
+        Board board({ "--speed", "100" });
+        Target target;
+        const CliRun run
+            = runCli(QStringList { "measure", "--device", board.device, "-o", target.path,
+                         "--launch", "photodiode", "--trigger-timeout", "1" }
+                + oneBlock);
+        EXPECT_EQ(run.exitCode, 3) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.contains("waiting for the photodiode trigger")) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.contains("no photodiode trigger")) << qPrintable(run.err);
+        EXPECT_TRUE(target.untouched());
+    }
+    Board board({ "--speed", "100" });
+    Target target;
+    QProcess cli;
+    cli.start(program("ferrun-cli"),
+        QStringList {
+            "measure", "--device", board.device, "-o", target.path, "--launch", "photodiode" }
+            + oneBlock);
+    QByteArray err;
+    QElapsedTimer clock;
+    clock.start();
+    while (!err.contains("waiting for the photodiode trigger") && clock.elapsed() < 20000) {
+        cli.waitForReadyRead(100);
+        err += cli.readAllStandardError();
+    }
+    ASSERT_TRUE(err.contains("waiting for the photodiode trigger")) << err.constData();
+    board.process.write("trigger\n");
+    ASSERT_TRUE(board.process.waitForBytesWritten(5000));
+    const CliRun run = finished(cli);
+    EXPECT_EQ(run.exitCode, 0) << err.constData() << qPrintable(run.err);
+    files::DataFile saved;
+    ASSERT_EQ(files::readDataFile(target.path, &saved), files::DataFileStatus::Ok);
+    EXPECT_EQ(saved.data.size(), 60000);
+}
+
+// Ctrl+C and SIGTERM: the command says what happened, saves nothing and leaves the target.
+TEST(CliMeasureFaults, SignalsLeaveTheTargetIntact)
+{
+    for (const int signal : { SIGINT, SIGTERM }) {
+        SCOPED_TRACE(signal);
+        Board board({}); // waits for a trigger that never comes
+        Target target;
+        QProcess cli;
+        cli.start(program("ferrun-cli"),
+            QStringList {
+                "measure", "--device", board.device, "-o", target.path, "--launch", "photodiode" }
+                + oneBlock);
+        QByteArray err;
+        QElapsedTimer clock;
+        clock.start();
+        while (!err.contains("recording") && clock.elapsed() < 20000) {
+            cli.waitForReadyRead(100);
+            err += cli.readAllStandardError();
+        }
+        ASSERT_TRUE(err.contains("recording")) << err.constData();
+        ::kill(pid_t(cli.processId()), signal);
+        const CliRun run = finished(cli, 10000);
+        EXPECT_EQ(run.exitCode, signal == SIGINT ? 130 : 143) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.contains(signal == SIGINT ? "interrupted" : "terminated"))
+            << qPrintable(run.err);
+        EXPECT_TRUE(run.err.contains(target.path + " left as it was")) << qPrintable(run.err);
+        EXPECT_TRUE(target.untouched());
+    }
+}
+
+// Conventions of the command line: help, --opt=value, out-of-range values named with their
+// range and never clamped, a stale temporary file of a killed save removed, a read-only
+// target refused before anything is recorded.
+TEST(CliMeasureFaults, ArgumentsRangesAndTheTargetCheck)
+{
+    CliRun run = runCli({ "measure", "--help" });
+    EXPECT_EQ(run.exitCode, 0);
+    for (const char *text : { "--trigger-timeout S", "--short", "(default: 240000)", "exit status",
+             "  5  transfer out of step", "  6  board disconnected" })
+        EXPECT_TRUE(run.out.contains(text)) << text << "\n" << qPrintable(run.out);
+
+    const struct
+    {
+        QStringList args;
+        const char *message;
+    } refused[] = {
+        { { "--freq", "10" }, "--freq expects a whole number from 75 to 241731, got '10'" },
+        { { "--freq=300000" }, "from 75 to 241731" },
+        { { "--samples", "30000", "--time", "401675" },
+            "--time expects a whole number from 124 to 401674" },
+        { { "--time", "500" }, "--time expects a whole number from 992 to 3213395" },
+        { { "--samples", "270000" }, "--samples expects a whole number from 30000 to 240000" },
+        { { "--trigger-timeout", "5" }, "--trigger-timeout needs --launch photodiode" },
+        { { "--launch", "photodiode", "--trigger-timeout", "0" }, "from 1 to" },
+        { { "--bogus" }, "Unknown option 'bogus'" },
+    };
+    for (const auto &c : refused) {
+        run = runCli(QStringList { "measure", "--simulator", "-o", "x.kdx" } + c.args);
+        EXPECT_EQ(run.exitCode, 2) << qPrintable(c.args.join(' '));
+        EXPECT_TRUE(run.err.startsWith("ferrun-cli measure: ")) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.contains(c.message)) << qPrintable(run.err);
+        EXPECT_FALSE(run.err.contains("recording")) << qPrintable(run.err);
+    }
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString target = dir.filePath("run.kdx");
+    QFile stale(files::temporarySaveName(target));
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write("half a save");
+    stale.close();
+    // --opt=value and "--" before nothing more.
+    run = runCli(
+        { "measure", "--simulator", "--time=200", "--samples=30000", "--output=" + target, "--" });
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("removed " + stale.fileName())) << qPrintable(run.err);
+    EXPECT_FALSE(stale.exists());
+
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may write a read-only file";
+    ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0444), 0);
+    run = runCli({ "measure", "--simulator", "-o", target });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("Cannot create file " + target)) << qPrintable(run.err);
+    EXPECT_FALSE(run.err.contains("recording")) << "nothing may be recorded first";
+}
+
+// "500 байт": one short read of the chosen channels, saved as its 500 bytes.
+TEST(CliMeasureFaults, ShortReadSavesItsFiveHundredBytes)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath("short.kdx");
+    const CliRun run = runCli({ "measure", "--simulator", "--short", "--channels", "1,3", "--range",
+        "500", "--freq", "2400", "-o", file });
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    files::DataFile saved;
+    ASSERT_EQ(files::readDataFile(file, &saved), files::DataFileStatus::Ok);
+    EXPECT_EQ(saved.data.size(), 500);
+    EXPECT_EQ(saved.header.ChartChannelBits, 0x05);
+    EXPECT_EQ(saved.header.ValueScale, files::ValueScale500);
+    EXPECT_EQ(saved.header.XTitle, QStringLiteral("Время, мкс"));
+    EXPECT_GT(saved.header.ChannelIntervalUs, 0);
+}
