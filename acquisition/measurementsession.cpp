@@ -98,6 +98,7 @@ void MeasurementSession::setPort(SessionPort *port)
     m_rxFill = 0;
     m_knownWaiting = 0;
     m_afterTransfer = false;
+    m_lastFailure = SessionFailure::None;
     if (m_port) {
         m_port->onRxChar = [this](int count) { arrival(count); };
         m_port->onFailure = [this](const QString &message) { emit portFailure(message); };

@@ -221,7 +221,8 @@ public:
     // by a disconnect): the user may look at them, but they are no good recording. Cleared
     // when a transfer begins or a short-read reply is taken whole.
     bool recordingFaulty() const { return m_recordingFaulty; }
-    // The failure that ended the last exchange; None once a new command has been sent.
+    // The failure that ended the last exchange; None once a new command has been sent or a
+    // port has been set (a reconnect).
     SessionFailure lastFailure() const { return m_lastFailure; }
     // The port lost its device: an exchange in progress ends with transferFailed.
     void portDisconnected();

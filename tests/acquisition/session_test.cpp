@@ -339,6 +339,8 @@ TEST(SessionReplies, HangUpDuringTheTransfer)
     }
     BoardLink link(fastBoard());
     session.setPort(link.sessionPort.get());
+    EXPECT_EQ(session.lastFailure(), SessionFailure::None); // reconnected
+    EXPECT_TRUE(session.recordingFaulty()); // until a new recording replaces it
     ASSERT_TRUE(measure(session));
     const QByteArray sent = toBytes(link.board.sent());
     EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(sent, 1, 120));
