@@ -1,12 +1,13 @@
 # make run    install missing packages, build, start Ferrun on the board simulator
 # make test   install missing packages, build, run the whole suite (plain, TSan, ASan+UBSan)
 # make build  build only; executables land in build/bin/
+# make package  install missing packages, build, make the Debian package build/ferrun_*.deb
 
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: deps build run test test-plain test-tsan test-asan build-tsan build-asan clean format
+.PHONY: deps build run package test test-plain test-tsan test-asan build-tsan build-asan clean format
 
 deps:
 	@scripts/install-deps.sh
@@ -19,6 +20,11 @@ run:
 	@$(MAKE) --no-print-directory deps
 	@$(MAKE) --no-print-directory build
 	scripts/run-window.sh
+
+package:
+	@$(MAKE) --no-print-directory deps
+	@$(MAKE) --no-print-directory build
+	cd build && cpack -G DEB
 
 build-tsan:
 	cmake -S . -B build-tsan -DFERRUN_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug

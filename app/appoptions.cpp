@@ -1,46 +1,102 @@
 #include "app/appoptions.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+#ifndef FERRUN_VERSION
+#define FERRUN_VERSION "unknown"
+#endif
+
 namespace app {
+
+namespace {
+
+// Options the toolkit's application object takes out of the command line itself. They are
+// known here so that they are not refused before the application object sees them.
+const QStringList ToolkitValueOptions { QStringLiteral("platform"), QStringLiteral("style"),
+    QStringLiteral("stylesheet"), QStringLiteral("display"), QStringLiteral("geometry"),
+    QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowtitle"),
+    QStringLiteral("platformtheme") };
+const QStringList ToolkitFlags { QStringLiteral("reverse") };
+
+} // namespace
 
 std::optional<AppOptions> parseArguments(const QStringList &arguments, QString *error)
 {
+    QCommandLineParser parser;
+    // "-platform xcb" as the toolkit writes its options; "-h" and "-v" are names of their own.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({ QStringLiteral("h"), QStringLiteral("help") }, {});
+    const QCommandLineOption version({ QStringLiteral("v"), QStringLiteral("version") }, {});
+    const QCommandLineOption device(QStringLiteral("device"), {}, QStringLiteral("PATH"));
+    const QCommandLineOption simulator(QStringLiteral("simulator"), {});
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"), {}, QStringLiteral("FILE"));
+    parser.addOptions({ help, version, device, simulator, screenshot });
+    for (const QString &name : ToolkitValueOptions)
+        parser.addOption(QCommandLineOption(name, {}, QStringLiteral("VALUE")));
+    for (const QString &name : ToolkitFlags)
+        parser.addOption(QCommandLineOption(name, {}));
+
+    // The parser takes the program's name as the first word.
+    if (!parser.parse(QStringList { QStringLiteral("ferrun") } + arguments)) {
+        *error = QStringLiteral("ferrun: %1 (ferrun --help lists the options)")
+                     .arg(parser.errorText());
+        return std::nullopt;
+    }
     AppOptions options;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &arg = arguments.at(i);
-        auto valueOf = [&](const QString &name, QString *value) {
-            if (arg.startsWith(name + u'=')) {
-                *value = arg.mid(name.size() + 1);
-                return !value->isEmpty();
-            }
-            if (i + 1 >= arguments.size())
-                return false;
-            *value = arguments.at(++i);
-            return true;
-        };
-        if (arg == QLatin1String("--simulator")) {
-            options.simulator = true;
-        } else if (arg == QLatin1String("--device") || arg.startsWith(QLatin1String("--device="))) {
-            if (!valueOf(QStringLiteral("--device"), &options.device)) {
-                *error = QStringLiteral("ferrun: option --device needs a device path");
-                return std::nullopt;
-            }
-        } else if (arg == QLatin1String("--screenshot")
-            || arg.startsWith(QLatin1String("--screenshot="))) {
-            if (!valueOf(QStringLiteral("--screenshot"), &options.screenshot)) {
-                *error = QStringLiteral("ferrun: option --screenshot needs a file name");
-                return std::nullopt;
-            }
-        } else {
-            *error = QStringLiteral("ferrun: unknown option %1 (use --device PATH or --simulator)")
-                         .arg(arg);
-            return std::nullopt;
-        }
+    options.help = parser.isSet(help);
+    options.version = parser.isSet(version);
+    if (options.help || options.version)
+        return options;
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("ferrun: unexpected argument '%1' (ferrun --help lists the "
+                                "options)")
+                     .arg(parser.positionalArguments().constFirst());
+        return std::nullopt;
+    }
+    options.simulator = parser.isSet(simulator);
+    options.device = parser.value(device);
+    options.screenshot = parser.value(screenshot);
+    if (parser.isSet(device) && options.device.isEmpty()) {
+        *error = QStringLiteral("ferrun: option --device needs a device path");
+        return std::nullopt;
+    }
+    if (parser.isSet(screenshot) && options.screenshot.isEmpty()) {
+        *error = QStringLiteral("ferrun: option --screenshot needs a file name");
+        return std::nullopt;
     }
     if (options.simulator && !options.device.isEmpty()) {
         *error = QStringLiteral("ferrun: --device and --simulator exclude each other");
         return std::nullopt;
     }
     return options;
+}
+
+QString usageText()
+{
+    return QStringLiteral(
+        "usage: ferrun [options]\n"
+        "The window of the thermocouple and photodiode acquisition board: finds the board by\n"
+        "its USB identity, records, draws, saves and opens recordings. Settings are kept in\n"
+        "Ferrun.ini beside the program.\n"
+        "\n"
+        "options:\n"
+        "  --device PATH     use this serial device instead of looking for the board\n"
+        "                    (default: the board found by its USB identity)\n"
+        "  --simulator       run against the built-in board simulator\n"
+        "  -h, --help        show this help and exit\n"
+        "  -v, --version     show the version and exit\n"
+        "  -platform NAME, -style NAME, -display DISPLAY, ...\n"
+        "                    the toolkit's own options\n"
+        "\n"
+        "exit status:\n"
+        "  0  the window was closed\n"
+        "  2  bad arguments (a line on standard error says which)\n");
+}
+
+QString versionText()
+{
+    return QStringLiteral("ferrun %1\n").arg(QStringLiteral(FERRUN_VERSION));
 }
 
 } // namespace app

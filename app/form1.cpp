@@ -4,11 +4,15 @@
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "acquisition/sessionserialport.h"
+#include "app/chartbuilder.h"
 #include "app/contexthelp.h"
+#include "app/cursorreadout.h"
+#include "app/cyclecontrol.h"
 #include "app/icons.h"
 #include "app/inifile.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
+#include "app/windowplacement.h"
 #include "chart/chart.h"
 #include "serial/serialport.h"
 #include "sim/boardsimulator.h"
@@ -19,6 +23,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLayout>
@@ -196,6 +201,8 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     bindSampling();
     createInstrument();
     bindSession();
+    bindChartBuilder();
+    cycleControl = std::make_unique<CycleControl>(*this);
 
     startUp();
 }
@@ -838,6 +845,33 @@ void TForm1::showMessageLater(const QString &text)
 }
 
 // ---------------------------------------------------------------------------------------
+// Chart building
+
+void TForm1::bindChartBuilder()
+{
+    chartBuilder = std::make_unique<ChartBuilder>(*this);
+    chartBuilder->reportError = [this](const QString &text) { showMessageLater(text); };
+    session->setChartBuilder([this] { BuildChart(); });
+    cursorReadout = new CursorReadout(*this);
+    connect(this, &TForm1::chartRebuildRequested, this, &TForm1::displayChanged);
+}
+
+void TForm1::BuildChart()
+{
+    chartBuilder->BuildChart();
+    cursorReadout->recordingChanged();
+}
+
+void TForm1::displayChanged()
+{
+    // Redrawn at once only between exchanges: a build during a transfer would clear the
+    // command the blocks answer, and one during a cycle run would store the cycle twice. The
+    // new setting takes effect at the build that ends the exchange.
+    if (session->state() == acquisition::SessionState::Idle && !CycleRunning)
+        BuildChart();
+}
+
+// ---------------------------------------------------------------------------------------
 // Start-up and shutdown
 
 void TForm1::startUp()
@@ -854,13 +888,19 @@ void TForm1::startUp()
     const IniFile file(m_settingsPath);
     const Settings s = Settings::read(file);
 
-    // Geometry. Like a desktop's window manager, the size is held within the desktop, so
-    // that a hand-edited value cannot ask for an enormous window.
-    const QSize desktop = screen() ? screen()->virtualSize() : QSize(32767, 32767);
-    setWindowHeight(std::clamp(s.height, 1, std::max(desktop.height(), 1)));
-    setWindowWidth(std::clamp(s.width, 1, std::max(desktop.width(), 1)));
-    setWindowLeft(s.left);
-    setWindowTop(s.top);
+    // Geometry, held within reach: at least the folded size and at most the desktop, and
+    // moved so that its title area lies on a screen (settings from a desk with a second
+    // monitor, or sizes of 0, would otherwise come back invisible at every start).
+    QList<QRect> screens = m_environment.availableScreens;
+    if (screens.isEmpty())
+        for (const QScreen *each : QGuiApplication::screens())
+            screens << each->availableGeometry();
+    const QRect frame = placeWindow(QPoint(s.left, s.top), QSize(s.width, s.height), screens);
+    setWindowHeight(frame.height());
+    setWindowWidth(frame.width());
+    setWindowLeft(frame.x());
+    setWindowTop(frame.y());
+    m_placedPosition = frame.topLeft();
     FormResize();
 
     // Display options. Selected indexes are set by program: no change handler runs.
@@ -951,8 +991,8 @@ void TForm1::shutDown()
     Settings s;
     s.height = windowHeight();
     s.width = windowWidth();
-    s.left = x();
-    s.top = y();
+    s.left = m_framed ? x() : m_placedPosition.x();
+    s.top = m_framed ? y() : m_placedPosition.y();
     s.frequency = boundedValue(Field::seF);
     s.time4allSram = sampling->Time4allSRAM();
     s.sramBlocks = sampling->SRAMblocks();
@@ -1284,6 +1324,7 @@ void TForm1::statusClick()
     m_readout = !m_readout;
     // Panels 1 and 2 (the second and the third): the first keeps the session's state.
     if (!m_readout) {
+        cursorReadout->switchedOff();
         session->setStatusText(1, QStringLiteral("Щелкните для отображения X,Y"));
         session->setStatusText(2, QString());
     }

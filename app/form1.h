@@ -51,7 +51,10 @@ class BoardSimulator;
 
 namespace app {
 
+class ChartBuilder;
 class ColorPanel;
+class CursorReadout;
+class CycleControl;
 class ContextHelp;
 class SpinEdit;
 class StatusBar;
@@ -68,6 +71,9 @@ struct FormEnvironment
     std::function<void(const QString &)> showMessage;
     QString sysfsRoot = QStringLiteral("/sys");
     QString devRoot = QStringLiteral("/dev");
+    // The available area of each screen (less its task bars), where start-up places the
+    // window; empty: the platform's screens.
+    QList<QRect> availableScreens;
 };
 
 // The main window, captioned "7 термопар, фотодиод". Creating it runs the start-up sequence
@@ -113,6 +119,21 @@ public:
     std::unique_ptr<acquisition::MeasurementSession> session;
     // The session's buffer is the recording; none once the window has shut down.
     const QByteArray *AcquisitionBuffer() const;
+
+    // ---- Chart building (app/chartbuilder.h)
+    std::unique_ptr<ChartBuilder> chartBuilder;
+    // Decodes AcquisitionBuffer with the display controls into the series T1..T7, FD. Runs at
+    // the end of a transfer, after a short read or re-read, and when cbInt, cbShowK or
+    // cbXscale change.
+    void BuildChart();
+    // The cycle step: run by BuildChart while CycleRunning is set, after the status text and
+    // before the value-axis range. Returns false on low memory, which ends the build there.
+    // Empty until the cycle mode installs it.
+    std::function<bool()> cycleStep;
+    // The status bar's X, Y and photodiode readout (app/cursorreadout.h).
+    CursorReadout *cursorReadout = nullptr;
+    // The cycle mode (app/cyclecontrol.h): btCycle, its state and stores.
+    std::unique_ptr<CycleControl> cycleControl;
 
     // ---- Chart series T1..T7, FD
     chart::TChartSeries *series(ChannelId channel) const;
@@ -282,6 +303,9 @@ private:
     void mirrorError();
     void createInstrument();
     void bindSession();
+    void bindChartBuilder();
+    // A display control changed: redraw unless an exchange or a cycle run is under way.
+    void displayChanged();
     void mirrorProgress();
     void mirrorButtons();
     void mirrorLaunchButton();
@@ -311,6 +335,9 @@ private:
     QColorDialog *ColorDlg = nullptr;
     QColor m_lastChosenColor = Qt::white;
     QSize m_requestedOuter;
+    // Where start-up placed the window's frame; written back when the window closes before
+    // it was ever shown (a native window created for a dialog may report its client origin).
+    QPoint m_placedPosition;
 };
 
 } // namespace app

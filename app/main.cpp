@@ -14,23 +14,34 @@
 
 int main(int argc, char **argv)
 {
+    // The options are read before the application object exists: --help, --version and a
+    // wrong option need no display, and the toolkit would abort without one.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QString error;
+    const std::optional<app::AppOptions> options = app::parseArguments(arguments, &error);
+    if (!options) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return app::ExitUsage;
+    }
+    if (options->help || options->version) {
+        const QString text = options->help ? app::usageText() : app::versionText();
+        std::fputs(text.toUtf8().constData(), stdout);
+        return 0;
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferrun"));
     app::ContextHelp::setHelpFile(QStringLiteral("Ferrun.HLP"));
 
-    QString error;
-    const std::optional<app::AppOptions> options
-        = app::parseArguments(QApplication::arguments().mid(1), &error);
-    if (!options) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return 2;
-    }
-
-    app::TForm1 form(app::defaultSettingsPath(), *options);
-    // SIGTERM and SIGINT close the window the normal way, so the settings are written.
+    // SIGTERM and SIGINT close the window the normal way, so the settings are written, also
+    // while a message box is up (start-up may show "АЦП не обнаружено" before the window).
     app::SignalWatcher watcher;
-    QObject::connect(
-        &watcher, &app::SignalWatcher::terminationRequested, &form, &app::TForm1::close);
+    app::CloseOnTermination closer(&watcher);
+    app::TForm1 form(app::defaultSettingsPath(), *options);
+    if (!closer.setWindow(&form))
+        return 0;
     form.show();
 
     if (!options->screenshot.isEmpty()) {

@@ -2,21 +2,40 @@
 
 #include <QLabel>
 #include <QMouseEvent>
+#include <algorithm>
 
 namespace app {
 
 StatusBar::StatusBar(QWidget *parent)
     : QFrame(parent)
 {
-    int x = 0;
     for (int i = 0; i < 3; ++i) {
         auto *label = new QLabel(this);
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setIndent(2);
-        label->setGeometry(x, 2, PanelWidths.at(i) - 2, Height - 2);
         m_panels.at(i) = label;
-        x += PanelWidths.at(i);
     }
+    layoutPanels();
+}
+
+void StatusBar::layoutPanels()
+{
+    // Each panel is 2 pixels narrower than its part of the bar: the gap between panels.
+    int x = 0;
+    for (int i = 0; i < 2; ++i) {
+        QLabel *label = m_panels.at(i);
+        const int part = std::max(PanelWidths.at(i), label->sizeHint().width() + 2);
+        label->setGeometry(x, 2, part - 2, Height - 2);
+        x += part;
+    }
+    const int rest = std::max(PanelWidths.at(2), width() - x);
+    m_panels.at(2)->setGeometry(x, 2, rest - 2, Height - 2);
+}
+
+void StatusBar::resizeEvent(QResizeEvent *event)
+{
+    QFrame::resizeEvent(event);
+    layoutPanels();
 }
 
 QString StatusBar::panelText(int index) const
@@ -27,6 +46,7 @@ QString StatusBar::panelText(int index) const
 void StatusBar::setPanelText(int index, const QString &text)
 {
     m_panels.at(index)->setText(text);
+    layoutPanels();
 }
 
 void StatusBar::mousePressEvent(QMouseEvent *event)

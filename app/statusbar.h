@@ -7,7 +7,9 @@ class QLabel;
 
 namespace app {
 
-// The window's status bar: three sunken text panels of widths 200, 200 and 50 pixels.
+// The window's status bar: three sunken text panels. The first two are 200 pixels wide, or
+// as wide as their text when it is longer; the last takes the rest of the bar (at least 50
+// pixels), as a native status bar's last part does, so that every text is shown whole.
 // A click anywhere on it emits clicked().
 class StatusBar : public QFrame
 {
@@ -15,7 +17,7 @@ class StatusBar : public QFrame
 
 public:
     static constexpr int Height = 19;
-    static constexpr std::array<int, 3> PanelWidths { 200, 200, 50 };
+    static constexpr std::array<int, 3> PanelWidths { 200, 200, 50 }; // the least widths
 
     explicit StatusBar(QWidget *parent = nullptr);
 
@@ -27,11 +29,14 @@ signals:
     void clicked();
 
 protected:
+    void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     // The second press of a double click is not a second click.
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
+    void layoutPanels();
+
     std::array<QLabel *, 3> m_panels {};
 };
 

@@ -142,10 +142,12 @@ void TChart::computeAutomaticRange(TCustomChartAxis &axis) const
         bool found = false;
         if (used) {
             for (const auto &s : series_) {
-                if ((anyActive && !s->Active()) || s->Count() == 0)
+                if (anyActive && !s->Active())
                     continue;
-                const double sMin = axis.Horizontal() ? s->MinXValue() : s->MinYValue();
-                const double sMax = axis.Horizontal() ? s->MaxXValue() : s->MaxYValue();
+                // Points with a NaN or infinite value are left out of the range.
+                double sMin, sMax;
+                if (!s->placedExtremes(axis.Horizontal(), sMin, sMax))
+                    continue;
                 if (!found) {
                     lo = sMin;
                     hi = sMax;
@@ -247,9 +249,11 @@ TChart::Layout TChart::computeLayout(const QRect &bounds, const QFontMetrics &fm
             } else {
                 spanAxis(axis);
                 const double step = axis.calcLabelStep(fm);
+                const int decimals = labelDecimals(step);
                 const double lo = std::trunc(axis.workingMinimum() / step) * step;
                 const double hi = std::trunc(axis.workingMaximum() / step) * step;
-                A.labelRoom = std::max(cachedValue(lo, fm).width, cachedValue(hi, fm).width)
+                A.labelRoom = std::max(cachedValue(lo, decimals, fm).width,
+                                  cachedValue(hi, decimals, fm).width)
                     + cachedText(QStringLiteral(" "), fm).width;
             }
         }
@@ -429,17 +433,18 @@ const TChart::CachedText &TChart::cachedText(const QString &text, const QFontMet
     return *it;
 }
 
-QString TChart::valueText(double value)
+QString TChart::valueText(double value, int decimals)
 {
-    auto it = valueTexts_.find(value);
+    const std::pair key(value, decimals);
+    auto it = valueTexts_.find(key);
     if (it == valueTexts_.end())
-        it = valueTexts_.insert(value, formatAxisValue(value));
+        it = valueTexts_.insert(key, formatAxisValue(value, decimals));
     return *it;
 }
 
-const TChart::CachedText &TChart::cachedValue(double value, const QFontMetrics &fm)
+const TChart::CachedText &TChart::cachedValue(double value, int decimals, const QFontMetrics &fm)
 {
-    return cachedText(valueText(value), fm);
+    return cachedText(valueText(value, decimals), fm);
 }
 
 void TChart::drawLegend(QPainter &painter, const Layout &L, const QFontMetrics &fm, bool printing)
@@ -486,17 +491,20 @@ void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L
         ? 1
         : -1;
 
-    // Labels, from the top of the range downwards; a major tick goes with each.
+    // Labels, from the top of the range downwards; a major tick and a grid line go with
+    // each. Nothing is drawn past the ends of the axis.
     std::vector<int> ticks;
     if (axis.Labels()) {
         const double step = axis.calcLabelStep(fm);
+        const int decimals = labelDecimals(step);
         painter.setPen(QColor(Qt::black));
         for (double value : axis.labelValues(step)) {
             const int pos = axis.ValueToPosition(value);
-            if (!axis.LabelsOnAxis() && !(pos > start && pos < end))
+            if (pos < std::min(start, end) || pos > std::max(start, end)
+                || (!axis.LabelsOnAxis() && (pos == start || pos == end)))
                 continue;
             ticks.push_back(pos);
-            const CachedText &text = cachedValue(value, fm);
+            const CachedText &text = cachedValue(value, decimals, fm);
             const int w = text.width;
             int x = 0, top = 0;
             switch (axis.side()) {
@@ -935,8 +943,8 @@ void TChart::wheelEvent(QWheelEvent *event)
         for (auto &axis : axes_) {
             if (axis->Horizontal())
                 continue;
-            const double delta = sign * 0.03 * (axis->Maximum() - axis->Minimum());
-            axis->SetRange(axis->Minimum() + delta, axis->Maximum() + delta);
+            // A zero range (a flat channel) stays zero: the wheel moves, it never widens.
+            axis->shiftRange(sign * 0.03 * (axis->Maximum() - axis->Minimum()));
         }
     }
     event->accept();

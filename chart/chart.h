@@ -189,8 +189,8 @@ private:
     };
     void syncTextCache(const QPaintDevice *device);
     const CachedText &cachedText(const QString &text, const QFontMetrics &fm);
-    const CachedText &cachedValue(double value, const QFontMetrics &fm);
-    QString valueText(double value);
+    const CachedText &cachedValue(double value, int decimals, const QFontMetrics &fm);
+    QString valueText(double value, int decimals);
     static RasterTarget rasterTarget(QPainter &painter, const QRect &clip);
     void drawGrid(QPainter &painter, const QPen &pen, bool horizontal, int at, int from, int to);
     Target targetAt(const QPoint &pos);
@@ -225,7 +225,7 @@ private:
     bool zoomed_ = false;
     int wheelRemainder_ = 0;
     QHash<QString, CachedText> texts_;
-    QHash<double, QString> valueTexts_;
+    QHash<std::pair<double, int>, QString> valueTexts_; // by value and decimals
     QFont textFont_;
     int textDpi_ = 0;
     QImage picture_; // the chart as last painted on screen

@@ -4,6 +4,7 @@
 
 #include <QFontMetrics>
 #include <QLocale>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -50,13 +51,23 @@ double nextStep(double x)
     return nextStep(x * 10) / 10;
 }
 
-QString formatAxisValue(double value)
+int labelDecimals(double step)
+{
+    if (!(step > 0) || !std::isfinite(step))
+        return 3;
+    // Steps come out of repeated multiplication and carry rounding: 0.001 may be stored a
+    // hair below it and still needs three decimals.
+    const int needed = static_cast<int>(std::ceil(-std::log10(step) - 1e-6));
+    return std::clamp(needed, 3, 17);
+}
+
+QString formatAxisValue(double value, int decimals)
 {
     QLocale locale;
     locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
-    if (std::isfinite(value) && roundEven(std::abs(value) * 1000) == 0)
+    if (std::isfinite(value) && roundEven(std::abs(value) * std::pow(10.0, decimals)) == 0)
         value = 0; // no "-0" for tiny negative values
-    QString text = locale.toString(value, 'f', 3);
+    QString text = locale.toString(value, 'f', decimals);
     const QString decimal = locale.decimalPoint();
     const QString zero = locale.zeroDigit();
     const qsizetype point = text.lastIndexOf(decimal);
@@ -204,6 +215,16 @@ void TCustomChartAxis::SetRange(double minimum, double maximum)
     changed();
 }
 
+void TCustomChartAxis::shiftRange(double delta)
+{
+    automatic_ = false;
+    automaticMinimum_ = false;
+    automaticMaximum_ = false;
+    minimum_ += delta;
+    maximum_ += delta;
+    changed();
+}
+
 void TCustomChartAxis::setStoredRange(double minimum, double maximum)
 {
     minimum_ = minimum;
@@ -287,13 +308,26 @@ void TCustomChartAxis::restoreWorkingState(const WorkingState &s)
 
 double TCustomChartAxis::calcLabelStep(const QFontMetrics &fm) const
 {
-    int labelSize;
-    if (Horizontal())
-        labelSize = std::max(fm.horizontalAdvance(formatAxisValue(wMinimum_)),
-            fm.horizontalAdvance(formatAxisValue(wMaximum_)));
-    else
-        labelSize = fm.height();
+    if (!Horizontal())
+        return labelStep(fm.height());
+    auto widest = [&](int decimals) {
+        return std::max(fm.horizontalAdvance(formatAxisValue(wMinimum_, decimals)),
+            fm.horizontalAdvance(formatAxisValue(wMaximum_, decimals)));
+    };
+    int decimals = 3;
+    double step = labelStep(widest(decimals));
+    // A step below 0.001 gives its labels more decimals, so they are measured again with
+    // those. Wider labels only make the step larger and its decimals fewer, so the labels as
+    // drawn are never wider than measured.
+    for (int round = 0; round < 3 && labelDecimals(step) > decimals; ++round) {
+        decimals = labelDecimals(step);
+        step = labelStep(widest(decimals));
+    }
+    return step;
+}
 
+double TCustomChartAxis::labelStep(int labelSize) const
+{
     double maxLabels = 1;
     if (labelSize > 0) {
         const int gap = labelsSeparation_ > 0
@@ -326,27 +360,30 @@ std::vector<double> TCustomChartAxis::labelValues(double step) const
     const double range = workingRange();
     if (!(std::abs(range / step) < 10000))
         return values;
-    double value;
-    if (wMinimum_ == wMaximum_)
-        value = wMaximum_;
-    else if (roundFirstLabel_)
-        value = std::trunc(wMaximum_ / step) * step;
-    else
-        value = wMaximum_;
-    // Values so large that the step vanishes against them would never move: stop there.
-    for (int guard = 0; value > wMaximum_ && guard < 3; ++guard)
-        value -= step;
-    if (value > wMaximum_)
+    if (wMinimum_ == wMaximum_) {
+        values.push_back(wMaximum_); // one label for a zero range
         return values;
-    const double limit = (wMinimum_ - 1e-12) / 1.000000000001;
-    while (value >= limit && values.size() <= 10000) {
-        values.push_back(value);
-        if (wMinimum_ == wMaximum_)
-            break; // one label for a zero range
-        const double next = value - step;
-        if (next == value)
+    }
+    // Label values are multiples of the step, computed with rounding; a label counts as on
+    // an end of the range when it misses it by no more than a millionth of the step, far
+    // below a pixel. (A tolerance in proportion to the values instead would exceed the step
+    // of a deep zoom, and would move the lower limit above a negative minimum.)
+    const double tolerance = step * 1e-6;
+    double first = roundFirstLabel_ ? std::trunc(wMaximum_ / step) * step : wMaximum_;
+    // Values so large that the step vanishes against them would never move: stop there.
+    for (int guard = 0; first > wMaximum_ + tolerance && guard < 3; ++guard)
+        first -= step;
+    if (first > wMaximum_ + tolerance)
+        return values;
+    // The quotient may have been truncated one step short of a maximum on a multiple.
+    if (roundFirstLabel_ && first + step <= wMaximum_ + tolerance)
+        first += step;
+    const double limit = wMinimum_ - tolerance;
+    for (int k = 0; k <= 10000; ++k) {
+        const double value = first - k * step;
+        if (!(value >= limit) || (k > 0 && value == values.back()))
             break;
-        value = next;
+        values.push_back(value);
     }
     return values;
 }

@@ -25,9 +25,14 @@ double roundEven(double value);
 // Next label step after x: ... 0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 50 ...
 double nextStep(double x);
 
+// Decimals the labels of a step need: 3 (the pattern "#,##0.###") for steps of 0.001 and
+// above, and as many as the step's first significant digit below that, so that no two
+// labels of a smaller step read the same.
+int labelDecimals(double step);
+
 // Value text with the pattern "#,##0.###" in the user's locale: thousands grouped, at most
-// three decimals, no trailing zeros.
-QString formatAxisValue(double value);
+// three decimals (or the given number), no trailing zeros.
+QString formatAxisValue(double value, int decimals = 3);
 
 // Maps axis values to pixels exactly as TCustomChartAxis::ValueToPosition, with a fast path
 // for the series drawing (multiplication by the reciprocal, falling back to the division
@@ -99,6 +104,9 @@ public:
     void setMaximum(double value);
     // Fixed range: clears the automatic flags, orders the pair, keeps a range of at least 1e-10.
     void SetRange(double minimum, double maximum);
+    // Moves both ends by delta and clears the automatic flags; the range stays as it is, even
+    // when it is 0 (the mouse wheel).
+    void shiftRange(double delta);
 
     bool Visible() const { return visible_; }
     void setVisible(bool value);
@@ -157,7 +165,8 @@ public:
 
     // Label step for the current working range and pixel span, with labels measured by fm.
     double calcLabelStep(const QFontMetrics &fm) const;
-    // Values of the labels for that step, from the top of the range downwards.
+    // Values of the labels for that step, from the top of the range downwards; none lies
+    // outside the working range by more than the rounding of the values.
     std::vector<double> labelValues(double step) const;
 
     // Layout hooks used by TChart.
@@ -177,6 +186,9 @@ protected:
     void changed();
 
 private:
+    // Step for labels of labelSize pixels along the axis.
+    double labelStep(int labelSize) const;
+
     TChart *chart_;
     Side side_;
     bool automatic_ = true;

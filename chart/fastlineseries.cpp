@@ -124,11 +124,18 @@ void TChartValueList::refreshStatistics() const
         return;
     stale_ = false;
     minimum_ = maximum_ = total_ = totalAbs_ = 0;
-    if (values_.empty())
-        return;
-    minimum_ = maximum_ = values_.front() * multiplier_;
+    nonFinite_ = 0;
+    bool found = false;
     for (double stored : values_) {
         const double v = stored * multiplier_;
+        if (!std::isfinite(v)) {
+            ++nonFinite_;
+            continue;
+        }
+        if (!found) {
+            minimum_ = maximum_ = v;
+            found = true;
+        }
         minimum_ = std::min(minimum_, v);
         maximum_ = std::max(maximum_, v);
         total_ += v;
@@ -158,6 +165,12 @@ double TChartValueList::TotalABS() const
 {
     refreshStatistics();
     return totalAbs_;
+}
+
+int TChartValueList::NonFiniteCount() const
+{
+    refreshStatistics();
+    return nonFinite_;
 }
 
 // ---- TChartSeries ----
@@ -234,6 +247,33 @@ void TChartSeries::Clear()
     labels_.clear();
     if (active_ && chart_ && !chart_->destroying())
         repaint();
+}
+
+bool TChartSeries::placedExtremes(bool horizontal, double &lo, double &hi) const
+{
+    const TChartValueList &own = horizontal ? xValues_ : yValues_;
+    const TChartValueList &other = horizontal ? yValues_ : xValues_;
+    if (own.NonFiniteCount() == 0 && other.NonFiniteCount() == 0) {
+        if (own.Count() == 0)
+            return false;
+        lo = own.MinValue();
+        hi = own.MaxValue();
+        return true;
+    }
+    // Points that cannot be placed are rare: scanned at each request.
+    bool found = false;
+    for (int i = 0; i < own.Count(); ++i) {
+        const double v = own.Value(i);
+        if (!std::isfinite(v) || !std::isfinite(other.Value(i)))
+            continue;
+        if (!found) {
+            lo = hi = v;
+            found = true;
+        }
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    return found;
 }
 
 QColor TChartSeries::ValueColor(int index) const
@@ -341,6 +381,10 @@ void TFastLineSeries::collect(const TCustomChartAxis &horizontal, const TCustomC
     const double yk = YValues().Multiplier();
     auto px = [&](int i) { return xm(xs[i] * xk); };
     auto py = [&](int i) { return ym(ys[i] * yk); };
+    if (XValues().NonFiniteCount() > 0 || YValues().NonFiniteCount() > 0) {
+        collectSkippingNonFinite(xm, ym, lines);
+        return;
+    }
     // Stored X values in ascending order give monotone pixel columns, so the points of one
     // column are consecutive and the end of a column can be searched for.
     const bool monotone = XValues().storedAscending();
@@ -406,6 +450,49 @@ void TFastLineSeries::collect(const TCustomChartAxis &horizontal, const TCustomC
         }
         hint = b - a;
         a = b;
+    }
+}
+
+// The plain polyline over the points that can be placed: a point with a NaN or infinite
+// value is left out, and the line joins its neighbours. One line per point that leaves the
+// pixel of the last point drawn; recordings with such points are rare.
+void TFastLineSeries::collectSkippingNonFinite(
+    const PixelMapper &xm, const PixelMapper &ym, std::vector<QLine> &lines) const
+{
+    const double *xs = XValues().storedData();
+    const double *ys = YValues().storedData();
+    const double xk = XValues().Multiplier();
+    const double yk = YValues().Multiplier();
+    const int n = Count();
+    auto finite = [&](int i) { return std::isfinite(xs[i] * xk) && std::isfinite(ys[i] * yk); };
+    auto pixel = [&](int i) { return QPoint(xm(xs[i] * xk), ym(ys[i] * yk)); };
+    int last = LastShownIndex();
+    // The line continues to the first point beyond the right edge that can be placed.
+    while (last + 1 < n && !finite(last))
+        ++last;
+    QPoint current;
+    bool have = false;
+    for (int j = FirstShownIndex() - 1; j >= 0 && !have; --j) {
+        if (finite(j)) {
+            current = pixel(j);
+            have = true;
+        }
+    }
+    bool entering = have; // the segment entering from the left is always drawn
+    for (int i = FirstShownIndex(); i <= last; ++i) {
+        if (!finite(i))
+            continue;
+        const QPoint p = pixel(i);
+        if (!have) {
+            current = p;
+            have = true;
+            continue;
+        }
+        if (p == current && !entering)
+            continue;
+        lines.emplace_back(current, p);
+        current = p;
+        entering = false;
     }
 }
 

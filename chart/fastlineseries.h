@@ -14,6 +14,7 @@ namespace chart {
 
 class TChart;
 class TCustomChartAxis;
+struct PixelMapper;
 
 // A 32-bit image the chart paints on without scaling, rotation, other clipping or
 // blending, so that single-colour vertical runs of pixels can be written directly.
@@ -80,10 +81,13 @@ public:
     bool storedAscending() const { return ascending_; }
 
     // Statistics of the read values, computed on request after a change; 0 with no values.
+    // NaN and infinite values are left out of them (a point that cannot be placed).
     double MinValue() const;
     double MaxValue() const;
     double Total() const;
     double TotalABS() const;
+    // Number of NaN and infinite values.
+    int NonFiniteCount() const;
 
     // Index at which Order places the stored value.
     int insertionIndex(double value) const;
@@ -114,6 +118,7 @@ private:
     bool ascending_ = true;
     mutable bool stale_ = false;
     mutable double minimum_ = 0, maximum_ = 0, total_ = 0, totalAbs_ = 0;
+    mutable int nonFinite_ = 0;
 };
 
 class TChartSeries
@@ -170,6 +175,11 @@ public:
     double MaxXValue() const { return xValues_.MaxValue(); }
     double MinYValue() const { return yValues_.MinValue(); }
     double MaxYValue() const { return yValues_.MaxValue(); }
+
+    // Smallest and largest X (horizontal) or Y value of the points that can be placed, those
+    // with neither value NaN nor infinite: the series' share of an automatic axis range.
+    // False when there is no such point.
+    bool placedExtremes(bool horizontal, double &lo, double &hi) const;
 
     int FirstShownIndex() const { return firstShown_; }
     int LastShownIndex() const { return lastShown_; }
@@ -252,6 +262,9 @@ private:
     // The lines into each new column, and the vertical lines within the columns.
     void collect(const TCustomChartAxis &horizontal, const TCustomChartAxis &vertical,
         std::vector<QLine> &joins, std::vector<QLine> &columns) const;
+
+    void collectSkippingNonFinite(
+        const PixelMapper &xm, const PixelMapper &ym, std::vector<QLine> &lines) const;
 
     QPen linePen_;
     bool linePenVisible_ = true;

@@ -11,6 +11,9 @@ int runDividers(const QStringList &args);
 int runPorts(const QStringList &args);
 int runMeasure(const QStringList &args);
 int runInfo(const QStringList &args);
+int runExport(const QStringList &args);
+int runCatalog(const QStringList &args);
+int runCycle(const QStringList &args);
 
 // Writes one line to standard error and returns 2.
 int usageError(const QString &message);

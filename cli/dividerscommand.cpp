@@ -1,74 +1,80 @@
 #include "acquisition/samplingparameters.h"
+#include "cli/commandline.h"
 #include "cli/commands.h"
 
 #include <QLocale>
 #include <cstdio>
 #include <optional>
 
-namespace {
+// ferrun-cli dividers [--freq HZ | --time MS] [--samples N]
+//
+// Prints what the frequency/time panel shows after a value is typed into seF or seTime and
+// the field is left, starting from the state of a first run. Values the panel would answer
+// with its warning (and pull back on leaving) are refused here, naming the range the panel
+// takes, so that a script never goes on with a value it did not ask for.
 
 using acquisition::Field;
 
-struct Options
-{
-    std::optional<int> frequency;
-    std::optional<int> time;
-    std::optional<int> samples;
-};
-
-// Parses a whole decimal number that fits an int.
-std::optional<int> parseInt(const QString &text)
-{
-    bool ok = false;
-    const int value = text.toInt(&ok, 10);
-    if (!ok)
-        return std::nullopt;
-    return value;
-}
-
-} // namespace
-
-// Prints what the frequency/time panel shows after a value is typed into seF or seTime and
-// the field is left, starting from the state of a first run.
 int cli::runDividers(const QStringList &args)
 {
-    Options options;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &name = args.at(i);
-        std::optional<int> *target = nullptr;
-        if (name == "--freq")
-            target = &options.frequency;
-        else if (name == "--time")
-            target = &options.time;
-        else if (name == "--samples")
-            target = &options.samples;
-        else
-            return usageError(QString("dividers: unknown argument '%1'").arg(name));
-        if (target->has_value())
-            return usageError(QString("dividers: %1 given twice").arg(name));
-        if (i + 1 >= args.size())
-            return usageError(QString("dividers: %1 needs a value").arg(name));
-        const QString text = args.at(++i);
-        *target = parseInt(text);
-        if (!target->has_value())
-            return usageError(
-                QString("dividers: %1 expects a whole number, got '%2'").arg(name, text));
-    }
-    if (options.frequency && options.time)
-        return usageError("dividers: give either --freq or --time, not both");
-    if (options.samples) {
-        const int n = *options.samples;
-        if (n < acquisition::BlockSamples || n > acquisition::FullMemorySamples
-            || n % acquisition::BlockSamples != 0)
-            return usageError(
-                QString("dividers: --samples must be 30000..240000 in steps of 30000, got %1")
-                    .arg(n));
+    CommandLine line("dividers", "[--freq HZ | --time MS] [--samples N]",
+        "Prints the controller's dividers and the frequency and time it really achieves for a\n"
+        "sampling frequency or a measurement time, as the frequency/time panel shows them.");
+    line.addOption({ "freq",
+        QString("Sampling frequency in hertz, %1..%2.")
+            .arg(acquisition::LowestFrequencyHz)
+            .arg(acquisition::HighestFrequencyHz),
+        "HZ" });
+    line.addOption({ "time",
+        QString("Measurement time in milliseconds; the range depends on the samples: "
+                "N/30000 x %1/8 .. N/30000 x %2/8.")
+            .arg(acquisition::ShortestTime4allSRAM)
+            .arg(acquisition::LongestTime4allSRAM),
+        "MS" });
+    line.addOption({ "samples",
+        QString("Samples in the series, %1..%2 in steps of %3.")
+            .arg(acquisition::BlockSamples)
+            .arg(acquisition::FullMemorySamples)
+            .arg(acquisition::BlockSamples),
+        "N", QString::number(acquisition::FullMemorySamples) });
+    line.addExitCode(0,
+        "printed: one key=value line each for warning (always empty), "
+        "Time4allSRAM, d1, d2, SamplePeriodCycles, F, T, seF, seTime");
+    if (const std::optional<int> status = line.parse(args))
+        return *status;
+    if (line.isSet("freq") && line.isSet("time"))
+        return line.error("give either --freq or --time, not both");
+
+    const std::optional<int> samples
+        = line.intValue("samples", acquisition::BlockSamples, acquisition::FullMemorySamples);
+    if (!samples)
+        return ExitUsage;
+    if (*samples % acquisition::BlockSamples != 0)
+        return line.error(QString("--samples expects %1..%2 in steps of %3, got %4")
+                              .arg(acquisition::BlockSamples)
+                              .arg(acquisition::FullMemorySamples)
+                              .arg(acquisition::BlockSamples)
+                              .arg(*samples));
+    const int blocks = *samples / acquisition::BlockSamples;
+
+    std::optional<int> frequency;
+    std::optional<int> time;
+    if (line.isSet("freq")) {
+        frequency = line.intValue(
+            "freq", acquisition::LowestFrequencyHz, acquisition::HighestFrequencyHz);
+        if (!frequency)
+            return ExitUsage;
+    } else if (line.isSet("time")) {
+        // The panel's own limits for this many blocks, as its warning names them.
+        time = line.intValue("time", blocks * acquisition::ShortestTime4allSRAM / 8,
+            blocks * acquisition::LongestTime4allSRAM / 8);
+        if (!time)
+            return ExitUsage;
     }
 
     acquisition::SamplingParameters panel(QLocale::c());
     panel.applyFirstRun();
-    if (options.samples)
-        panel.assign(Field::seSamples, *options.samples);
+    panel.assign(Field::seSamples, *samples);
 
     QString warning;
     const auto typeAndLeave = [&](Field field, int value) {
@@ -78,22 +84,25 @@ int cli::runDividers(const QStringList &args)
             warning = panel.lErrIn();
         panel.userLeft(field);
     };
-    if (options.frequency)
-        typeAndLeave(Field::seF, *options.frequency);
-    else if (options.time)
-        typeAndLeave(Field::seTime, *options.time);
+    if (frequency)
+        typeAndLeave(Field::seF, *frequency);
+    else if (time)
+        typeAndLeave(Field::seTime, *time);
+    // The ranges above are the panel's: a warning here means they have drifted apart.
+    if (!warning.isEmpty())
+        return line.error(QString("the panel refuses this value (%1)").arg(warning));
 
-    const auto line = [](const QString &key, const QString &value) {
+    const auto print = [](const QString &key, const QString &value) {
         std::printf("%s=%s\n", qPrintable(key), value.toUtf8().constData());
     };
-    line("warning", warning);
-    line("Time4allSRAM", QString::number(panel.Time4allSRAM()));
-    line("d1", QString::number(panel.d1()));
-    line("d2", QString::number(panel.d2()));
-    line("SamplePeriodCycles", QString::number(panel.SamplePeriodCycles()));
-    line("F", QString::number(panel.trueFrequency(), 'f', 3));
-    line("T", QString::number(panel.TrueTimeMs(), 'f', 3));
-    line("seF", QString::number(panel.value(Field::seF)));
-    line("seTime", QString::number(panel.value(Field::seTime)));
+    print("warning", warning);
+    print("Time4allSRAM", QString::number(panel.Time4allSRAM()));
+    print("d1", QString::number(panel.d1()));
+    print("d2", QString::number(panel.d2()));
+    print("SamplePeriodCycles", QString::number(panel.SamplePeriodCycles()));
+    print("F", QString::number(panel.trueFrequency(), 'f', 3));
+    print("T", QString::number(panel.TrueTimeMs(), 'f', 3));
+    print("seF", QString::number(panel.value(Field::seF)));
+    print("seTime", QString::number(panel.value(Field::seTime)));
     return 0;
 }

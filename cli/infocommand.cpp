@@ -1,41 +1,73 @@
+#include "cli/commandline.h"
 #include "cli/commands.h"
 #include "files/datafile.h"
+#include "files/printable.h"
+#include "files/windows1251.h"
 
 #include <cstdio>
 
 namespace {
 
-void printLine(const char *key, const QString &value)
+// At most this much of a comment is printed (and read).
+constexpr qint64 MaxPrintedComment = qint64(1) << 20;
+
+void printLine(QByteArray &out, const char *key, const QString &value)
 {
-    std::printf("%s=%s\n", key, value.toUtf8().constData());
+    out += key;
+    out += '=';
+    out += value.toUtf8();
+    out += '\n';
 }
 
 } // namespace
 
-// ferrun-cli info FILE: the header of a data file as key=value lines, titles in UTF-8.
-// Exit 0 when printed, 1 when the file cannot be read or is not an instrument data file.
+// ferrun-cli info FILE: the header, titles and comment of a data file as key=value lines.
+// Reads the header and titles, seeks over the data and reads the comment, so memory stays
+// bounded by the comment (at most 1 MiB of it); FIFOs and devices are refused unread.
 int cli::runInfo(const QStringList &args)
 {
-    if (args.size() != 1 || args.first().startsWith('-'))
-        return usageError("usage: ferrun-cli info FILE");
-    const QString fileName = args.first();
+    CommandLine line("info", "FILE",
+        "Prints the header, the titles and the comment of a data file as key=value lines in "
+        "UTF-8.\nThe data is not read. Control characters in the titles and the comment are "
+        "escaped\n(\\t, \\n, \\r, \\xNN, and \\\\ for a backslash). At most the first 1048576 "
+        "bytes of the\ncomment are printed; CommentCut=1 and a note on standard error then say "
+        "so.");
+    line.addPositional("FILE", "the data file (*.kdx)");
+    line.addExitCode(0, "printed");
+    line.addExitCode(1,
+        "the file cannot be opened, is not a regular file, is not an instrument data file, or "
+        "ends inside its header, titles or data");
+    if (const auto status = line.parse(args, 1, 1))
+        return *status;
+    const QString fileName = line.positional().first();
 
-    files::DataFile file;
+    files::DataFileSummary summary;
     QString error;
-    const files::DataFileStatus status = files::readDataFile(fileName, &file, &error);
+    const files::DataFileStatus status
+        = files::readDataFileSummary(fileName, &summary, MaxPrintedComment, &error);
     if (status != files::DataFileStatus::Ok) {
-        std::fprintf(stderr, "ferrun-cli: %s: %s\n", qPrintable(fileName), qPrintable(error));
+        std::fprintf(stderr, "ferrun-cli info: %s: %s\n", qPrintable(fileName), qPrintable(error));
         return 1;
     }
-    const files::DataFileHeader &h = file.header;
-    printLine("FileType", QString::number(h.FileType));
-    printLine("ChartChannelBits", QString::number(h.ChartChannelBits));
-    printLine("DataLength", QString::number(h.DataLength));
-    printLine("ChannelIntervalUs", QString::number(h.ChannelIntervalUs, 'g', 17));
-    printLine("ValueScale", QString::number(h.ValueScale, 'g', 17));
-    printLine("ValueOffset", QString::number(h.ValueOffset));
-    printLine("XTitle", h.XTitle);
-    printLine("YTitle", h.YTitle);
-    printLine("CommentBytes", QString::number(file.commentBytes.size()));
-    return 0;
+    const files::DataFileHeader &h = summary.header;
+    QByteArray out;
+    printLine(out, "FileType", QString::number(h.FileType));
+    printLine(out, "ChartChannelBits", QString::number(h.ChartChannelBits));
+    printLine(out, "DataLength", QString::number(h.DataLength));
+    printLine(out, "ChannelIntervalUs", QString::number(h.ChannelIntervalUs, 'g', 17));
+    printLine(out, "ValueScale", QString::number(h.ValueScale, 'g', 17));
+    printLine(out, "ValueOffset", QString::number(h.ValueOffset));
+    printLine(out, "XTitle", files::escapeControls(h.XTitle, true));
+    printLine(out, "YTitle", files::escapeControls(h.YTitle, true));
+    printLine(out, "CommentBytes", QString::number(summary.commentSize));
+    printLine(
+        out, "Comment", files::escapeControls(files::fromWindows1251(summary.commentBytes), true));
+    if (summary.commentCut()) {
+        printLine(out, "CommentCut", QStringLiteral("1"));
+        std::fprintf(stderr, "ferrun-cli info: %s: comment of %lld bytes cut to its first %lld\n",
+            qPrintable(fileName), static_cast<long long>(summary.commentSize),
+            static_cast<long long>(summary.commentBytes.size()));
+    }
+    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -1,35 +1,61 @@
+#include "cli/commandline.h"
 #include "cli/commands.h"
 
 #include <QCoreApplication>
-
 #include <cstdio>
 
 namespace {
 
+// One line per command: its name and what it does. `ferrun-cli <command> --help` tells the
+// rest (options, defaults, exit statuses).
 const char usage[] = "usage: ferrun-cli <command> [options]\n"
+                     "       ferrun-cli <command> --help\n"
+                     "\n"
                      "commands:\n"
-                     "  dividers [--freq HZ | --time MS] [--samples N]\n"
-                     "  ports\n"
-                     "  measure -o FILE [options]\n"
-                     "  info FILE\n";
+                     "  dividers   the controller's dividers for a frequency or a time\n"
+                     "  ports      the serial devices and the instrument among them\n"
+                     "  measure    records on the board (or the simulator) and saves a file\n"
+                     "  info       the header and comment of a data file\n"
+                     "  export     the chart points of a data file as CSV\n"
+                     "  catalog    the comments of the data files of a folder, or a search in them\n"
+                     "  cycle      repeated averaged measurements, saved per cycle or into one file\n"
+                     "\n"
+                     "options:\n"
+                     "  -h, --help     show this help and exit\n"
+                     "  -v, --version  show the version and exit\n"
+                     "\n"
+                     "exit status:\n"
+                     "  0  done\n"
+                     "  2  bad arguments (a line on standard error says which)\n"
+                     "  other  as the command's --help says\n";
 
 } // namespace
 
 int cli::usageError(const QString &message)
 {
     std::fprintf(stderr, "ferrun-cli: %s\n", qPrintable(message));
-    return 2;
+    return ExitUsage;
 }
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ferrun-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(FERRUN_VERSION));
     QStringList args = app.arguments().mid(1);
-    if (args.isEmpty() || args.first() == "--help" || args.first() == "-h") {
-        std::fputs(usage, args.isEmpty() ? stderr : stdout);
-        return args.isEmpty() ? 2 : 0;
+    if (args.isEmpty()) {
+        std::fputs(usage, stderr);
+        return cli::ExitUsage;
     }
     const QString command = args.takeFirst();
+    if (command == "--help" || command == "-h") {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (command == "--version" || command == "-v") {
+        std::printf("ferrun-cli %s\n", FERRUN_VERSION);
+        return 0;
+    }
     if (command == "dividers")
         return cli::runDividers(args);
     if (command == "ports")
@@ -38,5 +64,12 @@ int main(int argc, char **argv)
         return cli::runMeasure(args);
     if (command == "info")
         return cli::runInfo(args);
-    return cli::usageError(QString("unknown command '%1'").arg(command));
+    if (command == "export")
+        return cli::runExport(args);
+    if (command == "catalog")
+        return cli::runCatalog(args);
+    if (command == "cycle")
+        return cli::runCycle(args);
+    return cli::usageError(
+        QString("unknown command '%1' (ferrun-cli --help lists the commands)").arg(command));
 }

@@ -1,4 +1,5 @@
 #include "acquisition/discovery.h"
+#include "cli/commandline.h"
 #include "cli/commands.h"
 
 #include <QTextStream>
@@ -9,7 +10,7 @@
 // One line per serial device: a "*" in front of the instrument's port, the device node, the
 // driver, and the USB identity when the port belongs to a USB interface. The instrument is the
 // port the window connects to; other ports with the same identity are marked as unused.
-// The two root options are hidden; they point the lookup at a fake tree.
+// The two root options point the lookup at another tree (a test's fake one).
 
 namespace {
 
@@ -42,26 +43,19 @@ QString identityText(const acquisition::SerialDeviceInfo &device)
 
 int cli::runPorts(const QStringList &args)
 {
+    CommandLine line("ports", "[options]",
+        "Lists the serial devices with their driver and USB identity; \"*\" marks the port\n"
+        "the window connects to as the instrument.");
+    line.addOption({ "sysfs-root", "Read the device tree under DIR.", "DIR", "/sys" });
+    line.addOption({ "dev-root", "Device nodes are named under DIR.", "DIR", "/dev" });
+    line.addExitCode(0, "listed (also when no device or no instrument is found)");
+    if (const std::optional<int> status = line.parse(args))
+        return *status;
     acquisition::DiscoveryRoots roots;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args[i];
-        QString *target = nullptr;
-        if (arg == QLatin1String("--sysfs-root"))
-            target = &roots.sysfsRoot;
-        else if (arg == QLatin1String("--dev-root"))
-            target = &roots.devRoot;
-        else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            std::fputs("usage: ferrun-cli ports\n"
-                       "Lists the serial devices with their USB identity; \"*\" marks the "
-                       "instrument.\n",
-                stdout);
-            return 0;
-        } else
-            return usageError(QStringLiteral("ports: unknown argument '%1'").arg(arg));
-        if (i + 1 >= args.size())
-            return usageError(QStringLiteral("ports: %1 needs a folder").arg(arg));
-        *target = args[++i];
-    }
+    roots.sysfsRoot = line.value("sysfs-root");
+    roots.devRoot = line.value("dev-root");
+    if (roots.sysfsRoot.isEmpty() || roots.devRoot.isEmpty())
+        return line.error("--sysfs-root and --dev-root expect a folder");
 
     const QList<acquisition::SerialDeviceInfo> devices = acquisition::listSerialDevices(roots);
     const std::optional<acquisition::SerialDeviceInfo> instrument

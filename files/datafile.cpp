@@ -27,22 +27,6 @@ void appendDouble(QByteArray &out, double value)
     appendLittleEndian(out, bits);
 }
 
-template <typename T> T readLittleEndian(const char *p)
-{
-    quint64 value = 0;
-    for (size_t i = 0; i < sizeof(T); ++i)
-        value |= quint64(quint8(p[i])) << (8 * i);
-    return T(value);
-}
-
-double readDouble(const char *p)
-{
-    const quint64 bits = readLittleEndian<quint64>(p);
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 // A title is written without any zero byte of its own: the zero ends it in the file.
 QByteArray titleBytes(const QString &title)
 {
@@ -216,82 +200,6 @@ bool saveDataFile(const QString &fileName, const DataFileHeader &header, const Q
 QString DataFile::comment() const
 {
     return withCrLf(fromWindows1251(commentBytes));
-}
-
-DataFileStatus decodeDataFile(const QByteArray &bytes, DataFile *file)
-{
-    *file = DataFile();
-    const char *p = bytes.constData();
-    const qsizetype size = bytes.size();
-    if (size < 2 || readLittleEndian<quint16>(p) != DataFileType)
-        return DataFileStatus::NotInstrumentFile;
-    if (size < FixedHeaderSize)
-        return DataFileStatus::Truncated;
-
-    DataFileHeader &h = file->header;
-    h.FileType = readLittleEndian<quint16>(p);
-    h.ChartChannelBits = quint8(p[4]);
-    h.DataLength = readLittleEndian<quint32>(p + 5);
-    h.ChannelIntervalUs = readDouble(p + 9);
-
-    qsizetype pos = FixedHeaderSize;
-    if (size - pos < 12)
-        return DataFileStatus::Truncated;
-    h.ValueScale = readDouble(p + pos);
-    h.ValueOffset = readLittleEndian<qint32>(p + pos + 8);
-    pos += 12;
-
-    for (QString *title : { &h.XTitle, &h.YTitle }) {
-        const qsizetype end = bytes.indexOf('\0', pos);
-        if (end < 0)
-            return DataFileStatus::Truncated;
-        *title = fromWindows1251(bytes.mid(pos, end - pos));
-        pos = end + 1;
-    }
-
-    const qsizetype available = size - pos;
-    if (available < qsizetype(h.DataLength)) {
-        file->data = bytes.mid(pos);
-        return DataFileStatus::Truncated;
-    }
-    file->data = bytes.mid(pos, qsizetype(h.DataLength));
-    file->commentBytes = bytes.mid(pos + qsizetype(h.DataLength));
-    return DataFileStatus::Ok;
-}
-
-DataFileStatus readDataFile(const QString &fileName, DataFile *file, QString *error)
-{
-    QFile in(fileName);
-    if (!in.open(QIODevice::ReadOnly)) {
-        *file = DataFile();
-        if (error)
-            *error = QStringLiteral("Cannot open file %1").arg(fileName);
-        return DataFileStatus::CannotOpen;
-    }
-    // The type comes first: a foreign file is turned away without reading the rest of it,
-    // whatever its size (a device such as /dev/zero has no end at all).
-    QByteArray bytes = in.read(2);
-    if (bytes.size() == 2 && readLittleEndian<quint16>(bytes.constData()) == DataFileType)
-        bytes += in.readAll();
-    in.close();
-    const DataFileStatus status = decodeDataFile(bytes, file);
-    if (error) {
-        switch (status) {
-        case DataFileStatus::Ok:
-        case DataFileStatus::CannotOpen:
-            error->clear();
-            break;
-        case DataFileStatus::NotInstrumentFile:
-            *error = QStringLiteral("Приложение открывает файлы *.kdx, записанные АЦП. Для "
-                                    "просмотра выбранного файла используйте универсальное "
-                                    "приложение ViewKDX.exe");
-            break;
-        case DataFileStatus::Truncated:
-            *error = QStringLiteral("Stream read error");
-            break;
-        }
-    }
-    return status;
 }
 
 } // namespace files

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // The instrument data file (*.kdx): a 17-byte fixed header, the value scale and offset,
 // two zero-terminated Windows-1251 titles, the acquisition array verbatim and the comment
@@ -63,17 +64,58 @@ struct DataFile
 
 enum class DataFileStatus {
     Ok,
-    // The file could not be opened: "Cannot open file %s".
+    // The file could not be opened, or is a folder: "Cannot open file %s".
     CannotOpen,
     // FileType is not 1 (or the file has not even its two bytes).
     NotInstrumentFile,
     // The file ends inside the header, inside the titles or before DataLength bytes of data:
-    // "Stream read error". `data` holds the bytes of the array that were there.
+    // "Stream read error".
     Truncated,
+    // A FIFO, device or socket: refused before anything is read from it, since it may never
+    // end or never deliver a byte.
+    NotRegularFile,
 };
 
-// Parses file contents; never reads past the end of `bytes`.
+// The message for a failed read of `fileName`, as the window and the command line show it;
+// empty for Ok.
+QString dataFileMessage(DataFileStatus status, const QString &fileName);
+
+// Reads and checks the whole file before anything is handed over: on Ok `file` holds the
+// complete recording, on any other status it is empty. The type is checked first, then the
+// header, the titles and that DataLength bytes of data are there; only then is memory taken
+// for the data, so a DataLength beyond the end of the file costs nothing.
 DataFileStatus decodeDataFile(const QByteArray &bytes, DataFile *file);
 DataFileStatus readDataFile(const QString &fileName, DataFile *file, QString *error = nullptr);
+// The same on an open descriptor, read from its start (it must be a regular file).
+DataFileStatus readDataFile(int fd, DataFile *file);
+
+// Titles longer than this are cut to it when read; the rest of a title is skipped.
+inline constexpr qsizetype MaxTitleBytes = 65536;
+
+// What the catalogue and `ferrun-cli info` need of a data file: the header, the titles and
+// the comment, read without the data (it is seeked over), so that memory stays bounded by
+// the comment, and at most `maxCommentBytes` of that.
+struct DataFileSummary
+{
+    DataFileHeader header;
+    qint64 fileSize = 0;
+    // Bytes of comment in the file and the first of them that were read.
+    qint64 commentSize = 0;
+    QByteArray commentBytes;
+    bool commentCut() const { return commentBytes.size() < commentSize; }
+    // The comment's lines (split at CR LF, CR or LF; a final line break adds no line).
+    QStringList commentLines() const;
+};
+
+inline constexpr qint64 UnlimitedComment = -1;
+
+// On a status other than Ok, `summary` holds what could be read before the failure (the
+// header and titles of a file that ends inside its data; nothing of a foreign file).
+DataFileStatus readDataFileSummary(const QString &fileName, DataFileSummary *summary,
+    qint64 maxCommentBytes = UnlimitedComment, QString *error = nullptr);
+DataFileStatus readDataFileSummary(int fd, DataFileSummary *summary, qint64 maxCommentBytes);
+
+// Splits text into lines at CR LF, CR or LF; a final line break adds no empty line.
+QStringList splitLines(const QString &text);
 
 } // namespace files

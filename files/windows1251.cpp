@@ -2,7 +2,6 @@
 
 #include <QList>
 #include <QStringDecoder>
-
 #include <algorithm>
 #include <cerrno>
 #include <iconv.h>
@@ -12,7 +11,7 @@ namespace {
 // Runs iconv over the whole input; an unconvertible input character is replaced by
 // `replacement` and skipped (its length in the input is `inputStep` bytes).
 QByteArray convert(const char *to, const char *from, const QByteArray &input,
-                   const QByteArray &replacement, int inputStep)
+    const QByteArray &replacement, int inputStep)
 {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
@@ -51,8 +50,8 @@ QByteArray files::toWindows1251(const QString &text)
     QByteArray utf32;
     utf32.reserve(codePoints.size() * 4);
     for (uint c : codePoints) {
-        const char le[4] = { char(c & 0xFF), char((c >> 8) & 0xFF), char((c >> 16) & 0xFF),
-                             char(c >> 24) };
+        const char le[4]
+            = { char(c & 0xFF), char((c >> 8) & 0xFF), char((c >> 16) & 0xFF), char(c >> 24) };
         utf32.append(le, 4);
     }
     return convert("WINDOWS-1251", "UTF-32LE", utf32, "?", 4);

@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev
     libgtest-dev libgmock-dev
     xvfb xauth fonts-dejavu-core
+    dpkg-dev file desktop-file-utils
 )
 
 missing=()

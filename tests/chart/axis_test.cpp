@@ -252,3 +252,76 @@ TEST(ChartAxisRange, AutomaticRangeFollowsActiveSeriesWithoutExtraRoom)
     c.ensureLayout();
     EXPECT_EQ(c.LeftAxis()->workingMaximum(), 20);
 }
+
+TEST(ChartAxisLabels, BothEndsOfASymmetricRangeAreLabelled)
+{
+    VerticalAxis v(-100, 100, 300);
+    const std::vector<double> labels = v.axis.labelValues(v.axis.calcLabelStep(v.fm));
+    ASSERT_FALSE(labels.empty());
+    EXPECT_EQ(labels.front(), 100);
+    EXPECT_EQ(labels.back(), -100);
+
+    // 0.3 / 0.1 truncates to 2 in binary: the top label is still 0.3, the lowest -0.3.
+    v.axis.setWorkingRange(-0.3, 0.3);
+    const std::vector<double> tenths = v.axis.labelValues(0.1);
+    ASSERT_EQ(tenths.size(), 7u);
+    EXPECT_NEAR(tenths.front(), 0.3, 1e-12);
+    EXPECT_NEAR(tenths.back(), -0.3, 1e-12);
+}
+
+TEST(ChartAxisLabels, DeepZoomOnAFlatChannelKeepsItsLabelsInRangeAndApart)
+{
+    // A flat 4095 zoomed into: SetRange keeps 1e-10 of range.
+    VerticalAxis v(4095, 4095 + 1e-10, 300);
+    const double step = v.axis.calcLabelStep(v.fm);
+    const std::vector<double> labels = v.axis.labelValues(step);
+    ASSERT_GE(labels.size(), 2u);
+    EXPECT_LE(labels.size(), 22u);
+    const int decimals = labelDecimals(step);
+    EXPECT_GE(decimals, 11);
+    QStringList texts;
+    for (double value : labels) {
+        EXPECT_GE(value, 4095 - step * 1e-6);
+        EXPECT_LE(value, 4095 + 1e-10 + step * 1e-6);
+        EXPECT_GE(v.axis.ValueToPosition(value), 0);
+        EXPECT_LE(v.axis.ValueToPosition(value), 300);
+        texts << formatAxisValue(value, decimals);
+    }
+    texts.removeDuplicates();
+    EXPECT_EQ(texts.size(), static_cast<qsizetype>(labels.size()));
+
+    // A step of 5e-6 needs six decimals; 0.001 and above keep the pattern's three.
+    v.axis.setWorkingRange(5, 5.0001);
+    const double small = v.axis.calcLabelStep(v.fm);
+    EXPECT_NEAR(small, 5e-6, 1e-18);
+    EXPECT_EQ(labelDecimals(small), 6);
+    EXPECT_EQ(formatAxisValue(5.000095, 6), QStringLiteral("5.000095"));
+    EXPECT_EQ(formatAxisValue(5.0001, 6), QStringLiteral("5.0001"));
+    EXPECT_EQ(formatAxisValue(-0.0000001, 6), QStringLiteral("0"));
+    double millesimal = 1e-12;
+    while (millesimal < 0.00099)
+        millesimal = nextStep(millesimal); // carries the rounding of the step search
+    EXPECT_EQ(labelDecimals(millesimal), 3);
+    EXPECT_EQ(labelDecimals(nextStep(millesimal)), 3);
+    EXPECT_EQ(labelDecimals(millesimal / 2), 4);
+    EXPECT_EQ(labelDecimals(50), 3);
+}
+
+TEST(ChartAxisLabels, LongerLabelsOfADeepZoomAreMeasuredOnAHorizontalAxis)
+{
+    TChart chart;
+    TChartAxis &bottom = *chart.BottomAxis();
+    const QFontMetrics fm(charttest::fontOfHeight(13));
+    bottom.setWorkingRange(120000, 120000.0004);
+    bottom.setPixelSpan(0, 600);
+    const double step = bottom.calcLabelStep(fm);
+    const int decimals = labelDecimals(step);
+    EXPECT_GT(decimals, 3);
+    const std::vector<double> labels = bottom.labelValues(step);
+    ASSERT_GE(labels.size(), 2u);
+    // Neighbouring labels do not overlap: each is at most as wide as the space between them.
+    const int spacing = bottom.ValueToPosition(labels[0]) - bottom.ValueToPosition(labels[1]);
+    for (double value : labels)
+        EXPECT_LT(fm.horizontalAdvance(formatAxisValue(value, decimals)), spacing)
+            << qPrintable(formatAxisValue(value, decimals));
+}

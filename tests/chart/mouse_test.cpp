@@ -295,3 +295,27 @@ TEST_F(ChartMouse, ScreenFollowsDataFontAndSize)
     c.Series(0)->setActive(false);
     EXPECT_EQ(screen(), offscreen());
 }
+
+TEST_F(ChartMouse, WheelOnAFlatChannelMovesWithoutWidening)
+{
+    // An unconnected thermocouple reads a flat 4095.
+    for (int s = 0; s < 2; ++s) {
+        c.Series(s)->Clear();
+        for (int i = 0; i <= 1000; ++i)
+            c.Series(s)->AddPoint(i, 4095);
+    }
+    c.repaint();
+    EXPECT_EQ(c.LeftAxis()->workingRange(), 0);
+    QWheelEvent event(QPointF(plot().center()), QPointF(c.mapToGlobal(plot().center())), QPoint(),
+        QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&c, &event);
+    c.repaint();
+    EXPECT_FALSE(c.LeftAxis()->Automatic());
+    EXPECT_EQ(c.LeftAxis()->Minimum(), 4095);
+    EXPECT_EQ(c.LeftAxis()->Maximum(), 4095);
+    EXPECT_EQ(c.LeftAxis()->workingRange(), 0);
+    // The line stays at the centre of the axis.
+    const QImage image = c.grab().toImage();
+    const int x = c.BottomAxis()->ValueToPosition(500);
+    EXPECT_EQ(image.pixelColor(x, c.LeftAxis()->centrePixel()), c.Series(1)->SeriesColor());
+}

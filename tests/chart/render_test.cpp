@@ -326,3 +326,85 @@ TEST(ChartLayout, OddSizesAndValuesPaintWithoutHarm)
     render(c);
     EXPECT_GT(c.legendRect().height(), 8 * 13);
 }
+
+TEST(ChartLayout, ZoomIntoAFlatChannelDrawsNothingPastTheAxisEnds)
+{
+    TChart c;
+    charttest::setUpChart(c);
+    for (int i = 0; i <= 1000; ++i)
+        c.Series(0)->AddPoint(i, 4095);
+    const QColor grid(255, 0, 255);
+    c.LeftAxis()->setGrid(QPen(grid, 1, Qt::DotLine));
+    c.BottomAxis()->SetRange(40, 1000); // no bottom label near the left axis
+    // A zoom into the flat line keeps the minimal range of 1e-10 (SetRange).
+    for (const double minimum : { 4095.0, -100.0 }) {
+        c.LeftAxis()->SetRange(minimum, minimum);
+        const QImage image = render(c);
+        const int start = c.LeftAxis()->startPixel(), end = c.LeftAxis()->endPixel();
+        const int half = c.fontMetrics().height() / 2 + 1;
+        const QRgb background = c.Color().rgba();
+        int labelPixels = 0, gridPixels = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            const bool along = y >= start - half && y <= end + half;
+            // Left of the axis line: labels (a text reaching half a line past its position)
+            // and ticks only along the axis.
+            for (int x = 0; x < c.ChartRect().left(); ++x) {
+                if (image.pixel(x, y) == background)
+                    continue;
+                ASSERT_TRUE(along) << minimum << ": " << x << ", " << y;
+                labelPixels += x > c.ChartRect().left() - 20;
+            }
+            for (int x = 0; x < image.width(); ++x) {
+                if (image.pixelColor(x, y) != grid)
+                    continue;
+                ASSERT_TRUE(y >= start && y <= end) << minimum << ": " << x << ", " << y;
+                ++gridPixels;
+            }
+        }
+        EXPECT_GT(labelPixels, 50) << minimum;
+        EXPECT_GT(gridPixels, 100) << minimum;
+    }
+}
+
+TEST(FastLineDrawing, NaNAndInfinitePointsAreLeftOut)
+{
+    TChart with, without;
+    charttest::setUpChart(with);
+    charttest::setUpChart(without);
+    const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
+    for (int i = 0; i < 3000; ++i) {
+        const double y = 1000 + 300 * std::sin(i / 200.0);
+        with.Series(0)->AddPoint(i, y);
+        without.Series(0)->AddPoint(i, y);
+        if (i % 500 == 250) {
+            with.Series(0)->AddPoint(i, nan);
+            with.Series(0)->AddPoint(i, inf);
+            with.Series(0)->AddPoint(i, -inf);
+        }
+        // T2 has single points missing, which the line skips.
+        const bool gap = i % 700 == 350;
+        with.Series(1)->AddPoint(i, gap ? nan : 600 + i / 10.0);
+        if (!gap)
+            without.Series(1)->AddPoint(i, 600 + i / 10.0);
+    }
+    with.Series(0)->AddPoint(inf, 5000);
+    with.Series(0)->AddPoint(-inf, 5000);
+    with.Series(2)->AddPoint(nan, 1); // a series of nothing but NaN sets no range
+    with.Series(2)->AddPoint(3, nan);
+    without.Series(2)->setTitle(QString()); // listed in the legend as well, no points
+
+    const QImage a = render(with);
+    const QImage b = render(without);
+    EXPECT_EQ(with.LeftAxis()->Minimum(), without.LeftAxis()->Minimum());
+    EXPECT_EQ(with.LeftAxis()->Maximum(), without.LeftAxis()->Maximum());
+    EXPECT_EQ(with.BottomAxis()->Minimum(), 0);
+    EXPECT_EQ(with.BottomAxis()->Maximum(), 2999);
+    EXPECT_EQ(differingPixels(a, b), 0);
+
+    // Zoomed so that a missing point lies just outside the left edge.
+    for (TChart *c : { &with, &without }) {
+        c->BottomAxis()->SetRange(351, 1200);
+        c->LeftAxis()->SetRange(500, 1500);
+    }
+    EXPECT_EQ(differingPixels(render(with), render(without)), 0);
+}

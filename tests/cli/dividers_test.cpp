@@ -52,15 +52,13 @@ TEST(DividersCommand, PrintsThePanelAfterTypingAndLeaving)
         lines({ "warning=", "Time4allSRAM=3200000", "d1=256", "d2=255", "SamplePeriodCycles=196660",
             "F=74.980", "T=3200846.354", "seF=75", "seTime=3200000" }));
 
-    // The warning is the one shown right after typing; leaving pulls the field back.
-    EXPECT_EQ(dividers({ "--freq", "300000" }).out,
-        lines({ "warning=Fвыборки, Гц>241731", "Time4allSRAM=800", "d1=1", "d2=1",
-            "SamplePeriodCycles=61", "F=241731.148", "T=992.839", "seF=241731", "seTime=992" }));
-
-    // Samples are applied first, then the time is typed.
-    EXPECT_EQ(dividers({ "--time", "100", "--samples", "30000" }).out,
-        lines({ "warning=Tизмерения, мс<124", "Time4allSRAM=993", "d1=1", "d2=1",
-            "SamplePeriodCycles=61", "F=241731.148", "T=124.105", "seF=241731", "seTime=124" }));
+    // The panel's limits themselves are taken; "--opt=value" works as "--opt value".
+    EXPECT_EQ(dividers({ "--freq=241731" }).out,
+        lines({ "warning=", "Time4allSRAM=993", "d1=1", "d2=1", "SamplePeriodCycles=61",
+            "F=241731.148", "T=992.839", "seF=241692", "seTime=993" }));
+    EXPECT_EQ(dividers({ "--samples=30000", "--time=124" }).out,
+        lines({ "warning=", "Time4allSRAM=993", "d1=1", "d2=1", "SamplePeriodCycles=61",
+            "F=241731.148", "T=124.105", "seF=241731", "seTime=124" }));
     EXPECT_EQ(dividers({ "--samples", "60000", "--time", "10000" }).out,
         lines({ "warning=", "Time4allSRAM=40000", "d1=88", "d2=9", "SamplePeriodCycles=2458",
             "F=5999.024", "T=10001.628", "seF=6000", "seTime=10000" }));
@@ -74,7 +72,6 @@ TEST(DividersCommand, BadArgumentsGiveOneLineAndExitCode2)
         { "--freq", "2400.5" },
         { "--time", "99999999999" },
         { "--freq", "2400", "--time", "1000" },
-        { "--freq", "2400", "--freq", "2400" },
         { "--samples", "45000" },
         { "--samples", "270000" },
         { "--samples", "0" },
@@ -89,4 +86,46 @@ TEST(DividersCommand, BadArgumentsGiveOneLineAndExitCode2)
         EXPECT_EQ(run.err.count('\n'), 1);
         EXPECT_TRUE(run.err.endsWith('\n'));
     }
+}
+
+TEST(DividersCommand, OutOfRangeValuesNameTheRangeTheyWereRefusedFor)
+{
+    const struct
+    {
+        QStringList args;
+        const char *message;
+    } cases[] = {
+        { { "--freq", "300000" }, "--freq expects a whole number from 75 to 241731, got '300000'" },
+        { { "--freq=10" }, "--freq expects a whole number from 75 to 241731, got '10'" },
+        // One block: 992/8 .. 3213395/8 ms; all eight: 992 .. 3213395 ms.
+        { { "--time", "100", "--samples", "30000" },
+            "--time expects a whole number from 124 to 401674, got '100'" },
+        { { "--time", "3213396" }, "--time expects a whole number from 992 to 3213395" },
+        { { "--samples", "45000" },
+            "--samples expects 30000..240000 in steps of 30000, got 45000" },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const CliRun run = dividers(c.args);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.out.isEmpty());
+        EXPECT_TRUE(run.err.startsWith(QString("ferrun-cli dividers: ") + c.message))
+            << qPrintable(run.err);
+    }
+}
+
+TEST(DividersCommand, HelpAndDoubleDash)
+{
+    const CliRun help = dividers({ "--help" });
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith("usage: ferrun-cli dividers ")) << qPrintable(help.out);
+    EXPECT_TRUE(help.out.contains("--freq HZ")) << qPrintable(help.out);
+    EXPECT_TRUE(help.out.contains("(default: 240000)")) << qPrintable(help.out);
+    EXPECT_TRUE(help.out.contains("\nexit status:\n  0  ")) << qPrintable(help.out);
+    EXPECT_TRUE(help.out.contains("  2  bad arguments")) << qPrintable(help.out);
+
+    // After "--" nothing is an option, and the command takes no other words.
+    const CliRun dashed = dividers({ "--", "--freq=2400" });
+    EXPECT_EQ(dashed.exitCode, 2);
+    EXPECT_TRUE(dashed.err.contains("unexpected argument '--freq=2400'")) << qPrintable(dashed.err);
 }

@@ -122,7 +122,6 @@ TEST(CliMeasure, BadArgumentsAndUnknownFiles)
         { "measure", "-o", "x.kdx", "--average", "--samples", "60000" },
         { "measure", "-o", "x.kdx", "--device", "/dev/null", "--simulator" },
         { "measure", "-o", "x.kdx", "--launch", "sometimes" },
-        { "info" },
     };
     for (const QStringList &args : bad) {
         const CliRun run = runCli(args);

@@ -78,11 +78,30 @@ TEST_F(PortsCommandTest, RejectsUnknownOrIncompleteArguments)
     CliRun run = runPorts({ "--verbose" });
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.out.isEmpty());
-    EXPECT_TRUE(run.err.contains("--verbose")) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("'verbose'")) << qPrintable(run.err);
 
     run = runPorts({ "--sysfs-root" });
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.err.contains("--sysfs-root")) << qPrintable(run.err);
+}
+
+TEST_F(PortsCommandTest, TakesEqualsFormAndShowsHelp)
+{
+    sysfs.addInstrument("1-1", "ttyUSB0");
+    const CliRun run = runPorts({ "--sysfs-root=" + dir.path() + "/sys", "--dev-root=/fake/dev" });
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    EXPECT_TRUE(run.out.startsWith("* /fake/dev/ttyUSB0")) << qPrintable(run.out);
+
+    const CliRun help = runPorts({ "--help" });
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith("usage: ferrun-cli ports")) << qPrintable(help.out);
+    EXPECT_TRUE(help.out.contains("--sysfs-root DIR")) << qPrintable(help.out);
+    EXPECT_TRUE(help.out.contains("(default: /sys)")) << qPrintable(help.out);
+    EXPECT_TRUE(help.out.contains("exit status:")) << qPrintable(help.out);
+
+    const CliRun stray = runPorts({ "--", "--help" });
+    EXPECT_EQ(stray.exitCode, 2);
+    EXPECT_TRUE(stray.out.isEmpty());
 }
 
 } // namespace

@@ -111,9 +111,9 @@ TEST(DataFile, DamagedFilesAreRejectedWithoutReadingPastTheEnd)
         EXPECT_EQ(status, cut < 2 ? DataFileStatus::NotInstrumentFile : DataFileStatus::Truncated)
             << cut;
     }
-    // Truncated data keeps what was there.
+    // A file that ends inside its data hands over nothing.
     ASSERT_EQ(decodeDataFile(good.left(good.size() - 10), &loaded), DataFileStatus::Truncated);
-    EXPECT_EQ(loaded.data, pattern(990));
+    EXPECT_TRUE(loaded.data.isEmpty());
 
     QByteArray otherType = good;
     otherType[0] = 2;
@@ -136,8 +136,9 @@ TEST(DataFile, ForeignFilesAreTurnedAwayByTheirType)
     EXPECT_TRUE(error.endsWith(QStringLiteral("ViewKDX.exe")));
     EXPECT_TRUE(loaded.data.isEmpty());
 
-    // A source without an end is judged by its first two bytes, not read to the end.
-    EXPECT_EQ(readDataFile("/dev/zero", &loaded, &error), DataFileStatus::NotInstrumentFile);
+    // A source without an end is refused before anything is read from it.
+    EXPECT_EQ(readDataFile("/dev/zero", &loaded, &error), DataFileStatus::NotRegularFile);
+    EXPECT_EQ(error, QStringLiteral("Cannot open file /dev/zero: not a regular file"));
 }
 
 TEST(DataFile, SaveReplacesTheOldFileAndLeavesNoTemporary)

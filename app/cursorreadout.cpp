@@ -1,0 +1,138 @@
+#include "app/cursorreadout.h"
+
+#include "acquisition/measurementsession.h"
+#include "app/chartbuilder.h"
+#include "app/form1.h"
+#include "app/statusbar.h"
+#include "chart/chart.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QLocale>
+#include <cmath>
+
+namespace app {
+
+CursorReadout::CursorReadout(TForm1 &form)
+    : QObject(&form)
+    , m_form(form)
+{
+    m_line = new QWidget(form.Chart1);
+    m_line->setObjectName(QStringLiteral("cursorLine"));
+    m_line->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_line->setAutoFillBackground(true);
+    QPalette pal = m_line->palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    m_line->setPalette(pal);
+    m_line->hide();
+    connect(form.Chart1, &chart::TChart::OnMouseMove, this,
+        [this](Qt::KeyboardModifiers, int x, int y) { mouseMoved(x, y); });
+    // Zoom, scroll and a redraw move the frame under a still mouse.
+    form.Chart1->installEventFilter(this);
+    form.status->installEventFilter(this);
+}
+
+void CursorReadout::fitLastPanel()
+{
+    // The third panel is 50 pixels wide; while it holds the readout it reaches to the end of
+    // the bar, so that the channels and the photodiode state can be read.
+    QLabel *last = m_form.status->panel(2);
+    const int width = m_showing ? m_form.status->width() - last->x() : 0;
+    last->resize(std::max(StatusBar::PanelWidths.at(2), width) - 2, last->height());
+}
+
+bool CursorReadout::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_form.status && event->type() == QEvent::Resize)
+        fitLastPanel();
+    else if (watched == m_form.Chart1 && event->type() == QEvent::Paint && m_showing)
+        show(m_at);
+    return QObject::eventFilter(watched, event);
+}
+
+void CursorReadout::mouseMoved(int x, int y)
+{
+    if (m_form.readoutOn())
+        show(QPoint(x, y));
+}
+
+void CursorReadout::show(QPoint at)
+{
+    m_at = at;
+    const ChartBuilder &builder = *m_form.chartBuilder;
+    const sig::DecodedRecording *r = builder.lastRecording();
+    chart::TChart *chart = m_form.Chart1;
+    if (!r || r->pointCount() == 0) {
+        clear();
+        return;
+    }
+    chart->ensureLayout();
+    chart::TChartAxis *bottom = chart->BottomAxis();
+    const QRect plot = chart->ChartRect();
+    const double step = builder.PointStep();
+    if (bottom->Maximum() <= 1 || !plot.contains(at) || !(step > 0)) {
+        clear();
+        return;
+    }
+    const double frame = std::nearbyint(bottom->PositionToValue(at.x()) / step);
+    if (!(frame >= 1 && frame <= r->pointCount())) {
+        clear();
+        return;
+    }
+    const int point = int(frame) - 1;
+
+    const QLocale locale = QLocale::system();
+    const double x = r->x(point);
+    QString xText = QStringLiteral("X = ") + locale.toString(x, 'g', 7);
+    if (sig::isTimeMode(r->axisMode) && !r->TimeUnitName.isEmpty())
+        xText += u' ' + r->TimeUnitName;
+    const int decimals = sig::isTemperatureMode(r->axisMode) ? 2 : 0;
+    QString values;
+    for (int n = 1; n <= sig::ThermocoupleCount; ++n) {
+        if (!r->hasChannel(n) || !m_form.seriesActive(ChannelId(n - 1)))
+            continue;
+        values += QStringLiteral("T%1 = %2   ")
+                      .arg(n)
+                      .arg(locale.toString(r->y(n, point), 'f', decimals));
+    }
+    values += QStringLiteral("Цифровые сигналы: ") + (r->photodiodeState(point) ? u'1' : u'0');
+    m_form.session->setStatusText(1, xText);
+    m_form.session->setStatusText(2, values);
+
+    const int pixel = bottom->ValueToPosition(x);
+    const QRect line(pixel, plot.top(), 1, plot.height());
+    if (m_line->geometry() != line)
+        m_line->setGeometry(line);
+    m_line->show();
+    if (!m_showing) {
+        m_showing = true;
+        fitLastPanel();
+    }
+}
+
+void CursorReadout::clear()
+{
+    m_line->hide();
+    // Texts that were never the readout's (the cycle number, the switch's hint) stay.
+    if (!m_showing)
+        return;
+    m_showing = false;
+    m_form.session->setStatusText(1, QString());
+    m_form.session->setStatusText(2, QString());
+    fitLastPanel();
+}
+
+void CursorReadout::switchedOff()
+{
+    m_line->hide();
+    m_showing = false;
+    fitLastPanel();
+}
+
+void CursorReadout::recordingChanged()
+{
+    if (m_showing)
+        show(m_at);
+}
+
+} // namespace app

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <QString>
+
+class QWidget;
+
+namespace app {
+
+class TForm1;
+
+// The readout of the status bar: while the switch is on, the frame under the mouse on the
+// chart is shown with its X (in the bottom axis's unit), the Y of every shown channel (in
+// the axis mode the chart was built in) and the photodiode state, and a thin vertical line
+// marks it on the chart. The frame is BottomAxis.PositionToValue / PointStep, rounded; only
+// frames drawn by the last build count, and only while BottomAxis.Maximum exceeds 1.
+//
+// X goes to the second status panel, the channels and "Цифровые сигналы: " to the third,
+// which reaches to the right end of the status bar while it shows them.
+class CursorReadout : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CursorReadout(TForm1 &form);
+
+    // The switch was turned off: the line goes; the window writes its hint.
+    void switchedOff();
+    // A new build: the line and the texts no longer belong to what is drawn.
+    void recordingChanged();
+
+    QWidget *cursorLine() const { return m_line; }
+    bool showing() const { return m_showing; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void mouseMoved(int x, int y);
+    void show(QPoint at);
+    void clear();
+    void fitLastPanel();
+
+    TForm1 &m_form;
+    QWidget *m_line = nullptr;
+    bool m_showing = false;
+    QPoint m_at;
+};
+
+} // namespace app

@@ -1,0 +1,313 @@
+// ferrun-bench-cycle: figures of cycle runs on a pseudo-terminal.
+//
+// 1. The gap between the end of one cycle's transfer and the start frame of the next: a
+//    small responder of this program plays the board (0x0A at once for a start frame, one
+//    block written in a single call for the transfer command and each request) and
+//    timestamps the moment the last block of a cycle is written and the moment the first
+//    byte of the next start frame can be read. The gap includes the chart build of the
+//    command line, the cycle step, timCycle (5 ms) and the start sequence.
+// 2. Cycles stored by a run of the given length (60 s by default) on the board simulator
+//    paced at 921600 bit/s (11 bits a byte), at the fastest sampling (124 ms a cycle), with
+//    the expected count from the cycle's parts.
+//
+// Usage: ferrun-bench-cycle [gap cycles, default 30] [run seconds, default 60]
+// Prints figures; asserts nothing.
+
+#include "acquisition/cyclerun.h"
+#include "acquisition/measurementsession.h"
+#include "acquisition/samplingparameters.h"
+#include "acquisition/sessionserialport.h"
+#include "serial/serialport.h"
+#include "sim/boardsimulator.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using acquisition::Field;
+
+struct PanelControls : acquisition::SessionControls
+{
+    explicit PanelControls(const acquisition::SamplingParameters &p)
+        : panel(p)
+    {
+    }
+    bool averaging() const override { return panel.averaging(); }
+    int rangeIndex() const override { return 0; }
+    int d1() const override { return panel.d1(); }
+    int d2() const override { return panel.d2(); }
+    int SRAMblocks() const override { return panel.SRAMblocks(); }
+    quint8 ChannelMask() const override { return panel.ChannelMask(); }
+    int ChannelCount() const override { return panel.ChannelCount(); }
+    quint8 checkedChannels() const override { return panel.ChannelMask(); }
+    const acquisition::SamplingParameters &panel;
+};
+
+// The frequency/time panel of a first run with the shortest cycle typed in: d1 = d2 = 1.
+void fastestPanel(acquisition::SamplingParameters &panel)
+{
+    panel.applyFirstRun();
+    panel.assign(Field::seSamples, acquisition::BlockSamples);
+    panel.setAveraging(true);
+    panel.setFocusField(Field::seTime);
+    panel.userTyped(Field::seTime, QString::number(acquisition::ShortestTime4allSRAM / 8));
+    panel.userLeft(Field::seTime);
+}
+
+bool runUntil(const std::function<bool()> &condition, int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(10);
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (condition())
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    check.start();
+    loop.exec();
+    return condition();
+}
+
+void openPort(serial::TSerialPort &port, const QString &device)
+{
+    port.setDeviceName(device);
+    port.setBaudrate(serial::br9600);
+    port.setParity(serial::paOdd);
+    port.FlowControl().setControlDtr(serial::dtrDisabled);
+    port.FlowControl().setControlRts(serial::rtsEnabled);
+    port.setMonitorEvents(serial::ceRxChar | serial::ceTxEmpty | serial::ceRxFlag);
+    port.Open();
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
+}
+
+// The board of figure 1, on the master side of a pseudo-terminal.
+class Responder
+{
+public:
+    bool open()
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+            return false;
+        termios t {};
+        ::tcgetattr(m_master, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(m_master, TCSANOW, &t);
+        m_path = QString::fromLocal8Bit(::ptsname(m_master));
+        return true;
+    }
+    ~Responder()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_master >= 0)
+            ::close(m_master);
+    }
+    QString path() const { return m_path; }
+    void start()
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    // Microseconds from the last block of a cycle written to the next start frame read.
+    std::vector<double> gaps() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_gaps;
+    }
+
+private:
+    void write(const unsigned char *data, int size)
+    {
+        int off = 0;
+        while (off < size) {
+            const ssize_t n = ::write(m_master, data + off, size_t(size - off));
+            if (n > 0)
+                off += int(n);
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return;
+        }
+    }
+
+    void writeBlock()
+    {
+        unsigned char block[501];
+        for (int i = 0; i < 501; ++i)
+            block[i] = (unsigned char)(m_blocksSent * 7 + i);
+        write(block, 501);
+        ++m_blocksSent;
+        if (m_blocksSent % 7 == 0)
+            m_cycleDone = Clock::now();
+    }
+
+    void run()
+    {
+        int skip = 0;
+        bool inStart = false;
+        while (!m_stop) {
+            pollfd p { m_master, POLLIN, 0 };
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            unsigned char buffer[64];
+            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+            const Clock::time_point now = Clock::now();
+            for (ssize_t i = 0; i < n; ++i) {
+                const unsigned char b = buffer[i];
+                if (skip > 0) {
+                    if (--skip > 0)
+                        continue;
+                    if (inStart) {
+                        const unsigned char end = 0x0A;
+                        write(&end, 1);
+                    } else {
+                        writeBlock();
+                    }
+                    continue;
+                }
+                if (b == 0x13) {
+                    if (m_cycleDone != Clock::time_point()) {
+                        std::lock_guard lock(m_mutex);
+                        m_gaps.push_back(
+                            std::chrono::duration<double, std::micro>(now - m_cycleDone).count());
+                    }
+                    inStart = true;
+                    skip = 5;
+                } else if (b == 0x90) {
+                    inStart = false;
+                    skip = 4;
+                } else if (b == 0x91) {
+                    writeBlock();
+                }
+            }
+        }
+    }
+
+    int m_master = -1;
+    QString m_path;
+    std::thread m_thread;
+    std::atomic<bool> m_stop { false };
+    int m_blocksSent = 0;
+    Clock::time_point m_cycleDone;
+    mutable std::mutex m_mutex;
+    std::vector<double> m_gaps;
+};
+
+void cycleGap(int cycles)
+{
+    Responder responder;
+    if (!responder.open()) {
+        std::printf("responder: no pseudo-terminal\n");
+        return;
+    }
+    responder.start();
+    serial::TSerialPort port;
+    openPort(port, responder.path());
+    acquisition::SerialSessionPort sessionPort(&port);
+    acquisition::SamplingParameters panel(QLocale::c());
+    fastestPanel(panel);
+    PanelControls controls(panel);
+    acquisition::MeasurementSession session(&controls);
+    session.setPort(&sessionPort);
+    acquisition::CycleRun cycle(&session, &panel);
+    cycle.installHeadlessChartBuilder();
+    cycle.btCycleClick();
+    if (!runUntil([&] { return cycle.storedCycles() >= cycles; }, cycles * 2000 + 10000))
+        std::printf("cycle gap: only %d of %d cycles stored\n", cycle.storedCycles(), cycles);
+    cycle.btCycleClick();
+    runUntil([] { return false; }, 100);
+    session.setPort(nullptr);
+    port.Close();
+    const std::vector<double> gaps = responder.gaps();
+    std::printf("end of a cycle's transfer to the next start frame, over %zu cycles: median "
+                "%.2f ms, p90 %.2f ms, min %.2f ms, max %.2f ms (timCycle %d ms)\n",
+        gaps.size(), median(gaps) / 1000, percentile(gaps, 0.9) / 1000,
+        gaps.empty() ? 0.0 : *std::min_element(gaps.begin(), gaps.end()) / 1000,
+        gaps.empty() ? 0.0 : *std::max_element(gaps.begin(), gaps.end()) / 1000,
+        acquisition::CycleRun::TimCycleIntervalMs);
+}
+
+void cyclesPerRun(int seconds)
+{
+    sim::BoardOptions options;
+    options.wireRate = 921600;
+    sim::BoardSimulator board(options);
+    board.setKeepHistory(false);
+    std::string error;
+    if (!board.start(&error)) {
+        std::printf("simulator: %s\n", error.c_str());
+        return;
+    }
+    serial::TSerialPort port;
+    openPort(port, QString::fromStdString(board.devicePath()));
+    acquisition::SerialSessionPort sessionPort(&port);
+    acquisition::SamplingParameters panel(QLocale::c());
+    fastestPanel(panel);
+    PanelControls controls(panel);
+    acquisition::MeasurementSession session(&controls);
+    session.setPort(&sessionPort);
+    acquisition::CycleRun cycle(&session, &panel);
+    cycle.installHeadlessChartBuilder();
+    const Clock::time_point begin = Clock::now();
+    cycle.btCycleClick();
+    runUntil([] { return false; }, seconds * 1000);
+    const int stored = cycle.storedCycles();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - begin).count();
+    cycle.btCycleClick();
+    runUntil([] { return false; }, 1000);
+    session.setPort(nullptr);
+    port.Close();
+
+    const double recordingMs = 30000.0 * panel.SamplePeriodCycles() / 14745.6;
+    const double wireMs = (1 + 7 * 501 + 6 + 5 + 6) * 11 / 921.6;
+    const double cycleMs = recordingMs + acquisition::MeasurementSession::TimSendCmdIntervalMs
+        + wireMs + acquisition::CycleRun::TimCycleIntervalMs;
+    std::printf("%.1f s run on the simulator at 921600 bit/s, d1 = %d, d2 = %d: %d cycles stored "
+                "(%.1f per minute, %.0f ms a cycle); expected from recording %.1f ms + transfer "
+                "delay 400 ms + wire %.1f ms + timCycle 5 ms: %.1f per minute\n",
+        elapsed, panel.d1(), panel.d2(), stored, stored * 60 / elapsed, elapsed * 1000 / stored,
+        recordingMs, wireMs, 60000 / cycleMs);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int cycles = argc > 1 ? std::max(2, std::atoi(argv[1])) : 30;
+    const int seconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 60;
+    cycleGap(cycles);
+    cyclesPerRun(seconds);
+    return 0;
+}

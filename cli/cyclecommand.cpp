@@ -1,0 +1,404 @@
+#include "acquisition/cyclerun.h"
+#include "acquisition/instrumentlink.h"
+#include "acquisition/measurementsession.h"
+#include "acquisition/samplingparameters.h"
+#include "acquisition/sessionserialport.h"
+#include "cli/commandline.h"
+#include "cli/commands.h"
+#include "files/cyclesave.h"
+#include "files/datafile.h"
+#include "serial/serialport.h"
+#include "sim/boardsimulator.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTemporaryFile>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+// ferrun-cli cycle: a cycle run on the board (or the built-in simulator), headless, with the
+// window's bookkeeping, saved as the window saves a cycle run after "Стоп".
+
+namespace {
+
+using acquisition::CycleRun;
+using acquisition::Field;
+using acquisition::MeasurementSession;
+using acquisition::SessionState;
+
+constexpr int ExitSaved = 0;
+constexpr int ExitNotSaved = 1;
+constexpr int ExitEndedEarly = 3;
+constexpr int ExitNoInstrument = 4;
+constexpr int ExitNothingStored = 5;
+// Added to the expected recording time before the instrument counts as silent; also the
+// longest pause between two blocks of a transfer.
+constexpr int ReplyGraceMs = 10000;
+
+// One memory block: the time bounds of seTime for 30000 samples, and the frequency bounds.
+constexpr int ShortestCycleMs = acquisition::ShortestTime4allSRAM / acquisition::MaxSRAMblocks;
+constexpr int LongestCycleMs = acquisition::LongestTime4allSRAM / acquisition::MaxSRAMblocks;
+
+volatile std::sig_atomic_t interrupts = 0;
+
+extern "C" void onInterrupt(int)
+{
+    interrupts = interrupts + 1;
+}
+
+void printError(const QString &message)
+{
+    std::fprintf(stderr, "ferrun-cli: %s\n", qPrintable(message));
+}
+
+// The controls a measurement reads: the frequency/time panel and the range selector.
+class PanelControls : public acquisition::SessionControls
+{
+public:
+    PanelControls(const acquisition::SamplingParameters &panel, int rangeIndex)
+        : m_panel(panel)
+        , m_range(rangeIndex)
+    {
+    }
+    bool averaging() const override { return m_panel.averaging(); }
+    int rangeIndex() const override { return m_range; }
+    int d1() const override { return m_panel.d1(); }
+    int d2() const override { return m_panel.d2(); }
+    int SRAMblocks() const override { return m_panel.SRAMblocks(); }
+    quint8 ChannelMask() const override { return m_panel.ChannelMask(); }
+    int ChannelCount() const override { return m_panel.ChannelCount(); }
+    quint8 checkedChannels() const override { return m_panel.ChannelMask() & 0x7F; }
+    // The time unit of a first run: "мкс".
+    QString timeUnitName() const override { return QStringLiteral("мкс"); }
+
+private:
+    const acquisition::SamplingParameters &m_panel;
+    int m_range;
+};
+
+// True when a file can be created in `folder`.
+bool folderWritable(const QString &folder, QString *reason)
+{
+    QTemporaryFile probe(folder + QStringLiteral("/.ferrun-probe-XXXXXX"));
+    if (!probe.open()) {
+        *reason = probe.errorString();
+        return false;
+    }
+    return true;
+}
+
+std::optional<quint8> parseChannels(const QString &text)
+{
+    quint8 mask = 0;
+    for (const QString &part : text.split(',')) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok);
+        if (!ok || n < 1 || n > 7)
+            return std::nullopt;
+        mask |= quint8(1 << (n - 1));
+    }
+    return mask;
+}
+
+QString rescueName()
+{
+    return QDir(QDir::tempPath())
+        .filePath(QString("ferrun-unsaved-%1.kdx")
+                      .arg(QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz")));
+}
+
+} // namespace
+
+int cli::runCycle(const QStringList &args)
+{
+    CommandLine line("cycle", "-o FILE [options]",
+        "Runs cycles on the board: short measurements of 30000 samples averaged over 16 in the\n"
+        "controller (3500 bytes each), one after the other, and saves them as the window does\n"
+        "after \"Стоп\": one file per cycle (FILE without its extension followed by the cycle\n"
+        "number, run.kdx gives run0000.kdx, run0001.kdx, ...; FILE itself is not written), or\n"
+        "with --one-file every cycle in order in FILE. One line per stored cycle on standard\n"
+        "error. Ctrl+C stops after the cycle under way (a second Ctrl+C at once) and saves the\n"
+        "cycles stored.");
+    line.addOption({ { "o", "output" }, "Where the cycles go (see above).", "FILE" });
+    line.addOption(
+        { "device", "Serial device of the board (default: found by its USB identity).", "DEV" });
+    line.addFlag({ "simulator" }, "Use the built-in board simulator instead of a board.");
+    line.addOption({ "count", "Cycles to store (default: until Ctrl+C).", "N" });
+    line.addFlag({ "one-file" }, "Keep every cycle in one file (\"В один файл\").");
+    line.addOption({ "freq",
+        QString("Sampling frequency in Hz, %1..%2.")
+            .arg(acquisition::LowestFrequencyHz)
+            .arg(acquisition::HighestFrequencyHz),
+        "HZ" });
+    line.addOption({ "time",
+        QString("Recording time of each cycle in ms, %1..%2 (default: that of a first run).")
+            .arg(ShortestCycleMs)
+            .arg(LongestCycleMs),
+        "MS" });
+    line.addOption({ "channels", "Thermocouples recorded, numbers 1..7 separated by commas.",
+        "LIST", "1,2,3,4,5,6,7" });
+    line.addOption({ "range", "Input range in degrees: 250 or 500.", "DEG", "250" });
+    line.addOption(
+        { "launch", "Start of each recording: computer or photodiode.", "HOW", "computer" });
+    line.addOption({ "comment", "Comment stored in every file.", "TEXT" });
+    line.addExitCode(ExitSaved, "the cycles were stored and saved");
+    line.addExitCode(ExitNotSaved,
+        "a file could not be written (cycles not written are kept in the temporary folder "
+        "when possible)");
+    line.addExitCode(ExitEndedEarly,
+        "the run ended before --count cycles (no reply from the instrument, or too little "
+        "memory); the cycles stored were saved");
+    line.addExitCode(ExitNoInstrument, "no instrument found or the port cannot be opened");
+    line.addExitCode(ExitNothingStored, "no cycle was stored; nothing was written");
+    if (const auto status = line.parse(args))
+        return *status;
+
+    const QString output = line.value("output");
+    if (output.isEmpty())
+        return line.error("-o FILE is required");
+    if (line.isSet("simulator") && line.isSet("device"))
+        return line.error("give either --device or --simulator, not both");
+    if (line.isSet("freq") && line.isSet("time"))
+        return line.error("give either --freq or --time, not both");
+    std::optional<int> count;
+    if (line.isSet("count")) {
+        count = line.intValue("count", 1, 1000000);
+        if (!count)
+            return ExitUsage;
+    }
+    std::optional<int> frequency;
+    if (line.isSet("freq")) {
+        frequency = line.intValue(
+            "freq", acquisition::LowestFrequencyHz, acquisition::HighestFrequencyHz);
+        if (!frequency)
+            return ExitUsage;
+    }
+    std::optional<int> time;
+    if (line.isSet("time")) {
+        time = line.intValue("time", ShortestCycleMs, LongestCycleMs);
+        if (!time)
+            return ExitUsage;
+    }
+    const std::optional<quint8> channels = parseChannels(line.value("channels"));
+    if (!channels)
+        return line.error(QString("--channels expects numbers 1..7 separated by commas, got '%1'")
+                              .arg(line.value("channels")));
+    const std::optional<int> rangeIndex = line.choiceValue("range", { "250", "500" });
+    if (!rangeIndex)
+        return ExitUsage;
+    const std::optional<int> launchType = line.choiceValue("launch", { "computer", "photodiode" });
+    if (!launchType)
+        return ExitUsage;
+    const bool oneFile = line.isSet("one-file");
+    const QString comment = line.value("comment");
+
+    // Refuse a target that cannot be written before the board records anything.
+    QString reason;
+    if (QFileInfo(output).isDir() && oneFile) {
+        printError(QString("Cannot create file %1 (Is a directory)").arg(output));
+        return ExitNotSaved;
+    }
+    if (!folderWritable(QFileInfo(output).absolutePath(), &reason)) {
+        printError(QString("Cannot create file %1 (%2)")
+                       .arg(oneFile ? output : files::cycleFileName(output, 0), reason));
+        return ExitNotSaved;
+    }
+
+    // The frequency/time panel of a first run with one averaged block, then the options as a
+    // user would enter them; the cycle start selects the same block and averaging again.
+    acquisition::SamplingParameters panel(QLocale::c());
+    panel.applyFirstRun();
+    panel.assign(Field::seSamples, acquisition::BlockSamples);
+    panel.setAveraging(true);
+    for (int n = 1; n <= 7; ++n)
+        panel.setChannelChecked(n, *channels & (1 << (n - 1)));
+    panel.UpdateChannelMask();
+    const auto typeAndLeave = [&](Field field, int value) {
+        panel.setFocusField(field);
+        panel.userTyped(field, QString::number(value));
+        panel.userLeft(field);
+    };
+    if (frequency)
+        typeAndLeave(Field::seF, *frequency);
+    else if (time)
+        typeAndLeave(Field::seTime, *time);
+    PanelControls controls(panel, *rangeIndex);
+
+    QString device = line.value("device");
+    std::unique_ptr<sim::BoardSimulator> simulator;
+    if (line.isSet("simulator")) {
+        sim::BoardOptions simOptions;
+        simOptions.seed = quint64(QDateTime::currentMSecsSinceEpoch());
+        simOptions.triggerAfterSeconds = 0.5; // the photodiode fires half a second after arming
+        simulator = std::make_unique<sim::BoardSimulator>(simOptions);
+        simulator->setKeepHistory(false);
+        std::string simError;
+        if (!simulator->start(&simError)) {
+            printError(
+                QString("the simulator did not start: %1").arg(QString::fromStdString(simError)));
+            return ExitNoInstrument;
+        }
+        device = QString::fromStdString(simulator->devicePath());
+    }
+
+    serial::TSerialPort port;
+    acquisition::InstrumentLink link(port);
+    acquisition::InstrumentLink::Options linkOptions;
+    linkOptions.deviceOverride = device;
+    link.setOptions(linkOptions);
+    QString linkMessage;
+    QObject::connect(&link, &acquisition::InstrumentLink::informationMessage,
+        [&](const QString &text) { linkMessage = text; });
+    link.ConnectInstrument();
+    if (link.connectedDevice().isEmpty()) {
+        printError(QString("%1: %2").arg(
+            linkMessage.isEmpty() ? QStringLiteral("АЦП не обнаружено") : linkMessage,
+            link.lastError()));
+        return ExitNoInstrument;
+    }
+
+    acquisition::SerialSessionPort sessionPort(&port);
+    MeasurementSession session(&controls);
+    session.setPort(&sessionPort);
+    if (*launchType == 1)
+        session.btExtrnClick();
+    CycleRun cycle(&session, &panel);
+    cycle.setOneFile(oneFile);
+    cycle.installHeadlessChartBuilder();
+
+    QEventLoop loop;
+    int exitCode = ExitSaved;
+    bool finished = false;
+    QElapsedTimer runClock;
+    QElapsedTimer phaseClock;
+    QTimer watch;
+    watch.setInterval(50);
+
+    // Stops the run at once (the measurement under way is dropped) and leaves the loop.
+    const auto finish = [&](int code, const QString &message) {
+        if (finished)
+            return;
+        finished = true;
+        if (!message.isEmpty())
+            printError(message);
+        exitCode = code;
+        if (cycle.CycleRunning())
+            cycle.btCycleClick();
+        watch.stop();
+        QTimer::singleShot(0, &loop, &QEventLoop::quit);
+    };
+
+    QObject::connect(
+        &session, &MeasurementSession::stateChanged, [&](SessionState) { phaseClock.restart(); });
+    QObject::connect(&session, &MeasurementSession::blockStored, [&] { phaseClock.restart(); });
+    QObject::connect(&session, &MeasurementSession::portFailure,
+        [&](const QString &message) { printError(message); });
+    QObject::connect(&cycle, &CycleRun::lowMemory,
+        [&](const QString &message) { finish(ExitEndedEarly, message); });
+    QObject::connect(&cycle, &CycleRun::cycleStored, [&](int stored, qsizetype bytes) {
+        const QString of = count ? QString("/%1").arg(*count) : QString();
+        std::fprintf(stderr, "cycle %d%s: %lld bytes stored, %.1f s\n", stored, qPrintable(of),
+            static_cast<long long>(bytes), runClock.elapsed() / 1000.0);
+        std::fflush(stderr);
+        // "Стоп" now: the restart already scheduled by this cycle's step then does nothing.
+        if ((count && stored >= *count) || interrupts > 0)
+            finish(ExitSaved, {});
+    });
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (interrupts > 1) {
+            finish(ExitSaved, "interrupted; the cycle under way was dropped");
+            return;
+        }
+        const qint64 quiet = phaseClock.elapsed();
+        const SessionState state = session.state();
+        if (state == SessionState::Measuring
+            && quiet > qint64(session.MeasurementMs()) + ReplyGraceMs)
+            finish(ExitEndedEarly,
+                *launchType == 1 ? "no reply from the instrument (no photodiode trigger?)"
+                                 : "no reply from the instrument");
+        else if (state == SessionState::Transferring && quiet > ReplyGraceMs)
+            finish(ExitEndedEarly, "no reply from the instrument");
+    });
+    QObject::connect(&session, &MeasurementSession::measurementEndedWithoutData, [&] {
+        finish(ExitEndedEarly, "the instrument ended the measurement without sending data");
+    });
+
+    struct sigaction action
+    {
+    };
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous
+    {
+    };
+    sigaction(SIGINT, &action, &previous);
+    bool announced = false;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (interrupts == 1 && !announced) {
+            announced = true;
+            std::fprintf(
+                stderr, "stopping after the cycle under way (Ctrl+C again to stop at once)\n");
+        }
+    });
+
+    runClock.start();
+    phaseClock.start();
+    watch.start();
+    cycle.btCycleClick();
+    loop.exec();
+    sigaction(SIGINT, &previous, nullptr);
+    session.setPort(nullptr);
+
+    if (cycle.storedCycles() == 0) {
+        printError("no cycle was stored; nothing was written");
+        return ExitNothingStored;
+    }
+
+    // The header a chart build of the last cycle writes with the display of a first run:
+    // axis mode 0 (temperature against time), time in microseconds.
+    files::DataFileHeader header;
+    header.ChartChannelBits
+        = files::chartChannelBits(controls.checkedChannels(), panel.averaging());
+    header.ChannelIntervalUs = session.ChannelIntervalUs();
+    header.ValueScale = files::valueScaleForRange(*rangeIndex);
+    header.ValueOffset = 0;
+    header.XTitle = QStringLiteral("Время, мкс");
+    header.YTitle = QStringLiteral("Температура");
+
+    if (oneFile) {
+        QString error;
+        if (cycle.saveStream(output, header, comment, &error, &reason)) {
+            std::fprintf(stderr, "saved %s: %d cycles, %lld bytes of data\n", qPrintable(output),
+                cycle.storedCycles(), static_cast<long long>(cycle.CycleStream().size()));
+            return exitCode;
+        }
+        printError(reason.isEmpty() ? error : QString("%1 (%2)").arg(error, reason));
+        const QString rescue = rescueName();
+        if (cycle.saveStream(rescue, header, comment))
+            printError(QString("the cycles were kept in %1").arg(rescue));
+        return ExitNotSaved;
+    }
+
+    const files::CycleSaveResult result = cycle.saveRecords(output, header, comment);
+    for (const QString &name : result.written)
+        std::fprintf(stderr, "saved %s\n", qPrintable(name));
+    if (result.ok())
+        return exitCode;
+    printError(result.reason.isEmpty() ? result.error
+                                       : QString("%1 (%2)").arg(result.error, result.reason));
+    const int left = cycle.filledRecords();
+    const files::CycleSaveResult rescued = cycle.saveRecords(rescueName(), header, comment);
+    if (!rescued.written.isEmpty())
+        printError(QString("%1 of the %2 cycles not written were kept in %3")
+                       .arg(rescued.written.size())
+                       .arg(left)
+                       .arg(QFileInfo(rescued.written.first()).absolutePath()));
+    return ExitNotSaved;
+}

@@ -1,0 +1,148 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <vector>
+
+// Decoding of an acquisition array into the points of the chart series.
+//
+// The array is a run of 16-bit sample words, low byte first: bits 0..11 the ADC code, bit 15
+// the photodiode state. Words are grouped in frames, one word per checked thermocouple in
+// ascending channel number; the photodiode state of a frame is bit 15 of its first word.
+// Frame 0 seeds the running mean and the value range and is never drawn, so a recording of
+// N frames gives N - 1 points per series (fewer when frames are skipped).
+//
+// The namespace is not called after its folder: a namespace named `signal` would clash with
+// the C library's signal().
+namespace sig {
+
+inline constexpr int ThermocoupleCount = 7;
+// Series index of the photodiode line (T1..T7 are 0..6).
+inline constexpr int PhotodiodeSeries = 7;
+
+// Axis modes, the items of the axis-mode selector.
+enum class AxisMode {
+    None = -1,
+    ValuesTime = 0, // temperature against time
+    AdcSamples = 1, // ADC units against sample number
+    ValuesSamples = 2, // temperature against sample number
+    AdcTime = 3, // ADC units against time
+};
+
+inline bool isTemperatureMode(AxisMode mode)
+{
+    return mode == AxisMode::ValuesTime || mode == AxisMode::ValuesSamples;
+}
+inline bool isTimeMode(AxisMode mode)
+{
+    return mode == AxisMode::ValuesTime || mode == AxisMode::AdcTime;
+}
+
+// Names of the time units "мкс", "мс", "с" (indexes 0..2) and their divisors 1, 1000, 1e6.
+const QStringList &timeUnitNames();
+double timeUnitDivisor(int unitIndex);
+
+// Display settings a decode reads; the window takes them from its controls, the command
+// line from its options.
+struct DisplaySettings
+{
+    quint8 checkedChannels = 0x01; // bit n-1 for Tn
+    bool photodiode = false; // draw the FD line
+    bool averaging = false; // averaging in the controller: frames 16 sampling steps apart
+    int timeUnitIndex = 1; // 0 "мкс", 1 "мс", 2 "с", -1 none selected
+    AxisMode axisMode = AxisMode::ValuesTime;
+    int rangeIndex = 0; // 0 "250°", any other "500°"
+    bool integrate = false;
+    int integrationLength = 8; // points of the running mean, 2..2048
+    int pointSkip = 1; // draw every n-th frame
+    double channelIntervalUs = 0; // microseconds between frames
+};
+
+// One decoded recording: what a chart build draws and the values it writes for others.
+// Points are kept as the (integrated) ADC codes of each drawn frame; X and Y follow from the
+// axis mode, so the record is small and reads back exactly what the series received.
+class DecodedRecording
+{
+public:
+    // ---- Values written by the build
+    double TimeDivisor = 1000;
+    QString TimeUnitName;
+    double PointStep = 1;
+    double ValueScale = 0;
+    qint32 ValueOffset = 0;
+    quint8 ChartChannelBits = 0;
+    QString XTitle;
+    AxisMode axisMode = AxisMode::None;
+    // Axis titles of the mode; empty (left as they were) with no mode selected.
+    QString leftTitle;
+    QString bottomTitle;
+    double ChannelIntervalUs = 0;
+
+    // ---- The recording
+    int channelCount = 0; // checked thermocouples: words per frame
+    quint8 checkedChannels = 0; // bit n-1 for Tn
+    int lowestChannel = 0; // 1..7, 0 with none checked
+    int frameCount = 0; // whole frames in the array
+    // Raw ADC range over every word read (before integration); 0 and 65535 when none was.
+    double rawMaximum = 0;
+    double rawMinimum = 65535;
+    // The same range in the units of the axis mode: the two levels of the photodiode line.
+    double valueMaximum = 0;
+    double valueMinimum = 65535;
+    bool photodiode = false; // the FD line is asked for
+    bool photodiodeDrawn = false; // ... and receives points
+
+    // Points per series (drawn frames 1 .. pointCount()); 0 with no mode selected.
+    int pointCount() const { return m_points; }
+    bool hasChannel(int n) const { return n >= 1 && n <= 7 && (checkedChannels >> (n - 1)) & 1; }
+    // Frame index i of point p (points count from 0; frame 0 is never drawn).
+    static int frameOfPoint(int point) { return point + 1; }
+    double x(int point) const
+    {
+        const double i = frameOfPoint(point);
+        // In this order, so that the values are exactly those of i × interval / divisor.
+        return isTimeMode(axisMode) ? i * ChannelIntervalUs / TimeDivisor : i;
+    }
+    // Y of channel n (1..7) at point p: the code itself, or degrees in the temperature modes.
+    double y(int n, int point) const { return valueOf(code(n, point)); }
+    int code(int n, int point) const { return m_codes[size_t(n - 1)][size_t(point)]; }
+    // The codes of channel n, pointCount() of them (none when n was not checked).
+    const std::vector<quint16> &codeData(int n) const { return m_codes[size_t(n - 1)]; }
+    // The photodiode state of the frame of point p, and the Y of the FD line there.
+    bool photodiodeState(int point) const { return m_photodiode[size_t(point)] != 0; }
+    double photodiodeY(int point) const
+    {
+        return photodiodeState(point) ? valueMaximum : valueMinimum;
+    }
+    double valueOf(double code) const
+    {
+        return isTemperatureMode(axisMode) ? (code - ValueOffset) * ValueScale : code;
+    }
+
+private:
+    friend class ChartDecoder;
+    int m_points = 0;
+    std::array<std::vector<quint16>, ThermocoupleCount> m_codes;
+    std::vector<quint8> m_photodiode;
+};
+
+// Decodes arrays with the given display settings. Keeps what a build keeps between runs:
+// the time unit's divisor (reused when no unit is selected) and the point step (reused when
+// no axis mode is selected).
+class ChartDecoder
+{
+public:
+    // The whole array is decoded from its start; the array is not changed.
+    DecodedRecording decode(const QByteArray &array, const DisplaySettings &settings);
+
+    double unitDivisor() const { return m_unitDivisor; }
+    double pointStep() const { return m_pointStep; }
+
+private:
+    double m_unitDivisor = 1;
+    double m_pointStep = 1;
+};
+
+} // namespace sig

@@ -1,0 +1,147 @@
+// The cycle mode in the window on real widgets, with the board simulator on a pty.
+#include "acquisition/cyclerun.h"
+#include "acquisition/measurementsession.h"
+#include "acquisition/samplingparameters.h"
+#include "app/contexthelp.h"
+#include "app/cyclecontrol.h"
+#include "app/form1.h"
+#include "app/statusbar.h"
+#include "chart/chart.h"
+#include "sim/boardsimulator.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+#include <memory>
+
+using app::ChannelId;
+using app::TForm1;
+
+namespace {
+
+const QColor Red(255, 0, 0);
+const QColor Black(0, 0, 0);
+
+class CycleControlTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        app::ContextHelp::setHelpFile(QStringLiteral("Ferrun.HLP"));
+        sim::BoardOptions options;
+        options.speed = 100;
+        board = std::make_unique<sim::BoardSimulator>(options);
+        std::string error;
+        ASSERT_TRUE(board->start(&error)) << error;
+    }
+
+    // A first run (no settings file) on the simulator.
+    TForm1 &open()
+    {
+        app::FormEnvironment environment;
+        environment.showMessage = [this](const QString &text) { messages << text; };
+        environment.sysfsRoot = dir.filePath(QStringLiteral("no-sys"));
+        environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
+        app::AppOptions options;
+        options.device = QString::fromStdString(board->devicePath());
+        form = std::make_unique<TForm1>(dir.filePath("Ferrun.ini"), options, environment);
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        form->cycleControl->run().setMeminfoPath(dir.filePath("meminfo"));
+        setAvailableKb(4 * 1024 * 1024);
+        QObject::connect(form->session.get(), &acquisition::MeasurementSession::statusTextChanged,
+            form.get(), [this](int panel, const QString &text) {
+                if (panel == 2 && !text.isEmpty())
+                    cycleTexts << text;
+            });
+        return *form;
+    }
+
+    void setAvailableKb(qint64 kb)
+    {
+        QFile file(dir.filePath("meminfo"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("MemAvailable: ") + QByteArray::number(kb) + " kB\n");
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<sim::BoardSimulator> board;
+    std::unique_ptr<TForm1> form;
+    QStringList messages;
+    QStringList cycleTexts;
+};
+
+} // namespace
+
+// "ЦИКЛ" from the first-run panel, three cycles stored, "Стоп" during the fourth: the list
+// holds three records and the head, the fourth cycle is drawn, nothing more starts.
+TEST_F(CycleControlTest, ThreeCyclesThenStop)
+{
+    TForm1 &f = open();
+    ASSERT_TRUE(f.btCycle->isEnabled());
+    acquisition::CycleRun &run = f.cycleControl->run();
+    ASSERT_FALSE(f.cb1file->isChecked());
+    ASSERT_FALSE(f.cbAvgMC->isChecked());
+
+    QTest::mouseClick(f.btCycle, Qt::LeftButton);
+    EXPECT_EQ(f.btCycle->text(), QStringLiteral("Стоп"));
+    EXPECT_EQ(TForm1::captionColor(f.btCycle), Red);
+    EXPECT_TRUE(f.CycleRunning);
+    EXPECT_TRUE(f.cbAvgMC->isChecked());
+    EXPECT_EQ(f.sampling->value(acquisition::Field::seSamples), 30000);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return run.storedCycles() == 3; }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return board->counters().startFrames == 4; }, 10000));
+    QTest::mouseClick(f.btCycle, Qt::LeftButton);
+    EXPECT_EQ(f.btCycle->text(), QStringLiteral("ЦИКЛ"));
+    EXPECT_EQ(TForm1::captionColor(f.btCycle), Black);
+    EXPECT_FALSE(f.CycleRunning);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.session->CycleNumber() == 4; }, 10000));
+    QTest::qWait(200);
+
+    EXPECT_EQ(board->counters().startFrames, 4);
+    EXPECT_EQ(run.storedCycles(), 3);
+    ASSERT_EQ(run.CycleRecords().size(), 4u);
+    EXPECT_EQ(run.CycleRecords().back().number, 3);
+    EXPECT_TRUE(run.CycleRecords().back().data.isEmpty());
+    EXPECT_EQ(cycleTexts, QStringList({ "Цикл №0", "Цикл №1", "Цикл №2", "Цикл №3" }));
+    EXPECT_EQ(f.status->panelText(2), QStringLiteral("Цикл №3"));
+    EXPECT_TRUE(f.session->RecordedByCycle());
+    // The fourth cycle is on the chart: 3500 bytes of seven channels, 250 frames.
+    EXPECT_EQ(f.AcquisitionBuffer()->size(), 3500);
+    EXPECT_EQ(f.series(ChannelId::T1)->Count(), 249);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
+}
+
+// "В один файл" checked in the window; a low-memory reading stops the run with the message
+// after the first cycle stored, and the caption stays "Стоп" until pressed.
+TEST_F(CycleControlTest, OneFileAndLowMemory)
+{
+    TForm1 &f = open();
+    acquisition::CycleRun &run = f.cycleControl->run();
+    QTest::mouseClick(f.cb1file, Qt::LeftButton);
+    ASSERT_TRUE(run.oneFile());
+    QObject::connect(&run, &acquisition::CycleRun::cycleStored, [&](int stored, qsizetype) {
+        if (stored == 1)
+            setAvailableKb(100);
+    });
+    QTest::mouseClick(f.btCycle, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.isEmpty(); }, 30000));
+    QTest::qWait(200);
+    EXPECT_EQ(
+        messages, QStringList({ "Измерение завершено: свободной оперативной памяти менее 512К" }));
+    EXPECT_EQ(run.CycleStream().size(), 3500);
+    EXPECT_EQ(board->counters().startFrames, 2);
+    EXPECT_EQ(f.btCycle->text(), QStringLiteral("Стоп"));
+    EXPECT_TRUE(f.CycleRunning);
+    QTest::mouseClick(f.btCycle, Qt::LeftButton);
+    EXPECT_EQ(f.btCycle->text(), QStringLiteral("ЦИКЛ"));
+    EXPECT_FALSE(f.CycleRunning);
+}

@@ -1,0 +1,133 @@
+// The window program run as a real process: its options without a display, and SIGTERM
+// while the start-up message box is up.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString program()
+{
+    return qEnvironmentVariable("FERRUN_BIN_DIR") + QStringLiteral("/ferrun");
+}
+
+// An environment without any display and without a chosen platform.
+QProcessEnvironment withoutDisplay()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        env.remove(QString::fromLatin1(name));
+    return env;
+}
+
+struct ProgramRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+ProgramRun runWithoutDisplay(const QStringList &args)
+{
+    QProcess process;
+    process.setProcessEnvironment(withoutDisplay());
+    process.start(program(), args);
+    ProgramRun run;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished();
+        ADD_FAILURE() << "ferrun did not finish";
+        return run;
+    }
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "crashed";
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// True once the process has a handler of its own for SIGTERM.
+bool catchesTerm(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("SigCgt:"))
+            return line.mid(7).trimmed().toULongLong(nullptr, 16) & (1ull << (SIGTERM - 1));
+    return false;
+}
+
+} // namespace
+
+TEST(WindowProgram, HelpVersionAndBadOptionsNeedNoDisplay)
+{
+    const ProgramRun help = runWithoutDisplay({ QStringLiteral("--help") });
+    EXPECT_EQ(help.exitCode, 0) << qPrintable(help.err);
+    EXPECT_TRUE(help.out.startsWith(QStringLiteral("usage: ferrun [options]\n")))
+        << qPrintable(help.out);
+    for (const char *text : { "--device PATH", "--simulator", "--version", "exit status:" })
+        EXPECT_TRUE(help.out.contains(QLatin1String(text))) << text;
+    EXPECT_TRUE(help.err.isEmpty()) << qPrintable(help.err);
+    EXPECT_EQ(runWithoutDisplay({ QStringLiteral("-h") }).out, help.out);
+
+    const ProgramRun version = runWithoutDisplay({ QStringLiteral("--version") });
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(version.out.startsWith(QStringLiteral("ferrun "))) << qPrintable(version.out);
+
+    for (const QStringList &bad :
+        { QStringList { QStringLiteral("--bogus") }, QStringList { QStringLiteral("--device") },
+            QStringList { QStringLiteral("--simulator"), QStringLiteral("--device=/dev/null") },
+            QStringList { QStringLiteral("--"), QStringLiteral("--simulator") } }) {
+        SCOPED_TRACE(bad.join(u' ').toStdString());
+        const ProgramRun run = runWithoutDisplay(bad);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.out.isEmpty());
+        EXPECT_EQ(run.err.count(u'\n'), 1) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.startsWith(QStringLiteral("ferrun: "))) << qPrintable(run.err);
+    }
+}
+
+// The settings live beside the program: a copy of it runs in a folder of its own.
+TEST(WindowProgram, TerminationWhileTheStartUpMessageIsUpWritesTheSettings)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString copy = dir.filePath(QStringLiteral("ferrun"));
+    ASSERT_TRUE(QFile::copy(program(), copy));
+    const QString ini = dir.filePath(QStringLiteral("Ferrun.ini"));
+    {
+        QFile file(ini);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("[Окно F/T]\r\nF=3000\r\n").toUtf8());
+    }
+
+    QProcess process;
+    QProcessEnvironment env = withoutDisplay();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    // A device that cannot be opened: start-up shows "АЦП не обнаружено" and waits for OK.
+    process.start(copy, { QStringLiteral("--device=") + dir.filePath(QStringLiteral("none")) });
+    ASSERT_TRUE(process.waitForStarted());
+    for (int i = 0; i < 500 && !catchesTerm(process.processId()); ++i)
+        QThread::msleep(10);
+    ASSERT_TRUE(catchesTerm(process.processId()));
+    QThread::msleep(300); // the box is up by now; before it, the signal is handled the same
+    ASSERT_EQ(process.state(), QProcess::Running) << "ended without being asked";
+    ::kill(pid_t(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+
+    QFile written(ini);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QString text = QString::fromLocal8Bit(written.readAll());
+    // Every key was written back, the stored frequency among them.
+    EXPECT_TRUE(text.contains(QStringLiteral("F=3000"))) << qPrintable(text);
+    EXPECT_TRUE(text.contains(QStringLiteral("Chart skip Points="))) << qPrintable(text);
+}

@@ -1,0 +1,212 @@
+// Window start-up with hostile stored geometry, and the shutdown sequence on SIGTERM while a
+// message box is open.
+#include "app/contexthelp.h"
+#include "app/form1.h"
+#include "app/inifile.h"
+#include "app/settings.h"
+#include "app/signalwatcher.h"
+#include "app/windowplacement.h"
+#include "chart/chart.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <memory>
+
+using app::IniFile;
+using app::TForm1;
+namespace K = app::SettingsKeys;
+
+namespace {
+
+// A desk with two monitors side by side, the left one with a task bar at its bottom.
+const QRect LeftScreen(0, 0, 1280, 1000);
+const QRect RightScreen(1280, 0, 1920, 1080);
+
+class StartUpTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        path = dir.filePath(QStringLiteral("Ferrun.ini"));
+        app::ContextHelp::setHelpFile(QStringLiteral("Ferrun.HLP"));
+    }
+
+    void writeGeometry(int width, int height, int left, int top)
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("[График сигнала]\r\nвысота=%1\r\nширина=%2\r\nслева=%3\r\n"
+                                  "сверху=%4\r\n")
+                       .arg(height)
+                       .arg(width)
+                       .arg(left)
+                       .arg(top)
+                       .toUtf8());
+    }
+
+    // The window with the given screens (none: the platform's), on a machine without the
+    // instrument. Without a message collector the real message box is shown.
+    TForm1 &open(const QList<QRect> &screens, bool collectMessages = true)
+    {
+        app::FormEnvironment environment;
+        if (collectMessages)
+            environment.showMessage = [this](const QString &text) { messages << text; };
+        environment.sysfsRoot = dir.filePath(QStringLiteral("no-sys"));
+        environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
+        environment.availableScreens = screens;
+        form = std::make_unique<TForm1>(path, app::AppOptions {}, environment);
+        return *form;
+    }
+
+    QRect writtenGeometry()
+    {
+        const IniFile written(path);
+        return QRect(written.readInteger(K::chartSection, K::left, -1),
+            written.readInteger(K::chartSection, K::top, -1),
+            written.readInteger(K::chartSection, K::width, -1),
+            written.readInteger(K::chartSection, K::height, -1));
+    }
+
+    QTemporaryDir dir;
+    QString path;
+    std::unique_ptr<TForm1> form;
+    QStringList messages;
+};
+
+} // namespace
+
+TEST_F(StartUpTest, StoredPositionOffTheDesktopIsBroughtBackOntoAScreen)
+{
+    const struct
+    {
+        QPoint stored;
+        QList<QRect> screens;
+        QPoint expected;
+    } cases[] = {
+        // On the right monitor, and the right monitor is there: kept.
+        { { 2000, 300 }, { LeftScreen, RightScreen }, { 2000, 300 } },
+        // The right monitor has gone: onto the left one, its title area at the right edge.
+        { { 2000, 300 }, { LeftScreen }, { 1280 - 794, 300 } },
+        // Above and left of everything.
+        { { -5000, -3000 }, { LeftScreen, RightScreen }, { 0, 0 } },
+        // Below the task bar of the left screen: the title area must lie above it.
+        { { 100, 990 }, { LeftScreen, RightScreen }, { 100, 1000 - app::TitleAreaHeight } },
+        // Half the title area on each monitor: neither holds it, the nearer one takes it.
+        { { 1000, 100 }, { LeftScreen, RightScreen }, { 1280 - 794, 100 } },
+        // Far beyond any integer a desktop has.
+        { { 2147483647, -2147483647 - 1 }, { LeftScreen }, { 1280 - 794, 0 } },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(QStringLiteral("stored %1,%2 on %3 screen(s)")
+                         .arg(c.stored.x())
+                         .arg(c.stored.y())
+                         .arg(c.screens.size())
+                         .toStdString());
+        writeGeometry(794, 515, c.stored.x(), c.stored.y());
+        TForm1 &f = open(c.screens);
+        EXPECT_EQ(f.pos(), c.expected);
+        EXPECT_EQ(f.size(), QSize(794, 515));
+        // What is written back is where the window is, so the next start is fine too.
+        f.close();
+        EXPECT_EQ(writtenGeometry(), QRect(c.expected, QSize(794, 515)));
+    }
+}
+
+TEST_F(StartUpTest, StoredSizeBelowTheFoldedSizeIsTakenAsIt)
+{
+    const struct
+    {
+        QSize stored;
+        QSize expected;
+    } cases[] = {
+        { { 0, 0 }, { 620, 480 } },
+        { { -1, -2147483647 - 1 }, { 620, 480 } },
+        { { 1, 1 }, { 620, 480 } },
+        { { 619, 900 }, { 620, 900 } },
+        { { 1000, 479 }, { 1000, 480 } },
+        { { 620, 480 }, { 620, 480 } },
+        // Larger than the whole desk: as large as the desk.
+        { { 2147483647, 2147483647 }, { 1280 + 1920, 1080 } },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(QStringLiteral("stored %1 x %2")
+                         .arg(c.stored.width())
+                         .arg(c.stored.height())
+                         .toStdString());
+        writeGeometry(c.stored.width(), c.stored.height(), 10, 20);
+        TForm1 &f = open({ LeftScreen, RightScreen });
+        EXPECT_EQ(f.size(), c.expected); // not shown yet: no frame
+        EXPECT_EQ(f.Chart1->size(), c.expected - QSize(22, 169));
+        f.show();
+        QTest::qWait(10);
+        EXPECT_EQ(QSize(f.windowWidth(), f.windowHeight()), c.expected);
+        f.close();
+        EXPECT_EQ(writtenGeometry().size(), c.expected);
+    }
+}
+
+TEST_F(StartUpTest, PlatformScreensAreUsedWhenNoneAreGiven)
+{
+    writeGeometry(0, 0, -100000, 100000);
+    TForm1 &f = open({});
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(available.contains(QRect(f.pos(), QSize(f.width(), app::TitleAreaHeight))))
+        << f.x() << "," << f.y();
+    EXPECT_EQ(f.size(), QSize(620, 480));
+}
+
+// SIGTERM while "АЦП не обнаружено" is up during start-up, before the window is shown: the
+// box closes, start-up finishes, and the window closes with its shutdown sequence.
+TEST_F(StartUpTest, TerminationDuringTheStartUpMessageWritesTheSettings)
+{
+    writeGeometry(700, 530, 12, 34);
+    app::SignalWatcher watcher;
+    ASSERT_TRUE(watcher.isActive());
+    app::CloseOnTermination closer(&watcher);
+    bool boxWasUp = false;
+    // Fires inside the message box's own event loop.
+    QTimer::singleShot(50, [&boxWasUp] {
+        boxWasUp = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()) != nullptr;
+        ::raise(SIGTERM);
+    });
+    TForm1 &f = open({ LeftScreen }, false);
+    EXPECT_TRUE(boxWasUp);
+    EXPECT_TRUE(closer.requested());
+    EXPECT_FALSE(QApplication::activeModalWidget());
+    EXPECT_FALSE(closer.setWindow(&f)); // closed at once: no event loop to start
+    EXPECT_FALSE(f.AcquisitionBuffer()); // the shutdown sequence has run
+    EXPECT_EQ(writtenGeometry(), QRect(12, 34, 700, 530));
+    EXPECT_EQ(IniFile(path).readInteger(K::ftSection, K::frequency, 0), 2400);
+}
+
+// SIGTERM while a message box is up over the shown window: the box closes, then the window.
+TEST_F(StartUpTest, TerminationWithAMessageBoxOverTheWindowWritesTheSettings)
+{
+    writeGeometry(700, 530, 12, 34);
+    app::SignalWatcher watcher;
+    app::CloseOnTermination closer(&watcher);
+    TForm1 &f = open({ LeftScreen });
+    ASSERT_TRUE(closer.setWindow(&f));
+    f.show();
+    ASSERT_TRUE(QFile::remove(path)); // what is found after the signal is written anew
+
+    bool boxClosed = false;
+    QTimer::singleShot(0, &f, [&] {
+        QTimer::singleShot(50, [] { ::raise(SIGTERM); });
+        QMessageBox::information(&f, f.windowTitle(), QStringLiteral("АЦП не обнаружено"));
+        boxClosed = true;
+        // The window is still open here: it closes once the box's loop has returned.
+        EXPECT_TRUE(f.isVisible());
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }, 5000));
+    EXPECT_TRUE(boxClosed);
+    EXPECT_FALSE(f.AcquisitionBuffer());
+    EXPECT_EQ(writtenGeometry(), QRect(12, 34, 700, 530));
+}

@@ -1,0 +1,149 @@
+#include "files/datafile.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CliRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QString cliPath()
+{
+    return qEnvironmentVariable("FERRUN_BIN_DIR") + "/ferrun-cli";
+}
+
+CliRun finish(QProcess &process, int timeoutMs = 60000)
+{
+    CliRun run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = "timed out";
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+CliRun runCli(const QStringList &args)
+{
+    QProcess process;
+    process.start(cliPath(), args);
+    return finish(process);
+}
+
+files::DataFile load(const QString &name)
+{
+    files::DataFile file;
+    EXPECT_EQ(files::readDataFile(name, &file), files::DataFileStatus::Ok) << qPrintable(name);
+    return file;
+}
+
+} // namespace
+
+// Three cycles, one file each beside the name given (which is not written itself), each
+// with one averaged block and the same comment; a progress line per cycle.
+TEST(CliCycle, ThreeCyclesOneFileEach)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const CliRun run = runCli({ "cycle", "--simulator", "--time=124", "--count", "3", "--channels",
+        "1,3", "-o", dir.filePath("run.kdx"), "--comment", "печь 1\nвторая" });
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("cycle 1/3: 3500 bytes stored")) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("cycle 3/3: 3500 bytes stored")) << qPrintable(run.err);
+    EXPECT_FALSE(run.err.contains("cycle 4")) << qPrintable(run.err);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+        QStringList({ "run0000.kdx", "run0001.kdx", "run0002.kdx" }));
+    QByteArray previous;
+    for (const QString name : { "run0000.kdx", "run0001.kdx", "run0002.kdx" }) {
+        const files::DataFile file = load(dir.filePath(name));
+        EXPECT_EQ(file.header.DataLength, 3500u);
+        EXPECT_EQ(file.header.ChartChannelBits, 0x85);
+        EXPECT_GT(file.header.ChannelIntervalUs, 0.0);
+        EXPECT_EQ(file.comment(), QStringLiteral("печь 1\r\nвторая"));
+        EXPECT_NE(file.data, previous) << "every cycle is a new recording";
+        previous = file.data;
+    }
+}
+
+TEST(CliCycle, OneFileHoldsTheWholeStream)
+{
+    QTemporaryDir dir;
+    const QString target = dir.filePath("all.kdx");
+    const CliRun run = runCli(
+        { "cycle", "--simulator", "--time", "124", "--count=3", "--one-file", "-o", target });
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({ "all.kdx" }));
+    const files::DataFile file = load(target);
+    EXPECT_EQ(file.header.DataLength, 10500u);
+    EXPECT_EQ(file.data.size(), 10500);
+    EXPECT_EQ(file.header.ChartChannelBits, 0xFF);
+}
+
+// Ctrl+C stops after the cycle under way; every stored cycle is saved.
+TEST(CliCycle, InterruptStopsAfterTheCycleUnderWay)
+{
+    QTemporaryDir dir;
+    QProcess process;
+    process.start(
+        cliPath(), { "cycle", "--simulator", "--time", "124", "-o", dir.filePath("run.kdx") });
+    ASSERT_TRUE(process.waitForStarted());
+    QString err;
+    for (int i = 0; i < 400 && !err.contains("cycle 2:"); ++i) {
+        process.waitForReadyRead(50);
+        err += QString::fromUtf8(process.readAllStandardError());
+    }
+    ASSERT_TRUE(err.contains("cycle 2:")) << qPrintable(err);
+    ::kill(pid_t(process.processId()), SIGINT);
+    CliRun run = finish(process);
+    run.err.prepend(err);
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("stopping after the cycle under way")) << qPrintable(run.err);
+    const qsizetype stored = run.err.count(QRegularExpression("cycle \\d+: 3500 bytes stored"));
+    EXPECT_GE(stored, 3);
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files);
+    EXPECT_EQ(files.size(), stored) << qPrintable(run.err);
+    for (const QString &name : files)
+        EXPECT_EQ(load(dir.filePath(name)).header.DataLength, 3500u);
+}
+
+TEST(CliCycle, ArgumentsAndTargets)
+{
+    QTemporaryDir dir;
+    const QString target = dir.filePath("run.kdx");
+    CliRun run = runCli({ "cycle", "--help" });
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.out.contains("--one-file")) << qPrintable(run.out);
+    EXPECT_TRUE(run.out.contains("exit status")) << qPrintable(run.out);
+
+    run = runCli({ "cycle", "--simulator", "--count", "0", "-o", target });
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains("1 to 1000000")) << qPrintable(run.err);
+    run = runCli({ "cycle", "--simulator", "--time", "100", "-o", target });
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains("124 to 401674")) << qPrintable(run.err);
+    run = runCli({ "cycle", "--simulator", "--count", "1" });
+    EXPECT_EQ(run.exitCode, 2);
+    run = runCli({ "cycle", "--simulator", "--samples", "30000", "-o", target });
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+
+    // A folder that does not exist: refused before the board records anything.
+    run = runCli({ "cycle", "--simulator", "--count", "1", "-o", dir.filePath("no/run.kdx") });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("Cannot create file")) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("run0000.kdx")) << qPrintable(run.err);
+}
