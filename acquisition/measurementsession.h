@@ -126,7 +126,9 @@ double measurementMs(int samplePeriodCycles, int sramBlocks);
 // block (or a short-read block) is complete, or bytes that arrive after the last block of a
 // transfer, mean that the blocks are no longer put together from the right bytes: the
 // session stops at once and reports transferFailed(OutOfStep). The check uses the count of
-// waiting bytes the port hands over with each arrival; it costs no call of its own. A device
+// waiting bytes the port hands over with each arrival; it costs no call of its own. Stray
+// bytes that the port reports only after the block they came with are seen with a later
+// block (the blocks stay shifted by them) or, at the latest, behind the last one. A device
 // that goes away during an exchange ends it at once with transferFailed(Disconnected). Either
 // way the session is Idle afterwards, no chart is built, and what the buffer holds of the
 // broken transfer is kept, flagged by recordingFaulty().
