@@ -301,4 +301,16 @@ TEST(CliMeasureFaults, ShortReadSavesItsFiveHundredBytes)
     EXPECT_EQ(saved.header.ValueScale, files::ValueScale500);
     EXPECT_EQ(saved.header.XTitle, QStringLiteral("Время, мкс"));
     EXPECT_GT(saved.header.ChannelIntervalUs, 0);
+
+    // On the photodiode signal: it says it waits, and a bound ends the wait.
+    Board board({ "--speed", "100" });
+    ASSERT_FALSE(board.device.isEmpty());
+    const QString never = dir.filePath("never.kdx");
+    const CliRun waited = runCli({ "measure", "--device", board.device, "--short", "--launch",
+        "photodiode", "--trigger-timeout", "1", "-o", never });
+    EXPECT_EQ(waited.exitCode, 3) << qPrintable(waited.err);
+    EXPECT_TRUE(waited.err.contains("waiting for the photodiode trigger"))
+        << qPrintable(waited.err);
+    EXPECT_TRUE(waited.err.contains("no photodiode trigger within 1 s")) << qPrintable(waited.err);
+    EXPECT_FALSE(QFile::exists(never));
 }
