@@ -578,6 +578,7 @@ void MeasurementSession::timSendCmdTimer()
     if (isTransferCommand(m_currentCommand)) {
         // Nothing can be the reply to a command not yet sent.
         m_rxFill = 0;
+        m_knownWaiting = 0;
         if (m_port && m_port->inputCount() > 0)
             m_port->purgeInput();
         setState(SessionState::Transferring);
