@@ -4,10 +4,14 @@
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "acquisition/sessionserialport.h"
+#include "app/cataloguepanel.h"
 #include "app/chartbuilder.h"
+#include "app/chartexport.h"
 #include "app/contexthelp.h"
 #include "app/cursorreadout.h"
 #include "app/cyclecontrol.h"
+#include "app/filecontrol.h"
+#include "app/hotplug.h"
 #include "app/icons.h"
 #include "app/inifile.h"
 #include "app/spinedit.h"
@@ -152,7 +156,11 @@ public:
                 bits |= quint8(1 << (n - 1));
         return bits;
     }
-    QString timeUnitName() const override { return m_form.cbXscale->currentText(); }
+    // Written by the chart build: empty until the first one.
+    QString timeUnitName() const override
+    {
+        return m_form.chartBuilder ? m_form.chartBuilder->TimeUnitName() : QString();
+    }
 
 private:
     const TForm1 &m_form;
@@ -203,8 +211,16 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     bindSession();
     bindChartBuilder();
     cycleControl = std::make_unique<CycleControl>(*this);
+    auto *chartExport = new ChartExport(
+        Chart1, [this](const QString &text) { showMessage(text); }, this);
+    connect(this, &TForm1::printRequested, chartExport, &ChartExport::btPrintClick);
+    connect(this, &TForm1::copyChartRequested, chartExport, &ChartExport::btSaveChartClick);
+    fileControl = new FileControl(*this);
+    cataloguePanel = new CataloguePanel(*this, *fileControl);
 
     startUp();
+    if (m_options.device.isEmpty() && !m_options.simulator)
+        hotPlug = new HotPlug(*this, { m_environment.sysfsRoot, m_environment.devRoot });
 }
 
 TForm1::~TForm1() = default;

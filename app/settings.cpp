@@ -4,6 +4,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <unistd.h>
 
 namespace app {
 
@@ -73,11 +76,24 @@ bool Settings::write(IniFile &file) const
 
 QString defaultSettingsPath()
 {
-    // Everything up to and including the last separator of the executable's path.
-    QString dir = QCoreApplication::applicationDirPath();
+    return settingsPathFor(QCoreApplication::applicationDirPath());
+}
+
+QString settingsPathFor(const QString &programDir)
+{
+    QString dir = programDir;
     if (!dir.endsWith(u'/'))
         dir += u'/';
-    return dir + QStringLiteral("Ferrun.ini");
+    // A copy in a folder of its own keeps its settings beside it. An installed program's
+    // folder (/usr/bin) belongs to the system, and one the user may not write cannot keep
+    // them: those go to the user's configuration folder, ~/.config/Ferrun/Ferrun.ini.
+    const bool systemFolder = dir.startsWith(QStringLiteral("/usr/"))
+        || dir == QStringLiteral("/bin/") || dir == QStringLiteral("/sbin/");
+    if (!systemFolder && ::access(QFile::encodeName(dir).constData(), W_OK) == 0)
+        return dir + QStringLiteral("Ferrun.ini");
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    QDir().mkpath(config);
+    return config + QStringLiteral("/Ferrun.ini");
 }
 
 } // namespace app

@@ -75,7 +75,10 @@ struct Settings
     bool write(IniFile &file) const;
 };
 
-// Ferrun.ini in the folder of the running executable.
+// Ferrun.ini in the folder of the running executable when the user may write there and it
+// is not a system folder (/usr/...); otherwise in the user's configuration folder.
 QString defaultSettingsPath();
+// The same for a program in `programDir`.
+QString settingsPathFor(const QString &programDir);
 
 } // namespace app

@@ -316,8 +316,9 @@ void TChart::ensureLayout()
 {
     if (!dirty_)
         return;
-    syncTextCache(this);
-    layout_ = computeLayout(ClientBounds(), QFontMetrics(font(), this));
+    const QFont drawFont = fontFor(this);
+    syncTextCache(drawFont, this);
+    layout_ = computeLayout(ClientBounds(), QFontMetrics(drawFont, this));
     dirty_ = false;
 }
 
@@ -325,11 +326,14 @@ void TChart::ensureLayout()
 
 void TChart::paintChart(QPainter &painter, const QRect &bounds, bool printing)
 {
-    const QFontMetrics fm(font(), painter.device());
-    syncTextCache(painter.device());
+    // Texts take the pixels they take on the screen whatever the device's resolution, so a
+    // printer or a picture gets the screen's layout.
+    const QFont drawFont = fontFor(painter.device());
+    const QFontMetrics fm(drawFont, painter.device());
+    syncTextCache(drawFont, painter.device());
     const Layout L = computeLayout(bounds, fm);
     painter.save();
-    painter.setFont(font());
+    painter.setFont(drawFont);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setBackgroundMode(Qt::TransparentMode);
     painter.fillRect(bounds, color_);
@@ -407,13 +411,23 @@ QString TChart::legendText(const Layout &layout, size_t item) const
     return QStringLiteral("Series %1").arg(item + 1);
 }
 
-void TChart::syncTextCache(const QPaintDevice *device)
+QFont TChart::fontFor(const QPaintDevice *device) const
+{
+    QFont f = font();
+    const int screenDpi = logicalDpiY();
+    const int deviceDpi = device ? device->logicalDpiY() : screenDpi;
+    if (f.pixelSize() <= 0 && deviceDpi > 0 && deviceDpi != screenDpi)
+        f.setPointSizeF(f.pointSizeF() * screenDpi / deviceDpi);
+    return f;
+}
+
+void TChart::syncTextCache(const QFont &font, const QPaintDevice *device)
 {
     const int dpi = device ? device->logicalDpiY() : 0;
-    if (dpi != textDpi_ || font() != textFont_ || texts_.size() > 4000) {
+    if (dpi != textDpi_ || font != textFont_ || texts_.size() > 4000) {
         texts_.clear();
         textDpi_ = dpi;
-        textFont_ = font();
+        textFont_ = font;
     }
     if (valueTexts_.size() > 4000)
         valueTexts_.clear();
@@ -743,6 +757,8 @@ QByteArray TChart::RenderMetafile(bool enhanced, const QRect &rect)
     generator.setSize(size);
     generator.setViewBox(QRect(QPoint(0, 0), size));
     generator.setTitle(objectName());
+    // Laid out at the screen's resolution, texts take the room they take on the screen.
+    generator.setResolution(logicalDpiY());
     {
         QPainter painter(&generator);
         painter.translate(-rect.topLeft());

@@ -187,7 +187,10 @@ private:
         int width = 0;
         QStaticText staticText;
     };
-    void syncTextCache(const QPaintDevice *device);
+    // The chart's font sized for device so that its texts take as many device pixels as on
+    // the screen.
+    QFont fontFor(const QPaintDevice *device) const;
+    void syncTextCache(const QFont &font, const QPaintDevice *device);
     const CachedText &cachedText(const QString &text, const QFontMetrics &fm);
     const CachedText &cachedValue(double value, int decimals, const QFontMetrics &fm);
     QString valueText(double value, int decimals);

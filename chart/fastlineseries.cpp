@@ -3,7 +3,10 @@
 #include "chart/chart.h"
 #include "chart/chartaxis.h"
 
+#include <QPaintEngine>
 #include <QPainter>
+#include <QPolygonF>
+#include <QRectF>
 #include <algorithm>
 #include <cmath>
 
@@ -53,6 +56,36 @@ void minMax(const double *p, int n, double &lo, double &hi)
         lo = p[i] < lo ? p[i] : lo;
         hi = p[i] > hi ? p[i] : hi;
     }
+}
+
+// Cuts the segment a-b to area (Liang-Barsky); false when nothing of it lies inside.
+bool clipSegment(const QRectF &area, QPointF &a, QPointF &b)
+{
+    const double dx = b.x() - a.x(), dy = b.y() - a.y();
+    double t0 = 0, t1 = 1;
+    const double p[4] = { -dx, dx, -dy, dy };
+    const double q[4]
+        = { a.x() - area.left(), area.right() - a.x(), a.y() - area.top(), area.bottom() - a.y() };
+    for (int k = 0; k < 4; ++k) {
+        if (p[k] == 0) {
+            if (q[k] < 0)
+                return false;
+            continue;
+        }
+        const double t = q[k] / p[k];
+        if (p[k] < 0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+        if (t0 > t1)
+            return false;
+    }
+    const QPointF from = a;
+    if (t1 < 1)
+        b = QPointF(from.x() + t1 * dx, from.y() + t1 * dy);
+    if (t0 > 0)
+        a = QPointF(from.x() + t0 * dx, from.y() + t0 * dy);
+    return true;
 }
 
 } // namespace
@@ -365,10 +398,16 @@ void TFastLineSeries::collectLines(const TCustomChartAxis &horizontal,
 }
 
 void TFastLineSeries::collect(const TCustomChartAxis &horizontal, const TCustomChartAxis &vertical,
-    std::vector<QLine> &lines, std::vector<QLine> &columns) const
+    std::vector<QLine> &lines, std::vector<QLine> &columns, QPolygon *path) const
 {
     lines.clear();
     columns.clear();
+    if (path)
+        path->clear();
+    auto pass = [path](int x, int y) {
+        if (path && (path->isEmpty() || path->constLast() != QPoint(x, y)))
+            path->append(QPoint(x, y));
+    };
     const int first = FirstShownIndex();
     const int last = LastShownIndex();
     if (first < 0 || last < first || last >= Count())
@@ -383,6 +422,11 @@ void TFastLineSeries::collect(const TCustomChartAxis &horizontal, const TCustomC
     auto py = [&](int i) { return ym(ys[i] * yk); };
     if (XValues().NonFiniteCount() > 0 || YValues().NonFiniteCount() > 0) {
         collectSkippingNonFinite(xm, ym, lines);
+        if (path && !lines.empty()) {
+            path->append(lines.front().p1()); // the lines form one chain
+            for (const QLine &line : lines)
+                path->append(line.p2());
+        }
         return;
     }
     // Stored X values in ascending order give monotone pixel columns, so the points of one
@@ -430,6 +474,8 @@ void TFastLineSeries::collect(const TCustomChartAxis &horizontal, const TCustomC
         prevX = px(first);
         prevY = py(first);
         lines.emplace_back(px(first - 1), py(first - 1), prevX, prevY);
+        if (path)
+            path->append(lines.back().p1());
     }
     int hint = 1;
     for (int a = first; a <= last;) {
@@ -438,6 +484,7 @@ void TFastLineSeries::collect(const TCustomChartAxis &horizontal, const TCustomC
         const int yFirst = py(a);
         if (a != first)
             lines.emplace_back(prevX, prevY, c, yFirst);
+        pass(c, yFirst);
         prevX = c;
         prevY = yFirst;
         if (b - a > 1) {
@@ -447,6 +494,10 @@ void TFastLineSeries::collect(const TCustomChartAxis &horizontal, const TCustomC
             if (p1 != p2)
                 columns.emplace_back(c, std::min(p1, p2), c, std::max(p1, p2));
             prevY = py(b - 1);
+            // Along the column: to both ends of its span, then to where the next line leaves.
+            pass(c, p1);
+            pass(c, p2);
+            pass(c, prevY);
         }
         hint = b - a;
         a = b;
@@ -501,10 +552,43 @@ void TFastLineSeries::draw(QPainter &painter, const TCustomChartAxis &horizontal
 {
     if (!linePenVisible_ || linePen_.style() == Qt::NoPen)
         return;
-    collect(horizontal, vertical, joins_, columns_);
     const QPen pen = effectivePen(printing);
     painter.setPen(pen);
     painter.setBrush(Qt::NoBrush);
+    // A vector picture or a printer gets the same lines as one polyline, which a vector
+    // editor shows as one curve and which keeps the picture small.
+    const QPaintEngine *engine = painter.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster) {
+        collect(horizontal, vertical, joins_, columns_, &path_);
+        if (path_.size() < 2)
+            return;
+        if (!painter.hasClipping()) {
+            painter.drawPolyline(path_);
+            return;
+        }
+        // Not every vector device clips (an SVG picture does not): the line is cut at the
+        // clipping rectangle here, into one polyline per stretch inside it.
+        const QRectF r = painter.clipBoundingRect();
+        const QRectF area(r.left(), r.top(), r.width() - 1, r.height() - 1);
+        QPolygonF piece;
+        for (qsizetype i = 1; i < path_.size(); ++i) {
+            QPointF a = path_[i - 1], b = path_[i];
+            if (!clipSegment(area, a, b))
+                continue;
+            if (!piece.isEmpty() && piece.constLast() != a) {
+                if (piece.size() > 1)
+                    painter.drawPolyline(piece);
+                piece.clear();
+            }
+            if (piece.isEmpty())
+                piece.append(a);
+            piece.append(b);
+        }
+        if (piece.size() > 1)
+            painter.drawPolyline(piece);
+        return;
+    }
+    collect(horizontal, vertical, joins_, columns_);
     if (!joins_.empty())
         painter.drawLines(joins_.data(), static_cast<int>(joins_.size()));
     if (columns_.empty())

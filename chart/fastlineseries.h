@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QLine>
 #include <QPen>
+#include <QPolygon>
 #include <QString>
 #include <map>
 #include <vector>
@@ -260,8 +261,9 @@ protected:
 private:
     QPen effectivePen(bool printing) const;
     // The lines into each new column, and the vertical lines within the columns.
+    // With path, also the same pixels as one polyline.
     void collect(const TCustomChartAxis &horizontal, const TCustomChartAxis &vertical,
-        std::vector<QLine> &joins, std::vector<QLine> &columns) const;
+        std::vector<QLine> &joins, std::vector<QLine> &columns, QPolygon *path = nullptr) const;
 
     void collectSkippingNonFinite(
         const PixelMapper &xm, const PixelMapper &ym, std::vector<QLine> &lines) const;
@@ -270,6 +272,7 @@ private:
     bool linePenVisible_ = true;
     std::vector<QLine> joins_; // reused between paints
     std::vector<QLine> columns_;
+    QPolygon path_;
 };
 
 } // namespace chart

@@ -26,10 +26,11 @@ int cli::runDividers(const QStringList &args)
             .arg(acquisition::HighestFrequencyHz),
         "HZ" });
     line.addOption({ "time",
-        QString("Measurement time in milliseconds; the range depends on the samples: "
-                "N/30000 x %1/8 .. N/30000 x %2/8.")
+        QString("Measurement time in milliseconds, %1..%2 for %3 samples, in proportion "
+                "for fewer.")
             .arg(acquisition::ShortestTime4allSRAM)
-            .arg(acquisition::LongestTime4allSRAM),
+            .arg(acquisition::LongestTime4allSRAM)
+            .arg(acquisition::FullMemorySamples),
         "MS" });
     line.addOption({ "samples",
         QString("Samples in the series, %1..%2 in steps of %3.")
@@ -38,8 +39,8 @@ int cli::runDividers(const QStringList &args)
             .arg(acquisition::BlockSamples),
         "N", QString::number(acquisition::FullMemorySamples) });
     line.addExitCode(0,
-        "printed: one key=value line each for warning (always empty), "
-        "Time4allSRAM, d1, d2, SamplePeriodCycles, F, T, seF, seTime");
+        "printed as key=value lines (warning, always empty; Time4allSRAM, d1, "
+        "d2, SamplePeriodCycles, F, T, seF, seTime)");
     if (const std::optional<int> status = line.parse(args))
         return *status;
     if (line.isSet("freq") && line.isSet("time"))

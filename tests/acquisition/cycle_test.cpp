@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 using namespace acquisition;
 using namespace sessiontest;
@@ -354,4 +355,41 @@ TEST(CycleRun, LongCycleKeptWholeAndSavedPerCycle)
     EXPECT_TRUE(file.data == storedFromBlocks(sent, CycleWireBytes + 1, 120));
     EXPECT_EQ(file.comment(), QStringLiteral("печь"));
     EXPECT_FALSE(QFile::exists(dir.filePath("run.kdx")));
+}
+
+// A short read during a run replaces the cycle under way: its 500 bytes are drawn but not
+// stored as a cycle, and the run goes on with the next cycle. A redraw during the run
+// stores nothing twice.
+TEST(CycleRun, ShortReadDuringARunIsNotACycle)
+{
+    Rig rig;
+    bool asked = false;
+    // Once the second cycle's start frame has gone out.
+    QObject::connect(&rig.session, &MeasurementSession::commandSent, [&](const QByteArray &c) {
+        if (quint8(c[0]) == StartFromComputer && rig.startFrames == 2 && !asked) {
+            asked = true;
+            QTimer::singleShot(0, &rig.session, [&] { rig.session.bt500Click(); });
+        }
+    });
+    QObject::connect(&rig.cycle, &CycleRun::cycleStored, [&](int stored, qsizetype) {
+        if (stored == 1)
+            rig.session.buildChart(); // a redraw right after the cycle's own build
+        if (stored == 2)
+            rig.cycle.btCycleClick();
+    });
+    rig.cycle.btCycleClick();
+    ASSERT_TRUE(rig.waitStored(2));
+    settle(200);
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(rig.link.board.counters().shortReads, 1);
+    EXPECT_EQ(rig.link.board.counters().startFrames, 3);
+    const auto &records = rig.cycle.CycleRecords();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].data.size(), 3500);
+    EXPECT_EQ(records[1].data.size(), 3500);
+    EXPECT_TRUE(records[2].data.isEmpty());
+    EXPECT_EQ(rig.cycle.storedCycles(), 2);
+    // Builds: cycle 1, the redraw, the short read, cycle 3.
+    EXPECT_EQ(rig.builds, 4);
+    EXPECT_EQ(rig.cycleTexts, QStringList({ "Цикл №0", "Цикл №3" }));
 }

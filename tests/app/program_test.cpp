@@ -108,11 +108,12 @@ TEST(WindowProgram, TerminationWhileTheStartUpMessageIsUpWritesTheSettings)
     }
 
     QProcess process;
-    QProcessEnvironment env = withoutDisplay();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process.setProcessEnvironment(env);
+    process.setProcessEnvironment(withoutDisplay());
     // A device that cannot be opened: start-up shows "АЦП не обнаружено" and waits for OK.
-    process.start(copy, { QStringLiteral("--device=") + dir.filePath(QStringLiteral("none")) });
+    // The toolkit's own option chooses the platform.
+    process.start(copy,
+        { QStringLiteral("-platform"), QStringLiteral("offscreen"),
+            QStringLiteral("--device=") + dir.filePath(QStringLiteral("none")) });
     ASSERT_TRUE(process.waitForStarted());
     for (int i = 0; i < 500 && !catchesTerm(process.processId()); ++i)
         QThread::msleep(10);

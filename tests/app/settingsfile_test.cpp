@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -255,4 +257,18 @@ TEST(Settings, ReadOnlyFolderAndFile)
     EXPECT_FALSE(Settings().write(readOnlyFolder));
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_EQ(readBytes(path), old);
+}
+
+TEST(Settings, FileBesideAPortableCopyAndInTheUserFolderForAnInstalledOne)
+{
+    QTemporaryDir portable;
+    ASSERT_TRUE(portable.isValid());
+    EXPECT_EQ(app::settingsPathFor(portable.path()), portable.filePath("Ferrun.ini"));
+
+    // /usr/bin is never written, even by root. (Test mode keeps the user's own folder out.)
+    QStandardPaths::setTestModeEnabled(true);
+    const QString installed = app::settingsPathFor(QStringLiteral("/usr/bin"));
+    EXPECT_FALSE(installed.startsWith(QStringLiteral("/usr/")));
+    EXPECT_TRUE(installed.endsWith(QStringLiteral("/Ferrun.ini")));
+    EXPECT_TRUE(QFileInfo(QFileInfo(installed).path()).isDir());
 }

@@ -2,6 +2,7 @@
 #include <QString>
 #include <QStringList>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -128,4 +129,36 @@ TEST(DividersCommand, HelpAndDoubleDash)
     const CliRun dashed = dividers({ "--", "--freq=2400" });
     EXPECT_EQ(dashed.exitCode, 2);
     EXPECT_TRUE(dashed.err.contains("unexpected argument '--freq=2400'")) << qPrintable(dashed.err);
+}
+
+// The program's own usage, before any command.
+TEST(CliUsage, ListsTheCommandsAndRefusesUnknownOnes)
+{
+    const auto run = [](const QStringList &args) {
+        QProcess process;
+        process.start(qEnvironmentVariable("FERRUN_BIN_DIR") + "/ferrun-cli", args);
+        EXPECT_TRUE(process.waitForFinished(30000));
+        return std::tuple { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError()) };
+    };
+    const auto [helpCode, help, helpErr] = run({ "--help" });
+    EXPECT_EQ(helpCode, 0);
+    EXPECT_TRUE(help.startsWith("usage: ferrun-cli <command> [options]\n")) << qPrintable(help);
+    for (const char *command : { "dividers", "ports", "measure", "info" })
+        EXPECT_TRUE(help.contains(QString("\n  %1 ").arg(command))) << command;
+    EXPECT_TRUE(help.contains("exit status:"));
+
+    const auto [bareCode, bareOut, bareErr] = run({});
+    EXPECT_EQ(bareCode, 2);
+    EXPECT_TRUE(bareOut.isEmpty());
+    EXPECT_EQ(bareErr, help);
+
+    const auto [unknownCode, unknownOut, unknownErr] = run({ "mesure" });
+    EXPECT_EQ(unknownCode, 2);
+    EXPECT_EQ(unknownErr.count('\n'), 1);
+    EXPECT_TRUE(unknownErr.contains("'mesure'")) << qPrintable(unknownErr);
+
+    const auto [versionCode, version, versionErr] = run({ "--version" });
+    EXPECT_EQ(versionCode, 0);
+    EXPECT_TRUE(version.startsWith("ferrun-cli ")) << qPrintable(version);
 }

@@ -1,7 +1,9 @@
-// The cycle mode in the window on real widgets, with the board simulator on a pty.
+// The cycle mode and the short read in the window on real widgets, with the board simulator
+// on a pty.
 #include "acquisition/cyclerun.h"
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
+#include "app/chartbuilder.h"
 #include "app/contexthelp.h"
 #include "app/cyclecontrol.h"
 #include "app/form1.h"
@@ -12,6 +14,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QGroupBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,11 +33,12 @@ const QColor Black(0, 0, 0);
 class CycleControlTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
+    void SetUp() override { startBoard({}); }
+
+    void startBoard(sim::BoardOptions options)
     {
         ASSERT_TRUE(dir.isValid());
         app::ContextHelp::setHelpFile(QStringLiteral("Ferrun.HLP"));
-        sim::BoardOptions options;
         options.speed = 100;
         board = std::make_unique<sim::BoardSimulator>(options);
         std::string error;
@@ -144,4 +148,42 @@ TEST_F(CycleControlTest, OneFileAndLowMemory)
     QTest::mouseClick(f.btCycle, Qt::LeftButton);
     EXPECT_EQ(f.btCycle->text(), QStringLiteral("ЦИКЛ"));
     EXPECT_FALSE(f.CycleRunning);
+}
+
+// "500 байт" with seven channels: 35 frames, 34 points a line, on the time axis of the last
+// measurement's channel interval, which the short read leaves as it was. A short read the
+// board does not answer leaves the buffer and the chart as they were.
+TEST_F(CycleControlTest, ShortReadDrawnAtOnceAndNoReplyChangesNothing)
+{
+    sim::BoardOptions options;
+    options.stallAfter = 1; // the first short read is answered, nothing after it
+    startBoard(options);
+    TForm1 &f = open();
+    f.session->setChannelIntervalUs(100);
+    QTest::mouseClick(f.bt500plus, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.AcquisitionBuffer()->size() == 500; }, 10000));
+    const chart::TChartSeries *t1 = f.series(ChannelId::T1);
+    ASSERT_EQ(t1->Count(), 34);
+    for (int n = 2; n <= 7; ++n)
+        EXPECT_EQ(f.series(ChannelId(n - 1))->Count(), 34) << n;
+    EXPECT_EQ(f.session->ChannelIntervalUs(), 100);
+    EXPECT_DOUBLE_EQ(t1->XValue(0), 100 / f.chartBuilder->TimeDivisor());
+    EXPECT_DOUBLE_EQ(t1->XValue(33), 34 * 100 / f.chartBuilder->TimeDivisor());
+    EXPECT_FALSE(f.session->RecordedByCycle());
+
+    const QByteArray before = *f.AcquisitionBuffer();
+    std::vector<double> ys;
+    for (int i = 0; i < t1->Count(); ++i)
+        ys.push_back(t1->YValue(i));
+    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
+    ASSERT_TRUE(f.bt500->isVisible());
+    QTest::mouseClick(f.bt500, Qt::LeftButton);
+    EXPECT_FALSE(f.gbFT->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return board->counters().ignoredBytes >= 3; }, 10000));
+    QTest::qWait(300);
+    EXPECT_TRUE(*f.AcquisitionBuffer() == before);
+    ASSERT_EQ(t1->Count(), 34);
+    for (int i = 0; i < t1->Count(); ++i)
+        EXPECT_EQ(t1->YValue(i), ys[size_t(i)]) << i;
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
 }

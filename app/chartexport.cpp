@@ -1,0 +1,185 @@
+#include "app/chartexport.h"
+
+#include "chart/chart.h"
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMimeData>
+#include <QPainter>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <exception>
+
+namespace app {
+
+namespace {
+
+const QString NoDefaultPrinter = QStringLiteral("There is no default printer currently selected");
+const QString CannotOpenClipboard = QStringLiteral("Cannot open clipboard");
+
+// Sets the chart's colour for the life of the object, and puts the old one back on every
+// path out, an exception included.
+class ColourSwap
+{
+public:
+    ColourSwap(chart::TChart *chart, const QColor &colour)
+        : m_chart(chart)
+        , m_saved(chart->Color())
+    {
+        m_chart->setColor(colour);
+    }
+    ~ColourSwap() { m_chart->setColor(m_saved); }
+    ColourSwap(const ColourSwap &) = delete;
+    ColourSwap &operator=(const ColourSwap &) = delete;
+
+private:
+    chart::TChart *m_chart;
+    QColor m_saved;
+};
+
+} // namespace
+
+PrinterJob::PrinterJob(std::unique_ptr<QPrinter> printer)
+    : m_printer(std::move(printer))
+{
+}
+
+PrinterJob::~PrinterJob() = default;
+
+QPaintDevice *PrinterJob::page()
+{
+    return m_printer.get();
+}
+
+QString PrinterJob::destination() const
+{
+    if (m_printer->outputFormat() == QPrinter::PdfFormat)
+        return m_printer->outputFileName();
+    return m_printer->printerName();
+}
+
+bool PrinterJob::begin(QPainter &painter, const QString &title)
+{
+    m_printer->setDocName(title);
+    if (painter.begin(m_printer.get()) && m_printer->printerState() != QPrinter::Error)
+        return true;
+    if (painter.isActive())
+        painter.end();
+    m_error = QStringLiteral("The print job could not be started on \"%1\"").arg(destination());
+    return false;
+}
+
+bool PrinterJob::end(QPainter &painter)
+{
+    // The job is handed to the print system (or the file completed) when painting ends.
+    const bool ended = painter.end();
+    if (ended && m_printer->printerState() != QPrinter::Error
+        && m_printer->printerState() != QPrinter::Aborted)
+        return true;
+    m_error = QStringLiteral("The print job could not be sent to \"%1\"").arg(destination());
+    return false;
+}
+
+void PrinterJob::abort(QPainter &painter)
+{
+    m_printer->abort();
+    if (painter.isActive())
+        painter.end();
+}
+
+std::unique_ptr<PrintJob> defaultPrinterJob()
+{
+    const QPrinterInfo info = QPrinterInfo::defaultPrinter();
+    if (info.isNull())
+        return nullptr;
+    return std::make_unique<PrinterJob>(std::make_unique<QPrinter>(info, QPrinter::HighResolution));
+}
+
+bool putOnClipboard(std::unique_ptr<QMimeData> data)
+{
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return false;
+    const QStringList formats = data->formats();
+    clipboard->setMimeData(data.release());
+    // The platform may have refused the entry (another program holds the clipboard): what
+    // the clipboard offers now tells.
+    const QMimeData *now = clipboard->mimeData();
+    if (!now)
+        return false;
+    for (const QString &format : formats)
+        if (!now->hasFormat(format))
+            return false;
+    return true;
+}
+
+ChartExport::ChartExport(
+    chart::TChart *chart, std::function<void(const QString &)> showMessage, QObject *parent)
+    : QObject(parent)
+    , m_chart(chart)
+    , m_showMessage(std::move(showMessage))
+{
+    setObjectName(QStringLiteral("ChartExport"));
+}
+
+void ChartExport::btPrintClick()
+{
+    std::unique_ptr<PrintJob> job = printJob ? printJob() : nullptr;
+    if (!job) {
+        m_showMessage(NoDefaultPrinter);
+        return;
+    }
+    // The upper half of the page at full width: left 0, top 0, right W - 1, bottom H div 2.
+    const QPaintDevice *page = job->page();
+    const int width = page->width(), height = page->height();
+    const QRect rect(QPoint(0, 0), QPoint(width - 1, height / 2));
+    QPainter painter;
+    if (!job->begin(painter, m_chart->objectName())) {
+        m_showMessage(job->errorString());
+        return;
+    }
+    try {
+        m_chart->PrintInRect(painter, rect);
+    } catch (const std::exception &e) {
+        job->abort(painter);
+        m_showMessage(QString::fromLocal8Bit(e.what()));
+        return;
+    }
+    if (!job->end(painter))
+        m_showMessage(job->errorString());
+}
+
+std::unique_ptr<QMimeData> ChartExport::chartPicture()
+{
+    QByteArray svg;
+    QImage image;
+    {
+        const ColourSwap white(m_chart, QColor(Qt::white));
+        svg = m_chart->RenderMetafile(false, m_chart->ClientBounds());
+        // The same picture in pixels, as the screen shows it but for the background.
+        image = QImage(m_chart->size(), QImage::Format_RGB32);
+        QPainter painter(&image);
+        m_chart->paintChart(painter, m_chart->ClientBounds());
+    }
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    // Quality 80 is zlib's fastest level, 1: a chart's few colours compress well at any
+    // level, and the copy of a large chart stays well within a click's time.
+    image.save(&buffer, "PNG", 80);
+    auto data = std::make_unique<QMimeData>();
+    data->setData(QString::fromLatin1(SvgFormat), svg);
+    data->setData(QString::fromLatin1(PngFormat), png);
+    return data;
+}
+
+void ChartExport::btSaveChartClick()
+{
+    std::unique_ptr<QMimeData> data = chartPicture();
+    if (!clipboard || !clipboard(std::move(data)))
+        m_showMessage(CannotOpenClipboard);
+}
+
+} // namespace app

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QMimeData>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QPainter;
+class QPaintDevice;
+class QPrinter;
+
+namespace chart {
+class TChart;
+}
+
+namespace app {
+
+// One print job on a page: what btPrint needs from the print system. Replaceable, so that
+// tests print into a file or an image, or have a job that fails.
+class PrintJob
+{
+public:
+    virtual ~PrintJob() = default;
+    // The page; its width and height are the paintable area in device pixels.
+    virtual QPaintDevice *page() = 0;
+    // Starts the job titled title with painter on the page; false when it cannot start.
+    virtual bool begin(QPainter &painter, const QString &title) = 0;
+    // Ends the job and hands it to the print system; false when that fails.
+    virtual bool end(QPainter &painter) = 0;
+    // Abandons the job after a failure while drawing: nothing is printed.
+    virtual void abort(QPainter &painter) = 0;
+    // Why begin or end failed, in the print system's words.
+    virtual QString errorString() const = 0;
+};
+
+// A job on a Qt printer: the desktop's print system (CUPS) or a PDF file.
+class PrinterJob : public PrintJob
+{
+public:
+    explicit PrinterJob(std::unique_ptr<QPrinter> printer);
+    ~PrinterJob() override;
+
+    QPrinter &printer() { return *m_printer; }
+    QPaintDevice *page() override;
+    bool begin(QPainter &painter, const QString &title) override;
+    bool end(QPainter &painter) override;
+    void abort(QPainter &painter) override;
+    QString errorString() const override { return m_error; }
+
+private:
+    QString destination() const;
+
+    std::unique_ptr<QPrinter> m_printer;
+    QString m_error;
+};
+
+// A job on the default printer of the print system, or nullptr when none is selected.
+std::unique_ptr<PrintJob> defaultPrinterJob();
+
+// Puts data on the system clipboard, replacing its contents; false when the clipboard did
+// not take it.
+bool putOnClipboard(std::unique_ptr<QMimeData> data);
+
+// Printing and copying the window's chart: btPrint, btSaveChart and the "Копировать" item
+// of pmChart.
+class ChartExport : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr const char *SvgFormat = "image/svg+xml";
+    static constexpr const char *PngFormat = "image/png";
+
+    // showMessage tells the user of a failure (an information box in the window).
+    ChartExport(chart::TChart *chart, std::function<void(const QString &)> showMessage,
+        QObject *parent = nullptr);
+
+    // Where print jobs and the clipboard's contents go; tests replace them.
+    std::function<std::unique_ptr<PrintJob>()> printJob = defaultPrinterJob;
+    std::function<bool(std::unique_ptr<QMimeData>)> clipboard = putOnClipboard;
+
+    // btPrint: the chart on the upper half of a page of the default printer, at full
+    // width, as one job titled with the chart's name. No dialog.
+    void btPrintClick();
+    // btSaveChart and "Копировать": the chart on a white background as one clipboard entry
+    // in two formats, SVG (image/svg+xml, for office suites and vector editors) and PNG.
+    void btSaveChartClick();
+
+    // The clipboard entry of btSaveChartClick: the chart's picture over its client bounds,
+    // with a white background; the chart's own colour is back when it returns.
+    std::unique_ptr<QMimeData> chartPicture();
+
+private:
+    chart::TChart *m_chart;
+    std::function<void(const QString &)> m_showMessage;
+};
+
+} // namespace app

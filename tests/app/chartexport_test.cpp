@@ -1,0 +1,412 @@
+#include "app/chartexport.h"
+#include "app/form1.h"
+#include "chart/chart.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QFontInfo>
+#include <QImage>
+#include <QMenu>
+#include <QPainter>
+#include <QPrinter>
+#include <QSvgRenderer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QXmlStreamReader>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <memory>
+
+using app::ChartExport;
+
+namespace {
+
+const QColor Face(212, 208, 200); // a window face colour other than white
+const QColor T1Colour(0, 128, 0);
+
+// The window's chart, 641 x 353 without margins, with a point-size font as the window has.
+void setUpChart(chart::TChart &c)
+{
+    c.setObjectName(QStringLiteral("Chart1"));
+    c.setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
+    c.resize(641, 353);
+    c.setMargins(0, 0, 0, 0);
+    c.createChannelSeries();
+    c.setColor(Face);
+    c.LeftAxis()->Title().setCaption(QStringLiteral("единицы АЦП"));
+    c.BottomAxis()->Title().setCaption(QStringLiteral("Выборки"));
+}
+
+// The chart painted as on the screen.
+QImage screenOf(chart::TChart &c)
+{
+    QImage image(c.size(), QImage::Format_RGB32);
+    QPainter painter(&image);
+    c.paintChart(painter, c.ClientBounds());
+    return image;
+}
+
+// A print job on an image standing for the page, at 300 dpi.
+class ImageJob : public app::PrintJob
+{
+public:
+    ImageJob(QImage &page, QStringList &titles, bool failAtEnd = false)
+        : m_page(page)
+        , m_titles(titles)
+        , m_failAtEnd(failAtEnd)
+    {
+    }
+    QPaintDevice *page() override { return &m_page; }
+    bool begin(QPainter &painter, const QString &title) override
+    {
+        m_titles << title;
+        return painter.begin(&m_page);
+    }
+    bool end(QPainter &painter) override { return painter.end() && !m_failAtEnd; }
+    void abort(QPainter &painter) override { painter.end(); }
+    QString errorString() const override { return QStringLiteral("The printer went away"); }
+
+private:
+    QImage &m_page;
+    QStringList &m_titles;
+    bool m_failAtEnd;
+};
+
+QImage blankPage(int width, int height)
+{
+    QImage page(width, height, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    page.setDotsPerMeterX(11811); // 300 dpi
+    page.setDotsPerMeterY(11811);
+    return page;
+}
+
+struct Polyline
+{
+    QColor stroke;
+    QPolygonF points;
+};
+
+// The polylines and texts of an SVG picture.
+void readSvg(
+    const QByteArray &svg, std::vector<Polyline> &lines, QStringList &texts, QStringList &fontSizes)
+{
+    QXmlStreamReader xml(svg);
+    QColor stroke;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes a = xml.attributes();
+        if (a.hasAttribute(QStringLiteral("stroke")))
+            stroke = QColor(a.value(QStringLiteral("stroke")).toString());
+        if (xml.name() == QStringLiteral("polyline")) {
+            Polyline line { stroke, {} };
+            const QStringList pairs = a.value(QStringLiteral("points"))
+                                          .toString()
+                                          .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            for (const QString &pair : pairs) {
+                const QStringList xy = pair.split(QLatin1Char(','));
+                line.points << QPointF(xy.value(0).toDouble(), xy.value(1).toDouble());
+            }
+            lines.push_back(line);
+        } else if (xml.name() == QStringLiteral("text")) {
+            fontSizes << a.value(QStringLiteral("font-size")).toString();
+            texts << xml.readElementText();
+        }
+    }
+    EXPECT_FALSE(xml.hasError()) << qPrintable(xml.errorString());
+}
+
+class ChartExportTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        setUpChart(c);
+        // A full recording in T1, a short straight line in T2.
+        for (int i = 1; i <= 239999; ++i)
+            c.Series(0)->AddPoint(i, 2000 + 800 * std::sin(i / 9000.0) + (i * 7919 % 13));
+        for (int i = 0; i <= 10; ++i)
+            c.Series(1)->AddPoint(i * 24000, 1000 + i * 100);
+        exporter.clipboard = [this](std::unique_ptr<QMimeData> data) {
+            clipboard = std::move(data);
+            return clipboardWorks;
+        };
+    }
+
+    chart::TChart c;
+    QStringList messages;
+    ChartExport exporter { &c, [this](const QString &text) { messages << text; } };
+    std::unique_ptr<QMimeData> clipboard;
+    bool clipboardWorks = true;
+};
+
+} // namespace
+
+TEST_F(ChartExportTest, CopyIsOneEntryOfSvgAndPngOnWhiteWithTheScreenRanges)
+{
+    // Zoomed on the screen: the copy shows the same ranges.
+    c.BottomAxis()->SetRange(50000, 150000);
+    c.LeftAxis()->SetRange(1500, 2500);
+    const QImage screen = screenOf(c);
+    const QRect plot = c.ChartRect();
+
+    exporter.btSaveChartClick();
+    EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(QLatin1Char('\n')));
+    EXPECT_EQ(c.Color(), Face);
+    EXPECT_EQ(screenOf(c), screen); // the screen's colour and ranges are back
+    ASSERT_TRUE(clipboard);
+    EXPECT_EQ(clipboard->formats(),
+        QStringList({ QStringLiteral("image/svg+xml"), QStringLiteral("image/png") }));
+
+    // PNG: the screen's picture but for the white background.
+    QImage png;
+    ASSERT_TRUE(png.loadFromData(clipboard->data(QStringLiteral("image/png")), "PNG"));
+    EXPECT_EQ(png.size(), c.size());
+    png = png.convertToFormat(QImage::Format_RGB32);
+    int background = 0, blended = 0, t1Screen = 0, t1Png = 0;
+    for (int y = 0; y < png.height(); ++y)
+        for (int x = 0; x < png.width(); ++x) {
+            t1Screen += screen.pixelColor(x, y) == T1Colour;
+            t1Png += png.pixelColor(x, y) == T1Colour;
+            if (screen.pixel(x, y) == png.pixel(x, y))
+                continue;
+            if (screen.pixelColor(x, y) == Face && png.pixelColor(x, y) == QColor(Qt::white))
+                ++background;
+            else
+                ++blended; // the edges of antialiased texts on the background
+        }
+    EXPECT_GT(background, 100000);
+    EXPECT_LT(blended, background / 10);
+    EXPECT_EQ(t1Png, t1Screen);
+    EXPECT_GT(t1Screen, plot.width());
+
+    // SVG: parses, draws on white, holds each shown series as a polyline inside the
+    // plotting rectangle, and labels the same ranges.
+    const QByteArray svg = clipboard->data(QStringLiteral("image/svg+xml"));
+    QSvgRenderer renderer(svg);
+    ASSERT_TRUE(renderer.isValid());
+    EXPECT_EQ(renderer.viewBox(), QRect(0, 0, 640, 352));
+    QImage drawn(640, 352, QImage::Format_RGB32);
+    drawn.fill(Qt::black);
+    {
+        QPainter p(&drawn);
+        renderer.render(&p);
+    }
+    EXPECT_EQ(drawn.pixelColor(2, 2), QColor(Qt::white));
+    std::vector<Polyline> lines;
+    QStringList texts, fontSizes;
+    readSvg(svg, lines, texts, fontSizes);
+    qsizetype t1Points = 0;
+    for (const Polyline &line : lines) {
+        if (line.stroke != T1Colour || c.legendRect().contains(line.points.boundingRect().toRect()))
+            continue; // another series, or the legend's symbol
+        t1Points += line.points.size();
+        for (const QPointF &p : line.points) {
+            EXPECT_GE(p.x(), plot.left());
+            EXPECT_LE(p.x(), plot.right());
+            EXPECT_GE(p.y(), plot.top());
+            EXPECT_LE(p.y(), plot.bottom());
+        }
+    }
+    EXPECT_GT(t1Points, plot.width()); // at least one point per pixel column
+    EXPECT_TRUE(texts.contains(QStringLiteral("50,000"))) << qPrintable(texts.join(' '));
+    EXPECT_TRUE(texts.contains(QStringLiteral("150,000")));
+    EXPECT_TRUE(texts.contains(QStringLiteral("2,500")));
+    EXPECT_TRUE(texts.contains(QStringLiteral("Выборки")));
+    // Texts as large as on the screen (9 points at the screen's resolution), not at 72 dpi.
+    ASSERT_FALSE(fontSizes.isEmpty());
+    const QString screenSize = QString::number(9.0 * c.logicalDpiY() / 72);
+    for (const QString &size : fontSizes)
+        EXPECT_TRUE(size == screenSize || size == screenSize + QStringLiteral("px"))
+            << qPrintable(size) << " instead of " << qPrintable(screenSize);
+}
+
+TEST_F(ChartExportTest, AClipboardThatFailsIsReportedWithTheColourBack)
+{
+    const QImage screen = screenOf(c);
+    clipboardWorks = false;
+    exporter.btSaveChartClick();
+    EXPECT_EQ(messages, QStringList { QStringLiteral("Cannot open clipboard") });
+    EXPECT_EQ(c.Color(), Face);
+    EXPECT_EQ(screenOf(c), screen);
+}
+
+TEST_F(ChartExportTest, TheSystemClipboardHoldsBothFormats)
+{
+    ChartExport system(&c, [this](const QString &text) { messages << text; });
+    system.btSaveChartClick();
+    EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(QLatin1Char('\n')));
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_TRUE(data);
+    EXPECT_TRUE(QSvgRenderer(data->data(QStringLiteral("image/svg+xml"))).isValid());
+    QImage png;
+    EXPECT_TRUE(png.loadFromData(data->data(QStringLiteral("image/png")), "PNG"));
+    EXPECT_EQ(png.size(), c.size());
+}
+
+TEST_F(ChartExportTest, PrintFillsTheUpperHalfAtFullWidthWithTheScreenRanges)
+{
+    // A line y = x from 0 to 1000, with the bottom axis zoomed to its first half: on the
+    // screen (and the page) it runs from the lower left corner to the middle of the right
+    // edge; unzoomed it would end in the upper right corner.
+    for (int i = 0; i < c.SeriesCount(); ++i)
+        c.Series(i)->Clear();
+    for (int i = 0; i <= 1000; ++i)
+        c.Series(0)->AddPoint(i, i);
+    c.BottomAxis()->SetRange(0, 500);
+    const QImage screen = screenOf(c);
+    const QRect plot = c.ChartRect();
+
+    // A page exactly twice the chart's width, and twice its height in its upper half.
+    QImage page = blankPage(2 * 641, 2 * (2 * 353 - 1));
+    QStringList titles;
+    exporter.printJob = [&] { return std::make_unique<ImageJob>(page, titles); };
+    exporter.btPrintClick();
+    EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(QLatin1Char('\n')));
+    EXPECT_EQ(titles, QStringList { QStringLiteral("Chart1") });
+    EXPECT_EQ(screenOf(c), screen);
+    EXPECT_EQ(c.ChartRect(), plot);
+
+    // Nothing in the lower half; the chart's background over the upper half's full width.
+    const int half = page.height() / 2;
+    for (int y = half + 1; y < page.height(); y += 3)
+        for (int x = 0; x < page.width(); x += 3)
+            ASSERT_EQ(page.pixelColor(x, y), QColor(Qt::white)) << x << ", " << y;
+    EXPECT_EQ(page.pixelColor(0, 0), Face);
+    EXPECT_EQ(page.pixelColor(page.width() - 1, half), Face);
+
+    // Laid out as on the screen, at twice the size: the legend's box, and the line.
+    const QPoint legend = c.legendRect().center();
+    EXPECT_EQ(page.pixelColor(2 * legend.x(), 2 * legend.y()), QColor(202, 202, 202));
+    auto t1Near = [&](QPoint p) {
+        for (int dy = -4; dy <= 4; ++dy)
+            for (int dx = -4; dx <= 4; ++dx)
+                if (page.pixelColor(p + QPoint(dx, dy)) == T1Colour)
+                    return true;
+        return false;
+    };
+    const int midY = c.LeftAxis()->ValueToPosition(500);
+    EXPECT_TRUE(t1Near(QPoint(2 * plot.right() - 6, 2 * midY)));
+    EXPECT_TRUE(t1Near(QPoint(2 * plot.left() + 6, 2 * plot.bottom())));
+    EXPECT_FALSE(t1Near(QPoint(2 * plot.right() - 6, 2 * plot.top() + 6)));
+}
+
+TEST_F(ChartExportTest, PrintOnAHighResolutionPageKeepsTheScreenLayout)
+{
+    // 1200 dpi: the texts keep their share of the chart instead of growing with the
+    // printer's resolution.
+    QImage page = blankPage(2 * 641, 2 * (2 * 353 - 1));
+    page.setDotsPerMeterX(47244);
+    page.setDotsPerMeterY(47244);
+    QStringList titles;
+    exporter.printJob = [&] { return std::make_unique<ImageJob>(page, titles); };
+    exporter.btPrintClick();
+    screenOf(c);
+    const QRect legend = c.legendRect();
+    EXPECT_EQ(
+        page.pixelColor(2 * legend.center().x(), 2 * legend.center().y()), QColor(202, 202, 202));
+    EXPECT_EQ(page.pixelColor(2 * legend.left() - 6, 2 * legend.center().y()), Face);
+    EXPECT_EQ(
+        page.pixelColor(2 * legend.right() - 4, 2 * legend.bottom() - 4), QColor(202, 202, 202));
+}
+
+TEST_F(ChartExportTest, PrintToAPdfFileIsOneTitledPage)
+{
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("chart.pdf"));
+    exporter.printJob = [&] {
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(pdf);
+        return std::make_unique<app::PrinterJob>(std::move(printer));
+    };
+    exporter.btPrintClick();
+    EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(QLatin1Char('\n')));
+    QFile file(pdf);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_TRUE(bytes.startsWith("%PDF-"));
+    EXPECT_EQ(bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r"), 1);
+    // The title, as Qt writes it: UTF-16 with a byte-order mark.
+    QByteArray title("\xFE\xFF", 2);
+    for (QChar ch : QStringLiteral("Chart1"))
+        title += char(ch.unicode() >> 8) + QByteArray(1, char(ch.unicode() & 0xFF));
+    EXPECT_TRUE(bytes.contains("/Title (" + title + ")"));
+}
+
+TEST_F(ChartExportTest, NoPrinterOrAFailingJobIsReportedAndLeavesTheScreen)
+{
+    c.BottomAxis()->SetRange(1000, 2000);
+    const QImage screen = screenOf(c);
+
+    exporter.printJob = [] { return nullptr; };
+    exporter.btPrintClick();
+    EXPECT_EQ(
+        messages, QStringList { QStringLiteral("There is no default printer currently selected") });
+
+    // A job that cannot start: a file in a folder that is not there.
+    messages.clear();
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("missing/chart.pdf"));
+    exporter.printJob = [&] {
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(pdf);
+        return std::make_unique<app::PrinterJob>(std::move(printer));
+    };
+    exporter.btPrintClick();
+    EXPECT_EQ(messages,
+        QStringList { QStringLiteral("The print job could not be started on \"%1\"").arg(pdf) });
+    EXPECT_FALSE(QFile::exists(pdf));
+
+    // A job that fails when it is handed over.
+    messages.clear();
+    QImage page = blankPage(1000, 1400);
+    QStringList titles;
+    exporter.printJob = [&] { return std::make_unique<ImageJob>(page, titles, true); };
+    exporter.btPrintClick();
+    EXPECT_EQ(messages, QStringList { QStringLiteral("The printer went away") });
+
+    EXPECT_EQ(screenOf(c), screen);
+    EXPECT_EQ(c.BottomAxis()->Minimum(), 1000);
+    EXPECT_EQ(c.BottomAxis()->Maximum(), 2000);
+}
+
+TEST(ChartExportWindow, ButtonsAndMenuReachTheExport)
+{
+    QTemporaryDir dir;
+    QStringList messages;
+    app::FormEnvironment environment;
+    environment.showMessage = [&](const QString &text) { messages << text; };
+    environment.sysfsRoot = dir.filePath(QStringLiteral("no-sys"));
+    environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
+    app::TForm1 form(dir.filePath(QStringLiteral("Ferrun.ini")), app::AppOptions {}, environment);
+    messages.clear(); // what start-up said about the instrument
+    auto *exporter = form.findChild<ChartExport *>();
+    ASSERT_TRUE(exporter);
+    int copies = 0;
+    exporter->clipboard = [&](std::unique_ptr<QMimeData> data) {
+        copies += data->hasFormat(QStringLiteral("image/svg+xml"));
+        return true;
+    };
+    exporter->printJob = [] { return nullptr; };
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+
+    QTest::mouseClick(form.btSaveChart, Qt::LeftButton);
+    EXPECT_EQ(copies, 1);
+    const QList<QAction *> items = form.pmChart->actions();
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_EQ(items[0]->text(), QStringLiteral("Копировать"));
+    items[0]->trigger();
+    EXPECT_EQ(copies, 2);
+
+    form.btPrint->setEnabled(true);
+    QTest::mouseClick(form.btPrint, Qt::LeftButton);
+    EXPECT_EQ(
+        messages, QStringList { QStringLiteral("There is no default printer currently selected") });
+}
