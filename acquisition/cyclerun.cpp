@@ -65,6 +65,13 @@ CycleRun::CycleRun(MeasurementSession *session, SamplingParameters *panel, QObje
     };
     connect(m_session, &MeasurementSession::shortReadComplete, this, endedWithoutCycle);
     connect(m_session, &MeasurementSession::measurementEndedWithoutData, this, endedWithoutCycle);
+    // A failed transfer leaves a recording that is not a cycle, and no build follows to
+    // restart: the run stops with the cycles stored so far.
+    connect(m_session, &MeasurementSession::transferFailed, this, [this] {
+        m_arrayPending = false;
+        if (m_running)
+            stopRun();
+    });
 }
 
 int CycleRun::filledRecords() const

@@ -41,7 +41,8 @@ std::optional<qint64> availableMemoryBytes(const QString &meminfoPath);
 // redraw would store the same cycle twice, or a half-transferred array, and a short read or
 // a file is not a cycle of this run. When a build follows an exchange that ended without a
 // cycle array (a short-read reply, or a measurement that ended without data), the run
-// restarts without storing.
+// restarts without storing. A transfer that fails (stray bytes, the board gone) stops the
+// run; its array is not stored.
 class CycleRun : public QObject
 {
     Q_OBJECT

@@ -153,8 +153,9 @@ int cli::runCycle(const QStringList &args)
         "a file could not be written (cycles not written are kept in the temporary folder "
         "when possible)");
     line.addExitCode(ExitEndedEarly,
-        "the run ended before --count cycles (no reply from the instrument, or too little "
-        "memory); the cycles stored were saved");
+        "the run ended before --count cycles (no reply from the instrument, a failed "
+        "transfer, the board disconnected, or too little memory); the cycles stored were "
+        "saved");
     line.addExitCode(ExitNoInstrument, "no instrument found or the port cannot be opened");
     line.addExitCode(ExitNothingStored, "no cycle was stored; nothing was written");
     if (const auto status = line.parse(args))
@@ -300,6 +301,8 @@ int cli::runCycle(const QStringList &args)
     QObject::connect(&session, &MeasurementSession::blockStored, [&] { phaseClock.restart(); });
     QObject::connect(&session, &MeasurementSession::portFailure,
         [&](const QString &message) { printError(message); });
+    QObject::connect(&session, &MeasurementSession::transferFailed,
+        [&](acquisition::SessionFailure, const QString &text) { finish(ExitEndedEarly, text); });
     QObject::connect(&cycle, &CycleRun::lowMemory,
         [&](const QString &message) { finish(ExitEndedEarly, message); });
     QObject::connect(&cycle, &CycleRun::cycleStored, [&](int stored, qsizetype bytes) {

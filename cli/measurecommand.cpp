@@ -1,3 +1,5 @@
+#include "acquisition/devicewatcher.h"
+#include "acquisition/discovery.h"
 #include "acquisition/instrumentlink.h"
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
@@ -8,6 +10,7 @@
 #include "serial/serialport.h"
 #include "sim/boardsimulator.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -69,6 +72,8 @@ struct Options
     int launchType = 0;
     std::optional<int> triggerTimeoutS;
     bool shortRead = false;
+    bool waitForBoard = false;
+    acquisition::DiscoveryRoots roots;
     QString comment;
 };
 
@@ -78,6 +83,12 @@ void describe(cli::CommandLine &line)
     line.addOption(
         { "device", "The board's serial device (default: found by its USB identity).", "PATH" });
     line.addFlag({ "simulator" }, "Measure on the built-in board simulator.");
+    line.addFlag({ "wait-for-board" },
+        "When no board is plugged in, wait until one is (Ctrl+C ends the wait) instead of "
+        "failing at once.");
+    line.addOption(
+        { "sysfs-root", "Look the board up in the device tree under DIR.", "DIR", "/sys" });
+    line.addOption({ "dev-root", "Device nodes are named under DIR.", "DIR", "/dev" });
     line.addOption({ "freq",
         QString("Sampling frequency, %1..%2 Hz (default: %3, as in a first run of the window).")
             .arg(acquisition::LowestFrequencyHz)
@@ -144,6 +155,12 @@ std::optional<int> readOptions(const QStringList &args, Options &o)
         return line.error("give either --device or --simulator, not both");
     if (line.isSet("freq") && line.isSet("time"))
         return line.error("give either --freq or --time, not both");
+    o.waitForBoard = line.isSet("wait-for-board");
+    if (o.waitForBoard && (o.simulator || !o.device.isEmpty()))
+        return line.error("--wait-for-board waits for a board found by its USB identity: "
+                          "not with --device or --simulator");
+    o.roots.sysfsRoot = line.value("sysfs-root");
+    o.roots.devRoot = line.value("dev-root");
     o.average = line.isSet("average");
     o.shortRead = line.isSet("short");
     o.comment = line.value("comment");
@@ -485,7 +502,22 @@ int cli::runMeasure(const QStringList &args)
     acquisition::InstrumentLink link(port);
     acquisition::InstrumentLink::Options linkOptions;
     linkOptions.deviceOverride = o.device;
+    linkOptions.sysfsRoot = o.roots.sysfsRoot;
+    linkOptions.devRoot = o.roots.devRoot;
     link.setOptions(linkOptions);
+    if (o.waitForBoard && !acquisition::findInstrumentPort(o.roots)) {
+        std::fprintf(stderr, "waiting for the board to be plugged in (Ctrl+C ends the wait)\n");
+        std::fflush(stderr);
+        // A signal ends the wait through the event loop; its number stays in the pipe.
+        QSocketNotifier signalWait(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(&signalWait, &QSocketNotifier::activated, [&] {
+            signalWait.setEnabled(false);
+            QCoreApplication::exit(0);
+        });
+        acquisition::waitForInstrument(o.roots);
+    }
+    if (const int number = pendingSignal())
+        return signalExit(number, o.output);
     QString linkMessage;
     QObject::connect(&link, &acquisition::InstrumentLink::informationMessage,
         [&](const QString &text) { linkMessage = text; });

@@ -393,3 +393,21 @@ TEST(CycleRun, ShortReadDuringARunIsNotACycle)
     EXPECT_EQ(rig.builds, 4);
     EXPECT_EQ(rig.cycleTexts, QStringList({ "Цикл №0", "Цикл №3" }));
 }
+
+// A transfer that goes out of step in the third cycle stops the run: the two cycles before it
+// stay stored, the faulty array is not stored and no fourth cycle starts.
+TEST(CycleRun, FailedTransferStopsTheRun)
+{
+    sim::BoardOptions options = fastBoard();
+    options.extraByteAfter = 2 * 8 + 4; // the third block of the third cycle
+    Rig rig(options);
+    rig.cycle.btCycleClick();
+    ASSERT_TRUE(waitUntil([&] { return !rig.cycle.CycleRunning(); }));
+    settle(150);
+    EXPECT_EQ(rig.session.lastFailure(), SessionFailure::OutOfStep);
+    EXPECT_EQ(rig.cycle.storedCycles(), 2);
+    EXPECT_EQ(rig.cycle.filledRecords(), 2);
+    EXPECT_EQ(rig.startFrames, 3);
+    EXPECT_EQ(rig.cycle.cycleButton(), (ButtonLook { QStringLiteral("ЦИКЛ"), ColourBlack }));
+    EXPECT_FALSE(rig.cycle.timCycleActive());
+}
