@@ -4,11 +4,13 @@
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "acquisition/sessionserialport.h"
+#include "app/cataloguepanel.h"
 #include "app/chartbuilder.h"
 #include "app/chartexport.h"
 #include "app/contexthelp.h"
 #include "app/cursorreadout.h"
 #include "app/cyclecontrol.h"
+#include "app/filecontrol.h"
 #include "app/hotplug.h"
 #include "app/icons.h"
 #include "app/inifile.h"
@@ -209,6 +211,8 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
         Chart1, [this](const QString &text) { showMessage(text); }, this);
     connect(this, &TForm1::printRequested, chartExport, &ChartExport::btPrintClick);
     connect(this, &TForm1::copyChartRequested, chartExport, &ChartExport::btSaveChartClick);
+    fileControl = new FileControl(*this);
+    cataloguePanel = new CataloguePanel(*this, *fileControl);
 
     startUp();
     if (m_options.device.isEmpty() && !m_options.simulator)

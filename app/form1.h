@@ -51,11 +51,13 @@ class BoardSimulator;
 
 namespace app {
 
+class CataloguePanel;
 class ChartBuilder;
 class ColorPanel;
 class CursorReadout;
 class CycleControl;
 class ContextHelp;
+class FileControl;
 class HotPlug;
 class SpinEdit;
 class StatusBar;
@@ -135,6 +137,11 @@ public:
     CursorReadout *cursorReadout = nullptr;
     // The cycle mode (app/cyclecontrol.h): btCycle, its state and stores.
     std::unique_ptr<CycleControl> cycleControl;
+
+    // ---- Data files, browsing and the comment catalogue (app/filecontrol.h,
+    // app/cataloguepanel.h)
+    FileControl *fileControl = nullptr;
+    CataloguePanel *cataloguePanel = nullptr;
 
     // ---- Chart series T1..T7, FD
     chart::TChartSeries *series(ChannelId channel) const;

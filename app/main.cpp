@@ -3,6 +3,7 @@
 #include "app/form1.h"
 #include "app/settings.h"
 #include "app/signalwatcher.h"
+#include "app/translation.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -33,6 +34,7 @@ int main(int argc, char **argv)
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferrun"));
+    app::installToolkitTranslation(application);
     app::ContextHelp::setHelpFile(QStringLiteral("Ferrun.HLP"));
 
     // SIGTERM and SIGINT close the window the normal way, so the settings are written, also

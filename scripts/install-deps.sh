@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev
     xvfb xauth fonts-dejavu-core
     dpkg-dev file desktop-file-utils
+    qt6-translations-l10n
 )
 
 missing=()

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+namespace app {
+
+class FileControl;
+class TForm1;
+
+// The comment catalogue laid over the chart (gbAllCmnt with the list MAllCmnt and the search
+// bar pSearch), and the copy of the current comment with its file's name and date. The
+// catalogue itself is the core's (files/catalogue.h); the panel shows it, searches it and
+// opens the entry under the caret through the file control's load.
+//
+// The list holds one text line per catalogue line; a long line wraps on screen but is still
+// one line for the search and for opening.
+class CataloguePanel : public QObject
+{
+    Q_OBJECT
+
+public:
+    CataloguePanel(TForm1 &form, FileControl &files);
+
+    // ---- Handlers
+    void btShowCmntClick();
+    void btPathClick();
+    void btCancelClick();
+    // Double click, Enter in the list, "Открыть файл".
+    void openEntry();
+    void btFindClick();
+    void btCopyClick();
+
+    // The lines the list shows.
+    const QStringList &lines() const { return m_lines; }
+
+    // The text btCopy puts on the clipboard for `comment` and `fileName`; empty when the
+    // file's date cannot be read.
+    static QString copyText(const QString &comment, const QString &fileName);
+    static QString dateEncodeMessage();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void fill(const QStringList &lines, const QString &folder);
+
+    TForm1 &m_form;
+    FileControl &m_files;
+    QStringList m_lines;
+    // The folder the lines list, with its final '/'.
+    QString m_folder;
+    // The list's viewport, which receives its mouse events.
+    QObject *m_viewport = nullptr;
+};
+
+} // namespace app

@@ -1,0 +1,282 @@
+// The comment catalogue panel, the comment copy and the toolkit's Russian dialogs on real
+// widgets over real files in a temporary folder.
+#include "app/cataloguepanel.h"
+#include "app/translation.h"
+#include "filewindow.h"
+
+#include <QClipboard>
+#include <QColorDialog>
+#include <QDateTime>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTextBlock>
+#include <QTimer>
+
+using filewindow::writeDataFile;
+using filewindow::writeForeignFile;
+
+namespace {
+
+class CatalogueTest : public filewindow::FileWindowTest
+{
+protected:
+    // a.kdx with two lines, b.kdx without comment, c.kdx whose first line looks like a
+    // marker line: the catalogue's seven lines.
+    void writeThreeFiles()
+    {
+        writeDataFile(file(QStringLiteral("a.kdx")), 0x01, filewindow::words({ 1, 2, 3 }),
+            QStringLiteral("первый опыт\r\nтемпература печи"));
+        writeDataFile(file(QStringLiteral("b.kdx")), 0x01, filewindow::words({ 4, 5, 6 }), {});
+        writeDataFile(file(QStringLiteral("c.kdx")), 0x01, filewindow::words({ 7, 8, 9 }),
+            QStringLiteral("=v=a.kdx=v=\r\nтретий, ТЕМП"));
+    }
+    static QStringList threeFileLines()
+    {
+        return { QStringLiteral("=v=a.kdx=v="), QStringLiteral("первый опыт"),
+            QStringLiteral("температура печи"), QStringLiteral("=v=b.kdx=v="),
+            QStringLiteral("=v=c.kdx=v="), QStringLiteral("=v=a.kdx=v="),
+            QStringLiteral("третий, ТЕМП") };
+    }
+
+    // The window with b.kdx loaded and the catalogue of its folder shown.
+    app::TForm1 &openCatalogue()
+    {
+        writeThreeFiles();
+        app::TForm1 &f = open();
+        load(file(QStringLiteral("b.kdx")));
+        QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
+        return f;
+    }
+
+    void caretToLine(int line)
+    {
+        QTextCursor caret(form->MAllCmnt->document()->findBlockByNumber(line));
+        caret.movePosition(QTextCursor::Right);
+        form->MAllCmnt->setTextCursor(caret);
+    }
+
+    QString selectedText() const { return form->MAllCmnt->textCursor().selectedText(); }
+};
+
+} // namespace
+
+TEST_F(CatalogueTest, ListsEveryFileWithItsComment)
+{
+    app::TForm1 &f = openCatalogue();
+    EXPECT_TRUE(f.gbAllCmnt->isVisible());
+    EXPECT_TRUE(f.MAllCmnt->isVisible());
+    EXPECT_EQ(f.cataloguePanel->lines(), threeFileLines());
+    EXPECT_EQ(f.MAllCmnt->toPlainText(), threeFileLines().join(u'\n'));
+    // The caret at the end of the first line.
+    EXPECT_EQ(f.MAllCmnt->textCursor().blockNumber(), 0);
+    EXPECT_TRUE(f.MAllCmnt->textCursor().atBlockEnd());
+    EXPECT_TRUE(messages.isEmpty());
+    // The panel follows the chart's size.
+    EXPECT_EQ(f.gbAllCmnt->height(), f.Chart1->height());
+
+    QTest::mouseClick(f.btCancel, Qt::LeftButton);
+    EXPECT_FALSE(f.gbAllCmnt->isVisible());
+    EXPECT_EQ(f.mComment->toPlainText(), QString()); // b.kdx still shown
+
+    // A foreign file stops the listing and hides the list; the next Show shows it again.
+    writeForeignFile(file(QStringLiteral("b2.kdx")));
+    QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
+    EXPECT_TRUE(f.gbAllCmnt->isVisible());
+    EXPECT_FALSE(f.MAllCmnt->isVisible());
+    EXPECT_EQ(f.cataloguePanel->lines(), threeFileLines().mid(0, 4));
+    EXPECT_TRUE(messages.isEmpty());
+    ASSERT_TRUE(QFile::remove(file(QStringLiteral("b2.kdx"))));
+    QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
+    EXPECT_TRUE(f.MAllCmnt->isVisible());
+    EXPECT_EQ(f.cataloguePanel->lines(), threeFileLines());
+}
+
+TEST_F(CatalogueTest, SearchCyclesAndFoldsCaseUnlessAsked)
+{
+    app::TForm1 &f = openCatalogue();
+    f.eFind->setText(QStringLiteral("ТЕМП"));
+    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    EXPECT_EQ(selectedText(), QStringLiteral("температура печи"));
+    EXPECT_TRUE(f.MAllCmnt->hasFocus());
+    EXPECT_EQ(f.fileControl->SearchLine, 3);
+    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    EXPECT_EQ(selectedText(), QStringLiteral("третий, ТЕМП"));
+    EXPECT_EQ(f.fileControl->SearchLine, 0); // the last line: from the top again
+    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    EXPECT_EQ(selectedText(), QStringLiteral("температура печи"));
+
+    // With "регистр" checked the lower-case line no longer matches.
+    QTest::mouseClick(f.chkCaps, Qt::LeftButton);
+    ASSERT_TRUE(f.chkCaps->isChecked());
+    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    EXPECT_EQ(selectedText(), QStringLiteral("третий, ТЕМП"));
+    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    EXPECT_EQ(selectedText(), QStringLiteral("третий, ТЕМП"));
+
+    // Found nowhere: nothing selected, SearchLine unchanged.
+    caretToLine(1);
+    const qsizetype searchLine = f.fileControl->SearchLine;
+    f.eFind->setText(QStringLiteral("нигде"));
+    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    EXPECT_EQ(selectedText(), QString());
+    EXPECT_EQ(f.fileControl->SearchLine, searchLine);
+    // Enter in the search box searches too.
+    f.eFind->setText(QStringLiteral("первый"));
+    f.eFind->setFocus();
+    QTest::keyClick(f.eFind, Qt::Key_Return);
+    EXPECT_EQ(selectedText(), QStringLiteral("первый опыт"));
+}
+
+TEST_F(CatalogueTest, OpensTheEntryUnderTheCaret)
+{
+    app::TForm1 &f = openCatalogue();
+    const QString folder = dir.path() + u'/';
+
+    // "Открыть файл" on the line of c.kdx that looks like a marker: it names a.kdx.
+    caretToLine(6);
+    QTest::mouseClick(f.btOpenFind, Qt::LeftButton);
+    EXPECT_FALSE(f.gbAllCmnt->isVisible());
+    EXPECT_EQ(f.fileControl->CurrentDataFile, folder + QStringLiteral("a.kdx"));
+    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("первый опыт\nтемпература печи"));
+    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ a.kdx"));
+
+    // A double click on a word of c.kdx's marker line.
+    QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
+    caretToLine(4);
+    const QRect at = f.MAllCmnt->cursorRect();
+    QTest::mouseDClick(f.MAllCmnt->viewport(), Qt::LeftButton, {}, at.center());
+    EXPECT_FALSE(f.gbAllCmnt->isVisible());
+    EXPECT_EQ(f.fileControl->CurrentDataFile, folder + QStringLiteral("c.kdx"));
+    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("=v=a.kdx=v=\nтретий, ТЕМП"));
+
+    // Enter on the comment of a.kdx, after a file of another folder was opened while the
+    // list was shown: the entry is taken from the listed folder.
+    QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
+    QDir(dir.path()).mkdir(QStringLiteral("other"));
+    const QString elsewhere = file(QStringLiteral("other/a.kdx"));
+    writeDataFile(elsewhere, 0x01, filewindow::words({ 1, 2, 3 }), QStringLiteral("чужой"));
+    load(elsewhere);
+    caretToLine(2);
+    f.MAllCmnt->setFocus();
+    QTest::keyClick(f.MAllCmnt, Qt::Key_Return);
+    EXPECT_EQ(f.fileControl->CurrentDataFile, folder + QStringLiteral("a.kdx"));
+    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("первый опыт\nтемпература печи"));
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(CatalogueTest, ChooseFolderListsThePickedFilesFolder)
+{
+    app::TForm1 &f = openCatalogue();
+    QDir(dir.path()).mkdir(QStringLiteral("other"));
+    const QString x = file(QStringLiteral("other/x.kdx"));
+    const QString y = file(QStringLiteral("other/y.kdx"));
+    writeDataFile(x, 0x01, filewindow::words({ 1, 2, 3 }), QStringLiteral("икс"));
+    writeDataFile(y, 0x01, filewindow::words({ 1, 2, 3 }), QStringLiteral("игрек"));
+
+    openAnswers.push_back(x);
+    QTest::mouseClick(f.btPath, Qt::LeftButton);
+    EXPECT_EQ(openDialogs, 2); // the load of b.kdx, then the folder
+    EXPECT_EQ(f.cataloguePanel->lines(),
+        (QStringList { QStringLiteral("=v=x.kdx=v="), QStringLiteral("икс"),
+            QStringLiteral("=v=y.kdx=v="), QStringLiteral("игрек") }));
+    EXPECT_EQ(f.fileControl->CurrentDataFile, x);
+    EXPECT_EQ(f.mComment->toPlainText(), QString()); // not loaded
+    // Browsing now works in that folder.
+    QTest::mouseClick(f.btNextFile, Qt::LeftButton);
+    EXPECT_EQ(f.fileControl->CurrentDataFile, y);
+    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("игрек"));
+
+    // Cancelled: the message without an extension, an empty list, the panel stays.
+    QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
+    QTest::mouseClick(f.btPath, Qt::LeftButton);
+    EXPECT_EQ(messages, QStringList { QStringLiteral("Выберите путь, содержащий файлы ") });
+    EXPECT_EQ(f.fileControl->CurrentDataFile, QStringLiteral("zu:"));
+    EXPECT_TRUE(f.cataloguePanel->lines().isEmpty());
+    EXPECT_TRUE(f.gbAllCmnt->isVisible());
+}
+
+TEST_F(CatalogueTest, CopyPutsCommentNameAndDateOnTheClipboard)
+{
+    app::TForm1 &f = open();
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    QTest::mouseClick(f.btCopy, Qt::LeftButton); // no file yet
+    EXPECT_EQ(messages, QStringList { QStringLiteral("Invalid argument to date encode") });
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+
+    const QString run = file(QStringLiteral("run.kdx"));
+    writeDataFile(run, 0x01, filewindow::words({ 1, 2, 3 }), QStringLiteral("abc"));
+    load(run);
+    const QDateTime when(QDate(2024, 3, 5), QTime(14, 7, 9));
+    {
+        QFile touched(run);
+        ASSERT_TRUE(touched.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(touched.setFileTime(when, QFileDevice::FileModificationTime));
+    }
+    const QLocale locale = QLocale::system();
+    QString time = locale.timeFormat(QLocale::LongFormat);
+    time.remove(QRegularExpression(QStringLiteral("\\s*\\bt+\\b")));
+    const QString stamp = locale.toString(when.date(), QLocale::ShortFormat) + u' '
+        + locale.toString(when.time(), time.trimmed());
+    messages.clear();
+    QTest::mouseClick(f.btCopy, Qt::LeftButton);
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+        QStringLiteral("abc\n") + run + QStringLiteral("  ") + stamp);
+
+    // At midnight the time is left out; the file gone, the clipboard stays.
+    {
+        QFile touched(run);
+        ASSERT_TRUE(touched.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(touched.setFileTime(
+            QDateTime(QDate(2024, 3, 6), QTime(0, 0)), QFileDevice::FileModificationTime));
+    }
+    EXPECT_EQ(app::CataloguePanel::copyText({}, run),
+        run + QStringLiteral("  ") + locale.toString(QDate(2024, 3, 6), QLocale::ShortFormat));
+    ASSERT_TRUE(QFile::remove(run));
+    QTest::mouseClick(f.btCopy, Qt::LeftButton);
+    EXPECT_EQ(messages, QStringList { QStringLiteral("Invalid argument to date encode") });
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("abc\n")));
+}
+
+// The toolkit's own dialogs speak Russian once its translation is loaded: no Latin letter in
+// any button or label of a message box, the save dialog and the colour dialog (but the
+// colour dialog's "HTML:").
+TEST_F(CatalogueTest, DialogsSpeakRussian)
+{
+    ASSERT_TRUE(app::installToolkitTranslation(*QCoreApplication::instance()))
+        << "qt6-translations-l10n is not installed";
+    app::TForm1 &f = open();
+    static const QRegularExpression latin(QStringLiteral("[A-Za-z]"));
+    const auto englishTexts = [](QWidget *dialog) {
+        QStringList found;
+        for (QAbstractButton *b : dialog->findChildren<QAbstractButton *>())
+            if (b->isVisibleTo(dialog) && b->text().contains(latin))
+                found << b->text();
+        for (QLabel *l : dialog->findChildren<QLabel *>())
+            if (l->isVisibleTo(dialog) && l->text().contains(latin))
+                found << l->text();
+        return found;
+    };
+
+    QMessageBox box(QMessageBox::Information, QStringLiteral("7 термопар, фотодиод"),
+        QStringLiteral("Больше нет файлов"), QMessageBox::Ok, &f);
+    box.show();
+    EXPECT_EQ(englishTexts(&box), QStringList());
+    EXPECT_EQ(box.button(QMessageBox::Ok)->text().remove(u'&'), QStringLiteral("ОК"));
+    box.close();
+
+    QFileDialog *save = f.fileControl->saveDialog();
+    save->show();
+    EXPECT_EQ(englishTexts(save), QStringList());
+    save->close();
+
+    QColorDialog colours(&f);
+    colours.show();
+    EXPECT_EQ(englishTexts(&colours), QStringList { QStringLiteral("&HTML:") });
+    colours.close();
+}
