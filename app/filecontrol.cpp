@@ -1,8 +1,10 @@
 #include "app/filecontrol.h"
 
+#include "acquisition/cyclerun.h"
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "app/chartbuilder.h"
+#include "app/cyclecontrol.h"
 #include "app/form1.h"
 #include "chart/chart.h"
 #include "files/folderbrowser.h"
@@ -22,13 +24,21 @@ namespace {
 
 const QString FileCaptionPrefix = QStringLiteral("ФАЙЛ ");
 
-// The session's flag for a recording whose transfer broke off, where the session keeps one.
-template <class Session> bool sessionFlagsFaulty(const Session &session)
+// The cycle run's stores written as the save asks: the stream into one file, or one file per
+// stored cycle (written records released, the others kept for another save).
+CycleSaveOutcome saveCycleStores(acquisition::CycleRun &run, const CycleSaveRequest &request)
 {
-    if constexpr (requires { session.recordingFaulty(); })
-        return session.recordingFaulty();
-    else
-        return false; // CHECK POINT: this session keeps no flag for a broken transfer yet
+    CycleSaveOutcome outcome;
+    if (request.oneFile) {
+        if (run.saveStream(request.fileName, request.header, request.comment, &outcome.error))
+            outcome.written = QStringList { request.fileName };
+        return outcome;
+    }
+    const files::CycleSaveResult result
+        = run.saveRecords(request.fileName, request.header, request.comment);
+    outcome.written = result.written;
+    outcome.error = result.error;
+    return outcome;
 }
 
 } // namespace
@@ -39,7 +49,12 @@ FileControl::FileControl(TForm1 &form)
 {
     chooseSaveFile = [this](const QString &proposed) { return execSaveDialog(proposed); };
     chooseOpenFile = [this] { return execOpenDialog(); };
-    sessionFaulty = [this] { return m_form.session && sessionFlagsFaulty(*m_form.session); };
+    sessionFaulty = [this] { return m_form.session && m_form.session->recordingFaulty(); };
+    if (form.cycleControl) {
+        cycleSaver = [this](const CycleSaveRequest &request) {
+            return saveCycleStores(m_form.cycleControl->run(), request);
+        };
+    }
 
     connect(&form, &TForm1::saveRequested, this, &FileControl::btSaveClick);
     connect(&form, &TForm1::loadRequested, this, [this] { btLoadFileClick(m_form.btLoadFile); });

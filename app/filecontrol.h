@@ -89,8 +89,8 @@ public:
     std::function<std::optional<SaveChoice>(const QString &proposed)> chooseSaveFile;
     // The open dialog; an empty name when cancelled.
     std::function<QString()> chooseOpenFile;
-    // Writes the stored cycles of a cycle run; installed by the cycle part of the window.
-    // Without it a cycle run's save writes nothing.
+    // Writes the stored cycles of a cycle run: the window's cycle run (app/cyclecontrol.h)
+    // unless replaced. Without one a cycle run's save writes nothing.
     std::function<CycleSaveOutcome(const CycleSaveRequest &)> cycleSaver;
     // True when the session flags the recording it received as faulty (a broken transfer).
     std::function<bool()> sessionFaulty;

@@ -1,7 +1,9 @@
 // Saving, opening and browsing data files in the window: real files in a temporary folder,
 // the buttons clicked with QTest, the dialogs answering from queues (and once for real).
+#include "acquisition/cyclerun.h"
 #include "acquisition/samplingparameters.h"
 #include "app/chartbuilder.h"
+#include "app/cyclecontrol.h"
 #include "files/windows1251.h"
 #include "filewindow.h"
 #include "signal/csvexport.h"
@@ -256,6 +258,59 @@ TEST_F(DataFilesTest, CycleRunSavesGoThroughTheCycleSaver)
     save(single);
     EXPECT_EQ(requests.size(), 3u);
     EXPECT_TRUE(QFile::exists(single));
+}
+
+// Three cycles on the simulator, saved one file per cycle; saved again at once nothing is
+// written; then "В один файл" checked: the (empty) stream of the one-file store.
+TEST_F(DataFilesTest, CycleRunSavedPerCycleThenAsOneFile)
+{
+    sim::BoardOptions options;
+    options.speed = 100;
+    board = std::make_unique<sim::BoardSimulator>(options);
+    std::string error;
+    ASSERT_TRUE(board->start(&error)) << error;
+    app::TForm1 &f = open(QString::fromStdString(board->devicePath()));
+    acquisition::CycleRun &run = f.cycleControl->run();
+    ASSERT_FALSE(f.cb1file->isChecked());
+    QTest::mouseClick(f.btCycle, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return run.storedCycles() == 3; }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return board->counters().startFrames == 4; }, 10000));
+    QTest::mouseClick(f.btCycle, Qt::LeftButton); // stop during the fourth
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.session->CycleNumber() == 4; }, 10000));
+    QTest::qWait(200);
+    ASSERT_EQ(run.filledRecords(), 3);
+
+    f.mComment->setPlainText(QStringLiteral("три цикла"));
+    const QString name = file(QStringLiteral("run.kdx"));
+    save(name);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
+    EXPECT_FALSE(QFile::exists(name));
+    for (int n = 0; n < 3; ++n) {
+        files::DataFile saved;
+        ASSERT_EQ(files::readDataFile(
+                      file(QStringLiteral("run%1.kdx").arg(n, 4, 10, QChar(u'0'))), &saved),
+            files::DataFileStatus::Ok)
+            << n;
+        EXPECT_EQ(saved.header.DataLength, 3500u);
+        EXPECT_EQ(saved.comment(), QStringLiteral("три цикла"));
+    }
+    EXPECT_EQ(f.gbFile->title(), QStringLiteral("Комментарий"));
+    EXPECT_EQ(run.filledRecords(), 0);
+
+    for (int n = 0; n < 3; ++n)
+        ASSERT_TRUE(QFile::remove(file(QStringLiteral("run000%1.kdx").arg(n))));
+    save(name);
+    EXPECT_FALSE(QFile::exists(file(QStringLiteral("run0000.kdx"))));
+    EXPECT_FALSE(QFile::exists(file(QStringLiteral("run0002.kdx"))));
+
+    QTest::mouseClick(f.cb1file, Qt::LeftButton);
+    const QString one = file(QStringLiteral("one.kdx"));
+    save(one);
+    files::DataFile saved;
+    ASSERT_EQ(files::readDataFile(one, &saved), files::DataFileStatus::Ok);
+    EXPECT_EQ(saved.header.DataLength, 0u);
+    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ one.kdx"));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
 }
 
 TEST_F(DataFilesTest, FaultyRecordingIsNotSaved)

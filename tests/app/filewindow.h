@@ -8,6 +8,7 @@
 #include "app/form1.h"
 #include "chart/chart.h"
 #include "files/datafile.h"
+#include "sim/boardsimulator.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -89,7 +90,8 @@ protected:
     QString file(const QString &name) const { return dir.filePath(name); }
 
     // T1 alone, degrees against time in ms, "250°", no integration.
-    app::TForm1 &open()
+    // On the instrument at `device` when given.
+    app::TForm1 &open(const QString &device = {})
     {
         QString ini = QStringLiteral("[Options]\r\nXYmode=0\r\nX scale=1\r\nTrange=0\r\n"
                                      "[Series select]\r\n");
@@ -105,7 +107,9 @@ protected:
         environment.showMessage = [this](const QString &text) { messages << text; };
         environment.sysfsRoot = file(QStringLiteral("no-sys"));
         environment.devRoot = file(QStringLiteral("no-dev"));
-        form = std::make_unique<app::TForm1>(settings, app::AppOptions {}, environment);
+        app::AppOptions options;
+        options.device = device;
+        form = std::make_unique<app::TForm1>(settings, options, environment);
         app::FileControl &fc = *form->fileControl;
         fc.chooseSaveFile = [this](const QString &proposed) -> std::optional<app::SaveChoice> {
             proposals << proposed;
@@ -126,7 +130,8 @@ protected:
         form->show();
         QApplication::setActiveWindow(form.get());
         EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
-        messages.clear(); // "АЦП не обнаружено" from the start-up's discovery
+        if (device.isEmpty())
+            messages.clear(); // "АЦП не обнаружено" from the start-up's discovery
         return *form;
     }
 
@@ -192,6 +197,7 @@ protected:
     std::deque<app::SaveChoice> saveAnswers;
     std::deque<QString> openAnswers;
     int openDialogs = 0;
+    std::unique_ptr<sim::BoardSimulator> board; // outlives the window
     std::unique_ptr<app::TForm1> form;
 };
 
