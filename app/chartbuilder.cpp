@@ -2,6 +2,7 @@
 
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
+#include "app/chartfill.h"
 #include "app/form1.h"
 #include "app/spinedit.h"
 #include "chart/chart.h"
@@ -66,39 +67,10 @@ void ChartBuilder::BuildChart()
     if (m_form.cbChartClear->isChecked())
         for (int i = 0; i < 8; ++i)
             chart->Series(i)->Clear();
-    if (r.axisMode != sig::AxisMode::None) {
-        chart->LeftAxis()->Title().setCaption(r.leftTitle);
-        chart->BottomAxis()->Title().setCaption(r.bottomTitle);
-    }
+    setAxisTitles(*chart, r);
     session.setCycleNumber(session.CycleNumber() + 1);
 
-    // The points, frame by frame: each frame's X is computed once for all its channels.
-    std::array<chart::TChartSeries *, sig::ThermocoupleCount> lines {};
-    std::array<const quint16 *, sig::ThermocoupleCount> codes {};
-    int count = 0;
-    for (int n = 1; n <= sig::ThermocoupleCount; ++n) {
-        if (!r.hasChannel(n) || r.pointCount() == 0)
-            continue;
-        lines[size_t(count)] = chart->Series(n - 1);
-        codes[size_t(count)] = r.codeData(n).data();
-        ++count;
-    }
-    const int points = r.pointCount();
-    const bool temperature = sig::isTemperatureMode(r.axisMode);
-    const double scale = r.ValueScale;
-    const double offset = r.ValueOffset;
-    for (int p = 0; p < points; ++p) {
-        const double x = r.x(p);
-        for (int c = 0; c < count; ++c) {
-            const double v = codes[size_t(c)][p];
-            lines[size_t(c)]->AddPoint(x, temperature ? (v - offset) * scale : v);
-        }
-    }
-    if (r.photodiodeDrawn) {
-        chart::TChartSeries *fd = chart->Series(int(ChannelId::FD));
-        for (int p = 0; p < points; ++p)
-            fd->AddPoint(r.x(p), r.photodiodeY(p));
-    }
+    addRecordingPoints(*chart, r);
 
     // CurrentCommand 0x00 and "ПОСТРОЕНИЕ ГРАФИКА": the status stays while the chart draws.
     session.chartBuilt();
@@ -109,28 +81,10 @@ void ChartBuilder::BuildChart()
 
 void ChartBuilder::setValueAxisRange()
 {
-    chart::TChartAxis *left = m_form.Chart1->LeftAxis();
-    const int mode = m_form.cbShowK->currentIndex();
-    const int top = boundedValue(m_form.seYmax);
-    const int bottom = boundedValue(m_form.seYmin);
-    if (top <= 0 || (mode != 0 && mode != 2)) {
-        left->setAutomatic(true);
-        return;
-    }
-    if (bottom <= top) {
-        // Both ends at once: the fixed range replaces whatever the axis showed before.
-        left->SetRange(bottom, top);
-        return;
-    }
-    // The maximum is taken and the minimum refused with the chart's own message. The axis
-    // keeps its minimum unless that lies above the new maximum.
-    left->SetRange(std::min(left->Minimum(), double(top)), top);
-    try {
-        left->setMinimum(bottom);
-    } catch (const chart::AxisException &error) {
-        if (reportError)
-            reportError(QString::fromUtf8(error.what()));
-    }
+    const std::optional<QString> refused = app::setValueAxisRange(*m_form.Chart1->LeftAxis(),
+        m_form.cbShowK->currentIndex(), boundedValue(m_form.seYmin), boundedValue(m_form.seYmax));
+    if (refused && reportError)
+        reportError(*refused);
 }
 
 } // namespace app

@@ -14,6 +14,10 @@ int runInfo(const QStringList &args);
 int runExport(const QStringList &args);
 int runCatalog(const QStringList &args);
 int runCycle(const QStringList &args);
+// Runs before any application object exists and makes its own (a QApplication on the
+// offscreen platform, from a module loaded only for this command). Gets main's arguments,
+// "plot" at argv[1].
+int runPlot(int argc, char **argv);
 
 // Writes one line to standard error and returns 2.
 int usageError(const QString &message);

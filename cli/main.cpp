@@ -3,31 +3,34 @@
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
 // One line per command: its name and what it does. `ferrun-cli <command> --help` tells the
 // rest (options, defaults, exit statuses).
-const char usage[] = "usage: ferrun-cli <command> [options]\n"
-                     "       ferrun-cli <command> --help\n"
-                     "\n"
-                     "commands:\n"
-                     "  dividers   the controller's dividers for a frequency or a time\n"
-                     "  ports      the serial devices and the instrument among them\n"
-                     "  measure    records on the board (or the simulator) and saves a file\n"
-                     "  info       the header and comment of a data file\n"
-                     "  export     the chart points of a data file as CSV\n"
-                     "  catalog    the comments of the data files of a folder, or a search in them\n"
-                     "  cycle      repeated averaged measurements, saved per cycle or into one file\n"
-                     "\n"
-                     "options:\n"
-                     "  -h, --help     show this help and exit\n"
-                     "  -v, --version  show the version and exit\n"
-                     "\n"
-                     "exit status:\n"
-                     "  0  done\n"
-                     "  2  bad arguments (a line on standard error says which)\n"
-                     "  other  as the command's --help says\n";
+const char usage[]
+    = "usage: ferrun-cli <command> [options]\n"
+      "       ferrun-cli <command> --help\n"
+      "\n"
+      "commands:\n"
+      "  dividers   the controller's dividers for a frequency or a time\n"
+      "  ports      the serial devices and the instrument among them\n"
+      "  measure    records on the board (or the simulator) and saves a file\n"
+      "  info       the header and comment of a data file\n"
+      "  export     the chart points of a data file as CSV\n"
+      "  catalog    the comments of the data files of a folder, or a search in them\n"
+      "  cycle      repeated averaged measurements, saved per cycle or into one file\n"
+      "  plot       the chart of a data file as an SVG or PNG picture\n"
+      "\n"
+      "options:\n"
+      "  -h, --help     show this help and exit\n"
+      "  -v, --version  show the version and exit\n"
+      "\n"
+      "exit status:\n"
+      "  0  done\n"
+      "  2  bad arguments (a line on standard error says which)\n"
+      "  other  as the command's --help says\n";
 
 } // namespace
 
@@ -39,6 +42,9 @@ int cli::usageError(const QString &message)
 
 int main(int argc, char **argv)
 {
+    // Before the application object: plot brings its own, with the display libraries.
+    if (argc >= 2 && std::strcmp(argv[1], "plot") == 0)
+        return cli::runPlot(argc, argv);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ferrun-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(FERRUN_VERSION));

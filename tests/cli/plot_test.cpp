@@ -1,0 +1,457 @@
+#include "files/datafile.h"
+
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPolygonF>
+#include <QProcess>
+#include <QRectF>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <map>
+
+namespace {
+
+struct CliRun
+{
+    int exitCode = -1;
+    QByteArray out;
+    QString err;
+};
+
+CliRun runCli(const QStringList &args)
+{
+    QProcess process;
+    process.start(qEnvironmentVariable("FERRUN_BIN_DIR") + "/ferrun-cli", args);
+    CliRun run;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = "timed out";
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// The parts of a chart picture the checks need: the frame of the plotting rectangle and
+// the polylines of each line colour.
+struct SvgChart
+{
+    bool valid = false;
+    QString error;
+    QSizeF size;
+    QRectF plot; // left, top, right, bottom as the frame is drawn
+    std::map<QString, std::vector<QPolygonF>> lines; // by stroke colour, "#rrggbb"
+
+    // The lines of a colour drawn in the plotting rectangle: polylines of more than two
+    // points (the grid, the axis lines and the ticks are single segments, in grey and black
+    // like the lines of FD and T4; the legend's symbols lie outside the rectangle).
+    std::vector<QPolygonF> plotted(const QString &colour) const
+    {
+        std::vector<QPolygonF> result;
+        const auto it = lines.find(colour);
+        if (it == lines.end())
+            return result;
+        const QRectF area = plot.adjusted(-0.5, -0.5, 0.5, 0.5);
+        for (const QPolygonF &line : it->second)
+            if (line.size() > 2 && std::all_of(line.cbegin(), line.cend(), [&](const QPointF &p) {
+                    return area.contains(p);
+                }))
+                result.push_back(line);
+        return result;
+    }
+};
+
+SvgChart parseSvg(const QByteArray &bytes)
+{
+    SvgChart chart;
+    QXmlStreamReader xml(bytes);
+    std::vector<QXmlStreamAttributes> groups;
+    bool framed = false;
+    while (!xml.atEnd()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::EndElement && xml.name() == u"g")
+            groups.pop_back();
+        if (token != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes a = xml.attributes();
+        if (xml.name() == u"svg") {
+            const QStringList box = a.value("viewBox").toString().split(' ');
+            if (box.size() == 4)
+                chart.size = QSizeF(box.at(2).toDouble(), box.at(3).toDouble());
+        } else if (xml.name() == u"g") {
+            groups.push_back(a);
+        } else if (xml.name() == u"rect" && !groups.empty()
+            && groups.back().value("fill") == u"none") {
+            // The plotting rectangle's frame: the only rectangle drawn without a fill.
+            const double x = a.value("x").toDouble(), y = a.value("y").toDouble();
+            chart.plot = QRectF(QPointF(x, y),
+                QPointF(x + a.value("width").toDouble(), y + a.value("height").toDouble()));
+            framed = true;
+        } else if (xml.name() == u"polyline" && !groups.empty()) {
+            QPolygonF line;
+            for (const QString &pair :
+                a.value("points").toString().split(' ', Qt::SkipEmptyParts)) {
+                const QStringList xy = pair.split(',');
+                if (xy.size() == 2)
+                    line << QPointF(xy.at(0).toDouble(), xy.at(1).toDouble());
+            }
+            chart.lines[groups.back().value("stroke").toString().toLower()].push_back(line);
+        }
+    }
+    if (xml.hasError())
+        chart.error = xml.errorString();
+    chart.valid = !xml.hasError() && framed && chart.size.isValid();
+    return chart;
+}
+
+// A CSV of ferrun-cli export: the header's names and one row of numbers per point.
+struct Csv
+{
+    QStringList names;
+    std::vector<std::vector<double>> rows;
+    std::vector<double> column(const QString &name) const
+    {
+        const qsizetype c = names.indexOf(name);
+        std::vector<double> values;
+        for (const auto &row : rows)
+            values.push_back(row.at(size_t(c)));
+        return values;
+    }
+};
+
+Csv parseCsv(const QByteArray &text)
+{
+    Csv csv;
+    QList<QByteArray> lines = text.split('\n');
+    if (!lines.isEmpty() && lines.constLast().isEmpty())
+        lines.removeLast();
+    if (lines.isEmpty())
+        return csv;
+    csv.names = QString::fromLatin1(lines.takeFirst()).split(',');
+    for (const QByteArray &line : lines) {
+        std::vector<double> row;
+        for (const QByteArray &cell : line.split(','))
+            row.push_back(cell.toDouble());
+        csv.rows.push_back(row);
+    }
+    return csv;
+}
+
+// Maps values onto the plotting rectangle as the axes do: the X range onto left..right,
+// the Y range onto bottom..top. A pixel is the mapped value rounded, so a drawn point lies
+// within half a pixel of the mapped one.
+struct Mapping
+{
+    QRectF plot;
+    double xMin, xMax, yMin, yMax;
+    QPointF operator()(double x, double y) const
+    {
+        return QPointF(plot.left() + (x - xMin) * plot.width() / (xMax - xMin),
+            plot.bottom() - (y - yMin) * plot.height() / (yMax - yMin));
+    }
+};
+
+bool near(const QPointF &drawn, const QPointF &mapped)
+{
+    return std::abs(drawn.x() - mapped.x()) <= 0.5 + 1e-9
+        && std::abs(drawn.y() - mapped.y()) <= 0.5 + 1e-9;
+}
+
+// The channel colours the window's chart is designed with, by series T1..T7, FD.
+const QStringList designColours { "#008000", "#ffff00", "#008040", "#000000", "#0000ff", "#ff0000",
+    "#ffffff", "#808080" };
+
+class PlotTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+
+    QString write(const QString &name, quint8 bits, const QByteArray &data, double intervalUs)
+    {
+        files::DataFileHeader header;
+        header.ChartChannelBits = bits;
+        header.ChannelIntervalUs = intervalUs;
+        header.ValueScale = files::ValueScale250;
+        header.XTitle = QStringLiteral("Время, мкс");
+        header.YTitle = QStringLiteral("Температура");
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(files::encodeDataFile(header, data, QStringLiteral("опыт")));
+        return path;
+    }
+
+    // Frames of `channels` words: codes that rise and fall differently per channel, the
+    // photodiode bit set in every third frame.
+    static QByteArray frames(int count, int channels)
+    {
+        QByteArray data;
+        for (int f = 0; f < count; ++f)
+            for (int c = 0; c < channels; ++c) {
+                const int code = 2048 + int(1500 * std::sin(f * 0.37 + c)) + 40 * c;
+                const int word = code | (f % 3 == 0 ? 0x8000 : 0);
+                data.append(char(word & 0xFF));
+                data.append(char(word >> 8));
+            }
+        return data;
+    }
+
+    QByteArray read(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST_F(PlotTest, SvgHoldsOneLinePerShownChannelThroughTheExportedPoints)
+{
+    // T1, T3 and T6 with the photodiode; 40 frames, so that every point has its own pixel.
+    const QString file = write("three.kdx", 0x25, frames(40, 3), 250);
+    for (const QStringList &display : { QStringList { "--mode", "1" },
+             QStringList { "--mode", "3", "--unit", "us", "--integrate", "3" } }) {
+        const CliRun exported = runCli(QStringList { "export", file, "--photodiode" } + display);
+        ASSERT_EQ(exported.exitCode, 0) << qPrintable(exported.err);
+        const Csv csv = parseCsv(exported.out);
+        ASSERT_EQ(csv.names, QStringList({ "x", "T1", "T3", "T6", "FD" }));
+        ASSERT_EQ(csv.rows.size(), 39u);
+
+        const QString out = dir.filePath("three.svg");
+        const CliRun run
+            = runCli(QStringList { "plot", file, "-o", out, "--photodiode" } + display);
+        ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+        EXPECT_TRUE(run.out.isEmpty());
+        const SvgChart svg = parseSvg(read(out));
+        ASSERT_TRUE(svg.valid) << qPrintable(svg.error);
+        // The metafile rule of the copy: one pixel less than the chart each way.
+        EXPECT_EQ(svg.size, QSizeF(771, 345));
+
+        // The automatic ranges: X from the first to the last point, Y over every line (the
+        // photodiode spans the raw range of the recording).
+        const std::vector<double> x = csv.column("x");
+        double yMin = INFINITY, yMax = -INFINITY;
+        for (const char *name : { "T1", "T3", "T6", "FD" })
+            for (double y : csv.column(name)) {
+                yMin = std::min(yMin, y);
+                yMax = std::max(yMax, y);
+            }
+        const Mapping map { svg.plot, x.front(), x.back(), yMin, yMax };
+        const std::map<QString, QString> colours { { "T1", designColours.at(0) },
+            { "T3", designColours.at(2) }, { "T6", designColours.at(5) },
+            { "FD", designColours.at(7) } };
+        for (const auto &[name, colour] : colours) {
+            const std::vector<QPolygonF> lines = svg.plotted(colour);
+            ASSERT_EQ(lines.size(), 1u) << qPrintable(name);
+            const QPolygonF &line = lines.front();
+            const std::vector<double> y = csv.column(name);
+            ASSERT_EQ(size_t(line.size()), y.size()) << qPrintable(name);
+            for (size_t p = 0; p < y.size(); ++p)
+                EXPECT_TRUE(near(line.at(qsizetype(p)), map(x[p], y[p])))
+                    << qPrintable(name) << " point " << p << ": drawn at "
+                    << line.at(qsizetype(p)).x() << "," << line.at(qsizetype(p)).y()
+                    << ", mapped to " << map(x[p], y[p]).x() << "," << map(x[p], y[p]).y();
+        }
+        // Channels that are not in the file are not drawn.
+        for (int n : { 2, 4, 5, 7 })
+            EXPECT_TRUE(svg.plotted(designColours.at(n - 1)).empty()) << n;
+    }
+}
+
+TEST_F(PlotTest, FixedTemperatureRangeAndColoursOfTheSettingsFile)
+{
+    const QString file = write("one.kdx", 0x01, frames(30, 1), 100);
+    const CliRun exported = runCli({ "export", file, "--range", "500" });
+    ASSERT_EQ(exported.exitCode, 0) << qPrintable(exported.err);
+    const Csv csv = parseCsv(exported.out);
+
+    // Channel 1 red (0x0000FF as a Windows colour value), in a settings file of the window.
+    const QString ini = dir.filePath("Ferrun.ini");
+    QFile settings(ini);
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("[Series Color]\r\nChannel 1=255\r\n");
+    settings.close();
+
+    const QString out = dir.filePath("one.svg");
+    const CliRun run = runCli({ "plot", file, "--range=500", "--ymin=0", "--ymax=500", "--settings",
+        ini, "--size", "600x400", "-o", out });
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    const SvgChart svg = parseSvg(read(out));
+    ASSERT_TRUE(svg.valid) << qPrintable(svg.error);
+    EXPECT_EQ(svg.size, QSizeF(599, 399));
+    EXPECT_TRUE(svg.plotted(designColours.at(0)).empty());
+    const std::vector<QPolygonF> lines = svg.plotted("#ff0000");
+    ASSERT_EQ(lines.size(), 1u);
+    const std::vector<double> x = csv.column("x");
+    const std::vector<double> y = csv.column("T1");
+    ASSERT_EQ(size_t(lines.front().size()), y.size());
+    // The value axis shows 0..500 degrees, whatever the points span.
+    const Mapping map { svg.plot, x.front(), x.back(), 0, 500 };
+    for (size_t p = 0; p < y.size(); ++p)
+        EXPECT_TRUE(near(lines.front().at(qsizetype(p)), map(x[p], y[p]))) << p;
+
+    // In ADC units the fixed range does not apply: the axis spans the points.
+    ASSERT_EQ(runCli({ "plot", file, "--mode", "1", "--ymax", "20", "-o", out }).exitCode, 0);
+    const SvgChart adc = parseSvg(read(out));
+    const std::vector<QPolygonF> adcLines = adc.plotted(designColours.at(0));
+    ASSERT_EQ(adcLines.size(), 1u);
+    const QRectF span = adcLines.front().boundingRect();
+    EXPECT_EQ(span.top(), adc.plot.top());
+    EXPECT_EQ(span.bottom(), adc.plot.bottom());
+}
+
+TEST_F(PlotTest, FullRecordingOfSevenChannels)
+{
+    // 480000 bytes of seven channels: 34285 frames, far more points than pixel columns.
+    QByteArray data = frames(34285, 7);
+    data.append(QByteArray(480000 - data.size(), '\0'));
+    const QString file = write("full.kdx", 0x7F, data, 3055 / 14.7456 * 7);
+    const CliRun exported = runCli({ "export", file });
+    ASSERT_EQ(exported.exitCode, 0) << qPrintable(exported.err);
+    const Csv csv = parseCsv(exported.out);
+    ASSERT_EQ(csv.rows.size(), 34284u);
+
+    const QString out = dir.filePath("full.svg");
+    const CliRun run = runCli({ "plot", file, "-o", out });
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    const SvgChart svg = parseSvg(read(out));
+    ASSERT_TRUE(svg.valid) << qPrintable(svg.error);
+    const std::vector<double> x = csv.column("x");
+    double yMin = INFINITY, yMax = -INFINITY;
+    for (int n = 1; n <= 7; ++n)
+        for (double y : csv.column(QString("T%1").arg(n))) {
+            yMin = std::min(yMin, y);
+            yMax = std::max(yMax, y);
+        }
+    const Mapping map { svg.plot, x.front(), x.back(), yMin, yMax };
+    for (int n = 1; n <= 7; ++n) {
+        const std::vector<QPolygonF> lines = svg.plotted(designColours.at(n - 1));
+        ASSERT_EQ(lines.size(), 1u) << n;
+        const QPolygonF &line = lines.front();
+        EXPECT_EQ(line.first().x(), svg.plot.left());
+        EXPECT_EQ(line.last().x(), svg.plot.right());
+        // Dense points are drawn one pixel column at a time: each point lies within the
+        // vertical span the line covers in its column.
+        const std::vector<double> y = csv.column(QString("T%1").arg(n));
+        for (size_t p : { size_t(0), size_t(1), size_t(777), size_t(17000), y.size() - 1 }) {
+            const QPointF mapped = map(x[p], y[p]);
+            double top = INFINITY, bottom = -INFINITY;
+            for (const QPointF &v : line)
+                if (std::abs(v.x() - mapped.x()) <= 0.5 + 1e-9) {
+                    top = std::min(top, v.y());
+                    bottom = std::max(bottom, v.y());
+                }
+            EXPECT_GE(mapped.y(), top - 0.5) << "T" << n << " point " << p;
+            EXPECT_LE(mapped.y(), bottom + 0.5) << "T" << n << " point " << p;
+        }
+    }
+}
+
+TEST_F(PlotTest, PngHasTheRequestedSize)
+{
+    const QString file = write("png.kdx", 0x01, frames(200, 1), 100);
+    const QString out = dir.filePath("chart.PNG");
+    CliRun run = runCli({ "plot", file, "--size=400x300", "-o", out });
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    QImage image;
+    ASSERT_TRUE(image.load(out, "PNG"));
+    EXPECT_EQ(image.size(), QSize(400, 300));
+    // White background, and the line of T1 in its colour.
+    EXPECT_EQ(image.pixelColor(1, 1), QColor(Qt::white));
+    int green = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            green += image.pixelColor(x, y) == QColor(0, 128, 0);
+    EXPECT_GT(green, 200);
+
+    // The window's chart size unless told otherwise.
+    run = runCli({ "plot", file, "-o", out });
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    ASSERT_TRUE(image.load(out, "PNG"));
+    EXPECT_EQ(image.size(), QSize(772, 346));
+}
+
+TEST_F(PlotTest, RecordingWithoutPointsGivesAnEmptyChart)
+{
+    // No data, and a single frame (frame 0 is never drawn): the axes and the legend only.
+    for (const QByteArray &data : { QByteArray(), frames(1, 2) }) {
+        const QString file = write("empty.kdx", 0x03, data, 100);
+        const QString out = dir.filePath("empty.svg");
+        const CliRun run = runCli({ "plot", file, "-o", out });
+        ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+        const SvgChart svg = parseSvg(read(out));
+        ASSERT_TRUE(svg.valid) << qPrintable(svg.error);
+        EXPECT_TRUE(svg.plotted(designColours.at(0)).empty());
+        EXPECT_TRUE(svg.plotted(designColours.at(1)).empty());
+    }
+}
+
+TEST_F(PlotTest, ForeignAndTruncatedFilesWriteNothing)
+{
+    const QString good = write("good.kdx", 0x01, frames(10, 1), 100);
+    const QByteArray bytes = read(good);
+    const QString truncated = dir.filePath("cut.kdx");
+    QFile cut(truncated);
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+    cut.write(bytes.left(bytes.size() - 10));
+    cut.close();
+    const QString foreign = dir.filePath("foreign.kdx");
+    QFile other(foreign);
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("\x02\x00 not a recording of this instrument", 37);
+    other.close();
+
+    for (const QString &file : { foreign, truncated, dir.filePath("missing.kdx") })
+        for (const char *name : { "out.svg", "out.png" }) {
+            const QString out = dir.filePath(name);
+            const CliRun run = runCli({ "plot", file, "-o", out });
+            EXPECT_EQ(run.exitCode, 2) << qPrintable(file);
+            EXPECT_TRUE(run.err.startsWith("ferrun-cli plot: ")) << qPrintable(run.err);
+            EXPECT_FALSE(QFile::exists(out)) << qPrintable(file);
+        }
+    const CliRun run = runCli({ "plot", good, "-o", dir.filePath("no/such/folder/chart.svg") });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("cannot write")) << qPrintable(run.err);
+}
+
+TEST_F(PlotTest, OptionsOutOfRangeNameTheirRange)
+{
+    const QString file = write("opts.kdx", 0x01, frames(10, 1), 100);
+    const QString out = dir.filePath("out.svg");
+    const std::vector<std::pair<QStringList, QString>> cases {
+        { { "--size", "20x300" }, "32 to 8192" },
+        { { "--size", "400x9000" }, "32 to 8192" },
+        { { "--size", "400" }, "WxH" },
+        { { "--ymax", "501" }, "0 to 500" },
+        { { "--ymin", "-1" }, "0 to 500" },
+        { { "--ymin", "80", "--ymax", "70" }, "ymin" },
+        { { "--mode", "4" }, "0 to 3" },
+        { { "--integrate", "1" }, "2 to 2048" },
+        { { "--settings", dir.filePath("none.ini") }, "settings" },
+    };
+    for (const auto &[options, named] : cases) {
+        const CliRun run = runCli(QStringList { "plot", file, "-o", out } + options);
+        EXPECT_EQ(run.exitCode, 2) << qPrintable(options.join(' '));
+        EXPECT_TRUE(run.err.contains(named)) << qPrintable(run.err);
+        EXPECT_FALSE(QFile::exists(out)) << qPrintable(options.join(' '));
+    }
+    EXPECT_EQ(runCli({ "plot", file }).exitCode, 2);
+    const CliRun jpeg = runCli({ "plot", file, "-o", dir.filePath("chart.jpg") });
+    EXPECT_EQ(jpeg.exitCode, 2);
+    EXPECT_TRUE(jpeg.err.contains(".svg or .png")) << qPrintable(jpeg.err);
+
+    const CliRun help = runCli({ "plot", "--help" });
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains("--size WxH")) << help.out.constData();
+    EXPECT_TRUE(help.out.contains("(default: 772x346)"));
+    EXPECT_TRUE(help.out.contains("--photodiode"));
+}
