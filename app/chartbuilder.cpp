@@ -58,7 +58,9 @@ void ChartBuilder::BuildChart()
     // The integration length and every other display setting are read once, here.
     const sig::DisplaySettings settings = displaySettings();
     session.hideProgressPanel();
-    m_last = m_decoder.decode(*buffer, settings);
+    if (!m_last)
+        m_last.emplace();
+    m_decoder.decode(*buffer, settings, *m_last);
     const sig::DecodedRecording &r = *m_last;
     session.setXTitle(r.XTitle);
     session.clearPercentLabels();
@@ -70,7 +72,7 @@ void ChartBuilder::BuildChart()
     setAxisTitles(*chart, r);
     session.setCycleNumber(session.CycleNumber() + 1);
 
-    addRecordingPoints(*chart, r);
+    addRecordingPoints(*chart, r, m_x);
 
     // CurrentCommand 0x00 and "ПОСТРОЕНИЕ ГРАФИКА": the status stays while the chart draws.
     session.chartBuilt();

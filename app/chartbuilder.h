@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace app {
 
@@ -45,6 +46,7 @@ private:
     TForm1 &m_form;
     sig::ChartDecoder m_decoder;
     std::optional<sig::DecodedRecording> m_last;
+    std::vector<double> m_x; // X of the points of a build
 };
 
 } // namespace app

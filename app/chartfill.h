@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <optional>
+#include <vector>
 
 namespace chart {
 class TChart;
@@ -20,8 +21,10 @@ void setAxisTitles(chart::TChart &chart, const sig::DecodedRecording &recording)
 
 // Adds the recording's points behind those the series T1..T7 and FD already hold: one per
 // drawn frame to the series of each checked thermocouple, and the two-level photodiode
-// line to FD when it is drawn.
-void addRecordingPoints(chart::TChart &chart, const sig::DecodedRecording &recording);
+// line to FD when it is drawn. `xs` is scratch room for the points' X values, kept by a
+// caller that builds again so that its memory is reused.
+void addRecordingPoints(
+    chart::TChart &chart, const sig::DecodedRecording &recording, std::vector<double> &xs);
 
 // The value-axis step of a build: in the temperature modes (0 and 2) with top above 0 the
 // fixed range bottom..top, otherwise automatic scaling. With bottom above top the maximum

@@ -7,7 +7,6 @@
 #include "chart/chart.h"
 
 #include <QEvent>
-#include <QLabel>
 #include <QLocale>
 #include <cmath>
 
@@ -29,23 +28,11 @@ CursorReadout::CursorReadout(TForm1 &form)
         [this](Qt::KeyboardModifiers, int x, int y) { mouseMoved(x, y); });
     // Zoom, scroll and a redraw move the frame under a still mouse.
     form.Chart1->installEventFilter(this);
-    form.status->installEventFilter(this);
-}
-
-void CursorReadout::fitLastPanel()
-{
-    // The third panel is 50 pixels wide; while it holds the readout it reaches to the end of
-    // the bar, so that the channels and the photodiode state can be read.
-    QLabel *last = m_form.status->panel(2);
-    const int width = m_showing ? m_form.status->width() - last->x() : 0;
-    last->resize(std::max(StatusBar::PanelWidths.at(2), width) - 2, last->height());
 }
 
 bool CursorReadout::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_form.status && event->type() == QEvent::Resize)
-        fitLastPanel();
-    else if (watched == m_form.Chart1 && event->type() == QEvent::Paint && m_showing)
+    if (watched == m_form.Chart1 && event->type() == QEvent::Paint && m_showing)
         show(m_at);
     return QObject::eventFilter(watched, event);
 }
@@ -104,10 +91,7 @@ void CursorReadout::show(QPoint at)
     if (m_line->geometry() != line)
         m_line->setGeometry(line);
     m_line->show();
-    if (!m_showing) {
-        m_showing = true;
-        fitLastPanel();
-    }
+    m_showing = true;
 }
 
 void CursorReadout::clear()
@@ -119,14 +103,12 @@ void CursorReadout::clear()
     m_showing = false;
     m_form.session->setStatusText(1, QString());
     m_form.session->setStatusText(2, QString());
-    fitLastPanel();
 }
 
 void CursorReadout::switchedOff()
 {
     m_line->hide();
     m_showing = false;
-    fitLastPanel();
 }
 
 void CursorReadout::recordingChanged()

@@ -17,7 +17,7 @@ class TForm1;
 // frames drawn by the last build count, and only while BottomAxis.Maximum exceeds 1.
 //
 // X goes to the second status panel, the channels and "Цифровые сигналы: " to the third,
-// which reaches to the right end of the status bar while it shows them.
+// which reaches to the right end of the status bar.
 class CursorReadout : public QObject
 {
     Q_OBJECT
@@ -40,7 +40,6 @@ private:
     void mouseMoved(int x, int y);
     void show(QPoint at);
     void clear();
-    void fitLastPanel();
 
     TForm1 &m_form;
     QWidget *m_line = nullptr;

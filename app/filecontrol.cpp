@@ -85,6 +85,11 @@ QString FileControl::faultyRecordingMessage()
     return QStringLiteral("Приём массива прерван: данные неполны и не сохраняются");
 }
 
+QString FileControl::busyMessage()
+{
+    return QStringLiteral("Идёт обмен с АЦП: откройте файл после окончания измерения");
+}
+
 QString FileControl::storeFolder()
 {
     const QString folder = QDir::current().filePath(QStringLiteral("Mersklad"));
@@ -262,6 +267,13 @@ void FileControl::saveText(const QString &fileName)
 
 void FileControl::btLoadFileClick(QObject *sender)
 {
+    // The session appends each block it receives to the buffer a load would replace: a file
+    // opened during an exchange would be mixed with the blocks still to come.
+    if (m_form.session->state() != acquisition::SessionState::Idle
+        && m_form.session->state() != acquisition::SessionState::Drawing) {
+        m_form.showMessage(busyMessage());
+        return;
+    }
     m_form.session->setFrequencyPanelVisible(false);
     SearchLine = 0;
     if (sender != m_form.btNextFile) {

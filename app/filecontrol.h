@@ -113,6 +113,8 @@ public:
     QString execOpenDialog();
 
     static QString faultyRecordingMessage();
+    // Shown when a file is to be opened while the instrument is measuring or sending.
+    static QString busyMessage();
 
 private:
     void applyLoaded(const files::DataFile &file);

@@ -156,7 +156,11 @@ public:
                 bits |= quint8(1 << (n - 1));
         return bits;
     }
-    QString timeUnitName() const override { return m_form.cbXscale->currentText(); }
+    // Written by the chart build: empty until the first one.
+    QString timeUnitName() const override
+    {
+        return m_form.chartBuilder ? m_form.chartBuilder->TimeUnitName() : QString();
+    }
 
 private:
     const TForm1 &m_form;

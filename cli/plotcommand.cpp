@@ -21,6 +21,7 @@
 #include <QSaveFile>
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -82,7 +83,8 @@ void drawRecording(chart::TChart &chart, const sig::DecodedRecording &recording,
     for (int i = 0; i < chart.SeriesCount(); ++i)
         chart.Series(i)->Clear();
     app::setAxisTitles(chart, recording);
-    app::addRecordingPoints(chart, recording);
+    std::vector<double> xs;
+    app::addRecordingPoints(chart, recording, xs);
 }
 
 QByteArray pngBytes(chart::TChart &chart)

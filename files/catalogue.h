@@ -54,7 +54,8 @@ QString catalogueMarker(const QString &name);
 // "Выберите путь, содержащий файлы " + the extension.
 QString noFilesMessage(const QString &extension);
 
-// The catalogue of the entries of `folder` (a folder name, with or without its final '/')
+// The catalogue of the entries of `folder` (a folder name, with or without its final '/'; an
+// empty name lists nothing)
 // whose names end in `extension` (letter case ignored), in the order of listFolder(). A file
 // that ends inside its header, titles or data is listed with an empty comment.
 Catalogue buildCatalogue(const QString &folder, const QString &extension);

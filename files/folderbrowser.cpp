@@ -10,8 +10,7 @@ namespace files {
 
 QStringList listFolder(const QString &folder, const QString &suffix, bool *readable)
 {
-    const QByteArray path = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
-    DIR *dir = ::opendir(path.constData());
+    DIR *dir = folder.isEmpty() ? nullptr : ::opendir(QFile::encodeName(folder).constData());
     if (readable)
         *readable = dir != nullptr;
     if (!dir)

@@ -14,10 +14,12 @@ inline const QString NoMoreFilesMessage = QStringLiteral("Больше нет ф
 // takes every entry), sub-folders, hidden entries and anything else of that name included,
 // "." and ".." never. Sorted in ascending order ignoring letter case (names are compared in
 // upper case, the order NTFS volumes list them in), names that differ only in case by their
-// exact spelling. An unreadable folder lists nothing and sets `readable` false.
+// exact spelling. An unreadable folder lists nothing and sets `readable` false; so does an
+// empty folder name (the folder part of a name without any, such as "zu:", names no folder).
 QStringList listFolder(const QString &folder, const QString &suffix, bool *readable = nullptr);
 
-// The folder part of a full name, with its final '/' ("" for a bare name), and the name part.
+// The folder part of a full name, with its final '/' ("" for a name without a folder), and
+// the name part.
 QString folderPart(const QString &fullName);
 QString namePart(const QString &fullName);
 // The extension of the name part from its last '.', dot included; "" when it has none.

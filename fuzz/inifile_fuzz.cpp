@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)ini.readInteger(u"Options", u"Freq", 7);
     (void)ini.readBool(u"Cycle", u"OneFile", true);
 
-    // A write keeps every other line and the value reads back from a fresh reader.
+    // One write through the temporary-file-and-rename path, then a fresh reader.
     FUZZ_CHECK(ini.writeString(
         QStringLiteral("Options"), QStringLiteral("Comment"), QStringLiteral("значение 1")));
     const app::IniFile again(path);

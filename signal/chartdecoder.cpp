@@ -32,6 +32,19 @@ double timeUnitDivisor(int unitIndex)
 DecodedRecording ChartDecoder::decode(const QByteArray &array, const DisplaySettings &settings)
 {
     DecodedRecording r;
+    decode(array, settings, r);
+    return r;
+}
+
+void ChartDecoder::decode(
+    const QByteArray &array, const DisplaySettings &settings, DecodedRecording &r)
+{
+    // Every value is set anew; the point lists keep their memory.
+    std::array<std::vector<quint16>, ThermocoupleCount> codes = std::move(r.m_codes);
+    std::vector<quint8> photodiode = std::move(r.m_photodiode);
+    r = DecodedRecording();
+    r.m_codes = std::move(codes);
+    r.m_photodiode = std::move(photodiode);
 
     // Time unit. With none selected the last unit stays. The averaging divides the unit's
     // own divisor each time, never a divisor already divided.
@@ -80,17 +93,24 @@ DecodedRecording ChartDecoder::decode(const QByteArray &array, const DisplaySett
     const qint64 gapBytes = (skip - 1) * frameBytes;
     const int k = std::max(1, settings.integrationLength);
 
+    // Lists of the channels not in this recording are emptied, and their memory let go.
+    const auto size = [&r](qint64 points) {
+        for (int n = 1; n <= ThermocoupleCount; ++n) {
+            std::vector<quint16> &list = r.m_codes[size_t(n - 1)];
+            if (r.hasChannel(n))
+                list.resize(size_t(points));
+            else
+                std::vector<quint16>().swap(list);
+        }
+        r.m_photodiode.resize(size_t(points));
+    };
     if (r.frameCount > 0) {
         // Frames read: buffer frames 0, skip, 2 × skip, ... while a whole frame remains.
         const qint64 framesRead = (r.frameCount + skip - 1) / skip;
         const bool draw = r.axisMode != AxisMode::None;
-        if (draw) {
+        if (draw)
             r.m_points = int(framesRead - 1);
-            for (int n = 1; n <= ThermocoupleCount; ++n)
-                if (r.hasChannel(n))
-                    r.m_codes[size_t(n - 1)].resize(size_t(r.m_points));
-            r.m_photodiode.resize(size_t(r.m_points));
-        }
+        size(r.m_points);
 
         std::array<int, ThermocoupleCount> channels {};
         int c = 0;
@@ -136,12 +156,13 @@ DecodedRecording ChartDecoder::decode(const QByteArray &array, const DisplaySett
         }
         r.rawMaximum = rawMax;
         r.rawMinimum = rawMin;
+    } else {
+        size(0);
     }
     r.valueMaximum = temperature ? r.valueOf(r.rawMaximum) : r.rawMaximum;
     r.valueMinimum = temperature ? r.valueOf(r.rawMinimum) : r.rawMinimum;
     r.photodiode = settings.photodiode;
     r.photodiodeDrawn = settings.photodiode && r.m_points > 0;
-    return r;
 }
 
 } // namespace sig

@@ -112,10 +112,14 @@ public:
     const std::vector<quint16> &codeData(int n) const { return m_codes[size_t(n - 1)]; }
     // The photodiode state of the frame of point p, and the Y of the FD line there.
     bool photodiodeState(int point) const { return m_photodiode[size_t(point)] != 0; }
+    // The photodiode states of the points, 0 or 1.
+    const std::vector<quint8> &photodiodeData() const { return m_photodiode; }
     double photodiodeY(int point) const
     {
         return photodiodeState(point) ? valueMaximum : valueMinimum;
     }
+    bool operator==(const DecodedRecording &) const = default;
+
     double valueOf(double code) const
     {
         return isTemperatureMode(axisMode) ? (code - ValueOffset) * ValueScale : code;
@@ -136,6 +140,9 @@ class ChartDecoder
 public:
     // The whole array is decoded from its start; the array is not changed.
     DecodedRecording decode(const QByteArray &array, const DisplaySettings &settings);
+    // The same into an existing recording, whose point lists are reused (a redraw then
+    // takes no new memory).
+    void decode(const QByteArray &array, const DisplaySettings &settings, DecodedRecording &into);
 
     double unitDivisor() const { return m_unitDivisor; }
     double pointStep() const { return m_pointStep; }

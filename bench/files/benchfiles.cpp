@@ -107,6 +107,8 @@ int main(int argc, char **argv)
         const QString one = dir.filePath("r0500.kdx");
         report("Load of a full recording (480000 bytes, checked)", 51,
             [&] { files::readDataFile(one, &loaded); });
+        if (loaded.data != data)
+            std::fprintf(stderr, "the recording read back differs\n");
     }
     return 0;
 }

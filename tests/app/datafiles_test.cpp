@@ -313,6 +313,34 @@ TEST_F(DataFilesTest, CycleRunSavedPerCycleThenAsOneFile)
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
 }
 
+// A file opened while the board records would be mixed with the blocks still to come: the
+// load is refused, and the measurement ends with its own recording.
+TEST_F(DataFilesTest, NoLoadDuringAnExchange)
+{
+    sim::BoardOptions options;
+    options.speed = 100;
+    board = std::make_unique<sim::BoardSimulator>(options);
+    std::string error;
+    ASSERT_TRUE(board->start(&error)) << error;
+    app::TForm1 &f = open(QString::fromStdString(board->devicePath()));
+    const QString other = file(QStringLiteral("other.kdx"));
+    filewindow::writeDataFile(other, 0x01, filewindow::words({ 1, 2, 3 }), QStringLiteral("x"));
+    f.mComment->setPlainText(QStringLiteral("своя"));
+
+    QTest::mouseClick(f.btStart, Qt::LeftButton);
+    ASSERT_NE(f.session->state(), acquisition::SessionState::Idle);
+    load(other);
+    EXPECT_EQ(messages, QStringList { app::FileControl::busyMessage() });
+    EXPECT_EQ(openDialogs, 0);
+    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("своя"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return f.session->state() == acquisition::SessionState::Idle; }, 30000));
+    EXPECT_EQ(f.session->AcquisitionBuffer().size(), f.session->blocksExpected() * 500);
+
+    load(other);
+    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("x"));
+}
+
 TEST_F(DataFilesTest, FaultyRecordingIsNotSaved)
 {
     app::TForm1 &f = open();

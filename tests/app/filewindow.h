@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QPushButton>
 #include <QToolButton>
 #include <deque>
 #include <gtest/gtest.h>

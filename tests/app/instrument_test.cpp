@@ -384,7 +384,11 @@ TEST_F(InstrumentTest, TransferOutOfStepIsShownAndTheRecordingFlagged)
     EXPECT_EQ(f.status->panelText(0), outOfStep);
     EXPECT_TRUE(f.session->recordingFaulty());
     ASSERT_TRUE(f.AcquisitionBuffer());
-    EXPECT_EQ(f.AcquisitionBuffer()->size(), 10 * 500);
+    // The stray byte is seen when the 10th block is complete, or, when the machine takes that
+    // block before the byte has arrived, one block later, where it is left over.
+    EXPECT_TRUE(
+        f.AcquisitionBuffer()->size() == 10 * 500 || f.AcquisitionBuffer()->size() == 11 * 500)
+        << f.AcquisitionBuffer()->size();
     EXPECT_TRUE(allEnabled(f, true));
 
     QTest::mouseClick(f.btStart, Qt::LeftButton);

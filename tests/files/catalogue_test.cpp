@@ -86,6 +86,11 @@ TEST(Catalogue, EmptyOrMissingFolder)
     EXPECT_EQ(catalogue.stop, CatalogueStop::NoFiles);
     EXPECT_FALSE(catalogue.folderReadable);
     EXPECT_EQ(noFilesMessage({}), QStringLiteral("Выберите путь, содержащий файлы "));
+
+    // The folder and extension of "zu:", the name that chooses a folder: nothing.
+    catalogue = buildCatalogue(QString(), QString());
+    EXPECT_EQ(catalogue.stop, CatalogueStop::NoFiles);
+    EXPECT_EQ(catalogue.message, QStringLiteral("Выберите путь, содержащий файлы "));
 }
 
 // A comment line that begins with the marker is taken as one when an entry is opened.

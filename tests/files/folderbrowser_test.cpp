@@ -130,4 +130,9 @@ TEST(FolderBrowser, NameParts)
     EXPECT_EQ(extensionPart("/d.x/run.KDX"), ".KDX");
     EXPECT_EQ(extensionPart("/d.x/run"), "");
     EXPECT_EQ(extensionPart("zu:"), "");
+
+    // A name without a folder lists nothing, whatever the working folder holds.
+    EXPECT_TRUE(listFolder(folderPart("zu:"), extensionPart("zu:")).isEmpty());
+    EXPECT_EQ(nextDataFile("zu:").outcome, BrowseOutcome::NoMoreFiles);
+    EXPECT_EQ(previousDataFile("zu:").outcome, BrowseOutcome::Nothing);
 }

@@ -300,3 +300,31 @@ TEST(ChartDecoder, FullRecordingKeepsEveryFrame)
     ASSERT_EQ(r.pointCount(), 34284); // 34285 frames
     EXPECT_EQ(r.y(7, 34283), (34284 * 7 + 6) & 0x0FFF);
 }
+
+TEST(ChartDecoder, DecodingIntoAnEarlierRecordingLeavesNothingOfIt)
+{
+    ChartDecoder decoder;
+    DisplaySettings s = settings(AxisMode::AdcSamples, 0x7F);
+    s.photodiode = true;
+    QByteArray many;
+    for (int w = 0; w < 70; ++w)
+        many += words({ w | (w % 2 ? 0x8000 : 0) });
+    DecodedRecording r;
+    decoder.decode(many, s, r);
+    ASSERT_EQ(r.pointCount(), 9);
+
+    s.checkedChannels = 0x02;
+    s.axisMode = AxisMode::ValuesTime;
+    s.integrate = true;
+    s.integrationLength = 4;
+    decoder.decode(fourWords(), s, r);
+    EXPECT_EQ(r, decoder.decode(fourWords(), s));
+    EXPECT_TRUE(r.codeData(1).empty());
+    EXPECT_EQ(r.codeData(2).size(), 3u);
+
+    s.axisMode = AxisMode::None;
+    decoder.decode(many, s, r);
+    EXPECT_EQ(r.pointCount(), 0);
+    EXPECT_TRUE(r.codeData(2).empty());
+    EXPECT_TRUE(r.photodiodeData().empty());
+}

@@ -1,0 +1,231 @@
+// Chart build of a full recording in the window, offscreen:
+//   build CxP median_ms=B add_ms=A over_add_ms=B-A cpu_build_ms cpu_add_ms decode_ms
+//   first_paint CxP 1600x900 median_ms=M     (the chart painted into an image after a build)
+//   paint CxP 1600x900 median_ms=M           (painted again, nothing changed)
+// Medians of 20 runs after 3 warm-ups. `build` is TForm1::BuildChart (decoding, clearing and
+// filling the series, titles, status); `add` clears the series and adds the same points
+// from prepared lists.
+// C channels of P points each; the photodiode line FD is drawn too (P more points).
+// --rss C: builds once with C channels (0: none), paints, and prints the process's peak memory.
+#include "acquisition/measurementsession.h"
+#include "app/chartbuilder.h"
+#include "app/form1.h"
+#include "chart/chart.h"
+#include "signal/chartdecoder.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <sys/resource.h>
+#include <time.h>
+#include <vector>
+
+namespace {
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// A full recording (480000 bytes) of thermocouple-like traces with the photodiode switching.
+QByteArray recording(int channels)
+{
+    QByteArray bytes(480000, '\0');
+    std::mt19937 rng(12345);
+    std::normal_distribution<double> noise(0, 6);
+    const int frames = 240000 / channels;
+    for (int i = 0; i < frames; ++i) {
+        for (int c = 0; c < channels; ++c) {
+            const double v = 1500 + 300 * c + 400 * std::sin(i / 3000.0 + c) + noise(rng);
+            int w = std::clamp(int(std::lround(v)), 0, 4095);
+            if (c == 0 && (i / 5000) % 2)
+                w |= 0x8000;
+            const int at = 2 * (i * channels + c);
+            bytes[at] = char(w & 0xFF);
+            bytes[at + 1] = char(w >> 8);
+        }
+    }
+    return bytes;
+}
+
+struct Window
+{
+    QTemporaryDir dir;
+    std::unique_ptr<app::TForm1> form;
+
+    explicit Window(int channels)
+    {
+        QFile ini(dir.filePath(QStringLiteral("Ferrun.ini")));
+        ini.open(QIODevice::WriteOnly);
+        QByteArray text = "[Options]\r\nXYmode=0\r\nX scale=1\r\n[Series select]\r\n";
+        for (int n = 1; n <= 8; ++n)
+            text += "Channel " + QByteArray::number(n) + "=" + (n <= channels || n == 8 ? "1" : "0")
+                + "\r\n";
+        text += "[YScale]\r\nY max=0\r\n";
+        ini.write(text);
+        ini.close();
+        app::FormEnvironment environment;
+        environment.showMessage = [](const QString &) {};
+        environment.sysfsRoot = dir.filePath(QStringLiteral("none"));
+        environment.devRoot = dir.filePath(QStringLiteral("none"));
+        form = std::make_unique<app::TForm1>(ini.fileName(), app::AppOptions {}, environment);
+        form->show();
+        form->Chart1->resize(1600, 900);
+        form->session->acquisitionBuffer() = recording(channels);
+        form->session->setChannelIntervalUs(3055 / 14.7456 * channels);
+    }
+};
+
+// Wall and thread CPU time of one call, in ms.
+struct Timing
+{
+    double wall = 0;
+    double cpu = 0;
+};
+
+double threadCpuMs()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+template <class F> Timing timed(F f)
+{
+    QElapsedTimer t;
+    const double cpu = threadCpuMs();
+    t.start();
+    f();
+    return { t.nsecsElapsed() / 1e6, threadCpuMs() - cpu };
+}
+
+// The same points added straight from prepared lists, as the chart's own benchmark adds
+// them: the cost the build adds to.
+struct PreparedPoints
+{
+    std::vector<std::vector<double>> xs, ys;
+    std::vector<chart::TChartSeries *> lines;
+
+    PreparedPoints(app::TForm1 &form, const sig::DecodedRecording &r)
+    {
+        for (int n = 1; n <= 8; ++n) {
+            if ((n <= 7 && !r.hasChannel(n)) || (n == 8 && !r.photodiodeDrawn))
+                continue;
+            std::vector<double> x, y;
+            for (int p = 0; p < r.pointCount(); ++p) {
+                x.push_back(r.x(p));
+                y.push_back(n == 8 ? r.photodiodeY(p) : r.y(n, p));
+            }
+            xs.push_back(std::move(x));
+            ys.push_back(std::move(y));
+            lines.push_back(form.Chart1->Series(n - 1));
+        }
+    }
+
+    void add(app::TForm1 &form) const
+    {
+        for (int i = 0; i < 8; ++i)
+            form.Chart1->Series(i)->Clear();
+        for (size_t s = 0; s < lines.size(); ++s)
+            for (size_t i = 0; i < xs[s].size(); ++i)
+                lines[s]->AddPoint(xs[s][i], ys[s][i]);
+    }
+};
+
+void runCase(int channels)
+{
+    Window w(channels);
+    app::TForm1 &form = *w.form;
+    const sig::DisplaySettings settings = form.chartBuilder->displaySettings();
+    form.BuildChart();
+    const PreparedPoints prepared(form, *form.chartBuilder->lastRecording());
+    QImage image(1600, 900, QImage::Format_ARGB32_Premultiplied);
+    const auto paint = [&] {
+        QPainter p(&image);
+        form.Chart1->paintChart(p, QRect(0, 0, 1600, 900));
+    };
+    // Build and bare adds alternate, so that both see the same machine.
+    std::vector<double> decodes, builds, adds, buildsCpu, addsCpu, firstPaints, paints;
+    for (int run = 0; run < 23; ++run) {
+        const Timing decode = timed([&] {
+            sig::ChartDecoder decoder;
+            const sig::DecodedRecording r = decoder.decode(*form.AcquisitionBuffer(), settings);
+        });
+        const Timing build = timed([&] { form.BuildChart(); });
+        const Timing add = timed([&] { prepared.add(form); });
+        const Timing first = timed(paint);
+        const Timing again = timed(paint);
+        if (run < 3)
+            continue;
+        decodes.push_back(decode.wall);
+        adds.push_back(add.wall);
+        addsCpu.push_back(add.cpu);
+        builds.push_back(build.wall);
+        buildsCpu.push_back(build.cpu);
+        firstPaints.push_back(first.wall);
+        paints.push_back(again.wall);
+    }
+    const QString name = QStringLiteral("%1x%2").arg(channels).arg(
+        form.chartBuilder->lastRecording()->pointCount());
+    const auto least
+        = [](const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); };
+    std::printf("build %s median_ms=%.3f add_ms=%.3f over_add_ms=%.3f cpu_build_ms=%.3f "
+                "cpu_add_ms=%.3f decode_ms=%.3f\n",
+        qPrintable(name), median(builds), median(adds), median(builds) - median(adds),
+        median(buildsCpu), median(addsCpu), median(decodes));
+    std::printf("build %s min_ms=%.3f add_min_ms=%.3f decode_min_ms=%.3f\n", qPrintable(name),
+        least(builds), least(adds), least(decodes));
+    std::printf("first_paint %s 1600x900 median_ms=%.3f min_ms=%.3f\n", qPrintable(name),
+        median(firstPaints), least(firstPaints));
+    std::printf("paint %s 1600x900 median_ms=%.3f min_ms=%.3f\n", qPrintable(name), median(paints),
+        least(paints));
+    std::fflush(stdout);
+}
+
+// Channels 0: the window with its chart empty, for comparison.
+int peakMemory(int channels)
+{
+    Window w(std::max(1, channels));
+    w.form->resize(1600, 1070);
+    for (int i = 0; i < 10; ++i)
+        QApplication::processEvents();
+    if (channels > 0)
+        w.form->BuildChart();
+    w.form->Chart1->repaint();
+    for (int i = 0; i < 10; ++i)
+        QApplication::processEvents();
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    const sig::DecodedRecording *r = w.form->chartBuilder->lastRecording();
+    std::printf("rss %dx%d max_rss_kib=%ld\n", channels, r ? r->pointCount() : 0, usage.ru_maxrss);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 3 && args[1] == QLatin1String("--rss"))
+        return peakMemory(std::clamp(args[2].toInt(), 0, 7));
+    if (args.size() != 1) {
+        std::fprintf(stderr, "usage: ferrun-bench-signal [--rss CHANNELS]\n");
+        return 2;
+    }
+    runCase(1);
+    runCase(7);
+    return 0;
+}
