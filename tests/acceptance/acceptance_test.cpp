@@ -15,6 +15,7 @@
 #include "files/datafile.h"
 #include "tests/acceptance/cupsqueue.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -26,6 +27,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
@@ -429,7 +431,22 @@ TEST_F(Acceptance, MeasureSaveBrowseSearchAndCopy)
     EXPECT_TRUE(copied.contains(firstComment.at(1))) << qPrintable(copied);
     EXPECT_TRUE(copied.contains(runA + QStringLiteral("  "))) << qPrintable(copied);
 
-    // The chart copied: one clipboard entry offered as SVG and as PNG.
+    // The chart copied by the chart's context menu replaces the text on the clipboard.
+    QTest::mouseClick(f.Chart1, Qt::RightButton, {}, f.Chart1->rect().center());
+    ASSERT_TRUE(waitUntil([&] { return f.pmChart->isVisible(); }, 5000));
+    QAction *copyItem = f.pmChart->actions().value(0);
+    ASSERT_TRUE(copyItem);
+    EXPECT_EQ(copyItem->text(), QStringLiteral("Копировать"));
+    QTest::mouseClick(f.pmChart, Qt::LeftButton, {}, f.pmChart->actionGeometry(copyItem).center());
+    EXPECT_TRUE(waitUntil([&] { return !f.pmChart->isVisible(); }, 5000));
+    {
+        const QByteArray targets = clipboardAs(QStringLiteral("TARGETS"));
+        EXPECT_TRUE(targets.contains("image/svg+xml")) << targets.constData();
+        EXPECT_TRUE(targets.contains("image/png")) << targets.constData();
+        EXPECT_FALSE(targets.contains("UTF8_STRING")) << targets.constData();
+    }
+
+    // The chart copied by its button: one clipboard entry offered as SVG and as PNG.
     const QColor screenColour = f.Chart1->Color();
     click(f.btSaveChart);
     EXPECT_EQ(f.Chart1->Color(), screenColour);
