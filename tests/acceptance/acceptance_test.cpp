@@ -325,7 +325,7 @@ TEST_F(Acceptance, MeasureSaveBrowseSearchAndCopy)
     chooseFrequency(100000);
     EXPECT_EQ(f.seTime->value(), 2400);
     EXPECT_EQ(f.seSamples->value(), 240000);
-    const std::vector<ProgressSample> progress = measure(15000);
+    const std::vector<ProgressSample> progress = measure(30000);
     ASSERT_FALSE(progress.empty());
     // The panel advanced during the recording: shown, its bar and its elapsed time moving on.
     std::set<int> positions;
@@ -366,7 +366,7 @@ TEST_F(Acceptance, MeasureSaveBrowseSearchAndCopy)
     click(f.CheckBoxByChannel.at(6));
     ASSERT_FALSE(f.CheckBoxByChannel.at(6)->isChecked());
     chooseFrequency(240000);
-    measure(15000);
+    measure(30000);
     EXPECT_EQ(f.gbFile->title(), QStringLiteral("Комментарий"));
     expectCurves(6);
     EXPECT_FALSE(f.seriesActive(ChannelId::T7));
@@ -487,7 +487,7 @@ TEST_F(Acceptance, PrintsOnTheDefaultCupsQueue)
     TForm1 &f = open();
     ASSERT_TRUE(waitUntil([&] { return f.btStartPlus->isEnabled(); }, 5000));
     chooseFrequency(240000);
-    measure(15000);
+    measure(30000);
     expectCurves(7);
 
     QElapsedTimer clock;
