@@ -4,7 +4,6 @@
 // programs see it, and printing through a CUPS daemon of the test's own into a PDF.
 #include "acquisition/cyclerun.h"
 #include "acquisition/measurementsession.h"
-#include "app/cataloguepanel.h"
 #include "app/contexthelp.h"
 #include "app/cyclecontrol.h"
 #include "app/filecontrol.h"
@@ -36,7 +35,7 @@
 #include <QSvgRenderer>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <QToolButton>
 #include <QXmlStreamReader>
