@@ -98,6 +98,7 @@ void MeasurementSession::setPort(SessionPort *port)
     m_rxFill = 0;
     m_knownWaiting = 0;
     m_afterTransfer = false;
+    m_lastFailure = SessionFailure::None;
     if (m_port) {
         m_port->onRxChar = [this](int count) { arrival(count); };
         m_port->onFailure = [this](const QString &message) { emit portFailure(message); };
@@ -577,6 +578,7 @@ void MeasurementSession::timSendCmdTimer()
     if (isTransferCommand(m_currentCommand)) {
         // Nothing can be the reply to a command not yet sent.
         m_rxFill = 0;
+        m_knownWaiting = 0;
         if (m_port && m_port->inputCount() > 0)
             m_port->purgeInput();
         setState(SessionState::Transferring);

@@ -126,7 +126,9 @@ double measurementMs(int samplePeriodCycles, int sramBlocks);
 // block (or a short-read block) is complete, or bytes that arrive after the last block of a
 // transfer, mean that the blocks are no longer put together from the right bytes: the
 // session stops at once and reports transferFailed(OutOfStep). The check uses the count of
-// waiting bytes the port hands over with each arrival; it costs no call of its own. A device
+// waiting bytes the port hands over with each arrival; it costs no call of its own. Stray
+// bytes that the port reports only after the block they came with are seen with a later
+// block (the blocks stay shifted by them) or, at the latest, behind the last one. A device
 // that goes away during an exchange ends it at once with transferFailed(Disconnected). Either
 // way the session is Idle afterwards, no chart is built, and what the buffer holds of the
 // broken transfer is kept, flagged by recordingFaulty().
@@ -221,7 +223,8 @@ public:
     // by a disconnect): the user may look at them, but they are no good recording. Cleared
     // when a transfer begins or a short-read reply is taken whole.
     bool recordingFaulty() const { return m_recordingFaulty; }
-    // The failure that ended the last exchange; None once a new command has been sent.
+    // The failure that ended the last exchange; None once a new command has been sent or a
+    // port has been set (a reconnect).
     SessionFailure lastFailure() const { return m_lastFailure; }
     // The port lost its device: an exchange in progress ends with transferFailed.
     void portDisconnected();

@@ -764,7 +764,16 @@ void TForm1::bindSession()
     // the message follows once the port's handler has returned. What was received stays in
     // the buffer as a recording the session flags as faulty (recordingFaulty()).
     connect(m, &MeasurementSession::transferFailed, this,
-        [this](acquisition::SessionFailure, const QString &text) { showMessageLater(text); });
+        [this](acquisition::SessionFailure, const QString &text) {
+            // What arrived is drawn for the user to look at, under the failure's text. A cycle
+            // run does not draw it: it is no cycle of the run.
+            if (session->recordingFaulty() && !session->AcquisitionBuffer().isEmpty()
+                && !CycleRunning) {
+                BuildChart();
+                session->setStatusText(0, text);
+            }
+            showMessageLater(text);
+        });
     // The port reports a board that went away once, as a line error (the session hears of it
     // first); the rest is done after the handler has returned, since it closes the port.
     sessionPort->onLineError = [this](int errors) {

@@ -106,7 +106,8 @@ void describe(cli::CommandLine &line)
         "computer|photodiode", "computer" });
     line.addOption({ "trigger-timeout",
         "With --launch photodiode: give up when no recording has come S seconds after the "
-        "recording time (default: wait for the trigger without a time-out).",
+        "recording time (with --short: no reply S seconds after the request); default: wait "
+        "for the trigger without a time-out.",
         "S" });
     line.addFlag({ "short" },
         "The \"500 байт\" read: one block of 250 fresh samples of the channels, saved as 500 "
@@ -553,8 +554,22 @@ int cli::runMeasure(const QStringList &args)
             break;
         }
         case SessionState::ShortRead:
-            if (phaseClock.elapsed() > ReplyGraceMs && o.launchType == 0)
-                finish(ExitNoReply, "no reply from the instrument");
+            if (o.launchType == 0) {
+                if (phaseClock.elapsed() > ReplyGraceMs)
+                    finish(ExitNoReply, "no reply from the instrument");
+                break;
+            }
+            // The board reads when the photodiode triggers, however long that takes.
+            if (!waitingForTrigger) {
+                waitingForTrigger = true;
+                printer.note(
+                    QString("waiting for the photodiode trigger%1")
+                        .arg(o.triggerTimeoutS ? QString(" (at most %1 s)").arg(*o.triggerTimeoutS)
+                                               : QString(" (Ctrl+C to give up)")));
+            }
+            if (o.triggerTimeoutS && phaseClock.elapsed() > *o.triggerTimeoutS * 1000LL)
+                finish(ExitNoReply,
+                    QString("no photodiode trigger within %1 s").arg(*o.triggerTimeoutS));
             break;
         case SessionState::WaitingToTransfer:
         case SessionState::Transferring: {

@@ -429,7 +429,7 @@ void PortSession::answerPurgeLocked()
     m_cv.notify_all();
 }
 
-bool PortSession::enqueue(const void *source, int n, int timeoutMs)
+bool PortSession::enqueue(const void *source, int n, int timeoutMs, bool txEmptyHandler)
 {
     std::unique_lock lock(m_mutex);
     auto fits = [&] { return qint64(m_queue->Count()) + n <= m_queue->Capacity(); };
@@ -446,10 +446,12 @@ bool PortSession::enqueue(const void *source, int n, int timeoutMs)
         // the write thread's wake-up on the way out. What the driver does not take is queued.
         const ssize_t written = ::write(fd, bytes, static_cast<size_t>(n));
         if (written == n) {
-            // The queue drained at once: the write thread reports TX empty.
-            m_txEmptyDue = true;
+            // The queue drained at once: the write thread reports TX empty if there is a
+            // handler now to hear of it (a transfer's requests then cost no report).
+            m_txEmptyDue = m_txEmptyDue || txEmptyHandler;
             lock.unlock();
-            wake(m_writeWakeFd);
+            if (txEmptyHandler)
+                wake(m_writeWakeFd);
             return true;
         }
         if (written > 0) {

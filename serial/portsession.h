@@ -68,7 +68,10 @@ public:
     void stop();
 
     // Owner thread: queue bytes, waiting up to timeoutMs for room. False when they did not fit.
-    bool enqueue(const void *source, int n, int timeoutMs);
+    // When the driver takes them all at once the queue drains right here, on the owner thread:
+    // TX empty is then reported only if the owner has a handler (txEmptyHandler) at this
+    // moment. A queue the write thread drains later is always reported.
+    bool enqueue(const void *source, int n, int timeoutMs, bool txEmptyHandler);
     // Owner thread: have the write thread empty its queue; an aborted write removes nothing.
     // True when the write thread acknowledged within timeoutMs.
     bool purgeQueue(int timeoutMs);

@@ -493,7 +493,7 @@ int TCustomSerialPort::ReadBytes(void *buffer, int count)
 
 bool TCustomSerialPort::Enqueue(const void *source, int count)
 {
-    return m_session->enqueue(source, count, m_buffers.WriteTimeout());
+    return m_session->enqueue(source, count, m_buffers.WriteTimeout(), bool(OnTxEmpty));
 }
 
 int TCustomSerialPort::WriteBytes(const void *buffer, int count)

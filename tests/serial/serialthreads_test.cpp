@@ -527,10 +527,17 @@ TEST(SerialThreads, TxEmptyFiresForTheHandlerAssignedWhenTheQueueDrains)
     processEventsFor(50);
     EXPECT_EQ(txEmpty, 1);
 
-    // A write the driver takes at once drains the queue at once: reported as well.
+    // A write the driver takes at once drains the queue at once, within WriteString: reported
+    // when the handler is assigned then, and not when it is assigned only afterwards.
     port.OnTxEmpty = [&](TCustomSerialPort *) { ++txEmpty; };
     ASSERT_TRUE(port.WriteString(QByteArray("z")));
     EXPECT_TRUE(waitFor([&] { return txEmpty == 2; }));
     EXPECT_EQ(pty.read(1), QByteArray("z"));
+    port.OnTxEmpty = nullptr;
+    ASSERT_TRUE(port.WriteString(QByteArray("y")));
+    port.OnTxEmpty = [&](TCustomSerialPort *) { ++txEmpty; };
+    EXPECT_EQ(pty.read(1), QByteArray("y"));
+    processEventsFor(50);
+    EXPECT_EQ(txEmpty, 2);
     port.Close();
 }

@@ -90,6 +90,7 @@ TEST(BoardProgram, BadArgumentsGiveOneLineAndExitCodeTwo)
         { "--chunk", "0" },
         { "--gap-us", "-5" },
         { "--drop-reply", "2x" },
+        { "--extra-byte-after", "-1" },
         { "--trigger-after", "-1" },
         { "--seed" },
         { "--bogus" },
