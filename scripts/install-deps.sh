@@ -10,6 +10,7 @@ packages=(
     xvfb xauth fonts-dejavu-core
     dpkg-dev file desktop-file-utils
     qt6-translations-l10n
+    cups printer-driver-cups-pdf poppler-utils xclip
 )
 
 missing=()
