@@ -1,16 +1,20 @@
 // Chart build of a full recording in the window, offscreen:
 //   build CxP median_ms=B add_ms=A over_add_ms=B-A cpu_build_ms cpu_add_ms decode_ms
-//   first_paint CxP 1600x900 median_ms=M     (the chart painted into an image after a build)
-//   paint CxP 1600x900 median_ms=M           (painted again, nothing changed)
-// Medians of 20 runs after 3 warm-ups. `build` is TForm1::BuildChart (decoding, clearing and
-// filling the series, titles, status); `add` clears the series and adds the same points
-// from prepared lists.
+//   first_paint CxP 1600x900 median_ms=M min_ms cpu_median_ms
+//                                  (the chart painted into an image after its series were filled)
+//   paint CxP 1600x900 median_ms=M min_ms cpu_median_ms     (painted again, nothing changed)
+// Medians of 20 runs after 3 warm-ups; cpu_ figures count only the time the thread ran.
+// `build` is TForm1::BuildChart (decoding, clearing and filling the series, titles, status);
+// `add` clears the series and adds the same points from prepared lists.
 // C channels of P points each; the photodiode line FD is drawn too (P more points).
 // --rss C: builds once with C channels (0: none), paints, and prints the process's peak memory.
-// --runs N: N measured runs instead of 20 (3 warm-ups stay). With few runs the program suits
-// an instruction count: firstPaint and repaint are functions of their own, so that
-//   valgrind --tool=callgrind --toggle-collect='*firstPaint*' ferrun-bench-signal --runs 1
-// counts the first paints alone (--channels 1 or 7 runs one case only).
+// --runs N: N measured runs instead of 20 (3 warm-ups stay); --channels C runs one case only.
+// firstPaint, repaint, PreparedPoints::add and TForm1::BuildChart are functions of their own
+// for an instruction count, steadier than times on a shared machine:
+//   valgrind --tool=callgrind --toggle-collect='*::firstPaint(*' ferrun-bench-signal
+//       --runs 1 --channels 1                                          (one command line)
+// counts the 4 first paints of that run; the difference to --runs 5, divided by 4, is the
+// count of one.
 #include "acquisition/measurementsession.h"
 #include "app/chartbuilder.h"
 #include "app/form1.h"
