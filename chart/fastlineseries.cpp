@@ -106,6 +106,7 @@ void TChartValueList::setMultiplier(double multiplier)
 {
     multiplier_ = multiplier;
     stale_ = true;
+    totalsCount_ = std::numeric_limits<size_t>::max();
 }
 
 int TChartValueList::insertionIndex(double value) const
@@ -130,17 +131,15 @@ int TChartValueList::insertionIndex(double value) const
 
 void TChartValueList::insertAt(int index, double value)
 {
-    stale_ = true;
     const auto at = static_cast<size_t>(index);
-    if (at == values_.size()) {
-        if (!values_.empty() && !(values_.back() <= value))
-            ascending_ = false;
-        values_.push_back(value);
-        return;
-    }
-    if ((at > 0 && !(values_[at - 1] <= value)) || !(value <= values_[at]))
-        ascending_ = false;
+    const bool inOrder
+        = (at == 0 || values_[at - 1] <= value) && (at == values_.size() || value <= values_[at]);
+    if (ascending_ && !inOrder)
+        leaveAscending();
     values_.insert(values_.begin() + static_cast<std::ptrdiff_t>(at), value);
+    // A value added anywhere only widens the extremes.
+    if (!ascending_)
+        account(value * multiplier_);
 }
 
 void TChartValueList::clear(int reserve)
@@ -148,62 +147,93 @@ void TChartValueList::clear(int reserve)
     values_.clear();
     values_.reserve(static_cast<size_t>(std::max(0, reserve)));
     ascending_ = true;
-    stale_ = true;
+    resetStatistics();
 }
 
-void TChartValueList::refreshStatistics() const
+void TChartValueList::widen(double v) const
 {
-    if (!stale_)
+    if (!std::isfinite(v)) {
+        ++nonFinite_;
         return;
-    stale_ = false;
-    minimum_ = maximum_ = total_ = totalAbs_ = 0;
+    }
+    minimum_ = std::min(minimum_, v);
+    maximum_ = std::max(maximum_, v);
+}
+
+void TChartValueList::leaveAscending()
+{
+    refreshStatistics();
+    ascending_ = false;
+}
+
+void TChartValueList::resetStatistics() const
+{
+    minimum_ = std::numeric_limits<double>::infinity();
+    maximum_ = -std::numeric_limits<double>::infinity();
     nonFinite_ = 0;
-    bool found = false;
+    stale_ = false;
+    endsCount_ = 0;
+    total_ = totalAbs_ = 0;
+    totalsCount_ = 0;
+}
+
+void TChartValueList::recomputeStatistics() const
+{
+    const size_t n = values_.size();
+    const double k = multiplier_;
+    minimum_ = std::numeric_limits<double>::infinity();
+    maximum_ = -std::numeric_limits<double>::infinity();
+    nonFinite_ = 0;
+    stale_ = false;
+    endsCount_ = n;
+    // Stored values in ascending order times a finite non-zero multiplier read in order
+    // (ascending or descending): NaN cannot be among them but for a single value, and
+    // infinities only at the ends. The extremes are the first and the last finite values.
+    if (ascending_ && std::isfinite(k) && k != 0) {
+        size_t first = 0, last = n;
+        while (first < last && !std::isfinite(values_[first] * k))
+            ++first;
+        while (last > first && !std::isfinite(values_[last - 1] * k))
+            --last;
+        nonFinite_ = first + (n - last);
+        if (first < last) {
+            const double a = values_[first] * k, b = values_[last - 1] * k;
+            minimum_ = std::min(a, b);
+            maximum_ = std::max(a, b);
+        }
+        return;
+    }
+    for (double stored : values_)
+        account(stored * k);
+}
+
+void TChartValueList::refreshTotals() const
+{
+    if (totalsCount_ == values_.size())
+        return;
+    totalsCount_ = values_.size();
+    double total = 0, totalAbs = 0;
     for (double stored : values_) {
         const double v = stored * multiplier_;
-        if (!std::isfinite(v)) {
-            ++nonFinite_;
+        if (!std::isfinite(v))
             continue;
-        }
-        if (!found) {
-            minimum_ = maximum_ = v;
-            found = true;
-        }
-        minimum_ = std::min(minimum_, v);
-        maximum_ = std::max(maximum_, v);
-        total_ += v;
-        totalAbs_ += std::abs(v);
+        total += v;
+        totalAbs += std::abs(v);
     }
-}
-
-double TChartValueList::MinValue() const
-{
-    refreshStatistics();
-    return minimum_;
-}
-
-double TChartValueList::MaxValue() const
-{
-    refreshStatistics();
-    return maximum_;
+    total_ = total;
+    totalAbs_ = totalAbs;
 }
 
 double TChartValueList::Total() const
 {
-    refreshStatistics();
+    refreshTotals();
     return total_;
 }
 
 double TChartValueList::TotalABS() const
 {
-    refreshStatistics();
+    refreshTotals();
     return totalAbs_;
-}
-
-int TChartValueList::NonFiniteCount() const
-{
-    refreshStatistics();
-    return nonFinite_;
 }
 
 // ---- TChartSeries ----

@@ -6,6 +6,8 @@
 #include <QPen>
 #include <QPolygon>
 #include <QString>
+#include <cmath>
+#include <limits>
 #include <map>
 #include <vector>
 
@@ -81,14 +83,31 @@ public:
     // True while the stored values are known to be in ascending order.
     bool storedAscending() const { return ascending_; }
 
-    // Statistics of the read values, computed on request after a change; 0 with no values.
-    // NaN and infinite values are left out of them (a point that cannot be placed).
-    double MinValue() const;
-    double MaxValue() const;
+    // Statistics of the read values; 0 with no values. NaN and infinite values are left out
+    // of them (a point that cannot be placed). They are ready whenever asked, so that a chart
+    // laid out after a fill costs no pass over its values: the extremes of values in
+    // ascending order are at the ends, and once a value breaks the order the extremes and
+    // the count of NaN and infinite values follow every added value. The totals, which no
+    // paint needs, are summed on request when values were added. A new Multiplier recomputes
+    // them all at the next request.
+    double MinValue() const
+    {
+        refreshStatistics();
+        return nonFinite_ < values_.size() ? minimum_ : 0;
+    }
+    double MaxValue() const
+    {
+        refreshStatistics();
+        return nonFinite_ < values_.size() ? maximum_ : 0;
+    }
     double Total() const;
     double TotalABS() const;
     // Number of NaN and infinite values.
-    int NonFiniteCount() const;
+    int NonFiniteCount() const
+    {
+        refreshStatistics();
+        return static_cast<int>(nonFinite_);
+    }
 
     // Index at which Order places the stored value.
     int insertionIndex(double value) const;
@@ -102,24 +121,52 @@ public:
     }
     void append(double value)
     {
-        stale_ = true;
-        // Without a branch: Y values arrive in any order and would defeat prediction.
-        ascending_ = ascending_ & (values_.empty() || values_.back() <= value);
+        // Both branches are predicted: X values keep their order, and Y values, which arrive
+        // in any order, leave it within the first few points.
+        if (ascending_ && !values_.empty() && !(values_.back() <= value))
+            leaveAscending();
         values_.push_back(value);
+        if (!ascending_)
+            account(value * multiplier_);
     }
     void clear(int reserve);
 
 private:
-    void refreshStatistics() const;
+    // Takes one added read value into the extremes and the count of NaN and infinite values.
+    // A finite value within the extremes costs two comparisons; all else (a new extreme,
+    // NaN, infinity, the first value) is rare and goes out of line.
+    void account(double v) const
+    {
+        if (!(v >= minimum_ && v <= maximum_)) [[unlikely]]
+            widen(v);
+    }
+    void widen(double v) const;
+    // Makes the extremes and the count hold for the values so far before the order breaks.
+    void leaveAscending();
+    void resetStatistics() const;
+    void refreshStatistics() const
+    {
+        if (ascending_ ? endsCount_ != values_.size() || stale_ : stale_)
+            recomputeStatistics();
+    }
+    void recomputeStatistics() const;
+    void refreshTotals() const;
 
     QString name_;
     TChartListOrder order_;
     double multiplier_ = 1.0;
     std::vector<double> values_;
     bool ascending_ = true;
-    mutable bool stale_ = false;
-    mutable double minimum_ = 0, maximum_ = 0, total_ = 0, totalAbs_ = 0;
-    mutable int nonFinite_ = 0;
+    // Extremes of the finite read values: +inf and -inf while there is none.
+    mutable double minimum_ = std::numeric_limits<double>::infinity();
+    mutable double maximum_ = -std::numeric_limits<double>::infinity();
+    mutable size_t nonFinite_ = 0;
+    mutable bool stale_ = false; // the extremes and the count no longer hold (new Multiplier)
+    // While the values ascend: the number of values the extremes were taken at the ends of.
+    mutable size_t endsCount_ = 0;
+    // Number of values the totals were summed over; any other count means they are stale.
+    mutable size_t totalsCount_ = 0;
+    mutable double total_ = 0, totalAbs_ = 0;
 };
 
 class TChartSeries

@@ -3,6 +3,10 @@
 
 #include <QImage>
 #include <QPainter>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
 
 using namespace chart;
 
@@ -80,6 +84,92 @@ TEST(FastLineSeriesValues, StatisticsMultiplierAndClear)
     s.Clear(); // an empty series clears again without complaint
     EXPECT_EQ(s.YValues().Total(), 0);
     setDefaultListCapacity(0);
+}
+
+namespace {
+
+// The statistics as their definition has them: over the read values, leaving out NaN and
+// infinite ones; 0 when no value counts.
+void expectStatistics(const TChartValueList &list, const std::string &where)
+{
+    double lo = 0, hi = 0, total = 0, totalAbs = 0;
+    int nonFinite = 0;
+    bool found = false;
+    for (int i = 0; i < list.Count(); ++i) {
+        const double v = list.Value(i);
+        if (!std::isfinite(v)) {
+            ++nonFinite;
+            continue;
+        }
+        lo = found ? std::min(lo, v) : v;
+        hi = found ? std::max(hi, v) : v;
+        found = true;
+        total += v;
+        totalAbs += std::abs(v);
+    }
+    EXPECT_EQ(list.NonFiniteCount(), nonFinite) << where;
+    EXPECT_EQ(list.MinValue(), lo) << where;
+    EXPECT_EQ(list.MaxValue(), hi) << where;
+    EXPECT_EQ(list.Total(), total) << where;
+    EXPECT_EQ(list.TotalABS(), totalAbs) << where;
+}
+
+} // namespace
+
+TEST(FastLineSeriesValues, StatisticsFollowEveryKindOfChange)
+{
+    const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
+    // Ascending values with infinities at both ends, read through multipliers of either sign
+    // and through ones that overflow or lose the order.
+    TChartValueList x(QStringLiteral("X"), loAscending);
+    for (double v : { -inf, -inf, -5.0, -1.0, 0.0, 2.0, 2.0, 1e307, inf })
+        x.append(v);
+    ASSERT_TRUE(x.storedAscending());
+    for (double k : { 1.0, -2.0, 10.0, -10.0, 0.0, inf, nan, 0.5 }) {
+        x.setMultiplier(k);
+        expectStatistics(x, "ascending, multiplier " + std::to_string(k));
+    }
+    x.clear(0);
+    x.append(nan); // a single NaN is in order too
+    expectStatistics(x, "single NaN");
+    x.append(nan);
+    expectStatistics(x, "two NaN");
+    x.clear(0);
+    expectStatistics(x, "cleared");
+
+    // Random values, now and then NaN or infinite, added at the end or inserted anywhere,
+    // into lists that keep or lose their order, with the multiplier changed between.
+    std::mt19937 rng(2024);
+    std::uniform_real_distribution<double> uniform(-1000, 1000);
+    std::uniform_int_distribution<int> pick(0, 99);
+    for (int round = 0; round < 40; ++round) {
+        TChartValueList list(QStringLiteral("Y"), round % 2 ? loNone : loAscending);
+        list.clear(round % 3 * 16);
+        double rising = -500;
+        const int steps = 50 + pick(rng) * 5;
+        for (int step = 0; step < steps; ++step) {
+            const int what = pick(rng);
+            double v = round % 4 < 2 ? (rising += uniform(rng) / 1000 + 1) : uniform(rng);
+            if (what < 3)
+                v = nan;
+            else if (what < 5)
+                v = what == 3 ? inf : -inf;
+            if (what >= 95 && list.Count() > 0) {
+                const int at = std::uniform_int_distribution<int>(0, list.Count())(rng);
+                list.insertAt(at, v);
+            } else if (list.appends(v)) {
+                list.append(v);
+            } else {
+                list.insertAt(list.insertionIndex(v), v);
+            }
+            if (what == 50)
+                list.setMultiplier(pick(rng) < 50 ? -0.25 : 3);
+            if (step % 7 == 0)
+                expectStatistics(
+                    list, "round " + std::to_string(round) + " step " + std::to_string(step));
+        }
+        expectStatistics(list, "round " + std::to_string(round));
+    }
 }
 
 TEST(FastLineSeriesValues, PointColoursAndLabelsStaySparseAndFollowInsertions)
