@@ -34,6 +34,7 @@ namespace {
 using acquisition::Field;
 using bench::Clock;
 using bench::median;
+using bench::openPort;
 using bench::percentile;
 using bench::runUntil;
 
@@ -63,11 +64,6 @@ void fastestPanel(acquisition::SamplingParameters &panel)
     panel.setFocusField(Field::seTime);
     panel.userTyped(Field::seTime, QString::number(acquisition::ShortestTime4allSRAM / 8));
     panel.userLeft(Field::seTime);
-}
-
-void openPort(serial::TSerialPort &port, const QString &device)
-{
-    bench::openPort(port, device, serial::br9600);
 }
 
 // The board of figure 1, on the master side of a pseudo-terminal.

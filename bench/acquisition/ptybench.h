@@ -41,14 +41,13 @@ inline bool runUntil(const std::function<bool()> &condition, int timeoutMs)
     return condition();
 }
 
-// Opens the port with the window's line settings at `baudrate`.
-inline void openPort(serial::TSerialPort &port, const QString &device,
-    serial::TSerialBaudrate baudrate, int userBaudrate = 0)
+// Opens the port with the window's line settings; the board talks at 921600 bit/s only (the
+// simulator ignores bytes at any other rate).
+inline void openPort(serial::TSerialPort &port, const QString &device)
 {
     port.setDeviceName(device);
-    port.setBaudrate(baudrate);
-    if (baudrate == serial::brUser)
-        port.setUserBaudrate(userBaudrate);
+    port.setBaudrate(serial::brUser);
+    port.setUserBaudrate(921600);
     port.setParity(serial::paOdd);
     port.FlowControl().setControlDtr(serial::dtrDisabled);
     port.FlowControl().setControlRts(serial::rtsEnabled);

@@ -29,6 +29,7 @@ namespace {
 
 using bench::Clock;
 using bench::median;
+using bench::openPort;
 using bench::percentile;
 using bench::runUntil;
 
@@ -43,12 +44,6 @@ struct Controls : acquisition::SessionControls
     int ChannelCount() const override { return 7; }
     quint8 checkedChannels() const override { return 0x7F; }
 };
-
-// The board talks at 921600 bit/s only.
-void openPort(serial::TSerialPort &port, const QString &device)
-{
-    bench::openPort(port, device, serial::brUser, 921600);
-}
 
 // Figure 1: paced transfer against the wire time.
 void pacedTransfer(int runs)
