@@ -66,18 +66,43 @@ void fastestPanel(acquisition::SamplingParameters &panel)
     panel.userLeft(Field::seTime);
 }
 
+// The panel of fastestPanel().
+struct FastestPanel : acquisition::SamplingParameters
+{
+    FastestPanel()
+        : SamplingParameters(QLocale::c())
+    {
+        fastestPanel(*this);
+    }
+};
+
+// A cycle run of the shortest cycles on an open port, with the chart build of the command line.
+struct FastestCycleRun
+{
+    explicit FastestCycleRun(serial::TSerialPort &port)
+        : sessionPort(&port)
+    {
+        session.setPort(&sessionPort);
+        cycle.installHeadlessChartBuilder();
+    }
+    acquisition::SerialSessionPort sessionPort;
+    FastestPanel panel;
+    PanelControls controls { panel };
+    acquisition::MeasurementSession session { &controls };
+    acquisition::CycleRun cycle { &session, &panel };
+};
+
 // The board of figure 1, on the master side of a pseudo-terminal.
 class Responder
 {
 public:
-    bool open() { return m_pty.open(); }
-    QString path() const { return m_pty.path(); }
-    void start()
+    bool start()
     {
-        m_pty.start([this](const unsigned char *bytes, int count, Clock::time_point now) {
+        return m_pty.start([this](const unsigned char *bytes, int count, Clock::time_point now) {
             respond(bytes, count, now);
         });
     }
+    QString path() const { return m_pty.path(); }
     // Microseconds from the last block of a cycle written to the next start frame read.
     std::vector<double> gaps() const
     {
@@ -142,21 +167,15 @@ private:
 void cycleGap(int cycles)
 {
     Responder responder;
-    if (!responder.open()) {
+    if (!responder.start()) {
         std::printf("responder: no pseudo-terminal\n");
         return;
     }
-    responder.start();
     serial::TSerialPort port;
     openPort(port, responder.path());
-    acquisition::SerialSessionPort sessionPort(&port);
-    acquisition::SamplingParameters panel(QLocale::c());
-    fastestPanel(panel);
-    PanelControls controls(panel);
-    acquisition::MeasurementSession session(&controls);
-    session.setPort(&sessionPort);
-    acquisition::CycleRun cycle(&session, &panel);
-    cycle.installHeadlessChartBuilder();
+    FastestCycleRun run(port);
+    acquisition::MeasurementSession &session = run.session;
+    acquisition::CycleRun &cycle = run.cycle;
     cycle.btCycleClick();
     if (!runUntil([&] { return cycle.storedCycles() >= cycles; }, cycles * 2000 + 10000))
         std::printf("cycle gap: only %d of %d cycles stored\n", cycle.storedCycles(), cycles);
@@ -186,14 +205,10 @@ void cyclesPerRun(int seconds)
     }
     serial::TSerialPort port;
     openPort(port, QString::fromStdString(board.devicePath()));
-    acquisition::SerialSessionPort sessionPort(&port);
-    acquisition::SamplingParameters panel(QLocale::c());
-    fastestPanel(panel);
-    PanelControls controls(panel);
-    acquisition::MeasurementSession session(&controls);
-    session.setPort(&sessionPort);
-    acquisition::CycleRun cycle(&session, &panel);
-    cycle.installHeadlessChartBuilder();
+    FastestCycleRun run(port);
+    acquisition::MeasurementSession &session = run.session;
+    acquisition::CycleRun &cycle = run.cycle;
+    const acquisition::SamplingParameters &panel = run.panel;
     const Clock::time_point begin = Clock::now();
     cycle.btCycleClick();
     runUntil([] { return false; }, seconds * 1000);

@@ -80,18 +80,6 @@ class PtyMaster
 public:
     using Handler = std::function<void(const unsigned char *bytes, int count, Clock::time_point)>;
 
-    bool open()
-    {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
-            return false;
-        termios t {};
-        ::tcgetattr(m_master, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(m_master, TCSANOW, &t);
-        m_path = QString::fromLocal8Bit(::ptsname(m_master));
-        return true;
-    }
     ~PtyMaster()
     {
         m_stop = true;
@@ -102,8 +90,17 @@ public:
     }
     // The terminal the application opens.
     QString path() const { return m_path; }
-    void start(Handler handler)
+    // Opens the terminal and starts reading it; false when there is no pseudo-terminal.
+    bool start(Handler handler)
     {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+            return false;
+        termios t {};
+        ::tcgetattr(m_master, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(m_master, TCSANOW, &t);
+        m_path = QString::fromLocal8Bit(::ptsname(m_master));
         m_thread = std::thread([this, handler = std::move(handler)] {
             while (!m_stop) {
                 pollfd p { m_master, POLLIN, 0 };
@@ -116,6 +113,7 @@ public:
                     handler(buffer, int(n), now);
             }
         });
+        return true;
     }
     // Writes all of `data`, retrying short writes; false when it stopped at an error.
     bool write(const unsigned char *data, int size)

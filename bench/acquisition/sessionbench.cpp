@@ -111,14 +111,13 @@ void pacedTransfer(int runs)
 class Responder
 {
 public:
-    bool open() { return m_pty.open(); }
-    QString path() const { return m_pty.path(); }
-    void start()
+    bool start()
     {
-        m_pty.start([this](const unsigned char *bytes, int count, Clock::time_point now) {
+        return m_pty.start([this](const unsigned char *bytes, int count, Clock::time_point now) {
             respond(bytes, count, now);
         });
     }
+    QString path() const { return m_pty.path(); }
     // Microseconds from a block fully written to the request that followed it.
     std::vector<double> latencies() const { return m_latencies; }
     bool finished() const { return m_finished; }
@@ -182,11 +181,10 @@ void perBlockLatency(int runs)
     std::vector<double> handling; // arrival report of a block's last bytes to its request
     for (int run = 0; run < runs; ++run) {
         Responder responder;
-        if (!responder.open()) {
+        if (!responder.start()) {
             std::printf("responder: no pseudo-terminal\n");
             return;
         }
-        responder.start();
         serial::TSerialPort port;
         openPort(port, responder.path());
         acquisition::SerialSessionPort sessionPort(&port);

@@ -6,6 +6,7 @@
 #include "files/datafile.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -62,6 +63,29 @@ inline CliRun runCli(const QStringList &args, int timeoutMs = 60000)
     QProcess process;
     process.start(program("ferrun-cli"), args);
     return finished(process, timeoutMs);
+}
+
+// Starts ferrun-cli measure on `device` with the photodiode launch and further `args`.
+inline void startPhotodiodeMeasure(
+    QProcess &cli, const QString &device, const QString &output, const QStringList &args)
+{
+    cli.start(program("ferrun-cli"),
+        QStringList { "measure", "--device", device, "-o", output, "--launch", "photodiode" }
+            + args);
+}
+
+// Reads a running process's standard error until it holds `text` or `timeoutMs` passed;
+// returns what was read.
+inline QByteArray readErrorUntil(QProcess &process, const QByteArray &text, int timeoutMs = 20000)
+{
+    QByteArray err;
+    QElapsedTimer clock;
+    clock.start();
+    while (!err.contains(text) && clock.elapsed() < timeoutMs) {
+        process.waitForReadyRead(100);
+        err += process.readAllStandardError();
+    }
+    return err;
 }
 
 // The board program, its device path read from its first line; terminated at the end.

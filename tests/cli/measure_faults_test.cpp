@@ -124,17 +124,8 @@ TEST(CliMeasureFaults, PhotodiodeLaunchWaitsForTheTrigger)
     Board board({ "--speed", "100" });
     Target target;
     QProcess cli;
-    cli.start(program("ferrun-cli"),
-        QStringList {
-            "measure", "--device", board.device, "-o", target.path, "--launch", "photodiode" }
-            + oneBlock);
-    QByteArray err;
-    QElapsedTimer clock;
-    clock.start();
-    while (!err.contains("waiting for the photodiode trigger") && clock.elapsed() < 20000) {
-        cli.waitForReadyRead(100);
-        err += cli.readAllStandardError();
-    }
+    clitest::startPhotodiodeMeasure(cli, board.device, target.path, oneBlock);
+    const QByteArray err = clitest::readErrorUntil(cli, "waiting for the photodiode trigger");
     ASSERT_TRUE(err.contains("waiting for the photodiode trigger")) << err.constData();
     board.process.write("trigger\n");
     ASSERT_TRUE(board.process.waitForBytesWritten(5000));
@@ -153,17 +144,8 @@ TEST(CliMeasureFaults, SignalsLeaveTheTargetIntact)
         Board board({}); // waits for a trigger that never comes
         Target target;
         QProcess cli;
-        cli.start(program("ferrun-cli"),
-            QStringList {
-                "measure", "--device", board.device, "-o", target.path, "--launch", "photodiode" }
-                + oneBlock);
-        QByteArray err;
-        QElapsedTimer clock;
-        clock.start();
-        while (!err.contains("recording") && clock.elapsed() < 20000) {
-            cli.waitForReadyRead(100);
-            err += cli.readAllStandardError();
-        }
+        clitest::startPhotodiodeMeasure(cli, board.device, target.path, oneBlock);
+        const QByteArray err = clitest::readErrorUntil(cli, "recording");
         ASSERT_TRUE(err.contains("recording")) << err.constData();
         ::kill(pid_t(cli.processId()), signal);
         const CliRun run = finished(cli, 10000);
