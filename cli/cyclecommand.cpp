@@ -5,13 +5,12 @@
 #include "acquisition/sessionserialport.h"
 #include "cli/commandline.h"
 #include "cli/commands.h"
+#include "cli/measurementsetup.h"
 #include "files/cyclesave.h"
 #include "files/datafile.h"
 #include "serial/serialport.h"
 #include "sim/boardsimulator.h"
 
-#include <QDateTime>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -32,6 +31,9 @@ using acquisition::CycleRun;
 using acquisition::Field;
 using acquisition::MeasurementSession;
 using acquisition::SessionState;
+using cli::PanelControls;
+using cli::printError;
+using cli::rescueName;
 
 constexpr int ExitSaved = 0;
 constexpr int ExitNotSaved = 1;
@@ -53,36 +55,6 @@ extern "C" void onInterrupt(int)
     interrupts = interrupts + 1;
 }
 
-void printError(const QString &message)
-{
-    std::fprintf(stderr, "ferrun-cli: %s\n", qPrintable(message));
-}
-
-// The controls a measurement reads: the frequency/time panel and the range selector.
-class PanelControls : public acquisition::SessionControls
-{
-public:
-    PanelControls(const acquisition::SamplingParameters &panel, int rangeIndex)
-        : m_panel(panel)
-        , m_range(rangeIndex)
-    {
-    }
-    bool averaging() const override { return m_panel.averaging(); }
-    int rangeIndex() const override { return m_range; }
-    int d1() const override { return m_panel.d1(); }
-    int d2() const override { return m_panel.d2(); }
-    int SRAMblocks() const override { return m_panel.SRAMblocks(); }
-    quint8 ChannelMask() const override { return m_panel.ChannelMask(); }
-    int ChannelCount() const override { return m_panel.ChannelCount(); }
-    quint8 checkedChannels() const override { return m_panel.ChannelMask() & 0x7F; }
-    // The time unit of a first run: "мкс".
-    QString timeUnitName() const override { return QStringLiteral("мкс"); }
-
-private:
-    const acquisition::SamplingParameters &m_panel;
-    int m_range;
-};
-
 // True when a file can be created in `folder`.
 bool folderWritable(const QString &folder, QString *reason)
 {
@@ -92,26 +64,6 @@ bool folderWritable(const QString &folder, QString *reason)
         return false;
     }
     return true;
-}
-
-std::optional<quint8> parseChannels(const QString &text)
-{
-    quint8 mask = 0;
-    for (const QString &part : text.split(',')) {
-        bool ok = false;
-        const int n = part.trimmed().toInt(&ok);
-        if (!ok || n < 1 || n > 7)
-            return std::nullopt;
-        mask |= quint8(1 << (n - 1));
-    }
-    return mask;
-}
-
-QString rescueName()
-{
-    return QDir(QDir::tempPath())
-        .filePath(QString("ferrun-unsaved-%1.kdx")
-                      .arg(QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz")));
 }
 
 } // namespace
@@ -161,44 +113,31 @@ int cli::runCycle(const QStringList &args)
     if (const auto status = line.parse(args))
         return *status;
 
-    const QString output = line.value("output");
-    if (output.isEmpty())
-        return line.error("-o FILE is required");
-    if (line.isSet("simulator") && line.isSet("device"))
-        return line.error("give either --device or --simulator, not both");
-    if (line.isSet("freq") && line.isSet("time"))
-        return line.error("give either --freq or --time, not both");
+    cli::MeasurementOptions o;
+    if (const auto status = readTarget(line, o))
+        return *status;
     std::optional<int> count;
     if (line.isSet("count")) {
         count = line.intValue("count", 1, 1000000);
         if (!count)
             return ExitUsage;
     }
-    std::optional<int> frequency;
     if (line.isSet("freq")) {
-        frequency = line.intValue(
+        o.frequency = line.intValue(
             "freq", acquisition::LowestFrequencyHz, acquisition::HighestFrequencyHz);
-        if (!frequency)
+        if (!o.frequency)
             return ExitUsage;
     }
-    std::optional<int> time;
     if (line.isSet("time")) {
-        time = line.intValue("time", ShortestCycleMs, LongestCycleMs);
-        if (!time)
+        o.time = line.intValue("time", ShortestCycleMs, LongestCycleMs);
+        if (!o.time)
             return ExitUsage;
     }
-    const std::optional<quint8> channels = parseChannels(line.value("channels"));
-    if (!channels)
-        return line.error(QString("--channels expects numbers 1..7 separated by commas, got '%1'")
-                              .arg(line.value("channels")));
-    const std::optional<int> rangeIndex = line.choiceValue("range", { "250", "500" });
-    if (!rangeIndex)
-        return ExitUsage;
-    const std::optional<int> launchType = line.choiceValue("launch", { "computer", "photodiode" });
-    if (!launchType)
-        return ExitUsage;
+    if (const auto status = readChannelsRangeLaunch(line, o))
+        return *status;
+    const QString &output = o.output;
+    const QString &comment = o.comment;
     const bool oneFile = line.isSet("one-file");
-    const QString comment = line.value("comment");
 
     // Refuse a target that cannot be written before the board records anything.
     QString reason;
@@ -218,57 +157,32 @@ int cli::runCycle(const QStringList &args)
     panel.applyFirstRun();
     panel.assign(Field::seSamples, acquisition::BlockSamples);
     panel.setAveraging(true);
-    for (int n = 1; n <= 7; ++n)
-        panel.setChannelChecked(n, *channels & (1 << (n - 1)));
-    panel.UpdateChannelMask();
-    const auto typeAndLeave = [&](Field field, int value) {
-        panel.setFocusField(field);
-        panel.userTyped(field, QString::number(value));
-        panel.userLeft(field);
-    };
-    if (frequency)
-        typeAndLeave(Field::seF, *frequency);
-    else if (time)
-        typeAndLeave(Field::seTime, *time);
-    PanelControls controls(panel, *rangeIndex);
+    cli::checkChannels(panel, o.channels);
+    if (o.frequency)
+        cli::typeAndLeave(panel, Field::seF, *o.frequency);
+    else if (o.time)
+        cli::typeAndLeave(panel, Field::seTime, *o.time);
+    PanelControls controls(panel, o.rangeIndex);
 
-    QString device = line.value("device");
     std::unique_ptr<sim::BoardSimulator> simulator;
-    if (line.isSet("simulator")) {
-        sim::BoardOptions simOptions;
-        simOptions.seed = quint64(QDateTime::currentMSecsSinceEpoch());
-        simOptions.triggerAfterSeconds = 0.5; // the photodiode fires half a second after arming
-        simulator = std::make_unique<sim::BoardSimulator>(simOptions);
-        simulator->setKeepHistory(false);
-        std::string simError;
-        if (!simulator->start(&simError)) {
-            printError(
-                QString("the simulator did not start: %1").arg(QString::fromStdString(simError)));
+    if (o.simulator) {
+        simulator = cli::startSimulator(false, &o.device);
+        if (!simulator)
             return ExitNoInstrument;
-        }
-        device = QString::fromStdString(simulator->devicePath());
     }
 
     serial::TSerialPort port;
     acquisition::InstrumentLink link(port);
     acquisition::InstrumentLink::Options linkOptions;
-    linkOptions.deviceOverride = device;
+    linkOptions.deviceOverride = o.device;
     link.setOptions(linkOptions);
-    QString linkMessage;
-    QObject::connect(&link, &acquisition::InstrumentLink::informationMessage,
-        [&](const QString &text) { linkMessage = text; });
-    link.ConnectInstrument();
-    if (link.connectedDevice().isEmpty()) {
-        printError(QString("%1: %2").arg(
-            linkMessage.isEmpty() ? QStringLiteral("АЦП не обнаружено") : linkMessage,
-            link.lastError()));
+    if (!cli::connectInstrument(link))
         return ExitNoInstrument;
-    }
 
     acquisition::SerialSessionPort sessionPort(&port);
     MeasurementSession session(&controls);
     session.setPort(&sessionPort);
-    if (*launchType == 1)
+    if (o.launchType == 1)
         session.btExtrnClick();
     CycleRun cycle(&session, &panel);
     cycle.setOneFile(oneFile);
@@ -324,8 +238,8 @@ int cli::runCycle(const QStringList &args)
         if (state == SessionState::Measuring
             && quiet > qint64(session.MeasurementMs()) + ReplyGraceMs)
             finish(ExitEndedEarly,
-                *launchType == 1 ? "no reply from the instrument (no photodiode trigger?)"
-                                 : "no reply from the instrument");
+                o.launchType == 1 ? "no reply from the instrument (no photodiode trigger?)"
+                                  : "no reply from the instrument");
         else if (state == SessionState::Transferring && quiet > ReplyGraceMs)
             finish(ExitEndedEarly, "no reply from the instrument");
     });
@@ -364,16 +278,8 @@ int cli::runCycle(const QStringList &args)
         return ExitNothingStored;
     }
 
-    // The header a chart build of the last cycle writes with the display of a first run:
-    // axis mode 0 (temperature against time), time in microseconds.
-    files::DataFileHeader header;
-    header.ChartChannelBits
-        = files::chartChannelBits(controls.checkedChannels(), panel.averaging());
-    header.ChannelIntervalUs = session.ChannelIntervalUs();
-    header.ValueScale = files::valueScaleForRange(*rangeIndex);
-    header.ValueOffset = 0;
-    header.XTitle = QStringLiteral("Время, мкс");
-    header.YTitle = QStringLiteral("Температура");
+    const files::DataFileHeader header
+        = cli::headerFor(controls, panel.averaging(), o.rangeIndex, session.ChannelIntervalUs());
 
     if (oneFile) {
         QString error;

@@ -6,6 +6,7 @@
 #include "acquisition/sessionserialport.h"
 #include "cli/commandline.h"
 #include "cli/commands.h"
+#include "cli/measurementsetup.h"
 #include "files/datafile.h"
 #include "serial/serialport.h"
 #include "sim/boardsimulator.h"
@@ -40,6 +41,8 @@ using acquisition::Field;
 using acquisition::MeasurementSession;
 using acquisition::SessionFailure;
 using acquisition::SessionState;
+using cli::PanelControls;
+using cli::printError;
 
 constexpr int ExitSaved = 0;
 constexpr int ExitNotSaved = 1;
@@ -58,23 +61,14 @@ constexpr int ReplyGraceMs = 10000;
 // request, and the recording is out of step.
 constexpr int QuietAfterTransferMs = 100;
 
-struct Options
+struct Options : cli::MeasurementOptions
 {
-    QString output;
-    QString device;
-    bool simulator = false;
-    std::optional<int> frequency;
-    std::optional<int> time;
     int samples = acquisition::FullMemorySamples;
-    quint8 channels = 0x7F;
-    int rangeIndex = 0;
     bool average = false;
-    int launchType = 0;
     std::optional<int> triggerTimeoutS;
     bool shortRead = false;
     bool waitForBoard = false;
     acquisition::DiscoveryRoots roots;
-    QString comment;
 };
 
 void describe(cli::CommandLine &line)
@@ -146,15 +140,8 @@ std::optional<int> readOptions(const QStringList &args, Options &o)
     describe(line);
     if (const auto status = line.parse(args))
         return status;
-    o.output = line.value("output");
-    if (o.output.isEmpty())
-        return line.error("-o FILE is required");
-    o.device = line.value("device");
-    o.simulator = line.isSet("simulator");
-    if (o.simulator && line.isSet("device"))
-        return line.error("give either --device or --simulator, not both");
-    if (line.isSet("freq") && line.isSet("time"))
-        return line.error("give either --freq or --time, not both");
+    if (const auto status = cli::readTarget(line, o))
+        return status;
     o.waitForBoard = line.isSet("wait-for-board");
     if (o.waitForBoard && (o.simulator || !o.device.isEmpty()))
         return line.error("--wait-for-board waits for a board found by its USB identity: "
@@ -163,7 +150,6 @@ std::optional<int> readOptions(const QStringList &args, Options &o)
     o.roots.devRoot = line.value("dev-root");
     o.average = line.isSet("average");
     o.shortRead = line.isSet("short");
-    o.comment = line.value("comment");
 
     const auto samples
         = line.intValue("samples", acquisition::BlockSamples, acquisition::FullMemorySamples);
@@ -205,24 +191,8 @@ std::optional<int> readOptions(const QStringList &args, Options &o)
             return cli::ExitUsage;
     }
 
-    o.channels = 0;
-    for (const QString &part : line.value("channels").split(',')) {
-        bool ok = false;
-        const int n = part.trimmed().toInt(&ok, 10);
-        if (!ok || n < 1 || n > 7)
-            return line.error(QString("--channels expects numbers 1..7 separated by commas, "
-                                      "got '%1'")
-                                  .arg(line.value("channels")));
-        o.channels |= quint8(1 << (n - 1));
-    }
-    const auto range = line.choiceValue("range", { "250", "500" });
-    if (!range)
-        return cli::ExitUsage;
-    o.rangeIndex = *range;
-    const auto launch = line.choiceValue("launch", { "computer", "photodiode" });
-    if (!launch)
-        return cli::ExitUsage;
-    o.launchType = *launch;
+    if (const auto status = cli::readChannelsRangeLaunch(line, o))
+        return status;
     if (line.isSet("trigger-timeout")) {
         if (o.launchType != 1)
             return line.error("--trigger-timeout needs --launch photodiode");
@@ -232,38 +202,6 @@ std::optional<int> readOptions(const QStringList &args, Options &o)
     }
     return std::nullopt;
 }
-
-// The controls a measurement reads: the frequency/time panel and the range selector.
-class PanelControls : public acquisition::SessionControls
-{
-public:
-    PanelControls(const acquisition::SamplingParameters &panel, int rangeIndex)
-        : m_panel(panel)
-        , m_range(rangeIndex)
-    {
-    }
-    bool averaging() const override { return m_panel.averaging(); }
-    int rangeIndex() const override { return m_range; }
-    int d1() const override { return m_panel.d1(); }
-    int d2() const override { return m_panel.d2(); }
-    int SRAMblocks() const override { return m_panel.SRAMblocks(); }
-    quint8 ChannelMask() const override { return m_panel.ChannelMask(); }
-    int ChannelCount() const override { return m_panel.ChannelCount(); }
-    quint8 checkedChannels() const override
-    {
-        quint8 bits = 0;
-        for (int n = 1; n <= 7; ++n)
-            if (m_panel.channelChecked(n))
-                bits |= quint8(1 << (n - 1));
-        return bits;
-    }
-    // The time unit of a first run: "мкс".
-    QString timeUnitName() const override { return QStringLiteral("мкс"); }
-
-private:
-    const acquisition::SamplingParameters &m_panel;
-    int m_range;
-};
 
 // The progress of the recording and then of the transfer on standard error: a bar redrawn
 // in place on a terminal, plain lines (every 10 %) otherwise.
@@ -319,11 +257,6 @@ private:
     const char *m_phase = nullptr;
     int m_lastStep = -1;
 };
-
-void printError(const QString &message)
-{
-    std::fprintf(stderr, "ferrun-cli: %s\n", qPrintable(message));
-}
 
 // True when the target itself may be replaced and a file can be created next to it (a save
 // would get as far as the rename).
@@ -398,21 +331,6 @@ int signalExit(int number, const QString &output)
     return number == SIGINT ? ExitInterrupted : ExitTerminated;
 }
 
-// The header a chart build of this recording writes with the display of a first run: axis
-// mode 0 (temperature against time), time in microseconds.
-files::DataFileHeader headerFor(
-    const PanelControls &controls, bool averaging, int rangeIndex, double channelIntervalUs)
-{
-    files::DataFileHeader header;
-    header.ChartChannelBits = files::chartChannelBits(controls.checkedChannels(), averaging);
-    header.ChannelIntervalUs = channelIntervalUs;
-    header.ValueScale = files::valueScaleForRange(rangeIndex);
-    header.ValueOffset = 0;
-    header.XTitle = QStringLiteral("Время, мкс");
-    header.YTitle = QStringLiteral("Температура");
-    return header;
-}
-
 // Keeps what was received of a failed transfer beside the target (or, failing that, in the
 // temporary folder), in the data file's format but under a name no browser takes for one.
 void keepFaulty(const QString &output, const files::DataFileHeader &header,
@@ -466,36 +384,19 @@ int cli::runMeasure(const QStringList &args)
     acquisition::SamplingParameters panel(QLocale::c());
     panel.applyFirstRun();
     panel.assign(Field::seSamples, o.samples);
-    for (int n = 1; n <= 7; ++n)
-        panel.setChannelChecked(n, o.channels & (1 << (n - 1)));
-    panel.UpdateChannelMask();
+    cli::checkChannels(panel, o.channels);
     if (o.average)
         panel.setAveraging(true);
-    const auto typeAndLeave = [&](Field field, int value) {
-        panel.setFocusField(field);
-        panel.userTyped(field, QString::number(value));
-        const bool refused = panel.lErrInVisible();
-        panel.userLeft(field);
-        return !refused;
-    };
-    if ((o.frequency && !typeAndLeave(Field::seF, *o.frequency))
-        || (o.time && !typeAndLeave(Field::seTime, *o.time)))
+    if ((o.frequency && !cli::typeAndLeave(panel, Field::seF, *o.frequency))
+        || (o.time && !cli::typeAndLeave(panel, Field::seTime, *o.time)))
         return cli::usageError("measure: " + panel.lErrIn());
     PanelControls controls(panel, o.rangeIndex);
 
     std::unique_ptr<sim::BoardSimulator> simulator;
     if (o.simulator) {
-        sim::BoardOptions simOptions;
-        simOptions.seed = quint64(QDateTime::currentMSecsSinceEpoch());
-        simOptions.triggerAfterSeconds = 0.5; // the photodiode fires half a second after arming
-        simulator = std::make_unique<sim::BoardSimulator>(simOptions);
-        std::string simError;
-        if (!simulator->start(&simError)) {
-            printError(
-                QString("the simulator did not start: %1").arg(QString::fromStdString(simError)));
+        simulator = cli::startSimulator(true, &o.device);
+        if (!simulator)
             return ExitNoInstrument;
-        }
-        o.device = QString::fromStdString(simulator->devicePath());
     }
 
     serial::TSerialPort port;
@@ -518,16 +419,8 @@ int cli::runMeasure(const QStringList &args)
     }
     if (const int number = pendingSignal())
         return signalExit(number, o.output);
-    QString linkMessage;
-    QObject::connect(&link, &acquisition::InstrumentLink::informationMessage,
-        [&](const QString &text) { linkMessage = text; });
-    link.ConnectInstrument();
-    if (link.connectedDevice().isEmpty()) {
-        printError(QString("%1: %2").arg(
-            linkMessage.isEmpty() ? QStringLiteral("АЦП не обнаружено") : linkMessage,
-            link.lastError()));
+    if (!cli::connectInstrument(link))
         return ExitNoInstrument;
-    }
     if (const int number = pendingSignal())
         return signalExit(number, o.output);
 
@@ -714,7 +607,7 @@ int cli::runMeasure(const QStringList &args)
             / acquisition::ControllerClockMHz
         : channelIntervalUs;
     const files::DataFileHeader header
-        = headerFor(controls, panel.averaging() && !o.shortRead, o.rangeIndex, interval);
+        = cli::headerFor(controls, panel.averaging() && !o.shortRead, o.rangeIndex, interval);
 
     if (signalNumber)
         return signalExit(signalNumber, o.output);
@@ -740,10 +633,7 @@ int cli::runMeasure(const QStringList &args)
     }
     printError(reason.isEmpty() ? saveError : QString("%1 (%2)").arg(saveError, reason));
     // Never lose a recording: keep it where a file can still be written.
-    const QString rescue
-        = QDir(QDir::tempPath())
-              .filePath(QString("ferrun-unsaved-%1.kdx")
-                            .arg(QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz")));
+    const QString rescue = cli::rescueName();
     if (files::saveDataFile(rescue, header, *recording, o.comment))
         printError(QString("the recording was kept in %1").arg(rescue));
     return ExitNotSaved;

@@ -17,29 +17,26 @@
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "acquisition/sessionserialport.h"
+#include "bench/acquisition/ptybench.h"
 #include "serial/serialport.h"
 #include "sim/boardsimulator.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <mutex>
-#include <poll.h>
-#include <termios.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using acquisition::Field;
+using bench::Clock;
+using bench::median;
+using bench::openPort;
+using bench::percentile;
+using bench::runUntil;
 
 struct PanelControls : acquisition::SessionControls
 {
@@ -69,78 +66,43 @@ void fastestPanel(acquisition::SamplingParameters &panel)
     panel.userLeft(Field::seTime);
 }
 
-bool runUntil(const std::function<bool()> &condition, int timeoutMs)
+// The panel of fastestPanel().
+struct FastestPanel : acquisition::SamplingParameters
 {
-    QEventLoop loop;
-    QTimer check;
-    check.setInterval(10);
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (condition())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    check.start();
-    loop.exec();
-    return condition();
-}
+    FastestPanel()
+        : SamplingParameters(QLocale::c())
+    {
+        fastestPanel(*this);
+    }
+};
 
-void openPort(serial::TSerialPort &port, const QString &device)
+// A cycle run of the shortest cycles on an open port, with the chart build of the command line.
+struct FastestCycleRun
 {
-    port.setDeviceName(device);
-    port.setBaudrate(serial::br9600);
-    port.setParity(serial::paOdd);
-    port.FlowControl().setControlDtr(serial::dtrDisabled);
-    port.FlowControl().setControlRts(serial::rtsEnabled);
-    port.setMonitorEvents(serial::ceRxChar | serial::ceTxEmpty | serial::ceRxFlag);
-    port.Open();
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
+    explicit FastestCycleRun(serial::TSerialPort &port)
+        : sessionPort(&port)
+    {
+        session.setPort(&sessionPort);
+        cycle.installHeadlessChartBuilder();
+    }
+    acquisition::SerialSessionPort sessionPort;
+    FastestPanel panel;
+    PanelControls controls { panel };
+    acquisition::MeasurementSession session { &controls };
+    acquisition::CycleRun cycle { &session, &panel };
+};
 
 // The board of figure 1, on the master side of a pseudo-terminal.
 class Responder
 {
 public:
-    bool open()
+    bool start()
     {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
-            return false;
-        termios t {};
-        ::tcgetattr(m_master, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(m_master, TCSANOW, &t);
-        m_path = QString::fromLocal8Bit(::ptsname(m_master));
-        return true;
+        return m_pty.start([this](const unsigned char *bytes, int count, Clock::time_point now) {
+            respond(bytes, count, now);
+        });
     }
-    ~Responder()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        if (m_master >= 0)
-            ::close(m_master);
-    }
-    QString path() const { return m_path; }
-    void start()
-    {
-        m_thread = std::thread([this] { run(); });
-    }
+    QString path() const { return m_pty.path(); }
     // Microseconds from the last block of a cycle written to the next start frame read.
     std::vector<double> gaps() const
     {
@@ -149,99 +111,71 @@ public:
     }
 
 private:
-    void write(const unsigned char *data, int size)
-    {
-        int off = 0;
-        while (off < size) {
-            const ssize_t n = ::write(m_master, data + off, size_t(size - off));
-            if (n > 0)
-                off += int(n);
-            else if (n < 0 && errno != EAGAIN && errno != EINTR)
-                return;
-        }
-    }
-
     void writeBlock()
     {
         unsigned char block[501];
         for (int i = 0; i < 501; ++i)
             block[i] = (unsigned char)(m_blocksSent * 7 + i);
-        write(block, 501);
+        m_pty.write(block, 501);
         ++m_blocksSent;
         if (m_blocksSent % 7 == 0)
             m_cycleDone = Clock::now();
     }
 
-    void run()
+    void respond(const unsigned char *bytes, int count, Clock::time_point now)
     {
-        int skip = 0;
-        bool inStart = false;
-        while (!m_stop) {
-            pollfd p { m_master, POLLIN, 0 };
-            if (::poll(&p, 1, 20) <= 0)
-                continue;
-            unsigned char buffer[64];
-            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
-            const Clock::time_point now = Clock::now();
-            for (ssize_t i = 0; i < n; ++i) {
-                const unsigned char b = buffer[i];
-                if (skip > 0) {
-                    if (--skip > 0)
-                        continue;
-                    if (inStart) {
-                        const unsigned char end = 0x0A;
-                        write(&end, 1);
-                    } else {
-                        writeBlock();
-                    }
+        for (int i = 0; i < count; ++i) {
+            const unsigned char b = bytes[i];
+            if (m_skip > 0) {
+                if (--m_skip > 0)
                     continue;
-                }
-                if (b == 0x13) {
-                    if (m_cycleDone != Clock::time_point()) {
-                        std::lock_guard lock(m_mutex);
-                        m_gaps.push_back(
-                            std::chrono::duration<double, std::micro>(now - m_cycleDone).count());
-                    }
-                    inStart = true;
-                    skip = 5;
-                } else if (b == 0x90) {
-                    inStart = false;
-                    skip = 4;
-                } else if (b == 0x91) {
+                if (m_inStart) {
+                    const unsigned char end = 0x0A;
+                    m_pty.write(&end, 1);
+                } else {
                     writeBlock();
                 }
+                continue;
+            }
+            if (b == 0x13) {
+                if (m_cycleDone != Clock::time_point()) {
+                    std::lock_guard lock(m_mutex);
+                    m_gaps.push_back(
+                        std::chrono::duration<double, std::micro>(now - m_cycleDone).count());
+                }
+                m_inStart = true;
+                m_skip = 5;
+            } else if (b == 0x90) {
+                m_inStart = false;
+                m_skip = 4;
+            } else if (b == 0x91) {
+                writeBlock();
             }
         }
     }
 
-    int m_master = -1;
-    QString m_path;
-    std::thread m_thread;
-    std::atomic<bool> m_stop { false };
+    // The responder's state lives in the reading thread, between the replies.
+    int m_skip = 0;
+    bool m_inStart = false;
     int m_blocksSent = 0;
     Clock::time_point m_cycleDone;
     mutable std::mutex m_mutex;
     std::vector<double> m_gaps;
+    bench::PtyMaster m_pty; // last: its thread ends before the state above goes
 };
 
 void cycleGap(int cycles)
 {
     Responder responder;
-    if (!responder.open()) {
+    if (!responder.start()) {
         std::printf("responder: no pseudo-terminal\n");
         return;
     }
-    responder.start();
     serial::TSerialPort port;
     openPort(port, responder.path());
-    acquisition::SerialSessionPort sessionPort(&port);
-    acquisition::SamplingParameters panel(QLocale::c());
-    fastestPanel(panel);
-    PanelControls controls(panel);
-    acquisition::MeasurementSession session(&controls);
-    session.setPort(&sessionPort);
-    acquisition::CycleRun cycle(&session, &panel);
-    cycle.installHeadlessChartBuilder();
+    FastestCycleRun run(port);
+    acquisition::MeasurementSession &session = run.session;
+    acquisition::CycleRun &cycle = run.cycle;
     cycle.btCycleClick();
     if (!runUntil([&] { return cycle.storedCycles() >= cycles; }, cycles * 2000 + 10000))
         std::printf("cycle gap: only %d of %d cycles stored\n", cycle.storedCycles(), cycles);
@@ -271,14 +205,10 @@ void cyclesPerRun(int seconds)
     }
     serial::TSerialPort port;
     openPort(port, QString::fromStdString(board.devicePath()));
-    acquisition::SerialSessionPort sessionPort(&port);
-    acquisition::SamplingParameters panel(QLocale::c());
-    fastestPanel(panel);
-    PanelControls controls(panel);
-    acquisition::MeasurementSession session(&controls);
-    session.setPort(&sessionPort);
-    acquisition::CycleRun cycle(&session, &panel);
-    cycle.installHeadlessChartBuilder();
+    FastestCycleRun run(port);
+    acquisition::MeasurementSession &session = run.session;
+    acquisition::CycleRun &cycle = run.cycle;
+    const acquisition::SamplingParameters &panel = run.panel;
     const Clock::time_point begin = Clock::now();
     cycle.btCycleClick();
     runUntil([] { return false; }, seconds * 1000);

@@ -13,29 +13,25 @@
 
 #include "acquisition/measurementsession.h"
 #include "acquisition/sessionserialport.h"
+#include "bench/acquisition/ptybench.h"
 #include "serial/serialport.h"
 #include "sim/boardsimulator.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
+using bench::openPort;
+using bench::percentile;
+using bench::runUntil;
 
 struct Controls : acquisition::SessionControls
 {
@@ -48,51 +44,6 @@ struct Controls : acquisition::SessionControls
     int ChannelCount() const override { return 7; }
     quint8 checkedChannels() const override { return 0x7F; }
 };
-
-// Runs a blocking event loop, as the window does, until `done` is signalled or the time-out.
-bool runUntil(const std::function<bool()> &condition, int timeoutMs)
-{
-    QEventLoop loop;
-    QTimer check;
-    check.setInterval(10);
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (condition())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    check.start();
-    loop.exec();
-    return condition();
-}
-
-void openPort(serial::TSerialPort &port, const QString &device)
-{
-    port.setDeviceName(device);
-    port.setBaudrate(serial::brUser); // the board talks at 921600 bit/s only
-    port.setUserBaudrate(921600);
-    port.setParity(serial::paOdd);
-    port.FlowControl().setControlDtr(serial::dtrDisabled);
-    port.FlowControl().setControlRts(serial::rtsEnabled);
-    port.setMonitorEvents(serial::ceRxChar | serial::ceTxEmpty | serial::ceRxFlag);
-    port.Open();
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
 
 // Figure 1: paced transfer against the wire time.
 void pacedTransfer(int runs)
@@ -160,31 +111,13 @@ void pacedTransfer(int runs)
 class Responder
 {
 public:
-    bool open()
+    bool start()
     {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
-            return false;
-        termios t {};
-        ::tcgetattr(m_master, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(m_master, TCSANOW, &t);
-        m_path = QString::fromLocal8Bit(::ptsname(m_master));
-        return true;
+        return m_pty.start([this](const unsigned char *bytes, int count, Clock::time_point now) {
+            respond(bytes, count, now);
+        });
     }
-    ~Responder()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        if (m_master >= 0)
-            ::close(m_master);
-    }
-    QString path() const { return m_path; }
-    void start()
-    {
-        m_thread = std::thread([this] { run(); });
-    }
+    QString path() const { return m_pty.path(); }
     // Microseconds from a block fully written to the request that followed it.
     std::vector<double> latencies() const { return m_latencies; }
     bool finished() const { return m_finished; }
@@ -195,66 +128,50 @@ private:
         unsigned char block[501];
         for (int i = 0; i < 501; ++i)
             block[i] = (unsigned char)(m_blocksSent * 7 + i);
-        int off = 0;
-        while (off < 501) {
-            const ssize_t n = ::write(m_master, block + off, size_t(501 - off));
-            if (n > 0)
-                off += int(n);
-            else if (n < 0 && errno != EAGAIN && errno != EINTR)
-                return;
-        }
+        if (!m_pty.write(block, 501))
+            return;
         m_blockDone = Clock::now();
         ++m_blocksSent;
     }
 
-    void run()
+    void respond(const unsigned char *bytes, int count, Clock::time_point now)
     {
-        int pendingStart = 0;
-        while (!m_stop) {
-            pollfd p { m_master, POLLIN, 0 };
-            if (::poll(&p, 1, 20) <= 0)
+        for (int i = 0; i < count; ++i) {
+            const unsigned char b = bytes[i];
+            if (m_pendingStart > 0) {
+                if (--m_pendingStart == 0) {
+                    const unsigned char end = 0x0A;
+                    m_pty.write(&end, 1);
+                }
                 continue;
-            unsigned char buffer[64];
-            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
-            const Clock::time_point now = Clock::now();
-            for (ssize_t i = 0; i < n; ++i) {
-                const unsigned char b = buffer[i];
-                if (pendingStart > 0) {
-                    if (--pendingStart == 0) {
-                        const unsigned char end = 0x0A;
-                        (void)!::write(m_master, &end, 1);
-                    }
-                    continue;
-                }
-                if (m_transferSkip > 0) {
-                    if (--m_transferSkip == 0)
-                        writeBlock();
-                    continue;
-                }
-                if (b == 0x13) {
-                    pendingStart = 5;
-                } else if (b == 0x80) {
-                    m_transferSkip = 4;
-                } else if (b == 0x81) {
-                    m_latencies.push_back(
-                        std::chrono::duration<double, std::micro>(now - m_blockDone).count());
+            }
+            if (m_transferSkip > 0) {
+                if (--m_transferSkip == 0)
                     writeBlock();
-                    if (m_blocksSent == 960)
-                        m_finished = true;
-                }
+                continue;
+            }
+            if (b == 0x13) {
+                m_pendingStart = 5;
+            } else if (b == 0x80) {
+                m_transferSkip = 4;
+            } else if (b == 0x81) {
+                m_latencies.push_back(
+                    std::chrono::duration<double, std::micro>(now - m_blockDone).count());
+                writeBlock();
+                if (m_blocksSent == 960)
+                    m_finished = true;
             }
         }
     }
 
-    int m_master = -1;
-    QString m_path;
-    std::thread m_thread;
-    std::atomic<bool> m_stop { false };
     std::atomic<bool> m_finished { false };
+    // The responder's state lives in the reading thread, between the replies.
+    int m_pendingStart = 0;
     int m_transferSkip = 0;
     int m_blocksSent = 0;
     Clock::time_point m_blockDone;
     std::vector<double> m_latencies;
+    bench::PtyMaster m_pty; // last: its thread ends before the state above goes
 };
 
 void perBlockLatency(int runs)
@@ -264,11 +181,10 @@ void perBlockLatency(int runs)
     std::vector<double> handling; // arrival report of a block's last bytes to its request
     for (int run = 0; run < runs; ++run) {
         Responder responder;
-        if (!responder.open()) {
+        if (!responder.start()) {
             std::printf("responder: no pseudo-terminal\n");
             return;
         }
-        responder.start();
         serial::TSerialPort port;
         openPort(port, responder.path());
         acquisition::SerialSessionPort sessionPort(&port);

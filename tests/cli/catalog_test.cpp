@@ -1,4 +1,5 @@
 #include "files/datafile.h"
+#include "tests/cli/clirun.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,37 +9,16 @@
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using clitest::CliRun;
 
 CliRun runCatalog(const QStringList &args)
 {
-    QProcess process;
-    process.start(
-        qEnvironmentVariable("FERRUN_BIN_DIR") + "/ferrun-cli", QStringList { "catalog" } + args);
-    CliRun run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = "timed out";
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return clitest::runCli(QStringList { "catalog" } + args);
 }
 
 void writeDataFile(const QString &name, const QString &comment)
 {
-    files::DataFileHeader h;
-    h.XTitle = QStringLiteral("Время, мкс");
-    h.YTitle = QStringLiteral("Температура");
-    ASSERT_TRUE(files::saveDataFile(name, h, QByteArray(3500, 'd'), comment));
+    ASSERT_TRUE(files::saveDataFile(name, clitest::titledHeader(), QByteArray(3500, 'd'), comment));
 }
 
 // Three files, the second with an empty comment, the third in upper case; a text file and

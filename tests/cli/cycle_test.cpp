@@ -1,4 +1,5 @@
 #include "files/datafile.h"
+#include "tests/cli/clirun.h"
 
 #include <QDir>
 #include <QProcess>
@@ -10,39 +11,9 @@
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-QString cliPath()
-{
-    return qEnvironmentVariable("FERRUN_BIN_DIR") + "/ferrun-cli";
-}
-
-CliRun finish(QProcess &process, int timeoutMs = 60000)
-{
-    CliRun run;
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = "timed out";
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-CliRun runCli(const QStringList &args)
-{
-    QProcess process;
-    process.start(cliPath(), args);
-    return finish(process);
-}
+using clitest::CliRun;
+using clitest::finished;
+using clitest::runCli;
 
 files::DataFile load(const QString &name)
 {
@@ -98,8 +69,8 @@ TEST(CliCycle, InterruptStopsAfterTheCycleUnderWay)
 {
     QTemporaryDir dir;
     QProcess process;
-    process.start(
-        cliPath(), { "cycle", "--simulator", "--time", "124", "-o", dir.filePath("run.kdx") });
+    process.start(clitest::program("ferrun-cli"),
+        { "cycle", "--simulator", "--time", "124", "-o", dir.filePath("run.kdx") });
     ASSERT_TRUE(process.waitForStarted());
     QString err;
     for (int i = 0; i < 400 && !err.contains("cycle 2:"); ++i) {
@@ -108,7 +79,7 @@ TEST(CliCycle, InterruptStopsAfterTheCycleUnderWay)
     }
     ASSERT_TRUE(err.contains("cycle 2:")) << qPrintable(err);
     ::kill(pid_t(process.processId()), SIGINT);
-    CliRun run = finish(process);
+    CliRun run = finished(process);
     run.err.prepend(err);
     ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
     EXPECT_TRUE(run.err.contains("stopping after the cycle under way")) << qPrintable(run.err);

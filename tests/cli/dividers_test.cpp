@@ -1,3 +1,5 @@
+#include "tests/cli/clirun.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -6,30 +8,15 @@
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using clitest::CliRun;
 
 CliRun dividers(const QStringList &args)
 {
-    QProcess process;
-    process.setProgram(qEnvironmentVariable("FERRUN_BIN_DIR") + "/ferrun-cli");
-    process.setArguments(QStringList { "dividers" } + args);
-    process.start();
-    CliRun run;
-    if (!process.waitForFinished(30000)) {
-        ADD_FAILURE() << "ferrun-cli did not finish: " << process.errorString().toStdString();
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    run.exitCode = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
+    const CliRun run = clitest::runCli(QStringList { "dividers" } + args, 30000);
+    if (run.timedOut)
+        ADD_FAILURE() << "ferrun-cli did not finish";
+    else
+        EXPECT_NE(run.exitCode, -1) << "ferrun-cli did not exit normally";
     return run;
 }
 

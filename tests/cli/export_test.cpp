@@ -1,5 +1,6 @@
 #include "files/datafile.h"
 #include "signal/csvexport.h"
+#include "tests/cli/clirun.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,29 +10,8 @@
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QByteArray out;
-    QString err;
-};
-
-CliRun runCli(const QStringList &args)
-{
-    QProcess process;
-    process.start(qEnvironmentVariable("FERRUN_BIN_DIR") + "/ferrun-cli", args);
-    CliRun run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = "timed out";
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput();
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
+using clitest::CliRun;
+using clitest::runCli;
 
 QByteArray words(std::initializer_list<int> values)
 {
@@ -51,22 +31,16 @@ protected:
     // A data file recorded with the 500° range.
     QString write(const QString &name, quint8 bits, const QByteArray &data, double intervalUs = 100)
     {
-        files::DataFileHeader header;
+        files::DataFileHeader header = clitest::titledHeader();
         header.ChartChannelBits = bits;
         header.ChannelIntervalUs = intervalUs;
         header.ValueScale = files::ValueScale500;
-        header.XTitle = QStringLiteral("Время, мкс");
-        header.YTitle = QStringLiteral("Температура");
-        const QString path = dir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(files::encodeDataFile(header, data, QStringLiteral("опыт")));
-        return path;
+        return clitest::writeDataFile(dir.filePath(name), header, data, QStringLiteral("опыт"));
     }
 
     QString fourWords() { return write("four.kdx", 0x01, words({ 100, 200, 300 | 0x8000, 400 })); }
 
-    static std::string text(const CliRun &run) { return run.out.toStdString(); }
+    static std::string text(const CliRun &run) { return run.outBytes.toStdString(); }
 
     QTemporaryDir dir;
 };
@@ -140,7 +114,7 @@ TEST_F(ExportTest, BadFilesAreRefusedWithNothingOnStandardOutput)
         { truncated, foreign, dir.filePath("missing.kdx"), dir.path(), QString("/dev/null") }) {
         const CliRun run = runCli({ "export", file });
         EXPECT_EQ(run.exitCode, 2) << qPrintable(file);
-        EXPECT_TRUE(run.out.isEmpty()) << qPrintable(file);
+        EXPECT_TRUE(run.outBytes.isEmpty()) << qPrintable(file);
         EXPECT_TRUE(run.err.startsWith("ferrun-cli export: ")) << qPrintable(run.err);
     }
     // Nothing is written to -o either.
@@ -168,13 +142,13 @@ TEST_F(ExportTest, OptionsOutOfRangeNameTheirRange)
             args << file;
         const CliRun run = runCli(args + options);
         EXPECT_EQ(run.exitCode, 2) << qPrintable(options.join(' '));
-        EXPECT_TRUE(run.out.isEmpty());
+        EXPECT_TRUE(run.outBytes.isEmpty());
         EXPECT_TRUE(run.err.contains(named)) << qPrintable(run.err);
     }
     const CliRun help = runCli({ "export", "--help" });
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(help.out.contains("--integrate K")) << help.out.constData();
-    EXPECT_TRUE(help.out.contains("(default: ms)"));
+    EXPECT_TRUE(help.outBytes.contains("--integrate K")) << help.outBytes.constData();
+    EXPECT_TRUE(help.outBytes.contains("(default: ms)"));
 }
 
 TEST_F(ExportTest, FullRecordingToAFileMatchesTheChartPointsExactly)
@@ -192,7 +166,7 @@ TEST_F(ExportTest, FullRecordingToAFileMatchesTheChartPointsExactly)
     const CliRun run
         = runCli({ "export", "--photodiode", "--integrate", "8", "-o", out, "--", file });
     ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
-    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_TRUE(run.outBytes.isEmpty());
     QFile written(out);
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     const QByteArray csv = written.readAll();

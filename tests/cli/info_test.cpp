@@ -1,5 +1,6 @@
 #include "files/datafile.h"
 #include "files/windows1251.h"
+#include "tests/cli/clirun.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,8 +33,7 @@ ChildRun runInfo(const QStringList &args, int timeoutMs = 60000)
     QTemporaryDir outDir;
     const QByteArray outName = QFile::encodeName(outDir.filePath("out"));
     const QByteArray errName = QFile::encodeName(outDir.filePath("err"));
-    const QByteArray program
-        = QFile::encodeName(qEnvironmentVariable("FERRUN_BIN_DIR")) + "/ferrun-cli";
+    const QByteArray program = QFile::encodeName(clitest::program("ferrun-cli"));
     QList<QByteArray> words { program, "info" };
     for (const QString &arg : args)
         words.append(QFile::encodeName(arg));
@@ -93,12 +93,10 @@ QString value(const ChildRun &run, const QString &key)
 
 files::DataFileHeader header()
 {
-    files::DataFileHeader h;
+    files::DataFileHeader h = clitest::titledHeader();
     h.ChartChannelBits = 0x83;
     h.ChannelIntervalUs = 621.5413411458334;
     h.ValueScale = files::ValueScale250;
-    h.XTitle = QStringLiteral("Время, мкс");
-    h.YTitle = QStringLiteral("Температура");
     return h;
 }
 

@@ -2,6 +2,7 @@
 // pseudo-terminal), against signals, and with arguments it must refuse.
 
 #include "files/datafile.h"
+#include "tests/cli/clirun.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,65 +16,11 @@
 
 namespace {
 
-QString program(const QString &name)
-{
-    return QDir(qEnvironmentVariable("FERRUN_BIN_DIR")).filePath(name);
-}
-
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-CliRun finished(QProcess &process, int timeoutMs = 60000)
-{
-    CliRun run;
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = "timed out";
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err += QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-CliRun runCli(const QStringList &args, int timeoutMs = 60000)
-{
-    QProcess process;
-    process.start(program("ferrun-cli"), args);
-    return finished(process, timeoutMs);
-}
-
-// The board program, its device path read from its first line.
-struct Board
-{
-    explicit Board(const QStringList &arguments)
-    {
-        process.start(program("ferrun-board"), arguments + QStringList { "--quiet" });
-        if (!process.waitForStarted(10000))
-            return;
-        while (!process.canReadLine())
-            if (!process.waitForReadyRead(10000))
-                return;
-        device = QString::fromUtf8(process.readLine()).trimmed();
-    }
-    ~Board()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            if (!process.waitForFinished(5000))
-                process.kill();
-            process.waitForFinished();
-        }
-    }
-    QProcess process;
-    QString device;
-};
+using clitest::Board;
+using clitest::CliRun;
+using clitest::finished;
+using clitest::program;
+using clitest::runCli;
 
 // A target that holds an older recording, and a check that it still does.
 struct Target
@@ -177,17 +124,8 @@ TEST(CliMeasureFaults, PhotodiodeLaunchWaitsForTheTrigger)
     Board board({ "--speed", "100" });
     Target target;
     QProcess cli;
-    cli.start(program("ferrun-cli"),
-        QStringList {
-            "measure", "--device", board.device, "-o", target.path, "--launch", "photodiode" }
-            + oneBlock);
-    QByteArray err;
-    QElapsedTimer clock;
-    clock.start();
-    while (!err.contains("waiting for the photodiode trigger") && clock.elapsed() < 20000) {
-        cli.waitForReadyRead(100);
-        err += cli.readAllStandardError();
-    }
+    clitest::startPhotodiodeMeasure(cli, board.device, target.path, oneBlock);
+    const QByteArray err = clitest::readErrorUntil(cli, "waiting for the photodiode trigger");
     ASSERT_TRUE(err.contains("waiting for the photodiode trigger")) << err.constData();
     board.process.write("trigger\n");
     ASSERT_TRUE(board.process.waitForBytesWritten(5000));
@@ -206,17 +144,8 @@ TEST(CliMeasureFaults, SignalsLeaveTheTargetIntact)
         Board board({}); // waits for a trigger that never comes
         Target target;
         QProcess cli;
-        cli.start(program("ferrun-cli"),
-            QStringList {
-                "measure", "--device", board.device, "-o", target.path, "--launch", "photodiode" }
-                + oneBlock);
-        QByteArray err;
-        QElapsedTimer clock;
-        clock.start();
-        while (!err.contains("recording") && clock.elapsed() < 20000) {
-            cli.waitForReadyRead(100);
-            err += cli.readAllStandardError();
-        }
+        clitest::startPhotodiodeMeasure(cli, board.device, target.path, oneBlock);
+        const QByteArray err = clitest::readErrorUntil(cli, "recording");
         ASSERT_TRUE(err.contains("recording")) << err.constData();
         ::kill(pid_t(cli.processId()), signal);
         const CliRun run = finished(cli, 10000);

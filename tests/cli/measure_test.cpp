@@ -1,5 +1,6 @@
 #include "files/datafile.h"
 #include "files/windows1251.h"
+#include "tests/cli/clirun.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,32 +15,8 @@
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-CliRun runCli(const QStringList &args,
-    const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
-    int timeoutMs = 60000)
-{
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(qEnvironmentVariable("FERRUN_BIN_DIR") + "/ferrun-cli", args);
-    CliRun run;
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = "timed out";
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
+using clitest::CliRun;
+using clitest::runCli;
 
 QMap<QString, QString> info(const QString &file)
 {

@@ -1,4 +1,5 @@
 #include "files/datafile.h"
+#include "tests/cli/clirun.h"
 
 #include <QColor>
 #include <QDir>
@@ -15,29 +16,8 @@
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QByteArray out;
-    QString err;
-};
-
-CliRun runCli(const QStringList &args)
-{
-    QProcess process;
-    process.start(qEnvironmentVariable("FERRUN_BIN_DIR") + "/ferrun-cli", args);
-    CliRun run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = "timed out";
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput();
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
+using clitest::CliRun;
+using clitest::runCli;
 
 // The parts of a chart picture the checks need: the frame of the plotting rectangle and
 // the polylines of each line colour.
@@ -175,17 +155,11 @@ protected:
 
     QString write(const QString &name, quint8 bits, const QByteArray &data, double intervalUs)
     {
-        files::DataFileHeader header;
+        files::DataFileHeader header = clitest::titledHeader();
         header.ChartChannelBits = bits;
         header.ChannelIntervalUs = intervalUs;
         header.ValueScale = files::ValueScale250;
-        header.XTitle = QStringLiteral("Время, мкс");
-        header.YTitle = QStringLiteral("Температура");
-        const QString path = dir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(files::encodeDataFile(header, data, QStringLiteral("опыт")));
-        return path;
+        return clitest::writeDataFile(dir.filePath(name), header, data, QStringLiteral("опыт"));
     }
 
     // Frames of `channels` words: codes that rise and fall differently per channel, the
@@ -222,7 +196,7 @@ TEST_F(PlotTest, SvgHoldsOneLinePerShownChannelThroughTheExportedPoints)
              QStringList { "--mode", "3", "--unit", "us", "--integrate", "3" } }) {
         const CliRun exported = runCli(QStringList { "export", file, "--photodiode" } + display);
         ASSERT_EQ(exported.exitCode, 0) << qPrintable(exported.err);
-        const Csv csv = parseCsv(exported.out);
+        const Csv csv = parseCsv(exported.outBytes);
         ASSERT_EQ(csv.names, QStringList({ "x", "T1", "T3", "T6", "FD" }));
         ASSERT_EQ(csv.rows.size(), 39u);
 
@@ -230,7 +204,7 @@ TEST_F(PlotTest, SvgHoldsOneLinePerShownChannelThroughTheExportedPoints)
         const CliRun run
             = runCli(QStringList { "plot", file, "-o", out, "--photodiode" } + display);
         ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
-        EXPECT_TRUE(run.out.isEmpty());
+        EXPECT_TRUE(run.outBytes.isEmpty());
         const SvgChart svg = parseSvg(read(out));
         ASSERT_TRUE(svg.valid) << qPrintable(svg.error);
         // The metafile rule of the copy: one pixel less than the chart each way.
@@ -272,7 +246,7 @@ TEST_F(PlotTest, FixedTemperatureRangeAndColoursOfTheSettingsFile)
     const QString file = write("one.kdx", 0x01, frames(30, 1), 100);
     const CliRun exported = runCli({ "export", file, "--range", "500" });
     ASSERT_EQ(exported.exitCode, 0) << qPrintable(exported.err);
-    const Csv csv = parseCsv(exported.out);
+    const Csv csv = parseCsv(exported.outBytes);
 
     // Channel 1 red (0x0000FF as a Windows colour value), in a settings file of the window.
     const QString ini = dir.filePath("Ferrun.ini");
@@ -317,7 +291,7 @@ TEST_F(PlotTest, FullRecordingOfSevenChannels)
     const QString file = write("full.kdx", 0x7F, data, 3055 / 14.7456 * 7);
     const CliRun exported = runCli({ "export", file });
     ASSERT_EQ(exported.exitCode, 0) << qPrintable(exported.err);
-    const Csv csv = parseCsv(exported.out);
+    const Csv csv = parseCsv(exported.outBytes);
     ASSERT_EQ(csv.rows.size(), 34284u);
 
     const QString out = dir.filePath("full.svg");
@@ -451,7 +425,7 @@ TEST_F(PlotTest, OptionsOutOfRangeNameTheirRange)
 
     const CliRun help = runCli({ "plot", "--help" });
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(help.out.contains("--size WxH")) << help.out.constData();
-    EXPECT_TRUE(help.out.contains("(default: 772x346)"));
-    EXPECT_TRUE(help.out.contains("--photodiode"));
+    EXPECT_TRUE(help.outBytes.contains("--size WxH")) << help.outBytes.constData();
+    EXPECT_TRUE(help.outBytes.contains("(default: 772x346)"));
+    EXPECT_TRUE(help.outBytes.contains("--photodiode"));
 }

@@ -1,4 +1,5 @@
 #include "tests/acquisition/discoveryfakesysfs.h"
+#include "tests/cli/clirun.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -8,25 +9,11 @@ using testsupport::FakeSysfs;
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using clitest::CliRun;
 
 CliRun runPorts(const QStringList &args)
 {
-    QProcess process;
-    process.start(
-        qEnvironmentVariable("FERRUN_BIN_DIR") + "/ferrun-cli", QStringList { "ports" } + args);
-    CliRun run;
-    if (!process.waitForFinished(60000))
-        return run;
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return clitest::runCli(QStringList { "ports" } + args);
 }
 
 class PortsCommandTest : public ::testing::Test

@@ -4,6 +4,7 @@
 
 #include "files/datafile.h"
 #include "tests/acquisition/discoveryfakesysfs.h"
+#include "tests/cli/clirun.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,10 +16,7 @@
 
 namespace {
 
-QString program(const QString &name)
-{
-    return QDir(qEnvironmentVariable("FERRUN_BIN_DIR")).filePath(name);
-}
+using clitest::program;
 
 struct Tree
 {
@@ -62,10 +60,9 @@ TEST(MeasureWaitForBoard, MeasuresOnceTheBoardIsPluggedIn)
     QThread::msleep(300);
     EXPECT_EQ(cli.state(), QProcess::Running);
 
-    QProcess board;
-    board.start(program("ferrun-board"), { "--speed", "100", "--quiet" });
-    ASSERT_TRUE(board.waitForReadyRead(10000));
-    const QString pty = QString::fromUtf8(board.readLine()).trimmed();
+    clitest::Board board({ "--speed", "100" });
+    ASSERT_FALSE(board.device.isEmpty());
+    const QString pty = board.device;
     tree.sysfs.addInstrument("1-2", "ttyUSB0");
     ASSERT_TRUE(QFile::link(pty, tree.dir.filePath("dev/ttyUSB0")));
 
@@ -74,8 +71,6 @@ TEST(MeasureWaitForBoard, MeasuresOnceTheBoardIsPluggedIn)
     files::DataFile saved;
     EXPECT_EQ(files::readDataFile(output, &saved), files::DataFileStatus::Ok);
     EXPECT_GT(saved.data.size(), 0);
-    board.terminate();
-    board.waitForFinished();
 }
 
 TEST(MeasureWaitForBoard, CtrlCEndsTheWait)
