@@ -115,14 +115,17 @@ const QStringList &FileControl::openFilters()
 QFileDialog *FileControl::saveDialog()
 {
     if (!SaveDlg) {
-        SaveDlg = new QFileDialog(&m_form);
+        // The folder exists before the dialog reads it: a dialog started in the working
+        // folder keeps the listing it read there and shows the drives for a folder made
+        // after it.
+        const QString folder = storeFolder();
+        SaveDlg = new QFileDialog(&m_form, QString(), folder);
         SaveDlg->setObjectName(QStringLiteral("SaveDlg"));
         SaveDlg->setOption(QFileDialog::DontUseNativeDialog);
         SaveDlg->setAcceptMode(QFileDialog::AcceptSave);
         SaveDlg->setFileMode(QFileDialog::AnyFile);
         SaveDlg->setNameFilters(saveFilters());
         SaveDlg->setDefaultSuffix(QStringLiteral("kdx"));
-        SaveDlg->setDirectory(storeFolder());
         // A name typed without extension takes that of the chosen filter.
         connect(SaveDlg, &QFileDialog::filterSelected, SaveDlg, [dialog = SaveDlg.data()] {
             const bool text = dialog->selectedNameFilter() == saveFilters().at(1);
@@ -135,14 +138,17 @@ QFileDialog *FileControl::saveDialog()
 QFileDialog *FileControl::openDialog()
 {
     if (!OpenDlg) {
-        OpenDlg = new QFileDialog(&m_form);
+        // The folder exists before the dialog reads it: a dialog started in the working
+        // folder keeps the listing it read there and shows the drives for a folder made
+        // after it.
+        const QString folder = storeFolder();
+        OpenDlg = new QFileDialog(&m_form, QString(), folder);
         OpenDlg->setObjectName(QStringLiteral("OpenDlg"));
         OpenDlg->setOption(QFileDialog::DontUseNativeDialog);
         OpenDlg->setAcceptMode(QFileDialog::AcceptOpen);
         OpenDlg->setFileMode(QFileDialog::ExistingFile);
         OpenDlg->setNameFilters(openFilters());
         OpenDlg->setDefaultSuffix(QStringLiteral("kdx"));
-        OpenDlg->setDirectory(storeFolder());
     }
     return OpenDlg;
 }
