@@ -10,7 +10,9 @@
 #include "files/folderbrowser.h"
 #include "signal/csvexport.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QCompleter>
 #include <QDir>
 #include <QFileDialog>
 #include <QPlainTextEdit>
@@ -21,6 +23,17 @@
 namespace app {
 
 namespace {
+
+// A dialog closed with Return while the completion list of its name box is up leaves that
+// list on the screen when the window system moves the focus after the dialog has closed (as
+// X11 does): the list, a popup, would then swallow the next click on the window to close
+// itself. The list goes with the dialog.
+void closeCompletionLists(QFileDialog *dialog)
+{
+    for (QCompleter *completer : dialog->findChildren<QCompleter *>())
+        if (QAbstractItemView *list = completer->popup(); list && list->isVisible())
+            list->hide();
+}
 
 const QString FileCaptionPrefix = QStringLiteral("ФАЙЛ ");
 
@@ -115,14 +128,17 @@ const QStringList &FileControl::openFilters()
 QFileDialog *FileControl::saveDialog()
 {
     if (!SaveDlg) {
-        SaveDlg = new QFileDialog(&m_form);
+        // The folder exists before the dialog reads it: a dialog started in the working
+        // folder keeps the listing it read there and shows the drives for a folder made
+        // after it.
+        const QString folder = storeFolder();
+        SaveDlg = new QFileDialog(&m_form, QString(), folder);
         SaveDlg->setObjectName(QStringLiteral("SaveDlg"));
         SaveDlg->setOption(QFileDialog::DontUseNativeDialog);
         SaveDlg->setAcceptMode(QFileDialog::AcceptSave);
         SaveDlg->setFileMode(QFileDialog::AnyFile);
         SaveDlg->setNameFilters(saveFilters());
         SaveDlg->setDefaultSuffix(QStringLiteral("kdx"));
-        SaveDlg->setDirectory(storeFolder());
         // A name typed without extension takes that of the chosen filter.
         connect(SaveDlg, &QFileDialog::filterSelected, SaveDlg, [dialog = SaveDlg.data()] {
             const bool text = dialog->selectedNameFilter() == saveFilters().at(1);
@@ -135,14 +151,17 @@ QFileDialog *FileControl::saveDialog()
 QFileDialog *FileControl::openDialog()
 {
     if (!OpenDlg) {
-        OpenDlg = new QFileDialog(&m_form);
+        // The folder exists before the dialog reads it: a dialog started in the working
+        // folder keeps the listing it read there and shows the drives for a folder made
+        // after it.
+        const QString folder = storeFolder();
+        OpenDlg = new QFileDialog(&m_form, QString(), folder);
         OpenDlg->setObjectName(QStringLiteral("OpenDlg"));
         OpenDlg->setOption(QFileDialog::DontUseNativeDialog);
         OpenDlg->setAcceptMode(QFileDialog::AcceptOpen);
         OpenDlg->setFileMode(QFileDialog::ExistingFile);
         OpenDlg->setNameFilters(openFilters());
         OpenDlg->setDefaultSuffix(QStringLiteral("kdx"));
-        OpenDlg->setDirectory(storeFolder());
     }
     return OpenDlg;
 }
@@ -152,7 +171,9 @@ std::optional<SaveChoice> FileControl::execSaveDialog(const QString &proposed)
     QFileDialog *dialog = saveDialog();
     if (!proposed.isEmpty())
         dialog->selectFile(proposed);
-    if (dialog->exec() != QDialog::Accepted)
+    const int result = dialog->exec();
+    closeCompletionLists(dialog);
+    if (result != QDialog::Accepted)
         return std::nullopt;
     const QStringList chosen = dialog->selectedFiles();
     if (chosen.isEmpty() || chosen.first().isEmpty())
@@ -164,7 +185,9 @@ std::optional<SaveChoice> FileControl::execSaveDialog(const QString &proposed)
 QString FileControl::execOpenDialog()
 {
     QFileDialog *dialog = openDialog();
-    if (dialog->exec() != QDialog::Accepted)
+    const int result = dialog->exec();
+    closeCompletionLists(dialog);
+    if (result != QDialog::Accepted)
         return {};
     const QStringList chosen = dialog->selectedFiles();
     return chosen.isEmpty() ? QString() : chosen.first();

@@ -453,12 +453,22 @@ void TForm1::createOptionsPanel()
         QStringLiteral("Ось Y:ЗНАЧЕНИЯ, ось X: ВЫБОРКИ"),
         QStringLiteral("Ось Y: ед.АЦП,      ось X: ВРЕМЯ") });
     connect(cbShowK, &QComboBox::activated, this, &TForm1::chartRebuildRequested);
+    // The box is as wide as its longest mode in the window's font; the extra width comes
+    // from the colour group, whose swatches move closer (down to 16 pixels apart).
+    const int extra
+        = std::clamp(cbShowK->sizeHint().width() - cbShowK->width(), 0, 216 - (8 * 16 + 8));
+    cbShowK->resize(cbShowK->width() + extra, cbShowK->height());
+    axes->resize(axes->width() + extra, axes->height());
 
-    QGroupBox *colours = group("gbColors", QStringLiteral("ЦВЕТ канала на графике"), 222, 16, 216);
+    QGroupBox *colours
+        = group("gbColors", QStringLiteral("ЦВЕТ канала на графике"), 222 + extra, 16, 216 - extra);
     static const std::array<const char *, 8> names { "pT1", "pT2", "pT3", "pT4", "pT5", "pT6",
         "pT7", "pFD" };
+    // Eight swatches 6 pixels in from either side, at most 22 wide and 26 apart.
+    const int stride = std::min(26, (colours->width() - 12 + 4) / 8);
+    const int swatch = std::min(22, stride - 4);
     for (int i = 0; i < 8; ++i) {
-        ColorPanel *p = make<ColorPanel>(colours, names.at(i), 6 + i * 26, 18, 22, 22);
+        ColorPanel *p = make<ColorPanel>(colours, names.at(i), 6 + i * stride, 18, swatch, 22);
         p->setToolTip(i < 7 ? QStringLiteral("T%1").arg(i + 1) : QStringLiteral("Фотодиод"));
         swatches.at(i) = p;
         connect(p, &ColorPanel::clicked, this, [this, i] { swatchClick(ChannelId(i)); });
@@ -467,8 +477,12 @@ void TForm1::createOptionsPanel()
     QGroupBox *integrate = group("gbIntegrate", QStringLiteral("Интегрирование"), 442, 16, 110);
     cbInt = make<QCheckBox>(integrate, "cbInt", 6, 20, 36, 18);
     cbInt->setText(QStringLiteral("по"));
+    cbInt->resize(std::max(cbInt->width(), cbInt->sizeHint().width()), cbInt->height());
     connect(cbInt, &QCheckBox::clicked, this, &TForm1::chartRebuildRequested);
-    seInt = spin(integrate, "seInt", 44, 18, 60, 2, 2048, 8);
+    // The field follows the box and keeps 6 pixels from the group's right edge.
+    const int intX = std::max(44, cbInt->x() + cbInt->width() + 2);
+    seInt = spin(
+        integrate, "seInt", intX, 18, std::min(60, integrate->width() - 6 - intX), 2, 2048, 8);
 
     QGroupBox *units = group("gbUnits", QStringLiteral("Время в    Диапазон"), 556, 16, 122);
     cbXscale = make<QComboBox>(units, "cbXscale", 6, 18, 52, 22);

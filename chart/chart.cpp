@@ -286,6 +286,7 @@ TChart::Layout TChart::computeLayout(const QRect &bounds, const QFontMetrics &fm
             break;
         }
     }
+    insetForEndLabels(L, bounds, fm);
     for (size_t i = 0; i < axes_.size(); ++i) {
         TCustomChartAxis &axis = *axes_[i];
         spanAxis(axis);
@@ -310,6 +311,49 @@ TChart::Layout TChart::computeLayout(const QRect &bounds, const QFontMetrics &fm
         }
     }
     return L;
+}
+
+// A label that falls on an end of an axis is centred on that end. Where the room beyond
+// that end is too small for the label's outer half (the chart may have no margins), the
+// plotting rectangle moves in so that the label stays inside the bounds: half a text height
+// at the top for the labels of the left and right axes, and half the highest label's width
+// at the right for the bottom axis; a top or right axis moves in with it. The bottom and the
+// left end need nothing: the bottom axis's room lies below the left axis's lowest label,
+// and the left axis's room beside the bottom axis's first one.
+void TChart::insetForEndLabels(Layout &L, const QRect &bounds, const QFontMetrics &fm)
+{
+    using Side = TCustomChartAxis::Side;
+    auto labelled = [&](Side side) {
+        return L.axes[static_cast<size_t>(side)].visible
+            && axes_[static_cast<size_t>(side)]->Labels();
+    };
+    auto shift = [&](Side side, int by) {
+        AxisLayout &A = L.axes[static_cast<size_t>(side)];
+        A.axisPos += by;
+        A.labelPos += by;
+        A.titlePos += by;
+    };
+    // A left-axis label's top is its position less half the text height, rounded down.
+    const int top = bounds.top() + fm.height() / 2;
+    if ((labelled(Side::Left) || labelled(Side::Right)) && L.top < top) {
+        shift(Side::Top, top - L.top);
+        L.top = top;
+    }
+    if (labelled(Side::Bottom)) {
+        TCustomChartAxis &axis = *axes_[static_cast<size_t>(Side::Bottom)];
+        const int w = L.right - L.left;
+        axis.setPixelSpan(L.left + roundInt(w * axis.StartPosition() / 100.0),
+            L.left + roundInt(w * axis.EndPosition() / 100.0));
+        const double step = axis.calcLabelStep(fm);
+        const double highest = std::trunc(axis.workingMaximum() / step) * step;
+        const int width = cachedValue(highest, labelDecimals(step), fm).width;
+        // The label's left edge is its position less half its width, rounded down.
+        const int right = bounds.left() + bounds.width() - (width - width / 2);
+        if (L.right > right) {
+            shift(Side::Right, right - L.right);
+            L.right = right;
+        }
+    }
 }
 
 void TChart::ensureLayout()

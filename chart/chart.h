@@ -175,6 +175,7 @@ private:
     enum class Target { None, Series, Axis, Plot, Legend };
 
     Layout computeLayout(const QRect &bounds, const QFontMetrics &fm);
+    void insetForEndLabels(Layout &L, const QRect &bounds, const QFontMetrics &fm);
     void computeAutomaticRange(TCustomChartAxis &axis) const;
     void drawLegend(QPainter &painter, const Layout &layout, const QFontMetrics &fm, bool printing);
     void drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &layout,

@@ -240,10 +240,10 @@ TEST(ChartLayout, AxisLabelsAndGridOnThreeHundredPixels)
 {
     TChart c;
     charttest::setUpChart(c);
-    // A plotting rectangle exactly 300 pixels high: 353 less the bottom axis room (title
-    // and labels 13 each, tick band 5) and 22 pixels of margin.
+    // A plotting rectangle exactly 300 pixels high: the bottom axis room (title and labels
+    // 13 each, tick band 5) below it, half a label's height (6) above it for the top label.
     c.setMargins(0, 0, 0, 0);
-    c.resize(641, 300 + 13 + 13 + 5);
+    c.resize(641, 6 + 300 + 13 + 13 + 5);
     c.Series(0)->AddPoint(0, 0);
     c.Series(0)->AddPoint(10, 1000);
     const QImage image = render(c);
@@ -252,7 +252,7 @@ TEST(ChartLayout, AxisLabelsAndGridOnThreeHundredPixels)
     EXPECT_EQ(c.LeftAxis()->calcLabelStep(fm), 50);
     // Dotted grid at the label of 500, across the plotting rectangle.
     const int y = c.LeftAxis()->ValueToPosition(500);
-    EXPECT_EQ(y, 150);
+    EXPECT_EQ(y, 6 + 150);
     int grey = 0;
     for (int x = c.ChartRect().left() + 1; x < c.ChartRect().right(); ++x)
         grey += image.pixelColor(x, y) == QColor(128, 128, 128);

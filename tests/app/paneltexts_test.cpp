@@ -1,0 +1,91 @@
+// Texts of the panels readable whatever the system font.
+#include "filewindow.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QLabel>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QStyleOptionGroupBox>
+
+namespace {
+
+using filewindow::FileWindowTest;
+
+// The room a combo box leaves for the text of its current item.
+int comboTextRoom(QComboBox *box)
+{
+    QStyleOptionComboBox option;
+    option.initFrom(box);
+    option.editable = box->isEditable();
+    option.frame = box->hasFrame();
+    return box->style()
+        ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box)
+        .width();
+}
+
+// Every combo box, label and check box of a panel shows its text whole.
+void expectTextsWhole(QWidget *panel)
+{
+    for (QComboBox *box : panel->findChildren<QComboBox *>()) {
+        const QFontMetrics fm(box->font());
+        for (int i = 0; i < box->count(); ++i)
+            EXPECT_LE(fm.horizontalAdvance(box->itemText(i)), comboTextRoom(box))
+                << box->objectName().toStdString() << ": " << box->itemText(i).toStdString();
+        // Inside the panel, not under its neighbours.
+        EXPECT_LE(box->geometry().right(), box->parentWidget()->contentsRect().right())
+            << box->objectName().toStdString();
+    }
+    for (QLabel *label : panel->findChildren<QLabel *>()) {
+        if (label->text().isEmpty() || !label->isVisibleTo(panel))
+            continue;
+        EXPECT_LE(label->sizeHint().width(), label->width())
+            << label->objectName().toStdString() << ": " << label->text().toStdString();
+    }
+    for (QGroupBox *group : panel->findChildren<QGroupBox *>()) {
+        QStyleOptionGroupBox option;
+        option.initFrom(group);
+        option.text = group->title();
+        option.subControls = QStyle::SC_GroupBoxLabel;
+        const QRect label = group->style()->subControlRect(
+            QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
+        EXPECT_LE(QFontMetrics(group->font()).horizontalAdvance(group->title()), label.width())
+            << group->objectName().toStdString() << ": " << group->title().toStdString();
+        EXPECT_LE(label.right(), group->width()) << group->objectName().toStdString();
+    }
+    for (QPushButton *button : panel->findChildren<QPushButton *>())
+        EXPECT_LT(
+            QFontMetrics(button->font()).horizontalAdvance(button->text()), button->width() - 6)
+            << button->objectName().toStdString() << ": " << button->text().toStdString();
+    for (QCheckBox *box : panel->findChildren<QCheckBox *>())
+        EXPECT_LE(box->sizeHint().width(), box->width())
+            << box->objectName().toStdString() << ": " << box->text().toStdString();
+}
+
+class PanelTextsTest : public FileWindowTest
+{
+};
+
+TEST_F(PanelTextsTest, OptionsAndFrequencyPanelsShowTheirTextsWhole)
+{
+    app::TForm1 &f = open();
+    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    ASSERT_TRUE(f.gbOptions->isVisible());
+    expectTextsWhole(f.gbOptions);
+    // The axis-mode box keeps to its group, clear of the colour swatches.
+    auto *colours = f.gbOptions->findChild<QWidget *>(QStringLiteral("gbColors"));
+    ASSERT_TRUE(colours);
+    EXPECT_LT(f.cbShowK->parentWidget()->geometry().right(), colours->geometry().left());
+    EXPECT_LE(colours->geometry().right(), f.gbOptions->width());
+    // The dropped-down list shows the longest mode whole.
+    f.cbShowK->showPopup();
+    QWidget *popup = f.cbShowK->view()->window();
+    const QFontMetrics fm(f.cbShowK->view()->font());
+    for (int i = 0; i < f.cbShowK->count(); ++i)
+        EXPECT_LE(fm.horizontalAdvance(f.cbShowK->itemText(i)), popup->width());
+    f.cbShowK->hidePopup();
+
+    expectTextsWhole(f.gbFT);
+}
+
+} // namespace
