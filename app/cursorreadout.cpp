@@ -74,15 +74,17 @@ void CursorReadout::show(QPoint at)
     if (sig::isTimeMode(r->axisMode) && !r->TimeUnitName.isEmpty())
         xText += u' ' + r->TimeUnitName;
     const int decimals = sig::isTemperatureMode(r->axisMode) ? 2 : 0;
-    QString values;
+    // The photodiode first: with seven channels the values may run past a narrow window's
+    // edge, and the digital state is then still read.
+    QString values
+        = QStringLiteral("Цифровые сигналы: ") + (r->photodiodeState(point) ? u'1' : u'0');
     for (int n = 1; n <= sig::ThermocoupleCount; ++n) {
         if (!r->hasChannel(n) || !m_form.seriesActive(ChannelId(n - 1)))
             continue;
-        values += QStringLiteral("T%1 = %2   ")
+        values += QStringLiteral("   T%1 = %2")
                       .arg(n)
                       .arg(locale.toString(r->y(n, point), 'f', decimals));
     }
-    values += QStringLiteral("Цифровые сигналы: ") + (r->photodiodeState(point) ? u'1' : u'0');
     m_form.session->setStatusText(1, xText);
     m_form.session->setStatusText(2, values);
 
