@@ -331,6 +331,9 @@ private:
     QSize frameExtra() const;
     void applyRequestedOuterSize();
 
+    // btTune's caption while no tuning runs.
+    static const QString TuneCaption;
+
     AppOptions m_options;
     FormEnvironment m_environment;
     QString m_settingsPath;

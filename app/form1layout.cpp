@@ -1,0 +1,614 @@
+#include "acquisition/samplingparameters.h"
+#include "app/contexthelp.h"
+#include "app/form1.h"
+#include "app/icons.h"
+#include "app/spinedit.h"
+#include "app/statusbar.h"
+#include "chart/chart.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <algorithm>
+#include <array>
+
+namespace app {
+
+namespace {
+
+const QString ChooseFCaption = QStringLiteral("Выбор F/T");
+const QString OptionsCaption = QStringLiteral("Отображение");
+const QString MeasureHint = QStringLiteral("Считать данные из памяти платы АЦП");
+const QColor Olive(128, 128, 0);
+
+template <class W> W *make(QWidget *parent, const char *name, int x, int y, int w, int h)
+{
+    auto *widget = new W(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(x, y, w, h);
+    return widget;
+}
+
+QLabel *label(QWidget *parent, const QString &text, int x, int y, int w = -1, int h = 16)
+{
+    auto *l = new QLabel(text, parent);
+    if (w < 0)
+        w = l->sizeHint().width();
+    l->setGeometry(x, y, w, h);
+    return l;
+}
+
+QToolButton *toolButton(QToolBar *bar, const char *name, const QString &caption,
+    const QString &hint, std::optional<Picture> picture)
+{
+    auto *button = new QToolButton(bar);
+    button->setObjectName(QString::fromLatin1(name));
+    if (picture) {
+        button->setIcon(pictureIcon(*picture));
+        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        button->setFixedSize(23, 21);
+    } else {
+        button->setText(caption);
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        button->setFixedHeight(21);
+    }
+    button->setAutoRaise(false);
+    if (!hint.isEmpty())
+        button->setToolTip(hint);
+    bar->addWidget(button);
+    return button;
+}
+
+QToolBar *toolBar(QWidget *parent, const char *name, int x, int width)
+{
+    auto *bar = new QToolBar(parent);
+    bar->setObjectName(QString::fromLatin1(name));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setIconSize(QSize(16, 16));
+    bar->setContentsMargins(0, 0, 0, 0);
+    bar->layout()->setSpacing(1);
+    bar->layout()->setContentsMargins(1, 1, 1, 1);
+    bar->setGeometry(x, 9, width, 25);
+    return bar;
+}
+
+SpinEdit *spin(
+    QWidget *parent, const char *name, int x, int y, int w, int minimum, int maximum, int value)
+{
+    auto *s = make<SpinEdit>(parent, name, x, y, w, 22);
+    s->setBounds(minimum, maximum);
+    s->assign(value);
+    return s;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// Controls
+
+void TForm1::createControls()
+{
+    createHeaderAndToolBars();
+    createCommentAndChart();
+    createChannelPanel();
+    status = make<StatusBar>(this, "status", 0, 506, 761, StatusBar::Height);
+    status->setToolTip(QStringLiteral("Щелкнуть для отображения/скрытия X,Y и цифровых сигналов"));
+    connect(status, &StatusBar::clicked, this, &TForm1::statusClick);
+    createOptionsPanel();
+    createFrequencyPanel();
+    mClipBoard = make<QPlainTextEdit>(this, "mClipBoard", 0, 0, 10, 10);
+    mClipBoard->hide();
+}
+
+void TForm1::createHeaderAndToolBars()
+{
+    Header = make<QWidget>(this, "Header", 0, 0, 753, 17);
+    int x = 0;
+    const std::array<std::pair<QString, int>, 3> sections {
+        std::pair { QStringLiteral("Файл"), 194 },
+        std::pair { QStringLiteral("Управление контроллером"), 384 },
+        std::pair { QStringLiteral("Опции"), 100 },
+    };
+    for (const auto &[text, width] : sections) {
+        QLabel *l = label(Header, text, x, 0, width, 17);
+        l->setAlignment(Qt::AlignCenter);
+        l->setFrameStyle(QFrame::Panel | QFrame::Raised);
+        x += width;
+    }
+
+    ctlBar = make<QWidget>(this, "ctlBar", 0, 16, 681, 41);
+    ctlBar->installEventFilter(this);
+
+    tbFile = toolBar(ctlBar, "tbFile", 2, 190);
+    btSave = toolButton(
+        tbFile, "btSave", {}, QStringLiteral("Сохранить данные в файл"), Picture::Save);
+    btLoadFile = toolButton(
+        tbFile, "btLoadFile", {}, QStringLiteral("Открыть файл данных"), Picture::Open);
+    btCopy = toolButton(tbFile, "btCopy", {},
+        QStringLiteral("Копировать комментарий в буфер обмена"), Picture::CopyText);
+    btShowCmnt = toolButton(tbFile, "btShowCmnt", {},
+        QStringLiteral("Просмотреть комментарии ко всем  файлам в папке"), Picture::Catalogue);
+    btPrevFile = toolButton(
+        tbFile, "btPrevFile", {}, QStringLiteral("Предыдущий файл в папке"), Picture::Previous);
+    btNextFile = toolButton(
+        tbFile, "btNextFile", {}, QStringLiteral("Следующий файл в папке"), Picture::Next);
+    btPrint = toolButton(tbFile, "btPrint", {}, {}, Picture::Print);
+    btShowCmnt->setEnabled(false);
+    btPrevFile->setEnabled(false);
+    btNextFile->setEnabled(false);
+
+    ToolBar8 = toolBar(ctlBar, "ToolBar8", 194, 384);
+    btUSB = toolButton(
+        ToolBar8, "btUSB", {}, QStringLiteral("Подключить АЦП к компьютеру"), Picture::Usb);
+    btExtrn = toolButton(
+        ToolBar8, "btExtrn", {}, QStringLiteral("Внешний запуск по фронту"), Picture::RisingEdge);
+    btChooseF = toolButton(ToolBar8, "btChooseF", ChooseFCaption,
+        QStringLiteral("Выбрать частоту выборки / время измерения"), {});
+    btStartPlus
+        = toolButton(ToolBar8, "btStartPlus", QStringLiteral("ПУСК ИЗМЕРЕНИЯ"), MeasureHint, {});
+    btCycle = toolButton(ToolBar8, "btCycle", QStringLiteral("ЦИКЛ"), MeasureHint, {});
+    bt500plus = toolButton(ToolBar8, "bt500plus", QStringLiteral("500 байт"), MeasureHint, {});
+
+    tbOptions = toolBar(ctlBar, "tbOptions", 580, 98);
+    btOptions = toolButton(tbOptions, "btOptions", OptionsCaption,
+        QStringLiteral("Режимы измерения, сохранения, сглаживания"), {});
+
+    // The title bar's help button is not available on every desktop: "?" does its work.
+    btHelp = make<QToolButton>(this, "btHelp", 684, 25, 23, 21);
+    btHelp->setIcon(pictureIcon(Picture::Help));
+    btHelp->setToolTip(QStringLiteral("Справка: щелкните затем по элементу окна"));
+
+    connect(btSave, &QToolButton::clicked, this, &TForm1::saveRequested);
+    connect(btLoadFile, &QToolButton::clicked, this, &TForm1::loadRequested);
+    connect(btCopy, &QToolButton::clicked, this, &TForm1::copyCommentRequested);
+    connect(btShowCmnt, &QToolButton::clicked, this, &TForm1::showCatalogueRequested);
+    connect(btPrevFile, &QToolButton::clicked, this, &TForm1::previousFileRequested);
+    connect(btNextFile, &QToolButton::clicked, this, &TForm1::nextFileRequested);
+    connect(btPrint, &QToolButton::clicked, this, &TForm1::printRequested);
+    connect(btUSB, &QToolButton::clicked, this, &TForm1::btUSBClick);
+    connect(btExtrn, &QToolButton::clicked, this, &TForm1::btExtrnClick);
+    connect(btChooseF, &QToolButton::clicked, this, &TForm1::btChooseFClick);
+    connect(btStartPlus, &QToolButton::clicked, this, &TForm1::btStartClick);
+    connect(btCycle, &QToolButton::clicked, this, &TForm1::cycleRequested);
+    connect(bt500plus, &QToolButton::clicked, this, &TForm1::bt500Click);
+    connect(btOptions, &QToolButton::clicked, this, &TForm1::btOptionsClick);
+    connect(btHelp, &QToolButton::clicked, help, &ContextHelp::enterPickMode);
+    for (QToolBar *bar : { tbFile, ToolBar8, tbOptions })
+        bar->installEventFilter(this);
+}
+
+void TForm1::createCommentAndChart()
+{
+    gbFile = make<QGroupBox>(this, "gbFile", 0, 56, 569, 57);
+    gbFile->setTitle(QStringLiteral("Комментарий"));
+    mComment = make<QPlainTextEdit>(gbFile, "mComment", 8, 16, 553, 33);
+    mComment->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    // The chart: eight channel series on a face-coloured panel without margins.
+    Chart1 = make<chart::TChart>(this, "Chart1", 0, 112, 641, 353);
+    Chart1->setToolTip(
+        QStringLiteral("См. Flash-ролик GrafTour о масштабировании и прокрутке графика"));
+    Chart1->setColor(palette().color(QPalette::Window));
+    Chart1->setMargins(0, 0, 0, 0);
+    Chart1->LeftAxis()->Title().setCaption(QStringLiteral("единицы АЦП"));
+    Chart1->BottomAxis()->Title().setCaption(QStringLiteral("Выборки"));
+    Chart1->createChannelSeries();
+    pmChart = new QMenu(this);
+    pmChart->setObjectName(QStringLiteral("pmChart"));
+    QAction *copy = pmChart->addAction(QStringLiteral("Копировать"));
+    connect(copy, &QAction::triggered, this, &TForm1::copyChartRequested);
+    // The right button also scrolls the chart: the menu opens only on a click without a drag.
+    Chart1->setContextMenuPolicy(Qt::PreventContextMenu);
+    Chart1->installEventFilter(this);
+
+    // Progress panel.
+    auto *progress = make<QFrame>(Chart1, "Panel1", 0, 0, 625, 81);
+    progress->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    progress->setAutoFillBackground(true);
+    // The window's font, not the chart's label font it would otherwise inherit.
+    progress->setFont(font());
+    Panel1 = progress;
+    QLabel *duration = label(Panel1, QStringLiteral("Продолжительность:"), 10, 8);
+    // The values start right of the widest caption, whatever the font.
+    const int valueX = std::max(130, duration->x() + duration->width() + 8);
+    lAll = make<QLabel>(Panel1, "lAll", valueX, 8, 60, 16);
+    label(Panel1, QStringLiteral("Прошло:"), 10, 24);
+    lElapsed = make<QLabel>(Panel1, "lElapsed", valueX, 24, 60, 16);
+    lbPercent = make<QLabel>(Panel1, "lbPercent", valueX + 70, 24, 50, 16);
+    label(Panel1, QStringLiteral("Осталось:"), 10, 40);
+    lRest = make<QLabel>(Panel1, "lRest", valueX, 40, 60, 16);
+    lbRestPercent = make<QLabel>(Panel1, "lbRestPercent", valueX + 70, 40, 50, 16);
+    progressBar = make<QProgressBar>(Panel1, "progressBar", 10, 57, 727, 16);
+    progressBar->setRange(0, 100);
+    progressBar->setValue(0);
+    progressBar->setTextVisible(false);
+    Panel1->hide();
+
+    // Comment catalogue, laid over the chart.
+    gbAllCmnt = make<QGroupBox>(Chart1, "gbAllCmnt", 0, 0, 569, 353);
+    gbAllCmnt->setTitle(QStringLiteral("Для открытия файла выполните двойной щелчок по любому "
+                                       "слову в комментарии, относящемся к выбираемому файлу:"));
+    gbAllCmnt->setAutoFillBackground(true);
+    MAllCmnt = make<QPlainTextEdit>(gbAllCmnt, "MAllCmnt", 8, 18, 553, 290);
+    MAllCmnt->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MAllCmnt->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    pSearch = make<QFrame>(gbAllCmnt, "pSearch", 10, 319, 549, 29);
+    static_cast<QFrame *>(pSearch)->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    label(pSearch, QStringLiteral("ИСКАТЬ "), 6, 6, -1, 17);
+    eFind = make<QLineEdit>(pSearch, "eFind", 58, 4, 150, 21);
+    eFind->setToolTip(QStringLiteral("Введите слово или его фрагмент, который необходимо "
+                                     "разыскать в комментариях ко всем файлам папки"));
+    chkCaps = make<QCheckBox>(pSearch, "chkCaps", 214, 6, 70, 17);
+    chkCaps->setText(QStringLiteral("регистр"));
+    chkCaps->setToolTip(
+        QStringLiteral("Поставьте галочку, если при поиске надо учитывать регистр"));
+    btFind = make<QPushButton>(pSearch, "btFind", 288, 3, 56, 23);
+    btFind->setText(QStringLiteral("Поиск"));
+    btFind->setToolTip(QStringLiteral("Старт поиска"));
+    btOpenFind = make<QPushButton>(pSearch, "btOpenFind", 348, 3, 96, 23);
+    btOpenFind->setText(QStringLiteral("Открыть файл"));
+    btOpenFind->setToolTip(
+        QStringLiteral("Открыть файл, на тексте комментария которого установлен курсор"));
+    btPath = make<QPushButton>(pSearch, "btPath", 448, 3, 52, 23);
+    btPath->setText(QStringLiteral("Папка"));
+    btPath->setToolTip(QStringLiteral("Выбрать папку"));
+    btCancel = make<QPushButton>(pSearch, "btCancel", 504, 3, 70, 23);
+    btCancel->setText(QStringLiteral("Отменить"));
+    btCancel->setToolTip(QStringLiteral("Вернуться к последнему графику"));
+    gbAllCmnt->hide();
+
+    btSaveChart = make<QToolButton>(Chart1, "btSaveChart", 11, 330, 25, 21);
+    btSaveChart->setIcon(pictureIcon(Picture::CopyChart));
+    btSaveChart->setToolTip(
+        QStringLiteral("Копировать график в формате Windows MetaFile в буфер обмена"));
+    connect(btSaveChart, &QToolButton::clicked, this, &TForm1::copyChartRequested);
+}
+
+void TForm1::createChannelPanel()
+{
+    pChannels = make<QFrame>(this, "pChannels", 0, 465, 641, 38);
+    QLabel *caption = label(pChannels, QStringLiteral("Отобразить КАНАЛЫ"), 4, 11);
+    static const std::array<const char *, 8> names { "cbT1", "cbT2", "cbT3", "cbT4", "cbT5", "cbT6",
+        "cbT7", "cbFD" };
+    int x = caption->x() + caption->width() + 8;
+    for (int i = 0; i < 8; ++i) {
+        const int w = i < 7 ? 40 : 80;
+        QCheckBox *box = make<QCheckBox>(pChannels, names.at(i), x, 9, w, 20);
+        box->setText(i < 7 ? QStringLiteral("T%1").arg(i + 1) : QStringLiteral("Фотодиод"));
+        box->setChecked(true);
+        box->setAutoFillBackground(true);
+        channelBoxes.at(i) = box;
+        connect(box, &QCheckBox::toggled, this, [this, i](bool) { channelClick(ChannelId(i)); });
+        x += w + 4;
+    }
+}
+
+void TForm1::createOptionsPanel()
+{
+    gbOptions = make<QGroupBox>(this, "gbOptions", 0, 48, 682, 113);
+    gbOptions->setTitle(QStringLiteral("Опции"));
+    gbOptions->setAutoFillBackground(true);
+    QPalette pal = gbOptions->palette();
+    pal.setColor(QPalette::Window, Olive);
+    gbOptions->setPalette(pal);
+    gbOptions->installEventFilter(this);
+
+    auto group = [this](const char *name, const QString &title, int x, int y, int w) {
+        QGroupBox *g = make<QGroupBox>(gbOptions, name, x, y, w, 46);
+        g->setTitle(title);
+        return g;
+    };
+
+    QGroupBox *axes = group("gbAxes", QStringLiteral("Оси графика"), 4, 16, 214);
+    cbShowK = make<QComboBox>(axes, "cbShowK", 6, 18, 202, 22);
+    cbShowK->addItems({ QStringLiteral("Ось Y:ЗНАЧЕНИЯ, ось X: ВРЕМЯ"),
+        QStringLiteral("Ось Y: ед.АЦП,      ось X: ВЫБОРКИ"),
+        QStringLiteral("Ось Y:ЗНАЧЕНИЯ, ось X: ВЫБОРКИ"),
+        QStringLiteral("Ось Y: ед.АЦП,      ось X: ВРЕМЯ") });
+    connect(cbShowK, &QComboBox::activated, this, &TForm1::chartRebuildRequested);
+    // The box is as wide as its longest mode in the window's font; the extra width comes
+    // from the colour group, whose swatches move closer (down to 16 pixels apart).
+    const int extra
+        = std::clamp(cbShowK->sizeHint().width() - cbShowK->width(), 0, 216 - (8 * 16 + 8));
+    cbShowK->resize(cbShowK->width() + extra, cbShowK->height());
+    axes->resize(axes->width() + extra, axes->height());
+
+    QGroupBox *colours
+        = group("gbColors", QStringLiteral("ЦВЕТ канала на графике"), 222 + extra, 16, 216 - extra);
+    static const std::array<const char *, 8> names { "pT1", "pT2", "pT3", "pT4", "pT5", "pT6",
+        "pT7", "pFD" };
+    // Eight swatches 6 pixels in from either side, at most 22 wide and 26 apart.
+    const int stride = std::min(26, (colours->width() - 12 + 4) / 8);
+    const int swatch = std::min(22, stride - 4);
+    for (int i = 0; i < 8; ++i) {
+        ColorPanel *p = make<ColorPanel>(colours, names.at(i), 6 + i * stride, 18, swatch, 22);
+        p->setToolTip(i < 7 ? QStringLiteral("T%1").arg(i + 1) : QStringLiteral("Фотодиод"));
+        swatches.at(i) = p;
+        connect(p, &ColorPanel::clicked, this, [this, i] { swatchClick(ChannelId(i)); });
+    }
+
+    QGroupBox *integrate = group("gbIntegrate", QStringLiteral("Интегрирование"), 442, 16, 110);
+    cbInt = make<QCheckBox>(integrate, "cbInt", 6, 20, 36, 18);
+    cbInt->setText(QStringLiteral("по"));
+    cbInt->resize(std::max(cbInt->width(), cbInt->sizeHint().width()), cbInt->height());
+    connect(cbInt, &QCheckBox::clicked, this, &TForm1::chartRebuildRequested);
+    // The field follows the box and keeps 6 pixels from the group's right edge.
+    const int intX = std::max(44, cbInt->x() + cbInt->width() + 2);
+    seInt = spin(
+        integrate, "seInt", intX, 18, std::min(60, integrate->width() - 6 - intX), 2, 2048, 8);
+
+    QGroupBox *units = group("gbUnits", QStringLiteral("Время в    Диапазон"), 556, 16, 122);
+    cbXscale = make<QComboBox>(units, "cbXscale", 6, 18, 52, 22);
+    cbXscale->addItems({ QStringLiteral("мкс"), QStringLiteral("мс"), QStringLiteral("с") });
+    connect(cbXscale, &QComboBox::activated, this, &TForm1::chartRebuildRequested);
+    cbTrng = make<QComboBox>(units, "cbTrng", 62, 18, 56, 22);
+    cbTrng->addItems({ QStringLiteral("250°"), QStringLiteral("500°") });
+
+    QGroupBox *step
+        = group("gbFstep", QStringLiteral("Дискретность изменения Fвыборки, Гц"), 4, 63, 254);
+    seFstep = spin(step, "seFstep", 6, 18, 80, 1, 50000, 1);
+    btTune = make<QPushButton>(step, "btTune", 110, 17, 120, 24);
+    btTune->setText(TuneCaption);
+    connect(btTune, &QPushButton::clicked, this, &TForm1::btTuneClick);
+
+    QGroupBox *cycle = group("gbCycle", QStringLiteral("ЦИКЛ: показать"), 262, 63, 290);
+    QLabel *every = label(cycle, QStringLiteral("каждую"), 6, 21);
+    const int spinX = every->x() + every->width() + 3;
+    sePointChart = spin(cycle, "sePointChart", spinX, 18, 50, 1, 30000, 1);
+    QLabel *nth = label(cycle, QStringLiteral("-ю"), spinX + 52, 21);
+    QLabel *point = label(cycle, QStringLiteral("точку"), nth->x() + nth->width() + 3, 21);
+    // The two boxes take the rest of the group, so their captions are not cut.
+    const int boxX = point->x() + point->width() + 4;
+    const int boxWidth = cycle->width() - boxX - 2;
+    cbChartClear = make<QCheckBox>(cycle, "cbChartClear", boxX, 12, boxWidth, 17);
+    cbChartClear->setText(QStringLiteral("Очищать график"));
+    cbChartClear->setChecked(true);
+    cb1file = make<QCheckBox>(cycle, "cb1file", boxX, 28, boxWidth, 17);
+    cb1file->setText(QStringLiteral("В один файл"));
+
+    QGroupBox *yAxis = group("gbYAxis", QStringLiteral("Ось Т°"), 556, 63, 122);
+    seYmax = spin(yAxis, "seYmax", 6, 18, 54, 0, 500, 70);
+    seYmin = spin(yAxis, "seYmin", 62, 18, 54, 0, 500, 0);
+    seYmax->setToolTip(QStringLiteral("Верхний предел оси температуры"));
+    seYmin->setToolTip(QStringLiteral("Нижний предел оси температуры"));
+    for (SpinEdit *s : { seYmax, seYmin })
+        connect(s, &SpinEdit::userLeft, sampling, &acquisition::SamplingParameters::seFstepExit);
+
+    gbOptions->hide();
+}
+
+void TForm1::createFrequencyPanel()
+{
+    gbFT = make<QGroupBox>(this, "gbFT", 88, 72, 217, 337);
+    gbFT->setTitle(QStringLiteral("Частота выборки / Время измерения"));
+    gbFT->setAutoFillBackground(true);
+
+    label(gbFT, QStringLiteral("Fвыборки, Гц"), 8, 24, 104);
+    seF = spin(gbFT, "seF", 112, 20, 97, 75, 546133, 2400);
+    seF->setToolTip(QStringLiteral("Допустимый диапазон: 75Гц...546133Гц"));
+    label(gbFT, QStringLiteral("Тизмерения, мс"), 8, 50, 104);
+    seTime = spin(gbFT, "seTime", 112, 46, 97, 439, 3212842, 100000);
+    seTime->setToolTip(QStringLiteral("Максимальное время 3212,842с."));
+    label(gbFT, QStringLiteral("Число выборок в серии"), 8, 72, 200);
+    seSamples = spin(gbFT, "seSamples", 112, 88, 97, 30000, 240000, 240000);
+    seSamples->setIncrement(30000);
+    seSamples->setDiscardTyping(true);
+    seSamples->setToolTip(QStringLiteral("От 30000 до 240000, шаг изменения 30000"));
+    cbAvgMC = make<QCheckBox>(gbFT, "cbAvgMC", 6, 118, 209, 22);
+    cbAvgMC->setText(QStringLiteral("Усреднять по 16-ти выборкам в МК"));
+    QFont narrow = font();
+    narrow.setPointSizeF(7);
+    cbAvgMC->setFont(narrow);
+
+    lErrIn = make<QLabel>(gbFT, "lErrIn", 8, 146, 201, 16);
+    {
+        QPalette pal = lErrIn->palette();
+        pal.setColor(QPalette::WindowText, colorFromValue(acquisition::ErrorRed));
+        lErrIn->setPalette(pal);
+        QFont bold = lErrIn->font();
+        bold.setBold(true);
+        lErrIn->setFont(bold);
+    }
+    lErrIn->hide();
+
+    QLabel *trueValues = label(gbFT, QStringLiteral("ИСТИННЫЕ ЗНАЧЕНИЯ:"), 8, 166, 201);
+    trueValues->setObjectName(QStringLiteral("lbTrue"));
+    lbF = make<QLabel>(gbFT, "lbF", 6, 184, 209, 16);
+    lbT = make<QLabel>(gbFT, "lbT", 6, 200, 209, 16);
+    lbMinutes = make<QLabel>(gbFT, "lbMinutes", 6, 216, 209, 16);
+    lbDly = make<QLabel>(gbFT, "lbDly", 6, 232, 209, 16);
+    lbFchnl = make<QLabel>(gbFT, "lbFchnl", 6, 248, 209, 16);
+    for (QLabel *value : { lbF, lbT, lbMinutes, lbDly, lbFchnl })
+        value->setFont(narrow);
+
+    btStart = make<QPushButton>(gbFT, "btStart", 8, 270, 201, 30);
+    btStart->setText(QStringLiteral("ПУСК ИЗМЕРЕНИЯ"));
+    btStart->setToolTip(MeasureHint);
+    btStart->installEventFilter(this);
+    bt500 = make<QPushButton>(gbFT, "bt500", 8, 304, 201, 25);
+    bt500->setText(QStringLiteral("500 байт"));
+    bt500->setToolTip(MeasureHint);
+    connect(btStart, &QPushButton::clicked, this, &TForm1::btStartClick);
+    connect(bt500, &QPushButton::clicked, this, &TForm1::bt500Click);
+
+    gbFT->hide();
+}
+
+void TForm1::assignHelpTopics()
+{
+    auto set = [](std::initializer_list<QWidget *> widgets, int topic) {
+        for (QWidget *w : widgets)
+            ContextHelp::setTopic(w, topic);
+    };
+    set({ this, status }, 6);
+    set({ gbFile, mComment }, 2);
+    set({ gbAllCmnt, MAllCmnt, pSearch, eFind, chkCaps, btFind, btOpenFind, btPath, btCancel }, 3);
+    set({ btUSB, btExtrn, btChooseF, btStartPlus, btCycle, bt500plus, btStart, bt500, btTune, gbFT,
+            seF, seTime, seSamples, seFstep, sePointChart, seYmax, seYmin },
+        4);
+    set({ btOptions, gbOptions, cbShowK, cbXscale, cbTrng, cbInt, seInt }, 5);
+    set({ Chart1, btSave, btLoadFile, btShowCmnt, btPrevFile, btNextFile, btPrint }, 7);
+    set({ btSaveChart, btCopy }, 8);
+}
+
+// ---------------------------------------------------------------------------------------
+// Geometry, layout, fold and unfold
+
+QSize TForm1::frameExtra() const
+{
+    if (!isVisible())
+        return QSize(0, 0); // not QSize(), whose parts are -1
+    const QSize extra = frameGeometry().size() - size();
+    return QSize(std::max(0, extra.width()), std::max(0, extra.height()));
+}
+
+int TForm1::windowWidth() const
+{
+    return width() + frameExtra().width();
+}
+
+int TForm1::windowHeight() const
+{
+    return height() + frameExtra().height();
+}
+
+void TForm1::setWindowHeight(int height)
+{
+    resize(width(), std::max(1, height - frameExtra().height()));
+    m_requestedOuter.setHeight(height);
+}
+
+void TForm1::setWindowWidth(int width)
+{
+    resize(std::max(1, width - frameExtra().width()), height());
+    m_requestedOuter.setWidth(width);
+}
+
+void TForm1::setWindowLeft(int left)
+{
+    move(left, y());
+}
+
+void TForm1::setWindowTop(int top)
+{
+    move(x(), top);
+}
+
+void TForm1::applyRequestedOuterSize()
+{
+    const QSize extra = frameExtra();
+    if (extra != QSize(0, 0) && m_requestedOuter.isValid()
+        && QSize(windowWidth(), windowHeight()) != m_requestedOuter) {
+        resize(std::max(1, m_requestedOuter.width() - extra.width()),
+            std::max(1, m_requestedOuter.height() - extra.height()));
+    }
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Where the desktop adds a frame, the stored size is the outer size: once the frame is
+    // known (at once, or when the window manager has framed the window), take it off the
+    // client area.
+    if (!m_framed) {
+        m_framed = true;
+        applyRequestedOuterSize();
+        QTimer::singleShot(0, this, &TForm1::applyRequestedOuterSize);
+    }
+}
+
+void TForm1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    FormResize();
+}
+
+void TForm1::FormResize()
+{
+    if (!Chart1)
+        return;
+    const int chartWidth = windowWidth() - ChartWidthMargin;
+    const int chartHeight = windowHeight() - ChartHeightMargin;
+    const int w = std::max(0, chartWidth);
+    const int h = std::max(0, chartHeight);
+    // The chart takes what the margins leave; the comment frame, the progress panel and the
+    // catalogue follow its size.
+    Chart1->resize(w, h);
+    gbFile->resize(w, gbFile->height());
+    Panel1->resize(w, Panel1->height());
+    progressBar->resize(std::max(0, chartWidth - 20), progressBar->height());
+    mComment->resize(std::max(0, gbFile->width() - 16), mComment->height());
+    gbAllCmnt->resize(gbFile->width(), h);
+    MAllCmnt->resize(mComment->width(),
+        std::max(0, gbAllCmnt->height() - pSearch->height() - MAllCmnt->y() - 10));
+    pSearch->setGeometry(pSearch->x(), gbAllCmnt->height() - pSearch->height() - 5,
+        std::max(0, gbAllCmnt->width() - 20), pSearch->height());
+    // The copy button stays at the chart's lower left corner.
+    btSaveChart->move(btSaveChart->x(), chartHeight - 26);
+
+    // The bands below the chart: the channel check boxes and the status bar at the bottom.
+    const int statusTop = height() - StatusBar::Height;
+    status->setGeometry(0, statusTop, width(), StatusBar::Height);
+    const int channelsTop = std::min(Chart1->y() + h, statusTop - 30);
+    pChannels->setGeometry(0, channelsTop, std::max(w, 520), statusTop - channelsTop);
+    pChannels->raise();
+    status->raise();
+    gbOptions->raise();
+    gbFT->raise();
+}
+
+void TForm1::FormClick()
+{
+    QScreen *screen = this->screen();
+    if (!screen)
+        return;
+    // The work area is the screen less the task bars.
+    const QRect workArea = screen->availableGeometry();
+    const int workBottom = workArea.y() + workArea.height();
+    const int screenWidth = screen->geometry().width();
+    if (windowHeight() >= workBottom && windowWidth() >= screenWidth) {
+        // The window fills the screen: back to the saved geometry (620 x 480 at the top
+        // left corner when none was saved yet).
+        const QRect saved = m_foldState.value_or(QRect(0, 0, 620, 480));
+        setWindowHeight(saved.height());
+        setWindowWidth(saved.width());
+        setWindowLeft(saved.x());
+        setWindowTop(saved.y());
+    } else {
+        m_foldState = QRect(x(), y(), windowWidth(), windowHeight());
+        setWindowHeight(workBottom);
+        setWindowWidth(screenWidth);
+        setWindowLeft(0);
+        setWindowTop(0);
+    }
+}
+
+void TForm1::mousePressEvent(QMouseEvent *event)
+{
+    // Only a click on the window itself, not one passed on by a control that ignored it.
+    if (event->button() == Qt::LeftButton && !childAt(event->position().toPoint()))
+        FormClick();
+    QWidget::mousePressEvent(event);
+}
+
+void TForm1::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // The second press of a double click arrives as this event, not as a press: the first
+    // press has already folded or unfolded the window, once.
+    event->accept();
+}
+
+} // namespace app

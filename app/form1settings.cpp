@@ -1,0 +1,170 @@
+#include "acquisition/measurementsession.h"
+#include "acquisition/samplingparameters.h"
+#include "app/form1.h"
+#include "app/icons.h"
+#include "app/inifile.h"
+#include "app/spinedit.h"
+#include "app/statusbar.h"
+#include "app/windowplacement.h"
+#include "chart/chart.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QToolButton>
+#include <algorithm>
+#include <climits>
+
+using acquisition::Field;
+
+namespace app {
+
+// ---------------------------------------------------------------------------------------
+// Start-up and shutdown
+
+void TForm1::startUp()
+{
+    CycleRunning = false;
+    session->setRecordedByCycle(false);
+    btSaveChart->move(btSaveChart->x(), Chart1->height() - 26);
+    btExtrn->setIcon(pictureIcon(Picture::RisingEdge));
+    m_launchComputer = false;
+    ChartHeightMargin = 169;
+    ChartWidthMargin = 22;
+
+    // The settings file is read once, here; missing keys give their defaults.
+    const IniFile file(m_settingsPath);
+    const Settings s = Settings::read(file);
+
+    // Geometry, held within reach: at least the folded size and at most the desktop, and
+    // moved so that its title area lies on a screen (settings from a desk with a second
+    // monitor, or sizes of 0, would otherwise come back invisible at every start).
+    QList<QRect> screens = m_environment.availableScreens;
+    if (screens.isEmpty())
+        for (const QScreen *each : QGuiApplication::screens())
+            screens << each->availableGeometry();
+    const QRect frame = placeWindow(QPoint(s.left, s.top), QSize(s.width, s.height), screens);
+    setWindowHeight(frame.height());
+    setWindowWidth(frame.width());
+    setWindowLeft(frame.x());
+    setWindowTop(frame.y());
+    m_placedPosition = frame.topLeft();
+    FormResize();
+
+    // Display options. Selected indexes are set by program: no change handler runs.
+    for (auto [box, index] : { std::pair { cbXscale, s.xScale }, std::pair { cbShowK, s.xyMode },
+             std::pair { cbTrng, s.tRange } }) {
+        const bool blocked = box->blockSignals(true);
+        box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
+        box->blockSignals(blocked);
+    }
+    sampling->setAveraging(s.smoothInController);
+    seInt->assign(s.integrateSamples);
+
+    CheckBoxByChannel = channelBoxes;
+    PanelByChannel = swatches;
+    // Channel colours and visibility; a check box whose state changes runs its click handler.
+    for (int i = 0; i < 8; ++i) {
+        PanelByChannel.at(i)->setColorValue(quint32(s.colors.at(i)));
+        applySeriesColor(i);
+        CheckBoxByChannel.at(i)->setChecked(s.shown.at(i));
+    }
+    // Cycle options and the temperature axis.
+    cb1file->setChecked(s.writeToOneFile);
+    cbChartClear->setChecked(s.clearChart);
+    sampling->assign(Field::sePointChart, s.chartSkipPoints);
+    seYmax->assign(s.yMax);
+    seYmin->assign(s.yMin);
+    // Launch type: pre-set one below the stored value (1 when that is negative), then let the
+    // button's handler toggle it, so that picture and hint match. 0 and 1 come back unchanged.
+    session->setLaunchType(s.launchType <= 0 ? 1 : s.launchType - 1);
+    btExtrnClick();
+
+    // Frequency/time panel: stored block count (seSamples runs its change handler), stored
+    // Time4allSRAM, frequency and the time that follows from them.
+    sampling->setSRAMblocksFromSettings(s.sramBlocks);
+    sampling->setTime4allSRAM(s.time4allSram);
+    sampling->assign(Field::seF, s.frequency);
+    const qint64 time = qint64(sampling->Time4allSRAM()) * sampling->SRAMblocks() / 8;
+    sampling->assign(Field::seTime, int(std::clamp<qint64>(time, INT_MIN, INT_MAX)));
+
+    // A full recording (up to 240000 points a series) then goes into the chart without the
+    // point lists growing step by step.
+    chart::setDefaultListCapacity(700000);
+    // The session's buffer is the recording: empty until the first transfer.
+    session->acquisitionBuffer().clear();
+    session->setSessionBlocks(8);
+    ConnectInstrument();
+    for (int n = 1; n <= 8; ++n)
+        BlockCodeTable.at(n - 1) = quint8((8 - n) * 32);
+    // Run-time bounds, stored without re-checking the values shown.
+    sampling->setBounds(
+        Field::seTime, acquisition::ShortestTime4allSRAM, acquisition::LongestTime4allSRAM);
+    sampling->setBounds(
+        Field::seF, acquisition::LowestFrequencyHz, acquisition::HighestFrequencyHz);
+    // The time follows the stored frequency from here on.
+    sampling->seSamplesChange();
+    sampling->UpdateChannelMask();
+}
+
+void TForm1::shutDown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    // The recording is released and the session lets go of the port: nothing measures once
+    // the window has shut down, and nothing can arrive into a released buffer. The port
+    // itself closes when the window is destroyed.
+    session->setPort(nullptr);
+    session->acquisitionBuffer() = QByteArray();
+    m_bufferReleased = true;
+    setMeasurementButtonsEnabled(false);
+    // Every key, even those equal to their defaults. A spin field yields its value within
+    // its bounds, also while a typed value has not been taken by leaving the field yet.
+    const auto boundedValue = [this](Field field) {
+        const acquisition::SpinField &f = sampling->field(field);
+        return std::clamp(f.value, f.minimum, std::max(f.minimum, f.maximum));
+    };
+    Settings s;
+    s.height = windowHeight();
+    s.width = windowWidth();
+    s.left = m_framed ? x() : m_placedPosition.x();
+    s.top = m_framed ? y() : m_placedPosition.y();
+    s.frequency = boundedValue(Field::seF);
+    s.time4allSram = sampling->Time4allSRAM();
+    s.sramBlocks = sampling->SRAMblocks();
+    s.launchType = session->LaunchType();
+    s.xScale = cbXscale->currentIndex();
+    s.xyMode = cbShowK->currentIndex();
+    s.tRange = cbTrng->currentIndex();
+    s.integrateSamples
+        = std::clamp(seInt->currentValue(), seInt->minimumValue(), seInt->maximumValue());
+    s.smoothInController = cbAvgMC->isChecked();
+    for (int i = 0; i < 8; ++i) {
+        s.colors.at(i) = int(PanelByChannel.at(i)->colorValue());
+        s.shown.at(i) = CheckBoxByChannel.at(i)->isChecked();
+    }
+    s.writeToOneFile = cb1file->isChecked();
+    s.clearChart = cbChartClear->isChecked();
+    s.chartSkipPoints = boundedValue(Field::sePointChart);
+    s.yMax = std::clamp(seYmax->currentValue(), seYmax->minimumValue(), seYmax->maximumValue());
+    s.yMin = std::clamp(seYmin->currentValue(), seYmin->minimumValue(), seYmin->maximumValue());
+    IniFile file(m_settingsPath);
+    if (!s.write(file)) {
+        const QString message = QStringLiteral("Unable to write to %1").arg(m_settingsPath);
+        emit settingsWriteFailed(message);
+        showMessage(message);
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    // The buffer is gone after shutdown, so the window closes even when the settings could
+    // not be written.
+    shutDown();
+    event->accept();
+}
+
+} // namespace app
