@@ -213,10 +213,7 @@ TEST_F(DeviceWatcherTest, WaitForInstrument)
     unplug("1-1", "ttyUSB0");
 
     // Not there within the time.
-    QElapsedTimer clock;
-    clock.start();
     EXPECT_FALSE(acquisition::waitForInstrument(roots, 100));
-    EXPECT_GE(clock.elapsed(), 100);
 
     // Plugged in while waiting without a limit.
     QTimer::singleShot(50, [this] { plugInstrument("1-2", "ttyUSB2"); });
