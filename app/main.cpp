@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QIcon>
 #include <QImageWriter>
 #include <QScreen>
 #include <QTimer>
@@ -34,6 +35,10 @@ int main(int argc, char **argv)
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferrun"));
+    // The installed menu entry and icon (ferrun.desktop, the hicolor "ferrun" icon): a
+    // Wayland desktop matches the window to the entry by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("ferrun"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("ferrun")));
     app::installToolkitTranslation(application);
     app::ContextHelp::setHelpFile(QStringLiteral("Ferrun.HLP"));
 
