@@ -27,6 +27,14 @@ namespace {
 
 } // namespace
 
+void setUpChannelChart(chart::TChart &chart)
+{
+    chart.setMargins(0, 0, 0, 0);
+    chart.LeftAxis()->Title().setCaption(QStringLiteral("единицы АЦП"));
+    chart.BottomAxis()->Title().setCaption(QStringLiteral("Выборки"));
+    chart.createChannelSeries();
+}
+
 void setAxisTitles(chart::TChart &chart, const sig::DecodedRecording &r)
 {
     if (r.axisMode == sig::AxisMode::None)

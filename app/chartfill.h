@@ -15,6 +15,10 @@ class TChartAxis;
 // ChartBuilder and `ferrun-cli plot` both draw through them.
 namespace app {
 
+// The chart as the window is designed with it, before any recording: no margins, the value
+// axis titled "единицы АЦП" and the time axis "Выборки", and the series T1..T7 and FD.
+void setUpChannelChart(chart::TChart &chart);
+
 // The left and bottom axis titles of the recording's axis mode; left as they were when no
 // mode is selected.
 void setAxisTitles(chart::TChart &chart, const sig::DecodedRecording &recording);

@@ -1,4 +1,5 @@
 #include "acquisition/samplingparameters.h"
+#include "app/chartfill.h"
 #include "app/contexthelp.h"
 #include "app/form1.h"
 #include "app/icons.h"
@@ -202,10 +203,7 @@ void TForm1::createCommentAndChart()
     Chart1->setToolTip(
         QStringLiteral("См. Flash-ролик GrafTour о масштабировании и прокрутке графика"));
     Chart1->setColor(palette().color(QPalette::Window));
-    Chart1->setMargins(0, 0, 0, 0);
-    Chart1->LeftAxis()->Title().setCaption(QStringLiteral("единицы АЦП"));
-    Chart1->BottomAxis()->Title().setCaption(QStringLiteral("Выборки"));
-    Chart1->createChannelSeries();
+    setUpChannelChart(*Chart1);
     pmChart = new QMenu(this);
     pmChart->setObjectName(QStringLiteral("pmChart"));
     QAction *copy = pmChart->addAction(QStringLiteral("Копировать"));

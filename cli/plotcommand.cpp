@@ -66,10 +66,7 @@ void drawRecording(chart::TChart &chart, const sig::DecodedRecording &recording,
     QFont font = chart.font();
     font.setPointSize(8);
     chart.setFont(font);
-    chart.setMargins(0, 0, 0, 0);
-    chart.LeftAxis()->Title().setCaption(QStringLiteral("единицы АЦП"));
-    chart.BottomAxis()->Title().setCaption(QStringLiteral("Выборки"));
-    chart.createChannelSeries();
+    app::setUpChannelChart(chart);
     for (int i = 0; i < app::ChannelTotal; ++i) {
         chart::TChartSeries *series = chart.Series(i);
         if (colours)
