@@ -309,6 +309,9 @@ TEST(BoardThroughSerialPortFaults, ChunkedPacedRepliesAssembleIntoTheSameBlocks)
     ASSERT_EQ(data.size(), 1500);
     EXPECT_GT(link.rxEvents - eventsBefore, 3); // each block came in pieces
 
+    // The board appends to its record file just after the bytes leave for the pty, holding its
+    // lock: asking for its counters waits until the last piece is in the file as well.
+    (void)link.board.counters();
     QFile file(dir.filePath("sent.bin"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray recorded = file.readAll();
