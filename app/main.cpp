@@ -47,6 +47,10 @@ int main(int argc, char **argv)
     app::SignalWatcher watcher;
     app::CloseOnTermination closer(&watcher);
     app::TForm1 form(app::defaultSettingsPath(), *options);
+    // When a signal ends the program, its message box is closed at once; the failure to keep
+    // the settings still reaches standard error (and the journal).
+    QObject::connect(&form, &app::TForm1::settingsWriteFailed,
+        [](const QString &message) { std::fprintf(stderr, "ferrun: %s\n", qPrintable(message)); });
     if (!closer.setWindow(&form))
         return 0;
     form.show();

@@ -94,26 +94,19 @@ TEST(WindowProgram, HelpVersionAndBadOptionsNeedNoDisplay)
 }
 
 // The settings live beside the program: a copy of it runs in a folder of its own.
-TEST(WindowProgram, TerminationWhileTheStartUpMessageIsUpWritesTheSettings)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString copy = dir.filePath(QStringLiteral("ferrun"));
-    ASSERT_TRUE(QFile::copy(program(), copy));
-    const QString ini = dir.filePath(QStringLiteral("Ferrun.ini"));
-    {
-        QFile file(ini);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral("[Окно F/T]\r\nF=3000\r\n").toUtf8());
-    }
+namespace {
 
-    QProcess process;
+// Starts a copy of the program in `folder` on a device that cannot be opened, so that start-up
+// shows "АЦП не обнаружено" and waits for OK, and ends it with SIGTERM while the box is up.
+void terminateWhileTheStartUpMessageIsUp(const QString &folder, QProcess &process)
+{
+    const QString copy = folder + QStringLiteral("/ferrun");
+    ASSERT_TRUE(QFile::copy(program(), copy));
     process.setProcessEnvironment(withoutDisplay());
-    // A device that cannot be opened: start-up shows "АЦП не обнаружено" and waits for OK.
     // The toolkit's own option chooses the platform.
     process.start(copy,
         { QStringLiteral("-platform"), QStringLiteral("offscreen"),
-            QStringLiteral("--device=") + dir.filePath(QStringLiteral("none")) });
+            QStringLiteral("--device=") + folder + QStringLiteral("/none") });
     ASSERT_TRUE(process.waitForStarted());
     for (int i = 0; i < 500 && !catchesTerm(process.processId()); ++i)
         QThread::msleep(10);
@@ -124,6 +117,22 @@ TEST(WindowProgram, TerminationWhileTheStartUpMessageIsUpWritesTheSettings)
     ASSERT_TRUE(process.waitForFinished(20000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0);
+}
+
+} // namespace
+
+TEST(WindowProgram, TerminationWhileTheStartUpMessageIsUpWritesTheSettings)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString ini = dir.filePath(QStringLiteral("Ferrun.ini"));
+    {
+        QFile file(ini);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("[Окно F/T]\r\nF=3000\r\n").toUtf8());
+    }
+    QProcess process;
+    terminateWhileTheStartUpMessageIsUp(dir.path(), process);
 
     QFile written(ini);
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
@@ -131,4 +140,19 @@ TEST(WindowProgram, TerminationWhileTheStartUpMessageIsUpWritesTheSettings)
     // Every key was written back, the stored frequency among them.
     EXPECT_TRUE(text.contains(QStringLiteral("F=3000"))) << qPrintable(text);
     EXPECT_TRUE(text.contains(QStringLiteral("Chart skip Points="))) << qPrintable(text);
+}
+
+// Settings that cannot be written do not hold up a close asked for by a signal: the message
+// box is closed at once, and the failure is on standard error.
+TEST(WindowProgram, TerminationWithUnwritableSettingsEndsAndSaysWhy)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString ini = dir.filePath(QStringLiteral("Ferrun.ini"));
+    ASSERT_TRUE(QDir().mkdir(ini)); // a folder in the file's place: even root cannot write it
+    QProcess process;
+    terminateWhileTheStartUpMessageIsUp(dir.path(), process);
+    const QString error = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_TRUE(error.contains(QStringLiteral("ferrun: Unable to write to ") + ini))
+        << qPrintable(error);
 }
