@@ -99,6 +99,14 @@ private:
     void sendReply(const std::uint8_t *data, std::size_t n, ReplyKind kind);
     bool writeBytes(const std::uint8_t *data, std::size_t n, bool chunked);
     bool writePaced(const std::uint8_t *data, std::size_t n);
+    // Bytes leaving the board's UART: to the bridge buffer if there is a bridge, else to the pty.
+    // The first byte was complete on the wire at firstAt (default now), each next one
+    // byteSeconds later.
+    bool emit(const std::uint8_t *data, std::size_t n,
+        std::optional<Clock::time_point> firstAt = std::nullopt, double byteSeconds = 0);
+    bool flushBridge(); // the bridge buffer to the pty, one packet
+    bool serviceBridge(); // flushBridge() once the latency of the waiting bytes has passed
+    std::optional<Clock::time_point> bridgeDeadline() const;
     bool writeRaw(const std::uint8_t *data, std::size_t n);
     bool writeRecord(const std::uint8_t *data, std::size_t n);
     bool waitUntil(Clock::time_point when);
@@ -129,6 +137,8 @@ private:
     bool stalled = false;
     bool hungUp = false;
     int replyNumber = 0;
+    std::vector<std::uint8_t> bridge; // bytes in the USB bridge, fewer than a packet
+    Clock::time_point bridgeSince; // when the first byte now in the bridge entered it
     long initialRate = -1; // the pty's rate before the host set one
     long refusedRate = 0; // the wrong rate last logged
 };

@@ -71,6 +71,11 @@ bool BoardSimulator::Board::start(std::string *error)
         || options.garbageAfter < 0 || options.stallAfter < 0 || options.hangupAfter < 0
         || options.extraByteAfter < 0)
         return fail("wire rate, gap and fault numbers must not be negative, chunks at least 1");
+    if (options.strayByteInReply < 0 || options.strayByteAt < 0
+        || options.strayByteAt > kBlockDataBytes || options.lastByteDelayMs < 0)
+        return fail("the stray byte's reply and delay must not be negative, its offset 0..500");
+    if (options.bridgeLatencyMs < 0 || options.bridgePacketBytes < 1)
+        return fail("the bridge latency must not be negative, its packet at least 1 byte");
 
     master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0)
@@ -170,6 +175,7 @@ void BoardSimulator::Board::run()
         processTimers();
         if (hungUp)
             break;
+        serviceBridge();
 
         std::optional<Clock::time_point> deadline;
         auto consider = [&](Clock::time_point t) {
@@ -182,6 +188,8 @@ void BoardSimulator::Board::run()
             consider(*triggerDeadline);
         if (!pending.empty())
             consider(pendingSince + std::chrono::milliseconds(kCommandTimeoutMs));
+        if (const auto due = bridgeDeadline())
+            consider(*due);
 
         timespec ts {};
         if (deadline) {
@@ -251,15 +259,28 @@ void BoardSimulator::Board::sendReply(const std::uint8_t *data, std::size_t n, R
                 break;
             }
         });
+        std::vector<std::uint8_t> reply(data, data + n);
         if (kind == ReplyKind::Block && k == options.extraByteAfter) {
             // The block and one byte more, in one piece as a confused controller would send.
-            std::vector<std::uint8_t> longer(data, data + n);
-            longer.push_back(data[n - 1]);
+            reply.push_back(data[n - 1]);
             note("reply " + std::to_string(k) + " sent with one byte too many");
             count([](BoardCounters &c) { ++c.extraBytes; });
-            if (!writeBytes(longer.data(), longer.size(), true))
+        }
+        if (kind == ReplyKind::Block && k == options.strayByteInReply) {
+            // A stray byte inside the block makes 501 bytes before the block's last byte, which
+            // follows after the delay; the board sends nothing else in between.
+            std::vector<std::uint8_t> early(reply.begin(), reply.begin() + kBlockDataBytes);
+            early.insert(early.begin() + options.strayByteAt, kStrayByte);
+            note("reply " + std::to_string(k) + " sent with a stray byte at offset "
+                + std::to_string(options.strayByteAt) + ", its last byte "
+                + std::to_string(options.lastByteDelayMs) + " ms later");
+            count([](BoardCounters &c) { ++c.strayBytes; });
+            if (!writeBytes(early.data(), early.size(), true)
+                || !waitUntil(Clock::now() + std::chrono::milliseconds(options.lastByteDelayMs))
+                || !writeBytes(
+                    reply.data() + kBlockDataBytes, reply.size() - kBlockDataBytes, false))
                 return;
-        } else if (!writeBytes(data, n, true)) {
+        } else if (!writeBytes(reply.data(), reply.size(), true)) {
             return;
         }
     }
@@ -295,8 +316,8 @@ bool BoardSimulator::Board::writeBytes(const std::uint8_t *data, std::size_t n, 
         if (p > 0 && options.gapUs > 0
             && !waitUntil(Clock::now() + std::chrono::microseconds(options.gapUs)))
             return false;
-        const bool ok = options.wireRate > 0 ? writePaced(data + offset, size)
-                                             : writeRaw(data + offset, size);
+        const bool ok
+            = options.wireRate > 0 ? writePaced(data + offset, size) : emit(data + offset, size);
         if (!ok)
             return false;
         offset += size;
@@ -318,11 +339,57 @@ bool BoardSimulator::Board::writePaced(const std::uint8_t *data, std::size_t n)
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
         const std::size_t ready
             = std::min(n, std::max(done + 1, std::size_t(elapsed / byteSeconds)));
-        if (!writeRaw(data + done, ready - done))
+        if (!emit(data + done, ready - done, start + span(byteSeconds * double(done + 1)),
+                byteSeconds))
             return false;
         done = ready;
     }
     return true;
+}
+
+bool BoardSimulator::Board::emit(const std::uint8_t *data, std::size_t n,
+    std::optional<Clock::time_point> firstAt, double byteSeconds)
+{
+    if (options.bridgeLatencyMs <= 0)
+        return writeRaw(data, n);
+    // A packet filled goes out at once; the bytes after it wait from the moment the first of
+    // them entered, which a late board thread may have left in the past.
+    const std::size_t packet = std::size_t(options.bridgePacketBytes);
+    const auto first = firstAt.value_or(Clock::now());
+    std::size_t done = 0;
+    while (done < n) {
+        if (bridge.empty())
+            bridgeSince = first + span(byteSeconds * double(done));
+        const std::size_t take = std::min(n - done, packet - bridge.size());
+        bridge.insert(bridge.end(), data + done, data + done + take);
+        done += take;
+        if (bridge.size() == packet && !flushBridge())
+            return false;
+    }
+    return true;
+}
+
+bool BoardSimulator::Board::flushBridge()
+{
+    // Taken out first: bytes a failed write leaves behind are lost, as over a broken USB link.
+    std::vector<std::uint8_t> out;
+    out.swap(bridge);
+    return out.empty() || writeRaw(out.data(), out.size());
+}
+
+bool BoardSimulator::Board::serviceBridge()
+{
+    const auto due = bridgeDeadline();
+    if (!due || Clock::now() < *due)
+        return true;
+    return flushBridge();
+}
+
+std::optional<Clock::time_point> BoardSimulator::Board::bridgeDeadline() const
+{
+    if (bridge.empty())
+        return std::nullopt;
+    return bridgeSince + std::chrono::milliseconds(options.bridgeLatencyMs);
 }
 
 bool BoardSimulator::Board::writeRaw(const std::uint8_t *data, std::size_t n)
@@ -396,9 +463,17 @@ bool BoardSimulator::Board::waitUntil(Clock::time_point when)
     for (;;) {
         if (stopping)
             return false;
-        const auto left = when - Clock::now();
-        if (left <= Clock::duration::zero())
+        // The bridge goes on delivering while the board waits.
+        serviceBridge();
+        auto next = when;
+        if (const auto due = bridgeDeadline(); due && *due < next)
+            next = *due;
+        const auto now = Clock::now();
+        if (now >= when)
             return true;
+        const auto left = next - now;
+        if (left <= Clock::duration::zero())
+            continue;
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
         timespec ts { ns / 1000000000, ns % 1000000000 };
         pollfd fd { wakeFd, POLLIN, 0 };
@@ -414,7 +489,8 @@ void BoardSimulator::Board::hangUp()
 {
     // Closing the master discards whatever the terminal side has not read yet, so first let the
     // application take the partial reply (the input queue is shared with our own descriptor).
-    // Written bytes reach that queue a moment later, hence the short first wait.
+    // Written bytes reach that queue a moment later, hence the short first wait. The bridge
+    // goes on delivering meanwhile; what it still holds at the close is lost.
     const auto giveUp = Clock::now() + std::chrono::milliseconds(kHangupDrainMs);
     waitUntil(Clock::now() + std::chrono::milliseconds(20));
     for (;;) {
@@ -429,6 +505,11 @@ void BoardSimulator::Board::hangUp()
         if (*fd >= 0)
             ::close(*fd);
         *fd = -1;
+    }
+    if (!bridge.empty()) {
+        // Unplugged: what the bridge still held never reaches the host.
+        note(std::to_string(bridge.size()) + " bytes in the USB bridge lost");
+        bridge.clear();
     }
     action = Action::None;
     setState(BoardState::HungUp);

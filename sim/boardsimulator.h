@@ -36,12 +36,28 @@ constexpr int kCommandTimeoutMs = 200; // a command left incomplete this long is
 constexpr double kShortReadTimeScaleSeconds = 1.0; // signal time scale of a short read
 constexpr int kHangupDrainMs = 500; // the hang-up first lets the partial reply be read
 constexpr long kLineRate = 921600; // the only line rate the board talks at
+constexpr std::uint8_t kStrayByte = 0x5A; // the byte the stray-byte fault puts inside a block
 
 // What counts as "a reply" for the fault options: every unit the board sends in answer to one
 // command, and the unsolicited 0x11 that ends tuning. These are: the end byte 0x0A of a
 // recording, one 501-byte block (transfer, next-block request, short read, re-read), and one
 // status byte (0x10 or 0x11). Replies are numbered 1, 2, 3, … in the order the board starts to
 // send them; a dropped reply keeps its number. Garbage bytes are not replies.
+//
+// The stray-byte fault: reply K, if it is a block, goes out as the block's bytes 0..499 with
+// the byte kStrayByte (0x5A) inserted at offset strayByteAt (0..500), 501 bytes that a host
+// takes for the whole block; lastByteDelayMs later the block's real last byte (byte 500)
+// follows. The board does nothing else meanwhile: requests that arrive during the delay are
+// answered after the late byte. Combined with the extra-byte fault on the same reply, the
+// extra byte follows the late byte. If reply K is not a block, the option does nothing.
+//
+// The USB bridge: with bridgeLatencyMs above 0, the bytes the board sends (at the wire rate if
+// wireRate is set, in pieces if chunks is) enter a bridge buffer instead of the pty; the bridge
+// writes them to the pty in packets: a packet goes out as soon as it holds bridgePacketBytes
+// bytes, or once bridgeLatencyMs have passed since the first byte now waiting in it entered,
+// whichever comes first. So the tail of every reply short of a whole packet is held for up to
+// the latency, never longer. The history, record file and byte counters follow the pty, not
+// the buffer; bytes still in the buffer when the hang-up fault closes the pty are lost.
 struct BoardOptions
 {
     std::uint64_t seed = 1;
@@ -54,6 +70,11 @@ struct BoardOptions
     int stallAfter = 0; // after reply K, ignore everything (silence); 0 = none
     int hangupAfter = 0; // close the pty during reply K; 0 = none
     int extraByteAfter = 0; // reply K, a 501-byte block, goes out with one byte too many
+    int strayByteInReply = 0; // reply K, a 501-byte block, carries a stray byte; 0 = none
+    int strayByteAt = 250; // ... at this offset of the block, 0..500 ...
+    int lastByteDelayMs = 0; // ... and its real last byte follows this much later
+    int bridgeLatencyMs = 0; // USB bridge latency; 0 = no bridge, bytes go straight to the pty
+    int bridgePacketBytes = 64; // USB bridge packet size, at least 1
     // Photodiode trigger this long after a 0x33/0x34 command; <0: wait for trigger().
     double triggerAfterSeconds = -1;
     std::string recordFile; // every byte sent is appended here; empty = none
@@ -98,6 +119,7 @@ struct BoardCounters
     int statusBytes = 0; // 0x10 and 0x11 sent
     int garbageBytes = 0;
     int extraBytes = 0; // bytes sent beyond a block by the extra-byte fault
+    int strayBytes = 0; // stray bytes put inside a block by the stray-byte fault
     int wrongRateBytes = 0; // bytes received while the host's line rate was not 921600
     int writes = 0; // write() calls that put at least one byte on the pty
     std::int64_t bytesReceived = 0;

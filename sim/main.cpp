@@ -23,8 +23,10 @@ namespace {
 constexpr const char *kUsage
     = "usage: ferrun-board [--seed N] [--speed X] [--wire-rate BPS] [--chunk N] [--gap-us U]\n"
       "                    [--drop-reply K] [--garbage-after K] [--stall-after K]\n"
-      "                    [--hangup-after K] [--extra-byte-after K] [--trigger-after SECONDS]\n"
-      "                    [--record FILE] [--quiet]\n"
+      "                    [--hangup-after K] [--extra-byte-after K] [--stray-byte-in K]\n"
+      "                    [--stray-byte-at N] [--last-byte-delay MS] [--bridge-latency MS]\n"
+      "                    [--bridge-packet BYTES] [--trigger-after SECONDS] [--record FILE]\n"
+      "                    [--quiet]\n"
       "\n"
       "Plays the acquisition board on a pseudo-terminal whose path is printed first.\n"
       "  --seed N            signals and noise are a function of N (default 1)\n"
@@ -37,6 +39,14 @@ constexpr const char *kUsage
       "  --stall-after K     ignore everything after reply K\n"
       "  --hangup-after K    close the pty in the middle of reply K\n"
       "  --extra-byte-after K  send reply K, a 501-byte block, as 502 bytes\n"
+      "  --stray-byte-in K   send reply K, a 501-byte block, as its bytes 0..499 with a stray\n"
+      "                      byte 0x5A inserted (501 bytes), then its last byte ...\n"
+      "  --stray-byte-at N   ... with the stray byte at offset N, 0..500 (default 250) ...\n"
+      "  --last-byte-delay MS  ... MS milliseconds later (default 0); nothing else in between\n"
+      "  --bridge-latency MS  USB bridge: bytes reach the pty in packets, a packet as soon as\n"
+      "                      it is full or once its first byte has waited MS ms; what it\n"
+      "                      holds at a hang-up is lost (default 0: no bridge)\n"
+      "  --bridge-packet BYTES  the bridge's packet size (default 64)\n"
       "  --trigger-after S   photodiode trigger S seconds after a 0x33/0x34 command\n"
       "                      (default: a line \"trigger\" on standard input)\n"
       "  --record FILE       append every byte sent to FILE\n"
@@ -100,9 +110,11 @@ sim::BoardOptions parse(int argc, char **argv, bool &quiet, bool &help)
             quiet = true;
             continue;
         }
-        static constexpr std::string_view withValue[] = { "--seed", "--speed", "--wire-rate",
-            "--chunk", "--gap-us", "--drop-reply", "--garbage-after", "--stall-after",
-            "--hangup-after", "--extra-byte-after", "--trigger-after", "--record" };
+        static constexpr std::string_view withValue[]
+            = { "--seed", "--speed", "--wire-rate", "--chunk", "--gap-us", "--drop-reply",
+                  "--garbage-after", "--stall-after", "--hangup-after", "--extra-byte-after",
+                  "--stray-byte-in", "--stray-byte-at", "--last-byte-delay", "--bridge-latency",
+                  "--bridge-packet", "--trigger-after", "--record" };
         bool known = false;
         for (auto name : withValue)
             known = known || arg == name;
@@ -135,6 +147,18 @@ sim::BoardOptions parse(int argc, char **argv, bool &quiet, bool &help)
             o.hangupAfter = count(arg, value, 0);
         } else if (arg == "--extra-byte-after") {
             o.extraByteAfter = count(arg, value, 0);
+        } else if (arg == "--stray-byte-in") {
+            o.strayByteInReply = count(arg, value, 0);
+        } else if (arg == "--stray-byte-at") {
+            o.strayByteAt = count(arg, value, 0);
+            if (o.strayByteAt > 500)
+                throw Failure { "--stray-byte-at: must be 0..500" };
+        } else if (arg == "--last-byte-delay") {
+            o.lastByteDelayMs = count(arg, value, 0);
+        } else if (arg == "--bridge-latency") {
+            o.bridgeLatencyMs = count(arg, value, 0);
+        } else if (arg == "--bridge-packet") {
+            o.bridgePacketBytes = count(arg, value, 1);
         } else if (arg == "--trigger-after") {
             o.triggerAfterSeconds = real(arg, value);
             if (o.triggerAfterSeconds < 0 || o.triggerAfterSeconds > 1e9)

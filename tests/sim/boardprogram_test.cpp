@@ -91,6 +91,9 @@ TEST(BoardProgram, BadArgumentsGiveOneLineAndExitCodeTwo)
         { "--gap-us", "-5" },
         { "--drop-reply", "2x" },
         { "--extra-byte-after", "-1" },
+        { "--stray-byte-at", "501" },
+        { "--last-byte-delay", "-1" },
+        { "--bridge-packet", "0" },
         { "--trigger-after", "-1" },
         { "--seed" },
         { "--bogus" },
@@ -107,4 +110,32 @@ TEST(BoardProgram, BadArgumentsGiveOneLineAndExitCodeTwo)
         EXPECT_EQ(error.count('\n'), 1) << error.toStdString();
         EXPECT_TRUE(error.startsWith("ferrun-board: ")) << error.toStdString();
     }
+}
+
+TEST(BoardProgram, TakesAndListsTheStrayByteAndBridgeOptions)
+{
+    QProcess process;
+    const QString path = startBoard(process,
+        { "--speed", "1000", "--stray-byte-in", "2", "--stray-byte-at", "10", "--last-byte-delay",
+            "1", "--bridge-latency", "1", "--bridge-packet=16", "--quiet" });
+    ASSERT_FALSE(path.isEmpty());
+    PtyLink link(path.toStdString());
+    link.write(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_EQ(link.read(1), Bytes { 0x0A });
+    link.write(transferCommand(false, 0x01, 1));
+    const Bytes block = link.read(502);
+    ASSERT_EQ(block.size(), 502u);
+    EXPECT_EQ(block[10], 0x5A);
+    ::kill(pid_t(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), 0);
+
+    QProcess help;
+    help.start(boardProgram(), { "--help" });
+    ASSERT_TRUE(help.waitForFinished(10000));
+    EXPECT_EQ(help.exitCode(), 0);
+    const QByteArray usage = help.readAllStandardOutput();
+    for (const char *option : { "--stray-byte-in K", "--stray-byte-at N", "--last-byte-delay MS",
+             "--bridge-latency MS", "--bridge-packet BYTES" })
+        EXPECT_TRUE(usage.contains(option)) << option;
 }

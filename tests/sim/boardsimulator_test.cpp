@@ -306,10 +306,11 @@ TEST(BoardSimulator, SameSeedSameBytesOtherSeedOtherBytes)
 
 TEST(BoardSimulator, RejectsBadOptions)
 {
-    for (auto change :
-        std::initializer_list<void (*)(BoardOptions &)> { [](BoardOptions &o) { o.speed = 0; },
-            [](BoardOptions &o) { o.chunks = 0; }, [](BoardOptions &o) { o.wireRate = -1; },
-            [](BoardOptions &o) { o.recordFile = "/nonexistent/dir/file"; } }) {
+    for (auto change : std::initializer_list<void (*)(BoardOptions &)> {
+             [](BoardOptions &o) { o.speed = 0; }, [](BoardOptions &o) { o.chunks = 0; },
+             [](BoardOptions &o) { o.wireRate = -1; }, [](BoardOptions &o) { o.strayByteAt = 501; },
+             [](BoardOptions &o) { o.bridgePacketBytes = 0; },
+             [](BoardOptions &o) { o.recordFile = "/nonexistent/dir/file"; } }) {
         BoardOptions o;
         change(o);
         BoardSimulator board(o);
@@ -317,4 +318,117 @@ TEST(BoardSimulator, RejectsBadOptions)
         EXPECT_FALSE(board.start(&error));
         EXPECT_FALSE(error.empty());
     }
+}
+
+TEST(BoardSimulatorFaults, StrayByteCompletesABlockEarlyAndItsLastByteFollowsAlone)
+{
+    for (int at : { 0, 137, 500 }) {
+        BoardOptions o = fast(1e3);
+        o.strayByteInReply = 3; // the second block
+        o.strayByteAt = at;
+        o.lastByteDelayMs = 20;
+        Board board(o);
+        PtyLink link(board.sim.devicePath());
+        link.write(startFrame(0x13, 0x01, 1, 1, 1));
+        ASSERT_EQ(link.read(1), Bytes { 0x0A });
+        link.write(transferCommand(false, 0x01, 1));
+        const Bytes first = link.read(501);
+        link.write({ 0x81 });
+        const Bytes early = link.read(501);
+        // Taken for the whole block, the next one is asked for at once; the late byte comes
+        // first all the same.
+        link.write({ 0x81 });
+        const Bytes late = link.read(1);
+        const Bytes next = link.read(501);
+
+        const sim::Recording memory = board.sim.memory();
+        std::uint8_t block[501];
+        memory.fillBlock(false, 1, block);
+        Bytes expected(block, block + 500);
+        expected.insert(expected.begin() + at, sim::kStrayByte);
+        EXPECT_EQ(early, expected) << at;
+        EXPECT_EQ(late, Bytes { block[500] }) << at;
+        memory.fillBlock(false, 2, block);
+        EXPECT_EQ(next, Bytes(block, block + 501)) << at;
+
+        Bytes all { 0x0A };
+        for (const Bytes *part : { &first, &early, &late, &next })
+            all.insert(all.end(), part->begin(), part->end());
+        EXPECT_EQ(board.sim.sent(), all) << at;
+        const auto c = board.sim.counters();
+        EXPECT_EQ(c.strayBytes, 1);
+        EXPECT_EQ(c.blocks, 3);
+    }
+
+    // A delay far beyond the test: the late byte stays away, and a request sent meanwhile is
+    // not answered ahead of it. The stray byte sits at offset 250 unless told otherwise.
+    BoardOptions o = fast(1e3);
+    o.strayByteInReply = 2;
+    o.lastByteDelayMs = 600000;
+    Board board(o);
+    PtyLink link(board.sim.devicePath());
+    link.write(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_EQ(link.read(1), Bytes { 0x0A });
+    link.write(transferCommand(false, 0x01, 1));
+    const Bytes early = link.read(501);
+    ASSERT_EQ(early.size(), 501u);
+    EXPECT_EQ(early[250], sim::kStrayByte);
+    link.write({ 0x81 });
+    EXPECT_TRUE(link.readFor(150ms).empty());
+    EXPECT_EQ(board.sim.counters().bytesSent, 1 + 501);
+}
+
+// A bridge with a latency far beyond the test passes whole packets only, filled by one reply's
+// bytes and then the next one's, and a hang-up loses what it holds; one with a short latency
+// delivers each reply's tail by itself. Either way the host gets exactly what the board
+// reports sent.
+TEST(BoardSimulatorBridge, WholePacketsPassAtOnceAndTheTailAfterTheLatency)
+{
+    BoardOptions o = fast(1e3);
+    o.wireRate = 921600; // the bytes enter the bridge a few at a time
+    o.bridgeLatencyMs = 600000;
+    o.bridgePacketBytes = 64;
+    o.hangupAfter = 4;
+    Board held(o);
+    PtyLink link(held.sim.devicePath());
+    link.write(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_TRUE(held.sim.waitFor([](auto &c) { return c.recordingsDone == 1; }, 10s));
+    link.write(transferCommand(false, 0x01, 1)); // 1 + 501 bytes: 7 packets, 54 bytes held
+    Bytes got = link.read(7 * 64);
+    ASSERT_EQ(got.size(), 7u * 64);
+    EXPECT_TRUE(link.readFor(150ms).empty());
+    link.write({ 0x81 }); // 54 + 501 bytes: 8 packets, 43 held
+    const Bytes second = link.read(8 * 64);
+    ASSERT_EQ(second.size(), 8u * 64);
+    EXPECT_TRUE(link.readFor(150ms).empty());
+    got.insert(got.end(), second.begin(), second.end());
+    EXPECT_EQ(held.sim.sent(), got);
+    auto c = held.sim.counters();
+    EXPECT_EQ(c.writes, 15);
+    EXPECT_EQ(c.bytesSent, 15 * 64);
+    link.write({ 0x81 }); // 43 + half a block, 250 bytes: 4 packets, then the pty is closed
+    const Bytes last = link.read(1 << 20);
+    EXPECT_TRUE(link.hungUp());
+    EXPECT_EQ(last.size(), 4u * 64);
+    got.insert(got.end(), last.begin(), last.end());
+    EXPECT_EQ(held.sim.sent(), got);
+    EXPECT_EQ(held.sim.counters().bytesSent, 19 * 64);
+
+    o.bridgeLatencyMs = 5;
+    o.hangupAfter = 0;
+    o.chunks = 3;
+    o.gapUs = 1000;
+    Board board(o);
+    PtyLink link2(board.sim.devicePath());
+    link2.write(startFrame(0x13, 0x01, 1, 1, 1));
+    ASSERT_EQ(link2.read(1), Bytes { 0x0A });
+    const Bytes data = transfer(link2, false, 0x01, 1, 4); // each block complete before the next
+    ASSERT_EQ(data.size(), 2000u);
+    const Bytes sent = board.sim.sent();
+    ASSERT_EQ(sent.size(), 1u + 4 * 501);
+    Bytes expected;
+    for (std::size_t b = 0; b < 4; ++b)
+        expected.insert(
+            expected.end(), sent.begin() + 1 + b * 501, sent.begin() + 1 + b * 501 + 500);
+    EXPECT_EQ(data, expected);
 }
