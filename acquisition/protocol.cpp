@@ -1,5 +1,7 @@
 #include "acquisition/protocol.h"
 
+#include "files/channels.h"
+
 namespace acquisition {
 
 quint8 blockCode(int sramBlocks)
@@ -14,7 +16,7 @@ quint8 blockCode(int sramBlocks)
 
 quint8 maskWithRange(quint8 mask, int rangeIndex)
 {
-    const quint8 channels = mask & 0x7F;
+    const quint8 channels = mask & files::ThermocoupleBits;
     return rangeIndex == 1 ? quint8(channels | Range500Bit) : channels;
 }
 

@@ -330,7 +330,7 @@ void SamplingParameters::UpdateChannelMask()
     m_channelCount = 0;
     for (int n = 1; n <= int(m_channels.size()); ++n) {
         if (m_channels[size_t(n - 1)]) {
-            m_channelMask |= quint8(1u << (n - 1));
+            m_channelMask |= files::thermocoupleBit(n);
             ++m_channelCount;
         }
     }

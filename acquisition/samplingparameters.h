@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/channels.h"
+
 #include <QLocale>
 #include <QObject>
 #include <QString>
@@ -206,7 +208,7 @@ private:
     int m_d1 = 1;
     int m_d2 = 1;
     bool m_averaging = false;
-    std::array<bool, 7> m_channels {};
+    std::array<bool, files::ThermocoupleCount> m_channels {};
     quint8 m_channelMask = 0;
     int m_channelCount = 0;
 

@@ -2,9 +2,9 @@
 
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
-#include "app/chartfill.h"
 #include "app/form1.h"
 #include "app/spinedit.h"
+#include "chart/channelchart.h"
 #include "chart/chart.h"
 
 #include <QCheckBox>
@@ -32,11 +32,8 @@ ChartBuilder::ChartBuilder(TForm1 &form)
 sig::DisplaySettings ChartBuilder::displaySettings() const
 {
     sig::DisplaySettings s;
-    s.checkedChannels = 0;
-    for (int n = 1; n <= 7; ++n)
-        if (m_form.channelBoxes.at(n - 1)->isChecked())
-            s.checkedChannels |= quint8(1 << (n - 1));
-    s.photodiode = m_form.channelBoxes.at(7)->isChecked();
+    s.checkedChannels = m_form.checkedThermocouples();
+    s.photodiode = m_form.channelBoxes.at(int(files::ChannelId::FD))->isChecked();
     s.averaging = m_form.cbAvgMC->isChecked();
     s.timeUnitIndex = m_form.cbXscale->currentIndex();
     const int mode = m_form.cbShowK->currentIndex();
@@ -67,12 +64,12 @@ void ChartBuilder::BuildChart()
 
     chart::TChart *chart = m_form.Chart1;
     if (m_form.cbChartClear->isChecked())
-        for (int i = 0; i < 8; ++i)
+        for (int i = 0; i < files::ChannelCount; ++i)
             chart->Series(i)->Clear();
-    setAxisTitles(*chart, r);
+    chart::setAxisTitles(*chart, r);
     session.setCycleNumber(session.CycleNumber() + 1);
 
-    addRecordingPoints(*chart, r, m_x);
+    chart::addRecordingPoints(*chart, r, m_x);
 
     // CurrentCommand 0x00 and "ПОСТРОЕНИЕ ГРАФИКА": the status stays while the chart draws.
     session.chartBuilt();
@@ -83,7 +80,7 @@ void ChartBuilder::BuildChart()
 
 void ChartBuilder::setValueAxisRange()
 {
-    const std::optional<QString> refused = app::setValueAxisRange(*m_form.Chart1->LeftAxis(),
+    const std::optional<QString> refused = chart::setValueAxisRange(*m_form.Chart1->LeftAxis(),
         m_form.cbShowK->currentIndex(), boundedValue(m_form.seYmin), boundedValue(m_form.seYmax));
     if (refused && reportError)
         reportError(*refused);

@@ -78,12 +78,13 @@ void CursorReadout::show(QPoint at)
     // edge, and the digital state is then still read.
     QString values
         = QStringLiteral("Цифровые сигналы: ") + (r->photodiodeState(point) ? u'1' : u'0');
-    for (int n = 1; n <= sig::ThermocoupleCount; ++n) {
-        if (!r->hasChannel(n) || !m_form.seriesActive(ChannelId(n - 1)))
+    for (int n = 1; n <= files::ThermocoupleCount; ++n) {
+        const files::ChannelId channel = files::thermocouple(n);
+        if (!r->hasChannel(n) || !m_form.seriesActive(channel))
             continue;
-        values += QStringLiteral("   T%1 = %2")
-                      .arg(n)
-                      .arg(locale.toString(r->y(n, point), 'f', decimals));
+        values += QStringLiteral("   %1 = %2")
+                      .arg(QLatin1String(files::channelName(channel)),
+                          locale.toString(r->y(n, point), 'f', decimals));
     }
     m_form.session->setStatusText(1, xText);
     m_form.session->setStatusText(2, values);

@@ -328,8 +328,8 @@ void FileControl::applyLoaded(const files::DataFile &file)
     acquisition::MeasurementSession &session = *m_form.session;
     // Check boxes T1..T7 and cbAvgMC from the channel bits; a box that changes runs its
     // click handler. The photodiode box is left as it is.
-    for (int n = 1; n <= 7; ++n)
-        m_form.channelBoxes.at(n - 1)->setChecked((h.ChartChannelBits >> (n - 1)) & 1);
+    for (int n = 1; n <= files::ThermocoupleCount; ++n)
+        m_form.channelBoxes.at(n - 1)->setChecked(h.ChartChannelBits & files::thermocoupleBit(n));
     m_form.sampling->setAveraging((h.ChartChannelBits & 0x80) != 0);
 
     session.setChannelIntervalUs(h.ChannelIntervalUs);

@@ -72,16 +72,12 @@ public:
     int d1() const override { return m_form.sampling->d1(); }
     int d2() const override { return m_form.sampling->d2(); }
     int SRAMblocks() const override { return m_form.sampling->SRAMblocks(); }
-    quint8 ChannelMask() const override { return m_form.sampling->ChannelMask() & 0x7F; }
-    int ChannelCount() const override { return m_form.sampling->ChannelCount(); }
-    quint8 checkedChannels() const override
+    quint8 ChannelMask() const override
     {
-        quint8 bits = 0;
-        for (int n = 1; n <= 7; ++n)
-            if (m_form.channelBoxes.at(n - 1)->isChecked())
-                bits |= quint8(1 << (n - 1));
-        return bits;
+        return m_form.sampling->ChannelMask() & files::ThermocoupleBits;
     }
+    int ChannelCount() const override { return m_form.sampling->ChannelCount(); }
+    quint8 checkedChannels() const override { return m_form.checkedThermocouples(); }
     // Written by the chart build: empty until the first one.
     QString timeUnitName() const override
     {
@@ -204,7 +200,7 @@ void TForm1::bindSampling()
         });
     connect(cbAvgMC, &QCheckBox::clicked, sampling,
         [this](bool checked) { sampling->setAveraging(checked); });
-    for (int n = 1; n <= 7; ++n)
+    for (int n = 1; n <= files::ThermocoupleCount; ++n)
         sampling->setChannelChecked(n, channelBoxes.at(n - 1)->isChecked());
 
     // Enter in the frequency field is the start button's click, and like the button it does
@@ -637,28 +633,37 @@ void TForm1::statusClick()
     }
 }
 
-chart::TChartSeries *TForm1::series(ChannelId channel) const
+chart::TChartSeries *TForm1::series(files::ChannelId channel) const
 {
     return Chart1->Series(int(channel));
 }
 
-bool TForm1::seriesActive(ChannelId channel) const
+bool TForm1::seriesActive(files::ChannelId channel) const
 {
     return series(channel)->Active();
 }
 
-QColor TForm1::seriesColor(ChannelId channel) const
+QColor TForm1::seriesColor(files::ChannelId channel) const
 {
     return series(channel)->SeriesColor();
 }
 
-void TForm1::channelClick(ChannelId channel)
+quint8 TForm1::checkedThermocouples() const
+{
+    quint8 bits = 0;
+    for (int n = 1; n <= files::ThermocoupleCount; ++n)
+        if (channelBoxes.at(n - 1)->isChecked())
+            bits |= files::thermocoupleBit(n);
+    return bits;
+}
+
+void TForm1::channelClick(files::ChannelId channel)
 {
     const int i = int(channel);
     // The series' own state decides.
     chart::TChartSeries *line = series(channel);
     line->setActive(!line->Active());
-    if (channel == ChannelId::FD)
+    if (channel == files::ChannelId::FD)
         return;
     sampling->setChannelChecked(i + 1, channelBoxes.at(i)->isChecked());
     sampling->UpdateChannelMask();
@@ -667,7 +672,7 @@ void TForm1::channelClick(ChannelId channel)
 void TForm1::applySeriesColor(int index)
 {
     const QColor color = colorFromValue(swatches.at(index)->colorValue());
-    series(ChannelId(index))->setSeriesColor(swatches.at(index)->colorValue() & 0xFFFFFF);
+    series(files::ChannelId(index))->setSeriesColor(swatches.at(index)->colorValue() & 0xFFFFFF);
     QCheckBox *box = channelBoxes.at(index);
     // Text stays readable on dark channel colours.
     const QColor text = color.lightness() < 110 ? Qt::white : Qt::black;
@@ -676,7 +681,7 @@ void TForm1::applySeriesColor(int index)
     box->setProperty("channelColor", color);
 }
 
-void TForm1::swatchClick(ChannelId channel)
+void TForm1::swatchClick(files::ChannelId channel)
 {
     const std::optional<QColor> chosen = chooseColor(m_lastChosenColor);
     if (!chosen || !chosen->isValid())

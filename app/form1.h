@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/appoptions.h"
-#include "app/settings.h"
+#include "files/channels.h"
 
 #include <QColor>
 #include <QPointer>
@@ -62,8 +62,6 @@ class HotPlug;
 class SpinEdit;
 class StatusBar;
 
-enum class ChannelId { T1, T2, T3, T4, T5, T6, T7, FD };
-
 class WindowSessionControls;
 
 // What start-up takes from outside besides the settings file and the command line: how
@@ -107,8 +105,8 @@ public:
     int ChartWidthMargin = 0;
     bool CycleRunning = false;
     std::array<quint8, 8> BlockCodeTable {}; // entry n - 1 for n blocks
-    std::array<QCheckBox *, 8> CheckBoxByChannel {};
-    std::array<ColorPanel *, 8> PanelByChannel {};
+    std::array<QCheckBox *, files::ChannelCount> CheckBoxByChannel {};
+    std::array<ColorPanel *, files::ChannelCount> PanelByChannel {};
     acquisition::SamplingParameters *sampling = nullptr;
 
     // ---- Instrument, link and session (declared in the order they are built; destroyed in
@@ -144,9 +142,11 @@ public:
     CataloguePanel *cataloguePanel = nullptr;
 
     // ---- Chart series T1..T7, FD
-    chart::TChartSeries *series(ChannelId channel) const;
-    bool seriesActive(ChannelId channel) const;
-    QColor seriesColor(ChannelId channel) const;
+    chart::TChartSeries *series(files::ChannelId channel) const;
+    bool seriesActive(files::ChannelId channel) const;
+    QColor seriesColor(files::ChannelId channel) const;
+    // Bit n - 1 for each checked box cbTn.
+    quint8 checkedThermocouples() const;
 
     // ---- Controls
     QWidget *Header = nullptr;
@@ -195,12 +195,12 @@ public:
     QToolButton *btSaveChart = nullptr;
 
     QWidget *pChannels = nullptr;
-    std::array<QCheckBox *, 8> channelBoxes {}; // cbT1..cbT7, cbFD
+    std::array<QCheckBox *, files::ChannelCount> channelBoxes {}; // cbT1..cbT7, cbFD
     StatusBar *status = nullptr;
 
     QGroupBox *gbOptions = nullptr;
     QComboBox *cbShowK = nullptr;
-    std::array<ColorPanel *, 8> swatches {}; // pT1..pT7, pFD
+    std::array<ColorPanel *, files::ChannelCount> swatches {}; // pT1..pT7, pFD
     QCheckBox *cbInt = nullptr;
     SpinEdit *seInt = nullptr;
     QComboBox *cbXscale = nullptr;
@@ -253,8 +253,8 @@ public:
     void bt500Click(); // bt500, bt500plus
     void btUSBClick();
     void statusClick();
-    void channelClick(ChannelId channel); // cbT1Click .. cbFDClick
-    void swatchClick(ChannelId channel); // pT1Click .. pFDClick
+    void channelClick(files::ChannelId channel); // cbT1Click .. cbFDClick
+    void swatchClick(files::ChannelId channel); // pT1Click .. pFDClick
     void TimErrBlinkTimer();
     // Escape in seF or seTime: closes the frequency/time panel as its toggle does.
     void closeFrequencyPanel();

@@ -1,10 +1,10 @@
 #include "acquisition/samplingparameters.h"
-#include "app/chartfill.h"
 #include "app/contexthelp.h"
 #include "app/form1.h"
 #include "app/icons.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
+#include "chart/channelchart.h"
 #include "chart/chart.h"
 
 #include <QCheckBox>
@@ -40,6 +40,19 @@ template <class W> W *make(QWidget *parent, const char *name, int x, int y, int 
     widget->setObjectName(QString::fromLatin1(name));
     widget->setGeometry(x, y, w, h);
     return widget;
+}
+
+// The object name of a channel's control: the prefix, then the channel's name (cbT1, pFD).
+QByteArray channelControlName(const char *prefix, files::ChannelId channel)
+{
+    return QByteArray(prefix) + files::channelName(channel);
+}
+
+// The text of a channel's check box and the hint of its swatch.
+QString channelCaption(files::ChannelId channel)
+{
+    return channel == files::ChannelId::FD ? QStringLiteral("Фотодиод")
+                                           : QString::fromLatin1(files::channelName(channel));
 }
 
 QLabel *label(QWidget *parent, const QString &text, int x, int y, int w = -1, int h = 16)
@@ -203,7 +216,7 @@ void TForm1::createCommentAndChart()
     Chart1->setToolTip(
         QStringLiteral("См. Flash-ролик GrafTour о масштабировании и прокрутке графика"));
     Chart1->setColor(palette().color(QPalette::Window));
-    setUpChannelChart(*Chart1);
+    chart::setUpChannelChart(*Chart1);
     pmChart = new QMenu(this);
     pmChart->setObjectName(QStringLiteral("pmChart"));
     QAction *copy = pmChart->addAction(QStringLiteral("Копировать"));
@@ -279,17 +292,17 @@ void TForm1::createChannelPanel()
 {
     pChannels = make<QFrame>(this, "pChannels", 0, 465, 641, 38);
     QLabel *caption = label(pChannels, QStringLiteral("Отобразить КАНАЛЫ"), 4, 11);
-    static const std::array<const char *, 8> names { "cbT1", "cbT2", "cbT3", "cbT4", "cbT5", "cbT6",
-        "cbT7", "cbFD" };
     int x = caption->x() + caption->width() + 8;
-    for (int i = 0; i < 8; ++i) {
-        const int w = i < 7 ? 40 : 80;
-        QCheckBox *box = make<QCheckBox>(pChannels, names.at(i), x, 9, w, 20);
-        box->setText(i < 7 ? QStringLiteral("T%1").arg(i + 1) : QStringLiteral("Фотодиод"));
+    for (int i = 0; i < files::ChannelCount; ++i) {
+        const auto channel = files::ChannelId(i);
+        const int w = channel == files::ChannelId::FD ? 80 : 40;
+        QCheckBox *box = make<QCheckBox>(
+            pChannels, channelControlName("cb", channel).constData(), x, 9, w, 20);
+        box->setText(channelCaption(channel));
         box->setChecked(true);
         box->setAutoFillBackground(true);
         channelBoxes.at(i) = box;
-        connect(box, &QCheckBox::toggled, this, [this, i](bool) { channelClick(ChannelId(i)); });
+        connect(box, &QCheckBox::toggled, this, [this, channel](bool) { channelClick(channel); });
         x += w + 4;
     }
 }
@@ -319,23 +332,23 @@ void TForm1::createOptionsPanel()
     connect(cbShowK, &QComboBox::activated, this, &TForm1::chartRebuildRequested);
     // The box is as wide as its longest mode in the window's font; the extra width comes
     // from the colour group, whose swatches move closer (down to 16 pixels apart).
-    const int extra
-        = std::clamp(cbShowK->sizeHint().width() - cbShowK->width(), 0, 216 - (8 * 16 + 8));
+    const int extra = std::clamp(
+        cbShowK->sizeHint().width() - cbShowK->width(), 0, 216 - (files::ChannelCount * 16 + 8));
     cbShowK->resize(cbShowK->width() + extra, cbShowK->height());
     axes->resize(axes->width() + extra, axes->height());
 
     QGroupBox *colours
         = group("gbColors", QStringLiteral("ЦВЕТ канала на графике"), 222 + extra, 16, 216 - extra);
-    static const std::array<const char *, 8> names { "pT1", "pT2", "pT3", "pT4", "pT5", "pT6",
-        "pT7", "pFD" };
-    // Eight swatches 6 pixels in from either side, at most 22 wide and 26 apart.
-    const int stride = std::min(26, (colours->width() - 12 + 4) / 8);
+    // A swatch per channel, 6 pixels in from either side, at most 22 wide and 26 apart.
+    const int stride = std::min(26, (colours->width() - 12 + 4) / files::ChannelCount);
     const int swatch = std::min(22, stride - 4);
-    for (int i = 0; i < 8; ++i) {
-        ColorPanel *p = make<ColorPanel>(colours, names.at(i), 6 + i * stride, 18, swatch, 22);
-        p->setToolTip(i < 7 ? QStringLiteral("T%1").arg(i + 1) : QStringLiteral("Фотодиод"));
+    for (int i = 0; i < files::ChannelCount; ++i) {
+        const auto channel = files::ChannelId(i);
+        ColorPanel *p = make<ColorPanel>(
+            colours, channelControlName("p", channel).constData(), 6 + i * stride, 18, swatch, 22);
+        p->setToolTip(channelCaption(channel));
         swatches.at(i) = p;
-        connect(p, &ColorPanel::clicked, this, [this, i] { swatchClick(ChannelId(i)); });
+        connect(p, &ColorPanel::clicked, this, [this, channel] { swatchClick(channel); });
     }
 
     QGroupBox *integrate = group("gbIntegrate", QStringLiteral("Интегрирование"), 442, 16, 110);

@@ -2,11 +2,12 @@
 #include "acquisition/samplingparameters.h"
 #include "app/form1.h"
 #include "app/icons.h"
-#include "app/inifile.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
 #include "app/windowplacement.h"
 #include "chart/chart.h"
+#include "files/inifile.h"
+#include "files/settings.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -35,8 +36,8 @@ void TForm1::startUp()
     ChartWidthMargin = 22;
 
     // The settings file is read once, here; missing keys give their defaults.
-    const IniFile file(m_settingsPath);
-    const Settings s = Settings::read(file);
+    const files::IniFile file(m_settingsPath);
+    const files::Settings s = files::Settings::read(file);
 
     // Geometry, held within reach: at least the folded size and at most the desktop, and
     // moved so that its title area lies on a screen (settings from a desk with a second
@@ -66,7 +67,7 @@ void TForm1::startUp()
     CheckBoxByChannel = channelBoxes;
     PanelByChannel = swatches;
     // Channel colours and visibility; a check box whose state changes runs its click handler.
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < files::ChannelCount; ++i) {
         PanelByChannel.at(i)->setColorValue(quint32(s.colors.at(i)));
         applySeriesColor(i);
         CheckBoxByChannel.at(i)->setChecked(s.shown.at(i));
@@ -127,7 +128,7 @@ void TForm1::shutDown()
         const acquisition::SpinField &f = sampling->field(field);
         return std::clamp(f.value, f.minimum, std::max(f.minimum, f.maximum));
     };
-    Settings s;
+    files::Settings s;
     s.height = windowHeight();
     s.width = windowWidth();
     s.left = m_framed ? x() : m_placedPosition.x();
@@ -142,7 +143,7 @@ void TForm1::shutDown()
     s.integrateSamples
         = std::clamp(seInt->currentValue(), seInt->minimumValue(), seInt->maximumValue());
     s.smoothInController = cbAvgMC->isChecked();
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < files::ChannelCount; ++i) {
         s.colors.at(i) = int(PanelByChannel.at(i)->colorValue());
         s.shown.at(i) = CheckBoxByChannel.at(i)->isChecked();
     }
@@ -151,7 +152,7 @@ void TForm1::shutDown()
     s.chartSkipPoints = boundedValue(Field::sePointChart);
     s.yMax = std::clamp(seYmax->currentValue(), seYmax->minimumValue(), seYmax->maximumValue());
     s.yMin = std::clamp(seYmin->currentValue(), seYmin->minimumValue(), seYmin->maximumValue());
-    IniFile file(m_settingsPath);
+    files::IniFile file(m_settingsPath);
     if (!s.write(file)) {
         const QString message = QStringLiteral("Unable to write to %1").arg(m_settingsPath);
         emit settingsWriteFailed(message);

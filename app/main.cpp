@@ -1,9 +1,9 @@
 #include "app/appoptions.h"
 #include "app/contexthelp.h"
 #include "app/form1.h"
-#include "app/settings.h"
 #include "app/signalwatcher.h"
 #include "app/translation.h"
+#include "files/settings.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -46,7 +46,7 @@ int main(int argc, char **argv)
     // while a message box is up (start-up may show "АЦП не обнаружено" before the window).
     app::SignalWatcher watcher;
     app::CloseOnTermination closer(&watcher);
-    app::TForm1 form(app::defaultSettingsPath(), *options);
+    app::TForm1 form(files::defaultSettingsPath(), *options);
     // When a signal ends the program, its message box is closed at once; the failure to keep
     // the settings still reaches standard error (and the journal).
     QObject::connect(&form, &app::TForm1::settingsWriteFailed,

@@ -67,17 +67,6 @@ TFastLineSeries *TChart::addFastLineSeries(const QString &name)
     return result;
 }
 
-void TChart::createChannelSeries()
-{
-    // The channel colours the window is designed with (its settings replace them).
-    static const std::pair<const char *, QColor> channels[] = { { "T1", QColor(0, 128, 0) },
-        { "T2", QColor(255, 255, 0) }, { "T3", QColor(0, 128, 64) }, { "T4", QColor(0, 0, 0) },
-        { "T5", QColor(0, 0, 255) }, { "T6", QColor(255, 0, 0) }, { "T7", QColor(255, 255, 255) },
-        { "FD", QColor(128, 128, 128) } };
-    for (const auto &[name, colour] : channels)
-        addFastLineSeries(QString::fromLatin1(name))->setSeriesColor(colour);
-}
-
 TChartSeries *TChart::seriesByName(const QString &name) const
 {
     for (const auto &s : series_)

@@ -49,10 +49,10 @@ struct TChartDrag
 // plotting rectangle; rectangle zoom with the left button, scrolling with the right button
 // and the wheel.
 //
-// The window's chart: construct it with its parent, call createChannelSeries() for T1..T7,
-// FD, set the axis titles (LeftAxis()->Title().setCaption(...)) and the series colours
-// (Series(i)->setSeriesColor(0x00BBGGRR or QColor)); setDefaultListCapacity() is the
-// component-wide list reservation. Hint and context menu belong to the window.
+// The window's chart: construct it with its parent, add the channel series
+// (chart/channelchart.h), set the axis titles (LeftAxis()->Title().setCaption(...)) and the
+// series colours (Series(i)->setSeriesColor(0x00BBGGRR or QColor)); setDefaultListCapacity()
+// is the component-wide list reservation. Hint and context menu belong to the window.
 class TChart : public QWidget, public TChartInvalidation
 {
     Q_OBJECT
@@ -92,8 +92,6 @@ public:
 
     // Series, owned by the chart, in list (paint and legend) order.
     TFastLineSeries *addFastLineSeries(const QString &name);
-    // The eight channel series T1..T7, FD, in that order.
-    void createChannelSeries();
     int SeriesCount() const { return static_cast<int>(series_.size()); }
     TChartSeries *Series(int index) const { return series_[static_cast<size_t>(index)].get(); }
     TChartSeries *seriesByName(const QString &name) const;

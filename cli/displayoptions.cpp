@@ -1,6 +1,7 @@
 #include "cli/displayoptions.h"
 
 #include "cli/commandline.h"
+#include "files/channels.h"
 #include "files/datafile.h"
 
 #include <climits>
@@ -53,7 +54,7 @@ std::optional<sig::DisplaySettings> displayOptions(const CommandLine &line)
 
 void applyHeader(sig::DisplaySettings &settings, const files::DataFileHeader &header)
 {
-    settings.checkedChannels = header.ChartChannelBits & 0x7F;
+    settings.checkedChannels = header.ChartChannelBits & files::ThermocoupleBits;
     settings.averaging = (header.ChartChannelBits & 0x80) != 0;
     settings.channelIntervalUs = header.ChannelIntervalUs;
 }

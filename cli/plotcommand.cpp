@@ -3,13 +3,14 @@
 // display. This file is the plot module: ferrun-cli loads it only for this command, so that
 // the other commands start without the display libraries.
 
-#include "app/chartfill.h"
-#include "app/inifile.h"
-#include "app/settings.h"
+#include "chart/channelchart.h"
 #include "chart/chart.h"
 #include "cli/commandline.h"
 #include "cli/displayoptions.h"
+#include "files/channels.h"
 #include "files/datafile.h"
+#include "files/inifile.h"
+#include "files/settings.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -59,29 +60,30 @@ std::optional<QSize> sizeValue(const CommandLine &line)
 // The window's chart as it stands after a load: the form's settings, the channels of the
 // file shown, the photodiode line as asked for, the points of one build.
 void drawRecording(chart::TChart &chart, const sig::DecodedRecording &recording,
-    const sig::DisplaySettings &settings, const app::Settings *colours)
+    const sig::DisplaySettings &settings, const files::Settings *colours)
 {
     chart.setObjectName(QStringLiteral("Chart1"));
     // The window's font: the application's font at 8 points.
     QFont font = chart.font();
     font.setPointSize(8);
     chart.setFont(font);
-    app::setUpChannelChart(chart);
-    for (int i = 0; i < app::ChannelTotal; ++i) {
+    chart::setUpChannelChart(chart);
+    for (int i = 0; i < files::ChannelCount; ++i) {
         chart::TChartSeries *series = chart.Series(i);
         if (colours)
             series->setSeriesColor(unsigned(colours->colors.at(size_t(i))) & 0xFFFFFFu);
         // The loader checks the boxes of the file's channels; FD follows --photodiode.
-        series->setActive(
-            i < sig::ThermocoupleCount ? recording.hasChannel(i + 1) : settings.photodiode);
+        series->setActive(files::ChannelId(i) == files::ChannelId::FD
+                ? settings.photodiode
+                : recording.hasChannel(i + 1));
     }
     // Room for all points at once, as the window reserves it for every build.
     chart::setDefaultListCapacity(recording.pointCount());
     for (int i = 0; i < chart.SeriesCount(); ++i)
         chart.Series(i)->Clear();
-    app::setAxisTitles(chart, recording);
+    chart::setAxisTitles(chart, recording);
     std::vector<double> xs;
-    app::addRecordingPoints(chart, recording, xs);
+    chart::addRecordingPoints(chart, recording, xs);
 }
 
 QByteArray pngBytes(chart::TChart &chart)
@@ -159,14 +161,14 @@ int plot(char *program, const QStringList &args)
                               .arg(*ymin)
                               .arg(*ymax));
 
-    std::optional<app::Settings> colours;
+    std::optional<files::Settings> colours;
     if (line.isSet("settings")) {
         // A missing file would read as the defaults: refused, since the user named it.
         const QString path = line.value("settings");
         const QFileInfo info(path);
         if (!info.isFile() || !info.isReadable())
             return line.error(QString("cannot read the settings file %1").arg(path));
-        colours = app::Settings::read(app::IniFile(path));
+        colours = files::Settings::read(files::IniFile(path));
     }
 
     const QString fileName = line.positional().first();
@@ -191,7 +193,7 @@ int plot(char *program, const QStringList &args)
     chart.resize(*size);
     drawRecording(chart, recording, *settings, colours ? &*colours : nullptr);
     // Checked above: the axis takes the range.
-    app::setValueAxisRange(*chart.LeftAxis(), int(settings->axisMode), *ymin, *ymax);
+    chart::setValueAxisRange(*chart.LeftAxis(), int(settings->axisMode), *ymin, *ymax);
     // The copy's background; the window's face colour is not part of the picture.
     chart.setColor(Qt::white);
     const QByteArray bytes = format == Format::Svg

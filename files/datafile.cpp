@@ -1,5 +1,6 @@
 #include "files/datafile.h"
 
+#include "files/channels.h"
 #include "files/windows1251.h"
 
 #include <QFile>
@@ -84,7 +85,7 @@ double valueScaleForRange(int rangeIndex)
 
 quint8 chartChannelBits(quint8 checkedChannels, bool averaging)
 {
-    return quint8((checkedChannels & 0x7F) | (averaging ? 0x80 : 0x00));
+    return quint8((checkedChannels & ThermocoupleBits) | (averaging ? 0x80 : 0x00));
 }
 
 QByteArray encodeDataFile(

@@ -1,6 +1,6 @@
 // Fuzz target: the settings file reader, its integer syntax, and one write back.
 
-#include "app/inifile.h"
+#include "files/inifile.h"
 #include "fuzz/fuzzcheck.h"
 
 #include <QFile>
@@ -18,12 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             return 0;
         file.write(reinterpret_cast<const char *>(data), qint64(size));
     }
-    app::IniFile ini(path);
+    files::IniFile ini(path);
     const QString text = ini.text();
     for (const QString &line : text.split(QStringLiteral("\r\n"))) {
         const qsizetype eq = line.indexOf(u'=');
         if (eq >= 0)
-            (void)app::IniFile::parseInteger(QStringView(line).mid(eq + 1));
+            (void)files::IniFile::parseInteger(QStringView(line).mid(eq + 1));
     }
     (void)ini.readString(u"Form1", u"Left");
     (void)ini.readInteger(u"Options", u"Freq", 7);
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // One write through the temporary-file-and-rename path, then a fresh reader.
     FUZZ_CHECK(ini.writeString(
         QStringLiteral("Options"), QStringLiteral("Comment"), QStringLiteral("значение 1")));
-    const app::IniFile again(path);
+    const files::IniFile again(path);
     (void)again.text();
     return 0;
 }

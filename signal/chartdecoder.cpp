@@ -40,7 +40,7 @@ void ChartDecoder::decode(
     const QByteArray &array, const DisplaySettings &settings, DecodedRecording &r)
 {
     // Every value is set anew; the point lists keep their memory.
-    std::array<std::vector<quint16>, ThermocoupleCount> codes = std::move(r.m_codes);
+    std::array<std::vector<quint16>, files::ThermocoupleCount> codes = std::move(r.m_codes);
     std::vector<quint8> photodiode = std::move(r.m_photodiode);
     r = DecodedRecording();
     r.m_codes = std::move(codes);
@@ -80,7 +80,7 @@ void ChartDecoder::decode(
     }
     r.PointStep = m_pointStep;
 
-    r.checkedChannels = settings.checkedChannels & 0x7F;
+    r.checkedChannels = settings.checkedChannels & files::ThermocoupleBits;
     r.ChartChannelBits = files::chartChannelBits(r.checkedChannels, settings.averaging);
     r.channelCount = std::popcount(unsigned(r.checkedChannels));
     r.lowestChannel = r.checkedChannels ? std::countr_zero(unsigned(r.checkedChannels)) + 1 : 0;
@@ -95,7 +95,7 @@ void ChartDecoder::decode(
 
     // Lists of the channels not in this recording are emptied, and their memory let go.
     const auto size = [&r](qint64 points) {
-        for (int n = 1; n <= ThermocoupleCount; ++n) {
+        for (int n = 1; n <= files::ThermocoupleCount; ++n) {
             std::vector<quint16> &list = r.m_codes[size_t(n - 1)];
             if (r.hasChannel(n))
                 list.resize(size_t(points));
@@ -112,13 +112,13 @@ void ChartDecoder::decode(
             r.m_points = int(framesRead - 1);
         size(r.m_points);
 
-        std::array<int, ThermocoupleCount> channels {};
+        std::array<int, files::ThermocoupleCount> channels {};
         int c = 0;
-        for (int n = 1; n <= ThermocoupleCount; ++n)
+        for (int n = 1; n <= files::ThermocoupleCount; ++n)
             if (r.hasChannel(n))
                 channels[size_t(c++)] = n;
-        std::array<double, ThermocoupleCount> mean {};
-        std::array<quint16 *, ThermocoupleCount> out {};
+        std::array<double, files::ThermocoupleCount> mean {};
+        std::array<quint16 *, files::ThermocoupleCount> out {};
         for (int j = 0; j < count; ++j)
             out[size_t(j)] = draw ? r.m_codes[size_t(channels[size_t(j)] - 1)].data() : nullptr;
 

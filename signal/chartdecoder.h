@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/channels.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -17,10 +19,6 @@
 // The namespace is not called after its folder: a namespace named `signal` would clash with
 // the C library's signal().
 namespace sig {
-
-inline constexpr int ThermocoupleCount = 7;
-// Series index of the photodiode line (T1..T7 are 0..6).
-inline constexpr int PhotodiodeSeries = 7;
 
 // Axis modes, the items of the axis-mode selector.
 enum class AxisMode {
@@ -96,7 +94,11 @@ public:
 
     // Points per series (drawn frames 1 .. pointCount()); 0 with no mode selected.
     int pointCount() const { return m_points; }
-    bool hasChannel(int n) const { return n >= 1 && n <= 7 && (checkedChannels >> (n - 1)) & 1; }
+    bool hasChannel(int n) const
+    {
+        return n >= 1 && n <= files::ThermocoupleCount
+            && (checkedChannels & files::thermocoupleBit(n));
+    }
     // Frame index i of point p (points count from 0; frame 0 is never drawn).
     static int frameOfPoint(int point) { return point + 1; }
     double x(int point) const
@@ -128,7 +130,7 @@ public:
 private:
     friend class ChartDecoder;
     int m_points = 0;
-    std::array<std::vector<quint16>, ThermocoupleCount> m_codes;
+    std::array<std::vector<quint16>, files::ThermocoupleCount> m_codes;
     std::vector<quint8> m_photodiode;
 };
 

@@ -22,9 +22,9 @@ char *appendNumber(char *at, char *end, double value)
 // Rows are produced into a buffer and handed on whenever it fills.
 template <class Flush> bool produceRows(const DecodedRecording &r, Flush flush)
 {
-    std::array<int, ThermocoupleCount> channels {};
+    std::array<int, files::ThermocoupleCount> channels {};
     int count = 0;
-    for (int n = 1; n <= ThermocoupleCount; ++n)
+    for (int n = 1; n <= files::ThermocoupleCount; ++n)
         if (r.hasChannel(n))
             channels[size_t(count++)] = n;
     const bool fd = r.photodiode;
@@ -66,11 +66,11 @@ QByteArray formatNumber(double value)
 QByteArray csvHeader(const DecodedRecording &recording)
 {
     QByteArray header = "x";
-    for (int n = 1; n <= ThermocoupleCount; ++n)
+    for (int n = 1; n <= files::ThermocoupleCount; ++n)
         if (recording.hasChannel(n))
-            header += ",T" + QByteArray::number(n);
+            header += QByteArray(",") + files::channelName(files::thermocouple(n));
     if (recording.photodiode)
-        header += ",FD";
+        header += QByteArray(",") + files::channelName(files::ChannelId::FD);
     header += '\n';
     return header;
 }

@@ -14,6 +14,7 @@
 #include "acquisition/measurementsession.h"
 #include "acquisition/sessionserialport.h"
 #include "bench/acquisition/ptybench.h"
+#include "files/channels.h"
 #include "serial/serialport.h"
 #include "sim/boardsimulator.h"
 
@@ -40,9 +41,9 @@ struct Controls : acquisition::SessionControls
     int d1() const override { return 1; }
     int d2() const override { return 1; }
     int SRAMblocks() const override { return 8; }
-    quint8 ChannelMask() const override { return 0x7F; }
+    quint8 ChannelMask() const override { return files::ThermocoupleBits; }
     int ChannelCount() const override { return 7; }
-    quint8 checkedChannels() const override { return 0x7F; }
+    quint8 checkedChannels() const override { return files::ThermocoupleBits; }
 };
 
 // Figure 1: paced transfer against the wire time.

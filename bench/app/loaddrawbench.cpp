@@ -138,7 +138,7 @@ int main(int argc, char **argv)
                 = decoder.decode(file.data, form.chartBuilder->displaySettings());
             decodes.push_back(double(clock.nsecsElapsed()) / 1e6);
         }
-        std::printf("points %d per line\n", form.series(app::ChannelId::T1)->Count());
+        std::printf("points %d per line\n", form.series(files::ChannelId::T1)->Count());
         print("read", channels, reads);
         print("build", channels, builds);
         print("decode", channels, decodes);

@@ -10,6 +10,7 @@
 // count, then per series a uint32 point count n, n doubles X, n doubles Y.
 // --png DIR also saves each rendered picture there.
 #include "chart/chart.h"
+#include "files/channels.h"
 
 #include <QApplication>
 #include <QDir>
@@ -134,9 +135,10 @@ void runCase(const DataSet &data, const QString &pngDir)
 
     chart::TChart c;
     c.setMargins(0, 0, 0, 0); // as the window's chart
-    const char *names[] = { "T1", "T2", "T3", "T4", "T5", "T6", "T7", "FD" };
-    for (size_t s = 0; s < data.size(); ++s)
-        c.addFastLineSeries(s < 8 ? QString::fromLatin1(names[s]) : QStringLiteral("S%1").arg(s));
+    for (int s = 0; s < int(data.size()); ++s)
+        c.addFastLineSeries(s < files::ChannelCount
+                ? QString::fromLatin1(files::channelName(files::ChannelId(s)))
+                : QStringLiteral("S%1").arg(s));
     c.LeftAxis()->Title().setCaption(QStringLiteral("единицы АЦП"));
     c.BottomAxis()->Title().setCaption(QStringLiteral("Выборки"));
 

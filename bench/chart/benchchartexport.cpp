@@ -6,6 +6,7 @@
 //     (btPrint into a PDF file at 1200 dpi, A4: from the click to the job handed over; 5
 //     jobs after 1 warm-up)
 #include "app/chartexport.h"
+#include "chart/channelchart.h"
 #include "chart/chart.h"
 
 #include <QApplication>
@@ -52,10 +53,7 @@ void runCase(int seriesCount, int points, QSize size, bool print)
     chart::TChart c;
     c.setObjectName(QStringLiteral("Chart1"));
     c.resize(size);
-    c.setMargins(0, 0, 0, 0);
-    c.createChannelSeries();
-    c.LeftAxis()->Title().setCaption(QStringLiteral("единицы АЦП"));
-    c.BottomAxis()->Title().setCaption(QStringLiteral("Выборки"));
+    chart::setUpChannelChart(c);
     for (int s = seriesCount; s < c.SeriesCount(); ++s)
         c.Series(s)->setActive(false);
     fill(c, seriesCount, points);

@@ -10,6 +10,7 @@
 // asserts nothing.
 
 #include "files/catalogue.h"
+#include "files/channels.h"
 #include "files/datafile.h"
 #include "files/folderbrowser.h"
 
@@ -41,7 +42,7 @@ void report(const char *what, int runs, const std::function<void()> &work)
 files::DataFileHeader header()
 {
     files::DataFileHeader h;
-    h.ChartChannelBits = 0x7F;
+    h.ChartChannelBits = files::ThermocoupleBits;
     h.ChannelIntervalUs = 621.5413411458334;
     h.ValueScale = files::ValueScale250;
     h.XTitle = QStringLiteral("Время, мкс");

@@ -77,9 +77,10 @@ struct Window
         QFile ini(dir.filePath(QStringLiteral("Ferrun.ini")));
         ini.open(QIODevice::WriteOnly);
         QByteArray text = "[Options]\r\nXYmode=0\r\nX scale=1\r\n[Series select]\r\n";
-        for (int n = 1; n <= 8; ++n)
-            text += "Channel " + QByteArray::number(n) + "=" + (n <= channels || n == 8 ? "1" : "0")
-                + "\r\n";
+        // The first `channels` thermocouples and the photodiode shown.
+        for (int n = 1; n <= files::ChannelCount; ++n)
+            text += "Channel " + QByteArray::number(n) + "="
+                + (n <= channels || n == files::ChannelCount ? "1" : "0") + "\r\n";
         text += "[YScale]\r\nY max=0\r\n";
         ini.write(text);
         ini.close();
@@ -127,23 +128,25 @@ struct PreparedPoints
 
     PreparedPoints(app::TForm1 &form, const sig::DecodedRecording &r)
     {
-        for (int n = 1; n <= 8; ++n) {
-            if ((n <= 7 && !r.hasChannel(n)) || (n == 8 && !r.photodiodeDrawn))
+        for (int i = 0; i < files::ChannelCount; ++i) {
+            const bool photodiode = files::ChannelId(i) == files::ChannelId::FD;
+            const int n = i + 1;
+            if (photodiode ? !r.photodiodeDrawn : !r.hasChannel(n))
                 continue;
             std::vector<double> x, y;
             for (int p = 0; p < r.pointCount(); ++p) {
                 x.push_back(r.x(p));
-                y.push_back(n == 8 ? r.photodiodeY(p) : r.y(n, p));
+                y.push_back(photodiode ? r.photodiodeY(p) : r.y(n, p));
             }
             xs.push_back(std::move(x));
             ys.push_back(std::move(y));
-            lines.push_back(form.Chart1->Series(n - 1));
+            lines.push_back(form.Chart1->Series(i));
         }
     }
 
     [[gnu::noipa]] void add(app::TForm1 &form) const
     {
-        for (int i = 0; i < 8; ++i)
+        for (int i = 0; i < files::ChannelCount; ++i)
             form.Chart1->Series(i)->Clear();
         for (size_t s = 0; s < lines.size(); ++s)
             for (size_t i = 0; i < xs[s].size(); ++i)

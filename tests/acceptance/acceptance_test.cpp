@@ -55,8 +55,8 @@ inline void PrintTo(const QString &text, std::ostream *out)
 namespace {
 
 using acquisition::SessionState;
-using app::ChannelId;
 using app::TForm1;
+using files::ChannelId;
 
 const QString Drawing = QStringLiteral("ПОСТРОЕНИЕ ГРАФИКА");
 const QString Measuring = QStringLiteral("ИЗМЕРЕНИЕ");

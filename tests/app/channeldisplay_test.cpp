@@ -24,8 +24,8 @@
 #include <memory>
 
 using acquisition::Field;
-using app::ChannelId;
 using app::TForm1;
+using files::ChannelId;
 
 namespace {
 

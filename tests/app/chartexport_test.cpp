@@ -1,5 +1,6 @@
 #include "app/chartexport.h"
 #include "app/form1.h"
+#include "chart/channelchart.h"
 #include "chart/chart.h"
 
 #include <QAction>
@@ -33,11 +34,8 @@ void setUpChart(chart::TChart &c)
     c.setObjectName(QStringLiteral("Chart1"));
     c.setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
     c.resize(641, 353);
-    c.setMargins(0, 0, 0, 0);
-    c.createChannelSeries();
+    chart::setUpChannelChart(c);
     c.setColor(Face);
-    c.LeftAxis()->Title().setCaption(QStringLiteral("единицы АЦП"));
-    c.BottomAxis()->Title().setCaption(QStringLiteral("Выборки"));
 }
 
 // The chart painted as on the screen.

@@ -76,7 +76,7 @@ TEST_F(DataFilesTest, EmptySaveAndItsReload)
     EXPECT_TRUE(f.session->AcquisitionBuffer().isEmpty());
     EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("abc\nстрока 2\n"));
     EXPECT_EQ(f.fileControl->CurrentDataFile, name);
-    EXPECT_EQ(f.series(app::ChannelId::T1)->Count(), 0); // nothing to draw
+    EXPECT_EQ(f.series(files::ChannelId::T1)->Count(), 0); // nothing to draw
     for (QToolButton *b : { f.btPrevFile, f.btNextFile, f.btShowCmnt })
         EXPECT_TRUE(b->isEnabled());
     // Saved again, the file is the same.
@@ -118,8 +118,8 @@ TEST_F(DataFilesTest, LoadTakesChannelsAveragingBlocksAndComment)
     EXPECT_EQ(f.session->AcquisitionBuffer(), data);
     EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("a\nb\nc\n"));
     EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ t1t3.kdx"));
-    EXPECT_EQ(f.series(app::ChannelId::T1)->Count(), 29999);
-    EXPECT_EQ(f.series(app::ChannelId::T3)->Count(), 29999);
+    EXPECT_EQ(f.series(files::ChannelId::T1)->Count(), 29999);
+    EXPECT_EQ(f.series(files::ChannelId::T3)->Count(), 29999);
 
     // Saved again: the chart build wrote the record, with the range selected now ("250°").
     const QString copy = file(QStringLiteral("copy.kdx"));

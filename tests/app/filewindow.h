@@ -16,9 +16,9 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QPushButton>
 #include <QToolButton>
 #include <deque>
 #include <gtest/gtest.h>
@@ -186,7 +186,7 @@ protected:
         d.comment = form->mComment->toPlainText();
         d.caption = form->gbFile->title();
         d.leftTitle = form->Chart1->LeftAxis()->Title().Caption();
-        d.t1Points = form->series(app::ChannelId::T1)->Count();
+        d.t1Points = form->series(files::ChannelId::T1)->Count();
         d.sessionBlocks = form->session->SessionBlocks();
         d.header = form->fileControl->headerRecord();
         return d;

@@ -8,12 +8,12 @@
 #include "app/appoptions.h"
 #include "app/contexthelp.h"
 #include "app/form1.h"
-#include "app/inifile.h"
-#include "app/settings.h"
 #include "app/signalwatcher.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
 #include "chart/chart.h"
+#include "files/inifile.h"
+#include "files/settings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -39,10 +39,10 @@
 #include <memory>
 
 using acquisition::Field;
-using app::ChannelId;
-using app::IniFile;
 using app::TForm1;
-namespace K = app::SettingsKeys;
+using files::ChannelId;
+using files::IniFile;
+namespace K = files::SettingsKeys;
 
 namespace formtest {
 

@@ -4,11 +4,11 @@
 #include "acquisition/samplingparameters.h"
 #include "app/contexthelp.h"
 #include "app/form1.h"
-#include "app/inifile.h"
-#include "app/settings.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
 #include "chart/chart.h"
+#include "files/inifile.h"
+#include "files/settings.h"
 #include "serial/serialport.h"
 #include "sim/boardsimulator.h"
 
@@ -28,7 +28,7 @@
 
 using acquisition::Field;
 using app::TForm1;
-namespace K = app::SettingsKeys;
+namespace K = files::SettingsKeys;
 
 namespace {
 
@@ -334,7 +334,7 @@ TEST_F(InstrumentTest, BuiltInSimulatorIsFoundAtStartUp)
         [](const sim::BoardCounters &c) { return c.probes == 1; }, std::chrono::seconds(20)));
     // The settings are written at close as ever.
     f.close();
-    EXPECT_EQ(app::IniFile(path).readInteger(K::launchSection, K::launchType, -1), 0);
+    EXPECT_EQ(files::IniFile(path).readInteger(K::launchSection, K::launchType, -1), 0);
 }
 
 TEST_F(InstrumentTest, BoardThatGoesAwayIsReportedAndTheButtonsGoOff)
@@ -393,7 +393,7 @@ TEST_F(InstrumentTest, TransferOutOfStepIsShownAndTheRecordingFlagged)
     EXPECT_LT(kept, 60000);
     EXPECT_TRUE(allEnabled(f, true));
     // Drawn for a look: frames of seven channels (14 bytes), the first not drawn.
-    EXPECT_EQ(f.series(app::ChannelId::T1)->Count(), kept / 14 - 1);
+    EXPECT_EQ(f.series(files::ChannelId::T1)->Count(), kept / 14 - 1);
 
     QTest::mouseClick(f.btStart, Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] {

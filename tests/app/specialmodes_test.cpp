@@ -22,8 +22,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-using app::ChannelId;
 using app::TForm1;
+using files::ChannelId;
 
 namespace {
 

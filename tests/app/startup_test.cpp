@@ -2,11 +2,11 @@
 // message box is open.
 #include "app/contexthelp.h"
 #include "app/form1.h"
-#include "app/inifile.h"
-#include "app/settings.h"
 #include "app/signalwatcher.h"
 #include "app/windowplacement.h"
 #include "chart/chart.h"
+#include "files/inifile.h"
+#include "files/settings.h"
 
 #include <QApplication>
 #include <QFile>
@@ -18,9 +18,9 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-using app::IniFile;
 using app::TForm1;
-namespace K = app::SettingsKeys;
+using files::IniFile;
+namespace K = files::SettingsKeys;
 
 namespace {
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chart/channelchart.h"
 #include "chart/chart.h"
 
 #include <QFont>
@@ -27,10 +28,7 @@ inline void setUpChart(chart::TChart &c, int width = 641, int height = 353)
 {
     c.setFont(fontOfHeight(13));
     c.resize(width, height);
-    c.setMargins(0, 0, 0, 0);
-    c.createChannelSeries();
-    c.LeftAxis()->Title().setCaption(QStringLiteral("единицы АЦП"));
-    c.BottomAxis()->Title().setCaption(QStringLiteral("Выборки"));
+    chart::setUpChannelChart(c);
 }
 
 } // namespace charttest

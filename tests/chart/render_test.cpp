@@ -223,7 +223,7 @@ TEST(ChartLayout, LegendListsActiveSeriesAndTakesRoomFromTheRight)
     for (TChart *chart : { &plain, &bare }) {
         chart->setFont(c.font());
         chart->resize(500, 300);
-        chart->createChannelSeries();
+        chart::addChannelSeries(*chart);
         for (int i = 0; i < 8; ++i)
             chart->Series(i)->setActive(false); // no legend: the four axes take the same room
     }

@@ -245,7 +245,7 @@ TEST(FastLineSeriesShownRange, FollowsTheBottomAxis)
 TEST(FastLineSeriesValues, ChannelSeriesInFormOrderWithTheirDesignColours)
 {
     TChart c;
-    c.createChannelSeries();
+    chart::addChannelSeries(c);
     const std::pair<const char *, QColor> expected[] = { { "T1", QColor(0, 128, 0) },
         { "T2", QColor(255, 255, 0) }, { "T3", QColor(0, 128, 64) }, { "T4", QColor(0, 0, 0) },
         { "T5", QColor(0, 0, 255) }, { "T6", QColor(255, 0, 0) }, { "T7", QColor(255, 255, 255) },

@@ -1,5 +1,5 @@
-#include "app/inifile.h"
-#include "app/settings.h"
+#include "files/inifile.h"
+#include "files/settings.h"
 #include "files/windows1251.h"
 
 #include <QDir>
@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-using app::IniFile;
-using app::Settings;
-namespace K = app::SettingsKeys;
+using files::IniFile;
+using files::Settings;
+namespace K = files::SettingsKeys;
 
 namespace {
 
@@ -263,11 +263,11 @@ TEST(Settings, FileBesideAPortableCopyAndInTheUserFolderForAnInstalledOne)
 {
     QTemporaryDir portable;
     ASSERT_TRUE(portable.isValid());
-    EXPECT_EQ(app::settingsPathFor(portable.path()), portable.filePath("Ferrun.ini"));
+    EXPECT_EQ(files::settingsPathFor(portable.path()), portable.filePath("Ferrun.ini"));
 
     // /usr/bin is never written, even by root. (Test mode keeps the user's own folder out.)
     QStandardPaths::setTestModeEnabled(true);
-    const QString installed = app::settingsPathFor(QStringLiteral("/usr/bin"));
+    const QString installed = files::settingsPathFor(QStringLiteral("/usr/bin"));
     EXPECT_FALSE(installed.startsWith(QStringLiteral("/usr/")));
     EXPECT_TRUE(installed.endsWith(QStringLiteral("/Ferrun.ini")));
     EXPECT_TRUE(QFileInfo(QFileInfo(installed).path()).isDir());

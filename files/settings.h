@@ -1,9 +1,11 @@
 #pragma once
 
+#include "files/channels.h"
+
 #include <QString>
 #include <array>
 
-namespace app {
+namespace files {
 
 class IniFile;
 
@@ -37,11 +39,9 @@ inline const QString sramBlocks = QStringLiteral("SRAMblocks");
 inline const QString time4allSram = QStringLiteral("Time4allSRAM");
 inline const QString frequency = QStringLiteral("F");
 
-// "Channel n", n = 1..8 (T1..T7, then FD).
+// "Channel n", n = 1..ChannelCount: the channel at index n - 1 (T1..T7, then FD).
 QString channel(int n);
 } // namespace SettingsKeys
-
-constexpr int ChannelTotal = 8;
 
 // Every value kept in Ferrun.ini, with the defaults a first run uses.
 struct Settings
@@ -55,8 +55,8 @@ struct Settings
     int tRange = 0;
     bool smoothInController = false;
     int integrateSamples = 8;
-    std::array<int, ChannelTotal> colors { 64, 128, 192, 256, 320, 384, 448, 512 }; // 0x00BBGGRR
-    std::array<bool, ChannelTotal> shown { true, true, true, true, true, true, true, true };
+    std::array<int, ChannelCount> colors { 64, 128, 192, 256, 320, 384, 448, 512 }; // 0x00BBGGRR
+    std::array<bool, ChannelCount> shown { true, true, true, true, true, true, true, true };
     bool writeToOneFile = false;
     bool clearChart = true;
     int chartSkipPoints = 1;
@@ -81,4 +81,4 @@ QString defaultSettingsPath();
 // The same for a program in `programDir`.
 QString settingsPathFor(const QString &programDir);
 
-} // namespace app
+} // namespace files

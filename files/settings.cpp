@@ -1,6 +1,6 @@
-#include "app/settings.h"
+#include "files/settings.h"
 
-#include "app/inifile.h"
+#include "files/inifile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,7 +8,7 @@
 #include <QStandardPaths>
 #include <unistd.h>
 
-namespace app {
+namespace files {
 
 QString SettingsKeys::channel(int n)
 {
@@ -29,7 +29,7 @@ Settings Settings::read(const IniFile &file)
     s.tRange = file.readInteger(K::optionsSection, K::tRange, d.tRange);
     s.smoothInController = file.readBool(K::smoothSection, K::smooth, d.smoothInController);
     s.integrateSamples = file.readInteger(K::optionsSection, K::integrate, d.integrateSamples);
-    for (int n = 1; n <= ChannelTotal; ++n) {
+    for (int n = 1; n <= ChannelCount; ++n) {
         s.colors[n - 1] = file.readInteger(K::colorSection, K::channel(n), d.colors[n - 1]);
         s.shown[n - 1] = file.readBool(K::selectSection, K::channel(n), d.shown[n - 1]);
     }
@@ -63,7 +63,7 @@ bool Settings::write(IniFile &file) const
         && file.writeInteger(K::optionsSection, K::tRange, tRange)
         && file.writeInteger(K::optionsSection, K::integrate, integrateSamples)
         && file.writeBool(K::smoothSection, K::smooth, smoothInController);
-    for (int n = 1; ok && n <= ChannelTotal; ++n) {
+    for (int n = 1; ok && n <= ChannelCount; ++n) {
         ok = file.writeInteger(K::colorSection, K::channel(n), colors[n - 1])
             && file.writeBool(K::selectSection, K::channel(n), shown[n - 1]);
     }
@@ -96,4 +96,4 @@ QString settingsPathFor(const QString &programDir)
     return config + QStringLiteral("/Ferrun.ini");
 }
 
-} // namespace app
+} // namespace files

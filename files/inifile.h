@@ -5,7 +5,7 @@
 #include <QStringView>
 #include <optional>
 
-namespace app {
+namespace files {
 
 // A small INI file in the format the Windows program reads and writes: "[section]" lines,
 // each followed by "key=value" lines. Section and key names compare case-insensitively.
@@ -67,4 +67,4 @@ private:
     QString m_error;
 };
 
-} // namespace app
+} // namespace files

@@ -1,4 +1,4 @@
-#include "app/inifile.h"
+#include "files/inifile.h"
 
 #include "files/windows1251.h"
 
@@ -11,7 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace app {
+namespace files {
 
 IniFile::IniFile(QString path)
     : m_path(std::move(path))
@@ -19,7 +19,7 @@ IniFile::IniFile(QString path)
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly))
         return;
-    const QString text = files::decodeUtf8OrWindows1251(file.readAll());
+    const QString text = decodeUtf8OrWindows1251(file.readAll());
     // CR LF, CR and LF all end a line; a final line end adds no empty line.
     QString line;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -221,7 +221,7 @@ bool IniFile::commit()
         return false;
     }
 
-    const QByteArray bytes = files::toWindows1251(text());
+    const QByteArray bytes = toWindows1251(text());
     QTemporaryFile temporary(QFileInfo(target).absolutePath() + QLatin1String("/.")
         + QFileInfo(target).fileName() + QLatin1String(".XXXXXX"));
     if (!temporary.open()) {
@@ -265,4 +265,4 @@ bool IniFile::sync()
     return true;
 }
 
-} // namespace app
+} // namespace files
