@@ -55,12 +55,15 @@ CycleRun::CycleRun(MeasurementSession *session, SamplingParameters *panel, QObje
     connect(&m_timCycle, &QTimer::timeout, this, &CycleRun::timCycleTimer);
 
     // The session announces what the chart build right after it draws.
-    connect(m_session, &MeasurementSession::transferComplete, this, [this] {
-        m_arrayPending = true;
-        m_exchangeEndedWithoutCycle = false;
-    });
+    connect(m_session, &MeasurementSession::transferComplete, this,
+        [this](const files::Recording &recording) {
+            m_arrayPending = true;
+            m_pendingArray = recording.data;
+            m_exchangeEndedWithoutCycle = false;
+        });
     const auto endedWithoutCycle = [this] {
         m_arrayPending = false;
+        m_pendingArray = QByteArray();
         m_exchangeEndedWithoutCycle = true;
     };
     connect(m_session, &MeasurementSession::shortReadComplete, this, endedWithoutCycle);
@@ -69,6 +72,7 @@ CycleRun::CycleRun(MeasurementSession *session, SamplingParameters *panel, QObje
     // restart: the run stops with the cycles stored so far.
     connect(m_session, &MeasurementSession::transferFailed, this, [this] {
         m_arrayPending = false;
+        m_pendingArray = QByteArray();
         if (m_running)
             stopRun();
     });
@@ -80,6 +84,41 @@ int CycleRun::filledRecords() const
     for (const files::CycleRecord &record : m_records)
         n += record.data.isEmpty() ? 0 : 1;
     return n;
+}
+
+bool CycleRun::hasUnsavedCycles() const
+{
+    return filledRecords() > 0 || (m_hasStream && !m_streamSaved && !m_stream.isEmpty());
+}
+
+QByteArray CycleRun::unsavedCycleArrays() const
+{
+    return (m_hasStream && !m_streamSaved ? m_stream : QByteArray()) + recordArrays();
+}
+
+QByteArray CycleRun::recordArrays() const
+{
+    QByteArray out;
+    for (const files::CycleRecord &record : m_records)
+        out += record.data;
+    return out;
+}
+
+void CycleRun::newStream()
+{
+    if (m_hasStream && !m_streamSaved && !m_stream.isEmpty())
+        emit unsavedCyclesDropped(m_stream);
+    m_stream = QByteArray();
+    m_hasStream = true;
+    m_streamSaved = false;
+}
+
+void CycleRun::newRecordList()
+{
+    if (const QByteArray unsaved = recordArrays(); !unsaved.isEmpty())
+        emit unsavedCyclesDropped(unsaved);
+    m_records.clear();
+    m_records.push_back({ 0, {} });
 }
 
 void CycleRun::installHeadlessChartBuilder(std::function<void()> drawn)
@@ -117,13 +156,10 @@ void CycleRun::startRun()
     // is given up); one of the other kind stays for saving.
     m_runHasStream = m_oneFile;
     m_runHasList = !m_oneFile;
-    if (m_oneFile) {
-        m_stream = QByteArray();
-        m_hasStream = true;
-    } else {
-        m_records.clear();
-        m_records.push_back({ 0, {} });
-    }
+    if (m_oneFile)
+        newStream();
+    else
+        newRecordList();
     // One memory block, averaged over 16 samples in the controller: 3500 bytes a cycle.
     if (m_panel) {
         if (m_panel->value(Field::seSamples) == BlockSamples)
@@ -158,13 +194,9 @@ bool CycleRun::memoryLow() const
 
 CycleRun::StepResult CycleRun::cycleStep()
 {
-    return cycleStep(m_session->AcquisitionBuffer());
-}
-
-CycleRun::StepResult CycleRun::cycleStep(const QByteArray &buffer)
-{
     const bool array = m_arrayPending;
     const bool ended = m_exchangeEndedWithoutCycle;
+    const QByteArray buffer = std::exchange(m_pendingArray, QByteArray());
     m_arrayPending = false;
     m_exchangeEndedWithoutCycle = false;
     if (!m_running)
@@ -187,16 +219,15 @@ void CycleRun::store(const QByteArray &buffer)
     if (m_oneFile) {
         // The box was checked during a run that began without a stream: a new one.
         if (!m_runHasStream) {
-            m_stream = QByteArray();
-            m_hasStream = true;
+            newStream();
             m_runHasStream = true;
         }
         m_stream.append(buffer);
+        m_streamSaved = false;
     } else {
         // The box was cleared during a run that began without a list: a new one.
         if (!m_runHasList || m_records.empty()) {
-            m_records.clear();
-            m_records.push_back({ 0, {} });
+            newRecordList();
             m_runHasList = true;
         }
         // The head takes the whole array, however long: a cycle recorded without averaging
@@ -232,9 +263,12 @@ files::CycleSaveResult CycleRun::saveRecords(
 }
 
 bool CycleRun::saveStream(const QString &fileName, const files::DataFileHeader &header,
-    const QString &comment, QString *error, QString *reason) const
+    const QString &comment, QString *error, QString *reason)
 {
-    return files::saveCycleStream(fileName, header, m_stream, comment, error, reason);
+    if (!files::saveCycleStream(fileName, header, m_stream, comment, error, reason))
+        return false;
+    m_streamSaved = true;
+    return true;
 }
 
 } // namespace acquisition

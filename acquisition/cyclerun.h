@@ -36,10 +36,11 @@ std::optional<qint64> availableMemoryBytes(const QString &meminfoPath);
 //         return;   // the build ends before the value-axis range
 //
 // The step stores only the array of a transfer that has just completed (a build that
-// follows the session's transferComplete). Other builds during a run (a redraw after an
-// axis or unit change, a loaded file, a short read) are drawn but not stored as cycles: a
-// redraw would store the same cycle twice, or a half-transferred array, and a short read or
-// a file is not a cycle of this run. When a build follows an exchange that ended without a
+// follows the session's transferComplete, which the session emits only once the line has
+// stayed quiet after the last block: a transfer that fails is never stored). Other builds during a
+// run (a redraw after an axis or unit change, a loaded file, a short read) are drawn but not stored
+// as cycles: a redraw would store the same cycle twice, or a half-transferred array, and a short
+// read or a file is not a cycle of this run. When a build follows an exchange that ended without a
 // cycle array (a short-read reply, or a measurement that ended without data), the run
 // restarts without storing. A transfer that fails (stray bytes, the board gone) stops the
 // run; its array is not stored.
@@ -85,10 +86,9 @@ public:
     // ---- Handlers
     // "ЦИКЛ" starts a run, "Стоп" stops it; both set RecordedByCycle.
     void btCycleClick();
-    // The cycle step at the end of a chart build, on the session's AcquisitionBuffer or on
-    // the given array. Does nothing unless CycleRunning is set.
+    // The cycle step at the end of a chart build: stores the recording of the transfer that
+    // has just completed. Does nothing unless CycleRunning is set.
     StepResult cycleStep();
-    StepResult cycleStep(const QByteArray &buffer);
     // timCycle fired: the next cycle starts with the full start sequence if the run goes on.
     void timCycleTimer();
 
@@ -111,6 +111,12 @@ public:
     // Records holding a cycle (the head excluded).
     int filledRecords() const;
 
+    // Stored cycles that no save has written yet: records not released, or a stream changed
+    // since its last successful one-file save.
+    bool hasUnsavedCycles() const;
+    // Their arrays in the order they were recorded (the stream's first, then the records').
+    QByteArray unsavedCycleArrays() const;
+
     // ---- Saving the stored cycles
     // One file per stored record, named after `lastSavedFile` (see files::saveCycleRecords):
     // written records are released, records not written stay for another save. After a run
@@ -118,9 +124,10 @@ public:
     // leaves the list empty; during a run the head stays and numbering goes on.
     files::CycleSaveResult saveRecords(
         const QString &lastSavedFile, const files::DataFileHeader &header, const QString &comment);
-    // CycleStream into one file (an empty stream when none exists); the stream stays.
+    // CycleStream into one file (an empty stream when none exists); the stream stays, and
+    // counts as saved until a cycle is appended to it.
     bool saveStream(const QString &fileName, const files::DataFileHeader &header,
-        const QString &comment, QString *error = nullptr, QString *reason = nullptr) const;
+        const QString &comment, QString *error = nullptr, QString *reason = nullptr);
 
 signals:
     void cycleButtonChanged();
@@ -129,12 +136,19 @@ signals:
     void cycleStored(int stored, qsizetype bytes);
     // The low-memory stop: the window shows `message` in a message box.
     void lowMemory(const QString &message);
+    // A cycle start is about to give up a store that holds cycles no save has written:
+    // `arrays` are their arrays in order (so that the window can keep them).
+    void unsavedCyclesDropped(const QByteArray &arrays);
 
 private:
     void startRun();
     void stopRun();
     void store(const QByteArray &buffer);
     bool memoryLow() const;
+    QByteArray recordArrays() const;
+    // A new empty store; one that holds unsaved cycles is announced first.
+    void newStream();
+    void newRecordList();
 
     MeasurementSession *m_session;
     SamplingParameters *m_panel;
@@ -148,12 +162,15 @@ private:
     ButtonLook m_button;
     int m_storedCycles = 0;
 
-    // What the build that runs the next step draws.
+    // What the build that runs the next step draws: the array of the transfer that has just
+    // completed.
     bool m_arrayPending = false;
+    QByteArray m_pendingArray;
     bool m_exchangeEndedWithoutCycle = false;
 
     QByteArray m_stream;
     bool m_hasStream = false;
+    bool m_streamSaved = false;
     std::vector<files::CycleRecord> m_records;
     // The stores prepared by the current run.
     bool m_runHasStream = false;

@@ -3,6 +3,7 @@
 #include "serial/serialport.h"
 
 #include <QFileInfo>
+#include <cerrno>
 #include <cstring>
 #include <termios.h>
 
@@ -111,27 +112,22 @@ void InstrumentLink::ConnectInstrument()
     emit measurementButtonsEnabled(true);
 }
 
-// Only the rate changes; every other field stays as Open wrote it. The port keeps reading
-// br9600, which the next Open writes again.
+// The component applies the rate at once on the open port (its other line settings stay).
+// The rate is read back: a driver may keep another one without failing the call.
 QString InstrumentLink::raiseLineRate()
 {
-    const int fd = m_port.Handle();
-    const auto failed = [](const char *step) {
-        return QStringLiteral("Unable to set the line rate of %1 bit/s (%2: %3)")
+    try {
+        m_port.setUserBaudrate(LinkBaudrate);
+    } catch (const serial::ESerialPortError &error) {
+        return QStringLiteral("Unable to set the line rate of %1 bit/s (%2)")
             .arg(LinkBaudrate)
-            .arg(QLatin1String(step), QString::fromLocal8Bit(std::strerror(errno)));
-    };
-    termios settings {};
-    if (::tcgetattr(fd, &settings) != 0)
-        return failed("tcgetattr");
-    if (::cfsetispeed(&settings, B921600) != 0 || ::cfsetospeed(&settings, B921600) != 0)
-        return failed("cfsetspeed");
-    if (::tcsetattr(fd, TCSANOW, &settings) != 0)
-        return failed("tcsetattr");
-    // tcsetattr succeeds when any part applies; read back to be sure of the rate.
+            .arg(QString::fromUtf8(error.what()));
+    }
     termios applied {};
-    if (::tcgetattr(fd, &applied) != 0)
-        return failed("tcgetattr");
+    if (::tcgetattr(m_port.Handle(), &applied) != 0)
+        return QStringLiteral("Unable to set the line rate of %1 bit/s (tcgetattr: %2)")
+            .arg(LinkBaudrate)
+            .arg(QString::fromLocal8Bit(std::strerror(errno)));
     if (::cfgetospeed(&applied) != B921600 || ::cfgetispeed(&applied) != B921600)
         return QStringLiteral("Unable to set the line rate of %1 bit/s (the device kept another)")
             .arg(LinkBaudrate);

@@ -12,7 +12,8 @@ class TSerialPort;
 namespace acquisition {
 
 // Finds the instrument, opens the window's serial port on it at the controller's line
-// settings, raises the rate to 921600 bit/s and sends the link probe. The window shows what
+// settings, raises the rate to 921600 bit/s (the component's custom rate) and sends the link
+// probe. The window shows what
 // the signals carry; the connect runs at start-up and on every press of btUSB.
 //
 // Usage:

@@ -2,7 +2,9 @@
 
 #include "acquisition/samplingparameters.h"
 #include "acquisition/sessionport.h"
+#include "files/channels.h"
 
+#include <QDateTime>
 #include <algorithm>
 #include <cstring>
 
@@ -27,6 +29,24 @@ QString sessionFailureText(SessionFailure failure)
         return QStringLiteral("Сбой передачи: лишние байты от платы, запись неверна");
     case SessionFailure::Disconnected:
         return QStringLiteral("Плата отключена");
+    case SessionFailure::NoReply:
+        return QStringLiteral("Нет ответа от платы");
+    case SessionFailure::None:
+        break;
+    }
+    return {};
+}
+
+QString sessionFailureDescription(SessionFailure failure)
+{
+    switch (failure) {
+    case SessionFailure::OutOfStep:
+        return QStringLiteral("transfer out of step: the instrument sent more bytes than were "
+                              "asked for");
+    case SessionFailure::Disconnected:
+        return QStringLiteral("board disconnected");
+    case SessionFailure::NoReply:
+        return QStringLiteral("no reply from the instrument");
     case SessionFailure::None:
         break;
     }
@@ -78,6 +98,11 @@ MeasurementSession::MeasurementSession(SessionControls *controls, QObject *paren
     connect(&m_timErrBlink, &QTimer::timeout, this, &MeasurementSession::TimErrBlinkTimer);
     m_timErrBlink.start();
 
+    m_timSettle.setSingleShot(true);
+    m_timSettle.setInterval(SettleMs);
+    m_timSettle.setTimerType(Qt::PreciseTimer);
+    connect(&m_timSettle, &QTimer::timeout, this, &MeasurementSession::settleTimer);
+
     // A full recording: 8 blocks of 60000 bytes.
     m_buffer.reserve(MemoryBlocks * DataBlocksPerMemoryBlock * DataBlockPayload);
 }
@@ -97,7 +122,9 @@ void MeasurementSession::setPort(SessionPort *port)
     m_port = port;
     m_rxFill = 0;
     m_knownWaiting = 0;
-    m_afterTransfer = false;
+    m_settling = false;
+    m_timSettle.stop();
+    m_deviceLost = false;
     m_lastFailure = SessionFailure::None;
     if (m_port) {
         m_port->onRxChar = [this](int count) { arrival(count); };
@@ -162,6 +189,17 @@ void MeasurementSession::send(const QByteArray &command)
     if (m_port)
         m_port->writeString(command);
     emit commandSent(command);
+    // The device went away between exchanges: nothing will answer. The failure is reported
+    // once the handler that sent the command has returned.
+    if (m_deviceLost)
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_deviceLost && m_state != SessionState::Idle
+                    && m_state != SessionState::Drawing)
+                    fail(SessionFailure::Disconnected);
+            },
+            Qt::QueuedConnection);
 }
 
 // Anything still queued or half assembled belongs to an exchange that a new command
@@ -171,9 +209,10 @@ void MeasurementSession::cancelReceive()
 {
     m_timRx.stop();
     m_timSendCmd.stop();
+    m_timSettle.stop();
     m_rxFill = 0;
     m_knownWaiting = 0;
-    m_afterTransfer = false;
+    m_settling = false;
     m_lastFailure = SessionFailure::None;
     if (m_port && m_port->inputCount() > 0)
         m_port->purgeInput();
@@ -190,11 +229,17 @@ void MeasurementSession::portDisconnected()
         break;
     case SessionState::Idle:
     case SessionState::Drawing:
-        // Nothing is awaited; the next command finds the port without its device.
+        // Nothing is awaited; the next command sent fails at once.
         m_rxFill = 0;
-        m_afterTransfer = false;
+        m_deviceLost = true;
         break;
     }
+}
+
+void MeasurementSession::giveUp()
+{
+    if (m_state != SessionState::Idle && m_state != SessionState::Drawing)
+        fail(SessionFailure::NoReply);
 }
 
 void MeasurementSession::fail(SessionFailure failure)
@@ -202,14 +247,16 @@ void MeasurementSession::fail(SessionFailure failure)
     // The buffer belongs to the failed exchange once a transfer has emptied it, or when a
     // short-read reply has just replaced it; a measurement still waiting for its end byte has
     // not touched the previous recording.
+    const bool shortRead = m_state == SessionState::ShortRead;
     const bool bufferOfThisExchange = m_state == SessionState::WaitingToTransfer
-        || m_state == SessionState::Transferring || m_afterTransfer
-        || (m_state == SessionState::ShortRead && failure == SessionFailure::OutOfStep);
+        || m_state == SessionState::Transferring
+        || (shortRead && (m_settling || failure == SessionFailure::OutOfStep));
     m_timRx.stop();
     m_timSendCmd.stop();
+    m_timSettle.stop();
     m_rxFill = 0;
     m_knownWaiting = 0;
-    m_afterTransfer = false;
+    m_settling = false;
     m_pendingReplies = 0;
     m_currentCommand = QByteArray(1, '\0');
     if (bufferOfThisExchange)
@@ -225,8 +272,38 @@ void MeasurementSession::fail(SessionFailure failure)
     emitProgress();
     const QString text = sessionFailureText(failure);
     setStatusText(0, text);
+    const files::RecordingOrigin origin
+        = shortRead ? files::RecordingOrigin::ShortRead : files::RecordingOrigin::Measurement;
+    files::Recording received = recording(origin, true);
+    if (!bufferOfThisExchange)
+        received.data.clear();
     setState(SessionState::Idle);
-    emit transferFailed(failure, text);
+    emit transferFailed(failure, text, received);
+}
+
+files::Recording MeasurementSession::recording(files::RecordingOrigin origin, bool faulty) const
+{
+    files::Recording r;
+    r.header = m_recordingHeader;
+    r.header.ChannelIntervalUs = m_channelIntervalUs;
+    r.header.DataLength = quint32(m_buffer.size());
+    r.data = m_buffer;
+    r.origin = origin;
+    r.faulty = faulty;
+    r.time = QDateTime::currentDateTime();
+    return r;
+}
+
+void MeasurementSession::noteRecordingHeader(quint8 channels, bool averaging)
+{
+    // As a chart build with the display of a first run writes it (temperature against time
+    // in microseconds); a front end that draws the recording sets the display values again.
+    m_recordingHeader = files::DataFileHeader();
+    m_recordingHeader.ChartChannelBits = files::chartChannelBits(channels, averaging);
+    m_recordingHeader.ValueScale = files::valueScaleForRange(m_controls->rangeIndex());
+    m_recordingHeader.ValueOffset = 0;
+    m_recordingHeader.XTitle = QStringLiteral("Время, мкс");
+    m_recordingHeader.YTitle = QStringLiteral("Температура");
 }
 
 // ---- Start sequence
@@ -263,6 +340,7 @@ void MeasurementSession::startMeasurement()
     m_transferStatusText = transferStatusText(m_transferMs);
     m_blocksStored = 0;
     m_blocksExpected = 0;
+    noteRecordingHeader(mask & files::ThermocoupleBits, m_controls->averaging());
     setState(SessionState::Measuring);
     BeginExchange();
 }
@@ -317,6 +395,8 @@ void MeasurementSession::bt500Click()
     m_currentCommand = buildShortReadCommand(m_launchType, mask);
     m_openingCommand = m_currentCommand;
     cancelReceive();
+    // 250 fresh samples, never averaged.
+    noteRecordingHeader(mask & files::ThermocoupleBits, false);
     setState(SessionState::ShortRead);
     send(m_currentCommand);
 }
@@ -333,6 +413,8 @@ void MeasurementSession::ctlBarDblClick()
     m_currentCommand = buildReReadCommand();
     m_openingCommand = m_currentCommand;
     cancelReceive();
+    // The first block of the memory as it was recorded, raw.
+    noteRecordingHeader(m_controls->ChannelMask() & files::ThermocoupleBits, false);
     setState(SessionState::ShortRead);
     BeginExchange();
 }
@@ -344,7 +426,8 @@ void MeasurementSession::btTuneClick()
                    : ButtonLook { TuneCaption, ColourBlack };
     emit tuneButtonChanged();
     // The status bytes of the tuning are the replies now.
-    m_afterTransfer = false;
+    m_settling = false;
+    m_timSettle.stop();
     m_currentCommand = buildTuneCommand(begin);
     m_openingCommand = m_currentCommand;
     send(m_currentCommand);
@@ -387,8 +470,8 @@ void MeasurementSession::arrival(int count)
 {
     m_lastArrival = std::chrono::steady_clock::now();
     m_knownWaiting = std::max(0, count);
-    if (m_afterTransfer && count > 0) {
-        // The transfer is complete and nothing has been asked for since.
+    if (m_settling && count > 0) {
+        // The last block is in and nothing has been asked for since.
         fail(SessionFailure::OutOfStep);
         return;
     }
@@ -416,7 +499,7 @@ void MeasurementSession::takeReplies(bool timerFired)
     // Each pass takes one reply; the loop ends when no whole reply is left. The bound only
     // guards against a port that keeps reporting bytes it never delivers.
     for (int pass = 0; pass < 4096; ++pass) {
-        if (m_afterTransfer) {
+        if (m_settling) {
             // Bytes that came in with or right behind the last block answer no request.
             if (m_port->inputCount() > 0)
                 fail(SessionFailure::OutOfStep);
@@ -476,7 +559,7 @@ void MeasurementSession::takeReplies(bool timerFired)
         if (mode == ReplyMode::ShortRead && m_rxFill > 0) {
             // A short-read reply may be shorter than a block: take it once the line is quiet.
             const auto quiet = std::chrono::steady_clock::now() - m_lastArrival;
-            if (quiet >= std::chrono::milliseconds(ShortReplyQuietMs)) {
+            if (quiet >= std::chrono::milliseconds(SettleMs)) {
                 const int n = m_rxFill;
                 m_rxFill = 0;
                 handleReply(m_rx.data(), n);
@@ -503,11 +586,13 @@ void MeasurementSession::handleReply(char *bytes, int count)
         rearrangeOddBytes(bytes, count);
         m_buffer.append(bytes, count - 1);
         m_recordingFaulty = false;
-        setState(SessionState::Drawing);
-        emit shortReadComplete();
-        buildChart();
-        if (m_state == SessionState::Drawing)
-            setState(SessionState::Idle);
+        // A whole block may still have a byte to come; a shorter reply was taken only once
+        // the line had been quiet for the settle time already.
+        setState(SessionState::ShortRead);
+        if (count >= DataBlockBytes)
+            startSettling();
+        else
+            complete();
         return;
     }
 
@@ -526,11 +611,47 @@ void MeasurementSession::handleReply(char *bytes, int count)
         return;
     }
     if (transfer) {
-        m_afterTransfer = true;
-        emit transferComplete();
-    } else if (m_state == SessionState::Measuring)
+        startSettling();
+        return;
+    }
+    if (m_state == SessionState::Measuring)
         emit measurementEndedWithoutData();
     setState(SessionState::Drawing);
+    buildChart();
+    if (m_state == SessionState::Drawing)
+        setState(SessionState::Idle);
+}
+
+void MeasurementSession::startSettling()
+{
+    m_settling = true;
+    m_timSettle.start();
+}
+
+void MeasurementSession::settleTimer()
+{
+    if (!m_settling)
+        return;
+    // Bytes the port holds but has not announced yet count as much as announced ones.
+    if (m_port && m_port->inputCount() > 0) {
+        fail(SessionFailure::OutOfStep);
+        return;
+    }
+    complete();
+}
+
+void MeasurementSession::complete()
+{
+    m_settling = false;
+    m_timSettle.stop();
+    const bool shortRead = isShortReadOpening(m_openingCommand);
+    const files::Recording r = recording(
+        shortRead ? files::RecordingOrigin::ShortRead : files::RecordingOrigin::Measurement, false);
+    setState(SessionState::Drawing);
+    if (shortRead)
+        emit shortReadComplete(r);
+    else
+        emit transferComplete(r);
     buildChart();
     if (m_state == SessionState::Drawing)
         setState(SessionState::Idle);
@@ -552,6 +673,8 @@ void MeasurementSession::transferStart()
     m_blocksStored = 0;
     // The block code names the blocks this session recorded.
     m_currentCommand = buildTransferCommand(averaging, m_openingCommand, m_sessionBlocks);
+    m_recordingHeader.ChartChannelBits
+        = files::chartChannelBits(m_recordingHeader.ChartChannelBits, averaging);
     setXTitle(QStringLiteral("Время, ") + m_controls->timeUnitName());
     m_progress.lbPercent.clear();
     m_progress.lbRestPercent.clear();

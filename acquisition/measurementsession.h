@@ -1,6 +1,7 @@
 #pragma once
 
 #include "acquisition/protocol.h"
+#include "files/recording.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -85,10 +86,14 @@ enum class SessionFailure {
     OutOfStep,
     // The device went away during the exchange.
     Disconnected,
+    // The instrument fell silent and the exchange was given up (giveUp()).
+    NoReply,
 };
 
 // The window's text of a failure (Russian), shown in the first status panel and as a message.
 QString sessionFailureText(SessionFailure failure);
+// The same in English, for the command line.
+QString sessionFailureDescription(SessionFailure failure);
 
 // "%.2d:%.2d" of seconds / 60 and seconds mod 60: 125 gives 02:05, 6000 gives 100:00.
 QString timeText(int seconds);
@@ -107,13 +112,22 @@ double measurementMs(int samplePeriodCycles, int sramBlocks);
 // is put together, never padded and never counted twice; bytes of the next block that
 // arrive early stay queued. Single-byte replies (end of measurement, status bytes) are
 // taken 2 ms after they arrived; a short-read reply shorter than 501 bytes is taken once
-// the line has been quiet for ShortReplyQuietMs.
+// the line has been quiet for SettleMs.
+//
+// A transfer (a measurement's array, a short read, a re-read) is complete only once its last
+// block is in and the line has then stayed quiet for SettleMs. A stray byte inside the last
+// block makes it look complete one byte early, and the block's real last byte may come
+// several milliseconds later (held back by the USB bridge): only the quiet line tells. So a
+// front end hears either transferComplete (or shortReadComplete) with the recording, or
+// transferFailed, never the one and then the other. Bytes that come after a completed
+// transfer are replies while Idle.
 //
 // Usage by the window:
 //     acquisition::SerialSessionPort sessionPort(&serialPort1);  // takes its OnRxChar
 //     acquisition::MeasurementSession session(&controls);        // controls: the widgets
 //     session.setPort(&sessionPort);
-//     session.setChartBuilder([&] { BuildChart(); });  // calls hideProgressPanel(),
+//     connect(&session, &MeasurementSession::transferComplete, ...);  // takes the recording
+//     session.setChartBuilder([&] { BuildChart(); });  // draws it; calls hideProgressPanel(),
 //                                                      // clearPercentLabels(), chartBuilt()
 //     connect(&session, &MeasurementSession::progressChanged, ...);  // Panel1 and labels
 //     connect(&session, &MeasurementSession::statusTextChanged, ...); // status bar panels
@@ -128,10 +142,12 @@ double measurementMs(int samplePeriodCycles, int sramBlocks);
 // session stops at once and reports transferFailed(OutOfStep). The check uses the count of
 // waiting bytes the port hands over with each arrival; it costs no call of its own. Stray
 // bytes that the port reports only after the block they came with are seen with a later
-// block (the blocks stay shifted by them) or, at the latest, behind the last one. A device
-// that goes away during an exchange ends it at once with transferFailed(Disconnected). Either
-// way the session is Idle afterwards, no chart is built, and what the buffer holds of the
-// broken transfer is kept, flagged by recordingFaulty().
+// block (the blocks stay shifted by them) or, at the latest, behind the last one, within the
+// settle time. A device that goes away during an exchange ends it at once with
+// transferFailed(Disconnected); one that went away between exchanges fails the next command
+// as soon as it is sent. Either way the session is Idle afterwards, no chart is built, and
+// what the buffer holds of the broken transfer comes with transferFailed as a faulty
+// recording (and stays in the buffer, flagged by recordingFaulty()).
 class MeasurementSession : public QObject
 {
     Q_OBJECT
@@ -141,7 +157,12 @@ public:
     static constexpr int TimPrgssBarIntervalMs = 250;
     static constexpr int TimSendCmdIntervalMs = 400;
     static constexpr int TimErrBlinkIntervalMs = 300;
-    static constexpr int ShortReplyQuietMs = 50;
+    // How long the line must stay quiet after the last block before a transfer is complete.
+    // A 501-byte block takes 6 ms on the wire; a USB bridge holds the tail of a reply back for
+    // up to its latency timer (16 ms on common bridges) before it reaches the computer, and
+    // the kernel and the port's event thread add their own delay. 100 ms covers a late byte
+    // with room to spare, and adds 1.7 % to a full transfer (5.7 s on the wire).
+    static constexpr int SettleMs = 100;
     // Sample period of the re-read: 21 cycles of the controller clock, in microseconds.
     static double reReadChannelIntervalUs();
 
@@ -214,10 +235,10 @@ public:
     QString XTitle() const { return m_xTitle; }
     void setXTitle(const QString &title);
 
-    // AcquisitionBuffer: the received array as SampleWords. Emptied only when a transfer
-    // begins (or replaced by a short-read reply).
+    // The array the last exchange received, as SampleWords: emptied when a transfer begins,
+    // replaced by a short-read reply. The recording built from it goes to the front end with
+    // transferComplete, shortReadComplete or transferFailed; this is the session's own copy.
     const QByteArray &AcquisitionBuffer() const { return m_buffer; }
-    QByteArray &acquisitionBuffer() { return m_buffer; }
 
     // The buffer holds bytes of a transfer or short read that failed (out of step, or cut off
     // by a disconnect): the user may look at them, but they are no good recording. Cleared
@@ -226,8 +247,15 @@ public:
     // The failure that ended the last exchange; None once a new command has been sent or a
     // port has been set (a reconnect).
     SessionFailure lastFailure() const { return m_lastFailure; }
-    // The port lost its device: an exchange in progress ends with transferFailed.
+    // The port lost its device: an exchange in progress ends with transferFailed; the next
+    // command sent before a new port is set fails the same way.
     void portDisconnected();
+    bool deviceLost() const { return m_deviceLost; }
+    // Ends the exchange in progress as failed with NoReply (the instrument has fallen silent):
+    // what it received comes with transferFailed. Nothing happens while Idle.
+    void giveUp();
+    // The transfer's last block is in and the session waits for the line to stay quiet.
+    bool settling() const { return m_settling; }
 
     // Data blocks stored by the current transfer, and the number expected in all.
     int blocksStored() const { return m_blocksStored; }
@@ -251,6 +279,8 @@ public:
     void TimPrgssBarTimer();
     void timSendCmdTimer();
     void TimErrBlinkTimer();
+    // The line stayed quiet for SettleMs after the last block: the transfer is complete.
+    void settleTimer();
     // The arrival rule, called by the port with the number of bytes waiting.
     void arrival(int count);
 
@@ -274,17 +304,22 @@ signals:
     void commandSent(const QByteArray &command);
     // A data block of the transfer was stored.
     void blockStored(int stored, int expected);
-    // The last block of a transfer was stored; BuildChart runs right after.
-    void transferComplete();
-    // A short-read or re-read reply replaced the buffer; BuildChart runs right after.
-    void shortReadComplete();
+    // The transfer is complete (its last block stored, the line quiet since): the recording,
+    // origin Measurement. BuildChart runs right after.
+    void transferComplete(const files::Recording &recording);
+    // A short-read or re-read reply replaced the buffer and the line stayed quiet after it:
+    // the recording, origin ShortRead. BuildChart runs right after.
+    void shortReadComplete(const files::Recording &recording);
     // A reply ended the measurement wait without being the end of the measurement.
     void measurementEndedWithoutData();
     // The port failed (its message); the exchange waits as if nothing had been sent.
     void portFailure(const QString &message);
     // The exchange in progress failed (text: sessionFailureText). The session is Idle, no chart
-    // was built; recordingFaulty() tells whether the buffer holds bytes of the failed exchange.
-    void transferFailed(acquisition::SessionFailure failure, const QString &text);
+    // was built. `received` holds the bytes the failed exchange received (flagged faulty); it
+    // is empty when the exchange failed before its transfer began (the buffer then still holds
+    // the previous recording).
+    void transferFailed(
+        acquisition::SessionFailure failure, const QString &text, const files::Recording &received);
 
 private:
     enum class ReplyMode { Single, Block, ShortRead };
@@ -298,6 +333,12 @@ private:
     void cancelReceive();
     void fail(SessionFailure failure);
     void storeBlock(char *bytes, int count);
+    void startSettling();
+    void complete();
+    // The recording of the buffer as this exchange received it.
+    files::Recording recording(files::RecordingOrigin origin, bool faulty) const;
+    // The header of what the exchange now starting records.
+    void noteRecordingHeader(quint8 channels, bool averaging);
     void emitProgress() { emit progressChanged(); }
     quint32 tick() const;
 
@@ -310,6 +351,7 @@ private:
     QTimer m_timPrgssBar;
     QTimer m_timSendCmd;
     QTimer m_timErrBlink;
+    QTimer m_timSettle;
 
     SessionState m_state = SessionState::Idle;
     QByteArray m_currentCommand;
@@ -331,9 +373,12 @@ private:
     int m_blocksExpected = 0;
     bool m_recordingFaulty = false;
     SessionFailure m_lastFailure = SessionFailure::None;
-    // The last block of a transfer was stored and no command has been sent since: any byte
-    // now answers no request.
-    bool m_afterTransfer = false;
+    // The last block (or the short-read reply) is in; SettleMs of quiet complete the transfer.
+    bool m_settling = false;
+    // The device went away while nothing was awaited.
+    bool m_deviceLost = false;
+    // What the exchange records, for its recording's header.
+    files::DataFileHeader m_recordingHeader;
     // Bytes the port reported waiting at the last arrival, less those read since.
     int m_knownWaiting = 0;
 

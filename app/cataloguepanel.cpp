@@ -2,7 +2,6 @@
 
 #include "acquisition/measurementsession.h"
 #include "app/filecontrol.h"
-#include "app/form1.h"
 #include "files/catalogue.h"
 #include "files/folderbrowser.h"
 
@@ -48,34 +47,37 @@ QString longTimeFormat(const QLocale &locale)
 
 } // namespace
 
-CataloguePanel::CataloguePanel(TForm1 &form, FileControl &files)
-    : QObject(&form)
-    , m_form(form)
+CataloguePanel::CataloguePanel(CatalogueWidgets widgets, FileControl &files,
+    acquisition::MeasurementSession &session, std::function<void()> layOut,
+    std::function<void(const QString &)> showMessage, QObject *parent)
+    : QObject(parent)
+    , m_w(widgets)
     , m_files(files)
+    , m_session(session)
+    , m_layOut(std::move(layOut))
+    , m_showMessage(std::move(showMessage))
 {
     // The list is built from the folder; it is read, searched and opened, not edited. The
     // caret stays, since opening takes the entry it is in.
-    QPlainTextEdit *list = form.MAllCmnt;
+    QPlainTextEdit *list = m_w.MAllCmnt;
     list->setReadOnly(true);
     list->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     list->installEventFilter(this);
     m_viewport = list->viewport();
     m_viewport->installEventFilter(this);
 
-    connect(&form, &TForm1::showCatalogueRequested, this, &CataloguePanel::btShowCmntClick);
-    connect(&form, &TForm1::copyCommentRequested, this, &CataloguePanel::btCopyClick);
-    connect(form.btPath, &QPushButton::clicked, this, &CataloguePanel::btPathClick);
-    connect(form.btCancel, &QPushButton::clicked, this, &CataloguePanel::btCancelClick);
-    connect(form.btOpenFind, &QPushButton::clicked, this, &CataloguePanel::openEntry);
-    connect(form.btFind, &QPushButton::clicked, this, &CataloguePanel::btFindClick);
-    connect(form.eFind, &QLineEdit::returnPressed, this, &CataloguePanel::btFindClick);
+    connect(m_w.btPath, &QPushButton::clicked, this, &CataloguePanel::btPathClick);
+    connect(m_w.btCancel, &QPushButton::clicked, this, &CataloguePanel::btCancelClick);
+    connect(m_w.btOpenFind, &QPushButton::clicked, this, &CataloguePanel::openEntry);
+    connect(m_w.btFind, &QPushButton::clicked, this, &CataloguePanel::btFindClick);
+    connect(m_w.eFind, &QLineEdit::returnPressed, this, &CataloguePanel::btFindClick);
 }
 
 void CataloguePanel::fill(const QStringList &lines, const QString &folder)
 {
     m_lines = lines;
     m_folder = folder;
-    QPlainTextEdit *list = m_form.MAllCmnt;
+    QPlainTextEdit *list = m_w.MAllCmnt;
     list->setPlainText(lines.join(u'\n'));
     // The caret at the end of the first line, the list scrolled to its top.
     QTextCursor caret(list->document()->firstBlock());
@@ -86,12 +88,12 @@ void CataloguePanel::fill(const QStringList &lines, const QString &folder)
 
 void CataloguePanel::btShowCmntClick()
 {
-    m_form.session->setFrequencyPanelVisible(false);
-    m_form.FormResize();
-    m_form.gbAllCmnt->show();
-    m_form.gbAllCmnt->raise();
+    m_session.setFrequencyPanelVisible(false);
+    m_layOut();
+    m_w.gbAllCmnt->show();
+    m_w.gbAllCmnt->raise();
     // A list that a foreign file hid is shown again with the new catalogue.
-    m_form.MAllCmnt->show();
+    m_w.MAllCmnt->show();
     fill({}, {});
 
     files::Catalogue catalogue = catalogueOf(m_files.CurrentDataFile);
@@ -104,14 +106,14 @@ void CataloguePanel::btShowCmntClick()
         }
     }
     if (catalogue.stop == files::CatalogueStop::NoFiles) {
-        m_form.showMessage(files::noFilesMessage(files::extensionPart(m_files.CurrentDataFile)));
+        m_showMessage(files::noFilesMessage(files::extensionPart(m_files.CurrentDataFile)));
         return;
     }
     fill(catalogue.lines(), files::folderPart(m_files.CurrentDataFile));
     if (catalogue.stop == files::CatalogueStop::ForeignFile)
-        m_form.MAllCmnt->hide(); // the entries before the foreign file stay in it
+        m_w.MAllCmnt->hide(); // the entries before the foreign file stay in it
     else if (catalogue.stop == files::CatalogueStop::CannotOpen)
-        m_form.showMessage(catalogue.message);
+        m_showMessage(catalogue.message);
 }
 
 void CataloguePanel::btPathClick()
@@ -123,29 +125,29 @@ void CataloguePanel::btPathClick()
 
 void CataloguePanel::btCancelClick()
 {
-    m_form.gbAllCmnt->hide();
+    m_w.gbAllCmnt->hide();
 }
 
 void CataloguePanel::openEntry()
 {
-    const int line = m_form.MAllCmnt->textCursor().blockNumber();
+    const int line = m_w.MAllCmnt->textCursor().blockNumber();
     const QString name = files::catalogueEntryName(m_lines, line);
     if (name.isEmpty())
         return;
     // The folder the list was built from, also when a file of another folder has been opened
     // since.
     m_files.CurrentDataFile = m_folder + name;
-    m_form.gbAllCmnt->hide();
+    m_w.gbAllCmnt->hide();
     m_files.loadCurrentDataFile();
 }
 
 void CataloguePanel::btFindClick()
 {
     const qsizetype k = files::findInCatalogue(
-        m_lines, m_form.eFind->text(), m_form.chkCaps->isChecked(), &m_files.SearchLine);
+        m_lines, m_w.eFind->text(), m_w.chkCaps->isChecked(), &m_files.SearchLine);
     if (k < 0)
         return;
-    QPlainTextEdit *list = m_form.MAllCmnt;
+    QPlainTextEdit *list = m_w.MAllCmnt;
     QTextCursor selection(list->document()->findBlockByNumber(int(k)));
     selection.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
     list->setFocus(Qt::OtherFocusReason);
@@ -180,19 +182,19 @@ QString CataloguePanel::copyText(const QString &comment, const QString &fileName
 
 void CataloguePanel::btCopyClick()
 {
-    const QString text = copyText(m_form.mComment->toPlainText(), m_files.CurrentDataFile);
+    const QString text = copyText(m_w.mComment->toPlainText(), m_files.CurrentDataFile);
     if (text.isEmpty()) {
-        m_form.showMessage(dateEncodeMessage());
+        m_showMessage(dateEncodeMessage());
         return;
     }
-    m_form.mClipBoard->setPlainText(text);
-    m_form.mClipBoard->selectAll();
-    m_form.mClipBoard->copy();
+    m_w.mClipBoard->setPlainText(text);
+    m_w.mClipBoard->selectAll();
+    m_w.mClipBoard->copy();
 }
 
 bool CataloguePanel::eventFilter(QObject *watched, QEvent *event)
 {
-    QPlainTextEdit *list = m_form.MAllCmnt;
+    QPlainTextEdit *list = m_w.MAllCmnt;
     if (watched == list && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {

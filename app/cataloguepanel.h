@@ -2,11 +2,37 @@
 
 #include <QObject>
 #include <QStringList>
+#include <functional>
+
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace acquisition {
+class MeasurementSession;
+}
 
 namespace app {
 
 class FileControl;
-class TForm1;
+
+// The window's parts the catalogue works with.
+struct CatalogueWidgets
+{
+    QGroupBox *gbAllCmnt = nullptr;
+    QPlainTextEdit *MAllCmnt = nullptr;
+    QLineEdit *eFind = nullptr;
+    QCheckBox *chkCaps = nullptr;
+    QPushButton *btFind = nullptr;
+    QPushButton *btOpenFind = nullptr;
+    QPushButton *btPath = nullptr;
+    QPushButton *btCancel = nullptr;
+    // The comment copied with its file's name, and the hidden memo the copy goes through.
+    QPlainTextEdit *mComment = nullptr;
+    QPlainTextEdit *mClipBoard = nullptr;
+};
 
 // The comment catalogue laid over the chart (gbAllCmnt with the list MAllCmnt and the search
 // bar pSearch), and the copy of the current comment with its file's name and date. The
@@ -20,7 +46,10 @@ class CataloguePanel : public QObject
     Q_OBJECT
 
 public:
-    CataloguePanel(TForm1 &form, FileControl &files);
+    // `layOut`: the window's FormResize, which sizes the panel; messages go to `showMessage`.
+    CataloguePanel(CatalogueWidgets widgets, FileControl &files,
+        acquisition::MeasurementSession &session, std::function<void()> layOut,
+        std::function<void(const QString &)> showMessage, QObject *parent = nullptr);
 
     // ---- Handlers
     void btShowCmntClick();
@@ -45,8 +74,11 @@ protected:
 private:
     void fill(const QStringList &lines, const QString &folder);
 
-    TForm1 &m_form;
+    CatalogueWidgets m_w;
     FileControl &m_files;
+    acquisition::MeasurementSession &m_session;
+    std::function<void()> m_layOut;
+    std::function<void(const QString &)> m_showMessage;
     QStringList m_lines;
     // The folder the lines list, with its final '/'.
     QString m_folder;

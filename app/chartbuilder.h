@@ -5,45 +5,70 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
+
+namespace acquisition {
+class MeasurementSession;
+}
+namespace chart {
+class TChart;
+}
+namespace files {
+class RecordingDocument;
+}
 
 namespace app {
 
-class TForm1;
+// What a chart build reads of the window's controls, each at the moment of the build.
+struct ChartControls
+{
+    // The channel boxes, cbAvgMC, cbXscale, cbShowK, cbTrng, cbInt, seInt and sePointChart
+    // (the channel interval is the recording's own).
+    std::function<sig::DisplaySettings()> displaySettings;
+    // cbChartClear: the series are emptied first.
+    std::function<bool()> clearFirst;
+    // seYmin and seYmax, within their bounds.
+    std::function<std::pair<int, int>()> valueRange;
+};
 
-// The window's chart build: decodes the session's AcquisitionBuffer with the display
-// controls as they are now and puts the points into the series T1..T7 and FD, then sets the
-// titles, the status and the value axis. The decoding itself is sig::ChartDecoder, shared
-// with the command line.
+// The window's chart build: decodes the current recording with the display controls as they
+// are now and puts the points into the series T1..T7 and FD, then sets the titles, the
+// status and the value axis, and writes the build's values into the recording's header
+// record (channel bits, value scale and offset, time title). The decoding itself is
+// sig::ChartDecoder, shared with the command line.
 class ChartBuilder
 {
 public:
-    explicit ChartBuilder(TForm1 &form);
+    ChartBuilder(chart::TChart &chart, acquisition::MeasurementSession &session,
+        files::RecordingDocument &document, ChartControls controls);
 
-    // Does nothing when the buffer is empty (or released at shutdown).
+    // Does nothing when the recording is empty.
     void BuildChart();
 
-    // The display controls as the decoder reads them.
+    // The display controls as the decoder reads them, with the recording's channel interval.
     sig::DisplaySettings displaySettings() const;
 
     // The last build's recording and values; none before the first build.
     const sig::DecodedRecording *lastRecording() const { return m_last ? &*m_last : nullptr; }
-    // Values of the last build that other parts read (the file save, the transfer start,
-    // the cursor readout).
+    // Values of the last build that other parts read (the transfer start, the cursor readout).
     double TimeDivisor() const { return m_last ? m_last->TimeDivisor : m_decoder.unitDivisor(); }
     QString TimeUnitName() const { return m_last ? m_last->TimeUnitName : QString(); }
     double PointStep() const { return m_decoder.pointStep(); }
-    double ValueScale() const { return m_last ? m_last->ValueScale : 0; }
-    qint32 ValueOffset() const { return m_last ? m_last->ValueOffset : 0; }
-    quint8 ChartChannelBits() const { return m_last ? m_last->ChartChannelBits : 0; }
 
     // How an axis range the chart refuses is reported; the message is the chart's own.
     std::function<void(const QString &)> reportError;
+    // The cycle step, run after the status text and before the value-axis range while a
+    // cycle run is going. Returns false on low memory, which ends the build there.
+    std::function<bool()> cycleStep;
 
 private:
-    void setValueAxisRange();
+    void setValueAxisRange(sig::AxisMode mode);
 
-    TForm1 &m_form;
+    chart::TChart &m_chart;
+    acquisition::MeasurementSession &m_session;
+    files::RecordingDocument &m_document;
+    ChartControls m_controls;
     sig::ChartDecoder m_decoder;
     std::optional<sig::DecodedRecording> m_last;
     std::vector<double> m_x; // X of the points of a build

@@ -2,9 +2,9 @@
 
 #include "acquisition/measurementsession.h"
 #include "app/chartbuilder.h"
-#include "app/form1.h"
 #include "app/statusbar.h"
 #include "chart/chart.h"
+#include "files/channels.h"
 
 #include <QEvent>
 #include <QLocale>
@@ -12,11 +12,15 @@
 
 namespace app {
 
-CursorReadout::CursorReadout(TForm1 &form)
-    : QObject(&form)
-    , m_form(form)
+CursorReadout::CursorReadout(chart::TChart &chart, const ChartBuilder &builder,
+    acquisition::MeasurementSession &session, std::function<bool()> switchedOn, QObject *parent)
+    : QObject(parent)
+    , m_chart(chart)
+    , m_builder(builder)
+    , m_session(session)
+    , m_switchedOn(std::move(switchedOn))
 {
-    m_line = new QWidget(form.Chart1);
+    m_line = new QWidget(&chart);
     m_line->setObjectName(QStringLiteral("cursorLine"));
     m_line->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_line->setAutoFillBackground(true);
@@ -24,31 +28,30 @@ CursorReadout::CursorReadout(TForm1 &form)
     pal.setColor(QPalette::Window, Qt::black);
     m_line->setPalette(pal);
     m_line->hide();
-    connect(form.Chart1, &chart::TChart::OnMouseMove, this,
+    connect(&chart, &chart::TChart::OnMouseMove, this,
         [this](Qt::KeyboardModifiers, int x, int y) { mouseMoved(x, y); });
     // Zoom, scroll and a redraw move the frame under a still mouse.
-    form.Chart1->installEventFilter(this);
+    chart.installEventFilter(this);
 }
 
 bool CursorReadout::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_form.Chart1 && event->type() == QEvent::Paint && m_showing)
+    if (watched == &m_chart && event->type() == QEvent::Paint && m_showing)
         show(m_at);
     return QObject::eventFilter(watched, event);
 }
 
 void CursorReadout::mouseMoved(int x, int y)
 {
-    if (m_form.readoutOn())
+    if (m_switchedOn())
         show(QPoint(x, y));
 }
 
 void CursorReadout::show(QPoint at)
 {
     m_at = at;
-    const ChartBuilder &builder = *m_form.chartBuilder;
-    const sig::DecodedRecording *r = builder.lastRecording();
-    chart::TChart *chart = m_form.Chart1;
+    const sig::DecodedRecording *r = m_builder.lastRecording();
+    chart::TChart *chart = &m_chart;
     if (!r || r->pointCount() == 0) {
         clear();
         return;
@@ -56,7 +59,7 @@ void CursorReadout::show(QPoint at)
     chart->ensureLayout();
     chart::TChartAxis *bottom = chart->BottomAxis();
     const QRect plot = chart->ChartRect();
-    const double step = builder.PointStep();
+    const double step = m_builder.PointStep();
     if (bottom->Maximum() <= 1 || !plot.contains(at) || !(step > 0)) {
         clear();
         return;
@@ -80,14 +83,14 @@ void CursorReadout::show(QPoint at)
         = QStringLiteral("Цифровые сигналы: ") + (r->photodiodeState(point) ? u'1' : u'0');
     for (int n = 1; n <= files::ThermocoupleCount; ++n) {
         const files::ChannelId channel = files::thermocouple(n);
-        if (!r->hasChannel(n) || !m_form.seriesActive(channel))
+        if (!r->hasChannel(n) || !m_chart.Series(int(channel))->Active())
             continue;
         values += QStringLiteral("   %1 = %2")
                       .arg(QLatin1String(files::channelName(channel)),
                           locale.toString(r->y(n, point), 'f', decimals));
     }
-    m_form.session->setStatusText(1, xText);
-    m_form.session->setStatusText(2, values);
+    m_session.setStatusText(1, xText);
+    m_session.setStatusText(2, values);
 
     const int pixel = bottom->ValueToPosition(x);
     const QRect line(pixel, plot.top(), 1, plot.height());
@@ -104,8 +107,8 @@ void CursorReadout::clear()
     if (!m_showing)
         return;
     m_showing = false;
-    m_form.session->setStatusText(1, QString());
-    m_form.session->setStatusText(2, QString());
+    m_session.setStatusText(1, QString());
+    m_session.setStatusText(2, QString());
 }
 
 void CursorReadout::switchedOff()

@@ -3,12 +3,20 @@
 #include <QObject>
 #include <QPoint>
 #include <QString>
+#include <functional>
 
 class QWidget;
 
+namespace acquisition {
+class MeasurementSession;
+}
+namespace chart {
+class TChart;
+}
+
 namespace app {
 
-class TForm1;
+class ChartBuilder;
 
 // The readout of the status bar: while the switch is on, the frame under the mouse on the
 // chart is shown with its X (in the bottom axis's unit), the Y of every shown channel (in
@@ -23,7 +31,11 @@ class CursorReadout : public QObject
     Q_OBJECT
 
 public:
-    explicit CursorReadout(TForm1 &form);
+    // `switchedOn`: the status bar's switch (statusClick). The texts go to the session's
+    // status panels.
+    CursorReadout(chart::TChart &chart, const ChartBuilder &builder,
+        acquisition::MeasurementSession &session, std::function<bool()> switchedOn,
+        QObject *parent = nullptr);
 
     // The switch was turned off: the line goes; the window writes its hint.
     void switchedOff();
@@ -41,7 +53,10 @@ private:
     void show(QPoint at);
     void clear();
 
-    TForm1 &m_form;
+    chart::TChart &m_chart;
+    const ChartBuilder &m_builder;
+    acquisition::MeasurementSession &m_session;
+    std::function<bool()> m_switchedOn;
     QWidget *m_line = nullptr;
     bool m_showing = false;
     QPoint m_at;

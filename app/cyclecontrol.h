@@ -3,24 +3,28 @@
 #include "acquisition/cyclerun.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
+
+class QAbstractButton;
+class QCheckBox;
 
 namespace app {
 
-class TForm1;
-
 // The window side of the cycle mode. The state, both stores, timCycle and the cycle step
-// live in acquisition::CycleRun; this binds them to the window: btCycle's clicks, caption
-// and colour, TForm1::CycleRunning, the cycle step that BuildChart calls, cb1file, the
-// restart through the window's btStart handler and the low-memory message.
+// live in acquisition::CycleRun; this binds them to btCycle (its caption and colour) and
+// cb1file, restarts every following cycle through the window's btStart handler, and
+// shows the low-memory message once the handler that stopped the run has returned.
 // sePointChart and cbChartClear act through BuildChart; all three options persist in the
-// settings' "Cycle" section. Owned by the window, which destroys it before the session.
+// settings' "Cycle" section.
 class CycleControl : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit CycleControl(TForm1 &form);
+    CycleControl(acquisition::MeasurementSession &session, acquisition::SamplingParameters &panel,
+        QAbstractButton *btCycle, QCheckBox *cb1file, std::function<void()> btStartClick,
+        std::function<void(const QString &)> showMessage);
     ~CycleControl() override;
 
     acquisition::CycleRun &run() { return *m_run; }
@@ -32,7 +36,7 @@ public:
 private:
     void mirrorButton();
 
-    TForm1 &m_form;
+    QAbstractButton *m_button;
     std::unique_ptr<acquisition::CycleRun> m_run;
 };
 

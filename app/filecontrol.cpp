@@ -2,12 +2,10 @@
 
 #include "acquisition/cyclerun.h"
 #include "acquisition/measurementsession.h"
-#include "acquisition/samplingparameters.h"
-#include "app/chartbuilder.h"
-#include "app/cyclecontrol.h"
-#include "app/form1.h"
-#include "chart/chart.h"
+#include "files/channels.h"
 #include "files/folderbrowser.h"
+#include "files/recordingdocument.h"
+#include "files/recoverystore.h"
 #include "signal/csvexport.h"
 
 #include <QAbstractItemView>
@@ -56,39 +54,22 @@ CycleSaveOutcome saveCycleStores(acquisition::CycleRun &run, const CycleSaveRequ
 
 } // namespace
 
-FileControl::FileControl(TForm1 &form)
-    : QObject(&form)
-    , m_form(form)
+FileControl::FileControl(FileWindow window, files::RecordingDocument &document,
+    acquisition::MeasurementSession &session, acquisition::CycleRun &cycles, QObject *parent)
+    : QObject(parent)
+    , m_window(std::move(window))
+    , m_document(document)
+    , m_session(session)
 {
     chooseSaveFile = [this](const QString &proposed) { return execSaveDialog(proposed); };
     chooseOpenFile = [this] { return execOpenDialog(); };
-    sessionFaulty = [this] { return m_form.session && m_form.session->recordingFaulty(); };
-    if (form.cycleControl) {
-        cycleSaver = [this](const CycleSaveRequest &request) {
-            return saveCycleStores(m_form.cycleControl->run(), request);
-        };
-    }
-
-    connect(&form, &TForm1::saveRequested, this, &FileControl::btSaveClick);
-    connect(&form, &TForm1::loadRequested, this, [this] { btLoadFileClick(m_form.btLoadFile); });
-    connect(&form, &TForm1::previousFileRequested, this, &FileControl::btPrevFileClick);
-    connect(&form, &TForm1::nextFileRequested, this, &FileControl::btNextFileClick);
-    // A chart build and an acquisition start write the header record (both set the time
-    // axis title): from then on the loaded header no longer stands for the recording.
-    connect(form.session.get(), &acquisition::MeasurementSession::xTitleChanged, this,
-        [this] { m_loadedHeader.reset(); });
-    // A new exchange fills the buffer from the board again.
-    connect(form.session.get(), &acquisition::MeasurementSession::stateChanged, this,
-        [this](acquisition::SessionState state) {
-            if (state != acquisition::SessionState::Idle
-                && state != acquisition::SessionState::Drawing)
-                m_bufferFromFile = false;
-        });
+    cycleSaver
+        = [&cycles](const CycleSaveRequest &request) { return saveCycleStores(cycles, request); };
 }
 
 bool FileControl::recordingFaulty() const
 {
-    return !m_bufferFromFile && sessionFaulty && sessionFaulty();
+    return m_document.recording().faulty;
 }
 
 FileControl::~FileControl() = default;
@@ -132,7 +113,7 @@ QFileDialog *FileControl::saveDialog()
         // folder keeps the listing it read there and shows the drives for a folder made
         // after it.
         const QString folder = storeFolder();
-        SaveDlg = new QFileDialog(&m_form, QString(), folder);
+        SaveDlg = new QFileDialog(m_window.dialogParent, QString(), folder);
         SaveDlg->setObjectName(QStringLiteral("SaveDlg"));
         SaveDlg->setOption(QFileDialog::DontUseNativeDialog);
         SaveDlg->setAcceptMode(QFileDialog::AcceptSave);
@@ -155,7 +136,7 @@ QFileDialog *FileControl::openDialog()
         // folder keeps the listing it read there and shows the drives for a folder made
         // after it.
         const QString folder = storeFolder();
-        OpenDlg = new QFileDialog(&m_form, QString(), folder);
+        OpenDlg = new QFileDialog(m_window.dialogParent, QString(), folder);
         OpenDlg->setObjectName(QStringLiteral("OpenDlg"));
         OpenDlg->setOption(QFileDialog::DontUseNativeDialog);
         OpenDlg->setAcceptMode(QFileDialog::AcceptOpen);
@@ -195,22 +176,17 @@ QString FileControl::execOpenDialog()
 
 files::DataFileHeader FileControl::headerRecord() const
 {
-    files::DataFileHeader h;
-    if (m_loadedHeader) {
-        h = *m_loadedHeader;
-    } else {
-        const ChartBuilder &builder = *m_form.chartBuilder;
-        h.ChartChannelBits = builder.ChartChannelBits();
-        h.ValueScale = builder.ValueScale();
-        h.ValueOffset = builder.ValueOffset();
-    }
+    files::DataFileHeader h = m_document.recording().header;
     h.FileType = files::DataFileType;
-    h.DataLength = quint32(m_form.AcquisitionBuffer() ? m_form.AcquisitionBuffer()->size() : 0);
-    h.ChannelIntervalUs = m_form.session->ChannelIntervalUs();
-    h.XTitle = m_form.session->XTitle();
+    h.DataLength = quint32(m_document.recording().data.size());
     // The value axis's title as the chart shows it now.
-    h.YTitle = m_form.Chart1->LeftAxis()->Title().Caption();
+    h.YTitle = m_window.valueAxisTitle();
     return h;
+}
+
+void FileControl::setCaptionToFile(const QString &fileName)
+{
+    m_session.setFileCaption(FileCaptionPrefix + files::namePart(fileName));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -220,9 +196,9 @@ void FileControl::btSaveClick()
 {
     // A recording whose transfer broke off is not written as if it were whole. The cycles
     // of a cycle run are kept apart from it and are saved.
-    const bool cycleRun = m_form.session->RecordedByCycle();
+    const bool cycleRun = m_session.RecordedByCycle();
     if (!cycleRun && recordingFaulty()) {
-        m_form.showMessage(faultyRecordingMessage());
+        m_window.showMessage(faultyRecordingMessage());
         return;
     }
     const std::optional<SaveChoice> choice = chooseSaveFile(LastSavedFile);
@@ -232,24 +208,24 @@ void FileControl::btSaveClick()
     if (choice->filter == SaveFilter::TextFile) {
         // The text is the recording held, also after a cycle run.
         if (recordingFaulty())
-            m_form.showMessage(faultyRecordingMessage());
+            m_window.showMessage(faultyRecordingMessage());
         else
             saveText(choice->fileName);
         return;
     }
-    const QString comment = m_form.mComment->toPlainText();
+    const QString comment = m_window.comment->toPlainText();
     if (cycleRun) {
-        saveCycleRun({ choice->fileName, headerRecord(), comment, m_form.cb1file->isChecked() });
+        saveCycleRun({ choice->fileName, headerRecord(), comment, m_window.oneFile->isChecked() });
         return;
     }
-    const QByteArray *buffer = m_form.AcquisitionBuffer();
     QString error;
     if (!files::saveDataFile(
-            choice->fileName, headerRecord(), buffer ? *buffer : QByteArray(), comment, &error)) {
-        m_form.showMessage(error);
+            choice->fileName, headerRecord(), m_document.recording().data, comment, &error)) {
+        m_window.showMessage(error);
         return;
     }
-    m_form.session->setFileCaption(FileCaptionPrefix + files::namePart(choice->fileName));
+    m_document.setSaved(choice->fileName, comment);
+    setCaptionToFile(choice->fileName);
 }
 
 void FileControl::saveCycleRun(const CycleSaveRequest &request)
@@ -258,94 +234,109 @@ void FileControl::saveCycleRun(const CycleSaveRequest &request)
         return;
     const CycleSaveOutcome outcome = cycleSaver(request);
     if (!outcome.error.isEmpty()) {
-        m_form.showMessage(outcome.error);
+        m_window.showMessage(outcome.error);
         return;
     }
     if (request.oneFile)
-        m_form.session->setFileCaption(FileCaptionPrefix + files::namePart(request.fileName));
+        setCaptionToFile(request.fileName);
 }
 
 void FileControl::saveText(const QString &fileName)
 {
     // The recording as the chart shows it now: the points of the current display settings.
-    const QByteArray *buffer = m_form.AcquisitionBuffer();
+    sig::DisplaySettings settings = m_window.displaySettings();
+    settings.channelIntervalUs = m_document.recording().header.ChannelIntervalUs;
     sig::ChartDecoder decoder;
-    const sig::DecodedRecording recording
-        = decoder.decode(buffer ? *buffer : QByteArray(), m_form.chartBuilder->displaySettings());
+    const sig::DecodedRecording recording = decoder.decode(m_document.recording().data, settings);
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
-        m_form.showMessage(QStringLiteral("Cannot create file %1").arg(fileName));
+        m_window.showMessage(QStringLiteral("Cannot create file %1").arg(fileName));
         return;
     }
     if (!sig::writeCsv(recording, file) || !file.commit()) {
         file.cancelWriting();
-        m_form.showMessage(QStringLiteral("Stream write error"));
+        m_window.showMessage(QStringLiteral("Stream write error"));
         return;
     }
-    m_form.session->setFileCaption(FileCaptionPrefix + files::namePart(fileName));
+    setCaptionToFile(fileName);
 }
 
 // ---------------------------------------------------------------------------------------
 // Load
 
+bool FileControl::mayLoad()
+{
+    // The session appends each block it receives to the array of the exchange under way: a
+    // file opened now would be replaced by a recording the user did not ask for.
+    if (m_session.state() != acquisition::SessionState::Idle
+        && m_session.state() != acquisition::SessionState::Drawing) {
+        m_window.showMessage(busyMessage());
+        return false;
+    }
+    m_session.setFrequencyPanelVisible(false);
+    SearchLine = 0;
+    return true;
+}
+
 void FileControl::btLoadFileClick(QObject *sender)
 {
-    // The session appends each block it receives to the buffer a load would replace: a file
-    // opened during an exchange would be mixed with the blocks still to come.
-    if (m_form.session->state() != acquisition::SessionState::Idle
-        && m_form.session->state() != acquisition::SessionState::Drawing) {
-        m_form.showMessage(busyMessage());
+    if (!mayLoad())
         return;
-    }
-    m_form.session->setFrequencyPanelVisible(false);
-    SearchLine = 0;
-    if (sender != m_form.btNextFile) {
+    if (sender != m_window.btNextFile) {
         const QString chosen = chooseOpenFile();
         if (chosen.isEmpty())
             return;
         CurrentDataFile = chosen;
     }
     // The whole file is read and checked before anything changes.
-    files::DataFile file;
+    files::Recording recording;
     QString error;
-    if (files::readDataFile(CurrentDataFile, &file, &error) != files::DataFileStatus::Ok) {
-        m_form.showMessage(error);
+    if (files::readRecording(CurrentDataFile, &recording, &error) != files::DataFileStatus::Ok) {
+        m_window.showMessage(error);
         return;
     }
-    applyLoaded(file);
+    applyLoaded(std::move(recording), FileCaptionPrefix + files::namePart(CurrentDataFile));
+    m_window.enableBrowsing();
+    m_loadedOk = true;
+    m_window.buildChart();
 }
 
 bool FileControl::loadCurrentDataFile()
 {
     m_loadedOk = false;
-    btLoadFileClick(m_form.btNextFile);
+    btLoadFileClick(m_window.btNextFile);
     return m_loadedOk;
 }
 
-void FileControl::applyLoaded(const files::DataFile &file)
+bool FileControl::openRecovered(const QString &path)
 {
-    const files::DataFileHeader &h = file.header;
-    acquisition::MeasurementSession &session = *m_form.session;
+    if (!mayLoad())
+        return false;
+    files::Recording recording;
+    QString error;
+    if (files::RecoveryStore::reopen(path, &recording, &error) != files::DataFileStatus::Ok) {
+        m_window.showMessage(error);
+        return false;
+    }
+    applyLoaded(std::move(recording), QStringLiteral("Комментарий"));
+    m_window.buildChart();
+    return true;
+}
+
+void FileControl::applyLoaded(files::Recording recording, const QString &caption)
+{
+    const files::DataFileHeader h = recording.header;
+    const QString comment = recording.comment;
     // Check boxes T1..T7 and cbAvgMC from the channel bits; a box that changes runs its
     // click handler. The photodiode box is left as it is.
-    for (int n = 1; n <= files::ThermocoupleCount; ++n)
-        m_form.channelBoxes.at(n - 1)->setChecked(h.ChartChannelBits & files::thermocoupleBit(n));
-    m_form.sampling->setAveraging((h.ChartChannelBits & 0x80) != 0);
-
-    session.setChannelIntervalUs(h.ChannelIntervalUs);
-    session.setXTitle(h.XTitle);
-    m_loadedHeader = h;
-    session.setSessionBlocks(quint16(std::min<quint32>(h.DataLength / 60000, 0xFFFF)));
-    session.acquisitionBuffer() = file.data;
-    m_bufferFromFile = true;
-    m_form.mComment->setPlainText(file.comment());
-
-    session.setFileCaption(FileCaptionPrefix + files::namePart(CurrentDataFile));
-    m_form.btPrevFile->setEnabled(true);
-    m_form.btNextFile->setEnabled(true);
-    m_form.btShowCmnt->setEnabled(true);
-    m_loadedOk = true;
-    m_form.BuildChart();
+    m_window.applyChannelBits(h.ChartChannelBits);
+    m_session.setChannelIntervalUs(h.ChannelIntervalUs);
+    m_session.setXTitle(h.XTitle);
+    m_session.setSessionBlocks(quint16(std::min<quint32>(h.DataLength / 60000, 0xFFFF)));
+    // The recording held keeps the comment typed for it; the box then shows the file's.
+    m_window.holdRecording(std::move(recording));
+    m_window.comment->setPlainText(comment);
+    m_session.setFileCaption(caption);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -354,25 +345,25 @@ void FileControl::applyLoaded(const files::DataFile &file)
 void FileControl::browseTo(const QString &fileName)
 {
     CurrentDataFile = fileName;
-    btLoadFileClick(m_form.btNextFile);
+    btLoadFileClick(m_window.btNextFile);
 }
 
 void FileControl::btPrevFileClick()
 {
-    m_form.session->setFrequencyPanelVisible(false);
+    m_session.setFrequencyPanelVisible(false);
     const files::BrowseStep step = files::previousDataFile(CurrentDataFile);
     if (step.outcome == files::BrowseOutcome::NoMoreFiles)
-        m_form.showMessage(files::NoMoreFilesMessage);
+        m_window.showMessage(files::NoMoreFilesMessage);
     else if (step.outcome == files::BrowseOutcome::Open)
         browseTo(step.fileName);
 }
 
 void FileControl::btNextFileClick()
 {
-    m_form.session->setFrequencyPanelVisible(false);
+    m_session.setFrequencyPanelVisible(false);
     const files::BrowseStep step = files::nextDataFile(CurrentDataFile);
     if (step.outcome == files::BrowseOutcome::NoMoreFiles)
-        m_form.showMessage(files::NoMoreFilesMessage);
+        m_window.showMessage(files::NoMoreFilesMessage);
     else if (step.outcome == files::BrowseOutcome::Open)
         browseTo(step.fileName);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "files/datafile.h"
+#include "files/recording.h"
+#include "signal/chartdecoder.h"
 
 #include <QObject>
 #include <QPointer>
@@ -9,11 +11,46 @@
 #include <functional>
 #include <optional>
 
+class QCheckBox;
 class QFileDialog;
+class QPlainTextEdit;
+class QWidget;
+
+namespace acquisition {
+class CycleRun;
+class MeasurementSession;
+} // namespace acquisition
+namespace files {
+class RecordingDocument;
+}
 
 namespace app {
 
-class TForm1;
+// The parts of the window the file handling works with.
+struct FileWindow
+{
+    QWidget *dialogParent = nullptr;
+    // mComment: the comment saved with a recording and filled by a load.
+    QPlainTextEdit *comment = nullptr;
+    // cb1file, looked at when a cycle run is saved.
+    QCheckBox *oneFile = nullptr;
+    // The sender with which btLoadFileClick skips its dialog.
+    QObject *btNextFile = nullptr;
+    // The chart's value-axis title now: the YTitle a save writes.
+    std::function<QString()> valueAxisTitle;
+    // cbT1..cbT7 and cbAvgMC from the channel bits of a loaded file (a box that changes runs
+    // its click handler).
+    std::function<void(quint8 chartChannelBits)> applyChannelBits;
+    // btPrevFile, btNextFile and btShowCmnt, enabled by the first load.
+    std::function<void()> enableBrowsing;
+    // Makes the recording the current one (the one held goes to the recovery folder first
+    // when it needs saving), without drawing it.
+    std::function<void(files::Recording)> holdRecording;
+    std::function<void()> buildChart;
+    // The display controls, for the text export of what the chart shows.
+    std::function<sig::DisplaySettings()> displaySettings;
+    std::function<void(const QString &)> showMessage;
+};
 
 // The filters of the save dialog, in the order it lists them.
 enum class SaveFilter { AdcFiles, TextFile, AllFiles };
@@ -47,6 +84,8 @@ struct CycleSaveOutcome
 // Saving and opening data files in the window, and stepping through the data files of the
 // current file's folder. The reading, writing and listing are the core's (files/); this
 // class asks for names, moves the loaded values into the controls and shows the messages.
+// What it saves is the window's current recording (or, after a cycle run, the run's cycles);
+// a saved recording is marked saved.
 //
 // A load reads and checks the whole file first: a file that cannot be opened, is not an
 // instrument file or ends too early changes nothing but CurrentDataFile.
@@ -55,7 +94,9 @@ class FileControl : public QObject
     Q_OBJECT
 
 public:
-    explicit FileControl(TForm1 &form);
+    FileControl(FileWindow window, files::RecordingDocument &document,
+        acquisition::MeasurementSession &session, acquisition::CycleRun &cycles,
+        QObject *parent = nullptr);
     ~FileControl() override;
 
     // ---- Names kept for the window's life
@@ -75,8 +116,12 @@ public:
     // The load without a dialog, as browsing and the catalogue call it. True when the file
     // was loaded.
     bool loadCurrentDataFile();
+    // Opens a recording kept in the recovery folder as the current one: it still needs
+    // saving, and CurrentDataFile stays as it was. True when it was read.
+    bool openRecovered(const QString &path);
 
-    // The header record as a save writes it now (DataLength excepted).
+    // The header record as a save writes it now: the current recording's, with the chart's
+    // value-axis title and the recording's length.
     files::DataFileHeader headerRecord() const;
 
     // The save of a cycle run goes through here, and only here: it hands the request to
@@ -89,13 +134,10 @@ public:
     std::function<std::optional<SaveChoice>(const QString &proposed)> chooseSaveFile;
     // The open dialog; an empty name when cancelled.
     std::function<QString()> chooseOpenFile;
-    // Writes the stored cycles of a cycle run: the window's cycle run (app/cyclecontrol.h)
-    // unless replaced. Without one a cycle run's save writes nothing.
+    // Writes the stored cycles of a cycle run: the window's cycle run unless replaced.
     std::function<CycleSaveOutcome(const CycleSaveRequest &)> cycleSaver;
-    // True when the session flags the recording it received as faulty (a broken transfer).
-    std::function<bool()> sessionFaulty;
 
-    // The recording held is one the session flagged and no file has replaced it since.
+    // The current recording is the faulty remains of a failed transfer.
     bool recordingFaulty() const;
 
     // The folder the dialogs start in: "Mersklad" in the working folder, created when
@@ -117,20 +159,19 @@ public:
     static QString busyMessage();
 
 private:
-    void applyLoaded(const files::DataFile &file);
+    // The busy check and the panel's hiding that every load starts with; false when busy.
+    bool mayLoad();
+    void applyLoaded(files::Recording recording, const QString &caption);
     void saveText(const QString &fileName);
     void browseTo(const QString &fileName);
+    void setCaptionToFile(const QString &fileName);
 
-    TForm1 &m_form;
+    FileWindow m_window;
+    files::RecordingDocument &m_document;
+    acquisition::MeasurementSession &m_session;
     QPointer<QFileDialog> SaveDlg;
     QPointer<QFileDialog> OpenDlg;
-    // The header of the last load while no chart build or acquisition start has written the
-    // record since (a file without data draws nothing, so its values stay in the record).
-    std::optional<files::DataFileHeader> m_loadedHeader;
     bool m_loadedOk = false;
-    // The buffer holds a loaded file: the session's flag, which tells of its last exchange,
-    // does not describe it until the next exchange starts.
-    bool m_bufferFromFile = false;
 };
 
 } // namespace app

@@ -1,9 +1,9 @@
 #include "app/form1.h"
 
+#include "acquisition/instrument.h"
 #include "acquisition/instrumentlink.h"
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
-#include "acquisition/sessionserialport.h"
 #include "app/cataloguepanel.h"
 #include "app/chartbuilder.h"
 #include "app/chartexport.h"
@@ -13,16 +13,15 @@
 #include "app/filecontrol.h"
 #include "app/hotplug.h"
 #include "app/icons.h"
+#include "app/recoverydialog.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
 #include "chart/chart.h"
 #include "serial/serialport.h"
-#include "sim/boardsimulator.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
-#include <QDateTime>
 #include <QGroupBox>
 #include <QHelpEvent>
 #include <QLabel>
@@ -52,6 +51,13 @@ const QString CloseCaption = QStringLiteral("Закрыть");
 const QString OptionsClosedCaption = QStringLiteral("ОПЦИИ");
 const QColor CaptionRed(255, 0, 0); // colour value 255
 const QColor CaptionBlack(0, 0, 0);
+
+// The value of a spin edit as a build reads it: the typed value within its bounds.
+int boundedValue(const SpinEdit *edit)
+{
+    return std::clamp(edit->currentValue(), edit->minimumValue(),
+        std::max(edit->minimumValue(), edit->maximumValue()));
+}
 
 } // namespace
 
@@ -124,6 +130,14 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
         return ColorDlg->currentColor();
     };
 
+    askSaveRecording = [this] { return askSaveRecordingBox(); };
+    chooseRecovered = [this](const QList<files::RecoveryEntry> &entries) {
+        return RecoveryDialog::choose(entries, this);
+    };
+
+    m_document = std::make_unique<files::RecordingDocument>(files::RecoveryStore(
+        m_environment.recoveryFolder.isEmpty() ? files::RecoveryStore::defaultFolder()
+                                               : m_environment.recoveryFolder));
     sampling = new acquisition::SamplingParameters(QLocale::system(), this);
     help = new ContextHelp(this);
     createControls();
@@ -132,24 +146,46 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     createInstrument();
     bindSession();
     bindChartBuilder();
-    cycleControl = std::make_unique<CycleControl>(*this);
+    createCycleControl();
     auto *chartExport = new ChartExport(
         Chart1, [this](const QString &text) { showMessage(text); }, this);
     connect(this, &TForm1::printRequested, chartExport, &ChartExport::btPrintClick);
     connect(this, &TForm1::copyChartRequested, chartExport, &ChartExport::btSaveChartClick);
-    fileControl = new FileControl(*this);
-    cataloguePanel = new CataloguePanel(*this, *fileControl);
+    createFileControl();
+    cataloguePanel = new CataloguePanel(
+        { gbAllCmnt, MAllCmnt, eFind, chkCaps, btFind, btOpenFind, btPath, btCancel, mComment,
+            mClipBoard },
+        *fileControl, *session, [this] { FormResize(); },
+        [this](const QString &text) { showMessage(text); }, this);
+    connect(
+        this, &TForm1::showCatalogueRequested, cataloguePanel, &CataloguePanel::btShowCmntClick);
+    connect(this, &TForm1::copyCommentRequested, cataloguePanel, &CataloguePanel::btCopyClick);
 
     startUp();
-    if (m_options.device.isEmpty() && !m_options.simulator)
-        hotPlug = new HotPlug(*this, { m_environment.sysfsRoot, m_environment.devRoot });
+    if (m_options.device.isEmpty() && !m_options.simulator) {
+        // btUSB's connect with its information box left out; the window's own way of showing
+        // messages comes back whatever happens.
+        const auto connectQuietly = [this] {
+            using Show = std::function<void(const QString &)>;
+            struct Restore
+            {
+                Show &target;
+                Show saved;
+                ~Restore() { target = std::move(saved); }
+            };
+            const Restore restore { showMessage, std::exchange(showMessage, Show([](auto &) {})) };
+            ConnectInstrument();
+        };
+        hotPlug = new HotPlug(
+            *instrument, connectQuietly, [this] { return m_shutDown; },
+            { m_environment.sysfsRoot, m_environment.devRoot }, this);
+    }
 }
 
-TForm1::~TForm1() = default;
-
-const QByteArray *TForm1::AcquisitionBuffer() const
+TForm1::~TForm1()
 {
-    return m_bufferReleased || !session ? nullptr : &session->AcquisitionBuffer();
+    // The helpers that hold the session let go of it before the instrument goes.
+    cycleControl.reset();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -262,50 +298,31 @@ void TForm1::createInstrument()
             qWarning("%s", qPrintable(text));
     });
 
-    acquisition::InstrumentLink::Options linkOptions;
-    linkOptions.sysfsRoot = m_environment.sysfsRoot;
-    linkOptions.devRoot = m_environment.devRoot;
-    linkOptions.deviceOverride = m_options.device;
-    if (m_options.simulator) {
-        // The built-in board, on a pseudo-terminal, started before discovery runs. It records
-        // in real time; its photodiode fires half a second after a launch on the signal.
-        sim::BoardOptions board;
-        board.seed = quint64(QDateTime::currentMSecsSinceEpoch());
-        board.triggerAfterSeconds = 0.5;
-        simulator = std::make_unique<sim::BoardSimulator>(board);
-        simulator->setKeepHistory(false);
-        std::string error;
-        if (simulator->start(&error)) {
-            linkOptions.deviceOverride = QString::fromStdString(simulator->devicePath());
-        } else {
-            simulator.reset();
-            showMessage(
-                QStringLiteral("Имитатор платы не запущен: %1").arg(QString::fromStdString(error)));
-        }
-    }
-
-    SerialPort1 = std::make_unique<serial::TSerialPort>();
-    SerialPort1->setObjectName(QStringLiteral("SerialPort1"));
-    instrumentLink = std::make_unique<acquisition::InstrumentLink>(*SerialPort1);
-    instrumentLink->setOptions(linkOptions);
-    sessionPort = std::make_unique<acquisition::SerialSessionPort>(SerialPort1.get());
+    acquisition::Instrument::Options where;
+    where.device = m_options.device;
+    where.simulator = m_options.simulator;
+    where.roots = { m_environment.sysfsRoot, m_environment.devRoot };
     sessionControls = std::make_unique<WindowSessionControls>(*this);
-    session = std::make_unique<acquisition::MeasurementSession>(sessionControls.get());
-    session->setPort(sessionPort.get());
+    instrument = std::make_unique<acquisition::Instrument>(sessionControls.get(), where);
+    session = &instrument->session();
+    if (m_options.simulator && !instrument->simulatorError().isEmpty())
+        showMessage(
+            QStringLiteral("Имитатор платы не запущен: %1").arg(instrument->simulatorError()));
 }
 
 void TForm1::bindSession()
 {
     using acquisition::InstrumentLink;
     using acquisition::MeasurementSession;
-    connect(instrumentLink.get(), &InstrumentLink::informationMessage, this,
+    InstrumentLink *link = &instrument->link();
+    connect(link, &InstrumentLink::informationMessage, this,
         [this](const QString &text) { showMessage(text); });
-    connect(instrumentLink.get(), &InstrumentLink::statusText, session.get(),
+    connect(link, &InstrumentLink::statusText, session,
         [this](const QString &text) { session->setStatusText(0, text); });
-    connect(instrumentLink.get(), &InstrumentLink::measurementButtonsEnabled, this,
+    connect(link, &InstrumentLink::measurementButtonsEnabled, this,
         &TForm1::setMeasurementButtonsEnabled);
 
-    MeasurementSession *m = session.get();
+    MeasurementSession *m = session;
     connect(m, &MeasurementSession::statusTextChanged, status, &StatusBar::setPanelText);
     connect(m, &MeasurementSession::progressChanged, this, &TForm1::mirrorProgress);
     connect(m, &MeasurementSession::fileCaptionChanged, gbFile, &QGroupBox::setTitle);
@@ -328,26 +345,32 @@ void TForm1::bindSession()
     connect(m, &MeasurementSession::launchTypeChanged, this, &TForm1::mirrorLaunchButton);
     connect(m, &MeasurementSession::errorLabelColourChanged, this, &TForm1::mirrorErrorColour);
     connect(m, &MeasurementSession::portFailure, this, &TForm1::showMessageLater);
+    // A recording the session completed becomes the current one; the session draws it right
+    // after. The cycles of a run are kept by the run's stores.
+    const auto arrived = [this](const files::Recording &recording) {
+        files::Recording next = recording;
+        if (CycleRunning)
+            next.origin = files::RecordingOrigin::Cycle;
+        holdRecording(std::move(next));
+    };
+    connect(m, &MeasurementSession::transferComplete, this, arrived);
+    connect(m, &MeasurementSession::shortReadComplete, this, arrived);
     // A failed transfer (out of step, board gone) has put its text in the first status panel;
-    // the message follows once the port's handler has returned. What was received stays in
-    // the buffer as a recording the session flags as faulty (recordingFaulty()).
+    // the message follows once the port's handler has returned. What was received is drawn
+    // for the user to look at, under the failure's text, as a faulty recording that no save
+    // writes. A cycle run does not draw it: it is no cycle of the run.
     connect(m, &MeasurementSession::transferFailed, this,
-        [this](acquisition::SessionFailure, const QString &text) {
-            // What arrived is drawn for the user to look at, under the failure's text. A cycle
-            // run does not draw it: it is no cycle of the run.
-            if (session->recordingFaulty() && !session->AcquisitionBuffer().isEmpty()
-                && !CycleRunning) {
+        [this](acquisition::SessionFailure, const QString &text, const files::Recording &received) {
+            if (!received.data.isEmpty() && !CycleRunning) {
+                holdRecording(received);
                 BuildChart();
                 session->setStatusText(0, text);
             }
             showMessageLater(text);
         });
-    // The port reports a board that went away once, as a line error (the session hears of it
-    // first); the rest is done after the handler has returned, since it closes the port.
-    sessionPort->onLineError = [this](int errors) {
-        if (errors & serial::IoError)
-            QMetaObject::invokeMethod(this, &TForm1::instrumentLost, Qt::QueuedConnection);
-    };
+    // The board went away (the session has heard of it first); the port is closed.
+    connect(
+        instrument.get(), &acquisition::Instrument::disconnected, this, &TForm1::instrumentLost);
 
     for (int panel = 0; panel < 3; ++panel)
         status->setPanelText(panel, m->statusText(panel));
@@ -409,22 +432,15 @@ void TForm1::setMeasurementButtonsEnabled(bool enabled)
 
 void TForm1::ConnectInstrument()
 {
-    instrumentLink->ConnectInstrument();
     // The information box names no reason; the terminal gets it (a wrong --device path).
-    if (instrumentLink->connectedDevice().isEmpty() && !instrumentLink->lastError().isEmpty())
-        qWarning("ferrun: %s", qPrintable(instrumentLink->lastError()));
-    // Whatever was half received belongs to the closed link; the session starts afresh on
-    // the reopened port.
-    session->setPort(sessionPort.get());
+    if (!instrument->connectInstrument() && !instrument->lastError().isEmpty())
+        qWarning("ferrun: %s", qPrintable(instrument->lastError()));
 }
 
 void TForm1::instrumentLost()
 {
-    if (!SerialPort1 || !SerialPort1->IsOpen())
-        return;
-    // Nothing more can come from the board: close the port so that btUSB can find it again,
-    // and keep the measurement buttons off until it does. The recording held so far stays.
-    SerialPort1->Close();
+    // Nothing more can come from the board: the port is closed so that btUSB can find it
+    // again, and the measurement buttons stay off until it does. The recording stays.
     setMeasurementButtonsEnabled(false);
     // An exchange the board broke off has been reported as such already.
     if (session->lastFailure() == acquisition::SessionFailure::Disconnected)
@@ -453,10 +469,31 @@ void TForm1::showMessageLater(const QString &text)
 
 void TForm1::bindChartBuilder()
 {
-    chartBuilder = std::make_unique<ChartBuilder>(*this);
+    ChartControls controls;
+    controls.displaySettings = [this] {
+        sig::DisplaySettings s;
+        s.checkedChannels = checkedThermocouples();
+        s.photodiode = channelBoxes.at(int(files::ChannelId::FD))->isChecked();
+        s.averaging = cbAvgMC->isChecked();
+        s.timeUnitIndex = cbXscale->currentIndex();
+        const int mode = cbShowK->currentIndex();
+        s.axisMode = mode >= 0 && mode <= 3 ? sig::AxisMode(mode) : sig::AxisMode::None;
+        s.rangeIndex = cbTrng->currentIndex();
+        s.integrate = cbInt->isChecked();
+        s.integrationLength = boundedValue(seInt);
+        s.pointSkip = std::max(1, sampling->value(acquisition::Field::sePointChart));
+        return s;
+    };
+    controls.clearFirst = [this] { return cbChartClear->isChecked(); };
+    controls.valueRange = [this] {
+        return std::pair { boundedValue(seYmin), boundedValue(seYmax) };
+    };
+    chartBuilder
+        = std::make_unique<ChartBuilder>(*Chart1, *session, *m_document, std::move(controls));
     chartBuilder->reportError = [this](const QString &text) { showMessageLater(text); };
     session->setChartBuilder([this] { BuildChart(); });
-    cursorReadout = new CursorReadout(*this);
+    cursorReadout = new CursorReadout(
+        *Chart1, *chartBuilder, *session, [this] { return m_readout; }, this);
     connect(this, &TForm1::chartRebuildRequested, this, &TForm1::displayChanged);
 }
 

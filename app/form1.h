@@ -2,6 +2,7 @@
 
 #include "app/appoptions.h"
 #include "files/channels.h"
+#include "files/recordingdocument.h"
 
 #include <QColor>
 #include <QPointer>
@@ -34,20 +35,11 @@ class TChartSeries;
 } // namespace chart
 
 namespace acquisition {
-class InstrumentLink;
+class Instrument;
 class MeasurementSession;
 class SamplingParameters;
-class SerialSessionPort;
 enum class Field;
 } // namespace acquisition
-
-namespace serial {
-class TSerialPort;
-}
-
-namespace sim {
-class BoardSimulator;
-}
 
 namespace app {
 
@@ -75,7 +67,13 @@ struct FormEnvironment
     // The available area of each screen (less its task bars), where start-up places the
     // window; empty: the platform's screens.
     QList<QRect> availableScreens;
+    // Where recordings replaced before they were saved are kept; empty: the user's data folder
+    // (files::RecoveryStore::defaultFolder()).
+    QString recoveryFolder;
 };
+
+// The answers to "Сохранить запись?" when the window closes with a recording not saved.
+enum class SaveAnswer { Save, Discard, Cancel };
 
 // The main window, captioned "7 термопар, фотодиод". Creating it runs the start-up sequence
 // (settings from `settingsPath`, applied to the controls in order); closing it runs the
@@ -84,10 +82,13 @@ struct FormEnvironment
 // Controls are laid out at fixed positions; the chart and the bands that follow it are
 // resized by FormResize from the window's outer size and the two margins.
 //
-// The window owns the serial port SerialPort1, the instrument link that finds and opens it,
-// and the measurement session that runs every exchange on it. The session decides; the
-// window passes the user's actions to its handlers and mirrors its view state (status
-// texts, progress panel, captions, panel visibility, launch picture, error blink).
+// The window owns the instrument (the serial port SerialPort1, the link that finds and opens
+// it, and the measurement session that runs every exchange on it) and the current recording.
+// The session decides; the window passes the user's actions to its handlers and mirrors its
+// view state (status texts, progress panel, captions, panel visibility, launch picture, error
+// blink). Every recording the session completes, and every file opened, becomes the current
+// recording; one that was not saved goes to the recovery folder first. Closing the window
+// with a recording not saved asks "Сохранить запись?".
 class TForm1 : public QWidget
 {
     Q_OBJECT
@@ -109,28 +110,27 @@ public:
     std::array<ColorPanel *, files::ChannelCount> PanelByChannel {};
     acquisition::SamplingParameters *sampling = nullptr;
 
-    // ---- Instrument, link and session (declared in the order they are built; destroyed in
-    // reverse: the session lets go of the port before the port closes, the port closes
-    // before the built-in board stops)
-    std::unique_ptr<sim::BoardSimulator> simulator; // --simulator only
-    std::unique_ptr<serial::TSerialPort> SerialPort1;
-    std::unique_ptr<acquisition::InstrumentLink> instrumentLink;
-    std::unique_ptr<acquisition::SerialSessionPort> sessionPort;
+    // ---- The instrument (the built-in board with --simulator, SerialPort1, the link and the
+    // session) and the session it holds
     std::unique_ptr<WindowSessionControls> sessionControls;
-    std::unique_ptr<acquisition::MeasurementSession> session;
-    // The session's buffer is the recording; none once the window has shut down.
-    const QByteArray *AcquisitionBuffer() const;
+    std::unique_ptr<acquisition::Instrument> instrument;
+    acquisition::MeasurementSession *session = nullptr;
+
+    // ---- The current recording
+    const files::Recording &recording() const { return m_document->recording(); }
+    files::RecordingDocument &document() { return *m_document; }
+    // Makes `next` the current recording (the one held goes to the recovery folder first when
+    // it was not saved, with the comment in the box) and draws it.
+    void takeRecording(files::Recording next);
+    // True when closing would lose something: what btSave writes (the current recording, or
+    // after a cycle run its cycles) is not saved.
+    bool hasUnsavedRecording() const;
 
     // ---- Chart building (app/chartbuilder.h)
     std::unique_ptr<ChartBuilder> chartBuilder;
-    // Decodes AcquisitionBuffer with the display controls into the series T1..T7, FD. Runs at
-    // the end of a transfer, after a short read or re-read, and when cbInt, cbShowK or
-    // cbXscale change.
+    // Decodes the current recording with the display controls into the series T1..T7, FD.
+    // Runs when a recording arrives or is opened, and when cbInt, cbShowK or cbXscale change.
     void BuildChart();
-    // The cycle step: run by BuildChart while CycleRunning is set, after the status text and
-    // before the value-axis range. Returns false on low memory, which ends the build there.
-    // Empty until the cycle mode installs it.
-    std::function<bool()> cycleStep;
     // The status bar's X, Y and photodiode readout (app/cursorreadout.h).
     CursorReadout *cursorReadout = nullptr;
     // The cycle mode (app/cyclecontrol.h): btCycle, its state and stores.
@@ -176,6 +176,8 @@ public:
 
     chart::TChart *Chart1 = nullptr;
     QMenu *pmChart = nullptr;
+    // btLoadFile's menu: "Открыть файл…", "Несохранённые записи…".
+    QMenu *pmFile = nullptr;
     QWidget *Panel1 = nullptr;
     QLabel *lAll = nullptr;
     QLabel *lElapsed = nullptr;
@@ -268,9 +270,19 @@ public:
     // Which picture btExtrn shows: Computer or RisingEdge.
     bool launchPictureIsComputer() const { return m_launchComputer; }
 
-    // How messages and the colour dialog are shown; tests replace them.
+    // How messages, the colour dialog, the question on closing and the list of unsaved
+    // recordings are shown; tests replace them.
     std::function<void(const QString &)> showMessage;
     std::function<std::optional<QColor>(const QColor &)> chooseColor;
+    std::function<SaveAnswer()> askSaveRecording;
+    // The recovered recording chosen from the list; empty when none.
+    std::function<QString(const QList<files::RecoveryEntry> &)> chooseRecovered;
+
+    // "Несохранённые записи…": the list of the recovery folder; the one chosen is opened.
+    void showUnsavedRecordings();
+    // The next close has nobody to answer (a signal): what is not saved goes to the recovery
+    // folder and the window closes without asking.
+    void expectUnattendedClose();
 
     // Sets a button's caption colour (red for "Закрыть" and running states).
     static void setCaptionColor(QAbstractButton *button, const QColor &color);
@@ -314,6 +326,17 @@ private:
     void createInstrument();
     void bindSession();
     void bindChartBuilder();
+    void createCycleControl();
+    void createFileControl();
+    // The current recording: replaced without drawing (the one held kept when unsaved).
+    void holdRecording(files::Recording next);
+    // Unsaved cycles go to the recovery folder as one data file.
+    void keepCycles(const QByteArray &arrays);
+    // Cycles are what btSave writes now (after "Стоп"), or what a close puts at stake (a run).
+    bool cyclesAreTheRecording() const;
+    // Everything not saved goes to the recovery folder, but what "Не сохранять" answered for.
+    void keepUnsaved(bool exceptTheRecording);
+    SaveAnswer askSaveRecordingBox();
     // A display control changed: redraw unless an exchange or a cycle run is under way.
     void displayChanged();
     void mirrorProgress();
@@ -338,10 +361,11 @@ private:
     FormEnvironment m_environment;
     QString m_settingsPath;
     std::optional<QRect> m_foldState;
+    std::unique_ptr<files::RecordingDocument> m_document;
+    bool m_unattendedClose = false;
     bool m_readout = false;
     bool m_launchComputer = false;
     bool m_shutDown = false;
-    bool m_bufferReleased = false;
     QStringList m_pendingMessages; // queued by showMessageLater, not shown yet
     bool m_framed = false;
     QPoint m_menuPress;

@@ -185,6 +185,20 @@ void TForm1::createHeaderAndToolBars()
     btHelp->setIcon(pictureIcon(Picture::Help));
     btHelp->setToolTip(QStringLiteral("Справка: щелкните затем по элементу окна"));
 
+    // The open button's menu (held down, or a right click): opening a file, and the
+    // recordings kept in the recovery folder.
+    pmFile = new QMenu(btLoadFile);
+    pmFile->setObjectName(QStringLiteral("pmFile"));
+    connect(pmFile->addAction(QStringLiteral("Открыть файл…")), &QAction::triggered, this,
+        &TForm1::loadRequested);
+    connect(pmFile->addAction(QStringLiteral("Несохранённые записи…")), &QAction::triggered, this,
+        &TForm1::showUnsavedRecordings);
+    btLoadFile->setMenu(pmFile);
+    btLoadFile->setPopupMode(QToolButton::DelayedPopup);
+    btLoadFile->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(btLoadFile, &QWidget::customContextMenuRequested, this,
+        [this](const QPoint &at) { pmFile->popup(btLoadFile->mapToGlobal(at)); });
+
     connect(btSave, &QToolButton::clicked, this, &TForm1::saveRequested);
     connect(btLoadFile, &QToolButton::clicked, this, &TForm1::loadRequested);
     connect(btCopy, &QToolButton::clicked, this, &TForm1::copyCommentRequested);

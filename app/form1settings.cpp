@@ -94,8 +94,6 @@ void TForm1::startUp()
     // A full recording (up to 240000 points a series) then goes into the chart without the
     // point lists growing step by step.
     chart::setDefaultListCapacity(700000);
-    // The session's buffer is the recording: empty until the first transfer.
-    session->acquisitionBuffer().clear();
     session->setSessionBlocks(8);
     ConnectInstrument();
     for (int n = 1; n <= 8; ++n)
@@ -115,12 +113,9 @@ void TForm1::shutDown()
     if (m_shutDown)
         return;
     m_shutDown = true;
-    // The recording is released and the session lets go of the port: nothing measures once
-    // the window has shut down, and nothing can arrive into a released buffer. The port
-    // itself closes when the window is destroyed.
+    // The session lets go of the port: nothing measures once the window has shut down. The
+    // port itself closes when the window is destroyed.
     session->setPort(nullptr);
-    session->acquisitionBuffer() = QByteArray();
-    m_bufferReleased = true;
     setMeasurementButtonsEnabled(false);
     // Every key, even those equal to their defaults. A spin field yields its value within
     // its bounds, also while a typed value has not been taken by leaving the field yet.
@@ -158,14 +153,6 @@ void TForm1::shutDown()
         emit settingsWriteFailed(message);
         showMessage(message);
     }
-}
-
-void TForm1::closeEvent(QCloseEvent *event)
-{
-    // The buffer is gone after shutdown, so the window closes even when the settings could
-    // not be written.
-    shutDown();
-    event->accept();
 }
 
 } // namespace app

@@ -1,11 +1,9 @@
 #include "app/hotplug.h"
 
-#include "acquisition/instrumentlink.h"
+#include "acquisition/instrument.h"
 #include "acquisition/measurementsession.h"
-#include "app/form1.h"
 #include "serial/serialport.h"
 
-#include <functional>
 #include <utility>
 
 namespace app {
@@ -16,16 +14,19 @@ const QString NoLinkStatus = QStringLiteral("USB: нет связи");
 
 } // namespace
 
-HotPlug::HotPlug(TForm1 &form, const acquisition::DiscoveryRoots &roots)
-    : QObject(&form)
-    , m_form(form)
+HotPlug::HotPlug(acquisition::Instrument &instrument, std::function<void()> connectQuietly,
+    std::function<bool()> shutDown, const acquisition::DiscoveryRoots &roots, QObject *parent)
+    : QObject(parent)
+    , m_instrument(instrument)
+    , m_connectQuietly(std::move(connectQuietly))
+    , m_shutDown(std::move(shutDown))
     , m_watcher(roots)
 {
     connect(
         &m_watcher, &acquisition::DeviceWatcher::instrumentAppeared, this, &HotPlug::connectIfIdle);
     // A port that closes while the instrument is there: from the window thread's next turn,
     // since the port may be closing inside a connect.
-    serial::TSerialPort &port = *m_form.SerialPort1;
+    serial::TSerialPort &port = m_instrument.port();
     // Not for the closes of its own attempts, which would retry a failing device for ever.
     port.OnClose = [previous = std::move(port.OnClose), this](serial::TCustomSerialPort *sender) {
         if (previous)
@@ -39,36 +40,16 @@ HotPlug::HotPlug(TForm1 &form, const acquisition::DiscoveryRoots &roots)
 void HotPlug::connectIfIdle()
 {
     // A shut-down window measures nothing more; a connected one keeps its port.
-    if (!m_form.AcquisitionBuffer() || m_form.SerialPort1->IsOpen() || !m_watcher.instrument())
+    if (m_shutDown() || m_instrument.port().IsOpen() || !m_watcher.instrument())
         return;
-    // btUSB's connect, with its information box left out: nobody asked for this one. The
-    // guard puts the window's own way of showing messages back, whatever happens.
-    struct Quiet
-    {
-        TForm1 &form;
-        bool &connecting;
-        std::function<void(const QString &)> saved
-            = std::exchange(form.showMessage, [](const QString &) {});
-        Quiet(TForm1 &f, bool &c)
-            : form(f)
-            , connecting(c)
-        {
-            connecting = true;
-        }
-        ~Quiet()
-        {
-            form.showMessage = std::move(saved);
-            connecting = false;
-        }
-    };
-    {
-        const Quiet quiet(m_form, m_connecting);
-        m_form.ConnectInstrument();
-    }
-    const bool connected = !m_form.instrumentLink->connectedDevice().isEmpty();
+    m_connecting = true;
+    m_connectQuietly();
+    m_connecting = false;
+    const bool connected = m_instrument.isConnected();
     // "USB: нет связи" of the lost board is no longer true.
-    if (connected && m_form.session->statusText(0) == NoLinkStatus)
-        m_form.session->setStatusText(0, QString());
+    acquisition::MeasurementSession &session = m_instrument.session();
+    if (connected && session.statusText(0) == NoLinkStatus)
+        session.setStatusText(0, QString());
     emit connectAttempted(connected);
 }
 

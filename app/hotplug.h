@@ -3,10 +3,13 @@
 #include "acquisition/devicewatcher.h"
 
 #include <QObject>
+#include <functional>
+
+namespace acquisition {
+class Instrument;
+}
 
 namespace app {
-
-class TForm1;
 
 // Connects the window to the instrument when it is plugged in. When the board's device
 // appears while no instrument is connected (the port is closed), the window connects as
@@ -23,7 +26,11 @@ class HotPlug : public QObject
     Q_OBJECT
 
 public:
-    HotPlug(TForm1 &form, const acquisition::DiscoveryRoots &roots);
+    // `connectQuietly`: btUSB's connect without its information box (nobody asked for this
+    // one); `shutDown`: true once the window measures nothing more.
+    HotPlug(acquisition::Instrument &instrument, std::function<void()> connectQuietly,
+        std::function<bool()> shutDown, const acquisition::DiscoveryRoots &roots,
+        QObject *parent = nullptr);
 
     acquisition::DeviceWatcher &watcher() { return m_watcher; }
 
@@ -34,7 +41,9 @@ signals:
 private:
     void connectIfIdle();
 
-    TForm1 &m_form;
+    acquisition::Instrument &m_instrument;
+    std::function<void()> m_connectQuietly;
+    std::function<bool()> m_shutDown;
     acquisition::DeviceWatcher m_watcher;
     bool m_connecting = false;
 };

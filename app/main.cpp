@@ -1,7 +1,8 @@
+#include "acquisition/terminationsignals.h"
 #include "app/appoptions.h"
+#include "app/closeontermination.h"
 #include "app/contexthelp.h"
 #include "app/form1.h"
-#include "app/signalwatcher.h"
 #include "app/translation.h"
 #include "files/settings.h"
 
@@ -42,11 +43,14 @@ int main(int argc, char **argv)
     app::installToolkitTranslation(application);
     app::ContextHelp::setHelpFile(QStringLiteral("Ferrun.HLP"));
 
-    // SIGTERM and SIGINT close the window the normal way, so the settings are written, also
-    // while a message box is up (start-up may show "АЦП не обнаружено" before the window).
-    app::SignalWatcher watcher;
-    app::CloseOnTermination closer(&watcher);
+    // SIGTERM, SIGINT and SIGHUP close the window the normal way, so the settings are
+    // written, also while a message box is up (start-up may show "АЦП не обнаружено" before
+    // the window). Nobody can answer then: what is not saved goes to the recovery folder.
+    acquisition::TerminationSignals termination;
+    app::CloseOnTermination closer(&termination);
     app::TForm1 form(files::defaultSettingsPath(), *options);
+    QObject::connect(&closer, &app::CloseOnTermination::terminationRequested, &form,
+        &app::TForm1::expectUnattendedClose);
     // When a signal ends the program, its message box is closed at once; the failure to keep
     // the settings still reaches standard error (and the journal).
     QObject::connect(&form, &app::TForm1::settingsWriteFailed,

@@ -1,25 +1,25 @@
 #include "acquisition/cyclerun.h"
-#include "acquisition/instrumentlink.h"
+#include "acquisition/instrument.h"
 #include "acquisition/measurementsession.h"
+#include "acquisition/replywatch.h"
 #include "acquisition/samplingparameters.h"
-#include "acquisition/sessionserialport.h"
+#include "acquisition/terminationsignals.h"
 #include "cli/commandline.h"
 #include "cli/commands.h"
 #include "cli/measurementsetup.h"
 #include "files/cyclesave.h"
 #include "files/datafile.h"
-#include "serial/serialport.h"
-#include "sim/boardsimulator.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
-#include <memory>
 #include <optional>
 
 // ferrun-cli cycle: a cycle run on the board (or the built-in simulator), headless, with the
@@ -30,7 +30,7 @@ namespace {
 using acquisition::CycleRun;
 using acquisition::Field;
 using acquisition::MeasurementSession;
-using acquisition::SessionState;
+using acquisition::TerminationSignals;
 using cli::PanelControls;
 using cli::printError;
 using cli::rescueName;
@@ -40,20 +40,10 @@ constexpr int ExitNotSaved = 1;
 constexpr int ExitEndedEarly = 3;
 constexpr int ExitNoInstrument = 4;
 constexpr int ExitNothingStored = 5;
-// Added to the expected recording time before the instrument counts as silent; also the
-// longest pause between two blocks of a transfer.
-constexpr int ReplyGraceMs = 10000;
 
 // One memory block: the time bounds of seTime for 30000 samples, and the frequency bounds.
 constexpr int ShortestCycleMs = acquisition::ShortestTime4allSRAM / acquisition::MaxSRAMblocks;
 constexpr int LongestCycleMs = acquisition::LongestTime4allSRAM / acquisition::MaxSRAMblocks;
-
-volatile std::sig_atomic_t interrupts = 0;
-
-extern "C" void onInterrupt(int)
-{
-    interrupts = interrupts + 1;
-}
 
 // True when a file can be created in `folder`.
 bool folderWritable(const QString &folder, QString *reason)
@@ -66,18 +56,46 @@ bool folderWritable(const QString &folder, QString *reason)
     return true;
 }
 
+// The saves of an earlier run into these targets that were interrupted: each is cleared away
+// (a whole recording kept under a name of its own). False when one cannot be.
+bool clearLeftoverSaves(const QString &output, bool oneFile)
+{
+    if (oneFile)
+        return cli::clearLeftoverSave(output);
+    // The per-cycle files are named after the output with a number of at least four digits.
+    const QFileInfo first(files::cycleFileName(output, 0));
+    const QString stem = first.fileName().chopped(int(QStringLiteral("0000.kdx").size()));
+    const QRegularExpression numbered(
+        QStringLiteral("^%1(\\d{4,})\\.kdx\\.saving$").arg(QRegularExpression::escape(stem)));
+    bool ok = true;
+    for (const QString &name : QDir(first.absolutePath()).entryList(QDir::Files | QDir::Hidden)) {
+        const QRegularExpressionMatch match = numbered.match(name);
+        if (match.hasMatch())
+            ok = cli::clearLeftoverSave(files::cycleFileName(output, match.captured(1).toInt()))
+                && ok;
+    }
+    return ok;
+}
+
 } // namespace
 
 int cli::runCycle(const QStringList &args)
 {
     CommandLine line("cycle", "-o FILE [options]",
-        "Runs cycles on the board: short measurements of 30000 samples averaged over 16 in the\n"
-        "controller (3500 bytes each), one after the other, and saves them as the window does\n"
-        "after \"Стоп\": one file per cycle (FILE without its extension followed by the cycle\n"
-        "number, run.kdx gives run0000.kdx, run0001.kdx, ...; FILE itself is not written), or\n"
-        "with --one-file every cycle in order in FILE. One line per stored cycle on standard\n"
-        "error. Ctrl+C stops after the cycle under way (a second Ctrl+C at once) and saves the\n"
-        "cycles stored.");
+        QString(
+            "Runs cycles on the board: short measurements of 30000 samples averaged over 16 in\n"
+            "the controller (3500 bytes each), one after the other, and saves them as the\n"
+            "window does after \"Стоп\": one file per cycle (FILE without its extension\n"
+            "followed by the cycle number, run.kdx gives run0000.kdx, run0001.kdx, ...; FILE\n"
+            "itself is not written), or with --one-file every cycle in order in FILE. One line\n"
+            "per stored cycle on standard error. A cycle is stored once its last block is in\n"
+            "and the line has stayed quiet for %1 ms; a cycle whose transfer fails is never\n"
+            "stored, and the run ends there. An instrument silent for %2 s beyond the\n"
+            "recording time (or between two blocks) ends the run. Ctrl+C (SIGINT) stops after\n"
+            "the cycle under way (a second one at once); SIGTERM and SIGHUP stop at once. Every\n"
+            "way the run ends, the cycles stored are saved.")
+            .arg(MeasurementSession::SettleMs)
+            .arg(acquisition::ReplyGraceMs / 1000));
     line.addOption({ { "o", "output" }, "Where the cycles go (see above).", "FILE" });
     line.addOption(
         { "device", "Serial device of the board (default: found by its USB identity).", "DEV" });
@@ -100,14 +118,14 @@ int cli::runCycle(const QStringList &args)
     line.addOption(
         { "launch", "Start of each recording: computer or photodiode.", "HOW", "computer" });
     line.addOption({ "comment", "Comment stored in every file.", "TEXT" });
-    line.addExitCode(ExitSaved, "the cycles were stored and saved");
+    line.addExitCode(ExitSaved, "the cycles were stored and saved (also after a signal)");
     line.addExitCode(ExitNotSaved,
         "a file could not be written (cycles not written are kept in the temporary folder "
         "when possible)");
     line.addExitCode(ExitEndedEarly,
         "the run ended before --count cycles (no reply from the instrument, a failed "
-        "transfer, the board disconnected, or too little memory); the cycles stored were "
-        "saved");
+        "transfer, the board disconnected, or too little memory); the cycles stored before "
+        "were saved");
     line.addExitCode(ExitNoInstrument, "no instrument found or the port cannot be opened");
     line.addExitCode(ExitNothingStored, "no cycle was stored; nothing was written");
     if (const auto status = line.parse(args))
@@ -150,6 +168,9 @@ int cli::runCycle(const QStringList &args)
                        .arg(oneFile ? output : files::cycleFileName(output, 0), reason));
         return ExitNotSaved;
     }
+    if (!clearLeftoverSaves(output, oneFile))
+        return ExitNotSaved;
+    TerminationSignals termination;
 
     // The frequency/time panel of a first run with one averaged block, then the options as a
     // user would enter them; the cycle start selects the same block and averaging again.
@@ -164,37 +185,31 @@ int cli::runCycle(const QStringList &args)
         cli::typeAndLeave(panel, Field::seTime, *o.time);
     PanelControls controls(panel, o.rangeIndex);
 
-    std::unique_ptr<sim::BoardSimulator> simulator;
-    if (o.simulator) {
-        simulator = cli::startSimulator(false, &o.device);
-        if (!simulator)
-            return ExitNoInstrument;
-    }
-
-    serial::TSerialPort port;
-    acquisition::InstrumentLink link(port);
-    acquisition::InstrumentLink::Options linkOptions;
-    linkOptions.deviceOverride = o.device;
-    link.setOptions(linkOptions);
-    if (!cli::connectInstrument(link))
+    acquisition::Instrument::Options where;
+    where.device = o.device;
+    where.simulator = o.simulator;
+    acquisition::Instrument instrument(&controls, where);
+    if (!cli::connectInstrument(instrument))
         return ExitNoInstrument;
-
-    acquisition::SerialSessionPort sessionPort(&port);
-    MeasurementSession session(&controls);
-    session.setPort(&sessionPort);
+    MeasurementSession &session = instrument.session();
     if (o.launchType == 1)
         session.btExtrnClick();
     CycleRun cycle(&session, &panel);
     cycle.setOneFile(oneFile);
     cycle.installHeadlessChartBuilder();
+    // The header of what is saved: that of the cycles' recordings.
+    files::DataFileHeader header;
+    QObject::connect(&session, &MeasurementSession::transferComplete,
+        [&](const files::Recording &recording) { header = recording.header; });
 
     QEventLoop loop;
     int exitCode = ExitSaved;
     bool finished = false;
     QElapsedTimer runClock;
-    QElapsedTimer phaseClock;
-    QTimer watch;
-    watch.setInterval(50);
+    acquisition::ReplyWatch watch(&session);
+    // A photodiode launch waits for its trigger as long as a launch from the computer waits
+    // for its reply.
+    watch.setTriggerTimeoutMs(acquisition::ReplyGraceMs);
 
     // Stops the run at once (the measurement under way is dropped) and leaves the loop.
     const auto finish = [&](int code, const QString &message) {
@@ -210,76 +225,67 @@ int cli::runCycle(const QStringList &args)
         QTimer::singleShot(0, &loop, &QEventLoop::quit);
     };
 
-    QObject::connect(
-        &session, &MeasurementSession::stateChanged, [&](SessionState) { phaseClock.restart(); });
-    QObject::connect(&session, &MeasurementSession::blockStored, [&] { phaseClock.restart(); });
     QObject::connect(&session, &MeasurementSession::portFailure,
         [&](const QString &message) { printError(message); });
-    QObject::connect(&session, &MeasurementSession::transferFailed,
-        [&](acquisition::SessionFailure, const QString &text) { finish(ExitEndedEarly, text); });
-    QObject::connect(&cycle, &CycleRun::lowMemory,
-        [&](const QString &message) { finish(ExitEndedEarly, message); });
+    QString noReplyReason;
+    QObject::connect(&watch, &acquisition::ReplyWatch::noReply,
+        [&](const QString &why) { noReplyReason = why; });
+    QObject::connect(
+        &session, &MeasurementSession::transferFailed, [&](acquisition::SessionFailure why) {
+            finish(ExitEndedEarly,
+                why == acquisition::SessionFailure::NoReply && !noReplyReason.isEmpty()
+                    ? noReplyReason
+                    : acquisition::sessionFailureDescription(why)
+                        + ": the cycle under way is not stored");
+        });
+    QObject::connect(&instrument, &acquisition::Instrument::disconnected, [&] {
+        finish(ExitEndedEarly,
+            acquisition::sessionFailureDescription(acquisition::SessionFailure::Disconnected));
+    });
+    QObject::connect(&cycle, &CycleRun::lowMemory, [&] {
+        finish(ExitEndedEarly,
+            QString("stopped: at most %1 KB of memory available")
+                .arg(CycleRun::LowMemoryBytes / 1024));
+    });
+    QObject::connect(&session, &MeasurementSession::measurementEndedWithoutData, [&] {
+        finish(ExitEndedEarly, "the instrument ended the measurement without sending data");
+    });
     QObject::connect(&cycle, &CycleRun::cycleStored, [&](int stored, qsizetype bytes) {
         const QString of = count ? QString("/%1").arg(*count) : QString();
         std::fprintf(stderr, "cycle %d%s: %lld bytes stored, %.1f s\n", stored, qPrintable(of),
             static_cast<long long>(bytes), runClock.elapsed() / 1000.0);
         std::fflush(stderr);
         // "Стоп" now: the restart already scheduled by this cycle's step then does nothing.
-        if ((count && stored >= *count) || interrupts > 0)
+        if ((count && stored >= *count) || termination.received() == SIGINT)
             finish(ExitSaved, {});
     });
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (interrupts > 1) {
-            finish(ExitSaved, "interrupted; the cycle under way was dropped");
+    // Ctrl+C stops after the cycle under way, a second one at once; SIGTERM and SIGHUP (a
+    // service manager, a closed terminal) at once. The cycles stored are saved either way.
+    int interrupts = 0;
+    QObject::connect(&termination, &TerminationSignals::signalReceived, [&](int number) {
+        if (number == SIGINT && ++interrupts == 1) {
+            std::fprintf(stderr,
+                "%s: stopping after the cycle under way (Ctrl+C again to stop at "
+                "once)\n",
+                qPrintable(TerminationSignals::describe(number)));
+            std::fflush(stderr);
             return;
         }
-        const qint64 quiet = phaseClock.elapsed();
-        const SessionState state = session.state();
-        if (state == SessionState::Measuring
-            && quiet > qint64(session.MeasurementMs()) + ReplyGraceMs)
-            finish(ExitEndedEarly,
-                o.launchType == 1 ? "no reply from the instrument (no photodiode trigger?)"
-                                  : "no reply from the instrument");
-        else if (state == SessionState::Transferring && quiet > ReplyGraceMs)
-            finish(ExitEndedEarly, "no reply from the instrument");
-    });
-    QObject::connect(&session, &MeasurementSession::measurementEndedWithoutData, [&] {
-        finish(ExitEndedEarly, "the instrument ended the measurement without sending data");
-    });
-
-    struct sigaction action
-    {
-    };
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous
-    {
-    };
-    sigaction(SIGINT, &action, &previous);
-    bool announced = false;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (interrupts == 1 && !announced) {
-            announced = true;
-            std::fprintf(
-                stderr, "stopping after the cycle under way (Ctrl+C again to stop at once)\n");
-        }
+        finish(ExitSaved,
+            QString("%1: the cycle under way was dropped")
+                .arg(TerminationSignals::describe(number)));
     });
 
     runClock.start();
-    phaseClock.start();
     watch.start();
     cycle.btCycleClick();
     loop.exec();
-    sigaction(SIGINT, &previous, nullptr);
     session.setPort(nullptr);
 
     if (cycle.storedCycles() == 0) {
         printError("no cycle was stored; nothing was written");
         return ExitNothingStored;
     }
-
-    const files::DataFileHeader header
-        = cli::headerFor(controls, panel.averaging(), o.rangeIndex, session.ChannelIntervalUs());
 
     if (oneFile) {
         QString error;

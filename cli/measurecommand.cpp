@@ -1,15 +1,15 @@
 #include "acquisition/devicewatcher.h"
 #include "acquisition/discovery.h"
-#include "acquisition/instrumentlink.h"
+#include "acquisition/instrument.h"
 #include "acquisition/measurementsession.h"
+#include "acquisition/replywatch.h"
 #include "acquisition/samplingparameters.h"
-#include "acquisition/sessionserialport.h"
+#include "acquisition/terminationsignals.h"
 #include "cli/commandline.h"
 #include "cli/commands.h"
 #include "cli/measurementsetup.h"
 #include "files/datafile.h"
-#include "serial/serialport.h"
-#include "sim/boardsimulator.h"
+#include "files/recording.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -19,17 +19,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QSocketNotifier>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <memory>
 #include <optional>
-#include <sys/stat.h>
 #include <unistd.h>
 
 // ferrun-cli measure: one measurement (or one "500 байт" short read) on the board or the
@@ -50,16 +46,6 @@ constexpr int ExitNoReply = 3;
 constexpr int ExitNoInstrument = 4;
 constexpr int ExitOutOfStep = 5;
 constexpr int ExitDisconnected = 6;
-constexpr int ExitInterrupted = 130; // 128 + SIGINT
-constexpr int ExitTerminated = 143; // 128 + SIGTERM
-
-// Added to the expected recording time of a launch from the computer before the instrument
-// counts as silent; also the longest pause between two blocks of a transfer and the longest
-// wait for a short-read reply.
-constexpr int ReplyGraceMs = 10000;
-// After the last block the line must stay quiet this long: bytes that come now answer no
-// request, and the recording is out of step.
-constexpr int QuietAfterTransferMs = 100;
 
 struct Options : cli::MeasurementOptions
 {
@@ -122,21 +108,34 @@ void describe(cli::CommandLine &line)
     line.addExitCode(ExitNotSaved,
         "the file cannot be written (checked before measuring; after a measurement the "
         "recording is kept in the temporary folder)");
-    line.addExitCode(ExitNoReply, "no reply from the instrument (or no trigger in time)");
+    line.addExitCode(ExitNoReply,
+        QString("no reply from the instrument: silent %1 s beyond the recording time, or "
+                "between two blocks (or no trigger in time); the bytes received are kept in "
+                "FILE.faulty")
+            .arg(acquisition::ReplyGraceMs / 1000));
     line.addExitCode(ExitNoInstrument, "no instrument found, or its port cannot be opened");
     line.addExitCode(ExitOutOfStep,
         "transfer out of step: the file is left as it was, the bytes received are kept in "
         "FILE.faulty");
-    line.addExitCode(ExitDisconnected, "board disconnected during the measurement");
-    line.addExitCode(ExitInterrupted, "interrupted (Ctrl+C); the file is left as it was");
-    line.addExitCode(ExitTerminated, "terminated (SIGTERM); the file is left as it was");
+    line.addExitCode(ExitDisconnected,
+        "board disconnected (at once, whenever it happens; the bytes of a transfer are kept in "
+        "FILE.faulty)");
+    line.addExitCode(128 + SIGHUP, "hung up (SIGHUP); the file is left as it was");
+    line.addExitCode(128 + SIGINT, "interrupted (SIGINT, Ctrl+C); the file is left as it was");
+    line.addExitCode(128 + SIGTERM, "terminated (SIGTERM); the file is left as it was");
 }
 
 // Reads the options; nothing when the command must end with the status already printed.
 std::optional<int> readOptions(const QStringList &args, Options &o)
 {
     cli::CommandLine line("measure", "-o FILE [options]",
-        "Runs one measurement on the board and saves it as a data file.");
+        QString("Runs one measurement on the board and saves it as a data file. The recording\n"
+                "is complete once its last block is in and the line has stayed quiet for %1 ms.\n"
+                "An instrument silent for %2 s beyond the recording time (or between two\n"
+                "blocks) has not replied. SIGINT (Ctrl+C), SIGTERM and SIGHUP end the\n"
+                "measurement at once and leave FILE as it was.")
+            .arg(MeasurementSession::SettleMs)
+            .arg(acquisition::ReplyGraceMs / 1000));
     describe(line);
     if (const auto status = line.parse(args))
         return status;
@@ -281,82 +280,53 @@ bool checkWritable(const QString &fileName, QString *reason)
     return true;
 }
 
-// A save of this target that was killed leaves its temporary file behind: removed here, so
-// that it neither lingers nor is mistaken for a recording.
-void removeStaleTemporary(const QString &fileName)
-{
-    const QString stale = files::temporarySaveName(fileName);
-    struct stat st;
-    if (::lstat(QFile::encodeName(stale).constData(), &st) == 0 && S_ISREG(st.st_mode)
-        && ::unlink(QFile::encodeName(stale).constData()) == 0)
-        std::fprintf(stderr, "removed %s, left by an interrupted save\n", qPrintable(stale));
-}
-
-// SIGINT and SIGTERM end the measurement through the event loop: the handler only writes
-// the signal's number into a pipe.
-int signalPipe[2] = { -1, -1 };
-
-extern "C" void onSignal(int number)
-{
-    const int saved = errno;
-    const char byte = char(number);
-    [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
-    errno = saved;
-}
-
-bool installSignalHandlers()
-{
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0
-        && ::sigaction(SIGTERM, &action, nullptr) == 0;
-}
-
-// The signal received so far, 0 when none.
-int pendingSignal()
-{
-    char byte = 0;
-    return ::read(signalPipe[0], &byte, 1) == 1 ? int(byte) : 0;
-}
-
 int signalExit(int number, const QString &output)
 {
-    printError(
-        QString("%1: nothing saved, %2 left as it was")
-            .arg(number == SIGINT ? "interrupted (Ctrl+C)" : "terminated (SIGTERM)", output));
-    return number == SIGINT ? ExitInterrupted : ExitTerminated;
+    printError(QString("%1: nothing saved, %2 left as it was")
+                   .arg(acquisition::TerminationSignals::describe(number), output));
+    return acquisition::TerminationSignals::exitStatus(number);
 }
 
 // Keeps what was received of a failed transfer beside the target (or, failing that, in the
 // temporary folder), in the data file's format but under a name no browser takes for one.
-void keepFaulty(const QString &output, const files::DataFileHeader &header,
-    const QByteArray &received, const QString &comment)
+void keepFaulty(const QString &output, const files::Recording &received, const QString &comment)
 {
-    if (received.isEmpty()) {
+    if (received.data.isEmpty()) {
         printError(QString("nothing was received; %1 left as it was").arg(output));
         return;
     }
     const QString why = QStringLiteral("FAULTY RECORDING (transfer failed)\r\n") + comment;
     QString side = output + QStringLiteral(".faulty");
-    if (!files::saveDataFile(side, header, received, why)) {
+    if (!files::saveDataFile(side, received.header, received.data, why)) {
         side
             = QDir(QDir::tempPath())
                   .filePath(QString("ferrun-faulty-%1.kdx.faulty")
                                 .arg(QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz")));
-        if (!files::saveDataFile(side, header, received, why)) {
-            printError(QString("the %1 bytes received could not be kept").arg(received.size()));
+        if (!files::saveDataFile(side, received.header, received.data, why)) {
+            printError(
+                QString("the %1 bytes received could not be kept").arg(received.data.size()));
             return;
         }
     }
     printError(QString("%1 left as it was; the %2 bytes received are kept in %3 (not a good "
                        "recording)")
                    .arg(output)
-                   .arg(received.size())
+                   .arg(received.data.size())
                    .arg(side));
+}
+
+int failureExit(SessionFailure failure)
+{
+    switch (failure) {
+    case SessionFailure::OutOfStep:
+        return ExitOutOfStep;
+    case SessionFailure::Disconnected:
+        return ExitDisconnected;
+    case SessionFailure::NoReply:
+    case SessionFailure::None:
+        break;
+    }
+    return ExitNoReply;
 }
 
 } // namespace
@@ -373,9 +343,11 @@ int cli::runMeasure(const QStringList &args)
         printError(QString("Cannot create file %1 (%2)").arg(o.output, reason));
         return ExitNotSaved;
     }
-    removeStaleTemporary(o.output);
-    if (!installSignalHandlers()) {
-        printError(QString("cannot watch for Ctrl+C: %1").arg(std::strerror(errno)));
+    if (!cli::clearLeftoverSave(o.output))
+        return ExitNotSaved;
+    acquisition::TerminationSignals termination;
+    if (!termination.isActive()) {
+        printError(QString("cannot watch for signals: %1").arg(std::strerror(errno)));
         return ExitNotSaved;
     }
 
@@ -392,41 +364,29 @@ int cli::runMeasure(const QStringList &args)
         return cli::usageError("measure: " + panel.lErrIn());
     PanelControls controls(panel, o.rangeIndex);
 
-    std::unique_ptr<sim::BoardSimulator> simulator;
-    if (o.simulator) {
-        simulator = cli::startSimulator(true, &o.device);
-        if (!simulator)
-            return ExitNoInstrument;
-    }
-
-    serial::TSerialPort port;
-    acquisition::InstrumentLink link(port);
-    acquisition::InstrumentLink::Options linkOptions;
-    linkOptions.deviceOverride = o.device;
-    linkOptions.sysfsRoot = o.roots.sysfsRoot;
-    linkOptions.devRoot = o.roots.devRoot;
-    link.setOptions(linkOptions);
     if (o.waitForBoard && !acquisition::findInstrumentPort(o.roots)) {
         std::fprintf(stderr, "waiting for the board to be plugged in (Ctrl+C ends the wait)\n");
         std::fflush(stderr);
-        // A signal ends the wait through the event loop; its number stays in the pipe.
-        QSocketNotifier signalWait(signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(&signalWait, &QSocketNotifier::activated, [&] {
-            signalWait.setEnabled(false);
-            QCoreApplication::exit(0);
-        });
+        // A signal ends the wait through the event loop.
+        const QMetaObject::Connection wait = QObject::connect(&termination,
+            &acquisition::TerminationSignals::signalReceived, [] { QCoreApplication::exit(0); });
         acquisition::waitForInstrument(o.roots);
+        QObject::disconnect(wait);
     }
-    if (const int number = pendingSignal())
-        return signalExit(number, o.output);
-    if (!cli::connectInstrument(link))
-        return ExitNoInstrument;
-    if (const int number = pendingSignal())
-        return signalExit(number, o.output);
+    if (termination.received())
+        return signalExit(termination.received(), o.output);
 
-    acquisition::SerialSessionPort sessionPort(&port);
-    MeasurementSession session(&controls);
-    session.setPort(&sessionPort);
+    acquisition::Instrument::Options where;
+    where.device = o.device;
+    where.simulator = o.simulator;
+    where.simulatorKeepsHistory = true;
+    where.roots = o.roots;
+    acquisition::Instrument instrument(&controls, where);
+    if (!cli::connectInstrument(instrument))
+        return ExitNoInstrument;
+    if (termination.received())
+        return signalExit(termination.received(), o.output);
+    MeasurementSession &session = instrument.session();
     if (o.launchType == 1)
         session.btExtrnClick();
 
@@ -434,9 +394,11 @@ int cli::runMeasure(const QStringList &args)
     int exitCode = ExitNoReply;
     ProgressPrinter printer;
     QElapsedTimer phaseClock;
-    QElapsedTimer sinceBlock;
     QTimer refresh;
     refresh.setInterval(MeasurementSession::TimPrgssBarIntervalMs);
+    acquisition::ReplyWatch watch(&session);
+    if (o.triggerTimeoutS)
+        watch.setTriggerTimeoutMs(qint64(*o.triggerTimeoutS) * 1000);
     bool waitingForTrigger = false;
     bool finished = false;
 
@@ -449,53 +411,19 @@ int cli::runMeasure(const QStringList &args)
             printError(message);
         exitCode = code;
         refresh.stop();
+        watch.stop();
         loop.quit();
     };
     const auto draw = [&] {
         switch (session.state()) {
         case SessionState::Measuring: {
+            if (waitingForTrigger)
+                break;
             const double total = std::max(1.0, session.MeasurementMs());
             const qint64 elapsed = phaseClock.elapsed();
-            if (o.launchType == 1 && elapsed > qint64(total)) {
-                // The board records from the trigger on: it may wait for it much longer.
-                if (!waitingForTrigger) {
-                    waitingForTrigger = true;
-                    printer.note(QString("recording time passed: waiting for the photodiode "
-                                         "trigger%1")
-                                     .arg(o.triggerTimeoutS
-                                             ? QString(" (at most %1 s)").arg(*o.triggerTimeoutS)
-                                             : QString(" (Ctrl+C to give up)")));
-                }
-                if (o.triggerTimeoutS && elapsed > qint64(total) + *o.triggerTimeoutS * 1000LL)
-                    finish(ExitNoReply,
-                        QString("no photodiode trigger: no recording %1 s after the recording "
-                                "time")
-                            .arg(*o.triggerTimeoutS));
-                break;
-            }
             printer.show("recording", std::min(0.99, elapsed / total), qint64(total) - elapsed);
-            if (o.launchType == 0 && elapsed > qint64(total) + ReplyGraceMs)
-                finish(ExitNoReply, "no reply from the instrument");
             break;
         }
-        case SessionState::ShortRead:
-            if (o.launchType == 0) {
-                if (phaseClock.elapsed() > ReplyGraceMs)
-                    finish(ExitNoReply, "no reply from the instrument");
-                break;
-            }
-            // The board reads when the photodiode triggers, however long that takes.
-            if (!waitingForTrigger) {
-                waitingForTrigger = true;
-                printer.note(
-                    QString("waiting for the photodiode trigger%1")
-                        .arg(o.triggerTimeoutS ? QString(" (at most %1 s)").arg(*o.triggerTimeoutS)
-                                               : QString(" (Ctrl+C to give up)")));
-            }
-            if (o.triggerTimeoutS && phaseClock.elapsed() > *o.triggerTimeoutS * 1000LL)
-                finish(ExitNoReply,
-                    QString("no photodiode trigger within %1 s").arg(*o.triggerTimeoutS));
-            break;
         case SessionState::WaitingToTransfer:
         case SessionState::Transferring: {
             const int expected = std::max(1, session.blocksExpected());
@@ -504,8 +432,6 @@ int cli::runMeasure(const QStringList &args)
             const qint64 remaining = stored > 0 ? elapsed * (expected - stored) / stored
                                                 : qint64(session.TransferMs());
             printer.show("transfer", double(stored) / expected, remaining);
-            if (sinceBlock.elapsed() > ReplyGraceMs)
-                finish(ExitNoReply, "no reply from the instrument");
             break;
         }
         default:
@@ -522,15 +448,26 @@ int cli::runMeasure(const QStringList &args)
                 printer.show("recording", 1.0, 0);
             printer.finishLine();
             phaseClock.restart();
-            sinceBlock.restart();
         }
         draw();
     });
     QObject::connect(&session, &MeasurementSession::blockStored, [&](int stored, int expected) {
-        sinceBlock.restart();
         if (!finished && (stored == expected || stored % 8 == 0))
             draw();
     });
+    QObject::connect(&watch, &acquisition::ReplyWatch::waitingForTrigger, [&] {
+        waitingForTrigger = true;
+        const QString bound = o.triggerTimeoutS ? QString(" (at most %1 s)").arg(*o.triggerTimeoutS)
+                                                : QString(" (Ctrl+C to give up)");
+        printer.note(o.shortRead
+                ? QString("waiting for the photodiode trigger%1").arg(bound)
+                : QString("recording time passed: waiting for the photodiode trigger%1")
+                      .arg(bound));
+    });
+    // The reason comes first; the session then fails the exchange with what it received.
+    QString noReplyReason;
+    QObject::connect(&watch, &acquisition::ReplyWatch::noReply,
+        [&](const QString &why) { noReplyReason = why; });
     QObject::connect(&session, &MeasurementSession::measurementEndedWithoutData,
         [&] { finish(ExitNoReply, "the instrument ended the measurement without sending data"); });
     QObject::connect(&session, &MeasurementSession::portFailure, [&](const QString &message) {
@@ -538,84 +475,64 @@ int cli::runMeasure(const QStringList &args)
         printError(message);
     });
 
-    // The recording, taken once the line has stayed quiet after it.
-    std::optional<QByteArray> recording;
-    std::optional<SessionFailure> failure;
-    int shortReplies = 0;
-    QTimer quiet;
-    quiet.setSingleShot(true);
-    quiet.setInterval(QuietAfterTransferMs);
-    QObject::connect(&quiet, &QTimer::timeout, [&] { finish(ExitSaved, {}); });
-    QObject::connect(&session, &MeasurementSession::transferComplete, [&] {
-        if (finished || o.shortRead)
-            return;
-        recording = session.AcquisitionBuffer();
-        quiet.start();
-    });
-    QObject::connect(&session, &MeasurementSession::shortReadComplete, [&] {
-        if (finished || !o.shortRead)
-            return;
-        // A second reply to one short read: the board is out of step.
-        if (++shortReplies > 1) {
-            failure = SessionFailure::OutOfStep;
-            finish(ExitOutOfStep, "transfer out of step: the instrument sent more than one reply");
-            return;
-        }
-        recording = session.AcquisitionBuffer();
-        quiet.start();
-    });
-    QObject::connect(&session, &MeasurementSession::transferFailed, [&](SessionFailure why) {
+    // The recording, once the session has taken it complete; or what a failed one received.
+    std::optional<files::Recording> recording;
+    std::optional<files::Recording> failed;
+    const auto complete = [&](const files::Recording &r) {
         if (finished)
             return;
-        failure = why;
-        quiet.stop();
-        if (why == SessionFailure::Disconnected)
-            finish(ExitDisconnected, "board disconnected");
-        else
-            finish(ExitOutOfStep,
-                "transfer out of step: the instrument sent more bytes than were asked for, so "
-                "the recording is not saved");
-    });
-
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    int signalNumber = 0;
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&] {
-        if (const int number = pendingSignal()) {
-            signalNumber = number;
-            finish(number == SIGINT ? ExitInterrupted : ExitTerminated, {});
-        }
-    });
+        recording = r;
+        finish(ExitSaved, {});
+    };
+    QObject::connect(
+        &session, &MeasurementSession::transferComplete, [&](const files::Recording &r) {
+            if (!o.shortRead)
+                complete(r);
+        });
+    QObject::connect(
+        &session, &MeasurementSession::shortReadComplete, [&](const files::Recording &r) {
+            if (o.shortRead)
+                complete(r);
+        });
+    QObject::connect(&session, &MeasurementSession::transferFailed,
+        [&](SessionFailure why, const QString &, const files::Recording &received) {
+            if (finished)
+                return;
+            failed = received;
+            QString message = why == SessionFailure::NoReply && !noReplyReason.isEmpty()
+                ? noReplyReason
+                : acquisition::sessionFailureDescription(why);
+            if (why == SessionFailure::OutOfStep)
+                message += QStringLiteral(", so the recording is not saved");
+            finish(failureExit(why), message);
+        });
+    // A board that goes away while nothing is awaited ends the command as well.
+    QObject::connect(&instrument, &acquisition::Instrument::disconnected,
+        [&] { finish(ExitDisconnected, "board disconnected"); });
+    QObject::connect(&termination, &acquisition::TerminationSignals::signalReceived,
+        [&](int number) { finish(acquisition::TerminationSignals::exitStatus(number), {}); });
 
     phaseClock.start();
-    sinceBlock.start();
     refresh.start();
-    if (o.shortRead)
+    watch.start();
+    if (o.shortRead) {
+        // There is no earlier measurement in this run: the short read keeps the channel
+        // interval a measurement with these options would have.
+        session.setChannelIntervalUs(controls.ChannelCount()
+            * acquisition::samplePeriodCycles(controls.d1(), controls.d2())
+            / acquisition::ControllerClockMHz);
         session.bt500Click();
-    else
+    } else {
         session.btStartClick();
+    }
     draw();
     loop.exec();
-    const QByteArray received = session.AcquisitionBuffer();
-    const double channelIntervalUs = session.ChannelIntervalUs();
     session.setPort(nullptr);
-    port.Close();
 
-    // A short read keeps the channel interval a measurement with these options would have:
-    // there is no earlier measurement in this run.
-    const double interval = o.shortRead
-        ? controls.ChannelCount() * acquisition::samplePeriodCycles(controls.d1(), controls.d2())
-            / acquisition::ControllerClockMHz
-        : channelIntervalUs;
-    const files::DataFileHeader header
-        = cli::headerFor(controls, panel.averaging() && !o.shortRead, o.rangeIndex, interval);
-
-    if (signalNumber)
-        return signalExit(signalNumber, o.output);
-    if (failure) {
-        if (*failure == SessionFailure::OutOfStep || session.recordingFaulty())
-            keepFaulty(o.output, header, received, o.comment);
-        else
-            printError(QString("%1 left as it was").arg(o.output));
+    if (termination.received())
+        return signalExit(termination.received(), o.output);
+    if (failed) {
+        keepFaulty(o.output, *failed, o.comment);
         return exitCode;
     }
     if (!recording)
@@ -625,16 +542,17 @@ int cli::runMeasure(const QStringList &args)
         return ExitNoReply;
     }
 
+    recording->comment = o.comment;
     QString saveError;
-    if (files::saveDataFile(o.output, header, *recording, o.comment, &saveError, &reason)) {
+    if (files::saveRecording(*recording, o.output, &saveError, &reason)) {
         std::fprintf(stderr, "saved %s: %lld bytes of data\n", qPrintable(o.output),
-            static_cast<long long>(recording->size()));
+            static_cast<long long>(recording->data.size()));
         return ExitSaved;
     }
     printError(reason.isEmpty() ? saveError : QString("%1 (%2)").arg(saveError, reason));
     // Never lose a recording: keep it where a file can still be written.
     const QString rescue = cli::rescueName();
-    if (files::saveDataFile(rescue, header, *recording, o.comment))
+    if (files::saveRecording(*recording, rescue))
         printError(QString("the recording was kept in %1").arg(rescue));
     return ExitNotSaved;
 }

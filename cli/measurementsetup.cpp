@@ -1,8 +1,10 @@
 #include "cli/measurementsetup.h"
 
-#include "acquisition/instrumentlink.h"
+#include "acquisition/instrument.h"
 #include "cli/commandline.h"
-#include "sim/boardsimulator.h"
+#include "files/channels.h"
+#include "files/datafile.h"
+#include "files/leftoversave.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -18,9 +20,9 @@ void printError(const QString &message)
 quint8 PanelControls::checkedChannels() const
 {
     quint8 bits = 0;
-    for (int n = 1; n <= 7; ++n)
+    for (int n = 1; n <= files::ThermocoupleCount; ++n)
         if (m_panel.channelChecked(n))
-            bits |= quint8(1 << (n - 1));
+            bits |= files::thermocoupleBit(n);
     return bits;
 }
 
@@ -64,7 +66,7 @@ std::optional<int> readChannelsRangeLaunch(const CommandLine &line, MeasurementO
 
 void checkChannels(acquisition::SamplingParameters &panel, quint8 mask)
 {
-    for (int n = 1; n <= 7; ++n)
+    for (int n = 1; n <= files::ThermocoupleCount; ++n)
         panel.setChannelChecked(n, mask & (1 << (n - 1)));
     panel.UpdateChannelMask();
 }
@@ -78,51 +80,35 @@ bool typeAndLeave(acquisition::SamplingParameters &panel, acquisition::Field fie
     return !refused;
 }
 
-std::unique_ptr<sim::BoardSimulator> startSimulator(bool keepHistory, QString *device)
+bool connectInstrument(acquisition::Instrument &instrument)
 {
-    sim::BoardOptions simOptions;
-    simOptions.seed = quint64(QDateTime::currentMSecsSinceEpoch());
-    simOptions.triggerAfterSeconds = 0.5;
-    auto simulator = std::make_unique<sim::BoardSimulator>(simOptions);
-    if (!keepHistory)
-        simulator->setKeepHistory(false);
-    std::string simError;
-    if (!simulator->start(&simError)) {
-        printError(
-            QString("the simulator did not start: %1").arg(QString::fromStdString(simError)));
-        return nullptr;
-    }
-    *device = QString::fromStdString(simulator->devicePath());
-    return simulator;
-}
-
-bool connectInstrument(acquisition::InstrumentLink &link)
-{
-    QString linkMessage;
-    const QMetaObject::Connection connection
-        = QObject::connect(&link, &acquisition::InstrumentLink::informationMessage,
-            [&](const QString &text) { linkMessage = text; });
-    link.ConnectInstrument();
-    QObject::disconnect(connection);
-    if (!link.connectedDevice().isEmpty())
+    if (instrument.connectInstrument())
         return true;
-    printError(QString("%1: %2").arg(
-        linkMessage.isEmpty() ? QStringLiteral("АЦП не обнаружено") : linkMessage,
-        link.lastError()));
+    printError(QString("no instrument: %1").arg(instrument.lastError()));
     return false;
 }
 
-files::DataFileHeader headerFor(
-    const PanelControls &controls, bool averaging, int rangeIndex, double channelIntervalUs)
+bool clearLeftoverSave(const QString &target)
 {
-    files::DataFileHeader header;
-    header.ChartChannelBits = files::chartChannelBits(controls.checkedChannels(), averaging);
-    header.ChannelIntervalUs = channelIntervalUs;
-    header.ValueScale = files::valueScaleForRange(rangeIndex);
-    header.ValueOffset = 0;
-    header.XTitle = QStringLiteral("Время, мкс");
-    header.YTitle = QStringLiteral("Температура");
-    return header;
+    const files::LeftoverSave left = files::clearLeftoverSave(target);
+    switch (left.outcome) {
+    case files::LeftoverSave::Outcome::None:
+        return true;
+    case files::LeftoverSave::Outcome::Removed:
+        std::fprintf(stderr, "removed %s, left by an interrupted save\n",
+            qPrintable(files::temporarySaveName(target)));
+        return true;
+    case files::LeftoverSave::Outcome::Recovered:
+        std::fprintf(stderr, "kept %s: a whole recording left by an interrupted save of %s\n",
+            qPrintable(left.path), qPrintable(target));
+        return true;
+    case files::LeftoverSave::Outcome::NotRecovered:
+        printError(QString("%1 holds a whole recording left by an interrupted save and cannot be "
+                           "renamed (%2); move it away first")
+                       .arg(left.path, left.reason));
+        return false;
+    }
+    return true;
 }
 
 QString rescueName()

@@ -2,22 +2,18 @@
 
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
-#include "files/datafile.h"
+#include "files/channels.h"
 
 #include <QString>
-#include <memory>
 #include <optional>
 
 namespace acquisition {
-class InstrumentLink;
-}
-namespace sim {
-class BoardSimulator;
+class Instrument;
 }
 
 // What the commands that record on the board (measure, cycle) share: the controls a session
-// reads, the options read the same way by both, the built-in simulator, the connection to
-// the instrument and the header of what they save.
+// reads, the options read the same way by both, the connection to the instrument and the
+// care of a target's leftover save.
 namespace cli {
 
 class CommandLine;
@@ -58,7 +54,7 @@ struct MeasurementOptions
     bool simulator = false;
     std::optional<int> frequency;
     std::optional<int> time;
-    quint8 channels = 0x7F;
+    quint8 channels = files::ThermocoupleBits;
     int rangeIndex = 0;
     int launchType = 0; // 0 from the computer, 1 on the photodiode signal
     QString comment;
@@ -76,18 +72,14 @@ void checkChannels(acquisition::SamplingParameters &panel, quint8 mask);
 // panel refused the value (its message is in lErrIn()).
 bool typeAndLeave(acquisition::SamplingParameters &panel, acquisition::Field field, int value);
 
-// Starts the built-in board simulator and sets `device` to its terminal; nothing (the reason
-// printed) when it does not start. The photodiode fires half a second after arming.
-std::unique_ptr<sim::BoardSimulator> startSimulator(bool keepHistory, QString *device);
+// Connects the instrument; false, with the reason printed, when no instrument was found or
+// its port cannot be opened.
+bool connectInstrument(acquisition::Instrument &instrument);
 
-// Connects the link with its options set; false, with the reason printed, when no instrument
-// was found or its port cannot be opened.
-bool connectInstrument(acquisition::InstrumentLink &link);
-
-// The header a chart build of a recording writes with the display of a first run: axis mode
-// 0 (temperature against time), time in microseconds.
-files::DataFileHeader headerFor(
-    const PanelControls &controls, bool averaging, int rangeIndex, double channelIntervalUs);
+// Clears away what an interrupted save of `target` left (files::clearLeftoverSave) and says
+// what was done on standard error. False when a whole recording was left that could not be
+// kept under a name of its own: the target cannot be written then.
+bool clearLeftoverSave(const QString &target);
 
 // A new name in the temporary folder for a recording that could not be saved where asked.
 QString rescueName();

@@ -1,6 +1,7 @@
 #include "files/datafile.h"
 
 #include "files/channels.h"
+#include "files/leftoversave.h"
 #include "files/windows1251.h"
 
 #include <QFile>
@@ -157,11 +158,10 @@ bool saveDataFile(const QString &fileName, const DataFileHeader &header, const Q
     if (replacing && ::access(target.constData(), W_OK) != 0)
         return fail(cannotCreate, errno);
 
-    // A temporary file left by an interrupted save is replaced; anything else in the way
-    // (a folder, say) makes the save fail before the target is touched.
-    struct stat st;
-    if (::lstat(temporary.constData(), &st) == 0 && S_ISREG(st.st_mode))
-        ::unlink(temporary.constData());
+    // A temporary file left by an interrupted save is cleared away (kept under a name of its
+    // own when it holds a whole recording); anything else in the way (a folder, say) makes
+    // the save fail before the target is touched.
+    clearLeftoverSave(fileName);
     const int fd
         = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0)

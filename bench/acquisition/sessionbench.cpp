@@ -1,8 +1,10 @@
 // ferrun-bench-session: figures of the measurement session on a pseudo-terminal.
 //
 // 1. A full 8-block transfer (960 blocks of 501 bytes) from the board simulator paced at
-//    921600 bit/s (11 bits a byte), timed from the transfer command to the last block
-//    stored, against the wire time of the bytes the board sends.
+//    921600 bit/s (11 bits a byte), timed from the transfer command to the transfer
+//    complete (the last block stored and the line quiet for the settle time after it),
+//    against the wire time of the bytes the board sends; without a USB bridge, and with a
+//    bridge that holds the tail of a reply back for 1 ms and for 16 ms.
 // 2. Unpaced, the application's own time per block: from the moment the 501st byte of a
 //    block is in the terminal to the moment the next request byte can be read on the board
 //    side. The simulator keeps no timestamps, so a small responder of this program plays the
@@ -11,6 +13,7 @@
 //
 // Prints figures; asserts nothing.
 
+#include "acquisition/instrument.h"
 #include "acquisition/measurementsession.h"
 #include "acquisition/sessionserialport.h"
 #include "bench/acquisition/ptybench.h"
@@ -46,29 +49,29 @@ struct Controls : acquisition::SessionControls
     quint8 checkedChannels() const override { return files::ThermocoupleBits; }
 };
 
-// Figure 1: paced transfer against the wire time.
-void pacedTransfer(int runs)
+// Figure 1: paced transfer against the wire time, with the bridge of the board holding the
+// tail of every reply back for up to `latencyMs` (0: no bridge).
+void pacedTransfer(int runs, int latencyMs)
 {
-    std::vector<double> seconds;
+    std::vector<double> seconds; // transfer command to transferComplete (the settle included)
+    std::vector<double> lastBlock; // transfer command to the last block stored
     std::vector<double> cycles; // microseconds between successive requests
     for (int run = 0; run < runs; ++run) {
-        sim::BoardOptions options;
-        options.speed = 100;
-        options.wireRate = 921600;
-        sim::BoardSimulator board(options);
-        std::string error;
-        if (!board.start(&error)) {
-            std::printf("simulator: %s\n", error.c_str());
+        acquisition::Instrument::Options where;
+        where.simulator = true;
+        where.board.speed = 100;
+        where.board.wireRate = 921600;
+        where.board.bridgeLatencyMs = latencyMs;
+        Controls controls;
+        acquisition::Instrument instrument(&controls, where);
+        if (!instrument.connectInstrument()) {
+            std::printf("simulator: %s\n", qPrintable(instrument.lastError()));
             return;
         }
-        serial::TSerialPort port;
-        openPort(port, QString::fromStdString(board.devicePath()));
-        acquisition::SerialSessionPort sessionPort(&port);
-        Controls controls;
-        acquisition::MeasurementSession session(&controls);
-        session.setPort(&sessionPort);
+        acquisition::MeasurementSession &session = instrument.session();
 
         Clock::time_point begin;
+        Clock::time_point stored;
         Clock::time_point end;
         Clock::time_point lastRequest;
         bool done = false;
@@ -83,6 +86,11 @@ void pacedTransfer(int runs)
                         std::chrono::duration<double, std::micro>(now - lastRequest).count());
                 lastRequest = now;
             });
+        QObject::connect(
+            &session, &acquisition::MeasurementSession::blockStored, [&](int count, int expected) {
+                if (count == expected)
+                    stored = Clock::now();
+            });
         QObject::connect(&session, &acquisition::MeasurementSession::transferComplete, [&] {
             end = Clock::now();
             done = true;
@@ -93,16 +101,18 @@ void pacedTransfer(int runs)
             return;
         }
         seconds.push_back(std::chrono::duration<double>(end - begin).count());
-        session.setPort(nullptr);
+        lastBlock.push_back(std::chrono::duration<double>(stored - begin).count());
     }
     // The board's bytes of the transfer: 960 blocks; the requests travel the other way,
     // each after its block.
     const double wire = 960.0 * 501 * 11 / 921600;
     const double m = median(seconds);
-    std::printf("paced 8-block transfer at 921600 bit/s: median %.3f s over %d runs "
-                "(min %.3f, max %.3f); wire time of 960 x 501 bytes %.3f s; ratio %.4f\n",
-        m, runs, *std::min_element(seconds.begin(), seconds.end()),
-        *std::max_element(seconds.begin(), seconds.end()), wire, m / wire);
+    std::printf("paced 8-block transfer at 921600 bit/s, bridge latency %d ms: complete after "
+                "median %.3f s over %d runs (min %.3f, max %.3f), last block stored after %.3f s; "
+                "wire time of 960 x 501 bytes %.3f s; ratio %.4f (last block %.4f)\n",
+        latencyMs, m, runs, *std::min_element(seconds.begin(), seconds.end()),
+        *std::max_element(seconds.begin(), seconds.end()), median(lastBlock), wire, m / wire,
+        median(lastBlock) / wire);
     std::printf(
         "  request to request: median %.1f us, p90 %.1f us (one block on the wire %.1f us)\n",
         median(cycles), percentile(cycles, 0.9), 501 * 11 / 0.921600);
@@ -240,6 +250,7 @@ int main(int argc, char **argv)
     if (argc > 1)
         runs = std::max(1, std::atoi(argv[1]));
     perBlockLatency(runs);
-    pacedTransfer(runs);
+    for (const int latencyMs : { 0, 1, 16 })
+        pacedTransfer(runs, latencyMs);
     return 0;
 }

@@ -4,6 +4,7 @@
 // board in and pulls it out again.
 //
 //     ferrun-bench-hotplug [ROUNDS]      (default 21)
+#include "acquisition/instrument.h"
 #include "app/contexthelp.h"
 #include "app/form1.h"
 #include "serial/serialport.h"
@@ -109,7 +110,7 @@ int main(int argc, char **argv)
         QFile::remove(devRoot + u'/' + name);
         QFile::remove(sysfs.root() + QStringLiteral("/class/tty/") + name);
         board->stop();
-        if (!spinUntil([&] { return !form.SerialPort1->IsOpen(); })) {
+        if (!spinUntil([&] { return !form.instrument->port().IsOpen(); })) {
             std::fprintf(stderr, "round %d: the window did not notice the board going\n", round);
             return 1;
         }

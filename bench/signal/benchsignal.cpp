@@ -91,8 +91,8 @@ struct Window
         form = std::make_unique<app::TForm1>(ini.fileName(), app::AppOptions {}, environment);
         form->show();
         form->Chart1->resize(1600, 900);
-        form->session->acquisitionBuffer() = recording(channels);
-        form->session->setChannelIntervalUs(3055 / 14.7456 * channels);
+        form->document().recording().data = recording(channels);
+        form->document().recording().header.ChannelIntervalUs = 3055 / 14.7456 * channels;
     }
 };
 
@@ -182,7 +182,7 @@ void runCase(int channels, int runs)
     for (int run = 0; run < 3 + runs; ++run) {
         const Timing decode = timed([&] {
             sig::ChartDecoder decoder;
-            const sig::DecodedRecording r = decoder.decode(*form.AcquisitionBuffer(), settings);
+            const sig::DecodedRecording r = decoder.decode(form.recording().data, settings);
         });
         const Timing build = timed([&] { form.BuildChart(); });
         const Timing add = timed([&] { prepared.add(form); });

@@ -395,19 +395,37 @@ TEST(CycleRun, ShortReadDuringARunIsNotACycle)
 }
 
 // A transfer that goes out of step in the third cycle stops the run: the two cycles before it
-// stay stored, the faulty array is not stored and no fourth cycle starts.
+// stay stored, the faulty array is not stored and no fourth cycle starts. A stray byte inside
+// the third cycle's last block makes that block look complete one byte early; its real last
+// byte comes up to 50 ms later, and still the cycle is never stored.
 TEST(CycleRun, FailedTransferStopsTheRun)
 {
-    sim::BoardOptions options = fastBoard();
-    options.extraByteAfter = 2 * 8 + 4; // the third block of the third cycle
-    Rig rig(options);
-    rig.cycle.btCycleClick();
-    ASSERT_TRUE(waitUntil([&] { return !rig.cycle.CycleRunning(); }));
-    settle(150);
-    EXPECT_EQ(rig.session.lastFailure(), SessionFailure::OutOfStep);
-    EXPECT_EQ(rig.cycle.storedCycles(), 2);
-    EXPECT_EQ(rig.cycle.filledRecords(), 2);
-    EXPECT_EQ(rig.startFrames, 3);
-    EXPECT_EQ(rig.cycle.cycleButton(), (ButtonLook { QStringLiteral("ЦИКЛ"), ColourBlack }));
-    EXPECT_FALSE(rig.cycle.timCycleActive());
+    struct Fault
+    {
+        const char *name;
+        int extraByteAfter = 0;
+        int strayByteIn = 0;
+        int lastByteDelayMs = 0;
+    };
+    for (const Fault &fault : { Fault { "one block of 502 bytes", 2 * 8 + 4 },
+             Fault { "stray byte in the last block, 1 ms", 0, 3 * 8, 1 },
+             Fault { "stray byte in the last block, 50 ms", 0, 3 * 8, 50 } }) {
+        SCOPED_TRACE(fault.name);
+        sim::BoardOptions options = fastBoard();
+        options.extraByteAfter = fault.extraByteAfter;
+        options.strayByteInReply = fault.strayByteIn;
+        options.lastByteDelayMs = fault.lastByteDelayMs;
+        Rig rig(options);
+        rig.cycle.btCycleClick();
+        ASSERT_TRUE(waitUntil([&] { return !rig.cycle.CycleRunning(); }));
+        settle(150);
+        EXPECT_EQ(rig.session.lastFailure(), SessionFailure::OutOfStep);
+        EXPECT_EQ(rig.cycle.storedCycles(), 2);
+        ASSERT_EQ(rig.cycle.filledRecords(), 2);
+        EXPECT_EQ(rig.cycle.CycleRecords().at(0).data, rig.cycleArray(0));
+        EXPECT_EQ(rig.cycle.CycleRecords().at(1).data, rig.cycleArray(1));
+        EXPECT_EQ(rig.startFrames, 3);
+        EXPECT_EQ(rig.cycle.cycleButton(), (ButtonLook { QStringLiteral("ЦИКЛ"), ColourBlack }));
+        EXPECT_FALSE(rig.cycle.timCycleActive());
+    }
 }

@@ -74,7 +74,9 @@ protected:
         EXPECT_EQ(
             record.Flags & (serial::lfRtsMask | serial::lfDtrMask), quint32(serial::lfRtsEnable));
         EXPECT_EQ(port.MonitorEvents(), serial::ceRxChar | serial::ceTxEmpty | serial::ceRxFlag);
-        EXPECT_EQ(port.Baudrate(), serial::br9600); // the component keeps the opening rate
+        // The component itself holds the rate it set.
+        EXPECT_EQ(port.Baudrate(), serial::brUser);
+        EXPECT_EQ(port.UserBaudrate(), 921600);
     }
 
     void expectDisconnected()

@@ -415,6 +415,40 @@ TEST(SessionReplies, StrayBytesDuringTheTransferAreOutOfStep)
     }
 }
 
+// A stray byte inside the last block of a transfer or a short read makes the block look
+// complete one byte early; its real last byte follows 1 to 50 ms later. The exchange fails
+// with what it received, flagged, and is never reported complete, not even first.
+TEST(SessionReplies, StrayByteInsideTheLastBlockFailsTheTransfer)
+{
+    for (const bool shortRead : { false, true }) {
+        for (const int delayMs : { 1, 20, 50 }) {
+            SCOPED_TRACE(testing::Message()
+                << (shortRead ? "short read, " : "transfer, ") << delayMs << " ms");
+            sim::BoardOptions options = fastBoard();
+            options.strayByteInReply = shortRead ? 1 : 121; // 0x0A, then 120 blocks
+            options.lastByteDelayMs = delayMs;
+            BoardLink link(options);
+            Controls controls;
+            controls.blocks = 1;
+            MeasurementSession session(&controls);
+            session.setPort(link.sessionPort.get());
+            SignalLog<> complete(&session, &MeasurementSession::transferComplete);
+            SignalLog<> shortReads(&session, &MeasurementSession::shortReadComplete);
+            files::Recording received;
+            QObject::connect(&session, &MeasurementSession::transferFailed,
+                [&](SessionFailure, const QString &, const files::Recording &r) { received = r; });
+
+            shortRead ? session.bt500Click() : session.btStartClick();
+            ASSERT_TRUE(waitUntil([&] { return received.faulty; }));
+            EXPECT_EQ(session.lastFailure(), SessionFailure::OutOfStep);
+            EXPECT_EQ(complete.count + shortReads.count, 0);
+            EXPECT_EQ(received.data.size(), shortRead ? 500 : 60000);
+            EXPECT_EQ(session.state(), SessionState::Idle);
+            session.setPort(nullptr);
+        }
+    }
+}
+
 // Short-read replies of other lengths, from a bare pseudo-terminal playing the board: a reply
 // in pieces is taken whole once the line is quiet, a single byte stores nothing.
 TEST(SessionReplies, ShortReadRepliesOfOtherLengths)

@@ -73,8 +73,8 @@ protected:
             bytes.append(char(w & 0xFF));
             bytes.append(char(w >> 8));
         }
-        f.session->acquisitionBuffer() = bytes;
-        f.session->setChannelIntervalUs(100);
+        f.document().recording().data = bytes;
+        f.document().recording().header.ChannelIntervalUs = 100;
     }
 
     // The mouse over the chart at the pixel of bottom-axis value x, halfway down the plot.
@@ -154,7 +154,7 @@ TEST_F(ChannelDisplayTest, ReadoutInDegreesAgainstTime)
     f.BuildChart();
     QTest::mouseClick(f.status, Qt::LeftButton);
     // 10 ms of X: the readout needs a bottom axis reaching past 1.
-    f.session->setChannelIntervalUs(10000);
+    f.document().recording().header.ChannelIntervalUs = 10000;
     f.BuildChart();
     hover(f, 20);
     EXPECT_EQ(f.status->panelText(1), QStringLiteral("X = 20 мс"));
@@ -163,7 +163,7 @@ TEST_F(ChannelDisplayTest, ReadoutInDegreesAgainstTime)
             .arg(number(300 * 250.0 / 4096, 2), number(310 * 250.0 / 4096, 2)));
 
     // 0.1 ms apart: the whole axis lies below 1, nothing is shown.
-    f.session->setChannelIntervalUs(100);
+    f.document().recording().header.ChannelIntervalUs = 100;
     f.BuildChart();
     EXPECT_FALSE(f.cursorReadout->cursorLine()->isVisible());
     hover(f, 0.2);

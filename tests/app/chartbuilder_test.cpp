@@ -93,8 +93,8 @@ protected:
     // The recording of four words 100, 200, 300 with the photodiode, 400 at 100 µs.
     static void holdFourWords(TForm1 &f)
     {
-        f.session->acquisitionBuffer() = words({ 100, 200, 300 | 0x8000, 400 });
-        f.session->setChannelIntervalUs(100);
+        f.document().recording().data = words({ 100, 200, 300 | 0x8000, 400 });
+        f.document().recording().header.ChannelIntervalUs = 100;
     }
 
     static void choose(QComboBox *box, int index)
@@ -134,7 +134,7 @@ TEST_F(ChartBuilderTest, AxisModeAndUnitRedrawTheRecording)
     EXPECT_EQ(f.session->XTitle(), QStringLiteral("Время, мкс"));
     EXPECT_EQ(f.session->CycleNumber(), 1);
     EXPECT_EQ(f.chartBuilder->PointStep(), 0.1);
-    EXPECT_EQ(f.chartBuilder->ChartChannelBits(), 0x01);
+    EXPECT_EQ(f.recording().header.ChartChannelBits, 0x01);
 
     choose(f.cbXscale, 0); // "мкс"
     EXPECT_EQ(points(f.series(ChannelId::T1)).at(2), std::make_pair(300.0, 24.4140625));
@@ -149,7 +149,7 @@ TEST_F(ChartBuilderTest, AxisModeAndUnitRedrawTheRecording)
     choose(f.cbShowK, 2); // degrees against samples
     EXPECT_EQ(points(f.series(ChannelId::T1)),
         (Points { { 1, 24.4140625 }, { 2, 36.62109375 }, { 3, 48.828125 } }));
-    EXPECT_EQ(f.chartBuilder->ValueScale(), 0.1220703125);
+    EXPECT_EQ(f.recording().header.ValueScale, 0.1220703125);
     EXPECT_EQ(f.Chart1->BottomAxis()->Title().Caption(), QStringLiteral("Выборки"));
 }
 
@@ -182,7 +182,7 @@ TEST_F(ChartBuilderTest, NothingToDrawLeavesTheChartAlone)
     EXPECT_NE(f.status->panelText(0), Drawing);
 
     // One frame: titles and status, no points.
-    f.session->acquisitionBuffer() = words({ 100 });
+    f.document().recording().data = words({ 100 });
     choose(f.cbShowK, 0);
     EXPECT_EQ(f.Chart1->LeftAxis()->Title().Caption(), QStringLiteral("Температура"));
     EXPECT_EQ(f.status->panelText(0), Drawing);
@@ -232,7 +232,9 @@ TEST_F(ChartBuilderTest, CycleStepRunsBeforeTheAxisRangeAndCanEndTheBuild)
     holdFourWords(f);
     int steps = 0;
     bool lowMemory = true;
-    f.cycleStep = [&] {
+    f.chartBuilder->cycleStep = [&] {
+        if (!f.CycleRunning)
+            return true;
         ++steps;
         EXPECT_EQ(f.status->panelText(0), Drawing);
         return !lowMemory;
@@ -274,7 +276,7 @@ TEST_F(ChartBuilderTest, MeasurementOnTheBoardEndsWithItsCurves)
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.status->panelText(0) == Drawing; }, 20000));
 
     // 60000 bytes, five channels: 6000 frames, 5999 points in each checked series.
-    ASSERT_EQ(f.AcquisitionBuffer()->size(), 60000);
+    ASSERT_EQ(f.recording().data.size(), 60000);
     for (int n : { 1, 3, 5, 6, 7 })
         EXPECT_EQ(f.series(ChannelId(n - 1))->Count(), 5999) << n;
     EXPECT_EQ(f.series(ChannelId::T2)->Count(), 0);
@@ -284,7 +286,7 @@ TEST_F(ChartBuilderTest, MeasurementOnTheBoardEndsWithItsCurves)
     EXPECT_EQ(t1->XValue(0), f.session->ChannelIntervalUs() / f.chartBuilder->TimeDivisor());
     EXPECT_EQ(
         t1->XValue(5998), 5999 * f.session->ChannelIntervalUs() / f.chartBuilder->TimeDivisor());
-    EXPECT_EQ(f.chartBuilder->ChartChannelBits(), 0x75);
+    EXPECT_EQ(f.recording().header.ChartChannelBits, 0x75);
     EXPECT_TRUE(f.Panel1->isHidden());
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
 }

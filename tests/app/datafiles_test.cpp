@@ -73,7 +73,7 @@ TEST_F(DataFilesTest, EmptySaveAndItsReload)
     load(name);
     EXPECT_FALSE(f.gbFT->isVisible());
     EXPECT_TRUE(messages.isEmpty());
-    EXPECT_TRUE(f.session->AcquisitionBuffer().isEmpty());
+    EXPECT_TRUE(f.recording().data.isEmpty());
     EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("abc\nстрока 2\n"));
     EXPECT_EQ(f.fileControl->CurrentDataFile, name);
     EXPECT_EQ(f.series(files::ChannelId::T1)->Count(), 0); // nothing to draw
@@ -115,7 +115,7 @@ TEST_F(DataFilesTest, LoadTakesChannelsAveragingBlocksAndComment)
     EXPECT_TRUE(f.cbAvgMC->isChecked());
     EXPECT_EQ(f.session->SessionBlocks(), 2);
     EXPECT_EQ(f.session->ChannelIntervalUs(), 42.0);
-    EXPECT_EQ(f.session->AcquisitionBuffer(), data);
+    EXPECT_EQ(f.recording().data, data);
     EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("a\nb\nc\n"));
     EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ t1t3.kdx"));
     EXPECT_EQ(f.series(files::ChannelId::T1)->Count(), 29999);
@@ -196,8 +196,8 @@ TEST_F(DataFilesTest, TextFilterWritesTheChartAsCsv)
     EXPECT_TRUE(messages.isEmpty());
 
     sig::ChartDecoder decoder;
-    const QByteArray expected = sig::csvText(
-        decoder.decode(f.session->AcquisitionBuffer(), f.chartBuilder->displaySettings()));
+    const QByteArray expected
+        = sig::csvText(decoder.decode(f.recording().data, f.chartBuilder->displaySettings()));
     const QByteArray written = readAll(text);
     EXPECT_EQ(written, expected);
     EXPECT_TRUE(written.startsWith("x,T1,FD\n0.1,"));
@@ -335,7 +335,7 @@ TEST_F(DataFilesTest, NoLoadDuringAnExchange)
     EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("своя"));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return f.session->state() == acquisition::SessionState::Idle; }, 30000));
-    EXPECT_EQ(f.session->AcquisitionBuffer().size(), f.session->blocksExpected() * 500);
+    EXPECT_EQ(f.recording().data.size(), f.session->blocksExpected() * 500);
 
     load(other);
     EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("x"));
@@ -344,8 +344,10 @@ TEST_F(DataFilesTest, NoLoadDuringAnExchange)
 TEST_F(DataFilesTest, FaultyRecordingIsNotSaved)
 {
     app::TForm1 &f = open();
-    f.session->acquisitionBuffer() = words({ 1, 2, 3 });
-    f.fileControl->sessionFaulty = [] { return true; };
+    files::Recording broken;
+    broken.data = words({ 1, 2, 3 });
+    broken.faulty = true;
+    f.takeRecording(broken);
     const QString bad = file(QStringLiteral("bad.kdx"));
     saveAnswers.push_back({ bad, app::SaveFilter::AdcFiles });
     QTest::mouseClick(f.btSave, Qt::LeftButton);

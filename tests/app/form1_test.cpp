@@ -42,8 +42,7 @@ TEST_F(FormTest, FirstRunWithoutSettingsFile)
     EXPECT_EQ(f.Chart1->LeftAxis()->Title().Caption(), QStringLiteral("единицы АЦП"));
     EXPECT_EQ(f.Chart1->BottomAxis()->Title().Caption(), QStringLiteral("Выборки"));
     EXPECT_EQ(f.session->SessionBlocks(), 8);
-    ASSERT_TRUE(f.AcquisitionBuffer());
-    EXPECT_EQ(f.AcquisitionBuffer()->size(), 0);
+    EXPECT_TRUE(f.recording().data.isEmpty());
     EXPECT_EQ(f.BlockCodeTable,
         (std::array<quint8, 8> { 0xE0, 0xC0, 0xA0, 0x80, 0x60, 0x40, 0x20, 0x00 }));
     EXPECT_FALSE(f.CycleRunning);
@@ -478,16 +477,40 @@ TEST_F(FormTest, ContextHelpTopics)
     EXPECT_FALSE(f.readoutOn());
 }
 
-TEST_F(FormTest, TerminationSignalClosesTheWindowAndWritesSettings)
+// SIGTERM, SIGINT or SIGHUP: nobody can answer "Сохранить запись?", so a recording not saved
+// goes to the recovery folder with its comment and the window closes, writing its settings.
+TEST_F(FormTest, TerminationSignalKeepsTheRecordingAndClosesTheWindow)
 {
-    TForm1 &f = open();
-    f.show();
-    app::SignalWatcher watcher;
-    ASSERT_TRUE(watcher.isActive());
-    QObject::connect(&watcher, &app::SignalWatcher::terminationRequested, &f, &TForm1::close);
-    ::raise(SIGTERM);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }, 5000));
-    EXPECT_TRUE(QFile::exists(path));
+    for (const int signal : { SIGTERM, SIGHUP }) {
+        SCOPED_TRACE(signal);
+        QFile::remove(path);
+        TForm1 &f = open();
+        f.show();
+        files::Recording measured;
+        measured.data = QByteArray(600, '\x11');
+        measured.origin = files::RecordingOrigin::Measurement;
+        f.takeRecording(measured);
+        f.mComment->setPlainText(QStringLiteral("нагрев %1").arg(signal));
+        bool asked = false;
+        f.askSaveRecording = [&] {
+            asked = true;
+            return app::SaveAnswer::Cancel;
+        };
+        acquisition::TerminationSignals termination;
+        ASSERT_TRUE(termination.isActive());
+        app::CloseOnTermination closer(&termination);
+        QObject::connect(&closer, &app::CloseOnTermination::terminationRequested, &f,
+            &TForm1::expectUnattendedClose);
+        ASSERT_TRUE(closer.setWindow(&f));
+        ::raise(signal);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }, 5000));
+        EXPECT_FALSE(asked);
+        EXPECT_TRUE(QFile::exists(path));
+        const QList<files::RecoveryEntry> kept = f.document().recovery().entries();
+        ASSERT_FALSE(kept.isEmpty());
+        EXPECT_EQ(kept.first().dataLength, 600);
+        EXPECT_EQ(kept.first().firstCommentLine, QStringLiteral("нагрев %1").arg(signal));
+    }
 }
 
 TEST(AppOptions, CommandLine)

@@ -230,7 +230,7 @@ TEST_F(FormTest, EveryKeyIsWrittenFromTheControls)
     EXPECT_EQ(written.readInteger(K::colorSection, K::channel(8), 0), 0x030201);
     EXPECT_EQ(written.readInteger(K::ftSection, K::frequency, 0), 2400);
     EXPECT_EQ(written.readInteger(K::cycleSection, K::skipPoints, 0), 1);
-    EXPECT_FALSE(f.AcquisitionBuffer()); // released at shutdown
+    EXPECT_EQ(f.session->port(), nullptr); // let go of at shutdown
 }
 
 TEST_F(FormTest, UnwritableSettingsAreReportedAndTheWindowStillCloses)

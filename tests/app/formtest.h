@@ -5,10 +5,11 @@
 
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
+#include "acquisition/terminationsignals.h"
 #include "app/appoptions.h"
+#include "app/closeontermination.h"
 #include "app/contexthelp.h"
 #include "app/form1.h"
-#include "app/signalwatcher.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
 #include "chart/chart.h"
@@ -84,7 +85,7 @@ protected:
     std::unique_ptr<QSignalSpy> spyCommands()
     {
         return std::make_unique<QSignalSpy>(
-            form->session.get(), &acquisition::MeasurementSession::commandSent);
+            form->session, &acquisition::MeasurementSession::commandSent);
     }
 
     static QByteArray command(const QSignalSpy &spy, int index)

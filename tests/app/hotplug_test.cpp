@@ -1,5 +1,6 @@
 // The window and a board that is plugged in and out: fake sysfs and device trees whose
 // device node is a link to the board simulator's pseudo-terminal.
+#include "acquisition/instrument.h"
 #include "acquisition/instrumentlink.h"
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
@@ -123,8 +124,8 @@ TEST_F(HotPlugTest, BoardPluggedInUnpluggedAndPluggedInAgain)
     std::unique_ptr<sim::BoardSimulator> board = startBoard();
     plug(QStringLiteral("1-1"), QStringLiteral("ttyUSB0"), *board);
     ASSERT_TRUE(waitFor([&] { return allEnabled(f, true); }));
-    EXPECT_TRUE(f.SerialPort1->IsOpen());
-    EXPECT_EQ(f.instrumentLink->connectedDevice(), node(QStringLiteral("ttyUSB0")));
+    EXPECT_TRUE(f.instrument->port().IsOpen());
+    EXPECT_EQ(f.instrument->device(), node(QStringLiteral("ttyUSB0")));
     ASSERT_TRUE(board->waitFor(
         [](const sim::BoardCounters &c) { return c.probes == 1; }, std::chrono::seconds(20)));
     QTest::qWait(50);
@@ -133,7 +134,7 @@ TEST_F(HotPlugTest, BoardPluggedInUnpluggedAndPluggedInAgain)
     // Unplugged: the node goes and the line dies; the window reports it as it always has.
     unplugEntries(QStringLiteral("1-1"), QStringLiteral("ttyUSB0"));
     board->stop();
-    ASSERT_TRUE(waitFor([&] { return !f.SerialPort1->IsOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return !f.instrument->port().IsOpen(); }));
     EXPECT_TRUE(allEnabled(f, false));
     EXPECT_EQ(f.status->panelText(0), NoLink);
     ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
@@ -146,7 +147,7 @@ TEST_F(HotPlugTest, BoardPluggedInUnpluggedAndPluggedInAgain)
     std::unique_ptr<sim::BoardSimulator> again = startBoard();
     plug(QStringLiteral("1-2"), QStringLiteral("ttyUSB1"), *again);
     ASSERT_TRUE(waitFor([&] { return allEnabled(f, true); }));
-    EXPECT_EQ(f.instrumentLink->connectedDevice(), node(QStringLiteral("ttyUSB1")));
+    EXPECT_EQ(f.instrument->device(), node(QStringLiteral("ttyUSB1")));
     EXPECT_TRUE(f.status->panelText(0).isEmpty()) << f.status->panelText(0).toStdString();
     ASSERT_TRUE(again->waitFor(
         [](const sim::BoardCounters &c) { return c.probes == 1; }, std::chrono::seconds(20)));
@@ -163,7 +164,7 @@ TEST_F(HotPlugTest, BoardPluggedInUnpluggedAndPluggedInAgain)
     }));
     QTest::qWait(100);
     EXPECT_TRUE(allEnabled(f, true));
-    EXPECT_EQ(f.instrumentLink->connectedDevice(), node(QStringLiteral("ttyUSB1")));
+    EXPECT_EQ(f.instrument->device(), node(QStringLiteral("ttyUSB1")));
     EXPECT_EQ(again->counters().probes, 1);
     EXPECT_EQ(second->counters().bytesReceived, 0);
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
@@ -203,9 +204,8 @@ TEST_F(HotPlugTest, DeviceAppearingDuringAMeasurementChangesNothing)
     EXPECT_EQ(f.status->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
 
     ASSERT_TRUE(waitFor([&] { return f.status->panelText(0) == Drawing; }));
-    ASSERT_TRUE(f.AcquisitionBuffer());
-    EXPECT_EQ(f.AcquisitionBuffer()->size(), 60000);
-    EXPECT_EQ(f.instrumentLink->connectedDevice(), node(QStringLiteral("ttyUSB0")));
+    EXPECT_EQ(f.recording().data.size(), 60000);
+    EXPECT_EQ(f.instrument->device(), node(QStringLiteral("ttyUSB0")));
     const sim::BoardCounters c = board->counters();
     EXPECT_EQ(c.probes, 1);
     EXPECT_EQ(c.startFrames, 1);

@@ -1,5 +1,6 @@
 // The window on the board simulator: discovery, a measurement started by mouse, the short
 // read, the re-read, tuning and reconnecting, through the real serial port on a pty.
+#include "acquisition/instrument.h"
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "app/contexthelp.h"
@@ -135,7 +136,7 @@ TEST_F(InstrumentTest, MeasurementStartedByMouseFillsTheSessionBuffer)
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
     ASSERT_TRUE(waitFor([&] { return counters().probes == 1; }));
     EXPECT_EQ(received(), QByteArray("\x29"));
-    EXPECT_TRUE(f.SerialPort1->IsOpen());
+    EXPECT_TRUE(f.instrument->port().IsOpen());
 
     // One block at 2400 Hz (d1 = 202, d2 = 10: 6145 cycles a sample) records for 12502 ms
     // at the controller's pace, so the progress panel opens with the whole time.
@@ -149,8 +150,7 @@ TEST_F(InstrumentTest, MeasurementStartedByMouseFillsTheSessionBuffer)
     EXPECT_EQ(f.status->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
 
     ASSERT_TRUE(waitFor([&] { return f.status->panelText(0) == Drawing; }));
-    ASSERT_TRUE(f.AcquisitionBuffer());
-    EXPECT_EQ(f.AcquisitionBuffer()->size(), 120 * 500);
+    EXPECT_EQ(f.recording().data.size(), 120 * 500);
     EXPECT_TRUE(f.Panel1->isHidden());
     EXPECT_EQ(f.session->CurrentCommand(), QByteArray(1, '\0'));
     EXPECT_EQ(f.status->panelText(2), QStringLiteral("Цикл №0"));
@@ -168,13 +168,14 @@ TEST_F(InstrumentTest, MeasurementStartedByMouseFillsTheSessionBuffer)
     QTest::mouseClick(f.btStartPlus, Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return counters().transfers == 2; }));
     ASSERT_TRUE(waitFor([&] { return f.status->panelText(0) == Drawing; }));
-    EXPECT_EQ(f.AcquisitionBuffer()->size(), 7 * 500);
+    EXPECT_EQ(f.recording().data.size(), 7 * 500);
     EXPECT_EQ(counters().blockRequests, 119 + 6);
     EXPECT_EQ(f.status->panelText(2), QStringLiteral("Цикл №1"));
 
-    // Closing the window releases the recording, and nothing measures afterwards.
+    // Closing the window lets go of the port: nothing measures afterwards.
+    f.expectUnattendedClose();
     f.close();
-    EXPECT_FALSE(f.AcquisitionBuffer());
+    EXPECT_EQ(f.session->port(), nullptr);
     EXPECT_TRUE(allEnabled(f, false));
 }
 
@@ -189,7 +190,7 @@ TEST_F(InstrumentTest, ShortReadReReadAndTuningReachTheBoard)
     f.cbTrng->setCurrentIndex(1);
     QTest::mouseClick(f.bt500plus, Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return f.status->panelText(0) == Drawing; }));
-    EXPECT_EQ(f.AcquisitionBuffer()->size(), 500);
+    EXPECT_EQ(f.recording().data.size(), 500);
     EXPECT_TRUE(received().endsWith(QByteArray::fromHex("14fb00")));
 
     // The re-read by a double click on the tool-bar band: block 0 of the memory.
@@ -197,7 +198,7 @@ TEST_F(InstrumentTest, ShortReadReReadAndTuningReachTheBoard)
     EXPECT_EQ(f.status->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
     ASSERT_TRUE(waitFor([&] { return f.status->panelText(0) == Drawing; }));
     EXPECT_EQ(counters().reReads, 1);
-    EXPECT_EQ(f.AcquisitionBuffer()->size(), 500);
+    EXPECT_EQ(f.recording().data.size(), 500);
     EXPECT_TRUE(received().endsWith(QByteArray::fromHex("1600")));
 
     // Tuning: begun by the button, ended by closing the options panel.
@@ -249,7 +250,7 @@ TEST_F(InstrumentTest, WithoutInstrumentTheButtonsStayDisabled)
     TForm1 &f = open({});
     EXPECT_EQ(messages, QStringList { NotFound });
     EXPECT_TRUE(allEnabled(f, false));
-    EXPECT_FALSE(f.SerialPort1->IsOpen());
+    EXPECT_FALSE(f.instrument->port().IsOpen());
     EXPECT_TRUE(f.status->panelText(0).isEmpty());
     // btUSB looks again and says so again.
     QTest::mouseClick(f.btUSB, Qt::LeftButton);
@@ -297,9 +298,8 @@ TEST_F(InstrumentTest, UsbButtonConnectsOnceTheDeviceIsThere)
     ASSERT_TRUE(waitFor([&] { return counters().probes == 2; }));
     QTest::mouseClick(f.btExtrn, Qt::LeftButton);
     QTest::mouseClick(f.btStartPlus, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] {
-        return f.status->panelText(0) == Drawing && f.AcquisitionBuffer()->size() == 60000;
-    }));
+    ASSERT_TRUE(waitFor(
+        [&] { return f.status->panelText(0) == Drawing && f.recording().data.size() == 60000; }));
     EXPECT_EQ(messages.size(), 1);
 }
 
@@ -327,10 +327,10 @@ TEST_F(InstrumentTest, BuiltInSimulatorIsFoundAtStartUp)
     app::AppOptions options;
     options.simulator = true;
     TForm1 &f = open(options);
-    ASSERT_TRUE(f.simulator);
+    ASSERT_TRUE(f.instrument->simulator());
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
     EXPECT_TRUE(allEnabled(f, true));
-    EXPECT_TRUE(f.simulator->waitFor(
+    EXPECT_TRUE(f.instrument->simulator()->waitFor(
         [](const sim::BoardCounters &c) { return c.probes == 1; }, std::chrono::seconds(20)));
     // The settings are written at close as ever.
     f.close();
@@ -351,7 +351,7 @@ TEST_F(InstrumentTest, BoardThatGoesAwayIsReportedAndTheButtonsGoOff)
     selectOneBlock(f);
     QTest::mouseClick(f.btStart, Qt::LeftButton);
 
-    ASSERT_TRUE(waitFor([&] { return !f.SerialPort1->IsOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return !f.instrument->port().IsOpen(); }));
     EXPECT_TRUE(allEnabled(f, false));
     // The broken transfer is reported as such, once.
     const QString disconnected = QStringLiteral("Плата отключена");
@@ -360,8 +360,7 @@ TEST_F(InstrumentTest, BoardThatGoesAwayIsReportedAndTheButtonsGoOff)
     QCoreApplication::processEvents();
     EXPECT_EQ(messages, QStringList { disconnected });
     // The blocks that did arrive are kept, whole, as a faulty recording.
-    ASSERT_TRUE(f.AcquisitionBuffer());
-    EXPECT_EQ(f.AcquisitionBuffer()->size(), 4 * 500);
+    EXPECT_EQ(f.recording().data.size(), 4 * 500);
     EXPECT_TRUE(f.session->recordingFaulty());
 }
 
@@ -386,8 +385,7 @@ TEST_F(InstrumentTest, TransferOutOfStepIsShownAndTheRecordingFlagged)
     EXPECT_TRUE(f.session->recordingFaulty());
     // The blocks up to the stray byte, or a few more when the byte showed up only after the
     // block it came with had been taken; never the whole array.
-    ASSERT_TRUE(f.AcquisitionBuffer());
-    const qsizetype kept = f.AcquisitionBuffer()->size();
+    const qsizetype kept = f.recording().data.size();
     EXPECT_EQ(kept % 500, 0);
     EXPECT_GE(kept, 10 * 500);
     EXPECT_LT(kept, 60000);
@@ -396,9 +394,8 @@ TEST_F(InstrumentTest, TransferOutOfStepIsShownAndTheRecordingFlagged)
     EXPECT_EQ(f.series(files::ChannelId::T1)->Count(), kept / 14 - 1);
 
     QTest::mouseClick(f.btStart, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] {
-        return f.status->panelText(0) == Drawing && f.AcquisitionBuffer()->size() == 60000;
-    }));
+    ASSERT_TRUE(waitFor(
+        [&] { return f.status->panelText(0) == Drawing && f.recording().data.size() == 60000; }));
     EXPECT_FALSE(f.session->recordingFaulty());
     EXPECT_EQ(messages.size(), 1);
 }

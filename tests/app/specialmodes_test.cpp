@@ -60,7 +60,7 @@ protected:
         EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
         form->cycleControl->run().setMeminfoPath(dir.filePath("meminfo"));
         setAvailableKb(4 * 1024 * 1024);
-        QObject::connect(form->session.get(), &acquisition::MeasurementSession::statusTextChanged,
+        QObject::connect(form->session, &acquisition::MeasurementSession::statusTextChanged,
             form.get(), [this](int panel, const QString &text) {
                 if (panel == 2 && !text.isEmpty())
                     cycleTexts << text;
@@ -119,7 +119,7 @@ TEST_F(CycleControlTest, ThreeCyclesThenStop)
     EXPECT_EQ(f.status->panelText(2), QStringLiteral("Цикл №3"));
     EXPECT_TRUE(f.session->RecordedByCycle());
     // The fourth cycle is on the chart: 3500 bytes of seven channels, 250 frames.
-    EXPECT_EQ(f.AcquisitionBuffer()->size(), 3500);
+    EXPECT_EQ(f.recording().data.size(), 3500);
     EXPECT_EQ(f.series(ChannelId::T1)->Count(), 249);
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
 }
@@ -159,9 +159,10 @@ TEST_F(CycleControlTest, ShortReadDrawnAtOnceAndNoReplyChangesNothing)
     options.stallAfter = 1; // the first short read is answered, nothing after it
     startBoard(options);
     TForm1 &f = open();
+    // The short read takes the channel interval of the last measurement or file.
     f.session->setChannelIntervalUs(100);
     QTest::mouseClick(f.bt500plus, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f.AcquisitionBuffer()->size() == 500; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.recording().data.size() == 500; }, 10000));
     const chart::TChartSeries *t1 = f.series(ChannelId::T1);
     ASSERT_EQ(t1->Count(), 34);
     for (int n = 2; n <= 7; ++n)
@@ -171,7 +172,7 @@ TEST_F(CycleControlTest, ShortReadDrawnAtOnceAndNoReplyChangesNothing)
     EXPECT_DOUBLE_EQ(t1->XValue(33), 34 * 100 / f.chartBuilder->TimeDivisor());
     EXPECT_FALSE(f.session->RecordedByCycle());
 
-    const QByteArray before = *f.AcquisitionBuffer();
+    const QByteArray before = f.recording().data;
     std::vector<double> ys;
     for (int i = 0; i < t1->Count(); ++i)
         ys.push_back(t1->YValue(i));
@@ -181,7 +182,7 @@ TEST_F(CycleControlTest, ShortReadDrawnAtOnceAndNoReplyChangesNothing)
     EXPECT_FALSE(f.gbFT->isVisible());
     ASSERT_TRUE(QTest::qWaitFor([&] { return board->counters().ignoredBytes >= 3; }, 10000));
     QTest::qWait(300);
-    EXPECT_TRUE(*f.AcquisitionBuffer() == before);
+    EXPECT_TRUE(f.recording().data == before);
     ASSERT_EQ(t1->Count(), 34);
     for (int i = 0; i < t1->Count(); ++i)
         EXPECT_EQ(t1->YValue(i), ys[size_t(i)]) << i;

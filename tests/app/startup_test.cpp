@@ -1,8 +1,10 @@
 // Window start-up with hostile stored geometry, and the shutdown sequence on SIGTERM while a
 // message box is open.
+#include "acquisition/measurementsession.h"
+#include "acquisition/terminationsignals.h"
+#include "app/closeontermination.h"
 #include "app/contexthelp.h"
 #include "app/form1.h"
-#include "app/signalwatcher.h"
 #include "app/windowplacement.h"
 #include "chart/chart.h"
 #include "files/inifile.h"
@@ -167,9 +169,9 @@ TEST_F(StartUpTest, PlatformScreensAreUsedWhenNoneAreGiven)
 TEST_F(StartUpTest, TerminationDuringTheStartUpMessageWritesTheSettings)
 {
     writeGeometry(700, 530, 12, 34);
-    app::SignalWatcher watcher;
-    ASSERT_TRUE(watcher.isActive());
-    app::CloseOnTermination closer(&watcher);
+    acquisition::TerminationSignals termination;
+    ASSERT_TRUE(termination.isActive());
+    app::CloseOnTermination closer(&termination);
     bool boxWasUp = false;
     // Fires inside the message box's own event loop.
     QTimer::singleShot(50, [&boxWasUp] {
@@ -181,7 +183,7 @@ TEST_F(StartUpTest, TerminationDuringTheStartUpMessageWritesTheSettings)
     EXPECT_TRUE(closer.requested());
     EXPECT_FALSE(QApplication::activeModalWidget());
     EXPECT_FALSE(closer.setWindow(&f)); // closed at once: no event loop to start
-    EXPECT_FALSE(f.AcquisitionBuffer()); // the shutdown sequence has run
+    EXPECT_EQ(f.session->port(), nullptr); // the shutdown sequence has run
     EXPECT_EQ(writtenGeometry(), QRect(12, 34, 700, 530));
     EXPECT_EQ(IniFile(path).readInteger(K::ftSection, K::frequency, 0), 2400);
 }
@@ -190,8 +192,8 @@ TEST_F(StartUpTest, TerminationDuringTheStartUpMessageWritesTheSettings)
 TEST_F(StartUpTest, TerminationWithAMessageBoxOverTheWindowWritesTheSettings)
 {
     writeGeometry(700, 530, 12, 34);
-    app::SignalWatcher watcher;
-    app::CloseOnTermination closer(&watcher);
+    acquisition::TerminationSignals termination;
+    app::CloseOnTermination closer(&termination);
     TForm1 &f = open({ LeftScreen });
     ASSERT_TRUE(closer.setWindow(&f));
     f.show();
@@ -207,6 +209,6 @@ TEST_F(StartUpTest, TerminationWithAMessageBoxOverTheWindowWritesTheSettings)
     });
     EXPECT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }, 5000));
     EXPECT_TRUE(boxClosed);
-    EXPECT_FALSE(f.AcquisitionBuffer());
+    EXPECT_EQ(f.session->port(), nullptr);
     EXPECT_EQ(writtenGeometry(), QRect(12, 34, 700, 530));
 }

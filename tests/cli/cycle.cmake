@@ -4,5 +4,5 @@ ferrun_add_test(cycle_cli_test
     LIBS ferrun_files
     TIMEOUT 300)
 if(TARGET cycle_cli_test AND TARGET ferrun-cli)
-    add_dependencies(cycle_cli_test ferrun-cli)
+    add_dependencies(cycle_cli_test ferrun-cli ferrun-board)
 endif()

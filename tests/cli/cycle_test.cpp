@@ -64,31 +64,67 @@ TEST(CliCycle, OneFileHoldsTheWholeStream)
     EXPECT_EQ(file.header.ChartChannelBits, 0xFF);
 }
 
-// Ctrl+C stops after the cycle under way; every stored cycle is saved.
-TEST(CliCycle, InterruptStopsAfterTheCycleUnderWay)
+// Ctrl+C stops after the cycle under way; SIGTERM (a service manager, kill) and SIGHUP (a
+// closed terminal) stop at once. Either way every stored cycle is saved, and the command
+// says what happened.
+TEST(CliCycle, SignalsEndTheRunSavingTheCyclesStored)
 {
-    QTemporaryDir dir;
-    QProcess process;
-    process.start(clitest::program("ferrun-cli"),
-        { "cycle", "--simulator", "--time", "124", "-o", dir.filePath("run.kdx") });
-    ASSERT_TRUE(process.waitForStarted());
-    QString err;
-    for (int i = 0; i < 400 && !err.contains("cycle 2:"); ++i) {
-        process.waitForReadyRead(50);
-        err += QString::fromUtf8(process.readAllStandardError());
+    for (const int signal : { SIGINT, SIGTERM, SIGHUP }) {
+        SCOPED_TRACE(signal);
+        QTemporaryDir dir;
+        QProcess process;
+        process.start(clitest::program("ferrun-cli"),
+            { "cycle", "--simulator", "--time", "124", "-o", dir.filePath("run.kdx") });
+        ASSERT_TRUE(process.waitForStarted());
+        QString err;
+        for (int i = 0; i < 400 && !err.contains("cycle 2:"); ++i) {
+            process.waitForReadyRead(50);
+            err += QString::fromUtf8(process.readAllStandardError());
+        }
+        ASSERT_TRUE(err.contains("cycle 2:")) << qPrintable(err);
+        ::kill(pid_t(process.processId()), signal);
+        CliRun run = finished(process);
+        run.err.prepend(err);
+        ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.contains(signal == SIGINT ? "stopping after the cycle under way"
+                                                      : "the cycle under way was dropped"))
+            << qPrintable(run.err);
+        const qsizetype stored = run.err.count(QRegularExpression("cycle \\d+: 3500 bytes stored"));
+        EXPECT_GE(stored, signal == SIGINT ? 3 : 2);
+        const QStringList files = QDir(dir.path()).entryList(QDir::Files);
+        EXPECT_EQ(files.size(), stored) << qPrintable(run.err);
+        for (const QString &name : files)
+            EXPECT_EQ(load(dir.filePath(name)).header.DataLength, 3500u);
     }
-    ASSERT_TRUE(err.contains("cycle 2:")) << qPrintable(err);
-    ::kill(pid_t(process.processId()), SIGINT);
-    CliRun run = finished(process);
-    run.err.prepend(err);
-    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
-    EXPECT_TRUE(run.err.contains("stopping after the cycle under way")) << qPrintable(run.err);
-    const qsizetype stored = run.err.count(QRegularExpression("cycle \\d+: 3500 bytes stored"));
-    EXPECT_GE(stored, 3);
-    const QStringList files = QDir(dir.path()).entryList(QDir::Files);
-    EXPECT_EQ(files.size(), stored) << qPrintable(run.err);
-    for (const QString &name : files)
-        EXPECT_EQ(load(dir.filePath(name)).header.DataLength, 3500u);
+}
+
+// A stray byte inside the last block of the second cycle, its real last byte 40 ms late: the
+// cycle is never stored, the run ends there, and the first cycle is saved alone (per cycle,
+// or as the whole of the one file, which replaces the older file of that name).
+TEST(CliCycle, ACycleWhoseTransferFailsIsNeverSaved)
+{
+    for (const bool oneFile : { false, true }) {
+        SCOPED_TRACE(oneFile ? "one file" : "a file per cycle");
+        clitest::Board board({ "--speed", "100", "--stray-byte-in", "16", "--last-byte-delay",
+            "40" }); // replies 1..8 are the first cycle, 16 the last block of the second
+        ASSERT_FALSE(board.device.isEmpty());
+        QTemporaryDir dir;
+        const QString target = dir.filePath("run.kdx");
+        QStringList args { "cycle", "--device", board.device, "--time", "124", "--count", "5", "-o",
+            target };
+        if (oneFile) {
+            args << "--one-file";
+            clitest::writeDataFile(target, clitest::titledHeader(), QByteArray(7000, 'x'), "old");
+        }
+        const CliRun run = runCli(args);
+        EXPECT_EQ(run.exitCode, 3) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.contains("out of step")) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.contains("cycle 1/5: 3500 bytes stored")) << qPrintable(run.err);
+        EXPECT_FALSE(run.err.contains("cycle 2/5")) << qPrintable(run.err);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
+            QStringList({ oneFile ? "run.kdx" : "run0000.kdx" }));
+        EXPECT_EQ(load(dir.filePath(oneFile ? "run.kdx" : "run0000.kdx")).data.size(), 3500);
+    }
 }
 
 TEST(CliCycle, ArgumentsAndTargets)

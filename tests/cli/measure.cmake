@@ -4,7 +4,7 @@ ferrun_add_test(measure_cli_test
     LIBS ferrun_files
     TIMEOUT 300)
 if(TARGET measure_cli_test AND TARGET ferrun-cli)
-    add_dependencies(measure_cli_test ferrun-cli)
+    add_dependencies(measure_cli_test ferrun-cli ferrun-board)
 endif()
 # ferrun-cli measure against the ferrun-board program with its faults, signals and arguments.
 ferrun_add_test(measure_faults_cli_test

@@ -52,9 +52,13 @@ const QStringList oneBlock = { "--time", "200", "--samples", "30000" };
 // side file it names.
 TEST(CliMeasureFaults, OutOfStepLeavesTheTargetAndKeepsTheBytesAside)
 {
-    for (const QString &fault : { QString("--garbage-after"), QString("--extra-byte-after") }) {
-        SCOPED_TRACE(qPrintable(fault));
-        Board board({ "--speed", "100", fault, "30" });
+    // The last: a stray byte inside the last block, whose real last byte comes 40 ms later.
+    for (const QStringList &fault :
+        { QStringList { "--garbage-after", "30" }, QStringList { "--extra-byte-after", "30" },
+            QStringList { "--stray-byte-in", "121", "--last-byte-delay", "40" } }) {
+        SCOPED_TRACE(qPrintable(fault.join(' ')));
+        const bool last = fault.first() == "--stray-byte-in";
+        Board board(QStringList { "--speed", "100" } + fault);
         ASSERT_FALSE(board.device.isEmpty());
         Target target;
         const CliRun run = runCli(
@@ -67,8 +71,8 @@ TEST(CliMeasureFaults, OutOfStepLeavesTheTargetAndKeepsTheBytesAside)
         EXPECT_TRUE(run.err.contains(side)) << qPrintable(run.err);
         files::DataFile kept;
         ASSERT_EQ(files::readDataFile(side, &kept), files::DataFileStatus::Ok);
-        EXPECT_GE(kept.data.size(), 29 * 500);
-        EXPECT_LT(kept.data.size(), 60000);
+        EXPECT_GE(kept.data.size(), last ? 60000 : 29 * 500);
+        EXPECT_LE(kept.data.size(), last ? 60000 : 59500);
         EXPECT_EQ(kept.data.size() % 500, 0);
         EXPECT_TRUE(kept.comment().startsWith("FAULTY RECORDING"));
         EXPECT_FALSE(QFile::exists(files::temporarySaveName(target.path)));
@@ -204,6 +208,20 @@ TEST(CliMeasureFaults, ArgumentsRangesAndTheTargetCheck)
     EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
     EXPECT_TRUE(run.err.contains("removed " + stale.fileName())) << qPrintable(run.err);
     EXPECT_FALSE(stale.exists());
+    // A save killed after it had written the whole recording left the only copy: it is kept
+    // under a name of its own (numbered when that is taken), never removed.
+    const QByteArray whole = files::encodeDataFile(clitest::titledHeader(), "abcd", "only copy");
+    for (const char *kept : { "run.recovered.kdx", "run.recovered-2.kdx" }) {
+        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+        stale.write(whole);
+        stale.close();
+        run = runCli({ "measure", "--simulator", "--time=200", "--samples=30000", "-o", target });
+        EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.contains("kept " + dir.filePath(kept))) << qPrintable(run.err);
+        QFile recovered(dir.filePath(kept));
+        ASSERT_TRUE(recovered.open(QIODevice::ReadOnly));
+        EXPECT_EQ(recovered.readAll(), whole);
+    }
 
     if (::geteuid() == 0)
         GTEST_SKIP() << "root may write a read-only file";

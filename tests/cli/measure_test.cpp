@@ -8,10 +8,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 namespace {
 
@@ -168,20 +165,23 @@ TEST(CliMeasure, UnwritableTargetKeepsOldFileAndRecording)
     EXPECT_EQ(info(rescue.filePath(kept.first())).value("DataLength"), "60000");
 }
 
-// A device that never answers: after the expected recording time plus 10 s the command gives up.
+// A board that falls silent in the middle of the transfer: 10 s after the last block the
+// command gives up, leaves the target alone and keeps the blocks received aside.
 TEST(CliMeasure, NoReplyFromTheInstrument)
 {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    const QString device = QString::fromLocal8Bit(::ptsname(master));
+    clitest::Board board({ "--speed", "100", "--stall-after", "50" }); // 0x0A, then 49 blocks
+    ASSERT_FALSE(board.device.isEmpty());
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const CliRun run = runCli({ "measure", "--device", device, "--time", "200", "--samples",
-        "30000", "-o", dir.filePath("none.kdx") });
-    ::close(master);
+    const QString target = dir.filePath("none.kdx");
+    const CliRun run = runCli({ "measure", "--device", board.device, "--time", "200", "--samples",
+        "30000", "-o", target });
     EXPECT_EQ(run.exitCode, 3) << qPrintable(run.err);
     EXPECT_TRUE(run.err.contains("no reply from the instrument")) << qPrintable(run.err);
-    EXPECT_FALSE(QFile::exists(dir.filePath("none.kdx")));
+    EXPECT_FALSE(QFile::exists(target));
+    files::DataFile kept;
+    ASSERT_EQ(files::readDataFile(target + ".faulty", &kept), files::DataFileStatus::Ok)
+        << qPrintable(run.err);
+    EXPECT_EQ(kept.data.size(), 49 * 500);
+    EXPECT_TRUE(run.err.contains(target + ".faulty")) << qPrintable(run.err);
 }

@@ -1,0 +1,66 @@
+#include "app/recoverydialog.h"
+
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLocale>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace app {
+
+RecoveryDialog::RecoveryDialog(const QList<files::RecoveryEntry> &entries, QWidget *parent)
+    : QDialog(parent)
+    , m_list(new QTreeWidget(this))
+{
+    setObjectName(QStringLiteral("RecoveryDlg"));
+    setWindowTitle(QStringLiteral("Несохранённые записи"));
+    m_list->setObjectName(QStringLiteral("recoveryList"));
+    m_list->setRootIsDecorated(false);
+    m_list->setHeaderLabels(
+        { QStringLiteral("Время"), QStringLiteral("Длина, байт"), QStringLiteral("Комментарий") });
+    const QLocale locale = QLocale::system();
+    for (const files::RecoveryEntry &entry : entries) {
+        auto *item = new QTreeWidgetItem(m_list,
+            { locale.toString(entry.time, QLocale::ShortFormat), locale.toString(entry.dataLength),
+                entry.firstCommentLine });
+        item->setData(0, Qt::UserRole, entry.path);
+        item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    }
+    m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_list->header()->setStretchLastSection(true);
+    if (m_list->topLevelItemCount() > 0)
+        m_list->setCurrentItem(m_list->topLevelItem(0));
+
+    auto *buttons = new QDialogButtonBox(this);
+    QPushButton *open = buttons->addButton(QStringLiteral("Открыть"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("Закрыть"), QDialogButtonBox::RejectRole);
+    open->setEnabled(m_list->topLevelItemCount() > 0);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(m_list, &QTreeWidget::itemActivated, this, &QDialog::accept);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_list);
+    layout->addWidget(buttons);
+    resize(560, 320);
+}
+
+QString RecoveryDialog::chosen() const
+{
+    const QTreeWidgetItem *item = m_list->currentItem();
+    return item ? item->data(0, Qt::UserRole).toString() : QString();
+}
+
+QString RecoveryDialog::choose(const QList<files::RecoveryEntry> &entries, QWidget *parent)
+{
+    RecoveryDialog dialog(entries, parent);
+    return dialog.exec() == QDialog::Accepted ? dialog.chosen() : QString();
+}
+
+QString RecoveryDialog::emptyMessage()
+{
+    return QStringLiteral("Несохранённых записей нет");
+}
+
+} // namespace app
