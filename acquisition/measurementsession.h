@@ -159,10 +159,11 @@ public:
     static constexpr int TimErrBlinkIntervalMs = 300;
     // How long the line must stay quiet after the last block before a transfer is complete.
     // A 501-byte block takes 6 ms on the wire; a USB bridge holds the tail of a reply back for
-    // up to its latency timer (16 ms on common bridges) before it reaches the computer, and
-    // the kernel and the port's event thread add their own delay. 100 ms covers a late byte
-    // with room to spare, and adds 1.7 % to a full transfer (5.7 s on the wire).
-    static constexpr int SettleMs = 100;
+    // up to its latency timer (16 ms on common bridges), and the kernel and the port's event
+    // thread add their own delay. 64 ms is four latency timers, ten block times: a last byte
+    // 60 ms late is still caught on an idle machine. It adds 1.1 % to a full transfer (5.7 s
+    // on the wire), which stays within 1.03 times the wire time.
+    static constexpr int SettleMs = 64;
     // Sample period of the re-read: 21 cycles of the controller clock, in microseconds.
     static double reReadChannelIntervalUs();
 

@@ -347,14 +347,13 @@ void TForm1::bindSession()
     connect(m, &MeasurementSession::portFailure, this, &TForm1::showMessageLater);
     // A recording the session completed becomes the current one; the session draws it right
     // after. The cycles of a run are kept by the run's stores.
-    const auto arrived = [this](const files::Recording &recording) {
-        files::Recording next = recording;
+    connect(m, &MeasurementSession::transferComplete, this, [this](const files::Recording &r) {
+        files::Recording next = r;
         if (CycleRunning)
             next.origin = files::RecordingOrigin::Cycle;
         holdRecording(std::move(next));
-    };
-    connect(m, &MeasurementSession::transferComplete, this, arrived);
-    connect(m, &MeasurementSession::shortReadComplete, this, arrived);
+    });
+    connect(m, &MeasurementSession::shortReadComplete, this, &TForm1::holdRecording);
     // A failed transfer (out of step, board gone) has put its text in the first status panel;
     // the message follows once the port's handler has returned. What was received is drawn
     // for the user to look at, under the failure's text, as a faulty recording that no save

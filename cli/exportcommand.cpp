@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 #include "cli/displayoptions.h"
 #include "files/datafile.h"
+#include "files/recording.h"
 #include "signal/csvexport.h"
 
 #include <QFile>
@@ -31,8 +32,8 @@ int cli::runExport(const QStringList &args)
         return ExitUsage;
 
     const QString fileName = line.positional().first();
-    files::DataFile file;
-    const files::DataFileStatus status = files::readDataFile(fileName, &file);
+    files::Recording file;
+    const files::DataFileStatus status = files::readRecording(fileName, &file);
     if (status != files::DataFileStatus::Ok)
         return line.error(files::dataFileMessage(status, fileName));
 

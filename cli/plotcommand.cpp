@@ -10,6 +10,7 @@
 #include "files/channels.h"
 #include "files/datafile.h"
 #include "files/inifile.h"
+#include "files/recording.h"
 #include "files/settings.h"
 
 #include <QApplication>
@@ -172,8 +173,8 @@ int plot(char *program, const QStringList &args)
     }
 
     const QString fileName = line.positional().first();
-    files::DataFile file;
-    const files::DataFileStatus status = files::readDataFile(fileName, &file);
+    files::Recording file;
+    const files::DataFileStatus status = files::readRecording(fileName, &file);
     if (status != files::DataFileStatus::Ok)
         return line.error(files::dataFileMessage(status, fileName));
     cli::applyHeader(*settings, file.header);

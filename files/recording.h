@@ -42,8 +42,13 @@ struct Recording
 
     bool isEmpty() const { return data.isEmpty(); }
     bool isSaved() const { return !savedPath.isEmpty(); }
-    // A good recording that exists only in memory: losing it loses data.
-    bool needsSaving() const { return !data.isEmpty() && !faulty && savedPath.isEmpty(); }
+    // A good recording that exists only in memory: losing it loses data. A cycle's recording
+    // is held by its cycle run's stores, which are saved as a whole.
+    bool needsSaving() const
+    {
+        return !data.isEmpty() && !faulty && savedPath.isEmpty()
+            && origin != RecordingOrigin::Cycle;
+    }
 };
 
 // The recording a data file holds: origin File, saved at `path`.

@@ -4,8 +4,9 @@
 //    small responder of this program plays the board (0x0A at once for a start frame, one
 //    block written in a single call for the transfer command and each request) and
 //    timestamps the moment the last block of a cycle is written and the moment the first
-//    byte of the next start frame can be read. The gap includes the chart build of the
-//    command line, the cycle step, timCycle (5 ms) and the start sequence.
+//    byte of the next start frame can be read. The gap includes the settle time after the
+//    last block, the chart build of the command line, the cycle step, timCycle (5 ms) and the
+//    start sequence.
 // 2. Cycles stored by a run of the given length (60 s by default) on the board simulator
 //    paced at 921600 bit/s (11 bits a byte), at the fastest sampling (124 ms a cycle), with
 //    the expected count from the cycle's parts.
@@ -14,12 +15,10 @@
 // Prints figures; asserts nothing.
 
 #include "acquisition/cyclerun.h"
+#include "acquisition/instrument.h"
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
-#include "acquisition/sessionserialport.h"
 #include "bench/acquisition/ptybench.h"
-#include "serial/serialport.h"
-#include "sim/boardsimulator.h"
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -34,7 +33,6 @@ namespace {
 using acquisition::Field;
 using bench::Clock;
 using bench::median;
-using bench::openPort;
 using bench::percentile;
 using bench::runUntil;
 
@@ -76,20 +74,23 @@ struct FastestPanel : acquisition::SamplingParameters
     }
 };
 
-// A cycle run of the shortest cycles on an open port, with the chart build of the command line.
+// A cycle run of the shortest cycles on the instrument `where` names, with the chart build of
+// the command line.
 struct FastestCycleRun
 {
-    explicit FastestCycleRun(serial::TSerialPort &port)
-        : sessionPort(&port)
+    explicit FastestCycleRun(const acquisition::Instrument::Options &where)
+        : instrument(&controls, where)
     {
-        session.setPort(&sessionPort);
+        connected = instrument.connectInstrument();
+        if (!connected)
+            std::printf("instrument: %s\n", qPrintable(instrument.lastError()));
         cycle.installHeadlessChartBuilder();
     }
-    acquisition::SerialSessionPort sessionPort;
     FastestPanel panel;
     PanelControls controls { panel };
-    acquisition::MeasurementSession session { &controls };
-    acquisition::CycleRun cycle { &session, &panel };
+    acquisition::Instrument instrument;
+    bool connected = false;
+    acquisition::CycleRun cycle { &instrument.session(), &panel };
 };
 
 // The board of figure 1, on the master side of a pseudo-terminal.
@@ -171,42 +172,34 @@ void cycleGap(int cycles)
         std::printf("responder: no pseudo-terminal\n");
         return;
     }
-    serial::TSerialPort port;
-    openPort(port, responder.path());
-    FastestCycleRun run(port);
-    acquisition::MeasurementSession &session = run.session;
+    acquisition::Instrument::Options where;
+    where.device = responder.path();
+    FastestCycleRun run(where);
+    if (!run.connected)
+        return;
     acquisition::CycleRun &cycle = run.cycle;
     cycle.btCycleClick();
     if (!runUntil([&] { return cycle.storedCycles() >= cycles; }, cycles * 2000 + 10000))
         std::printf("cycle gap: only %d of %d cycles stored\n", cycle.storedCycles(), cycles);
     cycle.btCycleClick();
     runUntil([] { return false; }, 100);
-    session.setPort(nullptr);
-    port.Close();
     const std::vector<double> gaps = responder.gaps();
     std::printf("end of a cycle's transfer to the next start frame, over %zu cycles: median "
-                "%.2f ms, p90 %.2f ms, min %.2f ms, max %.2f ms (timCycle %d ms)\n",
+                "%.2f ms, p90 %.2f ms, min %.2f ms, max %.2f ms (settle %d ms + timCycle %d ms)\n",
         gaps.size(), median(gaps) / 1000, percentile(gaps, 0.9) / 1000,
         gaps.empty() ? 0.0 : *std::min_element(gaps.begin(), gaps.end()) / 1000,
         gaps.empty() ? 0.0 : *std::max_element(gaps.begin(), gaps.end()) / 1000,
-        acquisition::CycleRun::TimCycleIntervalMs);
+        acquisition::MeasurementSession::SettleMs, acquisition::CycleRun::TimCycleIntervalMs);
 }
 
 void cyclesPerRun(int seconds)
 {
-    sim::BoardOptions options;
-    options.wireRate = 921600;
-    sim::BoardSimulator board(options);
-    board.setKeepHistory(false);
-    std::string error;
-    if (!board.start(&error)) {
-        std::printf("simulator: %s\n", error.c_str());
+    acquisition::Instrument::Options where;
+    where.simulator = true;
+    where.board.wireRate = 921600;
+    FastestCycleRun run(where);
+    if (!run.connected)
         return;
-    }
-    serial::TSerialPort port;
-    openPort(port, QString::fromStdString(board.devicePath()));
-    FastestCycleRun run(port);
-    acquisition::MeasurementSession &session = run.session;
     acquisition::CycleRun &cycle = run.cycle;
     const acquisition::SamplingParameters &panel = run.panel;
     const Clock::time_point begin = Clock::now();
@@ -216,18 +209,17 @@ void cyclesPerRun(int seconds)
     const double elapsed = std::chrono::duration<double>(Clock::now() - begin).count();
     cycle.btCycleClick();
     runUntil([] { return false; }, 1000);
-    session.setPort(nullptr);
-    port.Close();
 
     const double recordingMs = 30000.0 * panel.SamplePeriodCycles() / 14745.6;
     const double wireMs = (1 + 7 * 501 + 6 + 5 + 6) * 11 / 921.6;
     const double cycleMs = recordingMs + acquisition::MeasurementSession::TimSendCmdIntervalMs
-        + wireMs + acquisition::CycleRun::TimCycleIntervalMs;
+        + wireMs + acquisition::MeasurementSession::SettleMs
+        + acquisition::CycleRun::TimCycleIntervalMs;
     std::printf("%.1f s run on the simulator at 921600 bit/s, d1 = %d, d2 = %d: %d cycles stored "
                 "(%.1f per minute, %.0f ms a cycle); expected from recording %.1f ms + transfer "
-                "delay 400 ms + wire %.1f ms + timCycle 5 ms: %.1f per minute\n",
+                "delay 400 ms + wire %.1f ms + settle %d ms + timCycle 5 ms: %.1f per minute\n",
         elapsed, panel.d1(), panel.d2(), stored, stored * 60 / elapsed, elapsed * 1000 / stored,
-        recordingMs, wireMs, 60000 / cycleMs);
+        recordingMs, wireMs, acquisition::MeasurementSession::SettleMs, 60000 / cycleMs);
 }
 
 } // namespace

@@ -397,7 +397,7 @@ TEST(CycleRun, ShortReadDuringARunIsNotACycle)
 // A transfer that goes out of step in the third cycle stops the run: the two cycles before it
 // stay stored, the faulty array is not stored and no fourth cycle starts. A stray byte inside
 // the third cycle's last block makes that block look complete one byte early; its real last
-// byte comes up to 50 ms later, and still the cycle is never stored.
+// byte comes up to 40 ms later, and still the cycle is never stored.
 TEST(CycleRun, FailedTransferStopsTheRun)
 {
     struct Fault
@@ -409,7 +409,7 @@ TEST(CycleRun, FailedTransferStopsTheRun)
     };
     for (const Fault &fault : { Fault { "one block of 502 bytes", 2 * 8 + 4 },
              Fault { "stray byte in the last block, 1 ms", 0, 3 * 8, 1 },
-             Fault { "stray byte in the last block, 50 ms", 0, 3 * 8, 50 } }) {
+             Fault { "stray byte in the last block, 40 ms", 0, 3 * 8, 40 } }) {
         SCOPED_TRACE(fault.name);
         sim::BoardOptions options = fastBoard();
         options.extraByteAfter = fault.extraByteAfter;

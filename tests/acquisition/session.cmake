@@ -12,3 +12,8 @@ ferrun_add_test(session_test
     LIBS ferrun_acquisition ferrun_sim
     SANITIZE thread
     TIMEOUT 600)
+# The chain as one object, on the built-in board.
+ferrun_add_test(instrument_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/instrument_test.cpp
+    LIBS ferrun_acquisition ferrun_sim
+    SANITIZE thread)
