@@ -1,5 +1,5 @@
-// The window's chart build on real widgets: the display controls redraw the recording held
-// in the session's buffer, and a measurement on the board simulator ends with its curves.
+// The window's chart build on real widgets: the display controls redraw the window's
+// current recording, and a measurement on the board simulator ends with its curves.
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "app/chartbuilder.h"

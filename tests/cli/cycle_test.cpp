@@ -8,6 +8,7 @@
 #include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -100,13 +101,18 @@ TEST(CliCycle, SignalsEndTheRunSavingTheCyclesStored)
 
 // A stray byte inside the last block of the second cycle, its real last byte 40 ms late: the
 // cycle is never stored, the run ends there, and the first cycle is saved alone (per cycle,
-// or as the whole of the one file, which replaces the older file of that name).
+// or as the whole of the one file, which replaces the older file of that name). A board that
+// hangs up between two cycles ends the run the same way, at once and as disconnected.
 TEST(CliCycle, ACycleWhoseTransferFailsIsNeverSaved)
 {
-    for (const bool oneFile : { false, true }) {
-        SCOPED_TRACE(oneFile ? "one file" : "a file per cycle");
-        clitest::Board board({ "--speed", "100", "--stray-byte-in", "16", "--last-byte-delay",
-            "40" }); // replies 1..8 are the first cycle, 16 the last block of the second
+    // Replies 1..8 are the first cycle: 16 is the last block of the second, 9 its end byte.
+    const QStringList stray { "--stray-byte-in", "16", "--last-byte-delay", "40" };
+    const QStringList hangUp { "--hangup-after", "9" };
+    for (const auto &[fault, oneFile, says] : { std::tuple { stray, false, "out of step" },
+             std::tuple { stray, true, "out of step" },
+             std::tuple { hangUp, false, "board disconnected" } }) {
+        SCOPED_TRACE(qPrintable(fault.join(' ') + (oneFile ? " one file" : "")));
+        clitest::Board board(QStringList { "--speed", "100" } + fault);
         ASSERT_FALSE(board.device.isEmpty());
         QTemporaryDir dir;
         const QString target = dir.filePath("run.kdx");
@@ -118,7 +124,8 @@ TEST(CliCycle, ACycleWhoseTransferFailsIsNeverSaved)
         }
         const CliRun run = runCli(args);
         EXPECT_EQ(run.exitCode, 3) << qPrintable(run.err);
-        EXPECT_TRUE(run.err.contains("out of step")) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.contains(says)) << qPrintable(run.err);
+        EXPECT_FALSE(run.err.contains("no reply")) << qPrintable(run.err);
         EXPECT_TRUE(run.err.contains("cycle 1/5: 3500 bytes stored")) << qPrintable(run.err);
         EXPECT_FALSE(run.err.contains("cycle 2/5")) << qPrintable(run.err);
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
