@@ -1,16 +1,12 @@
 #include "files/datafile.h"
 
 #include "files/channels.h"
-#include "files/leftoversave.h"
+#include "files/outputfile.h"
 #include "files/windows1251.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace files {
 
@@ -55,21 +51,6 @@ QString withCrLf(const QString &text)
         }
     }
     return out;
-}
-
-bool writeAll(int fd, const char *data, qsizetype size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(size));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= n;
-    }
-    return true;
 }
 
 QString systemReason(int error)
@@ -134,7 +115,7 @@ QString temporarySaveName(const QString &fileName)
 }
 
 bool saveDataFile(const QString &fileName, const DataFileHeader &header, const QByteArray &data,
-    const QString &comment, QString *error, QString *reason)
+    const QString &comment, QString *error, QString *reason, QString *note)
 {
     const auto fail = [&](const QString &message, int errorNumber) {
         if (error)
@@ -146,55 +127,13 @@ bool saveDataFile(const QString &fileName, const DataFileHeader &header, const Q
     const QString cannotCreate = QStringLiteral("Cannot create file %1").arg(fileName);
     if (fileName.isEmpty())
         return fail(cannotCreate, ENOENT);
-
-    const QByteArray bytes = encodeDataFile(header, data, comment);
-    const QByteArray target = QFile::encodeName(fileName);
-    const QByteArray temporary = QFile::encodeName(temporarySaveName(fileName));
-
-    // A file that may not be written is not replaced behind its owner's back; one that may
-    // keeps its permission bits.
-    struct stat old;
-    const bool replacing = ::stat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
-    if (replacing && ::access(target.constData(), W_OK) != 0)
-        return fail(cannotCreate, errno);
-
-    // A temporary file left by an interrupted save is cleared away (kept under a name of its
-    // own when it holds a whole recording); anything else in the way (a folder, say) makes
-    // the save fail before the target is touched.
-    clearLeftoverSave(fileName);
-    const int fd
-        = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0)
-        return fail(cannotCreate, errno);
-    if (replacing)
-        ::fchmod(fd, old.st_mode & 07777);
-
-    bool written = writeAll(fd, bytes.constData(), bytes.size());
-    int writeError = written ? 0 : errno;
-    if (written && ::fsync(fd) != 0) {
-        written = false;
-        writeError = errno;
-    }
-    if (::close(fd) != 0 && written) {
-        written = false;
-        writeError = errno;
-    }
-    if (!written) {
-        ::unlink(temporary.constData());
-        return fail(QStringLiteral("Stream write error"), writeError);
-    }
-    if (::rename(temporary.constData(), target.constData()) != 0) {
-        const int renameError = errno;
-        ::unlink(temporary.constData());
-        return fail(cannotCreate, renameError);
-    }
-    // Make the rename itself durable; a failure here loses nothing already written.
-    const QByteArray folder = QFile::encodeName(QFileInfo(fileName).absolutePath());
-    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
+    OutputFile out;
+    if (!out.open(fileName))
+        return fail(cannotCreate, out.errorNumber());
+    if (note)
+        *note = out.note();
+    if (!out.write(encodeDataFile(header, data, comment)) || !out.commit())
+        return fail(QStringLiteral("Stream write error"), out.errorNumber());
     return true;
 }
 

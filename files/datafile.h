@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // The instrument data file (*.kdx): a 17-byte fixed header, the value scale and offset,
 // two zero-terminated Windows-1251 titles, the acquisition array verbatim and the comment
@@ -42,12 +43,15 @@ quint8 chartChannelBits(quint8 checkedChannels, bool averaging);
 QByteArray encodeDataFile(
     const DataFileHeader &header, const QByteArray &data, const QString &comment);
 
-// Saves atomically: the bytes go into a temporary file in the target's folder, which is
-// flushed to disk and then renamed over the target. On failure the old file is untouched,
-// the temporary file removed, and `error` gets "Cannot create file <name>" (or the write
-// failure); `reason` the system's explanation when there is one.
+// Saves as files::OutputFile writes: atomically for a new name or a regular file (the bytes go
+// into a temporary file in the target's folder, flushed to disk and renamed over the target;
+// a symbolic link's target is replaced, the link stays), as a stream for a character device
+// or a FIFO, in place for a file whose folder takes no temporary file (`note` then says so).
+// On failure a replaced file is untouched, the temporary file removed, and `error` gets
+// "Cannot create file <name>" (or "Stream write error"); `reason` the system's explanation.
 bool saveDataFile(const QString &fileName, const DataFileHeader &header, const QByteArray &data,
-    const QString &comment, QString *error = nullptr, QString *reason = nullptr);
+    const QString &comment, QString *error = nullptr, QString *reason = nullptr,
+    QString *note = nullptr);
 
 // The name of the temporary file a save of `fileName` writes first.
 QString temporarySaveName(const QString &fileName);
@@ -76,16 +80,38 @@ enum class DataFileStatus {
     NotRegularFile,
 };
 
-// The message for a failed read of `fileName`, as the window and the command line show it;
-// empty for Ok.
+// The message for a failed read of `fileName`, as the window shows it; empty for Ok.
 QString dataFileMessage(DataFileStatus status, const QString &fileName);
+
+// What exactly went wrong with a read, for a message that names the cause.
+struct DataFileProblem
+{
+    DataFileStatus status = DataFileStatus::Ok;
+    // The system's error number when the file could not be opened or read (0 otherwise).
+    int systemError = 0;
+    // What stands at the path when it is not a regular file (S_IFMT bits of st_mode).
+    unsigned fileType = 0;
+    // NotInstrumentFile: the type field found (when the file holds its two bytes).
+    std::optional<quint16> fileTypeField;
+    // Truncated: the part of the file it ends in, its length, and the length that part needed.
+    enum class Part { None, Header, XTitle, YTitle, Data, Comment };
+    Part part = Part::None;
+    qint64 fileSize = 0;
+    qint64 needed = 0;
+};
+
+// The problem in English, without the file's name: "not an instrument data file (its type
+// field is 2, not 1)", "ends inside its data: 40029 bytes, 60058 needed", "cannot be opened:
+// Permission denied", "is a directory", "is not a regular file (a FIFO)". Empty for Ok.
+QString dataFileProblemText(const DataFileProblem &problem);
 
 // Reads and checks the whole file before anything is handed over: on Ok `file` holds the
 // complete recording, on any other status it is empty. The type is checked first, then the
 // header, the titles and that DataLength bytes of data are there; only then is memory taken
 // for the data, so a DataLength beyond the end of the file costs nothing.
 DataFileStatus decodeDataFile(const QByteArray &bytes, DataFile *file);
-DataFileStatus readDataFile(const QString &fileName, DataFile *file, QString *error = nullptr);
+DataFileStatus readDataFile(const QString &fileName, DataFile *file, QString *error = nullptr,
+    DataFileProblem *problem = nullptr);
 // The same on an open descriptor, read from its start (it must be a regular file).
 DataFileStatus readDataFile(int fd, DataFile *file);
 
@@ -99,7 +125,12 @@ struct DataFileSummary
 {
     DataFileHeader header;
     qint64 fileSize = 0;
-    // Bytes of comment in the file and the first of them that were read.
+    // The titles' full lengths in bytes (the header holds at most MaxTitleBytes of each).
+    qint64 xTitleSize = 0;
+    qint64 yTitleSize = 0;
+    bool titleCut() const { return xTitleSize > MaxTitleBytes || yTitleSize > MaxTitleBytes; }
+    // Where the comment begins, its bytes in the file and the first of them that were read.
+    qint64 commentOffset = 0;
     qint64 commentSize = 0;
     QByteArray commentBytes;
     bool commentCut() const { return commentBytes.size() < commentSize; }
@@ -112,7 +143,8 @@ inline constexpr qint64 UnlimitedComment = -1;
 // On a status other than Ok, `summary` holds what could be read before the failure (the
 // header and titles of a file that ends inside its data; nothing of a foreign file).
 DataFileStatus readDataFileSummary(const QString &fileName, DataFileSummary *summary,
-    qint64 maxCommentBytes = UnlimitedComment, QString *error = nullptr);
+    qint64 maxCommentBytes = UnlimitedComment, QString *error = nullptr,
+    DataFileProblem *problem = nullptr);
 DataFileStatus readDataFileSummary(int fd, DataFileSummary *summary, qint64 maxCommentBytes);
 
 // Splits text into lines at CR LF, CR or LF; a final line break adds no empty line.

@@ -16,10 +16,11 @@ Recording recordingFromFile(DataFile file, const QString &path)
     return r;
 }
 
-DataFileStatus readRecording(const QString &fileName, Recording *recording, QString *error)
+DataFileStatus readRecording(
+    const QString &fileName, Recording *recording, QString *error, DataFileProblem *problem)
 {
     DataFile file;
-    const DataFileStatus status = readDataFile(fileName, &file, error);
+    const DataFileStatus status = readDataFile(fileName, &file, error, problem);
     if (status == DataFileStatus::Ok)
         *recording = recordingFromFile(std::move(file), fileName);
     return status;

@@ -55,8 +55,8 @@ struct Recording
 Recording recordingFromFile(DataFile file, const QString &path);
 
 // Reads and checks the whole data file (readDataFile) and returns it as a recording.
-DataFileStatus readRecording(
-    const QString &fileName, Recording *recording, QString *error = nullptr);
+DataFileStatus readRecording(const QString &fileName, Recording *recording,
+    QString *error = nullptr, DataFileProblem *problem = nullptr);
 
 // Writes the recording with its header and comment, atomically (saveDataFile). A faulty
 // recording is refused. On success the recording is marked saved at `fileName`.
