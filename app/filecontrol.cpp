@@ -4,6 +4,7 @@
 #include "acquisition/measurementsession.h"
 #include "files/channels.h"
 #include "files/folderbrowser.h"
+#include "files/outputfile.h"
 #include "files/recordingdocument.h"
 #include "files/recoverystore.h"
 #include "signal/csvexport.h"
@@ -14,7 +15,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QPlainTextEdit>
-#include <QSaveFile>
 #include <QToolButton>
 #include <algorithm>
 
@@ -248,13 +248,13 @@ void FileControl::saveText(const QString &fileName)
     settings.channelIntervalUs = m_document.recording().header.ChannelIntervalUs;
     sig::ChartDecoder decoder;
     const sig::DecodedRecording recording = decoder.decode(m_document.recording().data, settings);
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // As every output: a file replaced whole, a device or FIFO written, never replaced.
+    files::OutputFile file;
+    if (!file.open(fileName)) {
         m_window.showMessage(QStringLiteral("Cannot create file %1").arg(fileName));
         return;
     }
-    if (!sig::writeCsv(recording, file) || !file.commit()) {
-        file.cancelWriting();
+    if (!file.write(sig::csvText(recording)) || !file.commit()) {
         m_window.showMessage(QStringLiteral("Stream write error"));
         return;
     }

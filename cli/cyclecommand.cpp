@@ -7,8 +7,10 @@
 #include "cli/commandline.h"
 #include "cli/commands.h"
 #include "cli/measurementsetup.h"
+#include "cli/output.h"
 #include "files/cyclesave.h"
 #include "files/datafile.h"
+#include "files/outputfile.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,7 +18,6 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
-#include <QTemporaryFile>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
@@ -44,17 +45,6 @@ constexpr int ExitNothingStored = 5;
 // One memory block: the time bounds of seTime for 30000 samples, and the frequency bounds.
 constexpr int ShortestCycleMs = acquisition::ShortestTime4allSRAM / acquisition::MaxSRAMblocks;
 constexpr int LongestCycleMs = acquisition::LongestTime4allSRAM / acquisition::MaxSRAMblocks;
-
-// True when a file can be created in `folder`.
-bool folderWritable(const QString &folder, QString *reason)
-{
-    QTemporaryFile probe(folder + QStringLiteral("/.ferrun-probe-XXXXXX"));
-    if (!probe.open()) {
-        *reason = probe.errorString();
-        return false;
-    }
-    return true;
-}
 
 // The saves of an earlier run into these targets that were interrupted: each is cleared away
 // (a whole recording kept under a name of its own). False when one cannot be.
@@ -159,13 +149,9 @@ int cli::runCycle(const QStringList &args)
 
     // Refuse a target that cannot be written before the board records anything.
     QString reason;
-    if (QFileInfo(output).isDir() && oneFile) {
-        printError(QString("Cannot create file %1 (Is a directory)").arg(output));
-        return ExitNotSaved;
-    }
-    if (!folderWritable(QFileInfo(output).absolutePath(), &reason)) {
-        printError(QString("Cannot create file %1 (%2)")
-                       .arg(oneFile ? output : files::cycleFileName(output, 0), reason));
+    if (!files::OutputFile::probe(
+            oneFile ? output : files::cycleFileName(output, 0), {}, &reason)) {
+        printError(reason);
         return ExitNotSaved;
     }
     if (!clearLeftoverSaves(output, oneFile))
@@ -290,8 +276,9 @@ int cli::runCycle(const QStringList &args)
     if (oneFile) {
         QString error;
         if (cycle.saveStream(output, header, comment, &error, &reason)) {
-            std::fprintf(stderr, "saved %s: %d cycles, %lld bytes of data\n", qPrintable(output),
-                cycle.storedCycles(), static_cast<long long>(cycle.CycleStream().size()));
+            std::fprintf(stderr, "saved %s: %d cycles, %lld bytes of data\n",
+                qPrintable(cli::escaped(output)), cycle.storedCycles(),
+                static_cast<long long>(cycle.CycleStream().size()));
             return exitCode;
         }
         printError(reason.isEmpty() ? error : QString("%1 (%2)").arg(error, reason));
@@ -303,7 +290,7 @@ int cli::runCycle(const QStringList &args)
 
     const files::CycleSaveResult result = cycle.saveRecords(output, header, comment);
     for (const QString &name : result.written)
-        std::fprintf(stderr, "saved %s\n", qPrintable(name));
+        std::fprintf(stderr, "saved %s\n", qPrintable(cli::escaped(name)));
     if (result.ok())
         return exitCode;
     printError(result.reason.isEmpty() ? result.error

@@ -1,17 +1,18 @@
 #include "acquisition/samplingparameters.h"
 #include "cli/commandline.h"
 #include "cli/commands.h"
+#include "cli/output.h"
 
 #include <QLocale>
-#include <cstdio>
+#include <climits>
 #include <optional>
 
 // ferrun-cli dividers [--freq HZ | --time MS] [--samples N]
 //
 // Prints what the frequency/time panel shows after a value is typed into seF or seTime and
-// the field is left, starting from the state of a first run. Values the panel would answer
-// with its warning (and pull back on leaving) are refused here, naming the range the panel
-// takes, so that a script never goes on with a value it did not ask for.
+// the field is left, starting from the state of a first run: for a value outside the panel's
+// range, its warning (as the panel words it) and the values it pulls the fields back to.
+// (measure and cycle refuse such values: they would record at another rate than asked.)
 
 using acquisition::Field;
 
@@ -21,13 +22,15 @@ int cli::runDividers(const QStringList &args)
         "Prints the controller's dividers and the frequency and time it really achieves for a\n"
         "sampling frequency or a measurement time, as the frequency/time panel shows them.");
     line.addOption({ "freq",
-        QString("Sampling frequency in hertz, %1..%2.")
+        QString("Sampling frequency in hertz as typed into the panel; it takes %1..%2 and "
+                "answers other values with its warning.")
             .arg(acquisition::LowestFrequencyHz)
             .arg(acquisition::HighestFrequencyHz),
         "HZ" });
     line.addOption({ "time",
-        QString("Measurement time in milliseconds, %1..%2 for %3 samples, in proportion "
-                "for fewer.")
+        QString("Measurement time in milliseconds as typed into the panel; it takes %1..%2 "
+                "for %3 samples (in proportion for fewer) and answers other values with its "
+                "warning.")
             .arg(acquisition::ShortestTime4allSRAM)
             .arg(acquisition::LongestTime4allSRAM)
             .arg(acquisition::FullMemorySamples),
@@ -39,8 +42,11 @@ int cli::runDividers(const QStringList &args)
             .arg(acquisition::BlockSamples),
         "N", QString::number(acquisition::FullMemorySamples) });
     line.addExitCode(0,
-        "printed as key=value lines (warning, always empty; Time4allSRAM, d1, "
-        "d2, SamplePeriodCycles, F, T, seF, seTime)");
+        "printed as key=value lines: warning (the panel's warning for a value outside its "
+        "range, as the panel words it; empty otherwise), Time4allSRAM, d1, d2, "
+        "SamplePeriodCycles, F, T, seF, seTime (the values the panel shows after the field "
+        "is left)");
+    line.addExitCode(StandardOutput::ExitOutputFailed, "standard output could not be written");
     if (const std::optional<int> status = line.parse(args))
         return *status;
     if (line.isSet("freq") && line.isSet("time"))
@@ -56,19 +62,16 @@ int cli::runDividers(const QStringList &args)
                               .arg(acquisition::FullMemorySamples)
                               .arg(acquisition::BlockSamples)
                               .arg(*samples));
-    const int blocks = *samples / acquisition::BlockSamples;
 
     std::optional<int> frequency;
     std::optional<int> time;
+    // Whatever whole number could be typed into the field; the panel answers it.
     if (line.isSet("freq")) {
-        frequency = line.intValue(
-            "freq", acquisition::LowestFrequencyHz, acquisition::HighestFrequencyHz);
+        frequency = line.intValue("freq", 0, INT_MAX);
         if (!frequency)
             return ExitUsage;
     } else if (line.isSet("time")) {
-        // The panel's own limits for this many blocks, as its warning names them.
-        time = line.intValue("time", blocks * acquisition::ShortestTime4allSRAM / 8,
-            blocks * acquisition::LongestTime4allSRAM / 8);
+        time = line.intValue("time", 0, INT_MAX);
         if (!time)
             return ExitUsage;
     }
@@ -89,12 +92,10 @@ int cli::runDividers(const QStringList &args)
         typeAndLeave(Field::seF, *frequency);
     else if (time)
         typeAndLeave(Field::seTime, *time);
-    // The ranges above are the panel's: a warning here means they have drifted apart.
-    if (!warning.isEmpty())
-        return line.error(QString("the panel refuses this value (%1)").arg(warning));
 
-    const auto print = [](const QString &key, const QString &value) {
-        std::printf("%s=%s\n", qPrintable(key), value.toUtf8().constData());
+    StandardOutput out(QStringLiteral("dividers"));
+    const auto print = [&out](const QString &key, const QString &value) {
+        out.write(key + u'=' + value + u'\n');
     };
     print("warning", warning);
     print("Time4allSRAM", QString::number(panel.Time4allSRAM()));
@@ -105,5 +106,5 @@ int cli::runDividers(const QStringList &args)
     print("T", QString::number(panel.TrueTimeMs(), 'f', 3));
     print("seF", QString::number(panel.value(Field::seF)));
     print("seTime", QString::number(panel.value(Field::seTime)));
-    return 0;
+    return out.finish() ? 0 : StandardOutput::ExitOutputFailed;
 }

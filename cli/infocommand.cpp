@@ -1,5 +1,6 @@
 #include "cli/commandline.h"
 #include "cli/commands.h"
+#include "cli/output.h"
 #include "files/datafile.h"
 #include "files/printable.h"
 #include "files/windows1251.h"
@@ -31,23 +32,25 @@ int cli::runInfo(const QStringList &args)
         "UTF-8.\nThe data is not read. Control characters in the titles and the comment are "
         "escaped\n(\\t, \\n, \\r, \\xNN, and \\\\ for a backslash). At most the first 1048576 "
         "bytes of the\ncomment are printed; CommentCut=1 and a note on standard error then say "
-        "so.");
+        "so. Titles\nlonger than 65536 bytes are cut to that; TitleCut=1 and a note say so.");
     line.addPositional("FILE", "the data file (*.kdx)");
     line.addExitCode(0, "printed");
-    line.addExitCode(1,
+    line.addExitCode(StandardOutput::ExitOutputFailed, "standard output could not be written");
+    line.addExitCode(ExitBadInput,
         "the file cannot be opened, is not a regular file, is not an instrument data file, or "
-        "ends inside its header, titles or data");
+        "ends inside its header, titles or data (a line on standard error says which, and where)");
     if (const auto status = line.parse(args, 1, 1))
         return *status;
     const QString fileName = line.positional().first();
 
     files::DataFileSummary summary;
-    QString error;
+    files::DataFileProblem problem;
     const files::DataFileStatus status
-        = files::readDataFileSummary(fileName, &summary, MaxPrintedComment, &error);
+        = files::readDataFileSummary(fileName, &summary, MaxPrintedComment, nullptr, &problem);
     if (status != files::DataFileStatus::Ok) {
-        std::fprintf(stderr, "ferrun-cli info: %s: %s\n", qPrintable(fileName), qPrintable(error));
-        return 1;
+        std::fprintf(stderr, "ferrun-cli info: %s %s\n", qPrintable(escaped(fileName)),
+            qPrintable(files::dataFileProblemText(problem)));
+        return ExitBadInput;
     }
     const files::DataFileHeader &h = summary.header;
     QByteArray out;
@@ -65,9 +68,18 @@ int cli::runInfo(const QStringList &args)
     if (summary.commentCut()) {
         printLine(out, "CommentCut", QStringLiteral("1"));
         std::fprintf(stderr, "ferrun-cli info: %s: comment of %lld bytes cut to its first %lld\n",
-            qPrintable(fileName), static_cast<long long>(summary.commentSize),
+            qPrintable(escaped(fileName)), static_cast<long long>(summary.commentSize),
             static_cast<long long>(summary.commentBytes.size()));
     }
-    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    if (summary.titleCut()) {
+        printLine(out, "TitleCut", QStringLiteral("1"));
+        std::fprintf(stderr,
+            "ferrun-cli info: %s: titles of %lld and %lld bytes cut to their first %lld\n",
+            qPrintable(escaped(fileName)), static_cast<long long>(summary.xTitleSize),
+            static_cast<long long>(summary.yTitleSize),
+            static_cast<long long>(files::MaxTitleBytes));
+    }
+    StandardOutput stdOut(QStringLiteral("info"));
+    stdOut.write(out);
+    return stdOut.finish() ? 0 : StandardOutput::ExitOutputFailed;
 }

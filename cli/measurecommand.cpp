@@ -8,7 +8,9 @@
 #include "cli/commandline.h"
 #include "cli/commands.h"
 #include "cli/measurementsetup.h"
+#include "cli/output.h"
 #include "files/datafile.h"
+#include "files/outputfile.h"
 #include "files/recording.h"
 
 #include <QCoreApplication>
@@ -19,7 +21,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QTemporaryFile>
 #include <QTimer>
 #include <cerrno>
 #include <csignal>
@@ -147,6 +148,11 @@ std::optional<int> readOptions(const QStringList &args, Options &o)
                           "not with --device or --simulator");
     o.roots.sysfsRoot = line.value("sysfs-root");
     o.roots.devRoot = line.value("dev-root");
+    // A tree that is not there would be waited on for ever. (The device root only names the
+    // nodes.)
+    if (!QFileInfo(o.roots.sysfsRoot).isDir())
+        return line.error(QString("--sysfs-root expects a folder; %1 is none")
+                              .arg(cli::escaped(o.roots.sysfsRoot)));
     o.average = line.isSet("average");
     o.shortRead = line.isSet("short");
 
@@ -257,29 +263,6 @@ private:
     int m_lastStep = -1;
 };
 
-// True when the target itself may be replaced and a file can be created next to it (a save
-// would get as far as the rename).
-bool checkWritable(const QString &fileName, QString *reason)
-{
-    const QFileInfo info(fileName);
-    if (info.isDir()) {
-        *reason = QStringLiteral("Is a directory");
-        return false;
-    }
-    if (info.exists() && ::access(QFile::encodeName(fileName).constData(), W_OK) != 0) {
-        *reason = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    // A short unique name: a probe left by a killed run does not block the next one, and a
-    // target name that fills a whole folder entry leaves room for it.
-    QTemporaryFile probe(info.absolutePath() + QStringLiteral("/.ferrun-probe-XXXXXX"));
-    if (!probe.open()) {
-        *reason = probe.errorString();
-        return false;
-    }
-    return true;
-}
-
 int signalExit(int number, const QString &output)
 {
     printError(QString("%1: nothing saved, %2 left as it was")
@@ -339,8 +322,8 @@ int cli::runMeasure(const QStringList &args)
 
     // Refuse a target that cannot be written before the board records anything.
     QString reason;
-    if (!checkWritable(o.output, &reason)) {
-        printError(QString("Cannot create file %1 (%2)").arg(o.output, reason));
+    if (!files::OutputFile::probe(o.output, {}, &reason)) {
+        printError(reason);
         return ExitNotSaved;
     }
     if (!cli::clearLeftoverSave(o.output))
@@ -544,8 +527,11 @@ int cli::runMeasure(const QStringList &args)
 
     recording->comment = o.comment;
     QString saveError;
-    if (files::saveRecording(*recording, o.output, &saveError, &reason)) {
-        std::fprintf(stderr, "saved %s: %lld bytes of data\n", qPrintable(o.output),
+    QString note;
+    if (files::saveRecording(*recording, o.output, &saveError, &reason, &note)) {
+        if (!note.isEmpty())
+            printError(note);
+        std::fprintf(stderr, "saved %s: %lld bytes of data\n", qPrintable(cli::escaped(o.output)),
             static_cast<long long>(recording->data.size()));
         return ExitSaved;
     }

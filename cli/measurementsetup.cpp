@@ -2,6 +2,7 @@
 
 #include "acquisition/instrument.h"
 #include "cli/commandline.h"
+#include "cli/output.h"
 #include "files/channels.h"
 #include "files/datafile.h"
 #include "files/leftoversave.h"
@@ -14,7 +15,9 @@ namespace cli {
 
 void printError(const QString &message)
 {
-    std::fprintf(stderr, "ferrun-cli: %s\n", qPrintable(message));
+    // Names in messages come from the user and the file system: no control character of
+    // theirs reaches the terminal.
+    std::fprintf(stderr, "ferrun-cli: %s\n", qPrintable(escaped(message)));
 }
 
 quint8 PanelControls::checkedChannels() const
@@ -47,11 +50,15 @@ std::optional<int> readChannelsRangeLaunch(const CommandLine &line, MeasurementO
     for (const QString &part : line.value("channels").split(',')) {
         bool ok = false;
         const int n = part.trimmed().toInt(&ok, 10);
-        if (!ok || n < 1 || n > 7)
-            return line.error(QString("--channels expects numbers 1..7 separated by commas, "
-                                      "got '%1'")
+        if (!ok || n < 1 || n > files::ThermocoupleCount)
+            return line.error(QString("--channels expects numbers 1..%1 separated by commas, "
+                                      "got '%2'")
+                                  .arg(files::ThermocoupleCount)
                                   .arg(line.value("channels")));
-        o.channels |= quint8(1 << (n - 1));
+        // A channel named twice is a typing slip that would otherwise pass unnoticed.
+        if (o.channels & files::thermocoupleBit(n))
+            return line.error(QString("--channels names channel %1 twice").arg(n));
+        o.channels |= files::thermocoupleBit(n);
     }
     const auto range = line.choiceValue("range", { "250", "500" });
     if (!range)
@@ -96,11 +103,11 @@ bool clearLeftoverSave(const QString &target)
         return true;
     case files::LeftoverSave::Outcome::Removed:
         std::fprintf(stderr, "removed %s, left by an interrupted save\n",
-            qPrintable(files::temporarySaveName(target)));
+            qPrintable(escaped(files::temporarySaveName(target))));
         return true;
     case files::LeftoverSave::Outcome::Recovered:
         std::fprintf(stderr, "kept %s: a whole recording left by an interrupted save of %s\n",
-            qPrintable(left.path), qPrintable(target));
+            qPrintable(escaped(left.path)), qPrintable(escaped(target)));
         return true;
     case files::LeftoverSave::Outcome::NotRecovered:
         printError(QString("%1 holds a whole recording left by an interrupted save and cannot be "

@@ -18,7 +18,7 @@ namespace cli {
 
 class CommandLine;
 
-// "ferrun-cli: <message>" on standard error.
+// "ferrun-cli: <message>" on standard error, control characters escaped.
 void printError(const QString &message);
 
 // The controls a measurement reads: the frequency/time panel and the range selector.

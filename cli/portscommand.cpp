@@ -1,9 +1,9 @@
 #include "acquisition/discovery.h"
 #include "cli/commandline.h"
 #include "cli/commands.h"
+#include "cli/output.h"
 
-#include <QTextStream>
-#include <cstdio>
+#include <QFileInfo>
 
 // ferrun-cli ports [--sysfs-root DIR] [--dev-root DIR]
 //
@@ -49,21 +49,27 @@ int cli::runPorts(const QStringList &args)
     line.addOption({ "sysfs-root", "Read the device tree under DIR.", "DIR", "/sys" });
     line.addOption({ "dev-root", "Device nodes are named under DIR.", "DIR", "/dev" });
     line.addExitCode(0, "listed (also when no device or no instrument is found)");
+    line.addExitCode(StandardOutput::ExitOutputFailed, "standard output could not be written");
     if (const std::optional<int> status = line.parse(args))
         return *status;
     acquisition::DiscoveryRoots roots;
     roots.sysfsRoot = line.value("sysfs-root");
     roots.devRoot = line.value("dev-root");
-    if (roots.sysfsRoot.isEmpty() || roots.devRoot.isEmpty())
-        return line.error("--sysfs-root and --dev-root expect a folder");
+    // A tree that is not there would read as a machine without serial devices. (The device
+    // root only names the nodes.)
+    if (roots.devRoot.isEmpty())
+        return line.error("--dev-root expects a folder");
+    if (!QFileInfo(roots.sysfsRoot).isDir())
+        return line.error(
+            QString("--sysfs-root expects a folder; %1 is none").arg(escaped(roots.sysfsRoot)));
 
     const QList<acquisition::SerialDeviceInfo> devices = acquisition::listSerialDevices(roots);
     const std::optional<acquisition::SerialDeviceInfo> instrument
         = acquisition::findInstrumentPort(roots);
 
-    QTextStream out(stdout);
+    StandardOutput out(QStringLiteral("ports"));
     if (devices.isEmpty())
-        out << "no serial devices found\n";
+        out.write(QByteArray("no serial devices found\n"));
     qsizetype pathWidth = 0;
     qsizetype driverWidth = 1;
     for (const acquisition::SerialDeviceInfo &device : devices) {
@@ -87,7 +93,7 @@ int cli::runPorts(const QStringList &args)
         else if (sameIdentity)
             line += QStringLiteral("  instrument identity, not used (%1 is)")
                         .arg(instrument->devicePath);
-        out << line << '\n';
+        out.write(line + u'\n');
     }
     if (!instrument) {
         acquisition::SerialDeviceInfo wanted;
@@ -96,7 +102,7 @@ int cli::runPorts(const QStringList &args)
         wanted.productId = acquisition::BridgeProductId;
         wanted.serial = instrumentSerial;
         wanted.interfaceNumber = acquisition::BridgeInterface;
-        out << "instrument not found (" << identityText(wanted) << ")\n";
+        out.write(QStringLiteral("instrument not found (%1)\n").arg(identityText(wanted)));
     }
-    return 0;
+    return out.finish() ? 0 : StandardOutput::ExitOutputFailed;
 }

@@ -149,10 +149,30 @@ bool OutputFile::open(const QString &path, const Options &options, bool probeOnl
     if (exists && ::access(target.constData(), W_OK) != 0)
         return fail(cannot, errno);
 
+    m_kind = Kind::Replace;
+    if (probeOnly) {
+        // A file of a unique name tells whether the folder takes a new file; the leftover of
+        // an interrupted save is not touched by a probe.
+        QByteArray name
+            = QFile::encodeName(QFileInfo(m_target).absolutePath()) + "/.ferrun-probe-XXXXXX";
+        const int fd = ::mkstemp(name.data());
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(name.constData());
+            return true;
+        }
+        const int probeError = errno;
+        if (exists && (probeError == EACCES || probeError == EPERM || probeError == EROFS)) {
+            m_kind = Kind::InPlace;
+            m_note = QStringLiteral("writing %1 in place: its folder takes no temporary file (%2)")
+                         .arg(path, systemText(probeError));
+            return true;
+        }
+        return fail(cannot, probeError);
+    }
     // A temporary file left by an interrupted save is cleared away (kept under a name of its
     // own when it holds a whole recording); anything else in the way (a folder, say) makes
     // the output fail before the target is touched.
-    m_kind = Kind::Replace;
     clearLeftoverSave(m_target);
     m_temporary = temporarySaveName(m_target);
     const QByteArray temporary = QFile::encodeName(m_temporary);
@@ -171,8 +191,6 @@ bool OutputFile::open(const QString &path, const Options &options, bool probeOnl
         m_kind = Kind::InPlace;
         m_note = QStringLiteral("writing %1 in place: its folder takes no temporary file (%2)")
                      .arg(path, systemText(temporaryError));
-        if (probeOnly)
-            return true;
         m_fd = ::open(target.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
         if (m_fd < 0)
             return fail(cannot, errno);

@@ -41,9 +41,9 @@ public:
     bool open(const QString &path, const Options &options = {});
 
     // Whether `path` could be opened, without opening it: a check before work whose result
-    // would have nowhere to go. A temporary file is created and removed again; a stream is
-    // not opened (a FIFO's reader would see an end), only its permission is checked. False
-    // with `error` as open() would say it.
+    // would have nowhere to go. A file of a unique name is created in the target's folder and
+    // removed again; a stream is not opened (a FIFO's reader would see an end), only its
+    // permission is checked. False with `error` as open() would say it.
     static bool probe(const QString &path, const Options &options, QString *error);
 
     Kind kind() const { return m_kind; }

@@ -26,7 +26,8 @@ DataFileStatus readRecording(
     return status;
 }
 
-bool saveRecording(Recording &recording, const QString &fileName, QString *error, QString *reason)
+bool saveRecording(
+    Recording &recording, const QString &fileName, QString *error, QString *reason, QString *note)
 {
     if (recording.faulty) {
         if (error)
@@ -36,7 +37,8 @@ bool saveRecording(Recording &recording, const QString &fileName, QString *error
             reason->clear();
         return false;
     }
-    if (!saveDataFile(fileName, recording.header, recording.data, recording.comment, error, reason))
+    if (!saveDataFile(
+            fileName, recording.header, recording.data, recording.comment, error, reason, note))
         return false;
     recording.savedPath = fileName;
     return true;

@@ -65,6 +65,15 @@ inline CliRun runCli(const QStringList &args, int timeoutMs = 60000)
     return finished(process, timeoutMs);
 }
 
+// ferrun-cli with its standard output going to `path` (/dev/full, a FIFO, a file).
+inline CliRun runCliWritingTo(const QString &path, const QStringList &args, int timeoutMs = 60000)
+{
+    QProcess process;
+    process.setStandardOutputFile(path);
+    process.start(program("ferrun-cli"), args);
+    return finished(process, timeoutMs);
+}
+
 // Starts ferrun-cli measure on `device` with the photodiode launch and further `args`.
 inline void startPhotodiodeMeasure(
     QProcess &cli, const QString &device, const QString &output, const QStringList &args)

@@ -108,9 +108,9 @@ TEST(CliCycle, ACycleWhoseTransferFailsIsNeverSaved)
     // Replies 1..8 are the first cycle: 16 is the last block of the second, 9 its end byte.
     const QStringList stray { "--stray-byte-in", "16", "--last-byte-delay", "40" };
     const QStringList hangUp { "--hangup-after", "9" };
-    for (const auto &[fault, oneFile, says] : { std::tuple { stray, false, "out of step" },
-             std::tuple { stray, true, "out of step" },
-             std::tuple { hangUp, false, "board disconnected" } }) {
+    for (const auto &[fault, oneFile, says] :
+        { std::tuple { stray, false, "out of step" }, std::tuple { stray, true, "out of step" },
+            std::tuple { hangUp, false, "board disconnected" } }) {
         SCOPED_TRACE(qPrintable(fault.join(' ') + (oneFile ? " one file" : "")));
         clitest::Board board(QStringList { "--speed", "100" } + fault);
         ASSERT_FALSE(board.device.isEmpty());
@@ -158,6 +158,6 @@ TEST(CliCycle, ArgumentsAndTargets)
     // A folder that does not exist: refused before the board records anything.
     run = runCli({ "cycle", "--simulator", "--count", "1", "-o", dir.filePath("no/run.kdx") });
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains("Cannot create file")) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("cannot write")) << qPrintable(run.err);
     EXPECT_TRUE(run.err.contains("run0000.kdx")) << qPrintable(run.err);
 }

@@ -146,14 +146,27 @@ TEST(CliInfo, GigabyteFilesInBoundedMemory)
     EXPECT_EQ(value(run, "DataLength"), QString::number(dataLength));
     EXPECT_EQ(value(run, "Comment"), "abc");
     EXPECT_EQ(value(run, "CommentCut"), "<missing>");
+    EXPECT_EQ(value(run, "TitleCut"), "<missing>");
+
+    // A title longer than the 65536 bytes kept is cut with a note, as a long comment is.
+    const QString longTitle = dir.filePath("title.kdx");
+    files::DataFileHeader titled = header();
+    titled.YTitle = QString(70000, u'Y');
+    ASSERT_TRUE(files::saveDataFile(longTitle, titled, QByteArray(10, 'd'), "c"));
+    run = runInfo({ longTitle });
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    EXPECT_EQ(value(run, "TitleCut"), "1");
+    EXPECT_EQ(value(run, "YTitle").size(), 65536);
+    EXPECT_TRUE(run.err.contains("titles of 10 and 70000 bytes cut")) << qPrintable(run.err);
 
     // A DataLength beyond the end: refused without reading, in bounded memory too.
     const QString beyond = dir.filePath("beyond.kdx");
     writeSparse(beyond, 0xFFFFFFFFu, GiB, "x");
     run = runInfo({ beyond });
-    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.exitCode, 3);
     EXPECT_LT(run.maxRssKb, RssLimitKb);
-    EXPECT_TRUE(run.err.contains("Stream read error")) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("ends inside its data: 1073741824 bytes, 42949673"))
+        << qPrintable(run.err);
 }
 
 // A FIFO with no writer and a device are refused at once with a message.
@@ -165,13 +178,20 @@ TEST(CliInfo, NonRegularFilesAreRefused)
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     for (const QString &name : { fifo, QStringLiteral("/dev/zero") }) {
         const ChildRun run = runInfo({ name }, 20000);
-        EXPECT_EQ(run.exitCode, 1) << qPrintable(name) << qPrintable(run.err);
-        EXPECT_TRUE(run.err.contains("not a regular file")) << qPrintable(run.err);
+        EXPECT_EQ(run.exitCode, 3) << qPrintable(name) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.contains("is not a regular file")) << qPrintable(run.err);
         EXPECT_TRUE(run.out.isEmpty());
     }
-    const ChildRun run = runInfo({ dir.path() });
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains("Cannot open file")) << qPrintable(run.err);
+    // Every cause named: a folder, a missing file, a loop of links.
+    const QString loop = dir.filePath("loop.kdx");
+    ASSERT_TRUE(QFile::link(loop, loop));
+    for (const auto &[name, cause] : { std::pair { dir.path(), "is a folder" },
+             std::pair { dir.filePath("missing.kdx"), "No such file or directory" },
+             std::pair { loop, "Too many levels of symbolic links" } }) {
+        const ChildRun run = runInfo({ name });
+        EXPECT_EQ(run.exitCode, 3) << qPrintable(name);
+        EXPECT_TRUE(run.err.contains(cause)) << qPrintable(run.err);
+    }
 }
 
 // Titles and comment cannot reach the terminal raw.
@@ -216,6 +236,7 @@ TEST(CliInfo, ArgumentsAndHelp)
     f.write(QByteArray::fromHex("0200100107"));
     f.close();
     run = runInfo({ foreign });
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains("ViewKDX.exe"));
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(run.err.contains("its type field is 2, not 1")) << qPrintable(run.err);
+    EXPECT_FALSE(run.err.contains("ViewKDX")) << qPrintable(run.err);
 }

@@ -14,3 +14,11 @@ ferrun_add_test(measure_faults_cli_test
 if(TARGET measure_faults_cli_test AND TARGET ferrun-cli)
     add_dependencies(measure_faults_cli_test ferrun-cli ferrun-board)
 endif()
+# Standard output that fails, and a measurement's target that is a FIFO or a device.
+ferrun_add_test(cli_outputs_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/outputs_test.cpp
+    LIBS ferrun_files
+    TIMEOUT 120)
+if(TARGET cli_outputs_test AND TARGET ferrun-cli)
+    add_dependencies(cli_outputs_test ferrun-cli)
+endif()

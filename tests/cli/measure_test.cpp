@@ -96,6 +96,8 @@ TEST(CliMeasure, BadArgumentsAndUnknownFiles)
         { "measure", "-o", "x.kdx", "--average", "--samples", "60000" },
         { "measure", "-o", "x.kdx", "--device", "/dev/null", "--simulator" },
         { "measure", "-o", "x.kdx", "--launch", "sometimes" },
+        { "measure", "-o", "x.kdx", "--channels", "1,3,1" },
+        { "measure", "-o", "x.kdx", "--wait-for-board", "--sysfs-root", "/nonexistent" },
     };
     for (const QStringList &args : bad) {
         const CliRun run = runCli(args);
@@ -110,11 +112,11 @@ TEST(CliMeasure, BadArgumentsAndUnknownFiles)
     other.write(QByteArray::fromHex("02001001"));
     other.close();
     CliRun run = runCli({ "info", other.fileName() });
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains("ViewKDX.exe"));
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(run.err.contains("not an instrument data file")) << qPrintable(run.err);
     run = runCli({ "info", dir.filePath("missing.kdx") });
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains("Cannot open file"));
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(run.err.contains("cannot be opened: No such file or directory"));
 }
 
 // An unwritable target is refused before anything is recorded; a save that fails after the
@@ -128,13 +130,14 @@ TEST(CliMeasure, UnwritableTargetKeepsOldFileAndRecording)
     notAFolder.close();
     CliRun run = runCli({ "measure", "--simulator", "-o", dir.filePath("plain/run.kdx") });
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains("Cannot create file " + dir.filePath("plain/run.kdx")))
+    EXPECT_TRUE(run.err.contains("cannot write " + dir.filePath("plain/run.kdx")))
         << qPrintable(run.err);
     EXPECT_FALSE(run.err.contains("recording")) << "nothing may be recorded first";
     // A folder as the target, and a name that fills a whole folder entry.
     run = runCli({ "measure", "--simulator", "-o", dir.path() });
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains("Cannot create file " + dir.path())) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("cannot write " + dir.path() + ": Is a directory"))
+        << qPrintable(run.err);
     EXPECT_FALSE(run.err.contains("recording")) << "nothing may be recorded first";
     const QString longName = dir.filePath(QString(251, u'r') + QStringLiteral(".kdx"));
     run = runCli(
