@@ -172,6 +172,7 @@ void CycleRun::startRun()
     if (m_panel)
         m_panel->setAveraging(true);
     m_running = true;
+    m_session->setCycleRunGoing(true);
     emit runningChanged(true);
     m_session->startMeasurement();
 }
@@ -181,6 +182,7 @@ void CycleRun::stopRun()
     m_button = { CycleCaption, ColourBlack };
     emit cycleButtonChanged();
     m_running = false;
+    m_session->setCycleRunGoing(false);
     emit runningChanged(false);
     // The measurement under way is received and drawn, but not stored, and nothing follows.
 }
@@ -253,19 +255,20 @@ void CycleRun::timCycleTimer()
 }
 
 files::CycleSaveResult CycleRun::saveRecords(
-    const QString &lastSavedFile, const files::DataFileHeader &header, const QString &comment)
+    const QString &lastSavedFile, const files::DataFileHeader &header, const QString &comment,
+    const files::OutputOptions &options)
 {
     files::CycleSaveResult result
-        = files::saveCycleRecords(lastSavedFile, header, m_records, comment);
+        = files::saveCycleRecords(lastSavedFile, header, m_records, comment, options);
     if (!m_running)
         std::erase_if(m_records, [](const files::CycleRecord &r) { return r.data.isEmpty(); });
     return result;
 }
 
 bool CycleRun::saveStream(const QString &fileName, const files::DataFileHeader &header,
-    const QString &comment, QString *error, QString *reason)
+    const QString &comment, QString *error, QString *reason, const files::OutputOptions &options)
 {
-    if (!files::saveCycleStream(fileName, header, m_stream, comment, error, reason))
+    if (!files::saveCycleStream(fileName, header, m_stream, comment, error, reason, options))
         return false;
     m_streamSaved = true;
     return true;

@@ -122,12 +122,14 @@ public:
     // written records are released, records not written stay for another save. After a run
     // has stopped the empty head is dropped as well, so that a save that wrote everything
     // leaves the list empty; during a run the head stays and numbering goes on.
-    files::CycleSaveResult saveRecords(
-        const QString &lastSavedFile, const files::DataFileHeader &header, const QString &comment);
+    files::CycleSaveResult saveRecords(const QString &lastSavedFile,
+        const files::DataFileHeader &header, const QString &comment,
+        const files::OutputOptions &options = {});
     // CycleStream into one file (an empty stream when none exists); the stream stays, and
     // counts as saved until a cycle is appended to it.
     bool saveStream(const QString &fileName, const files::DataFileHeader &header,
-        const QString &comment, QString *error = nullptr, QString *reason = nullptr);
+        const QString &comment, QString *error = nullptr, QString *reason = nullptr,
+        const files::OutputOptions &options = {});
 
 signals:
     void cycleButtonChanged();

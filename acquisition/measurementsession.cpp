@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace acquisition {
 
@@ -103,6 +104,10 @@ MeasurementSession::MeasurementSession(SessionControls *controls, QObject *paren
     m_timSettle.setTimerType(Qt::PreciseTimer);
     connect(&m_timSettle, &QTimer::timeout, this, &MeasurementSession::settleTimer);
 
+    m_timResync.setSingleShot(true);
+    m_timResync.setTimerType(Qt::PreciseTimer);
+    connect(&m_timResync, &QTimer::timeout, this, &MeasurementSession::resyncTimer);
+
     // A full recording: 8 blocks of 60000 bytes.
     m_buffer.reserve(MemoryBlocks * DataBlocksPerMemoryBlock * DataBlockPayload);
 }
@@ -124,6 +129,8 @@ void MeasurementSession::setPort(SessionPort *port)
     m_knownWaiting = 0;
     m_settling = false;
     m_timSettle.stop();
+    m_resyncing = false;
+    m_timResync.stop();
     m_deviceLost = false;
     m_lastFailure = SessionFailure::None;
     if (m_port) {
@@ -207,6 +214,8 @@ void MeasurementSession::send(const QByteArray &command)
 // transfer command still waiting for its delayed send is dropped with it.
 void MeasurementSession::cancelReceive()
 {
+    m_resyncing = false;
+    m_timResync.stop();
     m_timRx.stop();
     m_timSendCmd.stop();
     m_timSettle.stop();
@@ -234,6 +243,24 @@ void MeasurementSession::portDisconnected()
         m_deviceLost = true;
         break;
     }
+}
+
+bool MeasurementSession::cancelMeasurement()
+{
+    if (m_state != SessionState::Measuring)
+        return false;
+    cancelReceive();
+    m_pendingReplies = 0;
+    m_currentCommand = QByteArray(1, '\0');
+    m_timPrgssBar.stop();
+    m_progress.visible = false;
+    m_progress.lbPercent.clear();
+    m_progress.lbRestPercent.clear();
+    emitProgress();
+    setStatusText(0, QStringLiteral("Измерение отменено"));
+    m_cancelledMayEnd = true;
+    setState(SessionState::Idle);
+    return true;
 }
 
 void MeasurementSession::giveUp()
@@ -341,8 +368,12 @@ void MeasurementSession::startMeasurement()
     m_blocksStored = 0;
     m_blocksExpected = 0;
     noteRecordingHeader(mask & files::ThermocoupleBits, m_controls->averaging());
+    m_namesCycle = m_cycleRunGoing;
     setState(SessionState::Measuring);
-    BeginExchange();
+    if (std::exchange(m_cancelledMayEnd, false))
+        beginResync();
+    else
+        BeginExchange();
 }
 
 void MeasurementSession::startProgress(int maximum, double totalMs, bool show)
@@ -455,6 +486,48 @@ void MeasurementSession::btChooseFClick()
     }
 }
 
+// ---- Back in step after a cancel
+
+void MeasurementSession::beginResync()
+{
+    m_resyncing = true;
+    m_resyncBytes = 0;
+    setStatusText(0, StatusMeasuring);
+    m_timResync.start(ResyncTimeoutMs);
+    // From the computer whatever the launch type: the board answers at once.
+    send(buildShortReadCommand(0, maskWithRange(m_controls->ChannelMask(), m_controls->rangeIndex())));
+}
+
+void MeasurementSession::drainResync()
+{
+    if (!m_port)
+        return;
+    std::array<char, 4096> scratch;
+    int got = 0;
+    while ((got = m_port->readBytes(scratch.data(), int(scratch.size()))) > 0)
+        m_resyncBytes += got;
+    // The block is in: wait for the line to stay quiet (a late end byte may come with it).
+    if (m_resyncBytes >= DataBlockBytes)
+        m_timResync.start(SettleMs);
+}
+
+void MeasurementSession::resyncTimer()
+{
+    if (!m_resyncing)
+        return;
+    if (m_port && m_port->inputCount() > 0) {
+        drainResync();
+        if (m_resyncBytes >= DataBlockBytes)
+            return; // the quiet is waited for again
+    }
+    // Quiet after the block, or the board answered no whole block in time: nothing more is
+    // waited for.
+    m_resyncing = false;
+    if (m_port)
+        m_port->purgeInput();
+    BeginExchange();
+}
+
 // ---- Receiving
 
 MeasurementSession::ReplyMode MeasurementSession::replyMode() const
@@ -468,6 +541,10 @@ MeasurementSession::ReplyMode MeasurementSession::replyMode() const
 
 void MeasurementSession::arrival(int count)
 {
+    if (m_resyncing) {
+        drainResync();
+        return;
+    }
     m_lastArrival = std::chrono::steady_clock::now();
     m_knownWaiting = std::max(0, count);
     if (m_settling && count > 0) {
@@ -691,7 +768,8 @@ void MeasurementSession::transferStart()
 
     setFileCaption(QStringLiteral("Комментарий"));
     m_timSendCmd.start();
-    setStatusText(2, QStringLiteral("Цикл №%1").arg(m_cycleNumber));
+    if (m_namesCycle)
+        setStatusText(2, QStringLiteral("Цикл №%1").arg(m_cycleNumber));
     setState(SessionState::WaitingToTransfer);
 }
 

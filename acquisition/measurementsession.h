@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <optional>
 
 namespace acquisition {
 
@@ -164,6 +165,13 @@ public:
     // 60 ms late is still caught on an idle machine. It adds 1.1 % to a full transfer (5.7 s
     // on the wire), which stays within 1.03 times the wire time.
     static constexpr int SettleMs = 64;
+    // After a cancel the board may still be recording, or end the cancelled recording at any
+    // moment. The next measurement first brings the line back in step: a short read, which
+    // the board answers at once with one block (abandoning what it was doing); everything up
+    // to that block's end is dropped, and the start frame goes out once the line has then
+    // been quiet for SettleMs. A board that sends no whole block within ResyncTimeoutMs is
+    // not waited for longer.
+    static constexpr int ResyncTimeoutMs = 1000;
     // Sample period of the re-read: 21 cycles of the controller clock, in microseconds.
     static double reReadChannelIntervalUs();
 
@@ -229,6 +237,10 @@ public:
     int CycleNumber() const { return m_cycleNumber; }
     void setCycleNumber(int number) { m_cycleNumber = number; }
     bool RecordedByCycle() const { return m_recordedByCycle; }
+    // A cycle run is going: a measurement started now names its cycle at its transfer start
+    // ("Цикл №" + CycleNumber in the third status panel), also when the run is stopped
+    // before that; a single measurement names none.
+    void setCycleRunGoing(bool going) { m_cycleRunGoing = going; }
     void setRecordedByCycle(bool value) { m_recordedByCycle = value; }
     int LaunchType() const { return m_launchType; }
     // Stores the value without touching the button (the settings restore pre-sets it).
@@ -255,6 +267,11 @@ public:
     // Ends the exchange in progress as failed with NoReply (the instrument has fallen silent):
     // what it received comes with transferFailed. Nothing happens while Idle.
     void giveUp();
+    // The user stops waiting for a recording (its time, or the photodiode trigger): the
+    // session is Idle again with the previous recording untouched, and says so. The board
+    // may still end that recording later: bytes that come while Idle answer nothing, and the
+    // next command drops whatever is queued. Only while Measuring; true when it cancelled.
+    bool cancelMeasurement();
     // The transfer's last block is in and the session waits for the line to stay quiet.
     bool settling() const { return m_settling; }
 
@@ -336,6 +353,9 @@ private:
     void storeBlock(char *bytes, int count);
     void startSettling();
     void complete();
+    void beginResync();
+    void drainResync();
+    void resyncTimer();
     // The recording of the buffer as this exchange received it.
     files::Recording recording(files::RecordingOrigin origin, bool faulty) const;
     // The header of what the exchange now starting records.
@@ -387,6 +407,13 @@ private:
     std::array<char, ReceiveBufferBytes> m_rx {};
     int m_rxFill = 0;
     std::chrono::steady_clock::time_point m_lastArrival;
+    // A cancelled recording may still end: the next measurement begins with the resync.
+    bool m_cancelledMayEnd = false;
+    bool m_resyncing = false;
+    qint64 m_resyncBytes = 0; // dropped so far by the resync
+    QTimer m_timResync;
+    bool m_cycleRunGoing = false;
+    bool m_namesCycle = false; // the measurement under way was started by a cycle run
 
     std::array<QString, 3> m_status;
     ProgressView m_progress;

@@ -48,12 +48,14 @@ std::optional<AppOptions> parseArguments(const QStringList &arguments, QString *
     options.version = parser.isSet(version);
     if (options.help || options.version)
         return options;
-    if (!parser.positionalArguments().isEmpty()) {
+    // One data file may be named, as a file manager opens one.
+    if (parser.positionalArguments().size() > 1) {
         *error = QStringLiteral("ferrun: unexpected argument '%1' (ferrun --help lists the "
                                 "options)")
-                     .arg(parser.positionalArguments().constFirst());
+                     .arg(parser.positionalArguments().at(1));
         return std::nullopt;
     }
+    options.file = parser.positionalArguments().value(0);
     options.simulator = parser.isSet(simulator);
     options.device = parser.value(device);
     options.screenshot = parser.value(screenshot);
@@ -75,10 +77,10 @@ std::optional<AppOptions> parseArguments(const QStringList &arguments, QString *
 QString usageText()
 {
     return QStringLiteral(
-        "usage: ferrun [options]\n"
+        "usage: ferrun [options] [FILE.kdx]\n"
         "The window of the thermocouple and photodiode acquisition board: finds the board by\n"
         "its USB identity, records, draws, saves and opens recordings. Settings are kept in\n"
-        "Ferrun.ini beside the program.\n"
+        "Ferrun.ini beside the program. A data file given is opened once the window is up.\n"
         "\n"
         "options:\n"
         "  --device PATH     use this serial device instead of looking for the board\n"

@@ -12,6 +12,7 @@ struct AppOptions
     QString device; // --device PATH: use this serial device instead of discovery
     bool simulator = false; // --simulator: run against the built-in board simulator
     QString screenshot; // --screenshot FILE (hidden): grab the window after start-up, exit
+    QString file; // FILE: a data file to open once the window is up (a file manager's %f)
     bool help = false; // -h, --help: print the usage and exit
     bool version = false; // -v, --version: print the version and exit
 };

@@ -1,8 +1,14 @@
 #include "app/chartexport.h"
+#include "app/windowoutput.h"
 
 #include "chart/chart.h"
+#include "files/outputfile.h"
 
 #include <QBuffer>
+#include <QFileDialog>
+#include <QPageSize>
+#include <QPdfWriter>
+#include <QPrintDialog>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QImage>
@@ -16,7 +22,6 @@ namespace app {
 
 namespace {
 
-const QString NoDefaultPrinter = QStringLiteral("There is no default printer currently selected");
 const QString CannotOpenClipboard = QStringLiteral("Cannot open clipboard");
 
 // Sets the chart's colour for the life of the object, and puts the old one back on every
@@ -97,6 +102,61 @@ std::unique_ptr<PrintJob> defaultPrinterJob()
     return std::make_unique<PrinterJob>(std::make_unique<QPrinter>(info, QPrinter::HighResolution));
 }
 
+// The PDF of the page, kept in memory until the job ends.
+class PdfFileJob::Writer
+{
+public:
+    Writer()
+        : pdf(&buffer)
+    {
+        buffer.open(QIODevice::WriteOnly);
+        pdf.setResolution(1200);
+        pdf.setPageSize(QPageSize(QPageSize::A4));
+        pdf.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
+    }
+    QByteArray bytes;
+    QBuffer buffer { &bytes };
+    QPdfWriter pdf;
+};
+
+PdfFileJob::PdfFileJob(const QString &fileName)
+    : m_fileName(fileName)
+    , m_writer(std::make_unique<Writer>())
+{
+}
+
+PdfFileJob::~PdfFileJob() = default;
+
+QPaintDevice *PdfFileJob::page()
+{
+    return &m_writer->pdf;
+}
+
+bool PdfFileJob::begin(QPainter &painter, const QString &title)
+{
+    m_writer->pdf.setTitle(title);
+    if (painter.begin(&m_writer->pdf))
+        return true;
+    m_error = QStringLiteral("The PDF file %1 could not be started").arg(m_fileName);
+    return false;
+}
+
+bool PdfFileJob::end(QPainter &painter)
+{
+    painter.end();
+    files::OutputFile out;
+    if (out.open(m_fileName, WindowOutput) && out.write(m_writer->bytes) && out.commit())
+        return true;
+    m_error = QStringLiteral("Cannot create file %1").arg(m_fileName);
+    return false;
+}
+
+void PdfFileJob::abort(QPainter &painter)
+{
+    if (painter.isActive())
+        painter.end();
+}
+
 bool putOnClipboard(std::unique_ptr<QMimeData> data)
 {
     QClipboard *clipboard = QGuiApplication::clipboard();
@@ -122,15 +182,46 @@ ChartExport::ChartExport(
     , m_showMessage(std::move(showMessage))
 {
     setObjectName(QStringLiteral("ChartExport"));
+    dialogJob = [this]() -> std::unique_ptr<PrintJob> {
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        QPrintDialog dialog(printer.get(), m_chart->window());
+        dialog.setWindowTitle(QStringLiteral("Печать"));
+        if (dialog.exec() != QDialog::Accepted)
+            return nullptr;
+        return std::make_unique<PrinterJob>(std::move(printer));
+    };
+    choosePdfFile = [this] {
+        return QFileDialog::getSaveFileName(m_chart->window(), QStringLiteral("Экспорт в PDF"),
+            QString(), QStringLiteral("PDF (*.pdf)"), nullptr, QFileDialog::DontUseNativeDialog);
+    };
 }
 
 void ChartExport::btPrintClick()
 {
     std::unique_ptr<PrintJob> job = printJob ? printJob() : nullptr;
     if (!job) {
-        m_showMessage(NoDefaultPrinter);
+        // No default printer: the user picks one, or a PDF file, in the dialog.
+        printWithDialog();
         return;
     }
+    print(std::move(job));
+}
+
+void ChartExport::printWithDialog()
+{
+    if (std::unique_ptr<PrintJob> job = dialogJob ? dialogJob() : nullptr)
+        print(std::move(job));
+}
+
+void ChartExport::exportPdfClick()
+{
+    const QString name = choosePdfFile ? choosePdfFile() : QString();
+    if (!name.isEmpty())
+        print(std::make_unique<PdfFileJob>(name));
+}
+
+void ChartExport::print(std::unique_ptr<PrintJob> job)
+{
     // The upper half of the page at full width: left 0, top 0, right W - 1, bottom H div 2.
     const QPaintDevice *page = job->page();
     const int width = page->width(), height = page->height();
@@ -141,6 +232,8 @@ void ChartExport::btPrintClick()
         return;
     }
     try {
+        // On paper, as on the clipboard, the chart's background is white.
+        const ColourSwap white(m_chart, QColor(Qt::white));
         m_chart->PrintInRect(painter, rect);
     } catch (const std::exception &e) {
         job->abort(painter);

@@ -58,6 +58,26 @@ private:
 // A job on the default printer of the print system, or nullptr when none is selected.
 std::unique_ptr<PrintJob> defaultPrinterJob();
 
+// A job on a PDF file, written once the page is done as every save of the window is
+// (WindowOutput: a file replaced whole; a device or FIFO refused).
+class PdfFileJob : public PrintJob
+{
+public:
+    explicit PdfFileJob(const QString &fileName);
+    ~PdfFileJob() override;
+    QPaintDevice *page() override;
+    bool begin(QPainter &painter, const QString &title) override;
+    bool end(QPainter &painter) override;
+    void abort(QPainter &painter) override;
+    QString errorString() const override { return m_error; }
+
+private:
+    class Writer;
+    QString m_fileName;
+    std::unique_ptr<Writer> m_writer;
+    QString m_error;
+};
+
 // Puts data on the system clipboard, replacing its contents; false when the clipboard did
 // not take it.
 bool putOnClipboard(std::unique_ptr<QMimeData> data);
@@ -76,13 +96,22 @@ public:
     ChartExport(chart::TChart *chart, std::function<void(const QString &)> showMessage,
         QObject *parent = nullptr);
 
-    // Where print jobs and the clipboard's contents go; tests replace them.
+    // Where print jobs and the clipboard's contents go; tests replace them. `dialogJob` is
+    // the system's print dialog (printing to a PDF file offered): nullptr when cancelled.
+    // `choosePdfFile` names the file of "Экспорт в PDF…": empty when cancelled.
     std::function<std::unique_ptr<PrintJob>()> printJob = defaultPrinterJob;
+    std::function<std::unique_ptr<PrintJob>()> dialogJob;
+    std::function<QString()> choosePdfFile;
     std::function<bool(std::unique_ptr<QMimeData>)> clipboard = putOnClipboard;
 
     // btPrint: the chart on the upper half of a page of the default printer, at full
-    // width, as one job titled with the chart's name. No dialog.
+    // width, as one job titled with the chart's name, on white. Without a default printer
+    // (usual on a Linux desktop) the print dialog opens instead.
     void btPrintClick();
+    // "Печать…": always the print dialog.
+    void printWithDialog();
+    // "Экспорт в PDF…": the page as btPrint lays it out, into a PDF file.
+    void exportPdfClick();
     // btSaveChart and "Копировать": the chart on a white background as one clipboard entry
     // in two formats, SVG (image/svg+xml, for office suites and vector editors) and PNG.
     void btSaveChartClick();
@@ -92,6 +121,8 @@ public:
     std::unique_ptr<QMimeData> chartPicture();
 
 private:
+    void print(std::unique_ptr<PrintJob> job);
+
     chart::TChart *m_chart;
     std::function<void(const QString &)> m_showMessage;
 };

@@ -7,10 +7,32 @@
 #include "files/channels.h"
 
 #include <QEvent>
+#include <QPainter>
 #include <QLocale>
 #include <cmath>
 
 namespace app {
+
+namespace {
+
+// The cursor's 1-pixel line: black dashes on white, unlike any channel's line (the
+// photodiode's is black) and seen on any background.
+class CursorLine : public QWidget
+{
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), Qt::white);
+        for (int y = 0; y < height(); y += 8)
+            painter.fillRect(QRect(0, y, width(), 4), Qt::black);
+    }
+};
+
+} // namespace
 
 CursorReadout::CursorReadout(chart::TChart &chart, const ChartBuilder &builder,
     acquisition::MeasurementSession &session, std::function<bool()> switchedOn, QObject *parent)
@@ -20,13 +42,9 @@ CursorReadout::CursorReadout(chart::TChart &chart, const ChartBuilder &builder,
     , m_session(session)
     , m_switchedOn(std::move(switchedOn))
 {
-    m_line = new QWidget(&chart);
+    m_line = new CursorLine(&chart);
     m_line->setObjectName(QStringLiteral("cursorLine"));
     m_line->setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_line->setAutoFillBackground(true);
-    QPalette pal = m_line->palette();
-    pal.setColor(QPalette::Window, Qt::black);
-    m_line->setPalette(pal);
     m_line->hide();
     connect(&chart, &chart::TChart::OnMouseMove, this,
         [this](Qt::KeyboardModifiers, int x, int y) { mouseMoved(x, y); });

@@ -1,4 +1,5 @@
 #include "app/filecontrol.h"
+#include "app/windowoutput.h"
 
 #include "acquisition/cyclerun.h"
 #include "acquisition/measurementsession.h"
@@ -33,20 +34,19 @@ void closeCompletionLists(QFileDialog *dialog)
             list->hide();
 }
 
-const QString FileCaptionPrefix = QStringLiteral("ФАЙЛ ");
-
 // The cycle run's stores written as the save asks: the stream into one file, or one file per
 // stored cycle (written records released, the others kept for another save).
 CycleSaveOutcome saveCycleStores(acquisition::CycleRun &run, const CycleSaveRequest &request)
 {
     CycleSaveOutcome outcome;
     if (request.oneFile) {
-        if (run.saveStream(request.fileName, request.header, request.comment, &outcome.error))
+        if (run.saveStream(request.fileName, request.header, request.comment, &outcome.error,
+                nullptr, WindowOutput))
             outcome.written = QStringList { request.fileName };
         return outcome;
     }
     const files::CycleSaveResult result
-        = run.saveRecords(request.fileName, request.header, request.comment);
+        = run.saveRecords(request.fileName, request.header, request.comment, WindowOutput);
     outcome.written = result.written;
     outcome.error = result.error;
     return outcome;
@@ -62,6 +62,11 @@ FileControl::FileControl(FileWindow window, files::RecordingDocument &document,
     , m_session(session)
 {
     chooseSaveFile = [this](const QString &proposed) { return execSaveDialog(proposed); };
+    chooseCsvFile = [this](const QString &proposed) {
+        const std::optional<SaveChoice> choice = execSaveDialog(proposed, SaveFilter::TextFile);
+        return choice ? choice->fileName : QString();
+    };
+    confirmLossyComment = [this](const QString &missing) { return askLossyComment(missing); };
     chooseOpenFile = [this] { return execOpenDialog(); };
     cycleSaver
         = [&cycles](const CycleSaveRequest &request) { return saveCycleStores(cycles, request); };
@@ -95,7 +100,7 @@ QString FileControl::storeFolder()
 const QStringList &FileControl::saveFilters()
 {
     static const QStringList filters { QStringLiteral("ADC files (*.kdx)"),
-        QStringLiteral("Save to Text file (*.txt)"), QStringLiteral("All files (*)") };
+        QStringLiteral("Save to Text file (*.csv *.txt)"), QStringLiteral("All files (*)") };
     return filters;
 }
 
@@ -123,7 +128,7 @@ QFileDialog *FileControl::saveDialog()
         // A name typed without extension takes that of the chosen filter.
         connect(SaveDlg, &QFileDialog::filterSelected, SaveDlg, [dialog = SaveDlg.data()] {
             const bool text = dialog->selectedNameFilter() == saveFilters().at(1);
-            dialog->setDefaultSuffix(text ? QStringLiteral("txt") : QStringLiteral("kdx"));
+            dialog->setDefaultSuffix(text ? QStringLiteral("csv") : QStringLiteral("kdx"));
         });
     }
     return SaveDlg;
@@ -147,9 +152,13 @@ QFileDialog *FileControl::openDialog()
     return OpenDlg;
 }
 
-std::optional<SaveChoice> FileControl::execSaveDialog(const QString &proposed)
+std::optional<SaveChoice> FileControl::execSaveDialog(const QString &proposed, SaveFilter filter)
 {
     QFileDialog *dialog = saveDialog();
+    // Each save starts on the filter asked for: the last one chosen does not stick.
+    dialog->selectNameFilter(saveFilters().at(int(filter)));
+    dialog->setDefaultSuffix(
+        filter == SaveFilter::TextFile ? QStringLiteral("csv") : QStringLiteral("kdx"));
     if (!proposed.isEmpty())
         dialog->selectFile(proposed);
     const int result = dialog->exec();
@@ -159,8 +168,8 @@ std::optional<SaveChoice> FileControl::execSaveDialog(const QString &proposed)
     const QStringList chosen = dialog->selectedFiles();
     if (chosen.isEmpty() || chosen.first().isEmpty())
         return std::nullopt;
-    const qsizetype filter = saveFilters().indexOf(dialog->selectedNameFilter());
-    return SaveChoice { chosen.first(), filter < 0 ? SaveFilter::AdcFiles : SaveFilter(filter) };
+    const qsizetype chosenFilter = saveFilters().indexOf(dialog->selectedNameFilter());
+    return SaveChoice { chosen.first(), chosenFilter < 0 ? SaveFilter::AdcFiles : SaveFilter(chosenFilter) };
 }
 
 QString FileControl::execOpenDialog()
@@ -174,92 +183,6 @@ QString FileControl::execOpenDialog()
     return chosen.isEmpty() ? QString() : chosen.first();
 }
 
-files::DataFileHeader FileControl::headerRecord() const
-{
-    files::DataFileHeader h = m_document.recording().header;
-    h.FileType = files::DataFileType;
-    h.DataLength = quint32(m_document.recording().data.size());
-    // The value axis's title as the chart shows it now.
-    h.YTitle = m_window.valueAxisTitle();
-    return h;
-}
-
-void FileControl::setCaptionToFile(const QString &fileName)
-{
-    m_session.setFileCaption(FileCaptionPrefix + files::namePart(fileName));
-}
-
-// ---------------------------------------------------------------------------------------
-// Save
-
-void FileControl::btSaveClick()
-{
-    // A recording whose transfer broke off is not written as if it were whole. The cycles
-    // of a cycle run are kept apart from it and are saved.
-    const bool cycleRun = m_session.RecordedByCycle();
-    if (!cycleRun && recordingFaulty()) {
-        m_window.showMessage(faultyRecordingMessage());
-        return;
-    }
-    const std::optional<SaveChoice> choice = chooseSaveFile(LastSavedFile);
-    if (!choice || choice->fileName.isEmpty())
-        return;
-    LastSavedFile = choice->fileName;
-    if (choice->filter == SaveFilter::TextFile) {
-        // The text is the recording held, also after a cycle run.
-        if (recordingFaulty())
-            m_window.showMessage(faultyRecordingMessage());
-        else
-            saveText(choice->fileName);
-        return;
-    }
-    const QString comment = m_window.comment->toPlainText();
-    if (cycleRun) {
-        saveCycleRun({ choice->fileName, headerRecord(), comment, m_window.oneFile->isChecked() });
-        return;
-    }
-    QString error;
-    if (!files::saveDataFile(
-            choice->fileName, headerRecord(), m_document.recording().data, comment, &error)) {
-        m_window.showMessage(error);
-        return;
-    }
-    m_document.setSaved(choice->fileName, comment);
-    setCaptionToFile(choice->fileName);
-}
-
-void FileControl::saveCycleRun(const CycleSaveRequest &request)
-{
-    if (!cycleSaver)
-        return;
-    const CycleSaveOutcome outcome = cycleSaver(request);
-    if (!outcome.error.isEmpty()) {
-        m_window.showMessage(outcome.error);
-        return;
-    }
-    if (request.oneFile)
-        setCaptionToFile(request.fileName);
-}
-
-void FileControl::saveText(const QString &fileName)
-{
-    // The recording as the chart shows it now: the points of the current display settings.
-    sig::DisplaySettings settings = m_window.displaySettings();
-    settings.channelIntervalUs = m_document.recording().header.ChannelIntervalUs;
-    sig::ChartDecoder decoder;
-    const sig::DecodedRecording recording = decoder.decode(m_document.recording().data, settings);
-    // As every output: a file replaced whole, a device or FIFO written, never replaced.
-    files::OutputFile file;
-    if (!file.open(fileName)) {
-        m_window.showMessage(QStringLiteral("Cannot create file %1").arg(fileName));
-        return;
-    }
-    if (!file.write(sig::csvText(recording)) || !file.commit()) {
-        m_window.showMessage(QStringLiteral("Stream write error"));
-        return;
-    }
-    setCaptionToFile(fileName);
-}
 
 // ---------------------------------------------------------------------------------------
 // Load
@@ -295,9 +218,10 @@ void FileControl::btLoadFileClick(QObject *sender)
         m_window.showMessage(error);
         return;
     }
-    applyLoaded(std::move(recording), FileCaptionPrefix + files::namePart(CurrentDataFile));
+    applyLoaded(std::move(recording), fileCaption(CurrentDataFile));
     m_window.enableBrowsing();
     m_loadedOk = true;
+    emit fileUsed(CurrentDataFile);
     m_window.buildChart();
 }
 

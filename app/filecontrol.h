@@ -85,7 +85,9 @@ struct CycleSaveOutcome
 // current file's folder. The reading, writing and listing are the core's (files/); this
 // class asks for names, moves the loaded values into the controls and shows the messages.
 // What it saves is the window's current recording (or, after a cycle run, the run's cycles);
-// a saved recording is marked saved.
+// a saved recording is marked saved, and the file saved becomes the current file. The name's
+// extension decides the format (.csv and .txt: the chart's points; otherwise a data file), and
+// every save says in the status bar what it wrote.
 //
 // A load reads and checks the whole file first: a file that cannot be opened, is not an
 // instrument file or ends too early changes nothing but CurrentDataFile.
@@ -94,6 +96,9 @@ class FileControl : public QObject
     Q_OBJECT
 
 public:
+    // "ФАЙЛ " + the name without its folder: the comment frame's caption for a file.
+    static QString fileCaption(const QString &fileName);
+
     FileControl(FileWindow window, files::RecordingDocument &document,
         acquisition::MeasurementSession &session, acquisition::CycleRun &cycles,
         QObject *parent = nullptr);
@@ -109,6 +114,9 @@ public:
 
     // ---- Handlers
     void btSaveClick();
+    // "Экспорт в CSV…": the points the chart shows, as `ferrun-cli export` writes them. Never
+    // a data file, never the current file.
+    void exportCsvClick();
     // With btNextFile as sender the dialog is skipped and CurrentDataFile is loaded.
     void btLoadFileClick(QObject *sender);
     void btPrevFileClick();
@@ -132,6 +140,11 @@ public:
     // ---- Replaceable parts (tests replace the dialogs)
     // The save dialog, offering `proposed` (the name last chosen); nothing when cancelled.
     std::function<std::optional<SaveChoice>(const QString &proposed)> chooseSaveFile;
+    // The save dialog of the CSV export; an empty name when cancelled.
+    std::function<QString(const QString &proposed)> chooseCsvFile;
+    // Asked when the comment holds characters Windows-1251 cannot hold (`missing`, each
+    // once): true saves anyway, false goes back to the comment.
+    std::function<bool(const QString &missing)> confirmLossyComment;
     // The open dialog; an empty name when cancelled.
     std::function<QString()> chooseOpenFile;
     // Writes the stored cycles of a cycle run: the window's cycle run unless replaced.
@@ -150,11 +163,20 @@ public:
     QFileDialog *saveDialog();
     QFileDialog *openDialog();
 
-    // The dialogs shown modally, as the default choosers run them.
-    std::optional<SaveChoice> execSaveDialog(const QString &proposed);
+    // The dialogs shown modally, as the default choosers run them; the save dialog opens on
+    // `filter` whatever was chosen in it last.
+    std::optional<SaveChoice> execSaveDialog(
+        const QString &proposed, SaveFilter filter = SaveFilter::AdcFiles);
     QString execOpenDialog();
 
     static QString faultyRecordingMessage();
+    static QString lossyCommentMessage(const QString &missing);
+
+signals:
+    // A data file was opened or saved (for the list of recent files).
+    void fileUsed(const QString &fileName);
+
+public:
     // Shown when a file is to be opened while the instrument is measuring or sending.
     static QString busyMessage();
 
@@ -162,9 +184,14 @@ private:
     // The busy check and the panel's hiding that every load starts with; false when busy.
     bool mayLoad();
     void applyLoaded(files::Recording recording, const QString &caption);
-    void saveText(const QString &fileName);
+    void exportCsv(const QString &fileName);
     void browseTo(const QString &fileName);
-    void setCaptionToFile(const QString &fileName);
+    // The file saved is the current file: browsing, the catalogue and the copied comment
+    // start from it; with `caption` the comment frame names it.
+    void becameCurrent(const QString &fileName, bool caption);
+    void say(const QString &statusText);
+    bool commentMayBeSaved(const QString &comment);
+    bool askLossyComment(const QString &missing);
 
     FileWindow m_window;
     files::RecordingDocument &m_document;

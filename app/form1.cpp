@@ -23,10 +23,12 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QDropEvent>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolBar>
@@ -49,6 +51,7 @@ namespace {
 const QString Caption = QStringLiteral("7 термопар, фотодиод");
 const QString CloseCaption = QStringLiteral("Закрыть");
 const QString OptionsClosedCaption = QStringLiteral("ОПЦИИ");
+const QString ReadoutHint = QStringLiteral("Щелкните для отображения X,Y");
 const QColor CaptionRed(255, 0, 0); // colour value 255
 const QColor CaptionBlack(0, 0, 0);
 
@@ -113,6 +116,7 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     small.setPointSize(8);
     setFont(small);
     resize(761, 525);
+    setMinimumSize(MinimumClientSize);
 
     if (m_environment.showMessage)
         showMessage = m_environment.showMessage;
@@ -152,6 +156,26 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     connect(this, &TForm1::printRequested, chartExport, &ChartExport::btPrintClick);
     connect(this, &TForm1::copyChartRequested, chartExport, &ChartExport::btSaveChartClick);
     createFileControl();
+    createFileMenu();
+    setAcceptDrops(true);
+    for (QWidget *area : { mComment->viewport(), MAllCmnt->viewport() })
+        area->installEventFilter(this);
+    connect(this, &TForm1::csvExportRequested, fileControl, &FileControl::exportCsvClick);
+    connect(this, &TForm1::printDialogRequested, chartExport, &ChartExport::printWithDialog);
+    connect(this, &TForm1::pdfExportRequested, chartExport, &ChartExport::exportPdfClick);
+    connect(fileControl, &FileControl::fileUsed, this, [this](const QString &path) {
+        rememberFile(path);
+        updateTitle();
+    });
+    connect(session, &acquisition::MeasurementSession::stateChanged, this, [this] {
+        mirrorStartButtons();
+        updateTitle();
+    });
+    connect(&cycleControl->run(), &acquisition::CycleRun::runningChanged, this, [this] {
+        mirrorStartButtons();
+        updateTitle();
+    });
+    connect(&cycleControl->run(), &acquisition::CycleRun::cycleStored, this, &TForm1::updateTitle);
     cataloguePanel = new CataloguePanel(
         { gbAllCmnt, MAllCmnt, eFind, chkCaps, btFind, btOpenFind, btPath, btCancel, mComment,
             mClipBoard },
@@ -243,7 +267,7 @@ void TForm1::bindSampling()
     // nothing while there is no instrument to start.
     connect(seF, &SpinEdit::enterPressed, this, [this] {
         if (btStart->isEnabled())
-            btStartClick();
+            session->btStartClick();
     });
     connect(seF, &SpinEdit::escapePressed, this, &TForm1::closeFrequencyPanel);
     connect(seTime, &SpinEdit::escapePressed, this, &TForm1::closeFrequencyPanel);
@@ -353,7 +377,11 @@ void TForm1::bindSession()
             next.origin = files::RecordingOrigin::Cycle;
         holdRecording(std::move(next));
     });
-    connect(m, &MeasurementSession::shortReadComplete, this, &TForm1::holdRecording);
+    connect(m, &MeasurementSession::shortReadComplete, this, [this](const files::Recording &r) {
+        holdRecording(r);
+        // A new read, not the file the frame named.
+        session->setFileCaption(QStringLiteral("Комментарий"));
+    });
     // A failed transfer (out of step, board gone) has put its text in the first status panel;
     // the message follows once the port's handler has returned. What was received is drawn
     // for the user to look at, under the failure's text, as a faulty recording that no save
@@ -535,6 +563,28 @@ bool TForm1::event(QEvent *event)
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
 {
+    // A data file dragged over the comment or the catalogue opens as on the rest of the
+    // window (those boxes would take its name as text).
+    if ((event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove
+            || event->type() == QEvent::Drop)
+        && (watched == mComment->viewport() || watched == MAllCmnt->viewport())) {
+        auto *drop = static_cast<QDropEvent *>(event);
+        if (droppedDataFile(drop->mimeData()).isEmpty())
+            return false;
+        if (event->type() == QEvent::Drop)
+            dropEvent(drop);
+        else
+            drop->acceptProposedAction();
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonPress
+        && (watched->objectName() == QLatin1String("lbFileMenu")
+            || watched->objectName() == QLatin1String("lbControlMenu"))) {
+        auto *section = static_cast<QWidget *>(watched);
+        QMenu *menu = watched->objectName() == QLatin1String("lbFileMenu") ? pmFile : pmControl;
+        menu->popup(section->mapToGlobal(QPoint(0, section->height())));
+        return true;
+    }
     if (event->type() == QEvent::MouseButtonDblClick
         && (watched == ctlBar || watched == tbFile || watched == ToolBar8
             || watched == tbOptions)) {
@@ -645,7 +695,11 @@ void TForm1::btExtrnClick()
 
 void TForm1::btStartClick()
 {
-    session->btStartClick();
+    // While a measurement waits for its recording, the start buttons read "Отменить".
+    if (measurementWaiting())
+        cancelMeasurement();
+    else
+        session->btStartClick();
 }
 
 void TForm1::bt500Click()
@@ -661,11 +715,16 @@ void TForm1::btUSBClick()
 void TForm1::statusClick()
 {
     m_readout = !m_readout;
-    // Panels 1 and 2 (the second and the third): the first keeps the session's state.
+    if (auto *readout = pmChart->findChild<QAction *>(QStringLiteral("actReadout")))
+        readout->setChecked(m_readout);
+    // Panels 1 and 2 (the second and the third): the first keeps the session's state. The
+    // hint stands in the second panel while the readout is off.
     if (!m_readout) {
         cursorReadout->switchedOff();
-        session->setStatusText(1, QStringLiteral("Щелкните для отображения X,Y"));
+        session->setStatusText(1, ReadoutHint);
         session->setStatusText(2, QString());
+    } else if (session->statusText(1) == ReadoutHint) {
+        session->setStatusText(1, QString());
     }
 }
 

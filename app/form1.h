@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QPointer>
 #include <QRect>
+#include <QSize>
 #include <QStringList>
 #include <QWidget>
 #include <array>
@@ -28,6 +29,9 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class QAbstractButton;
+class QDragEnterEvent;
+class QDropEvent;
+class QMimeData;
 
 namespace chart {
 class TChart;
@@ -100,6 +104,11 @@ public:
 
     const AppOptions &options() const { return m_options; }
     const QString &settingsPath() const { return m_settingsPath; }
+
+    // The height of the channel check boxes' row below the chart.
+    static constexpr int ChannelsBand = 30;
+    // The least client size at which every control can be reached.
+    static constexpr QSize MinimumClientSize { 712, 470 };
 
     // ---- Window-wide state
     int ChartHeightMargin = 0;
@@ -176,8 +185,12 @@ public:
 
     chart::TChart *Chart1 = nullptr;
     QMenu *pmChart = nullptr;
-    // btLoadFile's menu: "Открыть файл…", "Несохранённые записи…".
+    // The file menu: under the header's "Файл", and btLoadFile's (held down, or a right
+    // click). Its actions carry the window's shortcuts.
     QMenu *pmFile = nullptr;
+    QMenu *pmRecent = nullptr; // "Последние файлы"
+    // The header's "Управление контроллером": start (F5) and cancel a waiting measurement (Esc).
+    QMenu *pmControl = nullptr;
     QWidget *Panel1 = nullptr;
     QLabel *lAll = nullptr;
     QLabel *lElapsed = nullptr;
@@ -280,6 +293,15 @@ public:
 
     // "Несохранённые записи…": the list of the recovery folder; the one chosen is opened.
     void showUnsavedRecordings();
+    // Opens a data file as btLoadFile does after its dialog (a file named on the command
+    // line, dropped on the window or picked from the recent files).
+    void openFile(const QString &path);
+    // The data files last opened or saved, newest first.
+    const QStringList &recentFiles() const { return m_recentFiles; }
+    // A measurement waits for its recording (its time, or the photodiode trigger): the start
+    // buttons read "Отменить" and cancel it.
+    bool measurementWaiting() const;
+    void cancelMeasurement();
     // The next close has nobody to answer (a signal): what is not saved goes to the recovery
     // folder and the window closes without asking.
     void expectUnattendedClose();
@@ -297,6 +319,9 @@ signals:
     void saveRequested();
     void loadRequested();
     void copyCommentRequested();
+    void csvExportRequested(); // "Экспорт в CSV…"
+    void printDialogRequested(); // "Печать…"
+    void pdfExportRequested(); // "Экспорт в PDF…"
     void showCatalogueRequested();
     void previousFileRequested();
     void nextFileRequested();
@@ -304,10 +329,13 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -337,6 +365,15 @@ private:
     // Everything not saved goes to the recovery folder, but what "Не сохранять" answered for.
     void keepUnsaved(bool exceptTheRecording);
     SaveAnswer askSaveRecordingBox();
+    // The file menu with its shortcuts, and the window's other shortcuts (form1desktop.cpp).
+    void createFileMenu();
+    void rebuildRecentMenu();
+    void rememberFile(const QString &path);
+    // "NAME.kdx[*] — 7 термопар, фотодиод", modified while the recording is not saved.
+    void updateTitle();
+    void mirrorStartButtons();
+    // The dropped data file, when a drag carries one.
+    static QString droppedDataFile(const QMimeData *data);
     // A display control changed: redraw unless an exchange or a cycle run is under way.
     void displayChanged();
     void mirrorProgress();
@@ -362,6 +399,7 @@ private:
     QString m_settingsPath;
     std::optional<QRect> m_foldState;
     std::unique_ptr<files::RecordingDocument> m_document;
+    QStringList m_recentFiles;
     bool m_unattendedClose = false;
     bool m_readout = false;
     bool m_launchComputer = false;
@@ -372,6 +410,8 @@ private:
     QColorDialog *ColorDlg = nullptr;
     QColor m_lastChosenColor = Qt::white;
     QSize m_requestedOuter;
+    // The frame the desktop adds has been seen, and the stored outer size applied with it.
+    bool m_frameSeen = false;
     // Where start-up placed the window's frame; written back when the window closes before
     // it was ever shown (a native window created for a dialog may report its client origin).
     QPoint m_placedPosition;

@@ -140,6 +140,10 @@ void TForm1::createHeaderAndToolBars()
         QLabel *l = label(Header, text, x, 0, width, 17);
         l->setAlignment(Qt::AlignCenter);
         l->setFrameStyle(QFrame::Panel | QFrame::Raised);
+        if (x == 0)
+            l->setObjectName(QStringLiteral("lbFileMenu"));
+        else if (x == 194)
+            l->setObjectName(QStringLiteral("lbControlMenu"));
         x += width;
     }
 
@@ -185,20 +189,6 @@ void TForm1::createHeaderAndToolBars()
     btHelp->setIcon(pictureIcon(Picture::Help));
     btHelp->setToolTip(QStringLiteral("Справка: щелкните затем по элементу окна"));
 
-    // The open button's menu (held down, or a right click): opening a file, and the
-    // recordings kept in the recovery folder.
-    pmFile = new QMenu(btLoadFile);
-    pmFile->setObjectName(QStringLiteral("pmFile"));
-    connect(pmFile->addAction(QStringLiteral("Открыть файл…")), &QAction::triggered, this,
-        &TForm1::loadRequested);
-    connect(pmFile->addAction(QStringLiteral("Несохранённые записи…")), &QAction::triggered, this,
-        &TForm1::showUnsavedRecordings);
-    btLoadFile->setMenu(pmFile);
-    btLoadFile->setPopupMode(QToolButton::DelayedPopup);
-    btLoadFile->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(btLoadFile, &QWidget::customContextMenuRequested, this,
-        [this](const QPoint &at) { pmFile->popup(btLoadFile->mapToGlobal(at)); });
-
     connect(btSave, &QToolButton::clicked, this, &TForm1::saveRequested);
     connect(btLoadFile, &QToolButton::clicked, this, &TForm1::loadRequested);
     connect(btCopy, &QToolButton::clicked, this, &TForm1::copyCommentRequested);
@@ -235,6 +225,11 @@ void TForm1::createCommentAndChart()
     pmChart->setObjectName(QStringLiteral("pmChart"));
     QAction *copy = pmChart->addAction(QStringLiteral("Копировать"));
     connect(copy, &QAction::triggered, this, &TForm1::copyChartRequested);
+    // The readout's switch, also where the chart is (a click on the status bar is the other).
+    QAction *readout = pmChart->addAction(QStringLiteral("Показывать X, Y под курсором"));
+    readout->setObjectName(QStringLiteral("actReadout"));
+    readout->setCheckable(true);
+    connect(readout, &QAction::triggered, this, &TForm1::statusClick);
     // The right button also scrolls the chart: the menu opens only on a click without a drag.
     Chart1->setContextMenuPolicy(Qt::PreventContextMenu);
     Chart1->installEventFilter(this);
@@ -535,7 +530,11 @@ void TForm1::setWindowTop(int top)
 void TForm1::applyRequestedOuterSize()
 {
     const QSize extra = frameExtra();
-    if (extra != QSize(0, 0) && m_requestedOuter.isValid()
+    if (extra == QSize(0, 0) || m_frameSeen)
+        return;
+    // Once: the frame is known now, and a later size is the user's.
+    m_frameSeen = true;
+    if (m_requestedOuter.isValid()
         && QSize(windowWidth(), windowHeight()) != m_requestedOuter) {
         resize(std::max(1, m_requestedOuter.width() - extra.width()),
             std::max(1, m_requestedOuter.height() - extra.height()));
@@ -551,14 +550,22 @@ void TForm1::showEvent(QShowEvent *event)
     if (!m_framed) {
         m_framed = true;
         applyRequestedOuterSize();
-        QTimer::singleShot(0, this, &TForm1::applyRequestedOuterSize);
     }
 }
 
 void TForm1::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    // A window manager that frames the window late (after it was shown) tells of its frame
+    // with a move or a resize: the stored outer size is taken then.
+    applyRequestedOuterSize();
     FormResize();
+}
+
+void TForm1::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    applyRequestedOuterSize();
 }
 
 void TForm1::FormResize()
@@ -566,7 +573,12 @@ void TForm1::FormResize()
     if (!Chart1)
         return;
     const int chartWidth = windowWidth() - ChartWidthMargin;
-    const int chartHeight = windowHeight() - ChartHeightMargin;
+    // The margins count the frame of the window; the desktop's frame may be taller than the
+    // one they were made for. The channel row and the status bar below the chart are never
+    // covered: the chart ends where they begin.
+    const int statusTop = height() - StatusBar::Height;
+    const int chartHeight
+        = std::min(windowHeight() - ChartHeightMargin, statusTop - ChannelsBand - Chart1->y());
     const int w = std::max(0, chartWidth);
     const int h = std::max(0, chartHeight);
     // The chart takes what the margins leave; the comment frame, the progress panel and the
@@ -585,9 +597,8 @@ void TForm1::FormResize()
     btSaveChart->move(btSaveChart->x(), chartHeight - 26);
 
     // The bands below the chart: the channel check boxes and the status bar at the bottom.
-    const int statusTop = height() - StatusBar::Height;
     status->setGeometry(0, statusTop, width(), StatusBar::Height);
-    const int channelsTop = std::min(Chart1->y() + h, statusTop - 30);
+    const int channelsTop = std::min(Chart1->y() + h, statusTop - ChannelsBand);
     pChannels->setGeometry(0, channelsTop, std::max(w, 520), statusTop - channelsTop);
     pChannels->raise();
     status->raise();

@@ -92,6 +92,7 @@ void TForm1::holdRecording(files::Recording next)
         qWarning("ferrun: %s", qPrintable(notKeptMessage(error)));
         showMessageLater(notKeptMessage(error));
     }
+    updateTitle();
 }
 
 void TForm1::takeRecording(files::Recording next)

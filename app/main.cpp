@@ -58,6 +58,10 @@ int main(int argc, char **argv)
     if (!closer.setWindow(&form))
         return 0;
     form.show();
+    // A data file named on the command line (a file manager's "Open with"), once the window
+    // is up: a message about it then has its window.
+    if (!options->file.isEmpty())
+        QTimer::singleShot(0, &form, [&form, file = options->file] { form.openFile(file); });
 
     if (!options->screenshot.isEmpty()) {
         // Open the frequency/time panel, grab the window once it has been laid out and

@@ -46,6 +46,8 @@ QString StatusBar::panelText(int index) const
 void StatusBar::setPanelText(int index, const QString &text)
 {
     m_panels.at(index)->setText(text);
+    // A text longer than the window is wide is read whole in the panel's hint.
+    m_panels.at(index)->setToolTip(text);
     layoutPanels();
 }
 

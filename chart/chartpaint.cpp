@@ -612,18 +612,20 @@ void TChart::drawGrid(QPainter &painter, const QPen &pen, bool horizontal, int a
 
 void TChart::drawZoomRectangle(QPainter &painter)
 {
-    QColor colour = color_;
-    if (colour.rgb() == QColor(Qt::white).rgb())
-        colour = Qt::black;
+    // Black dashes over a white line: seen on any background and over any series. (The
+    // picture under it is copied anew at every paint, so nothing needs erasing.)
     painter.save();
-    if (painter.paintEngine() && painter.paintEngine()->hasFeature(QPaintEngine::RasterOpModes))
-        painter.setCompositionMode(QPainter::RasterOp_NotSourceXorDestination);
-    painter.setPen(QPen(colour, 1, Qt::SolidLine));
     painter.setBrush(Qt::NoBrush);
     // Outline through both corner pixels.
     const int x0 = std::min(zoom_.X0, zoom_.X1), x1 = std::max(zoom_.X0, zoom_.X1);
     const int y0 = std::min(zoom_.Y0, zoom_.Y1), y1 = std::max(zoom_.Y0, zoom_.Y1);
-    painter.drawRect(QRect(x0, y0, x1 - x0, y1 - y0));
+    const QRect outline(x0, y0, x1 - x0, y1 - y0);
+    painter.setPen(QPen(Qt::white, 1, Qt::SolidLine));
+    painter.drawRect(outline);
+    QPen dashes(Qt::black, 1, Qt::CustomDashLine);
+    dashes.setDashPattern({ 4, 4 });
+    painter.setPen(dashes);
+    painter.drawRect(outline);
     painter.restore();
 }
 

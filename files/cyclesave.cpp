@@ -17,7 +17,7 @@ QString cycleFileName(const QString &lastSavedFile, qint32 number)
 }
 
 CycleSaveResult saveCycleRecords(const QString &lastSavedFile, const DataFileHeader &header,
-    std::vector<CycleRecord> &records, const QString &comment)
+    std::vector<CycleRecord> &records, const QString &comment, const OutputOptions &options)
 {
     CycleSaveResult result;
     // Newest first; a written record is erased at once, so the indexes below stay valid.
@@ -26,7 +26,8 @@ CycleSaveResult saveCycleRecords(const QString &lastSavedFile, const DataFileHea
         if (record.data.isEmpty())
             continue;
         const QString fileName = cycleFileName(lastSavedFile, record.number);
-        if (!saveDataFile(fileName, header, record.data, comment, &result.error, &result.reason)) {
+        if (!saveDataFile(fileName, header, record.data, comment, &result.error, &result.reason,
+                nullptr, options)) {
             result.failedFile = fileName;
             return result;
         }
@@ -37,9 +38,10 @@ CycleSaveResult saveCycleRecords(const QString &lastSavedFile, const DataFileHea
 }
 
 bool saveCycleStream(const QString &fileName, const DataFileHeader &header,
-    const QByteArray &stream, const QString &comment, QString *error, QString *reason)
+    const QByteArray &stream, const QString &comment, QString *error, QString *reason,
+    const OutputOptions &options)
 {
-    return saveDataFile(fileName, header, stream, comment, error, reason);
+    return saveDataFile(fileName, header, stream, comment, error, reason, nullptr, options);
 }
 
 } // namespace files

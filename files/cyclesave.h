@@ -47,12 +47,12 @@ struct CycleSaveResult
 // saved again under another name; the files already written stay. Empty records (the
 // head) are neither written nor removed.
 CycleSaveResult saveCycleRecords(const QString &lastSavedFile, const DataFileHeader &header,
-    std::vector<CycleRecord> &records, const QString &comment);
+    std::vector<CycleRecord> &records, const QString &comment, const OutputOptions &options = {});
 
 // The one-file save of a cycle run: `stream` (every cycle's array in order) as the data of
 // one file, written atomically. The stream itself is not changed by the save.
 bool saveCycleStream(const QString &fileName, const DataFileHeader &header,
     const QByteArray &stream, const QString &comment, QString *error = nullptr,
-    QString *reason = nullptr);
+    QString *reason = nullptr, const OutputOptions &options = {});
 
 } // namespace files

@@ -115,7 +115,8 @@ QString temporarySaveName(const QString &fileName)
 }
 
 bool saveDataFile(const QString &fileName, const DataFileHeader &header, const QByteArray &data,
-    const QString &comment, QString *error, QString *reason, QString *note)
+    const QString &comment, QString *error, QString *reason, QString *note,
+    const OutputOptions &options)
 {
     const auto fail = [&](const QString &message, int errorNumber) {
         if (error)
@@ -128,7 +129,7 @@ bool saveDataFile(const QString &fileName, const DataFileHeader &header, const Q
     if (fileName.isEmpty())
         return fail(cannotCreate, ENOENT);
     OutputFile out;
-    if (!out.open(fileName))
+    if (!out.open(fileName, options))
         return fail(cannotCreate, out.errorNumber());
     if (note)
         *note = out.note();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/outputfile.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -51,7 +53,7 @@ QByteArray encodeDataFile(
 // "Cannot create file <name>" (or "Stream write error"); `reason` the system's explanation.
 bool saveDataFile(const QString &fileName, const DataFileHeader &header, const QByteArray &data,
     const QString &comment, QString *error = nullptr, QString *reason = nullptr,
-    QString *note = nullptr);
+    QString *note = nullptr, const OutputOptions &options = {});
 
 // The name of the temporary file a save of `fileName` writes first.
 QString temporarySaveName(const QString &fileName);

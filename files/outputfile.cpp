@@ -136,6 +136,8 @@ bool OutputFile::open(const QString &path, const Options &options, bool probeOnl
             QStringLiteral("cannot write %1: a block device is never written").arg(path), 0);
     if (exists && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
         m_kind = Kind::Stream;
+        if (options.regularFileOnly)
+            return fail(QStringLiteral("cannot write %1: not a regular file").arg(path), 0);
         if (S_ISSOCK(st.st_mode))
             return fail(cannot, ENXIO); // a socket takes a connection, not an open
         if (probeOnly)

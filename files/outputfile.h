@@ -23,6 +23,10 @@ struct OutputOptions
     QString input;
     // "-" names standard output (otherwise it is a file named "-").
     bool allowStandardOutput = false;
+    // A device or FIFO is refused too: what goes there is not kept, so a program that then
+    // counts it as saved (the window) writes files only. A FIFO's open would also wait for
+    // its reader.
+    bool regularFileOnly = false;
 };
 
 class OutputFile

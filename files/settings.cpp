@@ -10,6 +10,11 @@
 
 namespace files {
 
+QString SettingsKeys::recentFile(int n)
+{
+    return QStringLiteral("File %1").arg(n);
+}
+
 QString SettingsKeys::channel(int n)
 {
     return QStringLiteral("Channel ") + QString::number(n);
@@ -19,7 +24,7 @@ Settings Settings::read(const IniFile &file)
 {
     namespace K = SettingsKeys;
     Settings s;
-    const Settings d;
+    const Settings d {};
     s.height = file.readInteger(K::chartSection, K::height, d.height);
     s.width = file.readInteger(K::chartSection, K::width, d.width);
     s.left = file.readInteger(K::chartSection, K::left, d.left);
@@ -44,6 +49,11 @@ Settings Settings::read(const IniFile &file)
         s.sramBlocks = 8;
     s.time4allSram = file.readInteger(K::ftSection, K::time4allSram, d.time4allSram);
     s.frequency = file.readInteger(K::ftSection, K::frequency, d.frequency);
+    for (int n = 1; n <= MaxRecentFiles; ++n) {
+        const QString encoded = file.readString(K::recentSection, K::recentFile(n)).value_or(QString());
+        if (!encoded.isEmpty())
+            s.recentFiles << QString::fromUtf8(QByteArray::fromPercentEncoding(encoded.toLatin1()));
+    }
     return s;
 }
 
@@ -71,7 +81,26 @@ bool Settings::write(IniFile &file) const
         && file.writeBool(K::cycleSection, K::clearChart, clearChart)
         && file.writeInteger(K::cycleSection, K::skipPoints, chartSkipPoints)
         && file.writeInteger(K::yScaleSection, K::yMax, yMax)
-        && file.writeInteger(K::yScaleSection, K::yMin, yMin) && file.sync();
+        && file.writeInteger(K::yScaleSection, K::yMin, yMin) && writeRecentFiles(file)
+        && file.sync();
+}
+
+bool Settings::writeRecentFiles(IniFile &file) const
+{
+    namespace K = SettingsKeys;
+    // Only the entries there are: a first run's file gets no empty section, and an entry
+    // the list no longer reaches is emptied rather than left naming an old file.
+    for (int n = 1; n <= MaxRecentFiles; ++n) {
+        const bool listed = n <= recentFiles.size();
+        if (!listed && !file.readString(K::recentSection, K::recentFile(n)))
+            continue;
+        const QString value = listed
+            ? QString::fromLatin1(recentFiles.at(n - 1).toUtf8().toPercentEncoding("/"))
+            : QString();
+        if (!file.writeString(K::recentSection, K::recentFile(n), value))
+            return false;
+    }
+    return true;
 }
 
 QString defaultSettingsPath()

@@ -3,6 +3,7 @@
 #include "files/channels.h"
 
 #include <QString>
+#include <QStringList>
 #include <array>
 
 namespace files {
@@ -38,6 +39,10 @@ inline const QString ftSection = QStringLiteral("Окно F/T");
 inline const QString sramBlocks = QStringLiteral("SRAMblocks");
 inline const QString time4allSram = QStringLiteral("Time4allSRAM");
 inline const QString frequency = QStringLiteral("F");
+inline const QString recentSection = QStringLiteral("Recent files");
+
+// "File n", n = 1..MaxRecentFiles, newest first.
+QString recentFile(int n);
 
 // "Channel n", n = 1..ChannelCount: the channel at index n - 1 (T1..T7, then FD).
 QString channel(int n);
@@ -55,7 +60,11 @@ struct Settings
     int tRange = 0;
     bool smoothInController = false;
     int integrateSamples = 8;
-    std::array<int, ChannelCount> colors { 64, 128, 192, 256, 320, 384, 448, 512 }; // 0x00BBGGRR
+    // 0x00BBGGRR. A first run's: seven colours told apart on the grey chart and on white
+    // paper, also with the common kinds of colour blindness (blue, vermillion, bluish green,
+    // reddish purple, orange, sky blue, wine), and black for the photodiode.
+    std::array<int, ChannelCount> colors { 0xB27200, 0x005ED5, 0x739E00, 0xA779CC, 0x009FE6,
+        0xE9B456, 0x552288, 0x000000 };
     std::array<bool, ChannelCount> shown { true, true, true, true, true, true, true, true };
     bool writeToOneFile = false;
     bool clearChart = true;
@@ -66,6 +75,10 @@ struct Settings
     int sramBlocks = 8; // 1..8; a stored value outside becomes 8
     int time4allSram = 10000;
     int frequency = 2400;
+    // The data files last opened or saved, newest first, at most MaxRecentFiles. Stored
+    // percent-encoded (UTF-8): a path may hold characters the file's code page cannot.
+    QStringList recentFiles;
+    static constexpr int MaxRecentFiles = 10;
 
     // Missing sections or keys and unparsable values give the defaults above.
     static Settings read(const IniFile &file);
@@ -73,6 +86,9 @@ struct Settings
     // Writes every key, even those equal to their defaults, in the order of the shutdown
     // sequence. Stops at the first key that cannot be written and returns false.
     bool write(IniFile &file) const;
+
+private:
+    bool writeRecentFiles(IniFile &file) const;
 };
 
 // Ferrun.ini in the folder of the running executable when the user may write there and it

@@ -57,6 +57,23 @@ QByteArray files::toWindows1251(const QString &text)
     return convert("WINDOWS-1251", "UTF-32LE", utf32, "?", 4);
 }
 
+QString files::notInWindows1251(const QString &text)
+{
+    QString missing;
+    const QList<uint> codePoints = text.toUcs4();
+    QList<uint> seen;
+    for (uint c : codePoints) {
+        if (c < 0x80 || seen.contains(c))
+            continue;
+        seen.append(c);
+        const QString one = QString::fromUcs4(reinterpret_cast<const char32_t *>(&c), 1);
+        // '?' is the replacement: a character that comes back as anything else was held.
+        if (toWindows1251(one) == "?")
+            missing += one;
+    }
+    return missing;
+}
+
 QString files::fromWindows1251(const QByteArray &bytes)
 {
     // Byte 0x98 is the one unassigned position; it becomes U+FFFD.

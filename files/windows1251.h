@@ -10,6 +10,10 @@ namespace files {
 
 // Characters that Windows-1251 cannot represent become '?'.
 QByteArray toWindows1251(const QString &text);
+
+// The characters of `text` that Windows-1251 cannot represent, each once, in the order they
+// first appear (empty when it can hold the whole text).
+QString notInWindows1251(const QString &text);
 QString fromWindows1251(const QByteArray &bytes);
 
 // True when the bytes are well-formed UTF-8 (plain ASCII included).

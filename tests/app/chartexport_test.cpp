@@ -6,7 +6,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QImage>
 #include <QMenu>
@@ -18,15 +20,19 @@
 #include <QToolButton>
 #include <QXmlStreamReader>
 #include <cmath>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <memory>
 
 using app::ChartExport;
+using app::PrinterJob;
+using app::PrintJob;
 
 namespace {
 
 const QColor Face(212, 208, 200); // a window face colour other than white
 const QColor T1Colour(0, 128, 0);
+const QColor Unprinted(255, 0, 255); // the page where nothing was printed
 
 // The window's chart, 641 x 353 without margins, with a point-size font as the window has.
 void setUpChart(chart::TChart &c)
@@ -73,10 +79,16 @@ private:
     bool m_failAtEnd;
 };
 
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QImage blankPage(int width, int height)
 {
     QImage page(width, height, QImage::Format_RGB32);
-    page.fill(Qt::white);
+    page.fill(Unprinted);
     page.setDotsPerMeterX(11811); // 300 dpi
     page.setDotsPerMeterY(11811);
     return page;
@@ -269,13 +281,14 @@ TEST_F(ChartExportTest, PrintFillsTheUpperHalfAtFullWidthWithTheScreenRanges)
     EXPECT_EQ(screenOf(c), screen);
     EXPECT_EQ(c.ChartRect(), plot);
 
-    // Nothing in the lower half; the chart's background over the upper half's full width.
+    // Nothing in the lower half; the upper half's full width on white, as on the clipboard.
     const int half = page.height() / 2;
     for (int y = half + 1; y < page.height(); y += 3)
         for (int x = 0; x < page.width(); x += 3)
-            ASSERT_EQ(page.pixelColor(x, y), QColor(Qt::white)) << x << ", " << y;
-    EXPECT_EQ(page.pixelColor(0, 0), Face);
-    EXPECT_EQ(page.pixelColor(page.width() - 1, half), Face);
+            ASSERT_EQ(page.pixelColor(x, y), Unprinted) << x << ", " << y;
+    EXPECT_EQ(page.pixelColor(0, 0), QColor(Qt::white));
+    EXPECT_EQ(page.pixelColor(page.width() - 1, half), QColor(Qt::white));
+    EXPECT_EQ(c.Color(), Face);
 
     // Laid out as on the screen, at twice the size: the legend's box, and the line.
     const QPoint legend = c.legendRect().center();
@@ -307,7 +320,7 @@ TEST_F(ChartExportTest, PrintOnAHighResolutionPageKeepsTheScreenLayout)
     const QRect legend = c.legendRect();
     EXPECT_EQ(
         page.pixelColor(2 * legend.center().x(), 2 * legend.center().y()), QColor(202, 202, 202));
-    EXPECT_EQ(page.pixelColor(2 * legend.left() - 6, 2 * legend.center().y()), Face);
+    EXPECT_EQ(page.pixelColor(2 * legend.left() - 6, 2 * legend.center().y()), QColor(Qt::white));
     EXPECT_EQ(
         page.pixelColor(2 * legend.right() - 4, 2 * legend.bottom() - 4), QColor(202, 202, 202));
 }
@@ -341,14 +354,30 @@ TEST_F(ChartExportTest, NoPrinterOrAFailingJobIsReportedAndLeavesTheScreen)
     c.BottomAxis()->SetRange(1000, 2000);
     const QImage screen = screenOf(c);
 
+    // No default printer: the print dialog, where the user may choose a PDF file (a
+    // printer writing one, as the dialog gives it). Cancelled, it prints nothing.
     exporter.printJob = [] { return nullptr; };
+    QTemporaryDir dir;
+    const QString chosen = dir.filePath(QStringLiteral("chosen.pdf"));
+    int dialogs = 0;
+    exporter.dialogJob = [&]() -> std::unique_ptr<app::PrintJob> {
+        if (++dialogs == 1)
+            return nullptr;
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(chosen);
+        return std::make_unique<app::PrinterJob>(std::move(printer));
+    };
     exporter.btPrintClick();
-    EXPECT_EQ(
-        messages, QStringList { QStringLiteral("There is no default printer currently selected") });
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_FALSE(QFile::exists(chosen));
+    exporter.btPrintClick();
+    EXPECT_EQ(dialogs, 2);
+    EXPECT_TRUE(readFile(chosen).startsWith("%PDF-"));
+    EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(QLatin1Char('\n')));
 
     // A job that cannot start: a file in a folder that is not there.
     messages.clear();
-    QTemporaryDir dir;
     const QString pdf = dir.filePath(QStringLiteral("missing/chart.pdf"));
     exporter.printJob = [&] {
         auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
@@ -398,13 +427,56 @@ TEST(ChartExportWindow, ButtonsAndMenuReachTheExport)
     QTest::mouseClick(form.btSaveChart, Qt::LeftButton);
     EXPECT_EQ(copies, 1);
     const QList<QAction *> items = form.pmChart->actions();
-    ASSERT_EQ(items.size(), 1);
+    ASSERT_EQ(items.size(), 2);
     EXPECT_EQ(items[0]->text(), QStringLiteral("Копировать"));
     items[0]->trigger();
     EXPECT_EQ(copies, 2);
 
+    // The print button without a default printer, and "Печать…" always: the print dialog.
+    int dialogs = 0;
+    exporter->dialogJob = [&]() -> std::unique_ptr<PrintJob> {
+        ++dialogs;
+        return nullptr;
+    };
     form.btPrint->setEnabled(true);
     QTest::mouseClick(form.btPrint, Qt::LeftButton);
-    EXPECT_EQ(
-        messages, QStringList { QStringLiteral("There is no default printer currently selected") });
+    EXPECT_EQ(dialogs, 1);
+    exporter->printJob = [] {
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(QStringLiteral("/dev/null"));
+        return std::make_unique<PrinterJob>(std::move(printer));
+    };
+    form.findChild<QAction *>(QStringLiteral("actPrint"))->trigger();
+    EXPECT_EQ(dialogs, 2);
+    EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(QLatin1Char('\n')));
+
+    // "Экспорт в PDF…": one page with the chart on white; a file is replaced whole, and a
+    // folder or a FIFO in its place is left as it was, with the cause named.
+    const QString pdf = dir.filePath(QStringLiteral("chart.pdf"));
+    QStringList names { pdf };
+    exporter->choosePdfFile = [&] { return names.takeFirst(); };
+    QAction *exportPdf = form.findChild<QAction *>(QStringLiteral("actExportPdf"));
+    exportPdf->trigger();
+    const QByteArray written = readFile(pdf);
+    EXPECT_TRUE(written.startsWith("%PDF-"));
+    EXPECT_EQ(written.count("/Type /Page\n") + written.count("/Type /Page\r"), 1);
+    EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(QLatin1Char('\n')));
+
+    const QString folder = dir.filePath(QStringLiteral("folder.pdf"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.pdf")));
+    const QString fifo = dir.filePath(QStringLiteral("fifo.pdf"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    names = { folder, fifo };
+    exportPdf->trigger();
+    exportPdf->trigger();
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages.at(0).contains(folder)) << qPrintable(messages.at(0));
+    EXPECT_TRUE(messages.at(1).contains(fifo)) << qPrintable(messages.at(1));
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    EXPECT_EQ(QFileInfo(fifo).isFile(), false);
+    EXPECT_EQ(readFile(pdf), written);
+    names = { QString() }; // cancelled
+    exportPdf->trigger();
+    EXPECT_EQ(messages.size(), 2);
 }

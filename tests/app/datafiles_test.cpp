@@ -59,8 +59,9 @@ TEST_F(DataFilesTest, EmptySaveAndItsReload)
     EXPECT_EQ(readAll(name).toHex(), expected.toHex());
     EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ empty.kdx"));
     EXPECT_EQ(f.fileControl->LastSavedFile, name);
-    EXPECT_TRUE(f.fileControl->CurrentDataFile.isEmpty()); // saving does not change it
-    EXPECT_FALSE(f.btNextFile->isEnabled());
+    // The saved file is the current one: browsing and the catalogue start from it.
+    EXPECT_EQ(f.fileControl->CurrentDataFile, name);
+    EXPECT_TRUE(f.btNextFile->isEnabled());
     EXPECT_TRUE(messages.isEmpty());
 
     // The dialog offers the name last chosen; a cancelled dialog changes nothing.

@@ -16,8 +16,20 @@ TEST_F(FormTest, FirstRunWithoutSettingsFile)
     for (int i = 0; i < 8; ++i) {
         EXPECT_TRUE(f.CheckBoxByChannel.at(i)->isChecked()) << i;
         EXPECT_TRUE(f.seriesActive(ChannelId(i))) << i;
-        EXPECT_EQ(f.PanelByChannel.at(i)->colorValue(), quint32(64 * (i + 1)));
-        EXPECT_EQ(f.seriesColor(ChannelId(i)), app::colorFromValue(64 * (i + 1)));
+        const quint32 colour = quint32(files::Settings {}.colors.at(size_t(i)));
+        EXPECT_EQ(f.PanelByChannel.at(i)->colorValue(), colour);
+        EXPECT_EQ(f.seriesColor(ChannelId(i)), app::colorFromValue(colour));
+        // Every first-run colour shows on the light chart and on white paper, and no two are
+        // alike.
+        EXPECT_LT(app::colorFromValue(colour).lightness(), 190) << i;
+        for (int j = 0; j < i; ++j) {
+            const QColor a = app::colorFromValue(colour);
+            const QColor b = app::colorFromValue(quint32(files::Settings {}.colors.at(size_t(j))));
+            EXPECT_GT(std::abs(a.red() - b.red()) + std::abs(a.green() - b.green())
+                    + std::abs(a.blue() - b.blue()),
+                75)
+                << i << " " << j;
+        }
     }
     EXPECT_EQ(f.session->LaunchType(), 0);
     EXPECT_TRUE(f.launchPictureIsComputer());
@@ -181,8 +193,8 @@ TEST_F(FormTest, FoldAndUnfoldFromTheWorkArea)
     const QPoint empty(f.width() - 5, f.Chart1->y() + 20); // right of the chart
 
     // A smaller window: two clicks give back exactly its size and place.
-    f.setWindowWidth(600);
-    f.setWindowHeight(400);
+    f.setWindowWidth(740);
+    f.setWindowHeight(500);
     f.move(30, 40);
     QTest::mouseClick(&f, Qt::LeftButton, {}, QPoint(f.width() - 5, f.Chart1->y() + 20));
     EXPECT_EQ(f.windowWidth(), screenWidth);
@@ -190,14 +202,14 @@ TEST_F(FormTest, FoldAndUnfoldFromTheWorkArea)
     EXPECT_EQ(f.pos(), QPoint(0, 0));
     EXPECT_EQ(f.Chart1->size(), QSize(screenWidth - 22, work.y() + work.height() - 169));
     QTest::mouseClick(&f, Qt::LeftButton, {}, QPoint(f.width() - 5, f.Chart1->y() + 20));
-    EXPECT_EQ(f.windowWidth(), 600);
-    EXPECT_EQ(f.windowHeight(), 400);
+    EXPECT_EQ(f.windowWidth(), 740);
+    EXPECT_EQ(f.windowHeight(), 500);
     EXPECT_EQ(f.pos(), QPoint(30, 40));
 
     // A click on a control is not a click on the window.
     QTest::mouseClick(f.Chart1, Qt::LeftButton, {}, QPoint(50, 50));
     QTest::mouseClick(f.gbFile, Qt::LeftButton, {}, QPoint(2, 2));
-    EXPECT_EQ(f.windowWidth(), 600);
+    EXPECT_EQ(f.windowWidth(), 740);
     Q_UNUSED(empty);
 
     // A double click, as the desktop delivers it, unfolds once; its second press does not
@@ -210,7 +222,7 @@ TEST_F(FormTest, FoldAndUnfoldFromTheWorkArea)
     EXPECT_EQ(f.windowHeight(), work.y() + work.height());
     QTest::mouseClick(f.windowHandle(), Qt::LeftButton, {}, besideHelp);
     EXPECT_EQ(f.windowWidth(), 760);
-    EXPECT_EQ(f.windowHeight(), 400);
+    EXPECT_EQ(f.windowHeight(), 500);
 }
 
 TEST_F(FormTest, FirstClickOnAFullScreenWindowGivesTheDefaultSize)
@@ -222,8 +234,10 @@ TEST_F(FormTest, FirstClickOnAFullScreenWindowGivesTheDefaultSize)
     f.setWindowWidth(screen->geometry().width());
     f.setWindowHeight(work.y() + work.height());
     QTest::mouseClick(&f, Qt::LeftButton, {}, QPoint(f.width() - 5, f.Chart1->y() + 20));
-    EXPECT_EQ(f.windowWidth(), 620);
-    EXPECT_EQ(f.windowHeight(), 480);
+    // 620 x 480, or the least size at which every control is reached if that is larger.
+    const QSize frame(f.windowWidth() - f.width(), f.windowHeight() - f.height());
+    EXPECT_EQ(QSize(f.windowWidth(), f.windowHeight()),
+        QSize(620, 480).expandedTo(TForm1::MinimumClientSize + frame));
     EXPECT_EQ(f.pos(), QPoint(0, 0));
 }
 
@@ -406,8 +420,8 @@ TEST_F(FormTest, StatusBarClickAndColourSwatches)
     };
     f.btOptionsClick();
     QTest::mouseClick(f.swatches.at(7), Qt::LeftButton);
-    EXPECT_EQ(f.swatches.at(7)->colorValue(), 512u);
-    EXPECT_EQ(f.seriesColor(ChannelId::FD), app::colorFromValue(512));
+    EXPECT_EQ(f.swatches.at(7)->colorValue(), 0u);
+    EXPECT_EQ(f.seriesColor(ChannelId::FD), app::colorFromValue(0));
     answer = QColor(10, 20, 30);
     QTest::mouseClick(f.swatches.at(7), Qt::LeftButton);
     EXPECT_EQ(f.swatches.at(7)->colorValue(), 0x1E140Au);
@@ -538,18 +552,18 @@ TEST(AppOptions, CommandLine)
 
 TEST_F(FormTest, GeometrySurvivesRestartsUnchanged)
 {
-    writeIni(QStringLiteral("[График сигнала]\r\nвысота=530\r\nширина=700\r\nслева=12\r\n"
+    writeIni(QStringLiteral("[График сигнала]\r\nвысота=530\r\nширина=760\r\nслева=12\r\n"
                             "сверху=34\r\n"));
     for (int run = 0; run < 3; ++run) {
         TForm1 &f = open();
-        EXPECT_EQ(f.size(), QSize(700, 530)); // no frame before the window is shown
+        EXPECT_EQ(f.size(), QSize(760, 530)); // no frame before the window is shown
         f.show();
         QTest::qWait(20);
-        EXPECT_EQ(f.windowWidth(), 700) << run;
+        EXPECT_EQ(f.windowWidth(), 760) << run;
         EXPECT_EQ(f.windowHeight(), 530) << run;
         EXPECT_EQ(f.pos(), QPoint(12, 34)) << run;
         IniFile written = closeAndRead();
-        EXPECT_EQ(written.readInteger(K::chartSection, K::width, 0), 700) << run;
+        EXPECT_EQ(written.readInteger(K::chartSection, K::width, 0), 760) << run;
         EXPECT_EQ(written.readInteger(K::chartSection, K::height, 0), 530) << run;
         EXPECT_EQ(written.readInteger(K::chartSection, K::left, 0), 12) << run;
         EXPECT_EQ(written.readInteger(K::chartSection, K::top, 0), 34) << run;
@@ -566,7 +580,7 @@ TEST_F(FormTest, ExtremeStoredNumbersStayHarmless)
     for (const QScreen *screen : QGuiApplication::screens())
         desktop = desktop.united(screen->availableGeometry());
     EXPECT_EQ(f.windowHeight(), desktop.height());
-    EXPECT_EQ(f.windowWidth(), 620); // the folded width at least
+    EXPECT_EQ(f.width(), TForm1::MinimumClientSize.width()); // the least width
     EXPECT_EQ(f.session->LaunchType(), 0);
     EXPECT_EQ(f.seF->value(), 75);
     EXPECT_EQ(f.sampling->Time4allSRAM(), 3200000);
@@ -585,7 +599,7 @@ TEST_F(FormTest, ChartCopyButtonAndMenu)
     QTest::mousePress(f.Chart1, Qt::RightButton, {}, at);
     QTest::mouseRelease(f.Chart1, Qt::RightButton, {}, at);
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.pmChart->isVisible(); }, 2000));
-    ASSERT_EQ(f.pmChart->actions().size(), 1);
+    ASSERT_EQ(f.pmChart->actions().size(), 2);
     EXPECT_EQ(f.pmChart->actions().at(0)->text(), QStringLiteral("Копировать"));
     f.pmChart->actions().at(0)->trigger();
     EXPECT_EQ(copy.size(), 2);

@@ -174,16 +174,16 @@ TEST_F(FormTest, TypedValuesStillInTheirFieldsAreWrittenWithinTheirBounds)
 
 TEST_F(FormTest, Windows1251FileIsReadAndWrittenBackInWindows1251)
 {
-    // [График сигнала] высота=600 ширина=700 слева=10 сверху=20, [Запуск] Тип=1.
+    // [График сигнала] высота=600 ширина=760 слева=10 сверху=20, [Запуск] Тип=1.
     writeIni(QByteArray("[\xC3\xF0\xE0\xF4\xE8\xEA \xF1\xE8\xE3\xED\xE0\xEB\xE0]\r\n"
                         "\xE2\xFB\xF1\xEE\xF2\xE0=600\r\n"
-                        "\xF8\xE8\xF0\xE8\xED\xE0=700\r\n"
+                        "\xF8\xE8\xF0\xE8\xED\xE0=760\r\n"
                         "\xF1\xEB\xE5\xE2\xE0=10\r\n"
                         "\xF1\xE2\xE5\xF0\xF5\xF3=20\r\n"
                         "[\xC7\xE0\xEF\xF3\xF1\xEA]\r\n\xD2\xE8\xEF=1\r\n"));
     TForm1 &f = open();
     EXPECT_EQ(f.windowHeight(), 600);
-    EXPECT_EQ(f.windowWidth(), 700);
+    EXPECT_EQ(f.windowWidth(), 760);
     EXPECT_EQ(f.pos(), QPoint(10, 20));
     EXPECT_EQ(f.session->LaunchType(), 1);
     f.close();
@@ -210,7 +210,7 @@ TEST_F(FormTest, Utf8FileIsRead)
 TEST_F(FormTest, EveryKeyIsWrittenFromTheControls)
 {
     TForm1 &f = open();
-    f.setWindowWidth(700);
+    f.setWindowWidth(760);
     f.setWindowHeight(500);
     f.cbTrng->setCurrentIndex(1);
     QTest::mouseClick(f.cb1file, Qt::LeftButton);
@@ -222,7 +222,7 @@ TEST_F(FormTest, EveryKeyIsWrittenFromTheControls)
     for (const QString &line : written.text().split(QStringLiteral("\r\n")))
         entries += line.contains(u'=') ? 1 : 0;
     EXPECT_EQ(entries, 34);
-    EXPECT_EQ(written.readInteger(K::chartSection, K::width, 0), 700);
+    EXPECT_EQ(written.readInteger(K::chartSection, K::width, 0), 760);
     EXPECT_EQ(written.readInteger(K::chartSection, K::height, 0), 500);
     EXPECT_EQ(written.readInteger(K::optionsSection, K::tRange, 0), 1);
     EXPECT_EQ(written.readInteger(K::cycleSection, K::oneFile, 0), 1);

@@ -1,7 +1,12 @@
-// The window program run as a real process: its options without a display, and SIGTERM
+// The window program run as a real process: its options without a display, a data file named
+// on its command line, and SIGTERM
 // while the start-up message box is up.
+#include "files/datafile.h"
+
+#include <QColor>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -69,7 +74,7 @@ TEST(WindowProgram, HelpVersionAndBadOptionsNeedNoDisplay)
 {
     const ProgramRun help = runWithoutDisplay({ QStringLiteral("--help") });
     EXPECT_EQ(help.exitCode, 0) << qPrintable(help.err);
-    EXPECT_TRUE(help.out.startsWith(QStringLiteral("usage: ferrun [options]\n")))
+    EXPECT_TRUE(help.out.startsWith(QStringLiteral("usage: ferrun [options] [FILE.kdx]\n")))
         << qPrintable(help.out);
     for (const char *text : { "--device PATH", "--simulator", "--version", "exit status:" })
         EXPECT_TRUE(help.out.contains(QLatin1String(text))) << text;
@@ -83,13 +88,72 @@ TEST(WindowProgram, HelpVersionAndBadOptionsNeedNoDisplay)
     for (const QStringList &bad :
         { QStringList { QStringLiteral("--bogus") }, QStringList { QStringLiteral("--device") },
             QStringList { QStringLiteral("--simulator"), QStringLiteral("--device=/dev/null") },
-            QStringList { QStringLiteral("--"), QStringLiteral("--simulator") } }) {
+            QStringList { QStringLiteral("a.kdx"), QStringLiteral("b.kdx") } }) {
         SCOPED_TRACE(bad.join(u' ').toStdString());
         const ProgramRun run = runWithoutDisplay(bad);
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_TRUE(run.out.isEmpty());
         EXPECT_EQ(run.err.count(u'\n'), 1) << qPrintable(run.err);
         EXPECT_TRUE(run.err.startsWith(QStringLiteral("ferrun: "))) << qPrintable(run.err);
+    }
+}
+
+// A data file named on the command line, as a file manager opens one, is opened once the
+// window is up: the picture the window takes of itself shows its chart.
+TEST(WindowProgram, OpensTheDataFileNamedOnTheCommandLine)
+{
+    QTemporaryDir dir;
+    // A copy of its own keeps its settings beside it: a first run's colours.
+    const QString copy = dir.filePath(QStringLiteral("ferrun"));
+    ASSERT_TRUE(QFile::copy(program(), copy));
+    // T1 alone: a saw tooth over 6000 samples, drawn across the whole chart.
+    files::DataFileHeader header;
+    header.ChartChannelBits = 0x01;
+    header.ChannelIntervalUs = 100;
+    header.ValueScale = files::ValueScale500;
+    header.XTitle = QStringLiteral("Время, мкс");
+    header.YTitle = QStringLiteral("Температура");
+    QByteArray data;
+    for (int i = 0; i < 6000; ++i) {
+        const int code = (i * 37) % 4096;
+        data.append(char(code & 0xFF));
+        data.append(char((code >> 8) << 4));
+    }
+    const QString recording = dir.filePath(QStringLiteral("опыт 1.kdx"));
+    {
+        QFile out(recording);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(files::encodeDataFile(header, data, QStringLiteral("saw tooth")));
+    }
+    const auto bluish = [](const QImage &image) {
+        int count = 0;
+        // Right of the frequency panel the screenshot opens, inside the chart.
+        for (int y = 140; y < image.height() - 90; ++y)
+            for (int x = 320; x < image.width() - 80; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                count += c.blue() > c.red() + 80 && c.blue() > c.green() + 20;
+            }
+        return count;
+    };
+    for (const bool withFile : { false, true }) {
+        SCOPED_TRACE(withFile ? "with the file" : "without a file");
+        const QString shot = dir.filePath(QStringLiteral("shot.png"));
+        QFile::remove(shot);
+        QProcess process;
+        process.setProcessEnvironment(withoutDisplay());
+        QStringList args { QStringLiteral("-platform"), QStringLiteral("offscreen"),
+            QStringLiteral("--simulator"), QStringLiteral("--screenshot"), shot };
+        if (withFile)
+            args << recording;
+        process.start(copy, args);
+        ASSERT_TRUE(process.waitForFinished(30000));
+        ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
+        const QImage image = QImage(shot).convertToFormat(QImage::Format_RGB32);
+        ASSERT_FALSE(image.isNull());
+        if (withFile)
+            EXPECT_GT(bluish(image), 200);
+        else
+            EXPECT_EQ(bluish(image), 0);
     }
 }
 

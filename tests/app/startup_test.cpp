@@ -121,19 +121,22 @@ TEST_F(StartUpTest, StoredPositionOffTheDesktopIsBroughtBackOntoAScreen)
     }
 }
 
-TEST_F(StartUpTest, StoredSizeBelowTheFoldedSizeIsTakenAsIt)
+TEST_F(StartUpTest, StoredSizeBelowTheLeastSizeIsTakenAsIt)
 {
+    // The least size: the folded 620 x 480, and no less than the window's minimum, at which
+    // every control can be reached.
+    const QSize least = app::FoldedSize.expandedTo(TForm1::MinimumClientSize);
     const struct
     {
         QSize stored;
         QSize expected;
     } cases[] = {
-        { { 0, 0 }, { 620, 480 } },
-        { { -1, -2147483647 - 1 }, { 620, 480 } },
-        { { 1, 1 }, { 620, 480 } },
-        { { 619, 900 }, { 620, 900 } },
-        { { 1000, 479 }, { 1000, 480 } },
-        { { 620, 480 }, { 620, 480 } },
+        { { 0, 0 }, least },
+        { { -1, -2147483647 - 1 }, least },
+        { { 1, 1 }, least },
+        { { 619, 900 }, { least.width(), 900 } },
+        { { 1000, 479 }, { 1000, least.height() } },
+        { { 780, 480 }, { 780, 480 } },
         // Larger than the whole desk: as large as the desk.
         { { 2147483647, 2147483647 }, { 1280 + 1920, 1080 } },
     };
@@ -148,9 +151,12 @@ TEST_F(StartUpTest, StoredSizeBelowTheFoldedSizeIsTakenAsIt)
         EXPECT_EQ(f.Chart1->size(), c.expected - QSize(22, 169));
         f.show();
         QTest::qWait(10);
-        EXPECT_EQ(QSize(f.windowWidth(), f.windowHeight()), c.expected);
+        // Shown, the minimum holds the client area: its frame comes on top.
+        const QSize frame(f.windowWidth() - f.width(), f.windowHeight() - f.height());
+        const QSize outer = c.expected.expandedTo(TForm1::MinimumClientSize + frame);
+        EXPECT_EQ(QSize(f.windowWidth(), f.windowHeight()), outer);
         f.close();
-        EXPECT_EQ(writtenGeometry().size(), c.expected);
+        EXPECT_EQ(writtenGeometry().size(), outer);
     }
 }
 
@@ -161,14 +167,14 @@ TEST_F(StartUpTest, PlatformScreensAreUsedWhenNoneAreGiven)
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_TRUE(available.contains(QRect(f.pos(), QSize(f.width(), app::TitleAreaHeight))))
         << f.x() << "," << f.y();
-    EXPECT_EQ(f.size(), QSize(620, 480));
+    EXPECT_EQ(f.size(), app::FoldedSize.expandedTo(TForm1::MinimumClientSize));
 }
 
 // SIGTERM while "АЦП не обнаружено" is up during start-up, before the window is shown: the
 // box closes, start-up finishes, and the window closes with its shutdown sequence.
 TEST_F(StartUpTest, TerminationDuringTheStartUpMessageWritesTheSettings)
 {
-    writeGeometry(700, 530, 12, 34);
+    writeGeometry(760, 530, 12, 34);
     acquisition::TerminationSignals termination;
     ASSERT_TRUE(termination.isActive());
     app::CloseOnTermination closer(&termination);
@@ -184,14 +190,14 @@ TEST_F(StartUpTest, TerminationDuringTheStartUpMessageWritesTheSettings)
     EXPECT_FALSE(QApplication::activeModalWidget());
     EXPECT_FALSE(closer.setWindow(&f)); // closed at once: no event loop to start
     EXPECT_EQ(f.session->port(), nullptr); // the shutdown sequence has run
-    EXPECT_EQ(writtenGeometry(), QRect(12, 34, 700, 530));
+    EXPECT_EQ(writtenGeometry(), QRect(12, 34, 760, 530));
     EXPECT_EQ(IniFile(path).readInteger(K::ftSection, K::frequency, 0), 2400);
 }
 
 // SIGTERM while a message box is up over the shown window: the box closes, then the window.
 TEST_F(StartUpTest, TerminationWithAMessageBoxOverTheWindowWritesTheSettings)
 {
-    writeGeometry(700, 530, 12, 34);
+    writeGeometry(760, 530, 12, 34);
     acquisition::TerminationSignals termination;
     app::CloseOnTermination closer(&termination);
     TForm1 &f = open({ LeftScreen });
@@ -210,5 +216,5 @@ TEST_F(StartUpTest, TerminationWithAMessageBoxOverTheWindowWritesTheSettings)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }, 5000));
     EXPECT_TRUE(boxClosed);
     EXPECT_EQ(f.session->port(), nullptr);
-    EXPECT_EQ(writtenGeometry(), QRect(12, 34, 700, 530));
+    EXPECT_EQ(writtenGeometry(), QRect(12, 34, 760, 530));
 }

@@ -118,8 +118,8 @@ TEST(Settings, FirstRunDefaultsAndEveryKeyWritten)
     const Settings s = Settings::read(missing);
     EXPECT_EQ(s.height, 515);
     EXPECT_EQ(s.width, 794);
-    EXPECT_EQ(s.colors[0], 64);
-    EXPECT_EQ(s.colors[7], 512);
+    EXPECT_EQ(s.colors[0], 0xB27200);
+    EXPECT_EQ(s.colors[7], 0);
     EXPECT_TRUE(s.shown[7]);
     EXPECT_EQ(s.sramBlocks, 8);
     EXPECT_EQ(s.frequency, 2400);
@@ -134,7 +134,8 @@ TEST(Settings, FirstRunDefaultsAndEveryKeyWritten)
     for (const QString &line : written.text().split(QStringLiteral("\r\n")))
         entries += line.contains(u'=') ? 1 : 0;
     EXPECT_EQ(entries, 4 + 3 + 1 + 4 + 1 + 16 + 3 + 2);
-    EXPECT_EQ(written.readInteger(K::colorSection, K::channel(8), 0), 512);
+    EXPECT_EQ(written.readInteger(K::colorSection, K::channel(1), 0), 0xB27200);
+    EXPECT_EQ(written.readInteger(K::colorSection, K::channel(8), -1), 0);
     EXPECT_EQ(written.readString(K::selectSection, K::channel(3)), QStringLiteral("1"));
     EXPECT_EQ(written.readString(K::smoothSection, K::smooth), QStringLiteral("0"));
     const QByteArray bytes = readBytes(path);
@@ -156,7 +157,7 @@ TEST(Settings, FirstRunDefaultsAndEveryKeyWritten)
         QStringLiteral("Integrate on Samples Num=8"), QStringLiteral("[Smooth in MC]"),
         QStringLiteral("on 16 samples=0"), QStringLiteral("[Series Color]") };
     for (int n = 1; n <= 8; ++n)
-        expected << QStringLiteral("Channel %1=%2").arg(n).arg(64 * n);
+        expected << QStringLiteral("Channel %1=%2").arg(n).arg(s.colors.at(size_t(n - 1)));
     expected << QStringLiteral("[Series select]");
     for (int n = 1; n <= 8; ++n)
         expected << QStringLiteral("Channel %1=1").arg(n);
@@ -196,6 +197,19 @@ TEST(Settings, RoundTripAndOutOfRangeBlocks)
     EXPECT_EQ(r.launchType, 1);
     EXPECT_EQ(r.sramBlocks, 2);
     EXPECT_EQ(r.frequency, 241731);
+    EXPECT_TRUE(r.recentFiles.isEmpty());
+
+    // Recent files: any characters a path may hold, also those the code page lacks; a
+    // shorter list empties the entries it no longer reaches.
+    Settings withRecent = r;
+    withRecent.recentFiles = { QStringLiteral("/data/опыт Δλ/a=b;c%.kdx"),
+        QStringLiteral("/data/2.kdx"), QStringLiteral("/data/3.kdx") };
+    ASSERT_TRUE(withRecent.write(file));
+    EXPECT_EQ(Settings::read(IniFile(path)).recentFiles, withRecent.recentFiles);
+    withRecent.recentFiles.removeLast();
+    ASSERT_TRUE(withRecent.write(file));
+    EXPECT_EQ(Settings::read(IniFile(path)).recentFiles, withRecent.recentFiles);
+    EXPECT_EQ(IniFile(path).readString(K::recentSection, K::recentFile(3)), QString());
 
     for (int stored : { 0, 9, -1 }) {
         ASSERT_TRUE(file.writeInteger(K::ftSection, K::sramBlocks, stored));

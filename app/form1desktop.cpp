@@ -1,0 +1,211 @@
+// What every desktop program does, for the window: a file menu with shortcuts and the recent
+// files, a file named on the command line or dropped on the window, a title that names the
+// file and shows whether it is saved, and a measurement's wait that can be cancelled.
+
+#include "acquisition/cyclerun.h"
+#include "acquisition/measurementsession.h"
+#include "app/cataloguepanel.h"
+#include "app/cyclecontrol.h"
+#include "app/filecontrol.h"
+#include "app/form1.h"
+#include "files/settings.h"
+
+#include <QAction>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QToolButton>
+#include <QUrl>
+
+namespace app {
+
+namespace {
+
+const QString Caption = QStringLiteral("7 термопар, фотодиод");
+const QString StartCaption = QStringLiteral("ПУСК ИЗМЕРЕНИЯ");
+const QString CancelCaption = QStringLiteral("Отменить");
+
+// An action of the window whose shortcut works wherever the focus is in it.
+QAction *windowAction(QWidget *window, QMenu *menu, const char *name, const QString &text,
+    const QKeySequence &shortcut = {})
+{
+    auto *action = menu ? menu->addAction(text) : new QAction(text, window);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcut(shortcut);
+    action->setShortcutContext(Qt::WindowShortcut);
+    window->addAction(action);
+    return action;
+}
+
+} // namespace
+
+void TForm1::createFileMenu()
+{
+    pmFile = new QMenu(this);
+    pmFile->setObjectName(QStringLiteral("pmFile"));
+    connect(windowAction(this, pmFile, "actOpen", QStringLiteral("Открыть файл…"),
+                QKeySequence::Open),
+        &QAction::triggered, this, &TForm1::loadRequested);
+    pmRecent = pmFile->addMenu(QStringLiteral("Последние файлы"));
+    pmRecent->setObjectName(QStringLiteral("pmRecent"));
+    connect(windowAction(this, pmFile, "actUnsaved", QStringLiteral("Несохранённые записи…")),
+        &QAction::triggered, this, &TForm1::showUnsavedRecordings);
+    pmFile->addSeparator();
+    connect(windowAction(this, pmFile, "actPrevFile", QStringLiteral("Предыдущий файл в папке"),
+                Qt::Key_PageUp),
+        &QAction::triggered, this, [this] {
+            if (btPrevFile->isEnabled())
+                emit previousFileRequested();
+        });
+    connect(windowAction(this, pmFile, "actNextFile", QStringLiteral("Следующий файл в папке"),
+                Qt::Key_PageDown),
+        &QAction::triggered, this, [this] {
+            if (btNextFile->isEnabled())
+                emit nextFileRequested();
+        });
+    connect(windowAction(this, pmFile, "actFind", QStringLiteral("Поиск в комментариях…"),
+                QKeySequence::Find),
+        &QAction::triggered, this, [this] {
+            if (!gbAllCmnt->isVisible())
+                emit showCatalogueRequested();
+            if (gbAllCmnt->isVisible()) {
+                eFind->setFocus(Qt::ShortcutFocusReason);
+                eFind->selectAll();
+            }
+        });
+    pmFile->addSeparator();
+    connect(windowAction(this, pmFile, "actSave", QStringLiteral("Сохранить…"),
+                QKeySequence::Save),
+        &QAction::triggered, this, &TForm1::saveRequested);
+    connect(windowAction(this, pmFile, "actExportCsv", QStringLiteral("Экспорт в CSV…")),
+        &QAction::triggered, this, &TForm1::csvExportRequested);
+    connect(windowAction(this, pmFile, "actExportPdf", QStringLiteral("Экспорт в PDF…")),
+        &QAction::triggered, this, &TForm1::pdfExportRequested);
+    connect(windowAction(this, pmFile, "actPrint", QStringLiteral("Печать…"), QKeySequence::Print),
+        &QAction::triggered, this, &TForm1::printDialogRequested);
+    pmFile->addSeparator();
+    connect(windowAction(this, pmFile, "actQuit", QStringLiteral("Выход"), QKeySequence::Quit),
+        &QAction::triggered, this, &QWidget::close);
+
+    // Measurements: under the header's "Управление контроллером".
+    pmControl = new QMenu(this);
+    pmControl->setObjectName(QStringLiteral("pmControl"));
+    connect(windowAction(this, pmControl, "actStart", StartCaption, Qt::Key_F5),
+        &QAction::triggered, this, [this] {
+            if (btStart->isEnabled() && !measurementWaiting())
+                btStartClick();
+        });
+    // Escape keeps its other uses (closing the frequency/time panel) while nothing waits.
+    QAction *cancel = windowAction(
+        this, pmControl, "actCancel", QStringLiteral("Отменить измерение"), Qt::Key_Escape);
+    cancel->setEnabled(false);
+    connect(cancel, &QAction::triggered, this, &TForm1::cancelMeasurement);
+
+    btLoadFile->setMenu(pmFile);
+    btLoadFile->setPopupMode(QToolButton::DelayedPopup);
+    btLoadFile->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(btLoadFile, &QWidget::customContextMenuRequested, this,
+        [this](const QPoint &at) { pmFile->popup(btLoadFile->mapToGlobal(at)); });
+    // The header's sections open them, as a menu bar's would.
+    for (const char *name : { "lbFileMenu", "lbControlMenu" })
+        if (auto *section = Header->findChild<QLabel *>(QLatin1String(name)))
+            section->installEventFilter(this);
+    rebuildRecentMenu();
+}
+
+void TForm1::rebuildRecentMenu()
+{
+    pmRecent->clear();
+    for (const QString &path : m_recentFiles) {
+        QAction *action = pmRecent->addAction(QFileInfo(path).fileName());
+        action->setToolTip(path);
+        action->setStatusTip(path);
+        connect(action, &QAction::triggered, this, [this, path] { openFile(path); });
+    }
+    pmRecent->setEnabled(!m_recentFiles.isEmpty());
+}
+
+void TForm1::rememberFile(const QString &path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    m_recentFiles.removeAll(absolute);
+    m_recentFiles.prepend(absolute);
+    while (m_recentFiles.size() > files::Settings::MaxRecentFiles)
+        m_recentFiles.removeLast();
+    rebuildRecentMenu();
+}
+
+void TForm1::openFile(const QString &path)
+{
+    fileControl->CurrentDataFile = QFileInfo(path).absoluteFilePath();
+    fileControl->loadCurrentDataFile();
+}
+
+QString TForm1::droppedDataFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1)
+        return {};
+    const QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile())
+        return {};
+    const QString path = url.toLocalFile();
+    return path.endsWith(QStringLiteral(".kdx"), Qt::CaseInsensitive) ? path : QString();
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppedDataFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent *event)
+{
+    const QString path = droppedDataFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    openFile(path);
+}
+
+void TForm1::updateTitle()
+{
+    const files::Recording &r = recording();
+    const bool unsaved = hasUnsavedRecording();
+    QString name;
+    if (!r.savedPath.isEmpty())
+        name = QFileInfo(r.savedPath).fileName();
+    else if (unsaved || !r.data.isEmpty())
+        name = QStringLiteral("Новая запись");
+    // "[*]" is where the window shows its modified mark.
+    setWindowTitle(name.isEmpty() ? Caption : name + QStringLiteral("[*] — ") + Caption);
+    setWindowModified(unsaved);
+}
+
+bool TForm1::measurementWaiting() const
+{
+    return session->state() == acquisition::SessionState::Measuring && !CycleRunning;
+}
+
+void TForm1::cancelMeasurement()
+{
+    if (measurementWaiting())
+        session->cancelMeasurement();
+}
+
+void TForm1::mirrorStartButtons()
+{
+    const bool waiting = measurementWaiting();
+    for (QAbstractButton *button : { static_cast<QAbstractButton *>(btStart),
+             static_cast<QAbstractButton *>(btStartPlus) })
+        button->setText(waiting ? CancelCaption : StartCaption);
+    if (auto *cancel = findChild<QAction *>(QStringLiteral("actCancel")))
+        cancel->setEnabled(waiting);
+}
+
+} // namespace app
