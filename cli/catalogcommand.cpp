@@ -144,9 +144,8 @@ int cli::runCatalog(const QStringList &args)
     line.addExitCode(StandardOutput::ExitOutputFailed, "standard output could not be written");
     line.addExitCode(ExitUsage, "bad arguments");
     line.addExitCode(ExitBadInput, "the folder cannot be read");
-    line.addExitCode(ExitSkipped,
-        "listed, but some files were skipped or could not be read to the end of their comment "
-        "(each is named on standard error)");
+    line.addExitCode(
+        ExitSkipped, "listed, but some files skipped or not read whole (named on standard error)");
     if (const auto status = line.parse(args, 1, 1))
         return *status;
     const QString folder = line.positional().first();
