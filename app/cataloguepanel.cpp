@@ -140,7 +140,6 @@ void CataloguePanel::btShowCmntClick()
     m_layOut();
     m_w.gbAllCmnt->show();
     m_w.gbAllCmnt->raise();
-    m_w.MAllCmnt->show();
     fill({});
 
     files::Catalogue catalogue = catalogueOf(m_files.CurrentDataFile);
