@@ -149,6 +149,15 @@ TEST_F(CatalogueTest, LongCommentCutAndSearchedWhole)
     EXPECT_TRUE(f.mComment->toPlainText().endsWith(QStringLiteral("последнее слово")));
     EXPECT_EQ(f.status->panelText(0), status);
     EXPECT_TRUE(messages.isEmpty());
+
+    // The file gone since the list was built: its rest cannot be searched, and the status
+    // panel says so.
+    QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
+    ASSERT_TRUE(QFile::remove(file(QStringLiteral("a.kdx"))));
+    caretToLine(0);
+    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    EXPECT_EQ(selectedText(), QString());
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("Не удалось дочитать комментарий: a.kdx"));
 }
 
 TEST_F(CatalogueTest, SearchCyclesAndFoldsCaseUnlessAsked)
