@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
@@ -17,6 +18,7 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <algorithm>
 
 namespace app {
 
@@ -29,7 +31,7 @@ files::Catalogue catalogueOf(const QString &dataFile)
     const QString folder = files::folderPart(dataFile);
     if (folder.isEmpty()) {
         files::Catalogue none;
-        none.stop = files::CatalogueStop::NoFiles;
+        none.noFiles = true;
         return none;
     }
     return files::buildCatalogue(folder, files::extensionPart(dataFile));
@@ -73,17 +75,63 @@ CataloguePanel::CataloguePanel(CatalogueWidgets widgets, FileControl &files,
     connect(m_w.eFind, &QLineEdit::returnPressed, this, &CataloguePanel::btFindClick);
 }
 
-void CataloguePanel::fill(const QStringList &lines, const QString &folder)
+void CataloguePanel::fill(const files::Catalogue &catalogue)
 {
-    m_lines = lines;
-    m_folder = folder;
+    m_catalogue = catalogue;
+    m_lines = catalogue.lines();
     QPlainTextEdit *list = m_w.MAllCmnt;
-    list->setPlainText(lines.join(u'\n'));
+    list->setPlainText(m_lines.join(u'\n'));
     // The caret at the end of the first line, the list scrolled to its top.
     QTextCursor caret(list->document()->firstBlock());
     caret.movePosition(QTextCursor::EndOfBlock);
     list->setTextCursor(caret);
     list->verticalScrollBar()->setValue(0);
+}
+
+QString CataloguePanel::skippedText(const QList<files::CatalogueSkip> &skipped)
+{
+    // A few names, so that the panel stays short.
+    constexpr qsizetype Named = 3;
+    QStringList names;
+    for (qsizetype i = 0; i < std::min(skipped.size(), Named); ++i)
+        names << skipped.at(i).name;
+    if (skipped.size() > Named)
+        names << QStringLiteral("…");
+    return QStringLiteral("Пропущено файлов: %1 (%2)").arg(skipped.size()).arg(names.join(", "));
+}
+
+QString CataloguePanel::foundBeyondText(const QString &name, qint64 commentLine)
+{
+    return QStringLiteral("Найдено за показанной частью комментария: %1, строка %2")
+        .arg(name)
+        .arg(commentLine);
+}
+
+QString CataloguePanel::unreadableText(const QList<files::CatalogueSkip> &unreadable)
+{
+    QStringList names;
+    for (const files::CatalogueSkip &skip : unreadable)
+        names << skip.name;
+    return QStringLiteral("Не удалось дочитать комментарий: %1").arg(names.join(", "));
+}
+
+void CataloguePanel::showStatus(const QString &text)
+{
+    // Something else wrote the panel since: that is what it held before.
+    if (!m_statusHeld || m_session.statusText(0) != m_statusShown) {
+        m_statusBefore = m_session.statusText(0);
+        m_statusHeld = true;
+    }
+    m_statusShown = text.isEmpty() ? m_statusBefore : text;
+    m_session.setStatusText(0, m_statusShown);
+}
+
+void CataloguePanel::hidePanel()
+{
+    m_w.gbAllCmnt->hide();
+    if (m_statusHeld && m_session.statusText(0) == m_statusShown)
+        m_session.setStatusText(0, m_statusBefore);
+    m_statusHeld = false;
 }
 
 void CataloguePanel::btShowCmntClick()
@@ -92,12 +140,10 @@ void CataloguePanel::btShowCmntClick()
     m_layOut();
     m_w.gbAllCmnt->show();
     m_w.gbAllCmnt->raise();
-    // A list that a foreign file hid is shown again with the new catalogue.
-    m_w.MAllCmnt->show();
-    fill({}, {});
+    fill({});
 
     files::Catalogue catalogue = catalogueOf(m_files.CurrentDataFile);
-    if (catalogue.stop == files::CatalogueStop::NoFiles) {
+    if (catalogue.noFiles) {
         // Nothing here: ask for a file; its folder is listed (the file is not loaded).
         const QString picked = m_files.chooseOpenFile();
         if (!picked.isEmpty()) {
@@ -105,15 +151,13 @@ void CataloguePanel::btShowCmntClick()
             catalogue = catalogueOf(picked);
         }
     }
-    if (catalogue.stop == files::CatalogueStop::NoFiles) {
+    m_catalogueStatus = catalogue.skipped.isEmpty() ? QString() : skippedText(catalogue.skipped);
+    showStatus(m_catalogueStatus);
+    if (catalogue.noFiles) {
         m_showMessage(files::noFilesMessage(files::extensionPart(m_files.CurrentDataFile)));
         return;
     }
-    fill(catalogue.lines(), files::folderPart(m_files.CurrentDataFile));
-    if (catalogue.stop == files::CatalogueStop::ForeignFile)
-        m_w.MAllCmnt->hide(); // the entries before the foreign file stay in it
-    else if (catalogue.stop == files::CatalogueStop::CannotOpen)
-        m_showMessage(catalogue.message);
+    fill(catalogue);
 }
 
 void CataloguePanel::btPathClick()
@@ -125,7 +169,7 @@ void CataloguePanel::btPathClick()
 
 void CataloguePanel::btCancelClick()
 {
-    m_w.gbAllCmnt->hide();
+    hidePanel();
 }
 
 void CataloguePanel::openEntry()
@@ -136,19 +180,35 @@ void CataloguePanel::openEntry()
         return;
     // The folder the list was built from, also when a file of another folder has been opened
     // since.
-    m_files.CurrentDataFile = m_folder + name;
-    m_w.gbAllCmnt->hide();
+    m_files.CurrentDataFile = m_catalogue.folder + name;
+    hidePanel();
     m_files.loadCurrentDataFile();
 }
 
 void CataloguePanel::btFindClick()
 {
-    const qsizetype k = files::findInCatalogue(
-        m_lines, m_w.eFind->text(), m_w.chkCaps->isChecked(), &m_files.SearchLine);
-    if (k < 0)
+    const QString text = m_w.eFind->text();
+    if (text.isEmpty())
+        return;
+    // A cut comment's rest is read from its file, which may take a while for a long one.
+    const bool readsFiles = std::any_of(m_catalogue.entries.cbegin(), m_catalogue.entries.cend(),
+        [](const files::CatalogueEntry &entry) { return entry.cut(); });
+    if (readsFiles)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const files::CatalogueFind found = files::findInCatalogue(
+        m_catalogue, m_lines, text, m_w.chkCaps->isChecked(), &m_files.SearchLine);
+    if (readsFiles)
+        QGuiApplication::restoreOverrideCursor();
+    if (found.beyondShown)
+        showStatus(foundBeyondText(found.name, found.commentLine));
+    else if (!found.unreadable.isEmpty())
+        showStatus(unreadableText(found.unreadable));
+    else
+        showStatus(m_catalogueStatus);
+    if (found.line < 0)
         return;
     QPlainTextEdit *list = m_w.MAllCmnt;
-    QTextCursor selection(list->document()->findBlockByNumber(int(k)));
+    QTextCursor selection(list->document()->findBlockByNumber(int(found.line)));
     selection.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
     list->setFocus(Qt::OtherFocusReason);
     list->setTextCursor(selection);

@@ -5,6 +5,11 @@
 // 2. The comment catalogue of 1000 data files of 480 KB each, with the files in the page
 //    cache (one untimed build first).
 // 3. Loading a full recording (480000 bytes of data) with the whole-file check.
+// 4. `ferrun-cli catalog` (the program beside this one) of 10,000 files, and of a folder with
+//    a comment of 200 MB, listed and searched: wall time and the child's maximum resident
+//    set size, from wait4().
+// 5. The window's catalogue of that folder (1 MiB of the long comment kept) and its search
+//    for a word at the end of the comment, read from the file beyond the shown part.
 //
 // Each figure is the median of several runs, with the fastest and slowest. Prints figures;
 // asserts nothing.
@@ -15,12 +20,23 @@
 #include "files/folderbrowser.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <functional>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <vector>
+
+extern char **environ;
 
 namespace {
 
@@ -39,6 +55,63 @@ void report(const char *what, int runs, const std::function<void()> &work)
     std::fflush(stdout);
 }
 
+// With --run-child PROGRAM ARGS...: runs the program with its standard output to /dev/null
+// and prints its wall time in ms, its maximum resident set size in kB and its exit status.
+// The kernel counts the memory of the process that starts a program as the program's own
+// until the exec, so the figures are taken here, in a small process started afresh, and not
+// in the bench after it has built its folders.
+int runChild(char **argv)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    timespec start {};
+    timespec end {};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ) != 0)
+        return 1;
+    int status = 0;
+    struct rusage usage
+    {
+    };
+    ::wait4(pid, &status, 0, &usage);
+    ::clock_gettime(CLOCK_MONOTONIC, &end);
+    const double ms = (end.tv_sec - start.tv_sec) * 1e3 + (end.tv_nsec - start.tv_nsec) / 1e6;
+    std::printf("%.3f %ld %d\n", ms, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    return 0;
+}
+
+// Runs `ferrun-cli` (beside this program) with `args` `runs` times through --run-child; prints
+// the median wall time and maximum resident set size.
+void reportProgram(const char *what, int runs, const QStringList &args)
+{
+    const QString self = QCoreApplication::applicationFilePath();
+    const QString program = QCoreApplication::applicationDirPath() + "/ferrun-cli";
+    std::vector<double> ms;
+    std::vector<double> mb;
+    for (int i = 0; i < runs; ++i) {
+        QProcess child;
+        child.start(self, QStringList { "--run-child", program } + args);
+        child.waitForFinished(-1);
+        const QList<QByteArray> figures = child.readAllStandardOutput().simplified().split(' ');
+        if (figures.size() != 3) {
+            std::fprintf(stderr, "%s: cannot run %s\n", what, qPrintable(program));
+            return;
+        }
+        if (figures.at(2) != "0")
+            std::fprintf(stderr, "%s: exit status %s\n", what, figures.at(2).constData());
+        ms.push_back(figures.at(0).toDouble());
+        mb.push_back(figures.at(1).toDouble() / 1024.0);
+    }
+    std::sort(ms.begin(), ms.end());
+    std::sort(mb.begin(), mb.end());
+    std::printf("%-58s median %8.3f ms  (min %.3f, max %.3f, %d runs), max RSS median %.1f MB "
+                "(max %.1f)\n",
+        what, ms[ms.size() / 2], ms.front(), ms.back(), runs, mb[mb.size() / 2], mb.back());
+    std::fflush(stdout);
+}
+
 files::DataFileHeader header()
 {
     files::DataFileHeader h;
@@ -54,6 +127,8 @@ files::DataFileHeader header()
 
 int main(int argc, char **argv)
 {
+    if (argc > 2 && std::strcmp(argv[1], "--run-child") == 0)
+        return runChild(argv + 2);
     QCoreApplication app(argc, argv);
 
     {
@@ -74,6 +149,53 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "unexpected neighbour %s\n", qPrintable(step.fileName));
         report("Previous in a folder of 10,000 files", 21,
             [&] { step = files::previousDataFile(current); });
+        reportProgram("ferrun-cli catalog of 10,000 files", 7, { "catalog", dir.path() });
+        reportProgram("ferrun-cli catalog --find of 10,000 files", 7,
+            { "catalog", dir.path(), "--find", "C" });
+    }
+
+    {
+        // A comment of 200 MB: lines of 100 bytes, one line of 20 MB, a word at the end.
+        QTemporaryDir dir;
+        QFile f(dir.filePath("long.kdx"));
+        bool written = f.open(QIODevice::WriteOnly)
+            && f.write(files::encodeDataFile(header(), QByteArray(480000, 'd'), {})) > 0;
+        const QByteArray line = QByteArray(98, 'x') + "\r\n";
+        QByteArray block;
+        for (int i = 0; i < 10000; ++i)
+            block += line;
+        for (int i = 0; i < 180 && written; ++i)
+            written = f.write(block) == block.size();
+        const QByteArray y(1000000, 'y');
+        for (int i = 0; i < 20 && written; ++i)
+            written = f.write(y) == y.size();
+        written = written && f.write("\r\nfinal word") > 0;
+        f.close();
+        const QByteArray small = files::encodeDataFile(header(), QByteArray(100, 'd'), "short");
+        for (const char *name : { "a.kdx", "z.kdx" }) {
+            QFile s(dir.filePath(name));
+            written = written && s.open(QIODevice::WriteOnly) && s.write(small) == small.size();
+        }
+        if (!written) {
+            std::fprintf(stderr, "cannot write the folder\n");
+            return 1;
+        }
+        reportProgram("ferrun-cli catalog, a comment of 200 MB", 3, { "catalog", dir.path() });
+        reportProgram("ferrun-cli catalog --find, a comment of 200 MB", 3,
+            { "catalog", dir.path(), "--find", "WORD" });
+
+        files::Catalogue catalogue;
+        report("Window catalogue of that folder (1 MiB kept)", 5,
+            [&] { catalogue = files::buildCatalogue(dir.path(), files::DataFileSuffix); });
+        const QStringList lines = catalogue.lines();
+        files::CatalogueFind found;
+        report("Window search beyond the shown part (word at the end)", 3, [&] {
+            qsizetype searchLine = 0;
+            found = files::findInCatalogue(catalogue, lines, "WORD", false, &searchLine);
+        });
+        if (!found.beyondShown || found.commentLine != 1800002)
+            std::fprintf(stderr, "unexpected find on line %lld\n",
+                static_cast<long long>(found.commentLine));
     }
 
     {

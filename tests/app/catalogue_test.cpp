@@ -1,6 +1,7 @@
 // The comment catalogue panel, the comment copy and the toolkit's Russian dialogs on real
 // widgets over real files in a temporary folder.
 #include "app/cataloguepanel.h"
+#include "app/statusbar.h"
 #include "app/translation.h"
 #include "filewindow.h"
 
@@ -83,17 +84,80 @@ TEST_F(CatalogueTest, ListsEveryFileWithItsComment)
     EXPECT_FALSE(f.gbAllCmnt->isVisible());
     EXPECT_EQ(f.mComment->toPlainText(), QString()); // b.kdx still shown
 
-    // A foreign file stops the listing and hides the list; the next Show shows it again.
+    // A foreign file and a folder of the extension are skipped: the list stays and holds every
+    // data file; the first status panel counts them while the panel is shown, and has its
+    // own text back when the panel goes.
+    f.session->setStatusText(0, QStringLiteral("до каталога"));
     writeForeignFile(file(QStringLiteral("b2.kdx")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("b3.kdx")));
     QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
     EXPECT_TRUE(f.gbAllCmnt->isVisible());
-    EXPECT_FALSE(f.MAllCmnt->isVisible());
-    EXPECT_EQ(f.cataloguePanel->lines(), threeFileLines().mid(0, 4));
-    EXPECT_TRUE(messages.isEmpty());
-    ASSERT_TRUE(QFile::remove(file(QStringLiteral("b2.kdx"))));
-    QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
     EXPECT_TRUE(f.MAllCmnt->isVisible());
     EXPECT_EQ(f.cataloguePanel->lines(), threeFileLines());
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("Пропущено файлов: 2 (b2.kdx, b3.kdx)"));
+    EXPECT_TRUE(messages.isEmpty());
+    QTest::mouseClick(f.btCancel, Qt::LeftButton);
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("до каталога"));
+}
+
+// A comment longer than the list keeps is shown up to its cut mark; the search reads the rest
+// from the file, selects the cut mark and says where it found the text; opening from the cut
+// mark opens its file.
+TEST_F(CatalogueTest, LongCommentCutAndSearchedWhole)
+{
+    QString comment;
+    for (int i = 1; i <= 20000; ++i)
+        comment += QStringLiteral("строка %1 ").arg(i).leftJustified(60, u'.') + "\r\n";
+    comment += QStringLiteral("последнее слово");
+    writeDataFile(file(QStringLiteral("a.kdx")), 0x01, filewindow::words({ 1, 2, 3 }), comment);
+    writeDataFile(file(QStringLiteral("b.kdx")), 0x01, filewindow::words({ 4, 5, 6 }),
+        QStringLiteral("слово"));
+    app::TForm1 &f = open();
+    load(file(QStringLiteral("b.kdx")));
+    const QString status = f.status->panelText(0);
+    QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
+
+    // 16912 whole lines of 62 bytes in the first MiB, and 32 bytes of the next.
+    const QStringList lines = f.cataloguePanel->lines();
+    const QString cutMark = QStringLiteral("… (комментарий длиннее, показано байт: 1048576 из %1)")
+                                .arg(20000 * 62 + 15);
+    ASSERT_EQ(lines.size(), 1 + 16913 + 1 + 2);
+    EXPECT_EQ(lines.at(16913), QStringLiteral("строка 16913 ").leftJustified(32, u'.'));
+    EXPECT_EQ(lines.at(16914), cutMark);
+    EXPECT_EQ(f.MAllCmnt->document()->findBlockByNumber(16914).text(), cutMark);
+    EXPECT_EQ(f.MAllCmnt->document()->blockCount(), lines.size());
+
+    // Found beyond the shown part: the cut mark; then b.kdx's line, then the cut mark again.
+    f.eFind->setText(QStringLiteral("СЛОВО"));
+    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    EXPECT_EQ(selectedText(), cutMark);
+    EXPECT_EQ(f.status->panelText(0),
+        QStringLiteral("Найдено за показанной частью комментария: a.kdx, строка 20001"));
+    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    EXPECT_EQ(selectedText(), QStringLiteral("слово"));
+    EXPECT_EQ(f.status->panelText(0), status);
+    f.eFind->setText(QStringLiteral("строка 19999"));
+    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    EXPECT_EQ(selectedText(), cutMark);
+    EXPECT_EQ(f.status->panelText(0),
+        QStringLiteral("Найдено за показанной частью комментария: a.kdx, строка 19999"));
+
+    // Open from the cut mark: a.kdx, whole; the status panel has its own text back.
+    QTest::mouseClick(f.btOpenFind, Qt::LeftButton);
+    EXPECT_FALSE(f.gbAllCmnt->isVisible());
+    EXPECT_EQ(f.fileControl->CurrentDataFile, file(QStringLiteral("a.kdx")));
+    EXPECT_TRUE(f.mComment->toPlainText().endsWith(QStringLiteral("последнее слово")));
+    EXPECT_EQ(f.status->panelText(0), status);
+    EXPECT_TRUE(messages.isEmpty());
+
+    // The file gone since the list was built: its rest cannot be searched, and the status
+    // panel says so.
+    QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
+    ASSERT_TRUE(QFile::remove(file(QStringLiteral("a.kdx"))));
+    caretToLine(0);
+    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    EXPECT_EQ(selectedText(), QString());
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("Не удалось дочитать комментарий: a.kdx"));
 }
 
 TEST_F(CatalogueTest, SearchCyclesAndFoldsCaseUnlessAsked)

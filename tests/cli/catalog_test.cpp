@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -71,28 +72,89 @@ TEST_F(CliCatalog, FindWithAndWithoutCase)
     EXPECT_EQ(run.out, QStringLiteral("C.KDX:=v=a.kdx=v=\n"));
 }
 
-// A foreign file stops the listing after the entries before it: message and exit 2.
-TEST_F(CliCatalog, ForeignFileStopsTheListing)
+// Entries that are not readable data files are skipped, each named (escaped) with its cause on
+// standard error; every data file is listed, and the exit status says some were skipped.
+TEST_F(CliCatalog, SkipsWhatItCannotList)
 {
-    QFile foreign(dir.filePath("b2.kdx"));
-    ASSERT_TRUE(foreign.open(QIODevice::WriteOnly));
-    foreign.write(QByteArray::fromHex("0200100107") + QByteArray(100, 'x'));
-    foreign.close();
-    const CliRun run = runCatalog({ dir.path() });
-    EXPECT_EQ(run.exitCode, 2);
+    const auto write = [&](const QString &name, const QByteArray &bytes) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+    };
+    write("b2.kdx", QByteArray::fromHex("0200100107") + QByteArray(100, 'x'));
+    const QByteArray whole
+        = files::encodeDataFile(clitest::titledHeader(), QByteArray(3500, 'd'), "lost");
+    write("b3\x1b[2J.kdx", whole.left(2000));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("b4.kdx"));
+    const bool root = ::geteuid() == 0;
+    if (!root) {
+        writeDataFile(dir.filePath("b5.kdx"), "secret");
+        ASSERT_TRUE(QFile::setPermissions(dir.filePath("b5.kdx"), {}));
+    }
+    const QString all = QStringLiteral("=v=a.kdx=v=\nпечь 1\nтемпература 800\nТемпература воздуха\n"
+                                       "=v=b.kdx=v=\n=v=C.KDX=v=\n=v=a.kdx=v=\nтемп\\x1b[31m\n");
+    QStringList notes { dir.filePath("b2.kdx")
+            + ": is not an instrument data file (its type field is 2, not 1)",
+        dir.filePath("b3\\x1b[2J.kdx")
+            + QStringLiteral(": ends inside its data: 2000 bytes, %1 needed").arg(whole.size() - 4),
+        dir.filePath("b4.kdx") + ": is a folder, not a data file" };
+    if (!root)
+        notes << dir.filePath("b5.kdx") + ": cannot be opened: Permission denied";
+    for (QString &note : notes)
+        note = "ferrun-cli catalog: " + note;
+
+    CliRun run = runCatalog({ dir.path() });
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_EQ(run.out, all);
+    EXPECT_EQ(run.err, notes.join('\n') + '\n');
+
+    run = runCatalog({ dir.path(), "--find", QStringLiteral("темп") });
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_EQ(run.out,
+        QStringLiteral("a.kdx:температура 800\na.kdx:Температура воздуха\nC.KDX:темп\\x1b[31m\n"));
+    EXPECT_EQ(run.err, notes.join('\n') + '\n');
+}
+
+// Comments are listed and searched whole however long: a word 1.1 MB into a line of 1.2 MB,
+// one across the boundary of two chunks of the file (64 KiB). A matching line longer than
+// what is kept while searching is printed whole.
+TEST_F(CliCatalog, LongCommentsWhole)
+{
+    const QString first = QString(65533, u'x') + QStringLiteral("грань") + QString(1100000, u'y')
+        + QStringLiteral("слово") + u'z';
+    writeDataFile(dir.filePath("b.kdx"), first + QStringLiteral("\r\nкороткая\r\nслово в конце"));
+
+    CliRun run = runCatalog({ dir.path() });
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
     EXPECT_EQ(run.out,
         QStringLiteral("=v=a.kdx=v=\nпечь 1\nтемпература 800\nТемпература воздуха\n"
-                       "=v=b.kdx=v=\n"));
-    EXPECT_TRUE(run.err.contains("b2.kdx")) << qPrintable(run.err);
-    EXPECT_TRUE(run.err.contains("ViewKDX.exe")) << qPrintable(run.err);
+                       "=v=b.kdx=v=\n%1\nкороткая\nслово в конце\n"
+                       "=v=C.KDX=v=\n=v=a.kdx=v=\nтемп\\x1b[31m\n")
+            .arg(first));
 
-    // An entry that cannot be opened: exit 1 after the entries before it.
-    ASSERT_TRUE(foreign.remove());
-    ASSERT_TRUE(QDir(dir.path()).mkdir("b2.kdx"));
-    const CliRun folder = runCatalog({ dir.path() });
-    EXPECT_EQ(folder.exitCode, 1);
-    EXPECT_TRUE(folder.out.endsWith("=v=b.kdx=v=\n"));
-    EXPECT_TRUE(folder.err.contains("Cannot open file")) << qPrintable(folder.err);
+    run = runCatalog({ dir.path(), "--find", QStringLiteral("СЛОВО") });
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    EXPECT_EQ(run.out, QStringLiteral("b.kdx:%1\nb.kdx:слово в конце\n").arg(first));
+    run = runCatalog({ dir.path(), "--find", QStringLiteral("xГРАНЬy") });
+    EXPECT_EQ(run.out, QStringLiteral("b.kdx:%1\n").arg(first));
+    run = runCatalog({ dir.path(), "--find", QStringLiteral("xГРАНЬy"), "--case" });
+    EXPECT_EQ(run.out, QString());
+}
+
+// Standard output that cannot be written: one line naming the error, exit status 1.
+TEST_F(CliCatalog, FullDiskFails)
+{
+    writeDataFile(dir.filePath("b.kdx"), QString(200000, u'x'));
+    for (const QStringList &args :
+        { QStringList { dir.path() }, QStringList { dir.path(), "--find", "x" } }) {
+        QProcess process;
+        process.setStandardOutputFile("/dev/full");
+        process.start(clitest::program("ferrun-cli"), QStringList { "catalog" } + args);
+        const CliRun run = clitest::finished(process);
+        EXPECT_EQ(run.exitCode, 1) << qPrintable(args.join(' '));
+        EXPECT_EQ(run.err,
+            "ferrun-cli catalog: cannot write to standard output: No space left on device\n");
+    }
 }
 
 TEST(CliCatalogArguments, FoldersAndBadArguments)
@@ -105,8 +167,10 @@ TEST(CliCatalogArguments, FoldersAndBadArguments)
     EXPECT_TRUE(run.err.contains("no *.kdx files")) << qPrintable(run.err);
 
     run = runCatalog({ dir.filePath("missing") });
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains("cannot read the folder")) << qPrintable(run.err);
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.err,
+        "ferrun-cli catalog: cannot read the folder " + dir.filePath("missing")
+            + ": No such file or directory\n");
 
     run = runCatalog({ "--help" });
     EXPECT_EQ(run.exitCode, 0);
