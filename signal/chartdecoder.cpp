@@ -190,39 +190,47 @@ void ChartStream::decode(const char *data, qint64 size)
 
 void ChartStream::decodeFrames(const uchar *first, qint64 frames, qint64 firstPoint)
 {
+    // Everything the loop reads is local: the photodiode states are bytes, whose writes the
+    // compiler must otherwise assume to change the members.
     DecodedRecording &r = m_recording;
     const int count = m_channels;
     const int k = m_meanLength;
+    const bool draw = m_draw;
+    const bool integrate = m_integrate;
+    const qint64 stride = m_stride;
+    const qint64 next = m_next;
     std::array<quint16 *, files::ThermocoupleCount> out {};
     for (int j = 0; j < count; ++j)
         out[size_t(j)] = r.m_codes[size_t(m_channelNumbers[size_t(j)] - 1)].data();
     quint8 *states = r.m_photodiode.data();
+    std::array<double, files::ThermocoupleCount> mean = m_mean;
     int rawMax = m_rawMaximum;
     int rawMin = m_rawMinimum;
     for (qint64 f = 0; f < frames; ++f) {
-        const qint64 i = m_next + f; // the frame's index among the frames read
+        const qint64 i = next + f; // the frame's index among the frames read
         const qint64 p = i - 1 - firstPoint; // its point in this piece
-        const uchar *frame = first + f * m_stride;
+        const uchar *frame = first + f * stride;
         for (int j = 0; j < count; ++j) {
             int v = (frame[2 * j] | (frame[2 * j + 1] << 8)) & 0x0FFF;
             rawMax = std::max(rawMax, v);
             rawMin = std::min(rawMin, v);
-            double &state = m_mean[size_t(j)];
+            double &state = mean[size_t(j)];
             if (i == 0)
                 state = v;
-            if (m_integrate) {
+            if (integrate) {
                 // A running mean with weight 1/k, kept in full precision; the point takes
                 // it rounded to the nearest integer, halves to even.
                 state = (double(k - 1) * state + v) / k;
                 v = int(std::nearbyint(state));
             }
-            if (i > 0 && m_draw)
+            if (i > 0 && draw)
                 out[size_t(j)][p] = quint16(v);
         }
-        if (i > 0 && m_draw)
+        if (i > 0 && draw)
             states[p] = (frame[1] >> 7) & 1;
     }
-    m_next += frames;
+    m_next = next + frames;
+    m_mean = mean;
     m_rawMaximum = rawMax;
     m_rawMinimum = rawMin;
 }

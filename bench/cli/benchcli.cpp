@@ -14,13 +14,15 @@
 #include "files/datafile.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -67,35 +69,46 @@ struct Run
     double maxRssMb = 0;
 };
 
-// Runs the program with standard output to /dev/null and returns its time and peak memory.
-Run run(const QStringList &args)
+// The launcher: runs the command with standard output to /dev/null and prints its peak
+// memory in KiB, its time in seconds and its exit status. A process started straight from
+// the bench would count the bench's own memory (the copy it starts as, until its exec) in
+// its peak; the launcher is a small process of its own.
+int launch(char **command)
 {
-    std::vector<QByteArray> words;
-    for (const QString &a : args)
-        words.push_back(QFile::encodeName(a));
-    std::vector<char *> argv;
-    for (QByteArray &w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    QElapsedTimer clock;
-    clock.start();
+    timespec start {}, end {};
+    clock_gettime(CLOCK_MONOTONIC, &start);
     pid_t pid = 0;
+    int status = -1;
+    struct rusage usage
+    {
+    };
+    if (posix_spawn(&pid, command[0], &actions, nullptr, command, environ) != 0
+        || wait4(pid, &status, 0, &usage) != pid)
+        return 1;
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    const double seconds = double(end.tv_sec - start.tv_sec) + (end.tv_nsec - start.tv_nsec) / 1e9;
+    std::printf("%ld %.6f %d\n", usage.ru_maxrss, seconds,
+        WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    return 0;
+}
+
+Run run(const QStringList &command)
+{
+    QProcess launcher;
+    launcher.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    launcher.start(QCoreApplication::applicationFilePath(), QStringList { "--launch" } + command);
     Run result;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        struct rusage usage
-        {
-        };
-        if (wait4(pid, &status, 0, &usage) == pid) {
-            result.seconds = clock.nsecsElapsed() / 1e9;
-            result.maxRssMb = usage.ru_maxrss / 1024.0;
-            result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        }
-    }
-    posix_spawn_file_actions_destroy(&actions);
+    if (!launcher.waitForFinished(-1))
+        return result;
+    const QList<QByteArray> fields = launcher.readAllStandardOutput().trimmed().split(' ');
+    if (fields.size() != 3)
+        return result;
+    result.maxRssMb = fields[0].toDouble() / 1024;
+    result.seconds = fields[1].toDouble();
+    result.ok = fields[2].toInt() == 0;
     return result;
 }
 
@@ -103,6 +116,8 @@ Run run(const QStringList &args)
 
 int main(int argc, char **argv)
 {
+    if (argc > 2 && std::strcmp(argv[1], "--launch") == 0)
+        return launch(argv + 2);
     QCoreApplication app(argc, argv);
     QString cli = QStringLiteral(FERRUN_CLI_DEFAULT);
     int runs = 3;
