@@ -69,7 +69,7 @@ void applyHeader(sig::DisplaySettings &settings, const files::DataFileHeader &he
 bool DataFileInput::fail(const files::DataFileProblem &problem)
 {
     m_message
-        = QStringLiteral("%1: %2").arg(escaped(m_fileName), files::dataFileProblemText(problem));
+        = QStringLiteral("%1 %2").arg(escaped(m_fileName), files::dataFileProblemText(problem));
     return false;
 }
 

@@ -164,7 +164,7 @@ TEST_F(DrawCommandsTest, BadInputFilesExitWithTheirCause)
             QString name = file;
             name.replace('\t', "\\t");
             EXPECT_EQ(run.err.toStdString(),
-                QString("ferrun-cli %1: %2: %3\n").arg(command, name, cause).toStdString());
+                QString("ferrun-cli %1: %2 %3\n").arg(command, name, cause).toStdString());
             EXPECT_TRUE(run.outBytes.isEmpty());
             EXPECT_FALSE(QFileInfo::exists(out)) << qPrintable(command + " " + file);
         }
