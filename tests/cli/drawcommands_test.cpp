@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <atomic>
@@ -261,10 +260,7 @@ TEST_F(DrawCommandsTest, AFullDeviceOrFolderIsReported)
             QString("ferrun-cli %1: cannot write %2: No space left on device\n")
                 .arg(command, full)
                 .toStdString());
-        QProcess process;
-        process.setStandardOutputFile(full);
-        process.start(clitest::program("ferrun-cli"), drawTo(command, input, "-"));
-        run = clitest::finished(process);
+        run = clitest::runCliWritingTo(full, drawTo(command, input, "-"));
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_EQ(run.err.toStdString(),
             QString("ferrun-cli %1: cannot write to standard output: No space left on device\n")
