@@ -79,7 +79,8 @@ TEST(ColumnReduction, DrawsThePictureOfEveryPoint)
     sparse.checkedChannels = 0x7F;
     sparse.pointSkip = 3;
     const std::vector<Case> cases {
-        { 0x01, 240000, dense, QSize(772, 346) }, { 0x25, 80000, three, QSize(2000, 300) },
+        { 0x01, 240000, dense, QSize(772, 346) },
+        { 0x25, 80000, three, QSize(2000, 300) },
         { 0x01, 240000, dense, QSize(500, 400), 100, 200 }, // lines leave the fixed range
         { 0x7F, 900, sparse, QSize(1500, 346) }, // columns of no, one and two points
         { 0x01, 5000, still, QSize(772, 346) },
