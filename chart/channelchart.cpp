@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace chart {
 
@@ -84,6 +85,139 @@ void addRecordingPoints(TChart &chart, const sig::DecodedRecording &r, std::vect
     // Only a full recording's worth is kept for the next build.
     if (xs.capacity() > 240000)
         std::vector<double>().swap(xs);
+}
+
+void RecordingExtent::add(const sig::DecodedRecording &r)
+{
+    const int points = r.pointCount();
+    if (points == 0)
+        return;
+    for (int p = 0; p < points && m_reducible; ++p) {
+        const double x = r.x(p);
+        m_reducible = std::isfinite(x) && (!m_any || !(x < m_lastX));
+        if (!m_any)
+            m_firstX = x;
+        m_any = true;
+        m_lastX = x;
+    }
+    for (int n = 1; n <= files::ThermocoupleCount; ++n) {
+        if (!r.hasChannel(n))
+            continue;
+        const auto [low, high] = std::minmax_element(r.codeData(n).begin(), r.codeData(n).end());
+        Span &span = m_codes[size_t(n - 1)];
+        span.low = span.any ? std::min(span.low, double(*low)) : *low;
+        span.high = span.any ? std::max(span.high, double(*high)) : *high;
+        span.any = true;
+    }
+    if (r.photodiodeDrawn)
+        for (const quint8 state : r.photodiodeData())
+            (state ? m_photodiodeHigh : m_photodiodeLow) = true;
+}
+
+void RecordingExtent::addSpanPoints(TChart &chart, const sig::DecodedRecording &r) const
+{
+    if (!m_any)
+        return;
+    // Y as the series receive it: codes are scaled in the temperature modes, which keeps
+    // their order (the scale is positive).
+    for (int n = 1; n <= files::ThermocoupleCount; ++n) {
+        const Span &span = m_codes[size_t(n - 1)];
+        if (!r.hasChannel(n) || !span.any)
+            continue;
+        TChartSeries &series = *chart.Series(int(files::thermocouple(n)));
+        series.AddPoint(m_firstX, r.valueOf(span.low));
+        series.AddPoint(m_lastX, r.valueOf(span.high));
+    }
+    if (r.photodiodeDrawn) {
+        TChartSeries &series = *chart.Series(int(files::ChannelId::FD));
+        series.AddPoint(m_firstX, m_photodiodeLow ? r.valueMinimum : r.valueMaximum);
+        series.AddPoint(m_lastX, m_photodiodeHigh ? r.valueMaximum : r.valueMinimum);
+    }
+}
+
+ColumnReduction::ColumnReduction(const PixelMapper &horizontal)
+    : m_mapper(horizontal)
+{
+}
+
+void ColumnReduction::Series::take(qint64 index, double x, double y, int c)
+{
+    if (open && c == column) {
+        last = { index, x, y };
+        if (y < low.y)
+            low = last;
+        if (y > high.y)
+            high = last;
+        return;
+    }
+    close();
+    open = true;
+    column = c;
+    first = last = low = high = { index, x, y };
+}
+
+void ColumnReduction::Series::close()
+{
+    if (!open)
+        return;
+    open = false;
+    const auto keep = [this](const Point &p) {
+        x.push_back(p.x);
+        y.push_back(p.y);
+    };
+    keep(first);
+    // The lowest and the highest in their order, each once.
+    const Point &a = low.index < high.index ? low : high;
+    const Point &b = low.index < high.index ? high : low;
+    if (a.index != first.index && a.index != last.index)
+        keep(a);
+    if (b.index != first.index && b.index != last.index && b.index != a.index)
+        keep(b);
+    if (last.index != first.index)
+        keep(last);
+}
+
+void ColumnReduction::add(const sig::DecodedRecording &r)
+{
+    const int points = r.pointCount();
+    m_x.resize(size_t(points));
+    m_columns.resize(size_t(points));
+    for (int p = 0; p < points; ++p) {
+        m_x[size_t(p)] = r.x(p);
+        m_columns[size_t(p)] = m_mapper(m_x[size_t(p)]);
+    }
+    const qint64 first = r.firstPoint();
+    const bool temperature = sig::isTemperatureMode(r.axisMode);
+    const double scale = temperature ? r.ValueScale : 1;
+    const double offset = temperature ? r.ValueOffset : 0;
+    for (int n = 1; n <= files::ThermocoupleCount && points > 0; ++n) {
+        if (!r.hasChannel(n))
+            continue;
+        Series &series = m_series[size_t(files::thermocouple(n))];
+        const quint16 *codes = r.codeData(n).data();
+        for (int p = 0; p < points; ++p)
+            series.take(
+                first + p, m_x[size_t(p)], (codes[p] - offset) * scale, m_columns[size_t(p)]);
+    }
+    if (r.photodiodeDrawn) {
+        Series &series = m_series[size_t(files::ChannelId::FD)];
+        const quint8 *states = r.photodiodeData().data();
+        for (int p = 0; p < points; ++p)
+            series.take(first + p, m_x[size_t(p)], states[p] ? r.valueMaximum : r.valueMinimum,
+                m_columns[size_t(p)]);
+    }
+}
+
+void ColumnReduction::fill(TChart &chart)
+{
+    for (int i = 0; i < files::ChannelCount; ++i) {
+        Series &series = m_series[size_t(i)];
+        series.close();
+        TChartSeries &target = *chart.Series(i);
+        target.Clear();
+        for (size_t p = 0; p < series.x.size(); ++p)
+            target.AddPoint(series.x[p], series.y[p]);
+    }
 }
 
 std::optional<QString> setValueAxisRange(TChartAxis &left, int mode, int bottom, int top)

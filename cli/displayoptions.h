@@ -1,20 +1,22 @@
 #pragma once
 
+#include "cli/output.h"
+#include "files/datafile.h"
+#include "files/outputfile.h"
 #include "signal/chartdecoder.h"
 
+#include <QString>
+#include <functional>
 #include <optional>
 
-namespace files {
-struct DataFileHeader;
-}
-
+// What the commands that draw a data file (export, plot) share: the display options, the
+// data file read in pieces, and the output.
 namespace cli {
 
 class CommandLine;
 
-// The display options that mirror the window's controls, shared by the commands that
-// draw a data file (export, plot): --mode, --unit, --range, --integrate, --skip,
-// --photodiode.
+// The display options that mirror the window's controls: --mode, --unit, --range,
+// --integrate, --skip, --photodiode.
 void addDisplayOptions(CommandLine &line);
 
 // The options' values as the decoder reads them. Nothing when one is out of range (the
@@ -26,5 +28,68 @@ std::optional<sig::DisplaySettings> displayOptions(const CommandLine &line);
 // its channel bits, and the interval between frames. The file's own scale is not used:
 // like the window, the commands draw with the range they are given.
 void applyHeader(sig::DisplaySettings &settings, const files::DataFileHeader &header);
+
+// A data file whose array is read in pieces: the header and titles are read and checked
+// first (without the data), then the array as often as asked; the comment is never read, so
+// memory does not grow with the file.
+class DataFileInput
+{
+public:
+    // Largest piece of the array read at once.
+    static constexpr qint64 PieceBytes = qint64(1) << 20;
+
+    // Checks the file. False when it cannot be read, is not an instrument data file or ends
+    // inside its header, titles or data; message() then names it and the cause.
+    bool open(const QString &fileName);
+    const files::DataFileHeader &header() const { return m_summary.header; }
+
+    // Reads the array from its start and hands each piece to `piece`. False when the file
+    // could not be read to the end of its array (it shrank, or the device failed: message()
+    // says so) or `piece` returned false.
+    bool readArray(const std::function<bool(const char *data, qint64 size)> &piece);
+    // Decodes the array with `stream` (from its start), calling `piece` after each piece
+    // with the stream's recording holding that piece's points.
+    bool decode(sig::ChartStream &stream, const std::function<bool()> &piece);
+
+    QString message() const { return m_message; }
+
+private:
+    bool fail(const files::DataFileProblem &problem);
+
+    QString m_fileName;
+    files::DataFileSummary m_summary;
+    QString m_message;
+};
+
+// The output of a command: standard output when no OUT is given or OUT is "-", otherwise
+// OUT written through files::OutputFile (a file replaced only once whole, a device or a FIFO
+// written as a stream, the input file refused). Every failure is printed once, in one line
+// naming the system's error.
+class CommandOutput
+{
+public:
+    explicit CommandOutput(const QString &command);
+
+    // Opens OUT (empty or "-": standard output); `input` is the file being read. Nothing
+    // when it is open (a note is printed when it is written in place), else the status to
+    // exit with, the message printed: ExitUsage when OUT is refused by rule (the input file
+    // itself, a block device), StandardOutput::ExitOutputFailed when it cannot be written.
+    std::optional<int> open(const QString &path, const QString &input);
+    bool write(const char *data, qint64 size);
+    bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
+    // Finishes the output; false after a message when anything failed.
+    bool commit();
+    // Gives a file output up (a replaced file stays as it was).
+    void cancel();
+
+private:
+    bool report();
+
+    QString m_command;
+    bool m_standard = true;
+    StandardOutput m_stdout;
+    files::OutputFile m_file;
+    bool m_reported = false;
+};
 
 } // namespace cli

@@ -1,29 +1,34 @@
 #include "cli/commandline.h"
 #include "cli/commands.h"
 #include "cli/displayoptions.h"
-#include "files/datafile.h"
-#include "files/recording.h"
+#include "cli/output.h"
 #include "signal/csvexport.h"
 
-#include <QFile>
-#include <QSaveFile>
 #include <cstdio>
 
 // ferrun-cli export FILE: the points the chart draws for a data file, as CSV. The channels
 // and the averaging come from the file's header; the display settings from the options,
-// which mirror the window's controls.
+// which mirror the window's controls. The array is read, decoded and written in pieces, so
+// memory stays the same whatever the length of the recording; the comment is never read.
 int cli::runExport(const QStringList &args)
 {
     CommandLine line("export", "FILE [options]",
         "Writes the points the chart draws for a data file as CSV: a header line naming x,\n"
         "the channels of the file and FD, then one row per drawn frame (frame 0 is not\n"
-        "drawn). Numbers in the shortest form that reads back exactly, with a point.");
+        "drawn). Numbers in the shortest form that reads back exactly, with a point; beyond\n"
+        "1e-7..1e21 in magnitude with an exponent (1e+308).");
     line.addPositional("FILE", "The data file (*.kdx).");
-    line.addOption({ { "o", "output" }, "Write to OUT instead of standard output.", "OUT" });
+    line.addOption({ { "o", "output" },
+        "Write to OUT instead of standard output (\"-\": standard output). A file is replaced "
+        "only once whole; a device or a FIFO is written as a stream.",
+        "OUT" });
     addDisplayOptions(line);
     line.addExitCode(0, "written");
     line.addExitCode(1, "the output could not be written");
-    line.addExitCode(2, "bad arguments, or FILE is not a readable, whole data file");
+    line.addExitCode(2, "bad arguments, or OUT is FILE itself");
+    line.addExitCode(ExitBadInput,
+        "FILE cannot be read, is not an instrument data file, or ends inside its header, "
+        "titles or data");
     if (const std::optional<int> status = line.parse(args, 1, 1))
         return *status;
 
@@ -32,32 +37,38 @@ int cli::runExport(const QStringList &args)
         return ExitUsage;
 
     const QString fileName = line.positional().first();
-    files::Recording file;
-    const files::DataFileStatus status = files::readRecording(fileName, &file);
-    if (status != files::DataFileStatus::Ok)
-        return line.error(files::dataFileMessage(status, fileName));
-
-    applyHeader(*settings, file.header);
-    sig::ChartDecoder decoder;
-    const sig::DecodedRecording recording = decoder.decode(file.data, *settings);
-
-    if (!line.isSet("output")) {
-        QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly) || !sig::writeCsv(recording, out)
-            || !out.flush()) {
-            std::fprintf(stderr, "ferrun-cli export: cannot write to standard output: %s\n",
-                qPrintable(out.errorString()));
-            return 1;
-        }
-        return 0;
+    DataFileInput input;
+    if (!input.open(fileName)) {
+        std::fprintf(stderr, "ferrun-cli export: %s\n", qPrintable(input.message()));
+        return ExitBadInput;
     }
-    // The output replaces its file only once it is whole.
-    const QString outName = line.value("output");
-    QSaveFile out(outName);
-    if (!out.open(QIODevice::WriteOnly) || !sig::writeCsv(recording, out) || !out.commit()) {
-        std::fprintf(stderr, "ferrun-cli export: cannot write %s: %s\n", qPrintable(outName),
-            qPrintable(out.errorString()));
-        return 1;
+    applyHeader(*settings, input.header());
+    sig::ChartDecoder decoder;
+    sig::ChartStream stream(decoder, input.header().DataLength, *settings);
+    // The photodiode line's two levels are the raw range of the whole recording: a first
+    // pass finds them before the first row is written.
+    if (settings->photodiode && !input.decode(stream, [] { return true; })) {
+        std::fprintf(stderr, "ferrun-cli export: %s\n", qPrintable(input.message()));
+        return ExitBadInput;
+    }
+
+    CommandOutput out("export");
+    if (const std::optional<int> status = out.open(line.value("output"), fileName))
+        return *status;
+    const sig::CsvSink sink
+        = [&out](const char *data, qint64 size) { return out.write(data, size); };
+    bool written = out.write(sig::csvHeader(stream.recording()));
+    if (written
+        && !input.decode(
+            stream, [&] { return written = sig::writeCsvRows(stream.recording(), sink); })
+        && written) {
+        out.cancel();
+        std::fprintf(stderr, "ferrun-cli export: %s\n", qPrintable(input.message()));
+        return ExitBadInput;
+    }
+    if (!written || !out.commit()) {
+        out.cancel();
+        return StandardOutput::ExitOutputFailed;
     }
     return 0;
 }

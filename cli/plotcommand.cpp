@@ -7,20 +7,20 @@
 #include "chart/chart.h"
 #include "cli/commandline.h"
 #include "cli/displayoptions.h"
+#include "cli/output.h"
 #include "files/channels.h"
-#include "files/datafile.h"
 #include "files/inifile.h"
-#include "files/recording.h"
 #include "files/settings.h"
 
 #include <QApplication>
 #include <QBuffer>
+#include <QDir>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
 #include <QRegularExpression>
-#include <QSaveFile>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -58,10 +58,10 @@ std::optional<QSize> sizeValue(const CommandLine &line)
     return QSize(width, height);
 }
 
-// The window's chart as it stands after a load: the form's settings, the channels of the
-// file shown, the photodiode line as asked for, the points of one build.
-void drawRecording(chart::TChart &chart, const sig::DecodedRecording &recording,
-    const sig::DisplaySettings &settings, const files::Settings *colours)
+// The window's chart as it stands after a load, before its points: the form's settings, the
+// colours, the channels of the file shown, the photodiode line as asked for, the titles.
+void setUpChart(
+    chart::TChart &chart, const sig::DecodedRecording &recording, const files::Settings &colours)
 {
     chart.setObjectName(QStringLiteral("Chart1"));
     // The window's font: the application's font at 8 points.
@@ -71,29 +71,23 @@ void drawRecording(chart::TChart &chart, const sig::DecodedRecording &recording,
     chart::setUpChannelChart(chart);
     for (int i = 0; i < files::ChannelCount; ++i) {
         chart::TChartSeries *series = chart.Series(i);
-        if (colours)
-            series->setSeriesColor(unsigned(colours->colors.at(size_t(i))) & 0xFFFFFFu);
+        series->setSeriesColor(unsigned(colours.colors.at(size_t(i))) & 0xFFFFFFu);
         // The loader checks the boxes of the file's channels; FD follows --photodiode.
         series->setActive(files::ChannelId(i) == files::ChannelId::FD
-                ? settings.photodiode
+                ? recording.photodiode
                 : recording.hasChannel(i + 1));
     }
-    // Room for all points at once, as the window reserves it for every build.
-    chart::setDefaultListCapacity(recording.pointCount());
-    for (int i = 0; i < chart.SeriesCount(); ++i)
-        chart.Series(i)->Clear();
     chart::setAxisTitles(chart, recording);
-    std::vector<double> xs;
-    chart::addRecordingPoints(chart, recording, xs);
 }
 
-QByteArray pngBytes(chart::TChart &chart)
+void paintInto(chart::TChart &chart, QImage &image)
 {
-    QImage image(chart.size(), QImage::Format_RGB32);
-    {
-        QPainter painter(&image);
-        chart.paintChart(painter, chart.ClientBounds());
-    }
+    QPainter painter(&image);
+    chart.paintChart(painter, chart.ClientBounds());
+}
+
+QByteArray pngBytes(const QImage &image)
+{
     // A chart has a few hundred colours at most (the lines, the grey of the legend and the
     // grid, the shades of the text): with a palette the picture is exact, about half the
     // size and written several times faster. When the palette cannot hold it exactly, the
@@ -108,17 +102,39 @@ QByteArray pngBytes(chart::TChart &chart)
     return writer.write(exact ? indexed : image) ? bytes : QByteArray();
 }
 
+// Qt asks for its runtime folder at start and, with XDG_RUNTIME_DIR unset, warns on every run
+// and falls back to a folder in /tmp shared by the user's programs. A plot run without the
+// variable gets a private folder of its own (mode 0700), removed when the run ends.
+std::optional<QTemporaryDir> privateRuntimeFolder()
+{
+    std::optional<QTemporaryDir> folder;
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return folder;
+    folder.emplace(QDir::tempPath() + QStringLiteral("/ferrun-cli-runtime-XXXXXX"));
+    if (folder->isValid()
+        && QFile::setPermissions(
+            folder->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder->path()));
+    return folder;
+}
+
 int plot(char *program, const QStringList &args)
 {
     CommandLine line("plot", "FILE -o OUT.svg|OUT.png [options]",
         "Draws the chart of a data file as the window draws it after loading the file, on a\n"
         "white background as the copy to the clipboard has it, and writes it as SVG or PNG\n"
-        "(chosen by the name of OUT). The channels and the averaging come from the file's\n"
-        "header, the display settings from the options. The PNG has the size asked for; the\n"
-        "SVG, like the copied picture, is one pixel narrower and lower.");
+        "(chosen by the name of OUT, or by --format). The channels and the averaging come\n"
+        "from the file's header, the display settings from the options, the colours from\n"
+        "--settings or else the window's first-run colours. The PNG has the size asked for;\n"
+        "the SVG, like the copied picture, is one pixel narrower and lower.");
     line.addPositional("FILE", "The data file (*.kdx).");
+    line.addOption({ { "o", "output" },
+        "The picture to write: a name ending in .svg or .png, or \"-\" for standard output "
+        "(with --format). A file is replaced only once whole; a device or a FIFO is written "
+        "as a stream.",
+        "OUT" });
     line.addOption(
-        { { "o", "output" }, "The picture to write: a name ending in .svg or .png.", "OUT" });
+        { "format", "The picture's format, svg or png, whatever the name of OUT.", "FORMAT" });
     cli::addDisplayOptions(line);
     line.addOption({ "size", "Width and height of the chart in pixels, each 32..8192.", "WxH",
         QString("%1x%2").arg(DefaultWidth).arg(DefaultHeight) });
@@ -132,18 +148,25 @@ int plot(char *program, const QStringList &args)
         { "settings", "Take the channel colours from this settings file.", "Ferrun.ini" });
     line.addExitCode(0, "written");
     line.addExitCode(1, "the output could not be written");
-    line.addExitCode(2, "bad arguments, or FILE is not a readable, whole data file");
-    line.addExitCode(3, "the plot module of ferrun-cli is missing or cannot be loaded");
+    line.addExitCode(2, "bad arguments, or OUT is FILE itself");
+    line.addExitCode(cli::ExitBadInput,
+        "FILE cannot be read, is not an instrument data file, or ends inside its header, "
+        "titles or data");
+    line.addExitCode(4, "the plot module of ferrun-cli is missing or cannot be loaded");
     if (const std::optional<int> status = line.parse(args, 1, 1))
         return *status;
 
     if (!line.isSet("output"))
         return line.error("-o OUT is required");
     const QString outName = line.value("output");
-    const QString suffix = QFileInfo(outName).suffix().toLower();
-    if (suffix != "svg" && suffix != "png")
-        return line.error(QString("OUT must end in .svg or .png, got '%1'").arg(outName));
-    const Format format = suffix == "svg" ? Format::Svg : Format::Png;
+    const QString formatName
+        = line.isSet("format") ? line.value("format") : QFileInfo(outName).suffix().toLower();
+    if (formatName != "svg" && formatName != "png")
+        return line.error(line.isSet("format")
+                ? QString("--format expects svg or png, got '%1'").arg(formatName)
+                : QString("OUT must end in .svg or .png (or give --format), got '%1'")
+                      .arg(outName));
+    const Format format = formatName == "svg" ? Format::Svg : Format::Png;
 
     std::optional<sig::DisplaySettings> settings = cli::displayOptions(line);
     if (!settings)
@@ -162,7 +185,8 @@ int plot(char *program, const QStringList &args)
                               .arg(*ymin)
                               .arg(*ymax));
 
-    std::optional<files::Settings> colours;
+    // Without a settings file, the colours of a window's first run.
+    files::Settings colours;
     if (line.isSet("settings")) {
         // A missing file would read as the defaults: refused, since the user named it.
         const QString path = line.value("settings");
@@ -173,41 +197,98 @@ int plot(char *program, const QStringList &args)
     }
 
     const QString fileName = line.positional().first();
-    files::Recording file;
-    const files::DataFileStatus status = files::readRecording(fileName, &file);
-    if (status != files::DataFileStatus::Ok)
-        return line.error(files::dataFileMessage(status, fileName));
-    cli::applyHeader(*settings, file.header);
-    sig::ChartDecoder decoder;
-    const sig::DecodedRecording recording = decoder.decode(file.data, *settings);
+    cli::DataFileInput input;
+    const auto badInput = [&input] {
+        std::fprintf(stderr, "ferrun-cli plot: %s\n", qPrintable(input.message()));
+        return cli::ExitBadInput;
+    };
+    if (!input.open(fileName))
+        return badInput();
+    cli::applyHeader(*settings, input.header());
+    cli::CommandOutput out("plot");
+    if (const std::optional<int> status = out.open(outName, fileName))
+        return *status;
 
     // The toolkit starts only now, so that bad arguments and files are refused quickly; on
     // the offscreen platform whatever the environment: no display is needed or used. The
     // command's own arguments are kept away from the toolkit's option parsing.
+    const std::optional<QTemporaryDir> runtime = privateRuntimeFolder();
     char platformOption[] = "-platform";
     char platformName[] = "offscreen";
     char *appArgv[] = { program, platformOption, platformName, nullptr };
     int appArgc = 3;
     QApplication application(appArgc, appArgv);
     QApplication::setApplicationName(QStringLiteral("ferrun-cli"));
+
+    sig::ChartDecoder decoder;
+    sig::ChartStream stream(decoder, input.header().DataLength, *settings);
     chart::TChart chart;
     chart.resize(*size);
-    drawRecording(chart, recording, *settings, colours ? &*colours : nullptr);
+    setUpChart(chart, stream.recording(), colours);
     // Checked above: the axis takes the range.
     chart::setValueAxisRange(*chart.LeftAxis(), int(settings->axisMode), *ymin, *ymax);
     // The copy's background; the window's face colour is not part of the picture.
     chart.setColor(Qt::white);
-    const QByteArray bytes = format == Format::Svg
-        ? chart.RenderMetafile(false, chart.ClientBounds())
-        : pngBytes(chart);
+    // The series hold a few points per pixel column: no list needs room reserved.
+    chart::setDefaultListCapacity(0);
 
-    // The output replaces its file only once it is whole.
-    QSaveFile out(outName);
-    if (bytes.isEmpty() || !out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size()
-        || !out.commit()) {
-        std::fprintf(stderr, "ferrun-cli plot: cannot write %s: %s\n", qPrintable(outName),
-            bytes.isEmpty() ? "the picture could not be made" : qPrintable(out.errorString()));
-        return 1;
+    // First pass: the extremes of the points, which lay the chart out. Second pass: the
+    // points reduced to the pixel columns of that layout.
+    chart::RecordingExtent extent;
+    if (!input.decode(stream, [&] {
+            extent.add(stream.recording());
+            return true;
+        })) {
+        out.cancel();
+        return badInput();
+    }
+    QImage image;
+    if (format == Format::Png)
+        image = QImage(chart.size(), QImage::Format_RGB32);
+    bool read = true;
+    if (extent.reducible()) {
+        extent.addSpanPoints(chart, stream.recording());
+        // Laid out as the picture will be: the PNG on its image, the SVG at the chart's own
+        // resolution and size, as the metafile is.
+        if (format == Format::Png)
+            paintInto(chart, image);
+        else
+            chart.ensureLayout();
+        chart::ColumnReduction reduction(chart.BottomAxis()->mapper());
+        read = input.decode(stream, [&] {
+            reduction.add(stream.recording());
+            return true;
+        });
+        reduction.fill(chart);
+    } else {
+        // X values that are not finite or not ascending (an interval read from a damaged
+        // header): every point, as the window would hold them.
+        std::vector<double> xs;
+        read = input.decode(stream, [&] {
+            chart::addRecordingPoints(chart, stream.recording(), xs);
+            return true;
+        });
+    }
+    if (!read) {
+        out.cancel();
+        return badInput();
+    }
+
+    QByteArray bytes;
+    if (format == Format::Svg) {
+        bytes = chart.RenderMetafile(false, chart.ClientBounds());
+    } else {
+        paintInto(chart, image);
+        bytes = pngBytes(image);
+    }
+    if (bytes.isEmpty()) {
+        out.cancel();
+        std::fprintf(stderr, "ferrun-cli plot: the picture could not be made\n");
+        return cli::StandardOutput::ExitOutputFailed;
+    }
+    if (!out.write(bytes) || !out.commit()) {
+        out.cancel();
+        return cli::StandardOutput::ExitOutputFailed;
     }
     return 0;
 }

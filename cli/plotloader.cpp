@@ -7,8 +7,9 @@
 
 namespace {
 
-// Exit status when the module cannot be loaded: the installation is incomplete.
-constexpr int ExitNoModule = 3;
+// Exit status when the module cannot be loaded: the installation is incomplete (3 is a bad
+// input file, for plot as for the other commands).
+constexpr int ExitNoModule = 4;
 
 // The folder of the running executable, from the kernel's link to it.
 std::string executableFolder()

@@ -39,6 +39,14 @@ DecodedRecording ChartDecoder::decode(const QByteArray &array, const DisplaySett
 void ChartDecoder::decode(
     const QByteArray &array, const DisplaySettings &settings, DecodedRecording &r)
 {
+    // The whole array is one piece; the point lists keep their memory.
+    ChartStream stream(*this, array.size(), settings, std::move(r));
+    stream.decode(array.constData(), array.size());
+    r = stream.takeRecording();
+}
+
+void ChartDecoder::setValues(qint64 length, const DisplaySettings &settings, DecodedRecording &r)
+{
     // Every value is set anew; the point lists keep their memory.
     std::array<std::vector<quint16>, files::ThermocoupleCount> codes = std::move(r.m_codes);
     std::vector<quint8> photodiode = std::move(r.m_photodiode);
@@ -84,85 +92,147 @@ void ChartDecoder::decode(
     r.ChartChannelBits = files::chartChannelBits(r.checkedChannels, settings.averaging);
     r.channelCount = std::popcount(unsigned(r.checkedChannels));
     r.lowestChannel = r.checkedChannels ? std::countr_zero(unsigned(r.checkedChannels)) + 1 : 0;
+    r.frameCount = r.channelCount > 0 ? int(length / 2 / r.channelCount) : 0;
+    r.photodiode = settings.photodiode;
+}
 
-    const qint64 length = array.size();
-    const int count = r.channelCount;
-    r.frameCount = count > 0 ? int(length / 2 / count) : 0;
-    const qint64 frameBytes = 2 * qint64(count);
+ChartStream::ChartStream(
+    ChartDecoder &decoder, qint64 length, const DisplaySettings &settings, DecodedRecording reuse)
+    : m_recording(std::move(reuse))
+{
+    DecodedRecording &r = m_recording;
+    decoder.setValues(length, settings, r);
+    m_channels = r.channelCount;
+    m_frameBytes = 2 * qint64(m_channels);
     const qint64 skip = std::max(1, settings.pointSkip);
-    const qint64 gapBytes = (skip - 1) * frameBytes;
-    const int k = std::max(1, settings.integrationLength);
-
+    m_stride = skip * m_frameBytes;
+    m_framesRead = r.frameCount > 0 ? (r.frameCount + skip - 1) / skip : 0;
+    m_draw = r.axisMode != AxisMode::None;
+    m_integrate = settings.integrate;
+    m_meanLength = std::max(1, settings.integrationLength);
+    int c = 0;
+    for (int n = 1; n <= files::ThermocoupleCount; ++n)
+        if (r.hasChannel(n))
+            m_channelNumbers[size_t(c++)] = n;
+    m_totalPoints = m_draw && m_framesRead > 0 ? int(m_framesRead - 1) : 0;
     // Lists of the channels not in this recording are emptied, and their memory let go.
-    const auto size = [&r](qint64 points) {
-        for (int n = 1; n <= files::ThermocoupleCount; ++n) {
-            std::vector<quint16> &list = r.m_codes[size_t(n - 1)];
-            if (r.hasChannel(n))
-                list.resize(size_t(points));
-            else
-                std::vector<quint16>().swap(list);
-        }
-        r.m_photodiode.resize(size_t(points));
-    };
-    if (r.frameCount > 0) {
-        // Frames read: buffer frames 0, skip, 2 × skip, ... while a whole frame remains.
-        const qint64 framesRead = (r.frameCount + skip - 1) / skip;
-        const bool draw = r.axisMode != AxisMode::None;
-        if (draw)
-            r.m_points = int(framesRead - 1);
-        size(r.m_points);
-
-        std::array<int, files::ThermocoupleCount> channels {};
-        int c = 0;
-        for (int n = 1; n <= files::ThermocoupleCount; ++n)
-            if (r.hasChannel(n))
-                channels[size_t(c++)] = n;
-        std::array<double, files::ThermocoupleCount> mean {};
-        std::array<quint16 *, files::ThermocoupleCount> out {};
-        for (int j = 0; j < count; ++j)
-            out[size_t(j)] = draw ? r.m_codes[size_t(channels[size_t(j)] - 1)].data() : nullptr;
-
-        const auto *bytes = reinterpret_cast<const uchar *>(array.constData());
-        int rawMax = 0;
-        int rawMin = 65535;
-        qint64 pos = 0;
-        for (int i = 0; i < r.frameCount; ++i) {
-            const uchar *frame = bytes + pos;
-            pos += frameBytes;
-            for (int j = 0; j < count; ++j) {
-                int v = (frame[2 * j] | (frame[2 * j + 1] << 8)) & 0x0FFF;
-                rawMax = std::max(rawMax, v);
-                rawMin = std::min(rawMin, v);
-                double &state = mean[size_t(j)];
-                if (i == 0)
-                    state = v;
-                if (settings.integrate) {
-                    // A running mean with weight 1/k, kept in full precision; the point takes
-                    // it rounded to the nearest integer, halves to even.
-                    state = (double(k - 1) * state + v) / k;
-                    v = int(std::nearbyint(state));
-                }
-                if (i > 0 && draw)
-                    out[size_t(j)][i - 1] = quint16(v);
-            }
-            if (i > 0 && draw)
-                r.m_photodiode[size_t(i - 1)] = (frame[1] >> 7) & 1;
-            if (skip > 1) {
-                const qint64 next = pos + gapBytes;
-                if (next >= length || length - next < frameBytes)
-                    break;
-                pos = next;
-            }
-        }
-        r.rawMaximum = rawMax;
-        r.rawMinimum = rawMin;
-    } else {
-        size(0);
+    for (int n = 1; n <= files::ThermocoupleCount; ++n) {
+        std::vector<quint16> &list = r.m_codes[size_t(n - 1)];
+        if (r.hasChannel(n))
+            list.clear();
+        else
+            std::vector<quint16>().swap(list);
     }
+    r.m_photodiode.clear();
+    setRange();
+}
+
+void ChartStream::setRange()
+{
+    DecodedRecording &r = m_recording;
+    r.rawMaximum = m_rawMaximum;
+    r.rawMinimum = m_rawMinimum;
+    const bool temperature = isTemperatureMode(r.axisMode);
     r.valueMaximum = temperature ? r.valueOf(r.rawMaximum) : r.rawMaximum;
     r.valueMinimum = temperature ? r.valueOf(r.rawMinimum) : r.rawMinimum;
-    r.photodiode = settings.photodiode;
-    r.photodiodeDrawn = settings.photodiode && r.m_points > 0;
+    r.photodiodeDrawn = r.photodiode && m_totalPoints > 0;
+}
+
+void ChartStream::restart()
+{
+    m_next = 0;
+    m_offset = 0;
+    m_mean = {};
+}
+
+void ChartStream::decode(const char *data, qint64 size)
+{
+    DecodedRecording &r = m_recording;
+    const qint64 start = m_offset;
+    const qint64 end = start + std::max<qint64>(0, size);
+    m_offset = end;
+    const auto *bytes = reinterpret_cast<const uchar *>(data);
+
+    // The frames that end in this piece, and their points (frame 0 has none).
+    const qint64 first = m_next;
+    const qint64 last = m_frameBytes > 0 && end >= m_frameBytes
+        ? std::min(m_framesRead, (end - m_frameBytes) / m_stride + 1)
+        : first;
+    const qint64 firstPoint = std::max<qint64>(first, 1) - 1;
+    const qint64 points = m_draw ? std::max<qint64>(0, last - 1 - firstPoint) : 0;
+    r.m_first = int(firstPoint);
+    r.m_points = int(points);
+    for (int j = 0; j < m_channels; ++j)
+        r.m_codes[size_t(m_channelNumbers[size_t(j)] - 1)].resize(size_t(points));
+    r.m_photodiode.resize(size_t(points));
+
+    while (m_next < last) {
+        const qint64 at = m_next * m_stride;
+        if (at >= start) {
+            // The frames that lie whole in this piece, in one run.
+            decodeFrames(bytes + (at - start), last - m_next, firstPoint);
+            break;
+        }
+        // A frame begun in an earlier piece: its first start - at bytes are in the carry.
+        std::copy(bytes, bytes + (at + m_frameBytes - start), m_carry.begin() + (start - at));
+        decodeFrames(m_carry.data(), 1, firstPoint);
+    }
+    // A frame that goes on in a later piece keeps its bytes from this one.
+    if (m_next < m_framesRead) {
+        const qint64 at = m_next * m_stride;
+        if (at < end) {
+            const qint64 from = std::max(at, start);
+            std::copy(bytes + (from - start), bytes + (end - start), m_carry.begin() + (from - at));
+        }
+    }
+    setRange();
+}
+
+void ChartStream::decodeFrames(const uchar *first, qint64 frames, qint64 firstPoint)
+{
+    // Everything the loop reads is local: the photodiode states are bytes, whose writes the
+    // compiler must otherwise assume to change the members.
+    DecodedRecording &r = m_recording;
+    const int count = m_channels;
+    const int k = m_meanLength;
+    const bool draw = m_draw;
+    const bool integrate = m_integrate;
+    const qint64 stride = m_stride;
+    const qint64 next = m_next;
+    std::array<quint16 *, files::ThermocoupleCount> out {};
+    for (int j = 0; j < count; ++j)
+        out[size_t(j)] = r.m_codes[size_t(m_channelNumbers[size_t(j)] - 1)].data();
+    quint8 *states = r.m_photodiode.data();
+    std::array<double, files::ThermocoupleCount> mean = m_mean;
+    int rawMax = m_rawMaximum;
+    int rawMin = m_rawMinimum;
+    for (qint64 f = 0; f < frames; ++f) {
+        const qint64 i = next + f; // the frame's index among the frames read
+        const qint64 p = i - 1 - firstPoint; // its point in this piece
+        const uchar *frame = first + f * stride;
+        for (int j = 0; j < count; ++j) {
+            int v = (frame[2 * j] | (frame[2 * j + 1] << 8)) & 0x0FFF;
+            rawMax = std::max(rawMax, v);
+            rawMin = std::min(rawMin, v);
+            double &state = mean[size_t(j)];
+            if (i == 0)
+                state = v;
+            if (integrate) {
+                // A running mean with weight 1/k, kept in full precision; the point takes
+                // it rounded to the nearest integer, halves to even.
+                state = (double(k - 1) * state + v) / k;
+                v = int(std::nearbyint(state));
+            }
+            if (i > 0 && draw)
+                out[size_t(j)][p] = quint16(v);
+        }
+        if (i > 0 && draw)
+            states[p] = (frame[1] >> 7) & 1;
+    }
+    m_next = next + frames;
+    m_mean = mean;
+    m_rawMaximum = rawMax;
+    m_rawMinimum = rawMin;
 }
 
 } // namespace sig

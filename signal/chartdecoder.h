@@ -92,18 +92,23 @@ public:
     bool photodiode = false; // the FD line is asked for
     bool photodiodeDrawn = false; // ... and receives points
 
-    // Points per series (drawn frames 1 .. pointCount()); 0 with no mode selected.
+    // Points per series held (drawn frames 1 .. pointCount() of a whole decode); 0 with no
+    // mode selected. A piece of a recording decoded in pieces (ChartStream) holds the points
+    // firstPoint() .. firstPoint() + pointCount() - 1 of the recording, as points 0 ..
+    // pointCount() - 1.
     int pointCount() const { return m_points; }
+    int firstPoint() const { return m_first; }
     bool hasChannel(int n) const
     {
         return n >= 1 && n <= files::ThermocoupleCount
             && (checkedChannels & files::thermocoupleBit(n));
     }
-    // Frame index i of point p (points count from 0; frame 0 is never drawn).
+    // Frame index i of point p of the recording (points count from 0; frame 0 is never
+    // drawn).
     static int frameOfPoint(int point) { return point + 1; }
     double x(int point) const
     {
-        const double i = frameOfPoint(point);
+        const double i = frameOfPoint(m_first + point);
         // In this order, so that the values are exactly those of i × interval / divisor.
         return isTimeMode(axisMode) ? i * ChannelIntervalUs / TimeDivisor : i;
     }
@@ -129,6 +134,8 @@ public:
 
 private:
     friend class ChartDecoder;
+    friend class ChartStream;
+    int m_first = 0;
     int m_points = 0;
     std::array<std::vector<quint16>, files::ThermocoupleCount> m_codes;
     std::vector<quint8> m_photodiode;
@@ -150,8 +157,72 @@ public:
     double pointStep() const { return m_pointStep; }
 
 private:
+    friend class ChartStream;
+    // Sets every value of `r` for an array of `length` bytes but the raw range and the
+    // points.
+    void setValues(qint64 length, const DisplaySettings &settings, DecodedRecording &r);
+
     double m_unitDivisor = 1;
     double m_pointStep = 1;
+};
+
+// An array decoded in pieces as it is read: the values and points ChartDecoder::decode gives
+// for the whole array, with memory bounded by the largest piece. The pieces come in order
+// and may have any size (a frame may lie across several). After each, recording() holds the
+// recording's values and the points of the frames that ended in that piece; its raw range
+// (and so the levels of the photodiode line) covers the frames read so far, that of the
+// whole array once all of it was given.
+//
+// restart() begins a second pass that keeps the raw range of the whole array, so that every
+// piece of it has the final photodiode levels: an export of the photodiode line needs them
+// before its first row.
+class ChartStream
+{
+public:
+    // Takes the time unit and point step as `decoder` keeps them, and leaves them there as a
+    // decode of the whole array does. The point lists of `reuse` are reused.
+    ChartStream(ChartDecoder &decoder, qint64 length, const DisplaySettings &settings,
+        DecodedRecording reuse = {});
+
+    const DecodedRecording &recording() const { return m_recording; }
+    DecodedRecording takeRecording() { return std::move(m_recording); }
+    // Points of the whole recording.
+    int totalPoints() const { return m_totalPoints; }
+
+    // Decodes the next `size` bytes of the array.
+    void decode(const char *bytes, qint64 size);
+    // Every frame to read was decoded.
+    bool atEnd() const { return m_next >= m_framesRead; }
+    // Starts over at the array's start with the raw range found so far.
+    void restart();
+
+private:
+    // Decodes `frames` frames read from `first` on, `m_stride` bytes apart.
+    void decodeFrames(const uchar *first, qint64 frames, qint64 firstPoint);
+    void setRange();
+
+    DecodedRecording m_recording;
+    // Where the frames lie: words per frame, the frame's bytes, the bytes from one frame
+    // read to the next (the skip in whole frames) and the frames read (0, skip, 2 × skip,
+    // ... while a whole frame remains).
+    int m_channels = 0;
+    qint64 m_frameBytes = 0;
+    qint64 m_stride = 0;
+    qint64 m_framesRead = 0;
+    bool m_draw = false;
+    bool m_integrate = false;
+    int m_meanLength = 1;
+    std::array<int, files::ThermocoupleCount> m_channelNumbers {};
+    int m_totalPoints = 0;
+
+    // Carried from piece to piece: the next frame to read and the array's next byte, the
+    // running means, the raw range over the words read, a frame across pieces.
+    qint64 m_next = 0;
+    qint64 m_offset = 0;
+    std::array<double, files::ThermocoupleCount> m_mean {};
+    int m_rawMaximum = 0;
+    int m_rawMinimum = 65535;
+    std::array<uchar, 2 * files::ThermocoupleCount> m_carry {};
 };
 
 } // namespace sig

@@ -3,19 +3,23 @@
 #include <QIODevice>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <vector>
 
 namespace sig {
 
 namespace {
 
-// Enough for any finite binary64 in fixed notation (up to 309 integer digits and the
-// shortest fraction).
-constexpr int NumberRoom = 400;
+// Enough for any number in either form: at most 21 integer digits, or "0." and 6 zeros
+// before 17 significant digits, or 17 digits and a 5-character exponent, and a sign.
+constexpr int NumberRoom = 32;
 
 char *appendNumber(char *at, char *end, double value)
 {
-    const std::to_chars_result r = std::to_chars(at, end, value, std::chars_format::fixed);
+    const double magnitude = std::abs(value);
+    const bool fixed = !(magnitude < 1e-7 || magnitude >= 1e21) || value == 0;
+    const std::to_chars_result r = std::to_chars(
+        at, end, value, fixed ? std::chars_format::fixed : std::chars_format::scientific);
     return r.ptr;
 }
 
@@ -92,6 +96,11 @@ bool writeCsv(const DecodedRecording &recording, QIODevice &device)
         return false;
     return produceRows(recording,
         [&device](const char *data, qint64 size) { return device.write(data, size) == size; });
+}
+
+bool writeCsvRows(const DecodedRecording &recording, const CsvSink &sink)
+{
+    return produceRows(recording, sink);
 }
 
 } // namespace sig

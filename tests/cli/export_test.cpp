@@ -92,37 +92,6 @@ TEST_F(ExportTest, EmptyRecordingGivesTheHeaderAlone)
     EXPECT_EQ(text(run), "x,T1,T2\n");
 }
 
-TEST_F(ExportTest, BadFilesAreRefusedWithNothingOnStandardOutput)
-{
-    const QString good = fourWords();
-    QFile source(good);
-    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-    const QByteArray bytes = source.readAll();
-
-    const QString truncated = dir.filePath("cut.kdx");
-    QFile cut(truncated);
-    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
-    cut.write(bytes.left(bytes.size() - 4 - 5)); // the comment and part of the data
-    cut.close();
-    const QString foreign = dir.filePath("foreign.kdx");
-    QFile other(foreign);
-    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
-    other.write("x,T1\n1,2\n");
-    other.close();
-
-    for (const QString &file :
-        { truncated, foreign, dir.filePath("missing.kdx"), dir.path(), QString("/dev/null") }) {
-        const CliRun run = runCli({ "export", file });
-        EXPECT_EQ(run.exitCode, 2) << qPrintable(file);
-        EXPECT_TRUE(run.outBytes.isEmpty()) << qPrintable(file);
-        EXPECT_TRUE(run.err.startsWith("ferrun-cli export: ")) << qPrintable(run.err);
-    }
-    // Nothing is written to -o either.
-    const QString out = dir.filePath("out.csv");
-    EXPECT_EQ(runCli({ "export", truncated, "-o", out }).exitCode, 2);
-    EXPECT_FALSE(QFile::exists(out));
-}
-
 TEST_F(ExportTest, OptionsOutOfRangeNameTheirRange)
 {
     const QString file = fourWords();
@@ -191,13 +160,4 @@ TEST_F(ExportTest, FullRecordingToAFileMatchesTheChartPointsExactly)
         EXPECT_EQ(cells.at(1).toDouble(), r.y(1, p));
         EXPECT_EQ(cells.at(2).toDouble(), r.photodiodeY(p));
     }
-}
-
-TEST_F(ExportTest, UnwritableOutputIsReported)
-{
-    const CliRun run
-        = runCli({ "export", fourWords(), "-o", dir.filePath("no/such/folder/out.csv") });
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains("cannot write")) << qPrintable(run.err);
-    EXPECT_FALSE(QDir(dir.filePath("no")).exists());
 }

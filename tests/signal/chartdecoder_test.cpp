@@ -1,4 +1,5 @@
 #include "signal/chartdecoder.h"
+#include "signal/csvexport.h"
 
 #include <gtest/gtest.h>
 #include <initializer_list>
@@ -327,4 +328,67 @@ TEST(ChartDecoder, DecodingIntoAnEarlierRecordingLeavesNothingOfIt)
     EXPECT_EQ(r.pointCount(), 0);
     EXPECT_TRUE(r.codeData(2).empty());
     EXPECT_TRUE(r.photodiodeData().empty());
+}
+
+TEST(ChartStream, PiecesOfAnySizeGiveTheWholeDecode)
+{
+    // T1, T3 and T6 with a word left over after the last whole frame; the photodiode bit in
+    // runs, so that the line has both levels.
+    QByteArray array;
+    for (int w = 0; w < 3 * 700 + 1; ++w)
+        array += words({ (w * 37 + w / 3) % 4096 | ((w / 3) % 50 < 20 ? 0x8000 : 0) });
+    std::vector<DisplaySettings> cases(3, settings(AxisMode::ValuesTime, 0x25));
+    cases[0].photodiode = true;
+    cases[1].photodiode = true;
+    cases[1].integrate = true;
+    cases[1].integrationLength = 5;
+    cases[1].pointSkip = 3;
+    cases[2].axisMode = AxisMode::AdcSamples;
+    cases[2].pointSkip = 4;
+    for (const DisplaySettings &s : cases) {
+        ChartDecoder decoder;
+        const DecodedRecording whole = decoder.decode(array, s);
+        ASSERT_GT(whole.pointCount(), 100);
+        // Pieces smaller than a frame, of a frame's size, of none that divides the array,
+        // and the whole.
+        for (const int size : { 1, 5, 6, 7, 1000, int(array.size()) }) {
+            ChartDecoder streamDecoder;
+            ChartStream stream(streamDecoder, array.size(), s);
+            EXPECT_EQ(stream.totalPoints(), whole.pointCount());
+            const auto pass = [&](const std::function<void(const DecodedRecording &)> &piece) {
+                stream.restart();
+                for (qsizetype at = 0; at < array.size(); at += size) {
+                    stream.decode(
+                        array.constData() + at, std::min<qsizetype>(size, array.size() - at));
+                    piece(stream.recording());
+                }
+                EXPECT_TRUE(stream.atEnd());
+            };
+            int points = 0;
+            pass([&](const DecodedRecording &r) {
+                EXPECT_EQ(r.firstPoint(), points);
+                for (int p = 0; p < r.pointCount(); ++p, ++points) {
+                    EXPECT_EQ(r.x(p), whole.x(points));
+                    for (const int n : { 1, 3, 6 })
+                        EXPECT_EQ(r.code(n, p), whole.code(n, points)) << size << " " << n;
+                    EXPECT_EQ(r.photodiodeState(p), whole.photodiodeState(points));
+                }
+            });
+            EXPECT_EQ(points, whole.pointCount()) << size;
+            EXPECT_EQ(stream.recording().rawMaximum, whole.rawMaximum);
+            EXPECT_EQ(stream.recording().rawMinimum, whole.rawMinimum);
+            // A second pass has the photodiode levels of the whole array from its first piece:
+            // its rows are the text of the whole.
+            QByteArray text = csvHeader(stream.recording());
+            pass([&](const DecodedRecording &r) {
+                EXPECT_EQ(r.valueMaximum, whole.valueMaximum);
+                writeCsvRows(r, [&](const char *data, qint64 n) {
+                    text.append(data, n);
+                    return true;
+                });
+            });
+            EXPECT_TRUE(text == csvText(whole)) << size;
+            EXPECT_EQ(streamDecoder.pointStep(), decoder.pointStep());
+        }
+    }
 }

@@ -58,17 +58,25 @@ TEST(CsvExport, EmptyRecordingGivesTheHeaderAlone)
     EXPECT_EQ(str(csvText(decoder.decode(words({ 1, 2 }), s))), "x\n");
 }
 
-TEST(CsvExport, NumbersReadBackExactly)
+TEST(CsvExport, NumbersReadBackExactlyHugeAndTinyOnesWithAnExponent)
 {
-    for (double v :
-        { 0.0, 0.1, 1e-7, 3212842000.0, 239999.0, 1.0 / 3, 123.4 * 16 / 1000, 1e300, 5e-324 }) {
+    for (double v : { 0.0, 0.1, 1e-7, 3212842000.0, 239999.0, 1.0 / 3, 123.4 * 16 / 1000,
+             9.999999999999999e20, -2.5 }) {
         const QByteArray text = formatNumber(v);
         EXPECT_FALSE(text.contains('e')) << text.constData();
         EXPECT_EQ(std::strtod(text.constData(), nullptr), v) << text.constData();
     }
+    // Fixed-point would take up to 326 characters here.
+    for (double v :
+        { 1e21, 1e300, -1.7976931348623157e308, 9.99e-8, 2.2250738585072014e-308, 5e-324 }) {
+        const QByteArray text = formatNumber(v);
+        EXPECT_TRUE(text.contains('e')) << text.constData();
+        EXPECT_LE(text.size(), 24) << text.constData();
+        EXPECT_EQ(std::strtod(text.constData(), nullptr), v) << text.constData();
+    }
+    EXPECT_EQ(formatNumber(1e308), "1e+308");
     EXPECT_EQ(formatNumber(200000), "200000");
     EXPECT_EQ(formatNumber(0.00001), "0.00001");
-    EXPECT_EQ(formatNumber(-2.5), "-2.5");
 }
 
 TEST(CsvExport, LongRecordingStreamsWholeAndStopsOnAWriteFailure)
