@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev
     xvfb xauth fonts-dejavu-core
     dpkg-dev file desktop-file-utils
+    help2man man-db lintian appstream shared-mime-info libglib2.0-bin
     qt6-translations-l10n
     cups printer-driver-cups-pdf poppler-utils xclip
 )

@@ -12,6 +12,13 @@
 # owns (a build tree, /usr/local, LD_LIBRARY_PATH) fails the test, so the programs are run
 # without LD_LIBRARY_PATH, LD_PRELOAD and QT_PLUGIN_PATH.
 #
+# The desktop integration is checked with the tools a desktop uses: the recording type is
+# compiled by update-mime-database into a temporary database and a recording resolved through
+# it by gio, by name and by content; the desktop entry and the metainfo are validated; the
+# thumbnailer's command line is run as a file manager runs it, on a recording just made; the
+# manual pages are formatted by man. lintian, when installed, must report no error (its
+# warnings are printed, not counted).
+#
 # Usage: package_test.sh <build folder>
 set -uo pipefail
 
@@ -35,7 +42,8 @@ fail() {
     failures=$((failures + 1))
 }
 
-for tool in dpkg-deb dpkg-query dpkg ldd desktop-file-validate; do
+for tool in dpkg-deb dpkg-query dpkg ldd desktop-file-validate update-mime-database gio \
+            appstreamcli man; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (run make deps)" >&2; exit 1; }
 done
 
@@ -101,6 +109,38 @@ rules=$(ls "$root"/usr/lib/udev/rules.d/70-ferrun-board.rules \
 [[ -f $root/usr/share/doc/ferrun/copyright ]] || fail "usr/share/doc/ferrun/copyright is missing"
 [[ -f $root/usr/share/doc/ferrun/help/contents.html ]] || fail "the help pages are missing"
 
+# ---- Desktop integration: the recording type, the menu entry, the metainfo
+mime_xml=$root/usr/share/mime/packages/ferrun.xml
+kdx_type=$(sed -n 's/^ *<mime-type type="\([^"]*\)".*/\1/p' "$mime_xml" 2>/dev/null | head -n1)
+[[ -n $kdx_type ]] || fail "usr/share/mime/packages/ferrun.xml is missing or defines no type"
+if [[ -f $desktop ]]; then
+    grep -q "^MimeType=\(.*;\)\?$kdx_type;" "$desktop" \
+        || fail "ferrun.desktop does not list $kdx_type in MimeType"
+    grep -q '^Exec=[^ ]* .*%[fFuU]' "$desktop" || fail "ferrun.desktop's Exec takes no file (%f)"
+fi
+appstreamcli validate-tree --no-net "$root" >"$work/appstream.out" 2>&1 \
+    || { cat "$work/appstream.out" >&2; fail "the metainfo does not validate"; }
+metainfo=("$root"/usr/share/metainfo/*.metainfo.xml)
+if [[ -f ${metainfo[0]} ]]; then
+    for p in $(sed -n 's/.*<binary>\(.*\)<\/binary>.*/\1/p' "${metainfo[0]}"); do
+        [[ -x $root/usr/bin/$p ]] || fail "the metainfo provides $p, which is not installed"
+    done
+    grep -q "<mediatype>$kdx_type</mediatype>" "${metainfo[0]}" \
+        || fail "the metainfo does not provide $kdx_type"
+else
+    fail "usr/share/metainfo holds no metainfo"
+fi
+
+# ---- The changelog of a native package, with an entry for this version
+changelog=$root/usr/share/doc/ferrun/changelog.gz
+if [[ -f $changelog ]]; then
+    logged=$(gzip -dc "$changelog" | sed -n '1s/^ferrun (\([^)]*\)).*/\1/p')
+    [[ $logged == "$(dpkg-deb -f "$deb" Version)" ]] \
+        || fail "the changelog's latest entry is for '$logged', the package is $(dpkg-deb -f "$deb" Version)"
+else
+    fail "usr/share/doc/ferrun/changelog.gz is missing"
+fi
+
 # ---- Running the programs from the unpacked root
 home=$work/home
 mkdir -p "$home" "$work/run"
@@ -146,6 +186,7 @@ elif [[ ! -s $kdx ]]; then
 fi
 
 # The window on the offscreen platform, closed with SIGTERM after three seconds.
+failures_before_window=$failures
 "${run_env[@]}" "$root/usr/bin/ferrun" --simulator >"$work/window.out" 2>&1 &
 running_pid=$!
 for _ in $(seq 30); do
@@ -171,8 +212,102 @@ else
     fail "ferrun ended by itself with $? before SIGTERM"
 fi
 running_pid=
-if [[ $failures -ne 0 ]]; then
+if [[ $failures -ne $failures_before_window ]]; then
     cat "$work/window.out" >&2
+fi
+
+# ---- The manual pages: formatted by man without warnings, each with its NAME; ferrun-cli(1)
+# with a subsection for each command its --help lists.
+for p in "${programs[@]}"; do
+    page=$root/usr/share/man/man1/$p.1.gz
+    if [[ ! -f $page ]]; then
+        fail "usr/share/man/man1/$p.1.gz is missing"
+        continue
+    fi
+    if ! MANWIDTH=80 man --warnings -l "$page" >"$work/$p.man" 2>"$work/$p.man.err" \
+        || [[ -s $work/$p.man.err ]]; then
+        cat "$work/$p.man.err" >&2
+        fail "man cannot format $p(1) cleanly"
+    fi
+    grep -q "^ *$p  *- " "$work/$p.man" || fail "$p(1) has no NAME line for $p"
+done
+if [[ -f $work/ferrun-cli.man ]]; then
+    commands=$("${run_env[@]}" "$root/usr/bin/ferrun-cli" --help \
+               | awk '/^commands:$/ { on = 1; next } on && /^ *$/ { exit } on { print $1 }')
+    [[ -n $commands ]] || fail "ferrun-cli --help lists no commands"
+    for c in $commands; do
+        grep -q "^ *ferrun-cli $c\$" "$work/ferrun-cli.man" \
+            || fail "ferrun-cli(1) has no section for the command $c"
+    done
+fi
+
+# ---- The thumbnailer, run as a file manager runs it: its Exec line with %s, %i and %o
+# replaced (the package's paths under the unpacked root), on a copy of the recording whose
+# name has a space, into an output name without .png, without a display.
+thumbnailer=$root/usr/share/thumbnailers/ferrun.thumbnailer
+if [[ ! -f $thumbnailer ]]; then
+    fail "usr/share/thumbnailers/ferrun.thumbnailer is missing"
+elif [[ -s $kdx ]]; then
+    grep -q "^MimeType=\(.*;\)\?$kdx_type;" "$thumbnailer" \
+        || fail "the thumbnailer is not for $kdx_type"
+    try_exec=$(sed -n 's/^TryExec=//p' "$thumbnailer")
+    [[ $try_exec == /* && -x $root$try_exec ]] \
+        || fail "the thumbnailer's TryExec=$try_exec is not an installed program"
+    read -ra command <<<"$(sed -n 's/^Exec=//p' "$thumbnailer")"
+    [[ ${command[0]:-} == /* ]] && command[0]=$root${command[0]}
+    mkdir -p "$work/thumbnails"
+    cp "$kdx" "$work/thumbnails/a run.kdx"
+    thumbnail=$work/thumbnails/ferrun-thumbnail
+    for i in "${!command[@]}"; do
+        case ${command[$i]} in
+        %s) command[$i]=128 ;;
+        %i) command[$i]="$work/thumbnails/a run.kdx" ;;
+        %o) command[$i]=$thumbnail ;;
+        esac
+    done
+    thumbnail_env=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
+    for v in "${run_env[@]:1}"; do
+        [[ $v == QT_QPA_PLATFORM=* ]] || thumbnail_env+=("$v")
+    done
+    if ! "${thumbnail_env[@]}" "${command[@]}" >"$work/thumbnail.out" 2>&1; then
+        cat "$work/thumbnail.out" >&2
+        fail "the thumbnailer failed: ${command[*]}"
+    elif [[ ! -s $thumbnail ]]; then
+        fail "the thumbnailer wrote nothing to %o"
+    else
+        read -r signature < <(od -An -tx1 -N8 "$thumbnail" | tr -d ' \n'; echo)
+        read -r w h < <(od -An -tu4 --endian=big -j16 -N8 "$thumbnail")
+        [[ $signature == 89504e470d0a1a0a ]] || fail "the thumbnail is not a PNG"
+        [[ "${w}x${h}" == 128x128 ]] || fail "the thumbnail for size 128 is ${w}x${h}"
+    fi
+    leftovers=$(find "$work/thumbnails" -mindepth 1 ! -name 'a run.kdx' ! -name ferrun-thumbnail)
+    [[ -z $leftovers ]] || fail "the thumbnailer left files behind: $leftovers"
+fi
+
+# ---- The recording type, compiled into a database of its own beside the system's and
+# resolved as file managers resolve it: by the name *.kdx, and by the leading bytes for a
+# recording without that name; a file whose fourth byte differs is not a recording.
+if [[ -n $kdx_type && -s $kdx ]]; then
+    mkdir -p "$work/xdg/mime/packages" "$work/xdg-home" "$work/types"
+    cp "$mime_xml" "$work/xdg/mime/packages/"
+    if ! update-mime-database "$work/xdg/mime" >"$work/mime.out" 2>&1; then
+        cat "$work/mime.out" >&2
+        fail "update-mime-database refuses usr/share/mime/packages/ferrun.xml"
+    fi
+    cp "$kdx" "$work/types/run.kdx"
+    cp "$kdx" "$work/types/run"
+    { printf '\x01\x00\x10\x02'; tail -c +5 "$kdx"; } >"$work/types/other"
+    type_of() {
+        env XDG_DATA_HOME="$work/xdg-home" XDG_DATA_DIRS="$work/xdg:/usr/share" GIO_USE_VFS=local \
+            gio info -a standard::content-type "$1" 2>/dev/null \
+            | sed -n 's/^ *standard::content-type: //p'
+    }
+    for f in run.kdx run; do
+        type=$(type_of "$work/types/$f")
+        [[ $type == "$kdx_type" ]] || fail "a recording named $f is '$type', not $kdx_type"
+    done
+    type=$(type_of "$work/types/other")
+    [[ $type != "$kdx_type" ]] || fail "a file beginning 01 00 10 02 is taken for $kdx_type"
 fi
 
 # ---- Libraries against the declared dependencies
@@ -246,6 +381,18 @@ while read -r lib; do
 done <"$work/seen"
 echo "libraries checked: $checked; packages reachable from Depends: ${#allowed[@]}"
 [[ $checked -gt 20 ]] || fail "only $checked libraries seen: the programs did not run as expected"
+
+# ---- lintian: errors fail the test; warnings and notes are shown.
+if command -v lintian >/dev/null; then
+    if lintian --fail-on error --tag-display-limit 0 "$deb" >"$work/lintian.out" 2>&1; then
+        sed 's/^/lintian: /' "$work/lintian.out"
+    else
+        cat "$work/lintian.out" >&2
+        fail "lintian reports errors"
+    fi
+else
+    echo "lintian is not installed: its check is skipped (make deps installs it)"
+fi
 
 if [[ $failures -ne 0 ]]; then
     echo "$failures check(s) failed" >&2
