@@ -339,8 +339,12 @@ void TForm1::bindSession()
     using acquisition::InstrumentLink;
     using acquisition::MeasurementSession;
     InstrumentLink *link = &instrument->link();
-    connect(link, &InstrumentLink::informationMessage, this,
-        [this](const QString &text) { showMessage(text); });
+    connect(link, &InstrumentLink::informationMessage, this, [this](const QString &text) {
+        if (m_quietNotFound)
+            session->setStatusText(0, QStringLiteral("USB: нет связи"));
+        else
+            showMessage(text);
+    });
     connect(link, &InstrumentLink::statusText, session,
         [this](const QString &text) { session->setStatusText(0, text); });
     connect(link, &InstrumentLink::measurementButtonsEnabled, this,

@@ -412,6 +412,7 @@ private:
     QSize m_requestedOuter;
     // The frame the desktop adds has been seen, and the stored outer size applied with it.
     bool m_frameSeen = false;
+    bool m_quietNotFound = false; // the start-up's connection, for a file to be opened
     // Where start-up placed the window's frame; written back when the window closes before
     // it was ever shown (a native window created for a dialog may report its client origin).
     QPoint m_placedPosition;

@@ -31,7 +31,8 @@ const QString Caption = QStringLiteral("7 термопар, фотодиод");
 const QString StartCaption = QStringLiteral("ПУСК ИЗМЕРЕНИЯ");
 const QString CancelCaption = QStringLiteral("Отменить");
 
-// An action of the window whose shortcut works wherever the focus is in it.
+// An action of the window whose shortcut works wherever the focus is in it. The keys are
+// named, not taken from the platform's standard keys: some platforms define no Quit key.
 QAction *windowAction(QWidget *window, QMenu *menu, const char *name, const QString &text,
     const QKeySequence &shortcut = {})
 {
@@ -50,7 +51,7 @@ void TForm1::createFileMenu()
     pmFile = new QMenu(this);
     pmFile->setObjectName(QStringLiteral("pmFile"));
     connect(windowAction(this, pmFile, "actOpen", QStringLiteral("Открыть файл…"),
-                QKeySequence::Open),
+                QKeySequence(Qt::CTRL | Qt::Key_O)),
         &QAction::triggered, this, &TForm1::loadRequested);
     pmRecent = pmFile->addMenu(QStringLiteral("Последние файлы"));
     pmRecent->setObjectName(QStringLiteral("pmRecent"));
@@ -70,7 +71,7 @@ void TForm1::createFileMenu()
                 emit nextFileRequested();
         });
     connect(windowAction(this, pmFile, "actFind", QStringLiteral("Поиск в комментариях…"),
-                QKeySequence::Find),
+                QKeySequence(Qt::CTRL | Qt::Key_F)),
         &QAction::triggered, this, [this] {
             if (!gbAllCmnt->isVisible())
                 emit showCatalogueRequested();
@@ -81,16 +82,16 @@ void TForm1::createFileMenu()
         });
     pmFile->addSeparator();
     connect(windowAction(this, pmFile, "actSave", QStringLiteral("Сохранить…"),
-                QKeySequence::Save),
+                QKeySequence(Qt::CTRL | Qt::Key_S)),
         &QAction::triggered, this, &TForm1::saveRequested);
     connect(windowAction(this, pmFile, "actExportCsv", QStringLiteral("Экспорт в CSV…")),
         &QAction::triggered, this, &TForm1::csvExportRequested);
     connect(windowAction(this, pmFile, "actExportPdf", QStringLiteral("Экспорт в PDF…")),
         &QAction::triggered, this, &TForm1::pdfExportRequested);
-    connect(windowAction(this, pmFile, "actPrint", QStringLiteral("Печать…"), QKeySequence::Print),
+    connect(windowAction(this, pmFile, "actPrint", QStringLiteral("Печать…"), QKeySequence(Qt::CTRL | Qt::Key_P)),
         &QAction::triggered, this, &TForm1::printDialogRequested);
     pmFile->addSeparator();
-    connect(windowAction(this, pmFile, "actQuit", QStringLiteral("Выход"), QKeySequence::Quit),
+    connect(windowAction(this, pmFile, "actQuit", QStringLiteral("Выход"), QKeySequence(Qt::CTRL | Qt::Key_Q)),
         &QAction::triggered, this, &QWidget::close);
 
     // Measurements: under the header's "Управление контроллером".

@@ -99,7 +99,12 @@ void TForm1::startUp()
     // point lists growing step by step.
     chart::setDefaultListCapacity(700000);
     session->setSessionBlocks(8);
+    // Started to look at a recording (a file named on the command line, as a file manager
+    // opens one): a missing board is said in the status bar only, not by a box that the user
+    // must close before the recording shows.
+    m_quietNotFound = !m_options.file.isEmpty();
     ConnectInstrument();
+    m_quietNotFound = false;
     for (int n = 1; n <= 8; ++n)
         BlockCodeTable.at(n - 1) = quint8((8 - n) * 32);
     // Run-time bounds, stored without re-checking the values shown.

@@ -85,8 +85,13 @@ std::optional<int> CommandLine::choiceValue(const QString &name, const QStringLi
 
 int CommandLine::error(const QString &message) const
 {
-    std::fprintf(stderr, "ferrun-cli %s: %s\n", qPrintable(m_command), qPrintable(message));
+    note(message);
     return ExitUsage;
+}
+
+void CommandLine::note(const QString &message) const
+{
+    std::fprintf(stderr, "ferrun-cli %s: %s\n", qPrintable(m_command), qPrintable(message));
 }
 
 QString CommandLine::helpText() const

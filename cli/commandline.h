@@ -55,6 +55,8 @@ public:
 
     // Prints "ferrun-cli <command>: <message>" on standard error; returns ExitUsage.
     int error(const QString &message) const;
+    // The same line, for something the user should know while the command goes on.
+    void note(const QString &message) const;
     QString helpText() const;
 
 private:

@@ -6,6 +6,7 @@
 #include "files/channels.h"
 #include "files/datafile.h"
 #include "files/leftoversave.h"
+#include "files/windows1251.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -41,6 +42,12 @@ std::optional<int> readTarget(const CommandLine &line, MeasurementOptions &o)
     if (line.isSet("freq") && line.isSet("time"))
         return line.error("give either --freq or --time, not both");
     o.comment = line.value("comment");
+    // A data file holds its comment in Windows-1251: what it cannot hold is said before the
+    // measurement, not found out on reading the file back.
+    if (const QString missing = files::notInWindows1251(o.comment); !missing.isEmpty())
+        line.note(QString("the comment's characters %1 cannot be stored in a data file "
+                          "(Windows-1251); they are saved as '?'")
+                      .arg(missing));
     return std::nullopt;
 }
 

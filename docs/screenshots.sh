@@ -2,7 +2,9 @@
 # Takes the README's pictures from the real program: `ferrun --simulator` on a virtual X
 # display, driven with xdotool as a user would (three measurements saved with comments, the
 # first reopened, the comment catalogue searched), grabbed with ImageMagick's import.
-# Writes docs/recording.png and docs/catalogue.png. Needs Xvfb, xdotool, xclip and ImageMagick.
+# Then a "500 байт" read, the least window size and a full screen. Writes docs/recording.png,
+# docs/catalogue.png, docs/shortread.png, docs/minimum.png and docs/fullscreen.png. Needs Xvfb,
+# xdotool, xclip and ImageMagick.
 #
 # The clicks go to fixed places of the window in its first-run size (no settings file) at the
 # top left corner of a screen without a window manager.
@@ -70,8 +72,21 @@ at 143 438 && type_text "нагрев"                     # "ИСКАТЬ"
 at 325 438 && sleep 0.3 && at 325 438 && sleep 0.5   # "Поиск" twice: the second line found
 grab catalogue
 
-for name in recording catalogue; do
+at 549 438 && sleep 0.5                              # "Отменить": the catalogue closes
+at 516 37 && sleep 1.5                               # "500 байт": a new, unsaved read
+grab shortread
+
+# The least size (every control still reached; without a window manager nothing holds the
+# window to it, so it is asked for), and the whole screen.
+window=$(xdotool search --name "термопар" | head -1)
+xdotool windowsize "$window" 712 470 && sleep 1
+size=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
+import -window root -crop "$size+0+0" +repage "$work/minimum.png"
+xdotool windowsize "$window" 1280 1024 && sleep 1
+import -window root -resize 50% "$work/fullscreen.png"
+
+for name in recording catalogue shortread minimum fullscreen; do
     convert "$work/$name.png" -dither None -colors 48 -define png:compression-level=9 -strip \
         "PNG8:$root/docs/$name.png"
 done
-echo "docs/recording.png, docs/catalogue.png written"
+echo "docs/{recording,catalogue,shortread,minimum,fullscreen}.png written"

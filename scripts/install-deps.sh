@@ -11,7 +11,7 @@ packages=(
     dpkg-dev file desktop-file-utils
     help2man man-db lintian appstream shared-mime-info libglib2.0-bin
     qt6-translations-l10n
-    cups printer-driver-cups-pdf poppler-utils xclip
+    cups printer-driver-cups-pdf poppler-utils xclip openbox x11-utils
 )
 
 missing=()

@@ -12,6 +12,8 @@
 #include "app/statusbar.h"
 #include "chart/chart.h"
 #include "files/datafile.h"
+#include "files/inifile.h"
+#include "files/settings.h"
 #include "tests/acceptance/cupsqueue.h"
 
 #include <QAction>
@@ -618,4 +620,41 @@ TEST_F(Acceptance, CycleRunSavedPerCycle)
     EXPECT_EQ(f.recording().data.size(), 3500);
     expectCurves(7);
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(QLatin1Char('|')));
+}
+
+// Under a window manager, which frames the window only after it is shown, the size and place
+// stored at closing come back exactly at every start (the frame is not added again).
+TEST_F(Acceptance, SizeAndPlaceSurviveRestartsUnderAWindowManager)
+{
+    if (qEnvironmentVariableIsEmpty("FERRUN_WINDOW_MANAGER"))
+        GTEST_SKIP() << "no window manager runs on the display";
+    namespace K = files::SettingsKeys;
+    const auto stored = [this] {
+        const files::IniFile ini(dir.filePath(QStringLiteral("Ferrun.ini")));
+        return QRect(ini.readInteger(K::chartSection, K::left, -1),
+            ini.readInteger(K::chartSection, K::top, -1),
+            ini.readInteger(K::chartSection, K::width, -1),
+            ini.readInteger(K::chartSection, K::height, -1));
+    };
+    const auto outer = [](const TForm1 &f) {
+        return QRect(f.pos(), QSize(f.windowWidth(), f.windowHeight()));
+    };
+    QRect first;
+    for (int run = 0; run < 4; ++run) {
+        SCOPED_TRACE(run);
+        TForm1 &f = open();
+        // Framed: the manager's frame is around the client area.
+        ASSERT_TRUE(waitUntil([&] { return f.frameGeometry().size() != f.size(); }, 5000));
+        if (run > 0) {
+            EXPECT_TRUE(waitUntil([&] { return outer(f) == first; }, 5000))
+                << "shown at " << outer(f).x() << "," << outer(f).y() << " "
+                << outer(f).width() << "x" << outer(f).height();
+        }
+        f.close();
+        form.reset();
+        if (run == 0)
+            first = stored();
+        EXPECT_EQ(stored(), first);
+    }
+    EXPECT_GE(first.width(), TForm1::MinimumClientSize.width());
 }

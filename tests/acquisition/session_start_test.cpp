@@ -148,3 +148,54 @@ TEST(SessionStart, ProgressOfTheLongestMeasurement)
     EXPECT_EQ(session.progress().lbPercent, QStringLiteral("100%"));
     EXPECT_EQ(session.progress().lRest, QStringLiteral("00:00"));
 }
+
+// A measurement waiting for the photodiode is cancelled; the board goes on and ends that
+// recording when the photodiode fires, its end byte held in the USB bridge while the next
+// measurement starts. The next start brings the line back in step first (a short read whose
+// block and everything before it are dropped), so the late byte opens no transfer and the
+// next recording is exactly what the board sent for it.
+TEST(SessionStart, CancelledWaitAndItsLateEndByteLeaveTheNextMeasurementExact)
+{
+    sim::BoardOptions options;
+    options.speed = 100;
+    options.bridgeLatencyMs = 40;
+    BoardLink link(options);
+    Controls controls;
+    controls.blocks = 1;
+    MeasurementSession session(&controls);
+    session.setPort(link.sessionPort.get());
+    const QByteArray before = session.AcquisitionBuffer();
+
+    session.setLaunchType(1);
+    session.btStartClick();
+    ASSERT_TRUE(
+        link.board.waitForState(sim::BoardState::WaitingForTrigger, std::chrono::seconds(20)));
+    EXPECT_TRUE(session.cancelMeasurement());
+    EXPECT_EQ(session.state(), SessionState::Idle);
+    EXPECT_EQ(session.statusText(0), QStringLiteral("Измерение отменено"));
+    EXPECT_FALSE(session.progress().visible);
+    EXPECT_EQ(session.AcquisitionBuffer(), before);
+    EXPECT_FALSE(session.cancelMeasurement()); // nothing waits now
+
+    link.board.trigger();
+    ASSERT_TRUE(waitUntil([&] { return link.board.counters().endBytes == 1; }));
+    session.setLaunchType(0);
+    SignalLog<> complete(&session, &MeasurementSession::transferComplete);
+    int failed = 0;
+    QObject::connect(&session, &MeasurementSession::transferFailed, [&failed] { ++failed; });
+    session.btStartClick();
+    ASSERT_TRUE(
+        waitUntil([&] { return complete.count == 1 && session.state() == SessionState::Idle; }));
+    EXPECT_EQ(failed, 0);
+
+    // Photodiode start frame, the short read, the start frame, the transfer, 119 requests.
+    const QByteArray received = toBytes(link.board.received());
+    const QByteArray expected = buildStartFrame(1, 0x7F, 1, 1, 1)
+        + buildShortReadCommand(0, 0x7F) + buildStartFrame(0, 0x7F, 1, 1, 1)
+        + QByteArray::fromHex("807f0000e0") + QByteArray(119, char(0x81));
+    EXPECT_EQ(received.toHex(), expected.toHex());
+    // The late end byte, the short read's block, the end byte, then 120 blocks.
+    const QByteArray sent = toBytes(link.board.sent());
+    ASSERT_EQ(sent.size(), 1 + 501 + 1 + 120 * 501);
+    EXPECT_EQ(session.AcquisitionBuffer(), storedFromBlocks(sent, 1 + 501 + 1, 120));
+}

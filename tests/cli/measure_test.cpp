@@ -45,8 +45,12 @@ TEST(CliMeasure, SimulatorMeasurementSavedAndDescribed)
     ASSERT_TRUE(dir.isValid());
     const QString file = dir.filePath("run.kdx");
     const CliRun run = runCli({ "measure", "--simulator", "--time", "300", "--samples", "30000",
-        "--channels", "1,2", "-o", file, "--comment", "печь 1\nвторая" });
+        "--channels", "1,2", "-o", file, "--comment", "печь 1\nΔT≈2" });
     ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    // What the file's code page cannot hold is named first.
+    EXPECT_TRUE(run.err.startsWith("ferrun-cli measure: the comment's characters Δ≈ cannot be "
+                                   "stored in a data file (Windows-1251); they are saved as '?'\n"))
+        << qPrintable(run.err);
     // Not a terminal: plain progress lines for both phases.
     EXPECT_TRUE(run.err.contains("recording ")) << qPrintable(run.err);
     EXPECT_TRUE(run.err.contains("transfer 100%")) << qPrintable(run.err);
@@ -62,11 +66,11 @@ TEST(CliMeasure, SimulatorMeasurementSavedAndDescribed)
     EXPECT_EQ(values.value("ValueOffset"), "0");
     EXPECT_EQ(values.value("XTitle"), "Время, мкс");
     EXPECT_EQ(values.value("YTitle"), "Температура");
-    EXPECT_EQ(values.value("CommentBytes"), "14");
+    EXPECT_EQ(values.value("CommentBytes"), "12");
 
     files::DataFile loaded;
     ASSERT_EQ(files::readDataFile(file, &loaded), files::DataFileStatus::Ok);
-    EXPECT_EQ(loaded.commentBytes, files::toWindows1251("печь 1\r\nвторая"));
+    EXPECT_EQ(loaded.commentBytes, files::toWindows1251("печь 1\r\n?T?2"));
     EXPECT_EQ(loaded.data.size(), 60000);
 }
 
