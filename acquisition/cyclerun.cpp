@@ -254,8 +254,8 @@ void CycleRun::timCycleTimer()
         m_session->btStartClick();
 }
 
-files::CycleSaveResult CycleRun::saveRecords(
-    const QString &lastSavedFile, const files::DataFileHeader &header, const QString &comment,
+files::CycleSaveResult CycleRun::saveRecords(const QString &lastSavedFile,
+    const files::DataFileHeader &header, const QString &comment,
     const files::OutputOptions &options)
 {
     files::CycleSaveResult result

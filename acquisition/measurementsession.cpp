@@ -495,7 +495,8 @@ void MeasurementSession::beginResync()
     setStatusText(0, StatusMeasuring);
     m_timResync.start(ResyncTimeoutMs);
     // From the computer whatever the launch type: the board answers at once.
-    send(buildShortReadCommand(0, maskWithRange(m_controls->ChannelMask(), m_controls->rangeIndex())));
+    send(buildShortReadCommand(
+        0, maskWithRange(m_controls->ChannelMask(), m_controls->rangeIndex())));
 }
 
 void MeasurementSession::drainResync()

@@ -1,19 +1,19 @@
 #include "app/chartexport.h"
-#include "app/windowoutput.h"
 
+#include "app/windowoutput.h"
 #include "chart/chart.h"
 #include "files/outputfile.h"
 
 #include <QBuffer>
-#include <QFileDialog>
-#include <QPageSize>
-#include <QPdfWriter>
-#include <QPrintDialog>
 #include <QClipboard>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
+#include <QPageSize>
 #include <QPainter>
+#include <QPdfWriter>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <exception>

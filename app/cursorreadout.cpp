@@ -7,8 +7,8 @@
 #include "files/channels.h"
 
 #include <QEvent>
-#include <QPainter>
 #include <QLocale>
+#include <QPainter>
 #include <cmath>
 
 namespace app {

@@ -1,8 +1,8 @@
 #include "app/filecontrol.h"
-#include "app/windowoutput.h"
 
 #include "acquisition/cyclerun.h"
 #include "acquisition/measurementsession.h"
+#include "app/windowoutput.h"
 #include "files/channels.h"
 #include "files/folderbrowser.h"
 #include "files/outputfile.h"
@@ -169,7 +169,8 @@ std::optional<SaveChoice> FileControl::execSaveDialog(const QString &proposed, S
     if (chosen.isEmpty() || chosen.first().isEmpty())
         return std::nullopt;
     const qsizetype chosenFilter = saveFilters().indexOf(dialog->selectedNameFilter());
-    return SaveChoice { chosen.first(), chosenFilter < 0 ? SaveFilter::AdcFiles : SaveFilter(chosenFilter) };
+    return SaveChoice { chosen.first(),
+        chosenFilter < 0 ? SaveFilter::AdcFiles : SaveFilter(chosenFilter) };
 }
 
 QString FileControl::execOpenDialog()
@@ -182,7 +183,6 @@ QString FileControl::execOpenDialog()
     const QStringList chosen = dialog->selectedFiles();
     return chosen.isEmpty() ? QString() : chosen.first();
 }
-
 
 // ---------------------------------------------------------------------------------------
 // Load

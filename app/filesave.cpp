@@ -11,10 +11,10 @@
 #include "files/windows1251.h"
 #include "signal/csvexport.h"
 
+#include <QCheckBox>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QCheckBox>
 
 namespace app {
 
@@ -117,8 +117,8 @@ void FileControl::btSaveClick()
         return;
     }
     QString error;
-    if (!files::saveDataFile(choice->fileName, headerRecord(), m_document.recording().data,
-            comment, &error, nullptr, nullptr, WindowOutput)) {
+    if (!files::saveDataFile(choice->fileName, headerRecord(), m_document.recording().data, comment,
+            &error, nullptr, nullptr, WindowOutput)) {
         m_window.showMessage(error);
         return;
     }
@@ -135,12 +135,12 @@ void FileControl::saveCycleRun(const CycleSaveRequest &request)
     if (!outcome.written.isEmpty()) {
         // Files of a per-cycle save are written newest first: the last is cycle 0's.
         becameCurrent(outcome.written.last(), request.oneFile);
-        say(request.oneFile
-                ? QStringLiteral("Циклы сохранены в файл %1").arg(files::namePart(outcome.written.last()))
-                : QStringLiteral("Сохранено файлов циклов: %1 (%2 … %3)")
-                      .arg(outcome.written.size())
-                      .arg(files::namePart(outcome.written.last()),
-                          files::namePart(outcome.written.first())));
+        say(request.oneFile ? QStringLiteral("Циклы сохранены в файл %1")
+                                  .arg(files::namePart(outcome.written.last()))
+                            : QStringLiteral("Сохранено файлов циклов: %1 (%2 … %3)")
+                                  .arg(outcome.written.size())
+                                  .arg(files::namePart(outcome.written.last()),
+                                      files::namePart(outcome.written.first())));
     } else if (outcome.error.isEmpty()) {
         say(QStringLiteral("Нет новых циклов для сохранения"));
     }

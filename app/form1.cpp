@@ -22,8 +22,8 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QDropEvent>
+#include <QGroupBox>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QMenu>

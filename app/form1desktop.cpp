@@ -88,10 +88,12 @@ void TForm1::createFileMenu()
         &QAction::triggered, this, &TForm1::csvExportRequested);
     connect(windowAction(this, pmFile, "actExportPdf", QStringLiteral("Экспорт в PDF…")),
         &QAction::triggered, this, &TForm1::pdfExportRequested);
-    connect(windowAction(this, pmFile, "actPrint", QStringLiteral("Печать…"), QKeySequence(Qt::CTRL | Qt::Key_P)),
+    connect(windowAction(this, pmFile, "actPrint", QStringLiteral("Печать…"),
+                QKeySequence(Qt::CTRL | Qt::Key_P)),
         &QAction::triggered, this, &TForm1::printDialogRequested);
     pmFile->addSeparator();
-    connect(windowAction(this, pmFile, "actQuit", QStringLiteral("Выход"), QKeySequence(Qt::CTRL | Qt::Key_Q)),
+    connect(windowAction(this, pmFile, "actQuit", QStringLiteral("Выход"),
+                QKeySequence(Qt::CTRL | Qt::Key_Q)),
         &QAction::triggered, this, &QWidget::close);
 
     // Measurements: under the header's "Управление контроллером".
@@ -202,8 +204,8 @@ void TForm1::cancelMeasurement()
 void TForm1::mirrorStartButtons()
 {
     const bool waiting = measurementWaiting();
-    for (QAbstractButton *button : { static_cast<QAbstractButton *>(btStart),
-             static_cast<QAbstractButton *>(btStartPlus) })
+    for (QAbstractButton *button :
+        { static_cast<QAbstractButton *>(btStart), static_cast<QAbstractButton *>(btStartPlus) })
         button->setText(waiting ? CancelCaption : StartCaption);
     if (auto *cancel = findChild<QAction *>(QStringLiteral("actCancel")))
         cancel->setEnabled(waiting);

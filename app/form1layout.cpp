@@ -534,8 +534,7 @@ void TForm1::applyRequestedOuterSize()
         return;
     // Once: the frame is known now, and a later size is the user's.
     m_frameSeen = true;
-    if (m_requestedOuter.isValid()
-        && QSize(windowWidth(), windowHeight()) != m_requestedOuter) {
+    if (m_requestedOuter.isValid() && QSize(windowWidth(), windowHeight()) != m_requestedOuter) {
         resize(std::max(1, m_requestedOuter.width() - extra.width()),
             std::max(1, m_requestedOuter.height() - extra.height()));
     }

@@ -50,7 +50,8 @@ Settings Settings::read(const IniFile &file)
     s.time4allSram = file.readInteger(K::ftSection, K::time4allSram, d.time4allSram);
     s.frequency = file.readInteger(K::ftSection, K::frequency, d.frequency);
     for (int n = 1; n <= MaxRecentFiles; ++n) {
-        const QString encoded = file.readString(K::recentSection, K::recentFile(n)).value_or(QString());
+        const QString encoded
+            = file.readString(K::recentSection, K::recentFile(n)).value_or(QString());
         if (!encoded.isEmpty())
             s.recentFiles << QString::fromUtf8(QByteArray::fromPercentEncoding(encoded.toLatin1()));
     }

@@ -120,8 +120,7 @@ int main(int argc, char **argv)
         return 1;
 
     const QString self = QCoreApplication::applicationFilePath();
-    const QString program
-        = QCoreApplication::applicationDirPath() + QStringLiteral("/ferrun");
+    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/ferrun");
     std::vector<double> window, exec;
     for (int i = 0; i < runs + 1; ++i) {
         QProcess run;

@@ -636,9 +636,8 @@ TEST_F(Acceptance, SizeAndPlaceSurviveRestartsUnderAWindowManager)
             ini.readInteger(K::chartSection, K::width, -1),
             ini.readInteger(K::chartSection, K::height, -1));
     };
-    const auto outer = [](const TForm1 &f) {
-        return QRect(f.pos(), QSize(f.windowWidth(), f.windowHeight()));
-    };
+    const auto outer
+        = [](const TForm1 &f) { return QRect(f.pos(), QSize(f.windowWidth(), f.windowHeight())); };
     QRect first;
     for (int run = 0; run < 4; ++run) {
         SCOPED_TRACE(run);
@@ -647,8 +646,8 @@ TEST_F(Acceptance, SizeAndPlaceSurviveRestartsUnderAWindowManager)
         ASSERT_TRUE(waitUntil([&] { return f.frameGeometry().size() != f.size(); }, 5000));
         if (run > 0) {
             EXPECT_TRUE(waitUntil([&] { return outer(f) == first; }, 5000))
-                << "shown at " << outer(f).x() << "," << outer(f).y() << " "
-                << outer(f).width() << "x" << outer(f).height();
+                << "shown at " << outer(f).x() << "," << outer(f).y() << " " << outer(f).width()
+                << "x" << outer(f).height();
         }
         f.close();
         form.reset();

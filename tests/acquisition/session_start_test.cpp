@@ -190,9 +190,9 @@ TEST(SessionStart, CancelledWaitAndItsLateEndByteLeaveTheNextMeasurementExact)
 
     // Photodiode start frame, the short read, the start frame, the transfer, 119 requests.
     const QByteArray received = toBytes(link.board.received());
-    const QByteArray expected = buildStartFrame(1, 0x7F, 1, 1, 1)
-        + buildShortReadCommand(0, 0x7F) + buildStartFrame(0, 0x7F, 1, 1, 1)
-        + QByteArray::fromHex("807f0000e0") + QByteArray(119, char(0x81));
+    const QByteArray expected = buildStartFrame(1, 0x7F, 1, 1, 1) + buildShortReadCommand(0, 0x7F)
+        + buildStartFrame(0, 0x7F, 1, 1, 1) + QByteArray::fromHex("807f0000e0")
+        + QByteArray(119, char(0x81));
     EXPECT_EQ(received.toHex(), expected.toHex());
     // The late end byte, the short read's block, the end byte, then 120 blocks.
     const QByteArray sent = toBytes(link.board.sent());

@@ -9,6 +9,7 @@
 #include "app/spinedit.h"
 #include "app/statusbar.h"
 #include "chart/chart.h"
+#include "tests/app/testenvironment.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -55,10 +56,7 @@ protected:
             ini += QStringLiteral("Channel %1=0\r\n").arg(n);
         file.write(ini.toUtf8());
         file.close();
-        app::FormEnvironment environment;
-        environment.showMessage = [this](const QString &text) { messages << text; };
-        environment.sysfsRoot = dir.filePath(QStringLiteral("no-sys"));
-        environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
+        app::FormEnvironment environment = apptest::environmentIn(dir, messages);
         form = std::make_unique<TForm1>(path, app::AppOptions {}, environment);
         form->show();
         QApplication::setActiveWindow(form.get());

@@ -9,6 +9,7 @@
 #include "app/statusbar.h"
 #include "chart/chart.h"
 #include "sim/boardsimulator.h"
+#include "tests/app/testenvironment.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -66,10 +67,7 @@ protected:
             EXPECT_TRUE(file.open(QIODevice::WriteOnly));
             file.write(ini.toUtf8());
         }
-        app::FormEnvironment environment;
-        environment.showMessage = [this](const QString &text) { messages << text; };
-        environment.sysfsRoot = dir.filePath(QStringLiteral("no-sys"));
-        environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
+        app::FormEnvironment environment = apptest::environmentIn(dir, messages);
         app::AppOptions options;
         options.device = device;
         form = std::make_unique<TForm1>(path, options, environment);

@@ -2,6 +2,7 @@
 #include "app/form1.h"
 #include "chart/channelchart.h"
 #include "chart/chart.h"
+#include "tests/app/testenvironment.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,9 +21,9 @@
 #include <QToolButton>
 #include <QXmlStreamReader>
 #include <cmath>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/stat.h>
 
 using app::ChartExport;
 using app::PrinterJob;
@@ -407,10 +408,7 @@ TEST(ChartExportWindow, ButtonsAndMenuReachTheExport)
 {
     QTemporaryDir dir;
     QStringList messages;
-    app::FormEnvironment environment;
-    environment.showMessage = [&](const QString &text) { messages << text; };
-    environment.sysfsRoot = dir.filePath(QStringLiteral("no-sys"));
-    environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
+    app::FormEnvironment environment = apptest::environmentIn(dir, messages);
     app::TForm1 form(dir.filePath(QStringLiteral("Ferrun.ini")), app::AppOptions {}, environment);
     messages.clear(); // what start-up said about the instrument
     auto *exporter = form.findChild<ChartExport *>();

@@ -265,12 +265,7 @@ TEST_F(DataFilesTest, CycleRunSavesGoThroughTheCycleSaver)
 // written; then "В один файл" checked: the (empty) stream of the one-file store.
 TEST_F(DataFilesTest, CycleRunSavedPerCycleThenAsOneFile)
 {
-    sim::BoardOptions options;
-    options.speed = 100;
-    board = std::make_unique<sim::BoardSimulator>(options);
-    std::string error;
-    ASSERT_TRUE(board->start(&error)) << error;
-    app::TForm1 &f = open(QString::fromStdString(board->devicePath()));
+    app::TForm1 &f = openOnBoard();
     acquisition::CycleRun &run = f.cycleControl->run();
     ASSERT_FALSE(f.cb1file->isChecked());
     QTest::mouseClick(f.btCycle, Qt::LeftButton);
@@ -318,12 +313,7 @@ TEST_F(DataFilesTest, CycleRunSavedPerCycleThenAsOneFile)
 // load is refused, and the measurement ends with its own recording.
 TEST_F(DataFilesTest, NoLoadDuringAnExchange)
 {
-    sim::BoardOptions options;
-    options.speed = 100;
-    board = std::make_unique<sim::BoardSimulator>(options);
-    std::string error;
-    ASSERT_TRUE(board->start(&error)) << error;
-    app::TForm1 &f = open(QString::fromStdString(board->devicePath()));
+    app::TForm1 &f = openOnBoard();
     const QString other = file(QStringLiteral("other.kdx"));
     filewindow::writeDataFile(other, 0x01, filewindow::words({ 1, 2, 3 }), QStringLiteral("x"));
     f.mComment->setPlainText(QStringLiteral("своя"));

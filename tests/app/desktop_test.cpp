@@ -1,8 +1,6 @@
 // The window as a desktop program: saves that follow the name and say what they wrote, the
 // comment characters a data file cannot hold, shortcuts and menus, recent files, a dropped
 // file, the title, and cancelling a measurement that waits. Real widgets and real files.
-#include "tests/app/filewindow.h"
-
 #include "acquisition/cyclerun.h"
 #include "app/chartbuilder.h"
 #include "app/statusbar.h"
@@ -11,6 +9,7 @@
 #include "files/settings.h"
 #include "files/windows1251.h"
 #include "signal/csvexport.h"
+#include "tests/app/filewindow.h"
 
 #include <QAction>
 #include <QDropEvent>
@@ -94,7 +93,8 @@ TEST_F(DesktopTest, SavesFollowTheNameAndSayWhatTheyWrote)
         EXPECT_EQ(readAll(file(name)), csv) << qPrintable(name);
         EXPECT_EQ(status(), QStringLiteral("Экспорт в CSV: ") + name);
     }
-    f.fileControl->chooseCsvFile = [this](const QString &) { return file(QStringLiteral("menu.csv")); };
+    f.fileControl->chooseCsvFile
+        = [this](const QString &) { return file(QStringLiteral("menu.csv")); };
     action("actExportCsv")->trigger();
     EXPECT_EQ(readAll(file(QStringLiteral("menu.csv"))), csv);
     EXPECT_EQ(f.fileControl->CurrentDataFile, asData);
@@ -163,7 +163,8 @@ TEST_F(DesktopTest, CommentCharactersTheFileCannotHoldAreNamedFirst)
     saveAnyway = true;
     save(name);
     EXPECT_EQ(asked.size(), 2);
-    EXPECT_TRUE(readAll(name).endsWith(files::toWindows1251(QStringLiteral("?T ? 5 К, ? = 650 нм, ?T"))));
+    EXPECT_TRUE(
+        readAll(name).endsWith(files::toWindows1251(QStringLiteral("?T ? 5 К, ? = 650 нм, ?T"))));
     EXPECT_EQ(status(), QStringLiteral("Сохранено: lossy.kdx"));
 
     // Nothing to name: no question.
@@ -239,11 +240,7 @@ TEST_F(DesktopTest, ShortcutsMenusRecentFilesAndTitle)
     form.reset();
     const files::IniFile ini(file(QStringLiteral("Ferrun.ini")));
     EXPECT_EQ(files::Settings::read(ini).recentFiles, (QStringList { stepped, a }));
-    app::FormEnvironment environment;
-    environment.showMessage = [this](const QString &text) { messages << text; };
-    environment.sysfsRoot = file(QStringLiteral("no-sys"));
-    environment.devRoot = file(QStringLiteral("no-dev"));
-    app::TForm1 again(file(QStringLiteral("Ferrun.ini")), app::AppOptions {}, environment);
+    app::TForm1 again(file(QStringLiteral("Ferrun.ini")), app::AppOptions {}, environment());
     EXPECT_EQ(again.recentFiles(), (QStringList { stepped, a }));
     EXPECT_EQ(again.pmRecent->actions().size(), 2);
 }
@@ -283,12 +280,7 @@ TEST_F(DesktopTest, DroppedDataFileOpens)
 // buttons, Escape cancels it and leaves the recording held; the title marks an unsaved read.
 TEST_F(DesktopTest, WaitingMeasurementIsCancelledAndTheTitleMarksUnsavedReads)
 {
-    sim::BoardOptions options;
-    options.speed = 100;
-    board = std::make_unique<sim::BoardSimulator>(options);
-    std::string error;
-    ASSERT_TRUE(board->start(&error)) << error;
-    app::TForm1 &f = open(QString::fromStdString(board->devicePath()));
+    app::TForm1 &f = openOnBoard();
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.btStartPlus->isEnabled(); }, 5000));
 
     // "500 байт": a new read, not saved, under no file's name.
@@ -319,8 +311,10 @@ TEST_F(DesktopTest, WaitingMeasurementIsCancelledAndTheTitleMarksUnsavedReads)
     QTest::mouseClick(f.btExtrn, Qt::LeftButton); // from the computer
     QTest::mouseClick(f.btStartPlus, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return f.recording().data.size() == 480000 && f.session->state()
-                  == acquisition::SessionState::Idle; },
+        [&] {
+            return f.recording().data.size() == 480000
+                && f.session->state() == acquisition::SessionState::Idle;
+        },
         30000));
     EXPECT_TRUE(f.status->panelText(2).isEmpty()); // no "Цикл №" for a single measurement
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(u'|'));
@@ -332,13 +326,9 @@ TEST_F(DesktopTest, FileNamedAtStartUpNeedsNoBoard)
 {
     const QString rec = file(QStringLiteral("named.kdx"));
     writeDataFile(rec, 0x01, words({ 10, 20, 30 }), QStringLiteral("named"));
-    app::FormEnvironment environment;
-    environment.showMessage = [this](const QString &text) { messages << text; };
-    environment.sysfsRoot = file(QStringLiteral("no-sys"));
-    environment.devRoot = file(QStringLiteral("no-dev"));
     app::AppOptions options;
     options.file = rec;
-    app::TForm1 named(file(QStringLiteral("Ferrun.ini")), options, environment);
+    app::TForm1 named(file(QStringLiteral("Ferrun.ini")), options, environment());
     QApplication::processEvents();
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(u'|'));
     EXPECT_EQ(named.status->panelText(0), QStringLiteral("USB: нет связи"));

@@ -9,6 +9,7 @@
 #include "chart/chart.h"
 #include "files/datafile.h"
 #include "sim/boardsimulator.h"
+#include "tests/app/testenvironment.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -104,13 +105,9 @@ protected:
             EXPECT_TRUE(out.open(QIODevice::WriteOnly));
             out.write(ini.toUtf8());
         }
-        app::FormEnvironment environment;
-        environment.showMessage = [this](const QString &text) { messages << text; };
-        environment.sysfsRoot = file(QStringLiteral("no-sys"));
-        environment.devRoot = file(QStringLiteral("no-dev"));
         app::AppOptions options;
         options.device = device;
-        form = std::make_unique<app::TForm1>(settings, options, environment);
+        form = std::make_unique<app::TForm1>(settings, options, environment());
         app::FileControl &fc = *form->fileControl;
         fc.chooseSaveFile = [this](const QString &proposed) -> std::optional<app::SaveChoice> {
             proposals << proposed;
@@ -135,6 +132,20 @@ protected:
             messages.clear(); // "АЦП не обнаружено" from the start-up's discovery
         return *form;
     }
+
+    // The board simulator (recordings 100 times faster than the board's), and the window on it.
+    app::TForm1 &openOnBoard()
+    {
+        sim::BoardOptions options;
+        options.speed = 100;
+        board = std::make_unique<sim::BoardSimulator>(options);
+        std::string error;
+        EXPECT_TRUE(board->start(&error)) << error;
+        return open(QString::fromStdString(board->devicePath()));
+    }
+
+    // The window's surroundings: its messages collected, no device tree to find a board in.
+    app::FormEnvironment environment() { return apptest::environmentIn(dir, messages); }
 
     void save(const QString &path, app::SaveFilter filter = app::SaveFilter::AdcFiles)
     {

@@ -15,6 +15,7 @@
 #include "chart/chart.h"
 #include "files/inifile.h"
 #include "files/settings.h"
+#include "tests/app/testenvironment.h"
 
 #include <QAction>
 #include <QApplication>
@@ -73,10 +74,7 @@ protected:
     // A window on a machine without the instrument: discovery looks in an empty tree.
     TForm1 &open()
     {
-        app::FormEnvironment environment;
-        environment.showMessage = [this](const QString &text) { messages << text; };
-        environment.sysfsRoot = dir.filePath(QStringLiteral("no-sys"));
-        environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
+        app::FormEnvironment environment = apptest::environmentIn(dir, messages);
         form = std::make_unique<TForm1>(path, app::AppOptions {}, environment);
         return *form;
     }

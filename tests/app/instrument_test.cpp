@@ -12,6 +12,7 @@
 #include "files/settings.h"
 #include "serial/serialport.h"
 #include "sim/boardsimulator.h"
+#include "tests/app/testenvironment.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -62,10 +63,7 @@ protected:
 
     TForm1 &open(const app::AppOptions &options)
     {
-        app::FormEnvironment environment;
-        environment.showMessage = [this](const QString &text) { messages << text; };
-        environment.sysfsRoot = dir.filePath(QStringLiteral("no-sys"));
-        environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
+        app::FormEnvironment environment = apptest::environmentIn(dir, messages);
         form = std::make_unique<TForm1>(path, options, environment);
         return *form;
     }

@@ -10,6 +10,7 @@
 #include "app/statusbar.h"
 #include "chart/chart.h"
 #include "sim/boardsimulator.h"
+#include "tests/app/testenvironment.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -48,10 +49,7 @@ protected:
     // A first run (no settings file) on the simulator.
     TForm1 &open()
     {
-        app::FormEnvironment environment;
-        environment.showMessage = [this](const QString &text) { messages << text; };
-        environment.sysfsRoot = dir.filePath(QStringLiteral("no-sys"));
-        environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
+        app::FormEnvironment environment = apptest::environmentIn(dir, messages);
         app::AppOptions options;
         options.device = QString::fromStdString(board->devicePath());
         form = std::make_unique<TForm1>(dir.filePath("Ferrun.ini"), options, environment);

@@ -7,6 +7,7 @@
 #include "app/filecontrol.h"
 #include "app/form1.h"
 #include "sim/boardsimulator.h"
+#include "tests/app/testenvironment.h"
 
 #include <QApplication>
 #include <QDir>
@@ -38,10 +39,7 @@ protected:
 
     TForm1 &open()
     {
-        app::FormEnvironment environment;
-        environment.showMessage = [this](const QString &text) { messages << text; };
-        environment.sysfsRoot = dir.filePath(QStringLiteral("no-sys"));
-        environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
+        app::FormEnvironment environment = apptest::environmentIn(dir, messages);
         environment.recoveryFolder = recoveryFolder();
         app::AppOptions options;
         options.device = QString::fromStdString(board->devicePath());
