@@ -70,7 +70,9 @@ bool FileControl::commentMayBeSaved(const QString &comment)
 
 bool FileControl::askLossyComment(const QString &missing)
 {
-    QMessageBox box(QMessageBox::Warning, m_window.dialogParent->window()->windowTitle(),
+    // The window's title without its modified mark's place holder.
+    QMessageBox box(QMessageBox::Warning,
+        m_window.dialogParent->window()->windowTitle().remove(QStringLiteral("[*]")),
         lossyCommentMessage(missing), QMessageBox::NoButton, m_window.dialogParent);
     QPushButton *save = box.addButton(QStringLiteral("Сохранить так"), QMessageBox::AcceptRole);
     QPushButton *back

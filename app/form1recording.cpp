@@ -144,8 +144,8 @@ void TForm1::keepUnsaved(bool exceptTheRecording)
 
 SaveAnswer TForm1::askSaveRecordingBox()
 {
-    QMessageBox box(QMessageBox::Question, windowTitle(), QStringLiteral("Сохранить запись?"),
-        QMessageBox::NoButton, this);
+    QMessageBox box(QMessageBox::Question, windowTitle().remove(QStringLiteral("[*]")),
+        QStringLiteral("Сохранить запись?"), QMessageBox::NoButton, this);
     QPushButton *save = box.addButton(QStringLiteral("Сохранить"), QMessageBox::AcceptRole);
     QPushButton *discard
         = box.addButton(QStringLiteral("Не сохранять"), QMessageBox::DestructiveRole);
