@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 
 #include <QCoreApplication>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 
@@ -46,6 +47,9 @@ int main(int argc, char **argv)
     if (argc >= 2 && std::strcmp(argv[1], "plot") == 0)
         return cli::runPlot(argc, argv);
     QCoreApplication app(argc, argv);
+    // The application object took the user's locale; the system's error texts in the
+    // messages stay English, as every other word of ferrun-cli.
+    std::setlocale(LC_MESSAGES, "C");
     QCoreApplication::setApplicationName(QStringLiteral("ferrun-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(FERRUN_VERSION));
     QStringList args = app.arguments().mid(1);

@@ -21,6 +21,7 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <clocale>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -218,6 +219,8 @@ int plot(char *program, const QStringList &args)
     char *appArgv[] = { program, platformOption, platformName, nullptr };
     int appArgc = 3;
     QApplication application(appArgc, appArgv);
+    // The system's error texts in English, as every other word of ferrun-cli.
+    std::setlocale(LC_MESSAGES, "C");
     QApplication::setApplicationName(QStringLiteral("ferrun-cli"));
 
     sig::ChartDecoder decoder;
