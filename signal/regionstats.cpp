@@ -1,0 +1,171 @@
+#include "signal/regionstats.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sig {
+
+namespace {
+
+// The first point p of `recording` in [from, count) whose X is not below `x` (X ascending).
+int firstPointFrom(const DecodedRecording &recording, int from, int count, double x)
+{
+    while (from < count) {
+        const int middle = from + (count - from) / 2;
+        if (recording.x(middle) < x)
+            from = middle + 1;
+        else
+            count = middle;
+    }
+    return from;
+}
+
+// The first point beyond `x`.
+int firstPointBeyond(const DecodedRecording &recording, int from, int count, double x)
+{
+    while (from < count) {
+        const int middle = from + (count - from) / 2;
+        if (recording.x(middle) <= x)
+            from = middle + 1;
+        else
+            count = middle;
+    }
+    return from;
+}
+
+} // namespace
+
+RegionStatistics::RegionStatistics(double from, double to)
+    : m_from(from)
+    , m_to(to)
+{
+}
+
+void RegionStatistics::add(const DecodedRecording &piece)
+{
+    if (!m_seen) {
+        m_seen = true;
+        m_mode = piece.axisMode;
+        m_channels = piece.checkedChannels;
+        m_xPerPoint
+            = isTimeMode(piece.axisMode) ? piece.ChannelIntervalUs / piece.TimeDivisor : 1.0;
+        m_scale = piece.ValueScale;
+        m_offset = piece.ValueOffset;
+    }
+    const int points = piece.pointCount();
+    if (m_mode == AxisMode::None || points == 0)
+        return;
+
+    // X grows with the point unless the recording's interval is negative; a region of such a
+    // recording is found point by point.
+    int begin = 0, end = points;
+    const bool ascending = !(piece.x(points - 1) < piece.x(0));
+    if (ascending) {
+        begin = firstPointFrom(piece, 0, points, m_from);
+        end = firstPointBeyond(piece, begin, points, m_to);
+    }
+    for (int p = begin; p < end; ++p) {
+        const double x = piece.x(p);
+        if (!ascending && !(x >= m_from && x <= m_to))
+            continue;
+        const qint64 point = piece.firstPoint() + p;
+        const bool first = m_count == 0;
+        ++m_count;
+        m_points += point;
+        m_pointSquares += __int128(point) * point;
+        for (int n = 1; n <= files::ThermocoupleCount; ++n) {
+            if (!piece.hasChannel(n))
+                continue;
+            Sums &s = m_sums[size_t(n - 1)];
+            const int code = piece.code(n, p);
+            if (first) {
+                s.minimum = s.maximum = s.first = code;
+            } else {
+                s.minimum = std::min(s.minimum, code);
+                s.maximum = std::max(s.maximum, code);
+            }
+            s.last = code;
+            s.codes += code;
+            s.pointCodes += __int128(point) * code;
+        }
+    }
+}
+
+std::vector<ChannelStatistics> RegionStatistics::result() const
+{
+    std::vector<ChannelStatistics> result;
+    if (m_mode == AxisMode::None)
+        return result;
+    const bool temperature = isTemperatureMode(m_mode);
+    // A code maps to Y exactly as the chart's point does; a mean code in extended precision.
+    const auto value = [&](int code) {
+        return temperature ? (code - m_offset) * m_scale : double(code);
+    };
+    const auto meanValue = [&](long double code) {
+        return temperature ? double((code - m_offset) * m_scale) : double(code);
+    };
+    const __int128 n = m_count;
+    const __int128 spread = n * m_pointSquares - m_points * m_points;
+    for (int channel = 1; channel <= files::ThermocoupleCount; ++channel) {
+        if (!(m_channels & files::thermocoupleBit(channel)))
+            continue;
+        ChannelStatistics c;
+        c.channel = channel;
+        c.count = m_count;
+        if (m_count > 0) {
+            const Sums &s = m_sums[size_t(channel - 1)];
+            c.minimum = value(s.minimum);
+            c.maximum = value(s.maximum);
+            if (c.maximum < c.minimum) // a negative scale turns the order round
+                std::swap(c.minimum, c.maximum);
+            c.first = value(s.first);
+            c.last = value(s.last);
+            c.mean = meanValue((long double)s.codes / (long double)m_count);
+            if (spread > 0) {
+                const __int128 covariance = n * s.pointCodes - m_points * __int128(s.codes);
+                const long double perPoint = (long double)covariance / (long double)spread;
+                const long double perCode = temperature ? (long double)m_scale : 1.0L;
+                // A recording whose frames all lie at one X has no slope.
+                c.slope = m_xPerPoint != 0 ? double(perPoint * perCode / m_xPerPoint) : 0;
+            }
+        }
+        result.push_back(c);
+    }
+    return result;
+}
+
+std::vector<ChannelStatistics> regionStatistics(
+    const DecodedRecording &recording, double from, double to)
+{
+    RegionStatistics statistics(from, to);
+    statistics.add(recording);
+    return statistics.result();
+}
+
+double slopePerSecondFactor(const DecodedRecording &recording)
+{
+    // X counts units of TimeDivisor microseconds.
+    return isTimeMode(recording.axisMode) ? 1e6 / recording.TimeDivisor : 1.0;
+}
+
+int nearestPoint(const DecodedRecording &recording, double x)
+{
+    const int points = recording.pointCount();
+    if (points == 0 || recording.axisMode == AxisMode::None)
+        return -1;
+    if (recording.x(points - 1) < recording.x(0)) {
+        int best = 0;
+        for (int p = 1; p < points; ++p)
+            if (std::abs(recording.x(p) - x) < std::abs(recording.x(best) - x))
+                best = p;
+        return best;
+    }
+    const int after = firstPointFrom(recording, 0, points, x);
+    if (after == 0)
+        return 0;
+    if (after == points)
+        return points - 1;
+    return x - recording.x(after - 1) <= recording.x(after) - x ? after - 1 : after;
+}
+
+} // namespace sig
