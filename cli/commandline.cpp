@@ -131,4 +131,12 @@ QString CommandLine::helpText() const
     return text;
 }
 
+bool CommandLine::offers(const QString &name) const
+{
+    for (const QCommandLineOption &option : m_options)
+        if (option.names().contains(name))
+            return true;
+    return false;
+}
+
 } // namespace cli

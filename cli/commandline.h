@@ -43,6 +43,8 @@ public:
     std::optional<int> parse(const QStringList &args, int minPositional = 0, int maxPositional = 0);
 
     bool isSet(const QString &name) const { return m_parser.isSet(name); }
+    // Whether the command has the option at all.
+    bool offers(const QString &name) const;
     // The option's value, or its default when not given.
     QString value(const QString &name) const { return m_parser.value(name); }
     QStringList positional() const { return m_parser.positionalArguments(); }

@@ -12,6 +12,7 @@ int runPorts(const QStringList &args);
 int runMeasure(const QStringList &args);
 int runInfo(const QStringList &args);
 int runExport(const QStringList &args);
+int runStats(const QStringList &args);
 int runCatalog(const QStringList &args);
 int runCycle(const QStringList &args);
 // Runs before any application object exists and makes its own (a QApplication on the

@@ -15,7 +15,7 @@
 
 namespace cli {
 
-void addDisplayOptions(CommandLine &line)
+void addDisplayOptions(CommandLine &line, PhotodiodeOption photodiode)
 {
     line.addOption({ "mode",
         "Axis mode: 0 degrees/time, 1 ADC/samples, 2 degrees/samples, 3 ADC/time.", "0..3", "0" });
@@ -24,7 +24,8 @@ void addDisplayOptions(CommandLine &line)
     line.addOption(
         { "integrate", "Running mean over K points (2..2048); off when not given.", "K" });
     line.addOption({ "skip", "Draw every N-th frame (1 draws every frame).", "N", "1" });
-    line.addFlag({ "photodiode" }, "Add the photodiode line FD.");
+    if (photodiode == PhotodiodeOption::Offered)
+        line.addFlag({ "photodiode" }, "Add the photodiode line FD.");
 }
 
 std::optional<sig::DisplaySettings> displayOptions(const CommandLine &line)
@@ -55,7 +56,7 @@ std::optional<sig::DisplaySettings> displayOptions(const CommandLine &line)
     settings.integrate = integrate.has_value();
     settings.integrationLength = integrate.value_or(2);
     settings.pointSkip = *skip;
-    settings.photodiode = line.isSet("photodiode");
+    settings.photodiode = line.offers("photodiode") && line.isSet("photodiode");
     return settings;
 }
 

@@ -16,8 +16,9 @@ namespace cli {
 class CommandLine;
 
 // The display options that mirror the window's controls: --mode, --unit, --range,
-// --integrate, --skip, --photodiode.
-void addDisplayOptions(CommandLine &line);
+// --integrate, --skip and, for the commands that draw it, --photodiode.
+enum class PhotodiodeOption { Offered, NotOffered };
+void addDisplayOptions(CommandLine &line, PhotodiodeOption photodiode = PhotodiodeOption::Offered);
 
 // The options' values as the decoder reads them. Nothing when one is out of range (the
 // message, naming the allowed range, is printed). The channels, the averaging and the

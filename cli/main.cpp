@@ -20,6 +20,7 @@ const char usage[]
       "  measure    records on the board (or the simulator) and saves a file\n"
       "  info       the header and comment of a data file\n"
       "  export     the chart points of a data file as CSV\n"
+      "  stats      statistics of the chart points of a data file between two x values\n"
       "  catalog    the comments of the data files of a folder, or a search in them\n"
       "  cycle      repeated averaged measurements, saved per cycle or into one file\n"
       "  plot       the chart of a data file as an SVG or PNG picture\n"
@@ -76,6 +77,8 @@ int main(int argc, char **argv)
         return cli::runInfo(args);
     if (command == "export")
         return cli::runExport(args);
+    if (command == "stats")
+        return cli::runStats(args);
     if (command == "catalog")
         return cli::runCatalog(args);
     if (command == "cycle")

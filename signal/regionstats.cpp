@@ -58,35 +58,69 @@ void RegionStatistics::add(const DecodedRecording &piece)
 
     // X grows with the point unless the recording's interval is negative; a region of such a
     // recording is found point by point.
-    int begin = 0, end = points;
-    const bool ascending = !(piece.x(points - 1) < piece.x(0));
-    if (ascending) {
-        begin = firstPointFrom(piece, 0, points, m_from);
-        end = firstPointBeyond(piece, begin, points, m_to);
+    if (!(piece.x(points - 1) < piece.x(0))) {
+        const int begin = firstPointFrom(piece, 0, points, m_from);
+        addRun(piece, begin, firstPointBeyond(piece, begin, points, m_to));
+        return;
     }
-    for (int p = begin; p < end; ++p) {
+    // Runs of consecutive points in the region, each taken as a whole.
+    const auto inside = [&](int p) {
         const double x = piece.x(p);
-        if (!ascending && !(x >= m_from && x <= m_to))
+        return x >= m_from && x <= m_to;
+    };
+    for (int p = 0; p < points;) {
+        if (!inside(p)) {
+            ++p;
             continue;
-        const qint64 point = piece.firstPoint() + p;
-        const bool first = m_count == 0;
-        ++m_count;
-        m_points += point;
-        m_pointSquares += __int128(point) * point;
-        for (int n = 1; n <= files::ThermocoupleCount; ++n) {
-            if (!piece.hasChannel(n))
-                continue;
-            Sums &s = m_sums[size_t(n - 1)];
-            const int code = piece.code(n, p);
-            if (first) {
-                s.minimum = s.maximum = s.first = code;
-            } else {
-                s.minimum = std::min(s.minimum, code);
-                s.maximum = std::max(s.maximum, code);
+        }
+        int q = p + 1;
+        while (q < points && inside(q))
+            ++q;
+        addRun(piece, p, q);
+        p = q;
+    }
+}
+
+void RegionStatistics::addRun(const DecodedRecording &piece, int begin, int end)
+{
+    if (begin >= end)
+        return;
+    const bool first = m_count == 0;
+    const qint64 offset = piece.firstPoint();
+    // Sums of the point numbers offset + begin .. offset + end - 1 and of their squares.
+    const auto sumTo = [](__int128 n) { return n * (n - 1) / 2; }; // 0 + ... + n - 1
+    const auto squaresTo = [](__int128 n) { return n * (n - 1) * (2 * n - 1) / 6; };
+    const __int128 low = offset + begin, high = offset + end;
+    m_count += end - begin;
+    m_points += sumTo(high) - sumTo(low);
+    m_pointSquares += squaresTo(high) - squaresTo(low);
+    for (int n = 1; n <= files::ThermocoupleCount; ++n) {
+        if (!piece.hasChannel(n))
+            continue;
+        Sums &s = m_sums[size_t(n - 1)];
+        const quint16 *codes = piece.codeData(n).data();
+        if (first)
+            s.minimum = s.maximum = s.first = codes[begin];
+        s.last = codes[end - 1];
+        // Blocks whose sums fit 64 bits (point × code stays below 2^47), gathered into the
+        // exact totals.
+        constexpr int Block = 1 << 15;
+        for (int from = begin; from < end; from += Block) {
+            const int to = std::min(end, from + Block);
+            int minimum = s.minimum, maximum = s.maximum;
+            qint64 codeSum = 0, pointCodeSum = 0;
+            for (int p = from; p < to; ++p) {
+                const int code = codes[p];
+                minimum = std::min(minimum, code);
+                maximum = std::max(maximum, code);
+                codeSum += code;
+                pointCodeSum += qint64(p - from) * code;
             }
-            s.last = code;
-            s.codes += code;
-            s.pointCodes += __int128(point) * code;
+            s.minimum = minimum;
+            s.maximum = maximum;
+            s.codes += codeSum;
+            // Points counted from the block's start: add start × the block's code sum.
+            s.pointCodes += pointCodeSum + __int128(offset + from) * codeSum;
         }
     }
 }
@@ -98,9 +132,8 @@ std::vector<ChannelStatistics> RegionStatistics::result() const
         return result;
     const bool temperature = isTemperatureMode(m_mode);
     // A code maps to Y exactly as the chart's point does; a mean code in extended precision.
-    const auto value = [&](int code) {
-        return temperature ? (code - m_offset) * m_scale : double(code);
-    };
+    const auto value
+        = [&](int code) { return temperature ? (code - m_offset) * m_scale : double(code); };
     const auto meanValue = [&](long double code) {
         return temperature ? double((code - m_offset) * m_scale) : double(code);
     };

@@ -44,6 +44,9 @@ public:
     std::vector<ChannelStatistics> result() const;
 
 private:
+    // Takes the points begin .. end - 1 of `piece`, all in the region.
+    void addRun(const DecodedRecording &piece, int begin, int end);
+
     struct Sums
     {
         int minimum = 0, maximum = 0, first = 0, last = 0;
