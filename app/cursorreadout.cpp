@@ -116,6 +116,7 @@ void CursorReadout::show(QPoint at)
         m_line->setGeometry(line);
     m_line->show();
     m_showing = true;
+    m_x = x;
 }
 
 void CursorReadout::clear()

@@ -4,6 +4,7 @@
 #include <QPoint>
 #include <QString>
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -44,6 +45,11 @@ public:
 
     QWidget *cursorLine() const { return m_line; }
     bool showing() const { return m_showing; }
+    // X of the frame shown, while one is.
+    std::optional<double> shownX() const
+    {
+        return m_showing ? std::optional<double>(m_x) : std::nullopt;
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -60,6 +66,7 @@ private:
     QWidget *m_line = nullptr;
     bool m_showing = false;
     QPoint m_at;
+    double m_x = 0;
 };
 
 } // namespace app

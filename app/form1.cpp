@@ -14,6 +14,7 @@
 #include "app/hotplug.h"
 #include "app/icons.h"
 #include "app/recoverydialog.h"
+#include "app/regioncursors.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
 #include "chart/chart.h"
@@ -150,6 +151,7 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     createInstrument();
     bindSession();
     bindChartBuilder();
+    createRegionCursors();
     createCycleControl();
     auto *chartExport = new ChartExport(
         Chart1, [this](const QString &text) { showMessage(text); }, this);
@@ -532,6 +534,7 @@ void TForm1::BuildChart()
 {
     chartBuilder->BuildChart();
     cursorReadout->recordingChanged();
+    regionCursors->chartBuilt();
 }
 
 void TForm1::displayChanged()

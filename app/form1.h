@@ -55,6 +55,8 @@ class CycleControl;
 class ContextHelp;
 class FileControl;
 class HotPlug;
+class RegionCursors;
+class RegionPanel;
 class SpinEdit;
 class StatusBar;
 
@@ -142,6 +144,10 @@ public:
     void BuildChart();
     // The status bar's X, Y and photodiode readout (app/cursorreadout.h).
     CursorReadout *cursorReadout = nullptr;
+    // Cursors A and B over the chart and their region's panel under it
+    // (app/regioncursors.h, app/regionpanel.h; form1cursors.cpp).
+    RegionCursors *regionCursors = nullptr;
+    RegionPanel *regionPanel = nullptr;
     // The cycle mode (app/cyclecontrol.h): btCycle, its state and stores.
     std::unique_ptr<CycleControl> cycleControl;
 
@@ -354,6 +360,7 @@ private:
     void createInstrument();
     void bindSession();
     void bindChartBuilder();
+    void createRegionCursors();
     void createCycleControl();
     void createFileControl();
     // The current recording: replaced without drawing (the one held kept when unsaved).

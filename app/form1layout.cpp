@@ -2,6 +2,7 @@
 #include "app/contexthelp.h"
 #include "app/form1.h"
 #include "app/icons.h"
+#include "app/regionpanel.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
 #include "chart/channelchart.h"
@@ -576,8 +577,11 @@ void TForm1::FormResize()
     // one they were made for. The channel row and the status bar below the chart are never
     // covered: the chart ends where they begin.
     const int statusTop = height() - StatusBar::Height;
-    const int chartHeight
+    const int room
         = std::min(windowHeight() - ChartHeightMargin, statusTop - ChannelsBand - Chart1->y());
+    // The cursors' panel, while shown, takes its height from the bottom of the chart's.
+    const int panelHeight = regionPanel ? regionPanel->heightIn(std::max(0, room)) : 0;
+    const int chartHeight = room - panelHeight;
     const int w = std::max(0, chartWidth);
     const int h = std::max(0, chartHeight);
     // The chart takes what the margins leave; the comment frame, the progress panel and the
@@ -597,7 +601,9 @@ void TForm1::FormResize()
 
     // The bands below the chart: the channel check boxes and the status bar at the bottom.
     status->setGeometry(0, statusTop, width(), StatusBar::Height);
-    const int channelsTop = std::min(Chart1->y() + h, statusTop - ChannelsBand);
+    if (regionPanel)
+        regionPanel->setGeometry(0, Chart1->y() + h, w, panelHeight);
+    const int channelsTop = std::min(Chart1->y() + h + panelHeight, statusTop - ChannelsBand);
     pChannels->setGeometry(0, channelsTop, std::max(w, 520), statusTop - channelsTop);
     pChannels->raise();
     status->raise();

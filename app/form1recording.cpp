@@ -10,6 +10,7 @@
 #include "app/filecontrol.h"
 #include "app/form1.h"
 #include "app/recoverydialog.h"
+#include "app/regioncursors.h"
 #include "chart/chart.h"
 
 #include <QCheckBox>
@@ -88,6 +89,8 @@ void TForm1::holdRecording(files::Recording next)
     m_document->recording().header.YTitle = Chart1->LeftAxis()->Title().Caption();
     QString error;
     m_document->replace(std::move(next), mComment->toPlainText(), &error);
+    // The cursors stood on the points of the recording that went.
+    regionCursors->clear();
     if (!error.isEmpty()) {
         qWarning("ferrun: %s", qPrintable(notKeptMessage(error)));
         showMessageLater(notKeptMessage(error));

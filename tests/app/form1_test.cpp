@@ -599,7 +599,8 @@ TEST_F(FormTest, ChartCopyButtonAndMenu)
     QTest::mousePress(f.Chart1, Qt::RightButton, {}, at);
     QTest::mouseRelease(f.Chart1, Qt::RightButton, {}, at);
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.pmChart->isVisible(); }, 2000));
-    ASSERT_EQ(f.pmChart->actions().size(), 2);
+    // "Копировать", the readout's switch, and after a separator the four cursor entries.
+    ASSERT_EQ(f.pmChart->actions().size(), 7);
     EXPECT_EQ(f.pmChart->actions().at(0)->text(), QStringLiteral("Копировать"));
     f.pmChart->actions().at(0)->trigger();
     EXPECT_EQ(copy.size(), 2);

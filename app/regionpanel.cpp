@@ -1,0 +1,347 @@
+#include "app/regionpanel.h"
+
+#include "app/chartbuilder.h"
+#include "app/regioncursors.h"
+#include "chart/chart.h"
+#include "files/channels.h"
+#include "signal/csvexport.h"
+#include "signal/regionstats.h"
+
+#include <QBoxLayout>
+#include <QClipboard>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QToolButton>
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+namespace app {
+
+namespace {
+
+using Cursor = RegionCursors::Cursor;
+
+const QString Help = QStringLiteral(
+    "Ctrl+щелчок по графику ставит курсор A, Shift+щелчок — курсор B; линию курсора можно "
+    "перетащить мышью. С фокусом на графике: A и B ставят курсоры, ← и → сдвигают активный "
+    "курсор на точку, пробел меняет активный курсор, Esc убирает курсоры.");
+
+// The table takes Ctrl+C for the whole of it, as "Копировать" does.
+class RegionTable : public QTableWidget
+{
+public:
+    using QTableWidget::QTableWidget;
+    std::function<void()> copyAll;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->matches(QKeySequence::Copy)) {
+            copyAll();
+            event->accept();
+            return;
+        }
+        QTableWidget::keyPressEvent(event);
+    }
+};
+
+QString slopeUnit(sig::AxisMode mode)
+{
+    switch (mode) {
+    case sig::AxisMode::ValuesTime:
+        return QStringLiteral("°C/с");
+    case sig::AxisMode::AdcTime:
+        return QStringLiteral("ед./с");
+    case sig::AxisMode::ValuesSamples:
+        return QStringLiteral("°C/выборку");
+    case sig::AxisMode::AdcSamples:
+    case sig::AxisMode::None:
+        break;
+    }
+    return QStringLiteral("ед./выборку");
+}
+
+} // namespace
+
+RegionPanel::RegionPanel(chart::TChart &chart, const ChartBuilder &builder,
+    const RegionCursors &cursors, QWidget *parent)
+    : QFrame(parent)
+    , m_chart(chart)
+    , m_builder(builder)
+    , m_cursors(cursors)
+{
+    setObjectName(QStringLiteral("pCursors"));
+    setFrameStyle(QFrame::Panel | QFrame::Raised);
+    setAutoFillBackground(true);
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(3, 2, 3, 3);
+    column->setSpacing(2);
+    auto *header = new QHBoxLayout;
+    column->addLayout(header);
+
+    m_fold = new QToolButton(this);
+    m_fold->setObjectName(QStringLiteral("btCursorsFold"));
+    m_fold->setText(QStringLiteral("Курсоры"));
+    m_fold->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_fold->setAutoRaise(true);
+    m_fold->setArrowType(Qt::DownArrow);
+    m_fold->setToolTip(QStringLiteral("Свернуть или развернуть таблицу"));
+    connect(m_fold, &QToolButton::clicked, this, [this] { setFolded(!m_folded); });
+    header->addWidget(m_fold);
+
+    m_summary = new QLabel(this);
+    m_summary->setObjectName(QStringLiteral("lbCursors"));
+    m_summary->setToolTip(Help);
+    m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    header->addWidget(m_summary, 1);
+
+    m_copy = new QPushButton(QStringLiteral("Копировать"), this);
+    m_copy->setObjectName(QStringLiteral("btCursorsCopy"));
+    m_copy->setToolTip(QStringLiteral("Копировать таблицу в буфер обмена (с полной точностью)"));
+    connect(m_copy, &QPushButton::clicked, this, &RegionPanel::copy);
+    header->addWidget(m_copy);
+
+    auto *table = new RegionTable(this);
+    table->copyAll = [this] { copy(); };
+    m_table = table;
+    m_table->setObjectName(QStringLiteral("tbCursors"));
+    m_table->setColumnCount(1 + ColumnCount);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionMode(QAbstractItemView::ContiguousSelection);
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    // The value columns share the width: no column jumps as the numbers change in a drag.
+    QHeaderView *columns = m_table->horizontalHeader();
+    columns->setSectionResizeMode(QHeaderView::Stretch);
+    columns->setSectionResizeMode(0, QHeaderView::Fixed);
+    columns->resizeSection(0, fontMetrics().horizontalAdvance(QStringLiteral("1/|Δx|, Гц")) + 12);
+    columns->setHighlightSections(false);
+    column->addWidget(m_table, 1);
+
+    chart.installEventFilter(this);
+    connect(&cursors, &RegionCursors::changed, this, &RegionPanel::refresh);
+    hide();
+}
+
+void RegionPanel::setFolded(bool folded)
+{
+    if (m_folded == folded)
+        return;
+    m_folded = folded;
+    m_table->setVisible(!folded);
+    m_fold->setArrowType(folded ? Qt::RightArrow : Qt::DownArrow);
+    emit heightChanged();
+}
+
+int RegionPanel::heightIn(int room) const
+{
+    if (!m_shown)
+        return 0;
+    const QMargins margins = layout()->contentsMargins();
+    const int header = std::max(m_fold->sizeHint().height(), m_copy->sizeHint().height())
+        + margins.top() + margins.bottom() + 2 * frameWidth();
+    if (m_folded)
+        return header;
+    const int table = m_table->horizontalHeader()->sizeHint().height()
+        + m_table->verticalHeader()->defaultSectionSize() * int(m_rows.size())
+        + 2 * m_table->frameWidth() + layout()->spacing();
+    // The chart keeps at least half of the room; the table scrolls beyond that.
+    return std::clamp(header + table, header, std::max(header, room / 2));
+}
+
+std::vector<std::pair<int, QRgb>> RegionPanel::channelLook() const
+{
+    std::vector<std::pair<int, QRgb>> look;
+    const sig::DecodedRecording *r = m_builder.lastRecording();
+    for (int n = 1; n <= files::ThermocoupleCount; ++n) {
+        const chart::TChartSeries *series = m_chart.Series(int(files::thermocouple(n)));
+        if (r && r->hasChannel(n) && series->Active())
+            look.emplace_back(n, series->SeriesColor().rgb());
+    }
+    return look;
+}
+
+bool RegionPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    // A channel shown or hidden, or given another colour, repaints the chart; the table
+    // follows once the paint is done.
+    if (watched == &m_chart && event->type() == QEvent::Paint && m_shown && !m_refreshQueued
+        && channelLook() != m_look) {
+        m_refreshQueued = true;
+        QMetaObject::invokeMethod(this, &RegionPanel::refresh, Qt::QueuedConnection);
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+void RegionPanel::refresh()
+{
+    m_refreshQueued = false;
+    const size_t rowsBefore = m_rows.size();
+    const bool shownBefore = m_shown;
+    m_look = channelLook();
+    buildRows();
+    m_shown = !m_rows.empty();
+    if (m_shown)
+        showRows();
+    setVisible(m_shown);
+    if (m_shown != shownBefore || m_rows.size() != rowsBefore)
+        emit heightChanged();
+}
+
+void RegionPanel::buildRows()
+{
+    m_rows.clear();
+    const sig::DecodedRecording *r = m_builder.lastRecording();
+    const std::optional<double> a = m_cursors.position(Cursor::A);
+    const std::optional<double> b = m_cursors.position(Cursor::B);
+    if (!r || r->pointCount() == 0 || (!a && !b))
+        return;
+    const QLocale locale = QLocale::system();
+    const bool time = sig::isTimeMode(r->axisMode);
+    const bool both = a && b;
+    const double perSecond = sig::slopePerSecondFactor(*r);
+
+    m_captions = QStringList { QStringLiteral("Канал"), QStringLiteral("A"), QStringLiteral("B"),
+        QStringLiteral("B − A"), QStringLiteral("Мин."), QStringLiteral("Макс."),
+        QStringLiteral("Среднее"), QStringLiteral("Наклон,\n") + slopeUnit(r->axisMode) };
+
+    // X of the cursors in the bottom axis's unit, and 1/|Δx| in Hz from Δx in seconds.
+    Row x;
+    x.name = time ? QStringLiteral("X, ") + r->TimeUnitName : QStringLiteral("X, выборки");
+    x.values[AtA] = a;
+    x.values[AtB] = b;
+    if (both)
+        x.values[Difference] = *b - *a;
+    for (int c = 0; c < ColumnCount; ++c)
+        if (x.values[size_t(c)])
+            x.shown[size_t(c)] = locale.toString(*x.values[size_t(c)], 'g', 7);
+    m_rows.push_back(x);
+    if (time && both && *b != *a) {
+        Row hertz;
+        hertz.name = QStringLiteral("1/|Δx|, Гц");
+        hertz.values[Difference] = perSecond / std::abs(*b - *a);
+        hertz.shown[Difference] = locale.toString(*hertz.values[Difference], 'g', 6);
+        m_rows.push_back(hertz);
+    }
+
+    const int pointA = a ? sig::nearestPoint(*r, *a) : -1;
+    const int pointB = b ? sig::nearestPoint(*r, *b) : -1;
+    const std::vector<sig::ChannelStatistics> statistics = both
+        ? sig::regionStatistics(*r, std::min(*a, *b), std::max(*a, *b))
+        : std::vector<sig::ChannelStatistics>();
+    const int decimals = sig::isTemperatureMode(r->axisMode) ? 2 : 0;
+    for (const auto &[n, rgb] : m_look) {
+        Row row;
+        row.name = QString::fromLatin1(files::channelName(files::thermocouple(n)));
+        row.colour = QColor::fromRgb(rgb);
+        if (pointA >= 0)
+            row.values[AtA] = r->y(n, pointA);
+        if (pointB >= 0)
+            row.values[AtB] = r->y(n, pointB);
+        if (both)
+            row.values[Difference] = *row.values[AtB] - *row.values[AtA];
+        const auto s = std::find_if(statistics.begin(), statistics.end(),
+            [n](const sig::ChannelStatistics &c) { return c.channel == n; });
+        if (s != statistics.end() && s->count > 0) {
+            row.values[Minimum] = s->minimum;
+            row.values[Maximum] = s->maximum;
+            row.values[Mean] = s->mean;
+            row.values[Slope] = s->slope * perSecond;
+        }
+        for (int c = 0; c < ColumnCount; ++c) {
+            const std::optional<double> v = row.values[size_t(c)];
+            if (!v)
+                continue;
+            // Means a decimal more than the codes give; slopes to four significant digits.
+            row.shown[size_t(c)] = c == Slope ? locale.toString(*v, 'g', 4)
+                : c == Mean                   ? locale.toString(*v, 'f', decimals + 1)
+                                              : locale.toString(*v, 'f', decimals);
+        }
+        m_rows.push_back(row);
+    }
+
+    QString summary;
+    const QString unit = time ? r->TimeUnitName : QStringLiteral("выб.");
+    const auto withUnit
+        = [&unit](const QString &text) { return unit.isEmpty() ? text : text + u' ' + unit; };
+    if (a)
+        summary += QStringLiteral("A: ") + withUnit(x.shown[AtA]);
+    if (b)
+        summary += (a ? QStringLiteral("    B: ") : QStringLiteral("B: ")) + withUnit(x.shown[AtB]);
+    if (both)
+        summary += QStringLiteral("    Δx = ") + withUnit(x.shown[Difference]);
+    if (m_rows.size() > 1 && m_rows[1].colour == QColor())
+        summary += QStringLiteral("    1/|Δx| = ") + m_rows[1].shown[Difference]
+            + QStringLiteral(" Гц");
+    m_summary->setText(summary);
+}
+
+void RegionPanel::showRows()
+{
+    for (int c = 0; c <= ColumnCount; ++c) {
+        QTableWidgetItem *h = m_table->horizontalHeaderItem(c);
+        if (!h)
+            m_table->setHorizontalHeaderItem(c, h = new QTableWidgetItem);
+        if (h->text() != m_captions.at(c))
+            h->setText(m_captions.at(c));
+    }
+    if (m_table->rowCount() != int(m_rows.size()))
+        m_table->setRowCount(int(m_rows.size()));
+    for (int i = 0; i < int(m_rows.size()); ++i) {
+        const Row &row = m_rows[size_t(i)];
+        for (int c = 0; c <= ColumnCount; ++c) {
+            QTableWidgetItem *item = m_table->item(i, c);
+            if (!item) {
+                item = new QTableWidgetItem;
+                item->setTextAlignment(
+                    c == 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignRight | Qt::AlignVCenter);
+                m_table->setItem(i, c, item);
+            }
+            const QString &text = c == 0 ? row.name : row.shown[size_t(c - 1)];
+            if (item->text() != text)
+                item->setText(text);
+        }
+        // The channel's name on its series colour, in black or white to be read on it, as the
+        // channel boxes below the chart are.
+        QTableWidgetItem *name = m_table->item(i, 0);
+        const QBrush back = row.colour.isValid() ? QBrush(row.colour) : QBrush();
+        if (name->background() != back) {
+            name->setBackground(back);
+            name->setForeground(row.colour.isValid() && row.colour.lightness() < 110
+                    ? QBrush(Qt::white)
+                    : QBrush());
+        }
+    }
+}
+
+QString RegionPanel::text() const
+{
+    QStringList lines;
+    QStringList header = m_captions;
+    if (!header.isEmpty())
+        header.last().replace(u'\n', u' ');
+    lines << header.join(u'\t');
+    for (const Row &row : m_rows) {
+        QStringList cells { row.name };
+        for (const std::optional<double> &v : row.values)
+            cells << (v ? QString::fromLatin1(sig::formatNumber(*v)) : QString());
+        lines << cells.join(u'\t');
+    }
+    return lines.join(u'\n') + u'\n';
+}
+
+void RegionPanel::copy() const
+{
+    if (m_shown)
+        QGuiApplication::clipboard()->setText(text());
+}
+
+} // namespace app

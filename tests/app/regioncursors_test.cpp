@@ -1,0 +1,340 @@
+// Cursors A and B on the window's chart, driven by real mouse and key events on a recording
+// opened from a real data file, and the panel of their region checked against the same file
+// decoded apart.
+#include "app/chartbuilder.h"
+#include "app/cursorreadout.h"
+#include "app/regioncursors.h"
+#include "app/regionpanel.h"
+#include "app/statusbar.h"
+#include "signal/regionstats.h"
+#include "tests/app/filewindow.h"
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QTableWidget>
+#include <cmath>
+
+using app::RegionCursors;
+using app::RegionPanel;
+using Cursor = app::RegionCursors::Cursor;
+
+namespace {
+
+constexpr int Frames = 400;
+constexpr double IntervalUs = 100; // X of frame f: f / 10 ms
+
+// T1 rising with a ripple, T2 falling, T3 jagged: frame 0 and 399 more.
+QByteArray threeChannels(int shift = 0)
+{
+    QByteArray data;
+    for (int f = 0; f < Frames; ++f)
+        data += filewindow::words(
+            { 1000 + 3 * f + f % 7 + shift, 2000 - 2 * f, 1500 + (f * 37) % 50 });
+    return data;
+}
+
+class RegionCursorsTest : public filewindow::FileWindowTest
+{
+protected:
+    // The window with a recording of T1..T3 opened: degrees against time in ms, "250°".
+    app::TForm1 &openRecording()
+    {
+        app::TForm1 &f = open();
+        path = file(QStringLiteral("three.kdx"));
+        filewindow::writeDataFile(path, 0x07, threeChannels(), QStringLiteral("три"), IntervalUs);
+        load(path);
+        EXPECT_EQ(f.series(files::ChannelId::T1)->Count(), Frames - 1);
+        cursors = f.regionCursors;
+        panel = f.regionPanel;
+        chart = f.Chart1;
+        return f;
+    }
+
+    int pixel(double x) const { return chart->BottomAxis()->ValueToPosition(x); }
+    QPoint at(double x) const
+    {
+        chart->ensureLayout();
+        return QPoint(pixel(x), chart->ChartRect().center().y());
+    }
+    double x(Cursor c) const { return cursors->position(c).value_or(-1); }
+    // The drawn point's X: a whole number of frames of 0.1 ms.
+    static bool onPoint(double x)
+    {
+        const double frame = std::nearbyint(x * 1000 / IntervalUs);
+        return frame >= 1 && frame < Frames && frame * IntervalUs / 1000 == x;
+    }
+    static double perPixel(const chart::TChart &c)
+    {
+        return std::abs(c.BottomAxis()->PositionToValue(1) - c.BottomAxis()->PositionToValue(0));
+    }
+    int markerCentre(Cursor c) const
+    {
+        return cursors->marker(c)->x() + RegionCursors::MarkerReach;
+    }
+
+    // The same file decoded apart with the display the test's settings give.
+    sig::DecodedRecording decodedApart() const
+    {
+        files::DataFile data;
+        EXPECT_EQ(files::readDataFile(path, &data), files::DataFileStatus::Ok);
+        sig::DisplaySettings s;
+        s.checkedChannels = 0x07;
+        s.timeUnitIndex = 1;
+        s.axisMode = sig::AxisMode::ValuesTime;
+        s.rangeIndex = 0;
+        s.channelIntervalUs = IntervalUs;
+        return sig::ChartDecoder().decode(data.data, s);
+    }
+
+    static QList<QStringList> cells(const QString &text)
+    {
+        QList<QStringList> lines;
+        for (const QString &line : text.split(u'\n', Qt::SkipEmptyParts))
+            lines << line.split(u'\t');
+        return lines;
+    }
+
+    QString path;
+    RegionCursors *cursors = nullptr;
+    RegionPanel *panel = nullptr;
+    chart::TChart *chart = nullptr;
+};
+
+} // namespace
+
+TEST_F(RegionCursorsTest, MousePlacesDragsAndRemovesTheCursorsWithoutZooming)
+{
+    app::TForm1 &f = openRecording();
+    const int roomHeight = chart->height();
+    chart->ensureLayout();
+    const double minimum = chart->BottomAxis()->workingMinimum();
+    const double maximum = chart->BottomAxis()->workingMaximum();
+    EXPECT_FALSE(panel->isVisible());
+
+    QTest::mouseClick(chart, Qt::LeftButton, Qt::ControlModifier, at(10.03));
+    QTest::mouseClick(chart, Qt::LeftButton, Qt::ShiftModifier, at(30.04));
+    EXPECT_TRUE(chart->hasFocus());
+    EXPECT_TRUE(onPoint(x(Cursor::A)) && onPoint(x(Cursor::B)));
+    EXPECT_NEAR(x(Cursor::A), 10.03, perPixel(*chart) + 0.05);
+    EXPECT_NEAR(x(Cursor::B), 30.04, perPixel(*chart) + 0.05);
+    EXPECT_EQ(cursors->active(), Cursor::B);
+    EXPECT_EQ(markerCentre(Cursor::A), pixel(x(Cursor::A)));
+    EXPECT_TRUE(cursors->marker(Cursor::B)->isVisible());
+    // The panel has taken its height from the chart's.
+    ASSERT_TRUE(panel->isVisible());
+    EXPECT_EQ(chart->height() + panel->height(), roomHeight);
+    EXPECT_EQ(panel->y(), chart->y() + chart->height());
+
+    // A press beside A's line takes it along; the chart neither zooms nor scrolls.
+    QTest::mousePress(chart, Qt::LeftButton, {}, at(x(Cursor::A)) + QPoint(3, 0));
+    QTest::mouseMove(chart, at(20.5) + QPoint(3, 40));
+    QTest::mouseRelease(chart, Qt::LeftButton, {}, at(20.5) + QPoint(3, 40));
+    EXPECT_TRUE(onPoint(x(Cursor::A)));
+    EXPECT_NEAR(x(Cursor::A), 20.5, 4 * perPixel(*chart) + 0.05);
+    EXPECT_EQ(cursors->active(), Cursor::A);
+    // B's own line, pressed where the user sees it, and dragged to the left.
+    QWidget *markerB = cursors->marker(Cursor::B);
+    const QPoint onB(RegionCursors::MarkerReach, markerB->height() / 2);
+    const int targetB = markerB->x() + onB.x() - 60;
+    QTest::mousePress(markerB, Qt::LeftButton, {}, onB);
+    QTest::mouseMove(markerB, onB - QPoint(60, 0));
+    QTest::mouseRelease(markerB, Qt::LeftButton, {}, onB - QPoint(60, 0));
+    EXPECT_TRUE(onPoint(x(Cursor::B)));
+    EXPECT_NEAR(pixel(x(Cursor::B)), targetB, 1);
+    EXPECT_FALSE(chart->Zoomed());
+    EXPECT_FALSE(chart->zoomDrag().Active);
+    chart->ensureLayout();
+    EXPECT_EQ(chart->BottomAxis()->workingMinimum(), minimum);
+    EXPECT_EQ(chart->BottomAxis()->workingMaximum(), maximum);
+
+    // A drag away from the lines still zooms; the cursors keep their X and their lines follow.
+    const double a = x(Cursor::A), b = x(Cursor::B);
+    QTest::mousePress(chart, Qt::LeftButton, {}, at(12) - QPoint(0, 60));
+    QTest::mouseMove(chart, at(35) + QPoint(0, 60));
+    QTest::mouseRelease(chart, Qt::LeftButton, {}, at(35) + QPoint(0, 60));
+    ASSERT_TRUE(chart->Zoomed());
+    QTRY_COMPARE(markerCentre(Cursor::A), pixel(a));
+    EXPECT_EQ(x(Cursor::A), a);
+    EXPECT_EQ(x(Cursor::B), b);
+    EXPECT_EQ(markerCentre(Cursor::B), pixel(b));
+    // A window resized: the same.
+    f.resize(f.width() + 80, f.height() + 40);
+    QTRY_COMPARE(markerCentre(Cursor::A), pixel(a));
+    EXPECT_EQ(x(Cursor::A), a);
+
+    // Esc with the chart focused takes both away, and the chart its height back.
+    const int room = chart->height() + panel->height();
+    QTest::keyClick(chart, Qt::Key_Escape);
+    EXPECT_FALSE(cursors->anyPlaced());
+    EXPECT_FALSE(cursors->marker(Cursor::A)->isVisible());
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_EQ(chart->height(), room);
+}
+
+TEST_F(RegionCursorsTest, PanelListsTheStatisticsOfTheRegionAndCopiesThemExactly)
+{
+    app::TForm1 &f = openRecording();
+    QTest::mouseClick(chart, Qt::LeftButton, Qt::ShiftModifier, at(31.4));
+    QTest::mouseClick(chart, Qt::LeftButton, Qt::ControlModifier, at(7.7));
+    const double a = x(Cursor::A), b = x(Cursor::B);
+    ASSERT_LT(a, b);
+
+    const sig::DecodedRecording r = decodedApart();
+    const std::vector<sig::ChannelStatistics> statistics = sig::regionStatistics(r, a, b);
+    ASSERT_EQ(statistics.size(), 3u);
+    const int pa = sig::nearestPoint(r, a), pb = sig::nearestPoint(r, b);
+    ASSERT_EQ(r.x(pa), a);
+
+    QGuiApplication::clipboard()->clear();
+    QTest::mouseClick(panel->copyButton(), Qt::LeftButton);
+    const QString copied = QGuiApplication::clipboard()->text();
+    const QList<QStringList> rows = cells(copied);
+    ASSERT_EQ(rows.size(), 6); // header, X, 1/|Δx|, T1..T3
+    EXPECT_EQ(rows[0].size(), 8);
+    EXPECT_EQ(rows[0][1], QStringLiteral("A"));
+    EXPECT_EQ(rows[0][7], QStringLiteral("Наклон, °C/с"));
+    EXPECT_EQ(rows[1][0], QStringLiteral("X, мс"));
+    EXPECT_EQ(rows[1][1].toDouble(), a);
+    EXPECT_EQ(rows[1][2].toDouble(), b);
+    EXPECT_EQ(rows[1][3].toDouble(), b - a);
+    EXPECT_DOUBLE_EQ(rows[2][3].toDouble(), 1 / ((b - a) / 1000));
+    const double perSecond = 1000; // X in ms
+    for (int i = 0; i < 3; ++i) {
+        const QStringList &row = rows[3 + i];
+        const sig::ChannelStatistics &s = statistics[size_t(i)];
+        const int n = i + 1;
+        ASSERT_EQ(row.size(), 8);
+        EXPECT_EQ(row[0], QStringLiteral("T%1").arg(n));
+        EXPECT_EQ(row[1].toDouble(), r.y(n, pa));
+        EXPECT_EQ(row[2].toDouble(), r.y(n, pb));
+        EXPECT_EQ(row[3].toDouble(), r.y(n, pb) - r.y(n, pa));
+        EXPECT_EQ(row[4].toDouble(), s.minimum);
+        EXPECT_EQ(row[5].toDouble(), s.maximum);
+        EXPECT_EQ(row[6].toDouble(), s.mean);
+        EXPECT_EQ(row[7].toDouble(), s.slope * perSecond);
+        EXPECT_GT(s.count, 200);
+    }
+    // T1 rises by 3 codes a frame of 0.1 ms, 250/4096 degrees a code: 1831 °C/s or so.
+    EXPECT_NEAR(rows[3][7].toDouble(), 3 * 250.0 / 4096 * 10000, 20);
+
+    // The table shows the same numbers rounded, each channel's name on its colour.
+    QTableWidget *table = panel->table();
+    ASSERT_EQ(table->rowCount(), 5);
+    const QLocale locale = QLocale::system();
+    for (int i = 0; i < 3; ++i) {
+        const sig::ChannelStatistics &s = statistics[size_t(i)];
+        EXPECT_NEAR(
+            locale.toDouble(table->item(2 + i, 1 + RegionPanel::Mean)->text()), s.mean, 0.0005);
+        EXPECT_NEAR(locale.toDouble(table->item(2 + i, 1 + RegionPanel::Maximum)->text()),
+            s.maximum, 0.005);
+        EXPECT_EQ(table->item(2 + i, 0)->background().color(), f.seriesColor(files::ChannelId(i)));
+    }
+    EXPECT_TRUE(panel->summary()->text().contains(QStringLiteral("Δx = ")));
+
+    // Ctrl+C in the table copies the same text; a channel hidden leaves the table.
+    QGuiApplication::clipboard()->clear();
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), copied);
+    QTest::mouseClick(f.CheckBoxByChannel.at(1), Qt::LeftButton);
+    QTRY_COMPARE(table->rowCount(), 4);
+    EXPECT_EQ(table->item(3, 0)->text(), QStringLiteral("T3"));
+
+    // Folded to its header line: the chart takes the table's room.
+    const int chartHeight = chart->height();
+    QTest::mouseClick(panel->foldButton(), Qt::LeftButton);
+    EXPECT_FALSE(table->isVisible());
+    EXPECT_GT(chart->height(), chartHeight);
+    EXPECT_LT(panel->height(), 40);
+    QTest::mouseClick(panel->foldButton(), Qt::LeftButton);
+    EXPECT_EQ(chart->height(), chartHeight);
+
+    // One cursor: its values, the region's columns empty.
+    QTest::mouseClick(chart, Qt::LeftButton, {}, at(2)); // the focus back on the chart
+    QTest::keyClick(chart, Qt::Key_Escape);
+    ASSERT_FALSE(cursors->anyPlaced());
+    QTest::mouseClick(chart, Qt::LeftButton, Qt::ShiftModifier, at(20));
+    const QList<QStringList> one = cells(panel->text());
+    ASSERT_EQ(one.size(), 4); // header, X, T1, T3
+    EXPECT_TRUE(one[1][1].isEmpty());
+    EXPECT_EQ(one[1][2].toDouble(), x(Cursor::B));
+    EXPECT_EQ(one[2][2].toDouble(), r.y(1, sig::nearestPoint(r, x(Cursor::B))));
+    for (int c = 3; c < 8; ++c)
+        EXPECT_TRUE(one[2][c].isEmpty()) << c;
+}
+
+TEST_F(RegionCursorsTest, KeysAndTheChartMenuPlaceAndMoveTheCursors)
+{
+    app::TForm1 &f = openRecording();
+    QTest::mouseClick(chart, Qt::LeftButton, {}, at(5)); // the focus, nothing else
+    ASSERT_TRUE(chart->hasFocus());
+    EXPECT_FALSE(cursors->anyPlaced());
+
+    // A and B at the middle of the shown range, the arrows move the active one by a point.
+    const sig::DecodedRecording r = decodedApart();
+    const double middle
+        = (chart->BottomAxis()->workingMinimum() + chart->BottomAxis()->workingMaximum()) / 2;
+    QTest::keyClick(chart, Qt::Key_A);
+    const int pa = sig::nearestPoint(r, middle);
+    EXPECT_EQ(x(Cursor::A), r.x(pa));
+    QTest::keyClick(chart, Qt::Key_Right);
+    QTest::keyClick(chart, Qt::Key_Right);
+    EXPECT_EQ(x(Cursor::A), r.x(pa + 2));
+    QTest::keyClick(chart, Qt::Key_B);
+    QTest::keyClick(chart, Qt::Key_Left);
+    EXPECT_EQ(x(Cursor::B), r.x(pa - 1));
+    EXPECT_EQ(x(Cursor::A), r.x(pa + 2));
+    QTest::keyClick(chart, Qt::Key_Space);
+    EXPECT_EQ(cursors->active(), Cursor::A);
+    QTest::keyClick(chart, Qt::Key_Left);
+    EXPECT_EQ(x(Cursor::A), r.x(pa + 1));
+
+    // The chart's menu: the readout's frame, when it shows one, is where a cursor goes.
+    QMenu *menu = f.pmChart;
+    QAction *placeB = nullptr;
+    for (QAction *action : menu->actions())
+        if (action->objectName() == QLatin1String("actCursorB"))
+            placeB = action;
+    ASSERT_NE(placeB, nullptr);
+    EXPECT_EQ(placeB->text(), QStringLiteral("Поставить курсор B"));
+    QTest::mouseClick(f.status, Qt::LeftButton);
+    ASSERT_TRUE(f.readoutOn());
+    QTest::mouseMove(chart, at(33.3));
+    ASSERT_TRUE(f.cursorReadout->shownX());
+    placeB->trigger();
+    EXPECT_EQ(x(Cursor::B), *f.cursorReadout->shownX());
+
+    // Esc with no cursor left is the window's again.
+    QTest::keyClick(chart, Qt::Key_Escape);
+    EXPECT_FALSE(cursors->anyPlaced());
+    EXPECT_FALSE(menu->actions().last()->isEnabled()); // "Убрать курсоры"
+}
+
+TEST_F(RegionCursorsTest, KeptThroughRebuildsAndClearedByAnotherRecording)
+{
+    app::TForm1 &f = openRecording();
+    QTest::mouseClick(chart, Qt::LeftButton, Qt::ControlModifier, at(12.3));
+    QTest::mouseClick(chart, Qt::LeftButton, Qt::ShiftModifier, at(25.6));
+    const double frameA = std::nearbyint(x(Cursor::A) * 10);
+    const double frameB = std::nearbyint(x(Cursor::B) * 10);
+
+    // X in µs now: the cursors stay on their frames.
+    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    f.cbXscale->setFocus();
+    QTest::keyClick(f.cbXscale, Qt::Key_Up);
+    ASSERT_EQ(f.chartBuilder->lastRecording()->TimeUnitName, QStringLiteral("мкс"));
+    EXPECT_EQ(x(Cursor::A), frameA * IntervalUs);
+    EXPECT_EQ(x(Cursor::B), frameB * IntervalUs);
+    QTRY_COMPARE(markerCentre(Cursor::B), pixel(x(Cursor::B)));
+    EXPECT_EQ(panel->table()->item(0, 0)->text(), QStringLiteral("X, мкс"));
+
+    // Another file opened: the cursors and the panel go.
+    const QString other = file(QStringLiteral("other.kdx"));
+    filewindow::writeDataFile(other, 0x07, threeChannels(5), QStringLiteral("другой"), IntervalUs);
+    load(other);
+    EXPECT_FALSE(cursors->anyPlaced());
+    EXPECT_FALSE(cursors->marker(Cursor::A)->isVisible());
+    EXPECT_FALSE(panel->isVisible());
+}
