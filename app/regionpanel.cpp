@@ -204,7 +204,9 @@ void RegionPanel::buildRows()
     const std::optional<double> b = m_cursors.position(Cursor::B);
     if (!r || r->pointCount() == 0 || (!a && !b))
         return;
-    const QLocale locale = QLocale::system();
+    // The system's decimal separator without grouping: "1,832" would read as a fraction.
+    QLocale locale = QLocale::system();
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
     const bool time = sig::isTimeMode(r->axisMode);
     const bool both = a && b;
     const double perSecond = sig::slopePerSecondFactor(*r);
