@@ -11,8 +11,10 @@
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QMenu>
+#include <QProcess>
 #include <QTableWidget>
 #include <cmath>
 
@@ -216,6 +218,26 @@ TEST_F(RegionCursorsTest, PanelListsTheStatisticsOfTheRegionAndCopiesThemExactly
         EXPECT_EQ(row[7].toDouble(), s.slope * perSecond);
         EXPECT_GT(s.count, 200);
     }
+    // ferrun-cli stats over the same range gives the same numbers.
+    QProcess cli;
+    cli.start(QDir(qEnvironmentVariable("FERRUN_BIN_DIR")).filePath(QStringLiteral("ferrun-cli")),
+        { QStringLiteral("stats"), path, QStringLiteral("--from"), rows[1][1],
+            QStringLiteral("--to"), rows[1][2] });
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().constData();
+    const QList<QStringList> stats
+        = cells(QString::fromUtf8(cli.readAllStandardOutput()).replace(u',', u'\t'));
+    ASSERT_EQ(stats.size(), 4);
+    for (int i = 0; i < 3; ++i) {
+        const QStringList &row = rows[3 + i], &line = stats[1 + i];
+        EXPECT_EQ(line[0], row[0]);
+        EXPECT_EQ(line[1].toLongLong(), statistics[size_t(i)].count);
+        EXPECT_EQ(line[2], row[4]); // min
+        EXPECT_EQ(line[3], row[5]); // max
+        EXPECT_EQ(line[4], row[6]); // mean
+        EXPECT_EQ(line[7], row[7]); // slope per second
+    }
+
     // T1 rises by 3 codes a frame of 0.1 ms, 250/4096 degrees a code: 1831 °C/s or so.
     EXPECT_NEAR(rows[3][7].toDouble(), 3 * 250.0 / 4096 * 10000, 20);
 
