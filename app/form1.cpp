@@ -13,6 +13,7 @@
 #include "app/filecontrol.h"
 #include "app/hotplug.h"
 #include "app/icons.h"
+#include "app/overlays.h"
 #include "app/recoverydialog.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
@@ -532,6 +533,8 @@ void TForm1::BuildChart()
 {
     chartBuilder->BuildChart();
     cursorReadout->recordingChanged();
+    if (overlays)
+        overlays->redraw();
 }
 
 void TForm1::displayChanged()
@@ -772,6 +775,8 @@ void TForm1::applySeriesColor(int index)
 {
     const QColor color = colorFromValue(swatches.at(index)->colorValue());
     series(files::ChannelId(index))->setSeriesColor(swatches.at(index)->colorValue() & 0xFFFFFF);
+    if (overlays)
+        overlays->followColours();
     QCheckBox *box = channelBoxes.at(index);
     // Text stays readable on dark channel colours.
     const QColor text = color.lightness() < 110 ? Qt::white : Qt::black;

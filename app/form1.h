@@ -55,6 +55,7 @@ class CycleControl;
 class ContextHelp;
 class FileControl;
 class HotPlug;
+class Overlays;
 class SpinEdit;
 class StatusBar;
 
@@ -144,6 +145,9 @@ public:
     CursorReadout *cursorReadout = nullptr;
     // The cycle mode (app/cyclecontrol.h): btCycle, its state and stores.
     std::unique_ptr<CycleControl> cycleControl;
+    // Recordings laid over the chart to compare with (app/overlays.h): drawn anew after every
+    // chart build, never the current recording.
+    Overlays *overlays = nullptr;
 
     // ---- Data files, browsing and the comment catalogue (app/filecontrol.h,
     // app/cataloguepanel.h)
@@ -367,6 +371,8 @@ private:
     SaveAnswer askSaveRecordingBox();
     // The file menu with its shortcuts, and the window's other shortcuts (form1desktop.cpp).
     void createFileMenu();
+    // "Наложить запись…" and "Убрать наложения" in the file menu, and their Overlays.
+    void createOverlayActions();
     void rebuildRecentMenu();
     void rememberFile(const QString &path);
     // "NAME.kdx[*] — 7 термопар, фотодиод", modified while the recording is not saved.
