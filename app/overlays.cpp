@@ -170,6 +170,9 @@ void Overlays::draw(Item &item, const sig::DisplaySettings &controls)
         item.step = m_decoded.PointStep;
         item.stepKnown = true;
     }
+    // Before the window's first build the axes are titled for no mode yet.
+    if (!m_builder.lastRecording())
+        chart::setAxisTitles(m_chart, m_decoded);
     chart::followChannelColours(m_chart, item.series);
     chart::setOverlayPoints(item.series, m_decoded, xShift(item, m_decoded), m_x);
 }

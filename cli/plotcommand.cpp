@@ -153,10 +153,10 @@ int plot(char *program, const QStringList &args)
         "from the file's header, the display settings from the options, the colours from\n"
         "--settings or else the window's first-run colours. The PNG has the size asked for;\n"
         "the SVG, like the copied picture, is one pixel narrower and lower.\n"
-        "Further files are laid over the first, as the window's \"Наложить запись\" lays\n"
-        "them: each with its own channels, averaging and interval and the same display\n"
-        "options, in the channel colours with a dash pattern of its own, and named in the\n"
-        "legend; --shift moves them along X.");
+        "Further files are laid over the first as the window lays its overlays: each with\n"
+        "its own channels, averaging and interval and the same display options, in the\n"
+        "channel colours with a dash pattern of its own, and named in the legend; --shift\n"
+        "moves them along X.");
     line.addPositional("FILE", "The data file (*.kdx).");
     line.addPositional("OVERLAY...", "Data files laid over FILE to compare with it (optional).");
     line.addOption({ { "o", "output" },
@@ -186,8 +186,8 @@ int plot(char *program, const QStringList &args)
     line.addExitCode(2, "bad arguments, or OUT is FILE or an OVERLAY itself");
     line.addExitCode(cli::ExitBadInput,
         "FILE cannot be read, is not an instrument data file, or ends inside its header, "
-        "titles or data; the same of an OVERLAY. The message names the file; OUT is not "
-        "written");
+        "titles or data; likewise an OVERLAY (the message names the file; OUT is left as it "
+        "was)");
     line.addExitCode(4, "the plot module of ferrun-cli is missing or cannot be loaded");
     if (const std::optional<int> status = line.parse(args, 1, INT_MAX))
         return *status;
