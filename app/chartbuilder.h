@@ -55,6 +55,10 @@ public:
     double TimeDivisor() const { return m_last ? m_last->TimeDivisor : m_decoder.unitDivisor(); }
     QString TimeUnitName() const { return m_last ? m_last->TimeUnitName : QString(); }
     double PointStep() const { return m_decoder.pointStep(); }
+    // The decoder as the builds left it: the time unit and point step kept for a build with
+    // no unit or no axis mode selected. Other recordings drawn with the window's controls
+    // (the overlays) decode with a copy of it.
+    const sig::ChartDecoder &decoder() const { return m_decoder; }
 
     // How an axis range the chart refuses is reported; the message is the chart's own.
     std::function<void(const QString &)> reportError;

@@ -23,17 +23,6 @@ namespace app {
 
 namespace {
 
-// A dialog closed with Return while the completion list of its name box is up leaves that
-// list on the screen when the window system moves the focus after the dialog has closed (as
-// X11 does): the list, a popup, would then swallow the next click on the window to close
-// itself. The list goes with the dialog.
-void closeCompletionLists(QFileDialog *dialog)
-{
-    for (QCompleter *completer : dialog->findChildren<QCompleter *>())
-        if (QAbstractItemView *list = completer->popup(); list && list->isVisible())
-            list->hide();
-}
-
 // The cycle run's stores written as the save asks: the stream into one file, or one file per
 // stored cycle (written records released, the others kept for another save).
 CycleSaveOutcome saveCycleStores(acquisition::CycleRun &run, const CycleSaveRequest &request)
@@ -78,6 +67,17 @@ bool FileControl::recordingFaulty() const
 }
 
 FileControl::~FileControl() = default;
+
+// A dialog closed with Return while the completion list of its name box is up leaves that
+// list on the screen when the window system moves the focus after the dialog has closed (as
+// X11 does): the list, a popup, would then swallow the next click on the window to close
+// itself. The list goes with the dialog.
+void FileControl::closeCompletionLists(QFileDialog *dialog)
+{
+    for (QCompleter *completer : dialog->findChildren<QCompleter *>())
+        if (QAbstractItemView *list = completer->popup(); list && list->isVisible())
+            list->hide();
+}
 
 QString FileControl::faultyRecordingMessage()
 {

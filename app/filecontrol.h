@@ -168,6 +168,8 @@ public:
     std::optional<SaveChoice> execSaveDialog(
         const QString &proposed, SaveFilter filter = SaveFilter::AdcFiles);
     QString execOpenDialog();
+    // Hides what a file dialog leaves up once it has closed (its name box's completion list).
+    static void closeCompletionLists(QFileDialog *dialog);
 
     static QString faultyRecordingMessage();
     static QString lossyCommentMessage(const QString &missing);

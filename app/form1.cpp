@@ -13,6 +13,7 @@
 #include "app/filecontrol.h"
 #include "app/hotplug.h"
 #include "app/icons.h"
+#include "app/overlays.h"
 #include "app/recoverydialog.h"
 #include "app/regioncursors.h"
 #include "app/spinedit.h"
@@ -530,22 +531,6 @@ void TForm1::bindChartBuilder()
     connect(this, &TForm1::chartRebuildRequested, this, &TForm1::displayChanged);
 }
 
-void TForm1::BuildChart()
-{
-    chartBuilder->BuildChart();
-    cursorReadout->recordingChanged();
-    regionCursors->chartBuilt();
-}
-
-void TForm1::displayChanged()
-{
-    // Redrawn at once only between exchanges: a build during a transfer would clear the
-    // command the blocks answer, and one during a cycle run would store the cycle twice. The
-    // new setting takes effect at the build that ends the exchange.
-    if (session->state() == acquisition::SessionState::Idle && !CycleRunning)
-        BuildChart();
-}
-
 // ---------------------------------------------------------------------------------------
 // Window and control events
 
@@ -775,6 +760,8 @@ void TForm1::applySeriesColor(int index)
 {
     const QColor color = colorFromValue(swatches.at(index)->colorValue());
     series(files::ChannelId(index))->setSeriesColor(swatches.at(index)->colorValue() & 0xFFFFFF);
+    if (overlays)
+        overlays->followColours();
     QCheckBox *box = channelBoxes.at(index);
     // Text stays readable on dark channel colours.
     const QColor text = color.lightness() < 110 ? Qt::white : Qt::black;

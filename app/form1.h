@@ -55,6 +55,7 @@ class CycleControl;
 class ContextHelp;
 class FileControl;
 class HotPlug;
+class Overlays;
 class RegionCursors;
 class RegionPanel;
 class SpinEdit;
@@ -145,11 +146,14 @@ public:
     // The status bar's X, Y and photodiode readout (app/cursorreadout.h).
     CursorReadout *cursorReadout = nullptr;
     // Cursors A and B over the chart and their region's panel under it
-    // (app/regioncursors.h, app/regionpanel.h; form1cursors.cpp).
+    // (app/regioncursors.h, app/regionpanel.h; form1chart.cpp).
     RegionCursors *regionCursors = nullptr;
     RegionPanel *regionPanel = nullptr;
     // The cycle mode (app/cyclecontrol.h): btCycle, its state and stores.
     std::unique_ptr<CycleControl> cycleControl;
+    // Recordings laid over the chart to compare with (app/overlays.h): drawn anew after every
+    // chart build, never the current recording.
+    Overlays *overlays = nullptr;
 
     // ---- Data files, browsing and the comment catalogue (app/filecontrol.h,
     // app/cataloguepanel.h)
@@ -374,6 +378,8 @@ private:
     SaveAnswer askSaveRecordingBox();
     // The file menu with its shortcuts, and the window's other shortcuts (form1desktop.cpp).
     void createFileMenu();
+    // "Наложить запись…" and "Убрать наложения" in the file menu, and their Overlays.
+    void createOverlayActions();
     void rebuildRecentMenu();
     void rememberFile(const QString &path);
     // "NAME.kdx[*] — 7 термопар, фотодиод", modified while the recording is not saved.

@@ -1,6 +1,7 @@
 // What every desktop program does, for the window: a file menu with shortcuts and the recent
 // files, a file named on the command line or dropped on the window, a title that names the
-// file and shows whether it is saved, and a measurement's wait that can be cancelled.
+// file and shows whether it is saved, and a measurement's wait that can be cancelled. The
+// file menu also lays other recordings over the chart (app/overlays.h).
 
 #include "acquisition/cyclerun.h"
 #include "acquisition/measurementsession.h"
@@ -8,6 +9,7 @@
 #include "app/cyclecontrol.h"
 #include "app/filecontrol.h"
 #include "app/form1.h"
+#include "app/overlays.h"
 #include "files/settings.h"
 
 #include <QAction>
@@ -57,6 +59,8 @@ void TForm1::createFileMenu()
     pmRecent->setObjectName(QStringLiteral("pmRecent"));
     connect(windowAction(this, pmFile, "actUnsaved", QStringLiteral("Несохранённые записи…")),
         &QAction::triggered, this, &TForm1::showUnsavedRecordings);
+    pmFile->addSeparator();
+    createOverlayActions();
     pmFile->addSeparator();
     connect(windowAction(this, pmFile, "actPrevFile", QStringLiteral("Предыдущий файл в папке"),
                 Qt::Key_PageUp),
@@ -120,6 +124,26 @@ void TForm1::createFileMenu()
         if (auto *section = Header->findChild<QLabel *>(QLatin1String(name)))
             section->installEventFilter(this);
     rebuildRecentMenu();
+}
+
+void TForm1::createOverlayActions()
+{
+    overlays = new Overlays(
+        *Chart1, *chartBuilder, this, [this](const QString &text) { showMessage(text); }, this);
+    // The dialog opens where the current file lies: the cycles of its run are there.
+    overlays->startFolder = [this] {
+        const QString current = fileControl->CurrentDataFile;
+        return current.isEmpty() ? FileControl::storeFolder() : QFileInfo(current).absolutePath();
+    };
+    connect(windowAction(this, pmFile, "actOverlay", QStringLiteral("Наложить запись…"),
+                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)),
+        &QAction::triggered, overlays, &Overlays::addClick);
+    QAction *remove
+        = windowAction(this, pmFile, "actRemoveOverlays", QStringLiteral("Убрать наложения"));
+    remove->setEnabled(false);
+    connect(remove, &QAction::triggered, overlays, &Overlays::clear);
+    connect(overlays, &Overlays::changed, remove,
+        [this, remove] { remove->setEnabled(overlays->count() > 0); });
 }
 
 void TForm1::rebuildRecentMenu()

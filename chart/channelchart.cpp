@@ -3,6 +3,7 @@
 #include "chart/chart.h"
 #include "files/channels.h"
 
+#include <QPen>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -55,6 +56,21 @@ void setUpChannelChart(TChart &chart)
     addChannelSeries(chart);
 }
 
+ChannelSeries channelSeries(TChart &chart)
+{
+    ChannelSeries series {};
+    for (int i = 0; i < files::ChannelCount; ++i)
+        series[size_t(i)] = chart.Series(i);
+    return series;
+}
+
+void showRecordingChannels(const ChannelSeries &series, const sig::DecodedRecording &r)
+{
+    for (int i = 0; i < files::ChannelCount; ++i)
+        series[size_t(i)]->setActive(
+            files::ChannelId(i) == files::ChannelId::FD ? r.photodiode : r.hasChannel(i + 1));
+}
+
 void setAxisTitles(TChart &chart, const sig::DecodedRecording &r)
 {
     if (r.axisMode == sig::AxisMode::None)
@@ -65,22 +81,28 @@ void setAxisTitles(TChart &chart, const sig::DecodedRecording &r)
 
 void addRecordingPoints(TChart &chart, const sig::DecodedRecording &r, std::vector<double> &xs)
 {
+    addRecordingPoints(channelSeries(chart), r, xs);
+}
+
+void addRecordingPoints(const ChannelSeries &series, const sig::DecodedRecording &r,
+    std::vector<double> &xs, double shift)
+{
     // The X of every point once, in a plain loop the compiler can vectorise, then each
-    // series in turn.
+    // series in turn. A shift of 0 leaves every X as it is.
     const int points = r.pointCount();
     xs.resize(size_t(points));
     for (int p = 0; p < points; ++p)
-        xs[size_t(p)] = r.x(p);
+        xs[size_t(p)] = r.x(p) + shift;
     const bool temperature = sig::isTemperatureMode(r.axisMode);
     const double scale = temperature ? r.ValueScale : 1;
     const double offset = temperature ? r.ValueOffset : 0;
     for (int n = 1; n <= files::ThermocoupleCount && points > 0; ++n) {
         if (r.hasChannel(n))
-            addPoints(*chart.Series(int(files::thermocouple(n))), xs.data(), r.codeData(n).data(),
+            addPoints(*series[size_t(files::thermocouple(n))], xs.data(), r.codeData(n).data(),
                 points, offset, scale);
     }
     if (r.photodiodeDrawn)
-        addLevels(*chart.Series(int(files::ChannelId::FD)), xs.data(), r.photodiodeData().data(),
+        addLevels(*series[size_t(files::ChannelId::FD)], xs.data(), r.photodiodeData().data(),
             points, r.valueMinimum, r.valueMaximum);
     // Only a full recording's worth is kept for the next build.
     if (xs.capacity() > 240000)
@@ -93,7 +115,7 @@ void RecordingExtent::add(const sig::DecodedRecording &r)
     if (points == 0)
         return;
     for (int p = 0; p < points && m_reducible; ++p) {
-        const double x = r.x(p);
+        const double x = r.x(p) + m_shift;
         m_reducible = std::isfinite(x) && (!m_any || !(x < m_lastX));
         if (!m_any)
             m_firstX = x;
@@ -116,6 +138,12 @@ void RecordingExtent::add(const sig::DecodedRecording &r)
 
 void RecordingExtent::addSpanPoints(TChart &chart, const sig::DecodedRecording &r) const
 {
+    addSpanPoints(channelSeries(chart), r);
+}
+
+void RecordingExtent::addSpanPoints(
+    const ChannelSeries &channels, const sig::DecodedRecording &r) const
+{
     if (!m_any)
         return;
     // Y as the series receive it: codes are scaled in the temperature modes, which keeps
@@ -124,19 +152,20 @@ void RecordingExtent::addSpanPoints(TChart &chart, const sig::DecodedRecording &
         const Span &span = m_codes[size_t(n - 1)];
         if (!r.hasChannel(n) || !span.any)
             continue;
-        TChartSeries &series = *chart.Series(int(files::thermocouple(n)));
+        TChartSeries &series = *channels[size_t(files::thermocouple(n))];
         series.AddPoint(m_firstX, r.valueOf(span.low));
         series.AddPoint(m_lastX, r.valueOf(span.high));
     }
     if (r.photodiodeDrawn) {
-        TChartSeries &series = *chart.Series(int(files::ChannelId::FD));
+        TChartSeries &series = *channels[size_t(files::ChannelId::FD)];
         series.AddPoint(m_firstX, m_photodiodeLow ? r.valueMinimum : r.valueMaximum);
         series.AddPoint(m_lastX, m_photodiodeHigh ? r.valueMaximum : r.valueMinimum);
     }
 }
 
-ColumnReduction::ColumnReduction(const PixelMapper &horizontal)
+ColumnReduction::ColumnReduction(const PixelMapper &horizontal, double shift)
     : m_mapper(horizontal)
+    , m_shift(shift)
 {
 }
 
@@ -183,7 +212,7 @@ void ColumnReduction::add(const sig::DecodedRecording &r)
     m_x.resize(size_t(points));
     m_columns.resize(size_t(points));
     for (int p = 0; p < points; ++p) {
-        m_x[size_t(p)] = r.x(p);
+        m_x[size_t(p)] = r.x(p) + m_shift;
         m_columns[size_t(p)] = m_mapper(m_x[size_t(p)]);
     }
     const qint64 first = r.firstPoint();
@@ -210,14 +239,93 @@ void ColumnReduction::add(const sig::DecodedRecording &r)
 
 void ColumnReduction::fill(TChart &chart)
 {
+    fill(channelSeries(chart));
+}
+
+void ColumnReduction::fill(const ChannelSeries &channels)
+{
     for (int i = 0; i < files::ChannelCount; ++i) {
         Series &series = m_series[size_t(i)];
         series.close();
-        TChartSeries &target = *chart.Series(i);
+        TChartSeries &target = *channels[size_t(i)];
         target.Clear();
         for (size_t p = 0; p < series.x.size(); ++p)
             target.AddPoint(series.x[p], series.y[p]);
     }
+}
+
+namespace {
+
+// The dash patterns of overlays in turn, in pen widths: dashes, dots, dash-dot,
+// dash-dot-dot, long dashes, long dash-dot.
+QList<qreal> overlayPattern(int index)
+{
+    static const QList<qreal> patterns[]
+        = { { 4, 2 }, { 1, 2 }, { 4, 2, 1, 2 }, { 4, 2, 1, 2, 1, 2 }, { 9, 3 }, { 9, 2, 2, 2 } };
+    return patterns[size_t(index) % std::size(patterns)];
+}
+
+QPen overlayPen(const QColor &colour, int index)
+{
+    QPen pen(colour, 1, Qt::CustomDashLine);
+    pen.setDashPattern(overlayPattern(index));
+    return pen;
+}
+
+} // namespace
+
+OverlaySeries addOverlaySeries(TChart &chart, const QString &name, int index)
+{
+    OverlaySeries overlay;
+    overlay.entry = chart.addFastLineSeries(name);
+    overlay.entry->setLinePen(overlayPen(chart.Legend().FontColor, index));
+    for (int i = 0; i < files::ChannelCount; ++i) {
+        TFastLineSeries *series = chart.addFastLineSeries(
+            name + u' ' + QString::fromLatin1(files::channelName(files::ChannelId(i))));
+        series->setLinePen(overlayPen(chart.Series(i)->SeriesColor(), index));
+        series->setShowInLegend(false);
+        series->setActive(false);
+        overlay.channels[size_t(i)] = series;
+    }
+    return overlay;
+}
+
+void removeOverlaySeries(TChart &chart, const OverlaySeries &overlay)
+{
+    for (TChartSeries *series : overlay.channels)
+        chart.removeSeries(series);
+    chart.removeSeries(overlay.entry);
+}
+
+void followChannelColours(TChart &chart, const OverlaySeries &overlay)
+{
+    for (int i = 0; i < files::ChannelCount; ++i)
+        overlay.channels[size_t(i)]->setSeriesColor(chart.Series(i)->SeriesColor());
+}
+
+void setOverlayPoints(const OverlaySeries &overlay, const sig::DecodedRecording &r, double shift,
+    std::vector<double> &xs)
+{
+    // Room for exactly the recording's points: the component-wide reservation is made for
+    // the window's own recording and would cost as much again for each series here.
+    showRecordingChannels(overlay.channels, r);
+    for (int i = 0; i < files::ChannelCount; ++i) {
+        const bool drawn
+            = files::ChannelId(i) == files::ChannelId::FD ? r.photodiodeDrawn : r.hasChannel(i + 1);
+        overlay.channels[size_t(i)]->Clear(drawn ? r.pointCount() : 0);
+    }
+    addRecordingPoints(overlay.channels, r, xs, shift);
+}
+
+QString overlayName(const QString &path)
+{
+    constexpr qsizetype Longest = 40;
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QString name = slash < 0 ? path : path.mid(slash + 1);
+    if (name.size() <= Longest)
+        return name;
+    const qsizetype head = (Longest - 1) / 2;
+    return name.left(head) + QChar(0x2026) + name.right(Longest - 1 - head);
 }
 
 std::optional<QString> setValueAxisRange(TChartAxis &left, int mode, int bottom, int top)

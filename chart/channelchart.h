@@ -16,6 +16,11 @@ namespace chart {
 
 class TChart;
 class TChartAxis;
+class TChartSeries;
+class TFastLineSeries;
+
+// The series that draw the channels T1..T7 and FD of one recording, in channel order.
+using ChannelSeries = std::array<TChartSeries *, files::ChannelCount>;
 
 // One series per channel, T1..T7 and FD in channel order (series index = channel index),
 // each in the colour the window is designed with (its settings replace them).
@@ -25,6 +30,13 @@ void addChannelSeries(TChart &chart);
 // axis titled "единицы АЦП" and the time axis "Выборки", and the channel series.
 void setUpChannelChart(TChart &chart);
 
+// The chart's own channel series, the first eight.
+ChannelSeries channelSeries(TChart &chart);
+
+// Shows the series of the channels the recording draws: its thermocouples, and FD when the
+// photodiode line is asked for.
+void showRecordingChannels(const ChannelSeries &series, const sig::DecodedRecording &recording);
+
 // The left and bottom axis titles of the recording's axis mode; left as they were when no
 // mode is selected.
 void setAxisTitles(TChart &chart, const sig::DecodedRecording &recording);
@@ -32,9 +44,37 @@ void setAxisTitles(TChart &chart, const sig::DecodedRecording &recording);
 // Adds the recording's points behind those the channel series already hold: one per
 // drawn frame to the series of each checked thermocouple, and the two-level photodiode
 // line to FD when it is drawn. `xs` is scratch room for the points' X values, kept by a
-// caller that builds again so that its memory is reused.
+// caller that builds again so that its memory is reused. Every X is moved by `shift`.
+void addRecordingPoints(const ChannelSeries &series, const sig::DecodedRecording &recording,
+    std::vector<double> &xs, double shift = 0);
 void addRecordingPoints(
     TChart &chart, const sig::DecodedRecording &recording, std::vector<double> &xs);
+
+// A recording laid over the chart's own to compare them ("overlay"): its channels drawn in
+// the colours of the chart's channel series with a dash pattern of its own, and one legend
+// row that names it beside a line of that pattern. Its channel series have no legend rows:
+// those of the chart's own channels tell the colours, so the legend grows by one row per
+// overlay. The series follow all others of the chart and are painted over its own lines,
+// which show through the gaps of the dashes.
+struct OverlaySeries
+{
+    TFastLineSeries *entry = nullptr; // the legend row; it holds no points
+    ChannelSeries channels {};
+};
+
+// Adds the series of an overlay named `name`. `index` chooses the dash pattern (the first
+// overlay of a chart 0, the next 1, ...); the patterns repeat after six.
+OverlaySeries addOverlaySeries(TChart &chart, const QString &name, int index);
+void removeOverlaySeries(TChart &chart, const OverlaySeries &overlay);
+// The overlay's channel series take the present colours of the chart's channel series.
+void followChannelColours(TChart &chart, const OverlaySeries &overlay);
+// Replaces the overlay's points with the recording's, each X moved by `shift`, and shows the
+// series of the channels it draws.
+void setOverlayPoints(const OverlaySeries &overlay, const sig::DecodedRecording &recording,
+    double shift, std::vector<double> &xs);
+// The legend's name of an overlaid data file: its name without the folder, shortened in
+// the middle beyond 40 characters.
+QString overlayName(const QString &path);
 
 // A recording read in pieces drawn with bounded memory, in two passes over its pieces. The
 // first gathers the extremes of each series' points (RecordingExtent); two points per series
@@ -42,9 +82,17 @@ void addRecordingPoints(
 // and pixel column of that layout, only the points the fast line series draws from
 // (ColumnReduction): the first, the lowest, the highest and the last, in their order. The
 // chart then draws the same lines as with every point, at that size.
+//
+// Several recordings drawn in one chart (overlays) each have their own extent and reduction,
+// with the X shift of their series; the span points of all of them lay the chart out before
+// the first is reduced.
 class RecordingExtent
 {
 public:
+    explicit RecordingExtent(double shift = 0)
+        : m_shift(shift)
+    {
+    }
     // Takes a piece's points (those of a whole decode too).
     void add(const sig::DecodedRecording &piece);
     // Whether the points can be reduced: X finite and ascending, as the series keeps it.
@@ -52,6 +100,7 @@ public:
     // Two points per drawn series, first its lowest Y at the first X, then its highest Y at
     // the last X. `recording` is the stream's after the whole first pass: the levels of the
     // photodiode line are known then.
+    void addSpanPoints(const ChannelSeries &series, const sig::DecodedRecording &recording) const;
     void addSpanPoints(TChart &chart, const sig::DecodedRecording &recording) const;
 
 private:
@@ -60,6 +109,7 @@ private:
         bool any = false;
         double low = 0, high = 0;
     };
+    double m_shift;
     bool m_reducible = true;
     bool m_any = false;
     double m_firstX = 0, m_lastX = 0;
@@ -70,10 +120,12 @@ private:
 class ColumnReduction
 {
 public:
-    // Columns of `horizontal`, the bottom axis as laid out with the span points.
-    explicit ColumnReduction(const PixelMapper &horizontal);
+    // Columns of `horizontal`, the bottom axis as laid out with the span points; every X
+    // is moved by `shift`.
+    explicit ColumnReduction(const PixelMapper &horizontal, double shift = 0);
     void add(const sig::DecodedRecording &piece);
     // Replaces the points of the channel series by the points kept.
+    void fill(const ChannelSeries &series);
     void fill(TChart &chart);
 
 private:
@@ -93,6 +145,7 @@ private:
     };
 
     PixelMapper m_mapper;
+    double m_shift;
     std::array<Series, files::ChannelCount> m_series;
     std::vector<double> m_x; // scratch: the X of a piece's points
     std::vector<int> m_columns; // ... and their columns

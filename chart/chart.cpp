@@ -1,6 +1,7 @@
 #include "chart/chart.h"
 
 #include <QEvent>
+#include <algorithm>
 
 namespace chart {
 
@@ -65,6 +66,16 @@ TFastLineSeries *TChart::addFastLineSeries(const QString &name)
     series_.push_back(std::move(series));
     invalidate();
     return result;
+}
+
+void TChart::removeSeries(TChartSeries *series)
+{
+    const auto it = std::find_if(series_.begin(), series_.end(),
+        [series](const std::unique_ptr<TChartSeries> &s) { return s.get() == series; });
+    if (it == series_.end())
+        return;
+    series_.erase(it);
+    invalidate();
 }
 
 TChartSeries *TChart::seriesByName(const QString &name) const

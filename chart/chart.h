@@ -92,6 +92,8 @@ public:
 
     // Series, owned by the chart, in list (paint and legend) order.
     TFastLineSeries *addFastLineSeries(const QString &name);
+    // Removes and deletes a series of this chart; the series after it move up one index.
+    void removeSeries(TChartSeries *series);
     int SeriesCount() const { return static_cast<int>(series_.size()); }
     TChartSeries *Series(int index) const { return series_[static_cast<size_t>(index)].get(); }
     TChartSeries *seriesByName(const QString &name) const;

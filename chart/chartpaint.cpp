@@ -103,6 +103,9 @@ TChart::Layout TChart::computeLayout(const QRect &bounds, const QFontMetrics &fm
         L.legRight = L.right - (legend_.FrameVisible ? frame + 1 : 0) - legend_.ShadowSize;
         L.legTextStart = L.legRight - widest - 2;
         L.legSymbolWidth = roundInt((widest + 10) * legend_.ColorWidth / 100.0);
+        for (const int item : L.legendItems)
+            L.legSymbolWidth = std::max(
+                L.legSymbolWidth, series_[static_cast<size_t>(item)]->legendSymbolWidth());
         L.legLeft = L.legTextStart - 8 - L.legSymbolWidth;
         if (legend_.ResizeChart) {
             const int oldWidth = L.right - L.left;

@@ -304,8 +304,13 @@ int TChartSeries::AddPoint(double x, double y, const QString &label, const QColo
 
 void TChartSeries::Clear()
 {
-    xValues_.clear(defaultListCapacity);
-    yValues_.clear(defaultListCapacity);
+    Clear(defaultListCapacity);
+}
+
+void TChartSeries::Clear(int reserve)
+{
+    xValues_.clear(reserve);
+    yValues_.clear(reserve);
     colors_.clear();
     labels_.clear();
     if (active_ && chart_ && !chart_->destroying())
@@ -586,13 +591,16 @@ void TFastLineSeries::draw(QPainter &painter, const TCustomChartAxis &horizontal
     painter.setPen(pen);
     painter.setBrush(Qt::NoBrush);
     // A vector picture or a printer gets the same lines as one polyline, which a vector
-    // editor shows as one curve and which keeps the picture small.
+    // editor shows as one curve and which keeps the picture small. A patterned pen draws one
+    // polyline on any device: its dashes then run on along the line, where each of the short
+    // lines of a column would start the pattern anew (and show as a solid line).
     const QPaintEngine *engine = painter.paintEngine();
-    if (!engine || engine->type() != QPaintEngine::Raster) {
+    const bool rasterEngine = engine && engine->type() == QPaintEngine::Raster;
+    if (!rasterEngine || pen.style() != Qt::SolidLine) {
         collect(horizontal, vertical, joins_, columns_, &path_);
         if (path_.size() < 2)
             return;
-        if (!painter.hasClipping()) {
+        if (rasterEngine || !painter.hasClipping()) {
             painter.drawPolyline(path_);
             return;
         }
@@ -648,6 +656,17 @@ void TFastLineSeries::draw(QPainter &painter, const TCustomChartAxis &horizontal
         for (int y = top; y <= bottom; ++y, p += stride)
             *reinterpret_cast<QRgb *>(p) = colour;
     }
+}
+
+int TFastLineSeries::legendSymbolWidth() const
+{
+    if (!linePenVisible_ || linePen_.style() == Qt::SolidLine || linePen_.style() == Qt::NoPen)
+        return 0;
+    // The pattern is given in pen widths; a cosmetic pen of width 0 draws one pixel wide.
+    double period = 0;
+    for (const qreal length : linePen_.dashPattern())
+        period += length;
+    return static_cast<int>(std::ceil(2 * period * std::max(1.0, linePen_.widthF())));
 }
 
 void TFastLineSeries::drawLegendSymbol(

@@ -209,7 +209,10 @@ public:
         repaint();
         return xValues_.Count() - 1;
     }
+    // Removes every point; each value list keeps room for DefaultListCapacity() entries.
     void Clear();
+    // The same with room for `reserve` entries per list.
+    void Clear(int reserve);
     int Count() const { return xValues_.Count(); }
     double XValue(int index) const { return xValues_.Value(index); }
     double YValue(int index) const { return yValues_.Value(index); }
@@ -246,6 +249,9 @@ public:
     virtual void drawLegendSymbol(
         QPainter &painter, int left, int top, int right, int bottom, bool printing)
         = 0;
+    // The least width in pixels of a legend symbol that shows the series as drawn; the
+    // legend's symbols are at least as wide as that of any of its rows.
+    virtual int legendSymbolWidth() const { return 0; }
 
     TChart *chart() const { return chart_; }
     void attach(TChart *chart, TChartInvalidation *notify)
@@ -301,6 +307,8 @@ public:
         const RasterTarget *raster = nullptr) override;
     void drawLegendSymbol(
         QPainter &painter, int left, int top, int right, int bottom, bool printing) override;
+    // Two periods of a patterned pen's dashes (a solid line needs no width of its own).
+    int legendSymbolWidth() const override;
 
 protected:
     void colorChanged() override;

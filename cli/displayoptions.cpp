@@ -60,13 +60,6 @@ std::optional<sig::DisplaySettings> displayOptions(const CommandLine &line)
     return settings;
 }
 
-void applyHeader(sig::DisplaySettings &settings, const files::DataFileHeader &header)
-{
-    settings.checkedChannels = header.ChartChannelBits & files::ThermocoupleBits;
-    settings.averaging = (header.ChartChannelBits & 0x80) != 0;
-    settings.channelIntervalUs = header.ChannelIntervalUs;
-}
-
 bool DataFileInput::fail(const files::DataFileProblem &problem)
 {
     m_message
@@ -143,13 +136,15 @@ CommandOutput::CommandOutput(const QString &command)
 {
 }
 
-std::optional<int> CommandOutput::open(const QString &path, const QString &input)
+std::optional<int> CommandOutput::open(
+    const QString &path, const QString &input, const QStringList &moreInputs)
 {
     m_standard = path.isEmpty() || path == QLatin1String("-");
     if (m_standard)
         return std::nullopt;
     files::OutputFile::Options options;
     options.input = input;
+    options.moreInputs = moreInputs;
     if (!m_file.open(path, options)) {
         report();
         // Only a rule refuses without a system error: the output is the input file itself,

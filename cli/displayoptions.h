@@ -22,13 +22,8 @@ void addDisplayOptions(CommandLine &line, PhotodiodeOption photodiode = Photodio
 
 // The options' values as the decoder reads them. Nothing when one is out of range (the
 // message, naming the allowed range, is printed). The channels, the averaging and the
-// interval are the file's: see applyHeader.
+// interval are the file's: see sig::applyFileHeader.
 std::optional<sig::DisplaySettings> displayOptions(const CommandLine &line);
-
-// What the window takes from a loaded file: the checked channels and the averaging from
-// its channel bits, and the interval between frames. The file's own scale is not used:
-// like the window, the commands draw with the range they are given.
-void applyHeader(sig::DisplaySettings &settings, const files::DataFileHeader &header);
 
 // A data file whose array is read in pieces: the header and titles are read and checked
 // first (without the data), then the array as often as asked; the comment is never read, so
@@ -71,11 +66,13 @@ class CommandOutput
 public:
     explicit CommandOutput(const QString &command);
 
-    // Opens OUT (empty or "-": standard output); `input` is the file being read. Nothing
+    // Opens OUT (empty or "-": standard output); `input` is the file being read, and
+    // `moreInputs` any others (OUT is none of them). Nothing
     // when it is open (a note is printed when it is written in place), else the status to
     // exit with, the message printed: ExitUsage when OUT is refused by rule (the input file
     // itself, a block device), StandardOutput::ExitOutputFailed when it cannot be written.
-    std::optional<int> open(const QString &path, const QString &input);
+    std::optional<int> open(
+        const QString &path, const QString &input, const QStringList &moreInputs = {});
     bool write(const char *data, qint64 size);
     bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
     // Finishes the output; false after a message when anything failed.

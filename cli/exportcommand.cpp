@@ -42,7 +42,7 @@ int cli::runExport(const QStringList &args)
         std::fprintf(stderr, "ferrun-cli export: %s\n", qPrintable(input.message()));
         return ExitBadInput;
     }
-    applyHeader(*settings, input.header());
+    sig::applyFileHeader(*settings, input.header());
     sig::ChartDecoder decoder;
     sig::ChartStream stream(decoder, input.header().DataLength, *settings);
     // The photodiode line's two levels are the raw range of the whole recording: a first

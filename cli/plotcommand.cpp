@@ -1,7 +1,8 @@
-// ferrun-cli plot FILE -o OUT.svg|OUT.png: the chart of a data file drawn as the window draws
-// it after loading the file, rendered as the copy to the clipboard renders it, without a
-// display. This file is the plot module: ferrun-cli loads it only for this command, so that
-// the other commands start without the display libraries.
+// ferrun-cli plot FILE [OVERLAY...] -o OUT.svg|OUT.png: the chart of a data file drawn as the
+// window draws it after loading the file, with other data files laid over it as the window
+// lays them, rendered as the copy to the clipboard renders it, without a display. This file
+// is the plot module: ferrun-cli loads it only for this command, so that the other commands
+// start without the display libraries.
 
 #include "chart/channelchart.h"
 #include "chart/chart.h"
@@ -21,8 +22,11 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <climits>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
+#include <deque>
 #include <optional>
 #include <vector>
 
@@ -59,6 +63,18 @@ std::optional<QSize> sizeValue(const CommandLine &line)
     return QSize(width, height);
 }
 
+std::optional<double> shiftValue(const CommandLine &line)
+{
+    const QString text = line.value("shift");
+    bool ok = false;
+    const double shift = text.toDouble(&ok);
+    if (!ok || !std::isfinite(shift)) {
+        line.error(QString("--shift expects a number, got '%1'").arg(text));
+        return std::nullopt;
+    }
+    return shift;
+}
+
 // The window's chart as it stands after a load, before its points: the form's settings, the
 // colours, the channels of the file shown, the photodiode line as asked for, the titles.
 void setUpChart(
@@ -70,16 +86,25 @@ void setUpChart(
     font.setPointSize(8);
     chart.setFont(font);
     chart::setUpChannelChart(chart);
-    for (int i = 0; i < files::ChannelCount; ++i) {
-        chart::TChartSeries *series = chart.Series(i);
-        series->setSeriesColor(unsigned(colours.colors.at(size_t(i))) & 0xFFFFFFu);
-        // The loader checks the boxes of the file's channels; FD follows --photodiode.
-        series->setActive(files::ChannelId(i) == files::ChannelId::FD
-                ? recording.photodiode
-                : recording.hasChannel(i + 1));
-    }
+    for (int i = 0; i < files::ChannelCount; ++i)
+        chart.Series(i)->setSeriesColor(unsigned(colours.colors.at(size_t(i))) & 0xFFFFFFu);
+    // The loader checks the boxes of the file's channels; FD follows --photodiode.
+    chart::showRecordingChannels(chart::channelSeries(chart), recording);
     chart::setAxisTitles(chart, recording);
 }
+
+// One data file of the plot: the first is drawn in the chart's own channel series, each one
+// after it laid over them in series of its own, its X moved by the shift. Each is decoded
+// with the display options and its own file's channels, averaging and interval.
+struct PlotInput
+{
+    QString fileName;
+    cli::DataFileInput file;
+    std::optional<sig::ChartStream> stream;
+    chart::ChannelSeries series {};
+    double shift = 0;
+    std::optional<chart::RecordingExtent> extent;
+};
 
 void paintInto(chart::TChart &chart, QImage &image)
 {
@@ -121,14 +146,19 @@ std::optional<QTemporaryDir> privateRuntimeFolder()
 
 int plot(char *program, const QStringList &args)
 {
-    CommandLine line("plot", "FILE -o OUT.svg|OUT.png [options]",
+    CommandLine line("plot", "FILE [OVERLAY...] -o OUT.svg|OUT.png [options]",
         "Draws the chart of a data file as the window draws it after loading the file, on a\n"
         "white background as the copy to the clipboard has it, and writes it as SVG or PNG\n"
         "(chosen by the name of OUT, or by --format). The channels and the averaging come\n"
         "from the file's header, the display settings from the options, the colours from\n"
         "--settings or else the window's first-run colours. The PNG has the size asked for;\n"
-        "the SVG, like the copied picture, is one pixel narrower and lower.");
+        "the SVG, like the copied picture, is one pixel narrower and lower.\n"
+        "Further files are laid over the first as the window lays its overlays: each with\n"
+        "its own channels, averaging and interval and the same display options, in the\n"
+        "channel colours with a dash pattern of its own, and named in the legend; --shift\n"
+        "moves them along X.");
     line.addPositional("FILE", "The data file (*.kdx).");
+    line.addPositional("OVERLAY...", "Data files laid over FILE to compare with it (optional).");
     line.addOption({ { "o", "output" },
         "The picture to write: a name ending in .svg or .png, or \"-\" for standard output "
         "(with --format). A file is replaced only once whole; a device or a FIFO is written "
@@ -147,14 +177,19 @@ int plot(char *program, const QStringList &args)
         { "ymin", "Bottom of the fixed temperature axis in degrees, 0..500.", "DEG", "0" });
     line.addOption(
         { "settings", "Take the channel colours from this settings file.", "Ferrun.ini" });
+    line.addOption({ "shift",
+        "Move the overlays along X by this much, in the X unit of --mode (and --unit in the "
+        "time modes).",
+        "X", "0" });
     line.addExitCode(0, "written");
     line.addExitCode(1, "the output could not be written");
-    line.addExitCode(2, "bad arguments, or OUT is FILE itself");
+    line.addExitCode(2, "bad arguments, or OUT is FILE or an OVERLAY itself");
     line.addExitCode(cli::ExitBadInput,
         "FILE cannot be read, is not an instrument data file, or ends inside its header, "
-        "titles or data");
+        "titles or data; likewise an OVERLAY (the message names the file; OUT is left as it "
+        "was)");
     line.addExitCode(4, "the plot module of ferrun-cli is missing or cannot be loaded");
-    if (const std::optional<int> status = line.parse(args, 1, 1))
+    if (const std::optional<int> status = line.parse(args, 1, INT_MAX))
         return *status;
 
     if (!line.isSet("output"))
@@ -185,6 +220,9 @@ int plot(char *program, const QStringList &args)
         return line.error(QString("--ymin %1 lies above --ymax %2: the axis needs ymin <= ymax")
                               .arg(*ymin)
                               .arg(*ymax));
+    const std::optional<double> shift = shiftValue(line);
+    if (!shift)
+        return ExitUsage;
 
     // Without a settings file, the colours of a window's first run.
     files::Settings colours;
@@ -197,17 +235,24 @@ int plot(char *program, const QStringList &args)
         colours = files::Settings::read(files::IniFile(path));
     }
 
-    const QString fileName = line.positional().first();
-    cli::DataFileInput input;
-    const auto badInput = [&input] {
-        std::fprintf(stderr, "ferrun-cli plot: %s\n", qPrintable(input.message()));
+    // Every file is checked before the output is opened.
+    std::deque<PlotInput> inputs;
+    const auto badInput = [](const PlotInput &input) {
+        std::fprintf(stderr, "ferrun-cli plot: %s\n", qPrintable(input.file.message()));
         return cli::ExitBadInput;
     };
-    if (!input.open(fileName))
-        return badInput();
-    cli::applyHeader(*settings, input.header());
+    for (const QString &fileName : line.positional()) {
+        PlotInput &input = inputs.emplace_back();
+        input.fileName = fileName;
+        input.shift = inputs.size() > 1 ? *shift : 0;
+        if (!input.file.open(fileName))
+            return badInput(input);
+    }
+    QStringList overlayNames;
+    for (size_t i = 1; i < inputs.size(); ++i)
+        overlayNames << inputs[i].fileName;
     cli::CommandOutput out("plot");
-    if (const std::optional<int> status = out.open(outName, fileName))
+    if (const std::optional<int> status = out.open(outName, inputs.front().fileName, overlayNames))
         return *status;
 
     // The toolkit starts only now, so that bad arguments and files are refused quickly; on
@@ -224,10 +269,22 @@ int plot(char *program, const QStringList &args)
     QApplication::setApplicationName(QStringLiteral("ferrun-cli"));
 
     sig::ChartDecoder decoder;
-    sig::ChartStream stream(decoder, input.header().DataLength, *settings);
+    for (PlotInput &input : inputs) {
+        sig::DisplaySettings own = *settings;
+        sig::applyFileHeader(own, input.file.header());
+        input.stream.emplace(decoder, input.file.header().DataLength, own);
+    }
     chart::TChart chart;
     chart.resize(*size);
-    setUpChart(chart, stream.recording(), colours);
+    setUpChart(chart, inputs.front().stream->recording(), colours);
+    inputs.front().series = chart::channelSeries(chart);
+    for (size_t i = 1; i < inputs.size(); ++i) {
+        PlotInput &input = inputs[i];
+        input.series
+            = chart::addOverlaySeries(chart, chart::overlayName(input.fileName), int(i - 1))
+                  .channels;
+        chart::showRecordingChannels(input.series, input.stream->recording());
+    }
     // Checked above: the axis takes the range.
     chart::setValueAxisRange(*chart.LeftAxis(), int(settings->axisMode), *ymin, *ymax);
     // The copy's background; the window's face colour is not part of the picture.
@@ -235,46 +292,59 @@ int plot(char *program, const QStringList &args)
     // The series hold a few points per pixel column: no list needs room reserved.
     chart::setDefaultListCapacity(0);
 
-    // First pass: the extremes of the points, which lay the chart out. Second pass: the
-    // points reduced to the pixel columns of that layout.
-    chart::RecordingExtent extent;
-    if (!input.decode(stream, [&] {
-            extent.add(stream.recording());
-            return true;
-        })) {
+    // First pass over each file: the extremes of its points. With those of every file the
+    // chart is laid out (the axes span the overlays too); then a second pass over each file
+    // keeps its points reduced to the pixel columns of that layout.
+    const auto fail = [&](const PlotInput &input) {
         out.cancel();
-        return badInput();
+        return badInput(input);
+    };
+    for (PlotInput &input : inputs) {
+        input.extent.emplace(input.shift);
+        if (!input.file.decode(*input.stream, [&] {
+                input.extent->add(input.stream->recording());
+                return true;
+            }))
+            return fail(input);
+    }
+    bool reduce = false;
+    for (PlotInput &input : inputs) {
+        if (input.extent->reducible()) {
+            input.extent->addSpanPoints(input.series, input.stream->recording());
+            reduce = true;
+            continue;
+        }
+        // X values that are not finite or not ascending (an interval read from a damaged
+        // header): every point, as the window would hold them.
+        std::vector<double> xs;
+        if (!input.file.decode(*input.stream, [&] {
+                chart::addRecordingPoints(input.series, input.stream->recording(), xs, input.shift);
+                return true;
+            }))
+            return fail(input);
     }
     QImage image;
     if (format == Format::Png)
         image = QImage(chart.size(), QImage::Format_RGB32);
-    bool read = true;
-    if (extent.reducible()) {
-        extent.addSpanPoints(chart, stream.recording());
+    if (reduce) {
         // Laid out as the picture will be: the PNG on its image, the SVG at the chart's own
         // resolution and size, as the metafile is.
         if (format == Format::Png)
             paintInto(chart, image);
         else
             chart.ensureLayout();
-        chart::ColumnReduction reduction(chart.BottomAxis()->mapper());
-        read = input.decode(stream, [&] {
-            reduction.add(stream.recording());
-            return true;
-        });
-        reduction.fill(chart);
-    } else {
-        // X values that are not finite or not ascending (an interval read from a damaged
-        // header): every point, as the window would hold them.
-        std::vector<double> xs;
-        read = input.decode(stream, [&] {
-            chart::addRecordingPoints(chart, stream.recording(), xs);
-            return true;
-        });
-    }
-    if (!read) {
-        out.cancel();
-        return badInput();
+        const chart::PixelMapper columns = chart.BottomAxis()->mapper();
+        for (PlotInput &input : inputs) {
+            if (!input.extent->reducible())
+                continue;
+            chart::ColumnReduction reduction(columns, input.shift);
+            if (!input.file.decode(*input.stream, [&] {
+                    reduction.add(input.stream->recording());
+                    return true;
+                }))
+                return fail(input);
+            reduction.fill(input.series);
+        }
     }
 
     QByteArray bytes;

@@ -72,7 +72,7 @@ int cli::runStats(const QStringList &args)
         std::fprintf(stderr, "ferrun-cli stats: %s\n", qPrintable(input.message()));
         return ExitBadInput;
     }
-    applyHeader(*settings, input.header());
+    sig::applyFileHeader(*settings, input.header());
     sig::ChartDecoder decoder;
     sig::ChartStream stream(decoder, input.header().DataLength, *settings);
     sig::RegionStatistics statistics(*from, *to);

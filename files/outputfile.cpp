@@ -121,13 +121,12 @@ bool OutputFile::open(const QString &path, const Options &options, bool probeOnl
     const bool exists = ::stat(target.constData(), &st) == 0;
     if (!exists && errno != ENOENT)
         return fail(cannot, errno);
-    if (exists && !options.input.isEmpty()) {
+    for (const QString &input : QStringList { options.input } + options.moreInputs) {
         struct stat in;
-        if (::stat(QFile::encodeName(options.input).constData(), &in) == 0 && in.st_dev == st.st_dev
-            && in.st_ino == st.st_ino)
+        if (exists && !input.isEmpty() && ::stat(QFile::encodeName(input).constData(), &in) == 0
+            && in.st_dev == st.st_dev && in.st_ino == st.st_ino)
             return fail(
-                QStringLiteral("cannot write %1: it is the input file %2").arg(path, options.input),
-                0);
+                QStringLiteral("cannot write %1: it is the input file %2").arg(path, input), 0);
     }
     if (exists && S_ISDIR(st.st_mode))
         return fail(cannot, EISDIR);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace files {
 
@@ -27,6 +28,8 @@ struct OutputOptions
     // counts it as saved (the window) writes files only. A FIFO's open would also wait for
     // its reader.
     bool regularFileOnly = false;
+    // More files being read (the overlays of a plot), refused as the output like `input`.
+    QStringList moreInputs {};
 };
 
 class OutputFile

@@ -29,6 +29,13 @@ double timeUnitDivisor(int unitIndex)
     }
 }
 
+void applyFileHeader(DisplaySettings &settings, const files::DataFileHeader &header)
+{
+    settings.checkedChannels = header.ChartChannelBits & files::ThermocoupleBits;
+    settings.averaging = (header.ChartChannelBits & 0x80) != 0;
+    settings.channelIntervalUs = header.ChannelIntervalUs;
+}
+
 DecodedRecording ChartDecoder::decode(const QByteArray &array, const DisplaySettings &settings)
 {
     DecodedRecording r;

@@ -8,6 +8,10 @@
 #include <array>
 #include <vector>
 
+namespace files {
+struct DataFileHeader;
+}
+
 // Decoding of an acquisition array into the points of the chart series.
 //
 // The array is a run of 16-bit sample words, low byte first: bits 0..11 the ADC code, bit 15
@@ -57,6 +61,11 @@ struct DisplaySettings
     int pointSkip = 1; // draw every n-th frame
     double channelIntervalUs = 0; // microseconds between frames
 };
+
+// What a front end takes from a data file it draws, as the window does when it loads one:
+// the checked channels and the averaging from its channel bits, and the interval between
+// frames. The file's own scale is not used: the range selected is.
+void applyFileHeader(DisplaySettings &settings, const files::DataFileHeader &header);
 
 // One decoded recording: what a chart build draws and the values it writes for others.
 // Points are kept as the (integrated) ADC codes of each drawn frame; X and Y follow from the

@@ -6,7 +6,8 @@
 //   comment  the full recording followed by a comment of 1 GiB (a sparse file: the comment
 //            takes no disk, but a program that reads it gets 1 GiB of zero bytes)
 // Commands: export to standard output (sent to /dev/null), export --photodiode (two passes
-// over the data), plot to an SVG and to a PNG file in the folder.
+// over the data), plot to an SVG and to a PNG file in the folder, and plot to a PNG with the
+// file laid over itself three times more (moved along X).
 // Each line: the command, the file, the largest max RSS of the runs in MB, the median wall
 // time in seconds. --cli runs another build's ferrun-cli (default: this build's), so that two
 // builds can be compared; --only runs the files whose name is given. Asserts nothing.
@@ -157,6 +158,9 @@ int main(int argc, char **argv)
             { "export --photodiode", { cli, "export", file, "--photodiode" } },
             { "plot svg", { cli, "plot", file, "-o", dir.filePath("out.svg") } },
             { "plot png", { cli, "plot", file, "-o", dir.filePath("out.png") } },
+            { "plot png +3 overlays",
+                { cli, "plot", file, file, file, file, "--shift", "100", "-o",
+                    dir.filePath("out.png") } },
         };
         for (const auto &[what, command] : commands) {
             std::vector<double> seconds;
@@ -169,7 +173,7 @@ int main(int argc, char **argv)
                 rss = std::max(rss, r.maxRssMb);
             }
             std::sort(seconds.begin(), seconds.end());
-            std::printf("%-20s %-8s max_rss_mb=%8.1f median_s=%7.2f%s\n", what, input.name, rss,
+            std::printf("%-22s %-8s max_rss_mb=%8.1f median_s=%7.2f%s\n", what, input.name, rss,
                 seconds[seconds.size() / 2], ok ? "" : "  (failed)");
             std::fflush(stdout);
         }

@@ -144,3 +144,61 @@ TEST(ColumnReduction, OnlyFiniteAscendingXIsReduced)
         EXPECT_FALSE(extent.reducible()) << interval;
     }
 }
+
+// The plot of several files: each recording has its own extent and reduction, an overlay's
+// with its X shift, and the span points of all of them lay the chart out. The picture, with
+// the overlay's dashes, is that of every point.
+TEST(ColumnReduction, AnOverlayWithAShiftDrawsThePictureOfEveryPoint)
+{
+    sig::DisplaySettings own;
+    own.checkedChannels = 0x01;
+    own.photodiode = true;
+    own.channelIntervalUs = 3055 / 14.7456;
+    sig::DisplaySettings other = own;
+    other.checkedChannels = 0x05;
+    other.channelIntervalUs = 100;
+    const QByteArray ownArray = frames(30000, 1), otherArray = frames(20000, 2);
+    const double shift = 1500; // ms: the overlay reaches past the end of the other
+    const QSize size(772, 346);
+    sig::ChartDecoder decoder;
+
+    TChart full;
+    const sig::DecodedRecording ownWhole = decoder.decode(ownArray, own);
+    setUp(full, size, ownWhole, 0, 0);
+    std::vector<double> xs;
+    addRecordingPoints(full, ownWhole, xs);
+    const OverlaySeries fullOverlay = addOverlaySeries(full, QStringLiteral("b.kdx"), 0);
+    setOverlayPoints(fullOverlay, decoder.decode(otherArray, other), shift, xs);
+
+    TChart reduced;
+    sig::ChartStream ownStream(decoder, ownArray.size(), own);
+    sig::ChartStream otherStream(decoder, otherArray.size(), other);
+    setUp(reduced, size, ownStream.recording(), 0, 0);
+    const OverlaySeries overlay = addOverlaySeries(reduced, QStringLiteral("b.kdx"), 0);
+    showRecordingChannels(overlay.channels, otherStream.recording());
+    const auto pass = [](sig::ChartStream &stream, const QByteArray &array,
+                          const std::function<void()> &piece) {
+        stream.restart();
+        for (qsizetype at = 0; at < array.size(); at += 9999) {
+            stream.decode(array.constData() + at, std::min<qsizetype>(9999, array.size() - at));
+            piece();
+        }
+    };
+    RecordingExtent ownExtent, otherExtent(shift);
+    pass(ownStream, ownArray, [&] { ownExtent.add(ownStream.recording()); });
+    pass(otherStream, otherArray, [&] { otherExtent.add(otherStream.recording()); });
+    ownExtent.addSpanPoints(reduced, ownStream.recording());
+    otherExtent.addSpanPoints(overlay.channels, otherStream.recording());
+    png(reduced);
+    ColumnReduction ownReduction(reduced.BottomAxis()->mapper());
+    ColumnReduction otherReduction(reduced.BottomAxis()->mapper(), shift);
+    pass(ownStream, ownArray, [&] { ownReduction.add(ownStream.recording()); });
+    pass(otherStream, otherArray, [&] { otherReduction.add(otherStream.recording()); });
+    ownReduction.fill(reduced);
+    otherReduction.fill(overlay.channels);
+
+    EXPECT_GT(overlay.channels[2]->Count(), 0);
+    EXPECT_LE(overlay.channels[2]->Count(), 4 * (size.width() + 1));
+    EXPECT_DOUBLE_EQ(overlay.channels[0]->MaxXValue(), fullOverlay.channels[0]->MaxXValue());
+    EXPECT_TRUE(png(full) == png(reduced));
+}

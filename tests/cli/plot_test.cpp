@@ -29,15 +29,18 @@ struct SvgChart
     QSizeF size;
     QRectF plot; // left, top, right, bottom as the frame is drawn
     std::map<QString, std::vector<QPolygonF>> lines; // by stroke colour, "#rrggbb"
+    std::map<QString, std::vector<QPolygonF>> dashed; // ... those drawn with dashes
+    QStringList texts;
 
     // The lines of a colour drawn in the plotting rectangle: polylines of more than two
     // points (the grid, the axis lines and the ticks are single segments, in grey and black
     // like the lines of FD and T4; the legend's symbols lie outside the rectangle).
-    std::vector<QPolygonF> plotted(const QString &colour) const
+    std::vector<QPolygonF> plotted(const QString &colour, bool withDashes = false) const
     {
         std::vector<QPolygonF> result;
-        const auto it = lines.find(colour);
-        if (it == lines.end())
+        const auto &from = withDashes ? dashed : lines;
+        const auto it = from.find(colour);
+        if (it == from.end())
             return result;
         const QRectF area = plot.adjusted(-0.5, -0.5, 0.5, 0.5);
         for (const QPolygonF &line : it->second)
@@ -83,7 +86,11 @@ SvgChart parseSvg(const QByteArray &bytes)
                 if (xy.size() == 2)
                     line << QPointF(xy.at(0).toDouble(), xy.at(1).toDouble());
             }
-            chart.lines[groups.back().value("stroke").toString().toLower()].push_back(line);
+            const QString dashes = groups.back().value("stroke-dasharray").toString();
+            auto &into = dashes.isEmpty() || dashes == u"none" ? chart.lines : chart.dashed;
+            into[groups.back().value("stroke").toString().toLower()].push_back(line);
+        } else if (xml.name() == u"text") {
+            chart.texts << xml.readElementText(QXmlStreamReader::IncludeChildElements);
         }
     }
     if (xml.hasError())
@@ -429,4 +436,122 @@ TEST_F(PlotTest, OptionsOutOfRangeNameTheirRange)
     EXPECT_TRUE(help.outBytes.contains("--size WxH")) << help.outBytes.constData();
     EXPECT_TRUE(help.outBytes.contains("(default: 772x346)"));
     EXPECT_TRUE(help.outBytes.contains("--photodiode"));
+}
+
+TEST_F(PlotTest, OverlaysAreDrawnDashedInTheChannelColoursAndNamedInTheLegend)
+{
+    // a: T1, 40 frames 250 us apart; b: T1 and T3, 30 frames 500 us apart, moved 2.5 ms.
+    const QString a = write("a.kdx", 0x01, frames(40, 1), 250);
+    const QString b = write("b.kdx", 0x05, frames(30, 2), 500);
+    std::map<QString, Csv> csv;
+    for (const QString &file : { a, b }) {
+        const CliRun exported = runCli({ "export", file });
+        ASSERT_EQ(exported.exitCode, 0) << qPrintable(exported.err);
+        csv[file] = parseCsv(exported.outBytes);
+    }
+    const QString out = dir.filePath("ab.svg");
+    const CliRun run = runCli({ "plot", a, b, "--shift", "2.5", "-o", out });
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    const SvgChart svg = parseSvg(read(out));
+    ASSERT_TRUE(svg.valid) << qPrintable(svg.error);
+
+    // The axes span both recordings, b's X moved by the shift.
+    const std::vector<double> ax = csv[a].column("x");
+    std::vector<double> bx = csv[b].column("x");
+    for (double &x : bx)
+        x += 2.5;
+    double yMin = INFINITY, yMax = -INFINITY;
+    for (const auto &[file, name] : { std::pair { a, "T1" }, { b, "T1" }, { b, "T3" } })
+        for (double y : csv[file].column(name)) {
+            yMin = std::min(yMin, y);
+            yMax = std::max(yMax, y);
+        }
+    const Mapping map { svg.plot, ax.front(), bx.back(), yMin, yMax };
+    const auto drawsThrough = [&](const QPolygonF &line, const std::vector<double> &x,
+                                  const std::vector<double> &y, const char *what) {
+        ASSERT_EQ(size_t(line.size()), y.size()) << what;
+        for (size_t p = 0; p < y.size(); ++p)
+            EXPECT_TRUE(near(line.at(qsizetype(p)), map(x[p], y[p]))) << what << " point " << p;
+    };
+    // a's T1 solid, b's T1 and T3 dashed in the same colours; no solid T3.
+    const std::vector<QPolygonF> solid = svg.plotted(lineColours.at(0));
+    ASSERT_EQ(solid.size(), 1u);
+    drawsThrough(solid.front(), ax, csv[a].column("T1"), "a T1");
+    const std::vector<QPolygonF> t1 = svg.plotted(lineColours.at(0), true);
+    ASSERT_EQ(t1.size(), 1u);
+    drawsThrough(t1.front(), bx, csv[b].column("T1"), "b T1");
+    const std::vector<QPolygonF> t3 = svg.plotted(lineColours.at(2), true);
+    ASSERT_EQ(t3.size(), 1u);
+    drawsThrough(t3.front(), bx, csv[b].column("T3"), "b T3");
+    EXPECT_TRUE(svg.plotted(lineColours.at(2)).empty());
+    // One legend row names the overlay; its channels have none of their own.
+    EXPECT_EQ(svg.texts.count("b.kdx"), 1) << qPrintable(svg.texts.join('|'));
+    EXPECT_EQ(svg.texts.count("T3"), 0) << qPrintable(svg.texts.join('|'));
+
+    // On a PNG the overlay's dashes are drawn too: T3's colour appears only with b.
+    const auto pixelsOf = [&](const QStringList &files, const QString &colour) {
+        const QString png = dir.filePath("chart.png");
+        const CliRun drawn = runCli(QStringList { "plot" } + files + QStringList { "-o", png });
+        EXPECT_EQ(drawn.exitCode, 0) << qPrintable(drawn.err);
+        QImage image;
+        EXPECT_TRUE(image.load(png, "PNG"));
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                count += image.pixelColor(x, y) == QColor(colour);
+        return count;
+    };
+    EXPECT_EQ(pixelsOf({ a }, lineColours.at(2)), 0);
+    EXPECT_GT(pixelsOf({ a, b }, lineColours.at(2)), 100);
+}
+
+TEST_F(PlotTest, ABadOverlayIsNamedAndLeavesTheOutputAsItWas)
+{
+    const QString a = write("a.kdx", 0x01, frames(40, 1), 250);
+    const QString foreign = dir.filePath("foreign.kdx");
+    QFile file(foreign);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("\x02\x00 not a recording of this instrument", 37));
+    file.close();
+    const QString cut = dir.filePath("cut.kdx");
+    const QByteArray whole = read(write("whole.kdx", 0x01, frames(40, 1), 250));
+    QFile cutFile(cut);
+    ASSERT_TRUE(cutFile.open(QIODevice::WriteOnly));
+    cutFile.write(whole.left(whole.size() - 20)); // the comment and some of the data
+    cutFile.close();
+
+    const QString out = dir.filePath("chart.svg");
+    QFile old(out);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("the picture drawn before");
+    old.close();
+    CliRun run = runCli({ "plot", a, foreign, "-o", out });
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.err.toStdString(),
+        QString("ferrun-cli plot: %1 is not an instrument data file (its type field is 2, not 1)\n")
+            .arg(foreign)
+            .toStdString());
+    EXPECT_EQ(read(out), QByteArray("the picture drawn before"));
+    run = runCli({ "plot", a, a, cut, "-o", out });
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(run.err.startsWith(QString("ferrun-cli plot: %1 ends inside its data").arg(cut)))
+        << qPrintable(run.err);
+    EXPECT_EQ(read(out), QByteArray("the picture drawn before"));
+
+    // An overlay is an input: it is never the output.
+    const QByteArray aBytes = read(a);
+    const QString b = write("b.kdx", 0x01, frames(20, 1), 250);
+    const QByteArray bBytes = read(b);
+    run = runCli({ "plot", a, b, "--format", "svg", "-o", b });
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains("it is the input file")) << qPrintable(run.err);
+    EXPECT_EQ(read(b), bBytes);
+    EXPECT_EQ(read(a), aBytes);
+
+    run = runCli({ "plot", a, b, "--shift", "later", "-o", out });
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains("--shift expects a number")) << qPrintable(run.err);
+    const CliRun help = runCli({ "plot", "--help" });
+    EXPECT_TRUE(help.out.contains("FILE [OVERLAY...] -o")) << qPrintable(help.out);
+    EXPECT_TRUE(help.out.contains("--shift X")) << qPrintable(help.out);
 }
