@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFontMetrics>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
@@ -231,6 +232,11 @@ std::optional<double> Overlays::execShiftDialog(const QString &unit)
     layout->addWidget(label);
     layout->addWidget(shift);
     layout->addWidget(buttons);
+    // Wide enough for the whole title beside the window manager's buttons.
+    QFont titleFont = dialog.font();
+    titleFont.setBold(true);
+    dialog.setMinimumWidth(QFontMetrics(titleFont).horizontalAdvance(Title) + 160);
+    shift->setToolTip(QStringLiteral("Наложенная запись сдвигается вправо на это значение"));
     shift->setFocus();
     shift->selectAll();
     if (dialog.exec() != QDialog::Accepted)
