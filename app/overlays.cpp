@@ -6,10 +6,10 @@
 
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QFontMetrics>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QVBoxLayout>
 #include <cerrno>
