@@ -583,6 +583,15 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
         ctlBarDblClick();
         return true;
     }
+    if (watched == Chart1 && event->type() == QEvent::KeyPress) {
+        // The menu key and Shift+F10 open the chart's menu, as a right click does.
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Menu
+            || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+            pmChart->popup(Chart1->mapToGlobal(Chart1->ChartRect().center()));
+            return true;
+        }
+    }
     if (watched == Chart1
         && (event->type() == QEvent::MouseButtonPress
             || event->type() == QEvent::MouseButtonRelease)) {

@@ -139,7 +139,8 @@ void TForm1::createOverlayActions()
                 QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)),
         &QAction::triggered, overlays, &Overlays::addClick);
     QAction *remove
-        = windowAction(this, pmFile, "actRemoveOverlays", QStringLiteral("Убрать наложения"));
+        = windowAction(this, pmFile, "actRemoveOverlays", QStringLiteral("Убрать наложения"),
+            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Delete));
     remove->setEnabled(false);
     connect(remove, &QAction::triggered, overlays, &Overlays::clear);
     connect(overlays, &Overlays::changed, remove,

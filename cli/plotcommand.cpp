@@ -69,7 +69,7 @@ std::optional<double> shiftValue(const CommandLine &line)
     bool ok = false;
     const double shift = text.toDouble(&ok);
     if (!ok || !std::isfinite(shift)) {
-        line.error(QString("--shift expects a number, got '%1'").arg(text));
+        line.error(QString("--shift expects a number, got '%1'").arg(cli::escaped(text)));
         return std::nullopt;
     }
     return shift;

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake make g++ pkg-config
+    cmake make ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev
     libgtest-dev libgmock-dev
     xvfb xauth fonts-dejavu-core

@@ -328,6 +328,11 @@ TEST_F(RegionCursorsTest, KeysAndTheChartMenuPlaceAndMoveTheCursors)
     placeB->trigger();
     EXPECT_EQ(x(Cursor::B), *f.cursorReadout->shownX());
 
+    // The menu key opens the chart's menu from the keyboard.
+    QTest::keyClick(chart, Qt::Key_Menu);
+    QTRY_VERIFY(menu->isVisible());
+    menu->close();
+
     // Esc with no cursor left is the window's again.
     QTest::keyClick(chart, Qt::Key_Escape);
     EXPECT_FALSE(cursors->anyPlaced());
