@@ -56,9 +56,19 @@ int ContextHelp::topicFor(const QWidget *widget)
 
 QString ContextHelp::pageFor(const QString &helpFile, int topic)
 {
+    return pageFor(helpFile, topic, uiLanguage());
+}
+
+QString ContextHelp::pageFor(const QString &helpFile, int topic, UiLanguage language)
+{
     // "Ferrun.HLP" (any letter case) is the application's help; its topics are bundled.
     if (helpFile.compare(QLatin1String("Ferrun.HLP"), Qt::CaseInsensitive) != 0)
         return {};
+    if (language == UiLanguage::English) {
+        const QString page = QStringLiteral(":/help/en/topic%1.html").arg(topic);
+        if (QFile::exists(page))
+            return page;
+    }
     const QString page = QStringLiteral(":/help/topic%1.html").arg(topic);
     return QFile::exists(page) ? page : QString();
 }
@@ -74,11 +84,13 @@ bool ContextHelp::showTopic(int topic)
         // The program ends with its main window, whether or not the help is open.
         m_viewer->setAttribute(Qt::WA_QuitOnClose, false);
         m_viewer->setObjectName(QStringLiteral("helpViewer"));
-        m_viewer->setWindowTitle(QStringLiteral("Справка Ferrun"));
         m_viewer->setOpenExternalLinks(false);
         m_viewer->setSearchPaths({ QStringLiteral(":/help") });
         m_viewer->resize(520, 440);
     }
+    m_viewer->setWindowTitle(uiLanguage() == UiLanguage::English
+            ? QStringLiteral("Ferrun Help")
+            : QStringLiteral("Справка Ferrun"));
     m_viewer->setSource(QUrl(QStringLiteral("qrc") + page));
     m_shownTopic = topic;
     m_viewer->show();

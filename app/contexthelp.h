@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/language.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -14,8 +16,9 @@ namespace app {
 // topic of the focused control; Shift+F1 (or the window's "?" button) arms a pick mode in
 // which the next click opens the topic of the clicked control instead of acting on it.
 //
-// The application's help file is named "Ferrun.HLP"; its topics are bundled as Russian HTML
-// pages in the resources (":/help/topicN.html") and shown in a small viewer window.
+// The application's help file is named "Ferrun.HLP"; its topics are bundled as HTML pages in
+// the resources, Russian (":/help/topicN.html") and English (":/help/en/topicN.html"), and
+// shown in a small viewer window in the window's language.
 class ContextHelp : public QObject
 {
     Q_OBJECT
@@ -29,8 +32,11 @@ public:
     static void setTopic(QWidget *widget, int topic);
     // The topic of the widget or of its nearest parent with one; 0 when none has one.
     static int topicFor(const QWidget *widget);
-    // Resource page of a topic of the help file; empty when there is no such page.
+    // Resource page of a topic of the help file in the window's language; empty when there is
+    // no such page.
     static QString pageFor(const QString &helpFile, int topic);
+    // The same in the given language; a topic without an English page gets its Russian one.
+    static QString pageFor(const QString &helpFile, int topic, UiLanguage language);
 
     // The name of the help file (a bare name, as the program entry sets it).
     static QString helpFile();
