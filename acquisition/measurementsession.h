@@ -4,6 +4,7 @@
 #include "files/recording.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -417,12 +418,18 @@ private:
 
     std::array<QString, 3> m_status;
     ProgressView m_progress;
-    QString m_fileCaption = QStringLiteral("Комментарий");
-    ButtonLook m_chooseF { QStringLiteral("Выбор F/T"), ColourBlack };
-    ButtonLook m_tune { QStringLiteral("Настройка ФД"), ColourBlack };
+    QString m_fileCaption
+        = QCoreApplication::translate("acquisition::MeasurementSession", "Комментарий");
+    ButtonLook m_chooseF {
+        QCoreApplication::translate("acquisition::MeasurementSession", "Выбор F/T"), ColourBlack
+    };
+    ButtonLook m_tune {
+        QCoreApplication::translate("acquisition::MeasurementSession", "Настройка ФД"), ColourBlack
+    };
     bool m_frequencyPanelVisible = false;
     LaunchPicture m_launchPicture = LaunchPicture::RisingEdge;
-    QString m_launchHint = QStringLiteral("Внешний запуск по фронту");
+    QString m_launchHint = QCoreApplication::translate(
+        "acquisition::MeasurementSession", "Внешний запуск по фронту");
     quint32 m_errorColour = ColourRed;
 };
 

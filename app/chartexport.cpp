@@ -185,14 +185,14 @@ ChartExport::ChartExport(
     dialogJob = [this]() -> std::unique_ptr<PrintJob> {
         auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
         QPrintDialog dialog(printer.get(), m_chart->window());
-        dialog.setWindowTitle(QStringLiteral("Печать"));
+        dialog.setWindowTitle(tr("Печать"));
         if (dialog.exec() != QDialog::Accepted)
             return nullptr;
         return std::make_unique<PrinterJob>(std::move(printer));
     };
     choosePdfFile = [this] {
-        return QFileDialog::getSaveFileName(m_chart->window(), QStringLiteral("Экспорт в PDF"),
-            QString(), QStringLiteral("PDF (*.pdf)"), nullptr, QFileDialog::DontUseNativeDialog);
+        return QFileDialog::getSaveFileName(m_chart->window(), tr("Экспорт в PDF"), QString(),
+            QStringLiteral("PDF (*.pdf)"), nullptr, QFileDialog::DontUseNativeDialog);
     };
 }
 

@@ -4,6 +4,7 @@
 #include "files/datafile.h"
 #include "files/windows1251.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
@@ -322,9 +323,10 @@ QString dataFileMessage(DataFileStatus status, const QString &fileName)
     case DataFileStatus::CannotOpen:
         return QStringLiteral("Cannot open file %1").arg(fileName);
     case DataFileStatus::NotInstrumentFile:
-        return QStringLiteral("Приложение открывает файлы *.kdx, записанные АЦП. Для просмотра "
-                              "выбранного файла используйте универсальное приложение "
-                              "ViewKDX.exe");
+        return QCoreApplication::translate("files::DataFile",
+            "Приложение открывает файлы *.kdx, записанные АЦП. Для просмотра "
+            "выбранного файла используйте универсальное приложение "
+            "ViewKDX.exe");
     case DataFileStatus::Truncated:
         return QStringLiteral("Stream read error");
     case DataFileStatus::NotRegularFile:

@@ -37,7 +37,7 @@ TEST(FolderBrowser, SingleFileHasNoNeighbours)
     writeBytes(dir.filePath("notes.txt"), "other extension");
     EXPECT_EQ(previousDataFile(only), noMoreFiles);
     EXPECT_EQ(nextDataFile(only), noMoreFiles);
-    EXPECT_EQ(NoMoreFilesMessage, QStringLiteral("Больше нет файлов"));
+    EXPECT_EQ(noMoreFilesMessage(), QStringLiteral("Больше нет файлов"));
 }
 
 // The listing: "*.kdx" in any letter case, sub-folders and hidden entries included, other
