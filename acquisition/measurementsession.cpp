@@ -15,41 +15,18 @@ namespace acquisition {
 
 namespace {
 
-QString StatusMeasuring()
-{
-    return QCoreApplication::translate("acquisition::MeasurementSession", "ИЗМЕРЕНИЕ");
-}
-
-QString StatusTuningText()
-{
-    return QCoreApplication::translate(
-        "acquisition::MeasurementSession", "Подстройка усилителя фототока");
-}
-
-QString StatusDrawing()
-{
-    return QCoreApplication::translate("acquisition::MeasurementSession", "ПОСТРОЕНИЕ ГРАФИКА");
-}
-
-QString ChooseFCaption()
-{
-    return QCoreApplication::translate("acquisition::MeasurementSession", "Выбор F/T");
-}
-
-QString CloseCaption()
-{
-    return QCoreApplication::translate("acquisition::MeasurementSession", "Закрыть");
-}
-
-QString TuneCaption()
-{
-    return QCoreApplication::translate("acquisition::MeasurementSession", "Настройка ФД");
-}
-
-QString TuneStopCaption()
-{
-    return QCoreApplication::translate("acquisition::MeasurementSession", "Завершить (ФД)");
-}
+// Marked for the translation here, translated where they are shown.
+constexpr char StatusMeasuring[]
+    = QT_TRANSLATE_NOOP("acquisition::MeasurementSession", "ИЗМЕРЕНИЕ");
+constexpr char StatusTuningText[]
+    = QT_TRANSLATE_NOOP("acquisition::MeasurementSession", "Подстройка усилителя фототока");
+constexpr char StatusDrawing[]
+    = QT_TRANSLATE_NOOP("acquisition::MeasurementSession", "ПОСТРОЕНИЕ ГРАФИКА");
+constexpr char ChooseFCaption[] = QT_TRANSLATE_NOOP("acquisition::MeasurementSession", "Выбор F/T");
+constexpr char CloseCaption[] = QT_TRANSLATE_NOOP("acquisition::MeasurementSession", "Закрыть");
+constexpr char TuneCaption[] = QT_TRANSLATE_NOOP("acquisition::MeasurementSession", "Настройка ФД");
+constexpr char TuneStopCaption[]
+    = QT_TRANSLATE_NOOP("acquisition::MeasurementSession", "Завершить (ФД)");
 
 } // namespace
 
@@ -57,13 +34,11 @@ QString sessionFailureText(SessionFailure failure)
 {
     switch (failure) {
     case SessionFailure::OutOfStep:
-        return QCoreApplication::translate("acquisition::MeasurementSession",
-            "Сбой передачи: лишние байты от платы, запись неверна");
+        return MeasurementSession::tr("Сбой передачи: лишние байты от платы, запись неверна");
     case SessionFailure::Disconnected:
-        return QCoreApplication::translate("acquisition::MeasurementSession", "Плата отключена");
+        return MeasurementSession::tr("Плата отключена");
     case SessionFailure::NoReply:
-        return QCoreApplication::translate(
-            "acquisition::MeasurementSession", "Нет ответа от платы");
+        return MeasurementSession::tr("Нет ответа от платы");
     case SessionFailure::None:
         break;
     }
@@ -93,8 +68,7 @@ QString timeText(int seconds)
 
 QString transferStatusText(double transferMs)
 {
-    return QCoreApplication::translate("acquisition::MeasurementSession", "ПЕРЕДАЧА МАССИВА, %1с")
-        .arg(roundHalfEven(transferMs / 1000));
+    return MeasurementSession::tr("ПЕРЕДАЧА МАССИВА, %1с").arg(roundHalfEven(transferMs / 1000));
 }
 
 double measurementMs(int samplePeriodCycles, int sramBlocks)
@@ -213,8 +187,8 @@ void MeasurementSession::setFrequencyPanelVisible(bool visible)
 {
     // The toggle reads "Закрыть" in red only while the panel is open, whichever way the panel
     // was closed (Escape on btStart and the re-read hide it too).
-    if (!visible && !(m_chooseF == ButtonLook { ChooseFCaption(), ColourBlack })) {
-        m_chooseF = { ChooseFCaption(), ColourBlack };
+    if (!visible && !(m_chooseF == ButtonLook { tr(ChooseFCaption), ColourBlack })) {
+        m_chooseF = { tr(ChooseFCaption), ColourBlack };
         emit chooseFButtonChanged();
     }
     if (m_frequencyPanelVisible == visible)
@@ -290,8 +264,7 @@ bool MeasurementSession::cancelMeasurement()
     m_progress.lbPercent.clear();
     m_progress.lbRestPercent.clear();
     emitProgress();
-    setStatusText(
-        0, QCoreApplication::translate("acquisition::MeasurementSession", "Измерение отменено"));
+    setStatusText(0, tr("Измерение отменено"));
     m_cancelledMayEnd = true;
     setState(SessionState::Idle);
     return true;
@@ -372,7 +345,7 @@ void MeasurementSession::noteRecordingHeader(quint8 channels, bool averaging)
 void MeasurementSession::btStartClick()
 {
     m_recordedByCycle = false;
-    m_chooseF = { ChooseFCaption(), ColourBlack };
+    m_chooseF = { tr(ChooseFCaption), ColourBlack };
     emit chooseFButtonChanged();
     startMeasurement();
 }
@@ -435,7 +408,7 @@ void MeasurementSession::BeginExchange()
     m_progress.lbRestPercent.clear();
     m_clock.startTick = tick();
     emitProgress();
-    setStatusText(0, StatusMeasuring());
+    setStatusText(0, tr(StatusMeasuring));
     setStatusText(2, QString());
     send(m_currentCommand);
 }
@@ -453,7 +426,7 @@ void MeasurementSession::btStartKeyPress(int key)
 void MeasurementSession::bt500Click()
 {
     m_recordedByCycle = false;
-    m_chooseF = { ChooseFCaption(), ColourBlack };
+    m_chooseF = { tr(ChooseFCaption), ColourBlack };
     emit chooseFButtonChanged();
     setFrequencyPanelVisible(false);
     const quint8 mask = maskWithRange(m_controls->checkedChannels(), m_controls->rangeIndex());
@@ -486,9 +459,9 @@ void MeasurementSession::ctlBarDblClick()
 
 void MeasurementSession::btTuneClick()
 {
-    const bool begin = m_tune.caption == TuneCaption();
-    m_tune = begin ? ButtonLook { TuneStopCaption(), ColourRed }
-                   : ButtonLook { TuneCaption(), ColourBlack };
+    const bool begin = m_tune.caption == tr(TuneCaption);
+    m_tune = begin ? ButtonLook { tr(TuneStopCaption), ColourRed }
+                   : ButtonLook { tr(TuneCaption), ColourBlack };
     emit tuneButtonChanged();
     // The status bytes of the tuning are the replies now.
     m_settling = false;
@@ -510,11 +483,11 @@ void MeasurementSession::btChooseFClick()
 {
     if (m_frequencyPanelVisible) {
         setFrequencyPanelVisible(false);
-        m_chooseF = { ChooseFCaption(), ColourBlack };
+        m_chooseF = { tr(ChooseFCaption), ColourBlack };
         emit chooseFButtonChanged();
     } else {
         setFrequencyPanelVisible(true);
-        m_chooseF = { CloseCaption(), ColourRed };
+        m_chooseF = { tr(CloseCaption), ColourRed };
         emit chooseFButtonChanged();
         emit frequencyPanelOpened();
     }
@@ -526,7 +499,7 @@ void MeasurementSession::beginResync()
 {
     m_resyncing = true;
     m_resyncBytes = 0;
-    setStatusText(0, StatusMeasuring());
+    setStatusText(0, tr(StatusMeasuring));
     m_timResync.start(ResyncTimeoutMs);
     // From the computer whatever the launch type: the board answers at once.
     send(buildShortReadCommand(
@@ -688,7 +661,7 @@ void MeasurementSession::handleReply(char *bytes, int count)
     const quint8 first = quint8(bytes[0]);
     if (count == 1) {
         if (first == StatusTuning)
-            setStatusText(0, StatusTuningText());
+            setStatusText(0, tr(StatusTuningText));
         else if (first == StatusTuned)
             setStatusText(0, QString());
     }
@@ -801,12 +774,10 @@ void MeasurementSession::transferStart()
     m_clock.startTick = tick();
     startProgress(int(roundHalfEven(m_transferMs)), m_transferMs, !averaging);
 
-    setFileCaption(QCoreApplication::translate("acquisition::MeasurementSession", "Комментарий"));
+    setFileCaption(tr("Комментарий"));
     m_timSendCmd.start();
     if (m_namesCycle)
-        setStatusText(2,
-            QCoreApplication::translate("acquisition::MeasurementSession", "Цикл №%1")
-                .arg(m_cycleNumber));
+        setStatusText(2, tr("Цикл №%1").arg(m_cycleNumber));
     setState(SessionState::WaitingToTransfer);
 }
 
@@ -895,7 +866,7 @@ void MeasurementSession::clearPercentLabels()
 void MeasurementSession::chartBuilt()
 {
     m_currentCommand = QByteArray(1, '\0');
-    setStatusText(0, StatusDrawing());
+    setStatusText(0, tr(StatusDrawing));
     setState(SessionState::Idle);
 }
 

@@ -4,7 +4,6 @@
 #include "files/recording.h"
 
 #include <QByteArray>
-#include <QCoreApplication>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -418,18 +417,12 @@ private:
 
     std::array<QString, 3> m_status;
     ProgressView m_progress;
-    QString m_fileCaption
-        = QCoreApplication::translate("acquisition::MeasurementSession", "Комментарий");
-    ButtonLook m_chooseF {
-        QCoreApplication::translate("acquisition::MeasurementSession", "Выбор F/T"), ColourBlack
-    };
-    ButtonLook m_tune {
-        QCoreApplication::translate("acquisition::MeasurementSession", "Настройка ФД"), ColourBlack
-    };
+    QString m_fileCaption = tr("Комментарий");
+    ButtonLook m_chooseF { tr("Выбор F/T"), ColourBlack };
+    ButtonLook m_tune { tr("Настройка ФД"), ColourBlack };
     bool m_frequencyPanelVisible = false;
     LaunchPicture m_launchPicture = LaunchPicture::RisingEdge;
-    QString m_launchHint = QCoreApplication::translate(
-        "acquisition::MeasurementSession", "Внешний запуск по фронту");
+    QString m_launchHint = tr("Внешний запуск по фронту");
     quint32 m_errorColour = ColourRed;
 };
 

@@ -162,9 +162,9 @@ void TForm1::shutDown()
     s.language = m_languageCode;
     files::IniFile file(m_settingsPath);
     if (!s.write(file)) {
-        const QString message = QStringLiteral("Unable to write to %1").arg(m_settingsPath);
-        emit settingsWriteFailed(message);
-        showMessage(message);
+        // The journal's line stays English; the box speaks the window's language.
+        emit settingsWriteFailed(QStringLiteral("Unable to write to %1").arg(m_settingsPath));
+        showMessage(tr("Не удаётся записать в %1").arg(m_settingsPath));
     }
 }
 

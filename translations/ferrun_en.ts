@@ -861,6 +861,10 @@ The file will have &quot;?&quot; in their place.</translation>
         <source>Отмена</source>
         <translation>Cancel</translation>
     </message>
+    <message>
+        <source>Не удаётся записать в %1</source>
+        <translation>Unable to write to %1</translation>
+    </message>
 </context>
 <context>
     <name>chart::TChartAxis</name>
@@ -885,6 +889,18 @@ The file will have &quot;?&quot; in their place.</translation>
     <message>
         <source>Приложение открывает файлы *.kdx, записанные АЦП. Для просмотра выбранного файла используйте универсальное приложение ViewKDX.exe</source>
         <translation>The program opens *.kdx files written by the ADC board. To view the chosen file use the general program ViewKDX.exe</translation>
+    </message>
+    <message>
+        <source>Не удаётся открыть файл %1</source>
+        <translation>Cannot open file %1</translation>
+    </message>
+    <message>
+        <source>Ошибка чтения потока</source>
+        <translation>Stream read error</translation>
+    </message>
+    <message>
+        <source>Не удаётся открыть файл %1: это не обычный файл</source>
+        <translation>Cannot open file %1: not a regular file</translation>
     </message>
 </context>
 <context>

@@ -72,7 +72,7 @@ TEST(FolderBrowser, ListingOrderAndStepsWithoutWrapAround)
     DataFile loaded;
     QString error;
     EXPECT_EQ(readDataFile(folder + "sub.kdx", &loaded, &error), DataFileStatus::CannotOpen);
-    EXPECT_EQ(error, QStringLiteral("Cannot open file %1sub.kdx").arg(folder));
+    EXPECT_EQ(error, QStringLiteral("Не удаётся открыть файл %1sub.kdx").arg(folder));
 }
 
 // A current file that is gone, or named in another letter case than the folder lists it:
