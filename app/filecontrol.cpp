@@ -97,18 +97,14 @@ QString FileControl::storeFolder()
     return QDir::currentPath();
 }
 
-const QStringList &FileControl::saveFilters()
+QStringList FileControl::saveFilters()
 {
-    static const QStringList filters { QStringLiteral("ADC files (*.kdx)"),
-        QStringLiteral("Save to Text file (*.csv *.txt)"), QStringLiteral("All files (*)") };
-    return filters;
+    return { tr("Файлы АЦП (*.kdx)"), tr("Текстовый файл (*.csv *.txt)"), tr("Все файлы (*)") };
 }
 
-const QStringList &FileControl::openFilters()
+QStringList FileControl::openFilters()
 {
-    static const QStringList filters { QStringLiteral("ADC files (*.kdx)"),
-        QStringLiteral("All files (*)") };
-    return filters;
+    return { tr("Файлы АЦП (*.kdx)"), tr("Все файлы (*)") };
 }
 
 QFileDialog *FileControl::saveDialog()

@@ -178,7 +178,7 @@ void FileControl::exportCsv(const QString &fileName)
         return;
     }
     if (!file.write(sig::csvText(recording)) || !file.commit()) {
-        m_window.showMessage(QStringLiteral("Stream write error"));
+        m_window.showMessage(tr("Ошибка записи в поток"));
         return;
     }
     // An export is no data file: the current file and the frame's caption stay.

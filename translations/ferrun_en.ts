@@ -208,6 +208,26 @@
         <source>Экспорт в PDF</source>
         <translation>Export to PDF</translation>
     </message>
+    <message>
+        <source>Не удаётся открыть буфер обмена</source>
+        <translation>Cannot open clipboard</translation>
+    </message>
+    <message>
+        <source>Не удаётся начать задание печати на «%1»</source>
+        <translation>The print job could not be started on &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>Не удаётся отправить задание печати на «%1»</source>
+        <translation>The print job could not be sent to &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>Не удаётся начать файл PDF %1</source>
+        <translation>The PDF file %1 could not be started</translation>
+    </message>
+    <message>
+        <source>Не удаётся создать файл %1</source>
+        <translation>Cannot create file %1</translation>
+    </message>
 </context>
 <context>
     <name>app::CursorReadout</name>
@@ -267,6 +287,22 @@ The file will have &quot;?&quot; in their place.</translation>
     <message>
         <source>Экспорт в CSV: %1</source>
         <translation>Exported to CSV: %1</translation>
+    </message>
+    <message>
+        <source>Файлы АЦП (*.kdx)</source>
+        <translation>ADC files (*.kdx)</translation>
+    </message>
+    <message>
+        <source>Текстовый файл (*.csv *.txt)</source>
+        <translation>Save to Text file (*.csv *.txt)</translation>
+    </message>
+    <message>
+        <source>Все файлы (*)</source>
+        <translation>All files (*)</translation>
+    </message>
+    <message>
+        <source>Ошибка записи в поток</source>
+        <translation>Stream write error</translation>
     </message>
 </context>
 <context>
