@@ -815,7 +815,7 @@ The file will have &quot;?&quot; in their place.</translation>
     </message>
     <message>
         <source>-ю</source>
-        <translation>th</translation>
+        <translation>-th</translation>
     </message>
     <message>
         <source>точку</source>
