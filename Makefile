@@ -3,6 +3,7 @@
 # make build  build only; executables land in build/bin/
 # make package  install missing packages, build, make the Debian package build/ferrun_*.deb
 # make bench  build with the benches (build/bin/ferrun-bench-*)
+# make translations  refresh translations/*.ts from the sources' texts (lupdate)
 
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -10,7 +11,7 @@ CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 # Ninja for a build folder made anew; one made before keeps its generator.
 generator = $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja)
 
-.PHONY: deps build bench run package test test-plain test-tsan test-asan build-tsan build-asan clean format
+.PHONY: deps build bench translations run package test test-plain test-tsan test-asan build-tsan build-asan clean format
 
 deps:
 	@scripts/install-deps.sh
@@ -23,6 +24,11 @@ bench:
 	@$(MAKE) --no-print-directory deps
 	cmake -S . -B build $(call generator,build) $(CMAKE_FLAGS) -DFERRUN_BENCH=ON
 	cmake --build build -j $(JOBS)
+
+translations:
+	@$(MAKE) --no-print-directory deps
+	cmake -S . -B build $(call generator,build) $(CMAKE_FLAGS)
+	cmake --build build --target ferrun_lupdate
 
 run:
 	@$(MAKE) --no-print-directory deps

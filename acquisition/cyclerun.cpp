@@ -2,14 +2,22 @@
 
 #include "acquisition/samplingparameters.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 namespace acquisition {
 
 namespace {
 
-const QString CycleCaption = QStringLiteral("ЦИКЛ");
-const QString StopCaption = QStringLiteral("Стоп");
+QString CycleCaption()
+{
+    return QCoreApplication::translate("acquisition::CycleRun", "ЦИКЛ");
+}
+
+QString StopCaption()
+{
+    return QCoreApplication::translate("acquisition::CycleRun", "Стоп");
+}
 
 } // namespace
 
@@ -40,14 +48,15 @@ std::optional<qint64> availableMemoryBytes(const QString &meminfoPath)
 
 QString CycleRun::lowMemoryMessage()
 {
-    return QStringLiteral("Измерение завершено: свободной оперативной памяти менее 512К");
+    return QCoreApplication::translate(
+        "acquisition::CycleRun", "Измерение завершено: свободной оперативной памяти менее 512К");
 }
 
 CycleRun::CycleRun(MeasurementSession *session, SamplingParameters *panel, QObject *parent)
     : QObject(parent)
     , m_session(session)
     , m_panel(panel)
-    , m_button { CycleCaption, ColourBlack }
+    , m_button { CycleCaption(), ColourBlack }
 {
     m_timCycle.setSingleShot(true);
     m_timCycle.setInterval(TimCycleIntervalMs);
@@ -139,7 +148,7 @@ void CycleRun::installHeadlessChartBuilder(std::function<void()> drawn)
 void CycleRun::btCycleClick()
 {
     m_session->setRecordedByCycle(true);
-    if (m_button.caption == StopCaption)
+    if (m_button.caption == StopCaption())
         stopRun();
     else
         startRun();
@@ -167,7 +176,7 @@ void CycleRun::startRun()
         else
             m_panel->assign(Field::seSamples, BlockSamples);
     }
-    m_button = { StopCaption, ColourRed };
+    m_button = { StopCaption(), ColourRed };
     emit cycleButtonChanged();
     if (m_panel)
         m_panel->setAveraging(true);
@@ -179,7 +188,7 @@ void CycleRun::startRun()
 
 void CycleRun::stopRun()
 {
-    m_button = { CycleCaption, ColourBlack };
+    m_button = { CycleCaption(), ColourBlack };
     emit cycleButtonChanged();
     m_running = false;
     m_session->setCycleRunGoing(false);

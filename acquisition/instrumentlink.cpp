@@ -2,6 +2,7 @@
 
 #include "serial/serialport.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
@@ -11,8 +12,15 @@ namespace acquisition {
 
 namespace {
 
-const QString NotFoundMessage = QStringLiteral("АЦП не обнаружено");
-const QString NoLinkStatus = QStringLiteral("USB: нет связи");
+QString NotFoundMessage()
+{
+    return QCoreApplication::translate("acquisition::InstrumentLink", "АЦП не обнаружено");
+}
+
+QString NoLinkStatus()
+{
+    return QCoreApplication::translate("acquisition::InstrumentLink", "USB: нет связи");
+}
 
 // Port number shown for a device: the number its name ends in (ttyUSB3 -> 3), else 0.
 int portNumberOf(const QString &devicePath)
@@ -77,7 +85,7 @@ void InstrumentLink::ConnectInstrument()
                           .arg(BridgeProductId, 4, 16, QLatin1Char('0'))
                           .arg(QLatin1String(BridgeSerial))
                           .arg(BridgeInterface);
-        emit informationMessage(NotFoundMessage);
+        emit informationMessage(NotFoundMessage());
     }
     emit measurementButtonsEnabled(false);
     if (device.isEmpty())
@@ -104,8 +112,8 @@ void InstrumentLink::ConnectInstrument()
             m_port.Close();
         } catch (const std::exception &) {
         }
-        emit informationMessage(NotFoundMessage);
-        emit statusText(NoLinkStatus);
+        emit informationMessage(NotFoundMessage());
+        emit statusText(NoLinkStatus());
         return;
     }
     m_connectedDevice = device;

@@ -3,7 +3,9 @@
 #include "acquisition/samplingparameters.h"
 #include "acquisition/sessionport.h"
 #include "files/channels.h"
+#include "signal/chartdecoder.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <algorithm>
 #include <cstring>
@@ -13,13 +15,18 @@ namespace acquisition {
 
 namespace {
 
-const QString StatusMeasuring = QStringLiteral("ИЗМЕРЕНИЕ");
-const QString StatusTuningText = QStringLiteral("Подстройка усилителя фототока");
-const QString StatusDrawing = QStringLiteral("ПОСТРОЕНИЕ ГРАФИКА");
-const QString ChooseFCaption = QStringLiteral("Выбор F/T");
-const QString CloseCaption = QStringLiteral("Закрыть");
-const QString TuneCaption = QStringLiteral("Настройка ФД");
-const QString TuneStopCaption = QStringLiteral("Завершить (ФД)");
+// Marked for the translation here, translated where they are shown.
+constexpr char StatusMeasuring[]
+    = QT_TRANSLATE_NOOP("acquisition::MeasurementSession", "ИЗМЕРЕНИЕ");
+constexpr char StatusTuningText[]
+    = QT_TRANSLATE_NOOP("acquisition::MeasurementSession", "Подстройка усилителя фототока");
+constexpr char StatusDrawing[]
+    = QT_TRANSLATE_NOOP("acquisition::MeasurementSession", "ПОСТРОЕНИЕ ГРАФИКА");
+constexpr char ChooseFCaption[] = QT_TRANSLATE_NOOP("acquisition::MeasurementSession", "Выбор F/T");
+constexpr char CloseCaption[] = QT_TRANSLATE_NOOP("acquisition::MeasurementSession", "Закрыть");
+constexpr char TuneCaption[] = QT_TRANSLATE_NOOP("acquisition::MeasurementSession", "Настройка ФД");
+constexpr char TuneStopCaption[]
+    = QT_TRANSLATE_NOOP("acquisition::MeasurementSession", "Завершить (ФД)");
 
 } // namespace
 
@@ -27,11 +34,11 @@ QString sessionFailureText(SessionFailure failure)
 {
     switch (failure) {
     case SessionFailure::OutOfStep:
-        return QStringLiteral("Сбой передачи: лишние байты от платы, запись неверна");
+        return MeasurementSession::tr("Сбой передачи: лишние байты от платы, запись неверна");
     case SessionFailure::Disconnected:
-        return QStringLiteral("Плата отключена");
+        return MeasurementSession::tr("Плата отключена");
     case SessionFailure::NoReply:
-        return QStringLiteral("Нет ответа от платы");
+        return MeasurementSession::tr("Нет ответа от платы");
     case SessionFailure::None:
         break;
     }
@@ -61,7 +68,7 @@ QString timeText(int seconds)
 
 QString transferStatusText(double transferMs)
 {
-    return QStringLiteral("ПЕРЕДАЧА МАССИВА, %1с").arg(roundHalfEven(transferMs / 1000));
+    return MeasurementSession::tr("ПЕРЕДАЧА МАССИВА, %1с").arg(roundHalfEven(transferMs / 1000));
 }
 
 double measurementMs(int samplePeriodCycles, int sramBlocks)
@@ -180,8 +187,8 @@ void MeasurementSession::setFrequencyPanelVisible(bool visible)
 {
     // The toggle reads "Закрыть" in red only while the panel is open, whichever way the panel
     // was closed (Escape on btStart and the re-read hide it too).
-    if (!visible && !(m_chooseF == ButtonLook { ChooseFCaption, ColourBlack })) {
-        m_chooseF = { ChooseFCaption, ColourBlack };
+    if (!visible && !(m_chooseF == ButtonLook { tr(ChooseFCaption), ColourBlack })) {
+        m_chooseF = { tr(ChooseFCaption), ColourBlack };
         emit chooseFButtonChanged();
     }
     if (m_frequencyPanelVisible == visible)
@@ -257,7 +264,7 @@ bool MeasurementSession::cancelMeasurement()
     m_progress.lbPercent.clear();
     m_progress.lbRestPercent.clear();
     emitProgress();
-    setStatusText(0, QStringLiteral("Измерение отменено"));
+    setStatusText(0, tr("Измерение отменено"));
     m_cancelledMayEnd = true;
     setState(SessionState::Idle);
     return true;
@@ -329,8 +336,8 @@ void MeasurementSession::noteRecordingHeader(quint8 channels, bool averaging)
     m_recordingHeader.ChartChannelBits = files::chartChannelBits(channels, averaging);
     m_recordingHeader.ValueScale = files::valueScaleForRange(m_controls->rangeIndex());
     m_recordingHeader.ValueOffset = 0;
-    m_recordingHeader.XTitle = QStringLiteral("Время, мкс");
-    m_recordingHeader.YTitle = QStringLiteral("Температура");
+    m_recordingHeader.XTitle = QString::fromUtf8(sig::MicrosecondsTitle);
+    m_recordingHeader.YTitle = QString::fromUtf8(sig::TemperatureTitle);
 }
 
 // ---- Start sequence
@@ -338,7 +345,7 @@ void MeasurementSession::noteRecordingHeader(quint8 channels, bool averaging)
 void MeasurementSession::btStartClick()
 {
     m_recordedByCycle = false;
-    m_chooseF = { ChooseFCaption, ColourBlack };
+    m_chooseF = { tr(ChooseFCaption), ColourBlack };
     emit chooseFButtonChanged();
     startMeasurement();
 }
@@ -396,12 +403,12 @@ void MeasurementSession::startProgress(int maximum, double totalMs, bool show)
 void MeasurementSession::BeginExchange()
 {
     m_exchangeStartTick = tick();
-    setXTitle(QStringLiteral("Время, мкс"));
+    setXTitle(QString::fromUtf8(sig::MicrosecondsTitle));
     m_progress.lbPercent.clear();
     m_progress.lbRestPercent.clear();
     m_clock.startTick = tick();
     emitProgress();
-    setStatusText(0, StatusMeasuring);
+    setStatusText(0, tr(StatusMeasuring));
     setStatusText(2, QString());
     send(m_currentCommand);
 }
@@ -419,7 +426,7 @@ void MeasurementSession::btStartKeyPress(int key)
 void MeasurementSession::bt500Click()
 {
     m_recordedByCycle = false;
-    m_chooseF = { ChooseFCaption, ColourBlack };
+    m_chooseF = { tr(ChooseFCaption), ColourBlack };
     emit chooseFButtonChanged();
     setFrequencyPanelVisible(false);
     const quint8 mask = maskWithRange(m_controls->checkedChannels(), m_controls->rangeIndex());
@@ -439,7 +446,7 @@ void MeasurementSession::ctlBarDblClick()
     m_sessionBlocks = MemoryBlocks;
     m_channelIntervalUs = reReadChannelIntervalUs();
     emit seTimeChangeRequested();
-    m_transferStatusText = QStringLiteral("ПЕРЕДАЧА МАССИВА, 7с");
+    m_transferStatusText = transferStatusText(7000);
     m_transferMs = 7000;
     m_currentCommand = buildReReadCommand();
     m_openingCommand = m_currentCommand;
@@ -452,9 +459,9 @@ void MeasurementSession::ctlBarDblClick()
 
 void MeasurementSession::btTuneClick()
 {
-    const bool begin = m_tune.caption == TuneCaption;
-    m_tune = begin ? ButtonLook { TuneStopCaption, ColourRed }
-                   : ButtonLook { TuneCaption, ColourBlack };
+    const bool begin = m_tune.caption == tr(TuneCaption);
+    m_tune = begin ? ButtonLook { tr(TuneStopCaption), ColourRed }
+                   : ButtonLook { tr(TuneCaption), ColourBlack };
     emit tuneButtonChanged();
     // The status bytes of the tuning are the replies now.
     m_settling = false;
@@ -476,11 +483,11 @@ void MeasurementSession::btChooseFClick()
 {
     if (m_frequencyPanelVisible) {
         setFrequencyPanelVisible(false);
-        m_chooseF = { ChooseFCaption, ColourBlack };
+        m_chooseF = { tr(ChooseFCaption), ColourBlack };
         emit chooseFButtonChanged();
     } else {
         setFrequencyPanelVisible(true);
-        m_chooseF = { CloseCaption, ColourRed };
+        m_chooseF = { tr(CloseCaption), ColourRed };
         emit chooseFButtonChanged();
         emit frequencyPanelOpened();
     }
@@ -492,7 +499,7 @@ void MeasurementSession::beginResync()
 {
     m_resyncing = true;
     m_resyncBytes = 0;
-    setStatusText(0, StatusMeasuring);
+    setStatusText(0, tr(StatusMeasuring));
     m_timResync.start(ResyncTimeoutMs);
     // From the computer whatever the launch type: the board answers at once.
     send(buildShortReadCommand(
@@ -654,7 +661,7 @@ void MeasurementSession::handleReply(char *bytes, int count)
     const quint8 first = quint8(bytes[0]);
     if (count == 1) {
         if (first == StatusTuning)
-            setStatusText(0, StatusTuningText);
+            setStatusText(0, tr(StatusTuningText));
         else if (first == StatusTuned)
             setStatusText(0, QString());
     }
@@ -753,7 +760,7 @@ void MeasurementSession::transferStart()
     m_currentCommand = buildTransferCommand(averaging, m_openingCommand, m_sessionBlocks);
     m_recordingHeader.ChartChannelBits
         = files::chartChannelBits(m_recordingHeader.ChartChannelBits, averaging);
-    setXTitle(QStringLiteral("Время, ") + m_controls->timeUnitName());
+    setXTitle(sig::timeTitle(m_controls->timeUnitName()));
     m_progress.lbPercent.clear();
     m_progress.lbRestPercent.clear();
     m_buffer.resize(0);
@@ -767,10 +774,10 @@ void MeasurementSession::transferStart()
     m_clock.startTick = tick();
     startProgress(int(roundHalfEven(m_transferMs)), m_transferMs, !averaging);
 
-    setFileCaption(QStringLiteral("Комментарий"));
+    setFileCaption(tr("Комментарий"));
     m_timSendCmd.start();
     if (m_namesCycle)
-        setStatusText(2, QStringLiteral("Цикл №%1").arg(m_cycleNumber));
+        setStatusText(2, tr("Цикл №%1").arg(m_cycleNumber));
     setState(SessionState::WaitingToTransfer);
 }
 
@@ -859,7 +866,7 @@ void MeasurementSession::clearPercentLabels()
 void MeasurementSession::chartBuilt()
 {
     m_currentCommand = QByteArray(1, '\0');
-    setStatusText(0, StatusDrawing);
+    setStatusText(0, tr(StatusDrawing));
     setState(SessionState::Idle);
 }
 

@@ -417,12 +417,12 @@ private:
 
     std::array<QString, 3> m_status;
     ProgressView m_progress;
-    QString m_fileCaption = QStringLiteral("Комментарий");
-    ButtonLook m_chooseF { QStringLiteral("Выбор F/T"), ColourBlack };
-    ButtonLook m_tune { QStringLiteral("Настройка ФД"), ColourBlack };
+    QString m_fileCaption = tr("Комментарий");
+    ButtonLook m_chooseF { tr("Выбор F/T"), ColourBlack };
+    ButtonLook m_tune { tr("Настройка ФД"), ColourBlack };
     bool m_frequencyPanelVisible = false;
     LaunchPicture m_launchPicture = LaunchPicture::RisingEdge;
-    QString m_launchHint = QStringLiteral("Внешний запуск по фронту");
+    QString m_launchHint = tr("Внешний запуск по фронту");
     quint32 m_errorColour = ColourRed;
 };
 

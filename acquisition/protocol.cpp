@@ -2,6 +2,8 @@
 
 #include "files/channels.h"
 
+#include <QCoreApplication>
+
 namespace acquisition {
 
 quint8 blockCode(int sramBlocks)
@@ -112,8 +114,10 @@ LaunchPicture launchPicture(int launchType)
 
 QString launchHint(int launchType)
 {
-    return launchType == 1 ? QStringLiteral("Запуск по сигналу фотодиода")
-                           : QStringLiteral("Запуск от компьютера");
+    return launchType == 1
+        ? QCoreApplication::translate(
+            "acquisition::MeasurementSession", "Запуск по сигналу фотодиода")
+        : QCoreApplication::translate("acquisition::MeasurementSession", "Запуск от компьютера");
 }
 
 } // namespace acquisition

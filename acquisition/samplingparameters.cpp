@@ -1,5 +1,6 @@
 #include "acquisition/samplingparameters.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -10,15 +11,51 @@ namespace {
 
 // Texts of the panel. "F" and "T" at the start, the "c" after the seconds and the "c" of
 // "мc" in the time label are Latin letters.
-const QString FrequencyTooLowText = QStringLiteral("Fвыборки, Гц<");
-const QString FrequencyTooHighText = QStringLiteral("Fвыборки, Гц>");
-const QString TimeTooLongText = QStringLiteral("Tизмерения, мс>%1");
-const QString TimeTooShortText = QStringLiteral("Tизмерения, мс<%1");
-const QString MinutesText = QStringLiteral("или %1 мин %2 c %3 мс");
-const QString FrequencyText = QStringLiteral("Fвыборки,Гц=%1");
-const QString TimeText = QStringLiteral("Tизмерения,мc=%1");
-const QString DividersText = QStringLiteral("Параметры для МК: d1=%1,d2=%2");
-const QString ChannelFrequencyText = QStringLiteral("Fвыборки канала,Гц=%1");
+QString FrequencyTooLowText()
+{
+    return QCoreApplication::translate("acquisition::SamplingParameters", "Fвыборки, Гц<");
+}
+
+QString FrequencyTooHighText()
+{
+    return QCoreApplication::translate("acquisition::SamplingParameters", "Fвыборки, Гц>");
+}
+
+QString TimeTooLongText()
+{
+    return QCoreApplication::translate("acquisition::SamplingParameters", "Tизмерения, мс>%1");
+}
+
+QString TimeTooShortText()
+{
+    return QCoreApplication::translate("acquisition::SamplingParameters", "Tизмерения, мс<%1");
+}
+
+QString MinutesText()
+{
+    return QCoreApplication::translate("acquisition::SamplingParameters", "или %1 мин %2 c %3 мс");
+}
+
+QString FrequencyText()
+{
+    return QCoreApplication::translate("acquisition::SamplingParameters", "Fвыборки,Гц=%1");
+}
+
+QString TimeText()
+{
+    return QCoreApplication::translate("acquisition::SamplingParameters", "Tизмерения,мc=%1");
+}
+
+QString DividersText()
+{
+    return QCoreApplication::translate(
+        "acquisition::SamplingParameters", "Параметры для МК: d1=%1,d2=%2");
+}
+
+QString ChannelFrequencyText()
+{
+    return QCoreApplication::translate("acquisition::SamplingParameters", "Fвыборки канала,Гц=%1");
+}
 
 constexpr int PointChartDivisor = 16;
 
@@ -315,12 +352,12 @@ void SamplingParameters::ShowTrueValues(bool withChannelMask)
     m_seconds = int((m_trueTimeMs - m_minutes * 60000.0) / 1000.0);
     m_remainingMs = m_trueTimeMs - m_minutes * 60000.0 - m_seconds * 1000.0;
 
-    m_lbMinutes = MinutesText.arg(m_minutes, 2).arg(m_seconds, 2).arg(decimal(m_remainingMs));
-    m_lbF = FrequencyText.arg(decimal(trueFrequency()));
+    m_lbMinutes = MinutesText().arg(m_minutes, 2).arg(m_seconds, 2).arg(decimal(m_remainingMs));
+    m_lbF = FrequencyText().arg(decimal(trueFrequency()));
     if (withChannelMask)
         UpdateChannelMask();
-    m_lbT = TimeText.arg(decimal(m_trueTimeMs));
-    m_lbDly = DividersText.arg(m_d1).arg(m_d2);
+    m_lbT = TimeText().arg(decimal(m_trueTimeMs));
+    m_lbDly = DividersText().arg(m_d1).arg(m_d2);
     emit labelsChanged();
 }
 
@@ -340,7 +377,7 @@ void SamplingParameters::UpdateChannelMask()
         if (m_sePointChart.value > bound)
             m_sePointChart.value = bound;
         emit fieldChanged(Field::sePointChart);
-        m_lbFchnl = ChannelFrequencyText.arg(decimal(
+        m_lbFchnl = ChannelFrequencyText().arg(decimal(
             double(ControllerClockHz) / double(m_channelCount) / double(SamplePeriodCycles())));
         m_lbFchnlVisible = true;
     } else {
@@ -377,9 +414,9 @@ void SamplingParameters::seFChange()
         assign(Field::seF, std::clamp(rounded, LowestFrequencyHz, HighestFrequencyHz));
     }
     if (m_seF.value < LowestFrequencyHz)
-        showError(FrequencyTooLowText + QString::number(LowestFrequencyHz));
+        showError(FrequencyTooLowText() + QString::number(LowestFrequencyHz));
     if (m_seF.value > HighestFrequencyHz)
-        showError(FrequencyTooHighText + QString::number(HighestFrequencyHz));
+        showError(FrequencyTooHighText() + QString::number(HighestFrequencyHz));
     m_time4allSRAM = roundedQuotient(TimeFactor, m_seF.value);
     assign(Field::seTime, clampToInt(qint64(m_time4allSRAM) * m_sramBlocks / MaxSRAMblocks));
     FindDividers();
@@ -401,9 +438,9 @@ void SamplingParameters::seTimeChange()
     hideError();
     m_time4allSRAM = clampToInt(qint64(m_seTime.value) * MaxSRAMblocks / m_sramBlocks);
     if (m_time4allSRAM > LongestTime4allSRAM)
-        showError(TimeTooLongText.arg(m_sramBlocks * LongestTime4allSRAM / MaxSRAMblocks));
+        showError(TimeTooLongText().arg(m_sramBlocks * LongestTime4allSRAM / MaxSRAMblocks));
     if (m_time4allSRAM < ShortestTime4allSRAM)
-        showError(TimeTooShortText.arg(m_sramBlocks * ShortestTime4allSRAM / MaxSRAMblocks));
+        showError(TimeTooShortText().arg(m_sramBlocks * ShortestTime4allSRAM / MaxSRAMblocks));
     assign(Field::seF, roundedQuotient(TimeFactor, m_time4allSRAM));
     FindDividers();
     ShowTrueValues(true);

@@ -31,7 +31,8 @@ std::optional<AppOptions> parseArguments(const QStringList &arguments, QString *
     const QCommandLineOption device(QStringLiteral("device"), {}, QStringLiteral("PATH"));
     const QCommandLineOption simulator(QStringLiteral("simulator"), {});
     const QCommandLineOption screenshot(QStringLiteral("screenshot"), {}, QStringLiteral("FILE"));
-    parser.addOptions({ help, version, device, simulator, screenshot });
+    const QCommandLineOption lang(QStringLiteral("lang"), {}, QStringLiteral("LANGUAGE"));
+    parser.addOptions({ help, version, device, simulator, screenshot, lang });
     for (const QString &name : ToolkitValueOptions)
         parser.addOption(QCommandLineOption(name, {}, QStringLiteral("VALUE")));
     for (const QString &name : ToolkitFlags)
@@ -67,6 +68,14 @@ std::optional<AppOptions> parseArguments(const QStringList &arguments, QString *
         *error = QStringLiteral("ferrun: option --screenshot needs a file name");
         return std::nullopt;
     }
+    if (parser.isSet(lang)) {
+        options.language = languageFromCode(parser.value(lang));
+        if (!options.language) {
+            *error = QStringLiteral("ferrun: option --lang takes en or ru, not '%1'")
+                         .arg(parser.value(lang));
+            return std::nullopt;
+        }
+    }
     if (options.simulator && !options.device.isEmpty()) {
         *error = QStringLiteral("ferrun: --device and --simulator exclude each other");
         return std::nullopt;
@@ -86,6 +95,8 @@ QString usageText()
         "  --device PATH     use this serial device instead of looking for the board\n"
         "                    (default: the board found by its USB identity)\n"
         "  --simulator       run against the built-in board simulator\n"
+        "  --lang en|ru      the window's language for this run (default: the one chosen\n"
+        "                    in its menu, else Russian)\n"
         "  -h, --help        show this help and exit\n"
         "  -v, --version     show the version and exit\n"
         "  -platform NAME, -style NAME, -display DISPLAY, ...\n"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/language.h"
+
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -12,6 +14,8 @@ struct AppOptions
     QString device; // --device PATH: use this serial device instead of discovery
     bool simulator = false; // --simulator: run against the built-in board simulator
     QString screenshot; // --screenshot FILE (hidden): grab the window after start-up, exit
+    // --lang en|ru: the window's language for this run, over the one chosen in its menu
+    std::optional<UiLanguage> language;
     QString file; // FILE: a data file to open once the window is up (a file manager's %f)
     bool help = false; // -h, --help: print the usage and exit
     bool version = false; // -v, --version: print the version and exit

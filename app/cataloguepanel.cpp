@@ -97,14 +97,12 @@ QString CataloguePanel::skippedText(const QList<files::CatalogueSkip> &skipped)
         names << skipped.at(i).name;
     if (skipped.size() > Named)
         names << QStringLiteral("…");
-    return QStringLiteral("Пропущено файлов: %1 (%2)").arg(skipped.size()).arg(names.join(", "));
+    return tr("Пропущено файлов: %1 (%2)").arg(skipped.size()).arg(names.join(", "));
 }
 
 QString CataloguePanel::foundBeyondText(const QString &name, qint64 commentLine)
 {
-    return QStringLiteral("Найдено за показанной частью комментария: %1, строка %2")
-        .arg(name)
-        .arg(commentLine);
+    return tr("Найдено за показанной частью комментария: %1, строка %2").arg(name).arg(commentLine);
 }
 
 QString CataloguePanel::unreadableText(const QList<files::CatalogueSkip> &unreadable)
@@ -112,7 +110,7 @@ QString CataloguePanel::unreadableText(const QList<files::CatalogueSkip> &unread
     QStringList names;
     for (const files::CatalogueSkip &skip : unreadable)
         names << skip.name;
-    return QStringLiteral("Не удалось дочитать комментарий: %1").arg(names.join(", "));
+    return tr("Не удалось дочитать комментарий: %1").arg(names.join(", "));
 }
 
 void CataloguePanel::showStatus(const QString &text)
@@ -217,7 +215,7 @@ void CataloguePanel::btFindClick()
 
 QString CataloguePanel::dateEncodeMessage()
 {
-    return QStringLiteral("Invalid argument to date encode");
+    return tr("Недопустимый аргумент при кодировании даты");
 }
 
 QString CataloguePanel::copyText(const QString &comment, const QString &fileName)

@@ -48,6 +48,8 @@ void ChartBuilder::BuildChart()
         for (int i = 0; i < files::ChannelCount; ++i)
             m_chart.Series(i)->Clear();
     chart::setAxisTitles(m_chart, r);
+    if (r.axisMode != sig::AxisMode::None)
+        m_valueAxisTitle = r.leftTitle;
     m_session.setCycleNumber(m_session.CycleNumber() + 1);
 
     chart::addRecordingPoints(m_chart, r, m_x);

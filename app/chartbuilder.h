@@ -55,12 +55,15 @@ public:
     double TimeDivisor() const { return m_last ? m_last->TimeDivisor : m_decoder.unitDivisor(); }
     QString TimeUnitName() const { return m_last ? m_last->TimeUnitName : QString(); }
     double PointStep() const { return m_decoder.pointStep(); }
+    // The value axis's title as a data file stores it (the YTitle a save writes): the chart
+    // shows it in the window's language, the file keeps it in Russian.
+    const QString &valueAxisTitle() const { return m_valueAxisTitle; }
     // The decoder as the builds left it: the time unit and point step kept for a build with
     // no unit or no axis mode selected. Other recordings drawn with the window's controls
     // (the overlays) decode with a copy of it.
     const sig::ChartDecoder &decoder() const { return m_decoder; }
 
-    // How an axis range the chart refuses is reported; the message is the chart's own.
+    // How an axis range the chart refuses is reported.
     std::function<void(const QString &)> reportError;
     // The cycle step, run after the status text and before the value-axis range while a
     // cycle run is going. Returns false on low memory, which ends the build there.
@@ -76,6 +79,9 @@ private:
     sig::ChartDecoder m_decoder;
     std::optional<sig::DecodedRecording> m_last;
     std::vector<double> m_x; // X of the points of a build
+    // The chart starts with the value axis titled in ADC units (chart::setUpChannelChart);
+    // a build in no axis mode leaves the title as it was.
+    QString m_valueAxisTitle = QString::fromUtf8(sig::AdcUnitsTitle);
 };
 
 } // namespace app

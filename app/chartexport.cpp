@@ -6,6 +6,7 @@
 
 #include <QBuffer>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QImage>
@@ -22,7 +23,10 @@ namespace app {
 
 namespace {
 
-const QString CannotOpenClipboard = QStringLiteral("Cannot open clipboard");
+QString cannotOpenClipboard()
+{
+    return QCoreApplication::translate("app::ChartExport", "Не удаётся открыть буфер обмена");
+}
 
 // Sets the chart's colour for the life of the object, and puts the old one back on every
 // path out, an exception included.
@@ -72,7 +76,9 @@ bool PrinterJob::begin(QPainter &painter, const QString &title)
         return true;
     if (painter.isActive())
         painter.end();
-    m_error = QStringLiteral("The print job could not be started on \"%1\"").arg(destination());
+    m_error = QCoreApplication::translate(
+        "app::ChartExport", "Не удаётся начать задание печати на «%1»")
+                  .arg(destination());
     return false;
 }
 
@@ -83,7 +89,9 @@ bool PrinterJob::end(QPainter &painter)
     if (ended && m_printer->printerState() != QPrinter::Error
         && m_printer->printerState() != QPrinter::Aborted)
         return true;
-    m_error = QStringLiteral("The print job could not be sent to \"%1\"").arg(destination());
+    m_error = QCoreApplication::translate(
+        "app::ChartExport", "Не удаётся отправить задание печати на «%1»")
+                  .arg(destination());
     return false;
 }
 
@@ -137,7 +145,8 @@ bool PdfFileJob::begin(QPainter &painter, const QString &title)
     m_writer->pdf.setTitle(title);
     if (painter.begin(&m_writer->pdf))
         return true;
-    m_error = QStringLiteral("The PDF file %1 could not be started").arg(m_fileName);
+    m_error = QCoreApplication::translate("app::ChartExport", "Не удаётся начать файл PDF %1")
+                  .arg(m_fileName);
     return false;
 }
 
@@ -147,7 +156,8 @@ bool PdfFileJob::end(QPainter &painter)
     files::OutputFile out;
     if (out.open(m_fileName, WindowOutput) && out.write(m_writer->bytes) && out.commit())
         return true;
-    m_error = QStringLiteral("Cannot create file %1").arg(m_fileName);
+    m_error = QCoreApplication::translate("app::ChartExport", "Не удаётся создать файл %1")
+                  .arg(m_fileName);
     return false;
 }
 
@@ -185,14 +195,14 @@ ChartExport::ChartExport(
     dialogJob = [this]() -> std::unique_ptr<PrintJob> {
         auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
         QPrintDialog dialog(printer.get(), m_chart->window());
-        dialog.setWindowTitle(QStringLiteral("Печать"));
+        dialog.setWindowTitle(tr("Печать"));
         if (dialog.exec() != QDialog::Accepted)
             return nullptr;
         return std::make_unique<PrinterJob>(std::move(printer));
     };
     choosePdfFile = [this] {
-        return QFileDialog::getSaveFileName(m_chart->window(), QStringLiteral("Экспорт в PDF"),
-            QString(), QStringLiteral("PDF (*.pdf)"), nullptr, QFileDialog::DontUseNativeDialog);
+        return QFileDialog::getSaveFileName(m_chart->window(), tr("Экспорт в PDF"), QString(),
+            QStringLiteral("PDF (*.pdf)"), nullptr, QFileDialog::DontUseNativeDialog);
     };
 }
 
@@ -272,7 +282,7 @@ void ChartExport::btSaveChartClick()
 {
     std::unique_ptr<QMimeData> data = chartPicture();
     if (!clipboard || !clipboard(std::move(data)))
-        m_showMessage(CannotOpenClipboard);
+        m_showMessage(cannotOpenClipboard());
 }
 
 } // namespace app

@@ -93,12 +93,11 @@ void CursorReadout::show(QPoint at)
     const double x = r->x(point);
     QString xText = QStringLiteral("X = ") + locale.toString(x, 'g', 7);
     if (sig::isTimeMode(r->axisMode) && !r->TimeUnitName.isEmpty())
-        xText += u' ' + r->TimeUnitName;
+        xText += u' ' + sig::displayedTimeUnit(r->TimeUnitName);
     const int decimals = sig::isTemperatureMode(r->axisMode) ? 2 : 0;
     // The photodiode first: with seven channels the values may run past a narrow window's
     // edge, and the digital state is then still read.
-    QString values
-        = QStringLiteral("Цифровые сигналы: ") + (r->photodiodeState(point) ? u'1' : u'0');
+    QString values = tr("Цифровые сигналы: ") + (r->photodiodeState(point) ? u'1' : u'0');
     for (int n = 1; n <= files::ThermocoupleCount; ++n) {
         const files::ChannelId channel = files::thermocouple(n);
         if (!r->hasChannel(n) || !m_chart.Series(int(channel))->Active())

@@ -81,12 +81,12 @@ void FileControl::closeCompletionLists(QFileDialog *dialog)
 
 QString FileControl::faultyRecordingMessage()
 {
-    return QStringLiteral("Приём массива прерван: данные неполны и не сохраняются");
+    return tr("Приём массива прерван: данные неполны и не сохраняются");
 }
 
 QString FileControl::busyMessage()
 {
-    return QStringLiteral("Идёт обмен с АЦП: откройте файл после окончания измерения");
+    return tr("Идёт обмен с АЦП: откройте файл после окончания измерения");
 }
 
 QString FileControl::storeFolder()
@@ -97,18 +97,14 @@ QString FileControl::storeFolder()
     return QDir::currentPath();
 }
 
-const QStringList &FileControl::saveFilters()
+QStringList FileControl::saveFilters()
 {
-    static const QStringList filters { QStringLiteral("ADC files (*.kdx)"),
-        QStringLiteral("Save to Text file (*.csv *.txt)"), QStringLiteral("All files (*)") };
-    return filters;
+    return { tr("Файлы АЦП (*.kdx)"), tr("Текстовый файл (*.csv *.txt)"), tr("Все файлы (*)") };
 }
 
-const QStringList &FileControl::openFilters()
+QStringList FileControl::openFilters()
 {
-    static const QStringList filters { QStringLiteral("ADC files (*.kdx)"),
-        QStringLiteral("All files (*)") };
-    return filters;
+    return { tr("Файлы АЦП (*.kdx)"), tr("Все файлы (*)") };
 }
 
 QFileDialog *FileControl::saveDialog()
@@ -242,7 +238,7 @@ bool FileControl::openRecovered(const QString &path)
         m_window.showMessage(error);
         return false;
     }
-    applyLoaded(std::move(recording), QStringLiteral("Комментарий"));
+    applyLoaded(std::move(recording), tr("Комментарий"));
     m_window.buildChart();
     return true;
 }
@@ -277,7 +273,7 @@ void FileControl::btPrevFileClick()
     m_session.setFrequencyPanelVisible(false);
     const files::BrowseStep step = files::previousDataFile(CurrentDataFile);
     if (step.outcome == files::BrowseOutcome::NoMoreFiles)
-        m_window.showMessage(files::NoMoreFilesMessage);
+        m_window.showMessage(files::noMoreFilesMessage());
     else if (step.outcome == files::BrowseOutcome::Open)
         browseTo(step.fileName);
 }
@@ -287,7 +283,7 @@ void FileControl::btNextFileClick()
     m_session.setFrequencyPanelVisible(false);
     const files::BrowseStep step = files::nextDataFile(CurrentDataFile);
     if (step.outcome == files::BrowseOutcome::NoMoreFiles)
-        m_window.showMessage(files::NoMoreFilesMessage);
+        m_window.showMessage(files::noMoreFilesMessage());
     else if (step.outcome == files::BrowseOutcome::Open)
         browseTo(step.fileName);
 }

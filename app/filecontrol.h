@@ -156,8 +156,8 @@ public:
     // The folder the dialogs start in: "Mersklad" in the working folder, created when
     // missing (the working folder itself when it cannot be created).
     static QString storeFolder();
-    static const QStringList &saveFilters();
-    static const QStringList &openFilters();
+    static QStringList saveFilters();
+    static QStringList openFilters();
 
     // The dialogs as the defaults use them (created on first use; tests look at them).
     QFileDialog *saveDialog();

@@ -31,7 +31,7 @@ bool isTextName(const QString &fileName)
 
 QString FileControl::fileCaption(const QString &fileName)
 {
-    return QStringLiteral("ФАЙЛ ") + files::namePart(fileName);
+    return tr("ФАЙЛ ") + files::namePart(fileName);
 }
 
 files::DataFileHeader FileControl::headerRecord() const
@@ -74,9 +74,8 @@ bool FileControl::askLossyComment(const QString &missing)
     QMessageBox box(QMessageBox::Warning,
         m_window.dialogParent->window()->windowTitle().remove(QStringLiteral("[*]")),
         lossyCommentMessage(missing), QMessageBox::NoButton, m_window.dialogParent);
-    QPushButton *save = box.addButton(QStringLiteral("Сохранить так"), QMessageBox::AcceptRole);
-    QPushButton *back
-        = box.addButton(QStringLiteral("Вернуться к комментарию"), QMessageBox::RejectRole);
+    QPushButton *save = box.addButton(tr("Сохранить так"), QMessageBox::AcceptRole);
+    QPushButton *back = box.addButton(tr("Вернуться к комментарию"), QMessageBox::RejectRole);
     box.setDefaultButton(back);
     box.setEscapeButton(back);
     box.exec();
@@ -88,8 +87,8 @@ QString FileControl::lossyCommentMessage(const QString &missing)
     QStringList shown;
     for (uint c : missing.toUcs4())
         shown << QString::fromUcs4(reinterpret_cast<const char32_t *>(&c), 1);
-    return QStringLiteral("В комментарии есть знаки, которых нет в кодировке файла данных "
-                          "(Windows-1251): %1\nВ файле они будут заменены на «?».")
+    return tr("В комментарии есть знаки, которых нет в кодировке файла данных "
+              "(Windows-1251): %1\nВ файле они будут заменены на «?».")
         .arg(shown.join(u' '));
 }
 
@@ -126,7 +125,7 @@ void FileControl::btSaveClick()
     }
     m_document.setSaved(choice->fileName, comment);
     becameCurrent(choice->fileName, true);
-    say(QStringLiteral("Сохранено: %1").arg(files::namePart(choice->fileName)));
+    say(tr("Сохранено: %1").arg(files::namePart(choice->fileName)));
 }
 
 void FileControl::saveCycleRun(const CycleSaveRequest &request)
@@ -137,14 +136,14 @@ void FileControl::saveCycleRun(const CycleSaveRequest &request)
     if (!outcome.written.isEmpty()) {
         // Files of a per-cycle save are written newest first: the last is cycle 0's.
         becameCurrent(outcome.written.last(), request.oneFile);
-        say(request.oneFile ? QStringLiteral("Циклы сохранены в файл %1")
-                                  .arg(files::namePart(outcome.written.last()))
-                            : QStringLiteral("Сохранено файлов циклов: %1 (%2 … %3)")
-                                  .arg(outcome.written.size())
-                                  .arg(files::namePart(outcome.written.last()),
-                                      files::namePart(outcome.written.first())));
+        say(request.oneFile
+                ? tr("Циклы сохранены в файл %1").arg(files::namePart(outcome.written.last()))
+                : tr("Сохранено файлов циклов: %1 (%2 … %3)")
+                      .arg(outcome.written.size())
+                      .arg(files::namePart(outcome.written.last()),
+                          files::namePart(outcome.written.first())));
     } else if (outcome.error.isEmpty()) {
-        say(QStringLiteral("Нет новых циклов для сохранения"));
+        say(tr("Нет новых циклов для сохранения"));
     }
     if (!outcome.error.isEmpty())
         m_window.showMessage(outcome.error);
@@ -179,11 +178,11 @@ void FileControl::exportCsv(const QString &fileName)
         return;
     }
     if (!file.write(sig::csvText(recording)) || !file.commit()) {
-        m_window.showMessage(QStringLiteral("Stream write error"));
+        m_window.showMessage(tr("Ошибка записи в поток"));
         return;
     }
     // An export is no data file: the current file and the frame's caption stay.
-    say(QStringLiteral("Экспорт в CSV: %1").arg(files::namePart(fileName)));
+    say(tr("Экспорт в CSV: %1").arg(files::namePart(fileName)));
 }
 
 } // namespace app

@@ -24,6 +24,7 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QHelpEvent>
@@ -50,10 +51,6 @@ namespace app {
 
 namespace {
 
-const QString Caption = QStringLiteral("7 термопар, фотодиод");
-const QString CloseCaption = QStringLiteral("Закрыть");
-const QString OptionsClosedCaption = QStringLiteral("ОПЦИИ");
-const QString ReadoutHint = QStringLiteral("Щелкните для отображения X,Y");
 const QColor CaptionRed(255, 0, 0); // colour value 255
 const QColor CaptionBlack(0, 0, 0);
 
@@ -66,7 +63,10 @@ int boundedValue(const SpinEdit *edit)
 
 } // namespace
 
-const QString TForm1::TuneCaption = QStringLiteral("Настройка ФД");
+QString TForm1::TuneCaption()
+{
+    return tr("Настройка ФД");
+}
 
 // The controls a session reads, taken from the window's widgets and the sampling model at the
 // moment the session asks.
@@ -108,12 +108,11 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
 {
     initAppResources();
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(Caption);
+    setWindowTitle(caption());
     // System menu and help button only: no minimise or maximise buttons.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint | Qt::CustomizeWindowHint);
-    setToolTip(
-        QStringLiteral("Щелкните по незанятой части окна для разворачивания/сворачивания окна"));
+    setToolTip(tr("Щелкните по незанятой части окна для разворачивания/сворачивания окна"));
     QFont small = font();
     small.setPointSize(8);
     setFont(small);
@@ -124,7 +123,7 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
         showMessage = m_environment.showMessage;
     else
         showMessage
-            = [this](const QString &text) { QMessageBox::information(this, Caption, text); };
+            = [this](const QString &text) { QMessageBox::information(this, caption(), text); };
     chooseColor = [this](const QColor &initial) -> std::optional<QColor> {
         if (!ColorDlg) {
             ColorDlg = new QColorDialog(this);
@@ -333,8 +332,7 @@ void TForm1::createInstrument()
     instrument = std::make_unique<acquisition::Instrument>(sessionControls.get(), where);
     session = &instrument->session();
     if (m_options.simulator && !instrument->simulatorError().isEmpty())
-        showMessage(
-            QStringLiteral("Имитатор платы не запущен: %1").arg(instrument->simulatorError()));
+        showMessage(tr("Имитатор платы не запущен: %1").arg(instrument->simulatorError()));
 }
 
 void TForm1::bindSession()
@@ -344,7 +342,8 @@ void TForm1::bindSession()
     InstrumentLink *link = &instrument->link();
     connect(link, &InstrumentLink::informationMessage, this, [this](const QString &text) {
         if (m_quietNotFound)
-            session->setStatusText(0, QStringLiteral("USB: нет связи"));
+            session->setStatusText(
+                0, QCoreApplication::translate("acquisition::InstrumentLink", "USB: нет связи"));
         else
             showMessage(text);
     });
@@ -387,7 +386,7 @@ void TForm1::bindSession()
     connect(m, &MeasurementSession::shortReadComplete, this, [this](const files::Recording &r) {
         holdRecording(r);
         // A new read, not the file the frame named.
-        session->setFileCaption(QStringLiteral("Комментарий"));
+        session->setFileCaption(tr("Комментарий"));
     });
     // A failed transfer (out of step, board gone) has put its text in the first status panel;
     // the message follows once the port's handler has returned. What was received is drawn
@@ -479,8 +478,10 @@ void TForm1::instrumentLost()
     // An exchange the board broke off has been reported as such already.
     if (session->lastFailure() == acquisition::SessionFailure::Disconnected)
         return;
-    session->setStatusText(0, QStringLiteral("USB: нет связи"));
-    showMessageLater(QStringLiteral("АЦП не обнаружено"));
+    session->setStatusText(
+        0, QCoreApplication::translate("acquisition::InstrumentLink", "USB: нет связи"));
+    showMessageLater(
+        QCoreApplication::translate("acquisition::InstrumentLink", "АЦП не обнаружено"));
 }
 
 void TForm1::showMessageLater(const QString &text)
@@ -647,21 +648,21 @@ void TForm1::btOptionsClick()
     if (!gbOptions->isVisible()) {
         gbOptions->show();
         gbOptions->raise();
-        btOptions->setText(CloseCaption);
+        btOptions->setText(tr("Закрыть"));
         setCaptionColor(btOptions, CaptionRed);
         return;
     }
     gbOptions->hide();
-    btOptions->setText(OptionsClosedCaption);
+    btOptions->setText(tr("ОПЦИИ"));
     setCaptionColor(btOptions, CaptionBlack);
-    if (btTune->text() != TuneCaption)
+    if (btTune->text() != TuneCaption())
         btTune->click(); // a tuning is running: stop it
 }
 
 void TForm1::gbOptionsClick()
 {
     gbOptions->hide();
-    btOptions->setText(OptionsClosedCaption);
+    btOptions->setText(tr("ОПЦИИ"));
     setCaptionColor(btOptions, CaptionBlack);
 }
 
@@ -722,9 +723,9 @@ void TForm1::statusClick()
     // hint stands in the second panel while the readout is off.
     if (!m_readout) {
         cursorReadout->switchedOff();
-        session->setStatusText(1, ReadoutHint);
+        session->setStatusText(1, tr("Щелкните для отображения X,Y"));
         session->setStatusText(2, QString());
-    } else if (session->statusText(1) == ReadoutHint) {
+    } else if (session->statusText(1) == tr("Щелкните для отображения X,Y")) {
         session->setStatusText(1, QString());
     }
 }

@@ -106,6 +106,8 @@ public:
     ~TForm1() override;
 
     const AppOptions &options() const { return m_options; }
+    // The window's title without a file's name: "7 термопар, фотодиод" in Russian.
+    static QString caption();
     const QString &settingsPath() const { return m_settingsPath; }
 
     // The height of the channel check boxes' row below the chart.
@@ -199,6 +201,9 @@ public:
     // click). Its actions carry the window's shortcuts.
     QMenu *pmFile = nullptr;
     QMenu *pmRecent = nullptr; // "Последние файлы"
+    // The file menu's "Язык / Language": the language of the next start, kept in the settings
+    // file (app/language.h).
+    QMenu *pmLanguage = nullptr;
     // The header's "Управление контроллером": start (F5) and cancel a waiting measurement (Esc).
     QMenu *pmControl = nullptr;
     QWidget *Panel1 = nullptr;
@@ -381,6 +386,9 @@ private:
     // "Наложить запись…" and "Убрать наложения" in the file menu, and their Overlays.
     void createOverlayActions();
     void rebuildRecentMenu();
+    void createLanguageMenu();
+    void updateLanguageMenu();
+    void chooseLanguage(UiLanguage language);
     void rememberFile(const QString &path);
     // "NAME.kdx[*] — 7 термопар, фотодиод", modified while the recording is not saved.
     void updateTitle();
@@ -405,7 +413,7 @@ private:
     void applyRequestedOuterSize();
 
     // btTune's caption while no tuning runs.
-    static const QString TuneCaption;
+    static QString TuneCaption();
 
     AppOptions m_options;
     FormEnvironment m_environment;
@@ -413,6 +421,9 @@ private:
     std::optional<QRect> m_foldState;
     std::unique_ptr<files::RecordingDocument> m_document;
     QStringList m_recentFiles;
+    // The language code as the settings file holds it (empty: never chosen), written back as
+    // it is unless the language menu changes it.
+    QString m_languageCode;
     bool m_unattendedClose = false;
     bool m_readout = false;
     bool m_launchComputer = false;

@@ -13,6 +13,7 @@
 #include "files/settings.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -29,9 +30,15 @@ namespace app {
 
 namespace {
 
-const QString Caption = QStringLiteral("7 термопар, фотодиод");
-const QString StartCaption = QStringLiteral("ПУСК ИЗМЕРЕНИЯ");
-const QString CancelCaption = QStringLiteral("Отменить");
+QString StartCaption()
+{
+    return QCoreApplication::translate("app::TForm1", "ПУСК ИЗМЕРЕНИЯ");
+}
+
+QString CancelCaption()
+{
+    return QCoreApplication::translate("app::TForm1", "Отменить");
+}
 
 // An action of the window whose shortcut works wherever the focus is in it. The keys are
 // named, not taken from the platform's standard keys: some platforms define no Quit key.
@@ -52,29 +59,29 @@ void TForm1::createFileMenu()
 {
     pmFile = new QMenu(this);
     pmFile->setObjectName(QStringLiteral("pmFile"));
-    connect(windowAction(this, pmFile, "actOpen", QStringLiteral("Открыть файл…"),
-                QKeySequence(Qt::CTRL | Qt::Key_O)),
+    connect(windowAction(
+                this, pmFile, "actOpen", tr("Открыть файл…"), QKeySequence(Qt::CTRL | Qt::Key_O)),
         &QAction::triggered, this, &TForm1::loadRequested);
-    pmRecent = pmFile->addMenu(QStringLiteral("Последние файлы"));
+    pmRecent = pmFile->addMenu(tr("Последние файлы"));
     pmRecent->setObjectName(QStringLiteral("pmRecent"));
-    connect(windowAction(this, pmFile, "actUnsaved", QStringLiteral("Несохранённые записи…")),
+    connect(windowAction(this, pmFile, "actUnsaved", tr("Несохранённые записи…")),
         &QAction::triggered, this, &TForm1::showUnsavedRecordings);
     pmFile->addSeparator();
     createOverlayActions();
     pmFile->addSeparator();
-    connect(windowAction(this, pmFile, "actPrevFile", QStringLiteral("Предыдущий файл в папке"),
-                Qt::Key_PageUp),
+    connect(
+        windowAction(this, pmFile, "actPrevFile", tr("Предыдущий файл в папке"), Qt::Key_PageUp),
         &QAction::triggered, this, [this] {
             if (btPrevFile->isEnabled())
                 emit previousFileRequested();
         });
-    connect(windowAction(this, pmFile, "actNextFile", QStringLiteral("Следующий файл в папке"),
-                Qt::Key_PageDown),
+    connect(
+        windowAction(this, pmFile, "actNextFile", tr("Следующий файл в папке"), Qt::Key_PageDown),
         &QAction::triggered, this, [this] {
             if (btNextFile->isEnabled())
                 emit nextFileRequested();
         });
-    connect(windowAction(this, pmFile, "actFind", QStringLiteral("Поиск в комментариях…"),
+    connect(windowAction(this, pmFile, "actFind", tr("Поиск в комментариях…"),
                 QKeySequence(Qt::CTRL | Qt::Key_F)),
         &QAction::triggered, this, [this] {
             if (!gbAllCmnt->isVisible())
@@ -85,32 +92,33 @@ void TForm1::createFileMenu()
             }
         });
     pmFile->addSeparator();
-    connect(windowAction(this, pmFile, "actSave", QStringLiteral("Сохранить…"),
-                QKeySequence(Qt::CTRL | Qt::Key_S)),
+    connect(
+        windowAction(this, pmFile, "actSave", tr("Сохранить…"), QKeySequence(Qt::CTRL | Qt::Key_S)),
         &QAction::triggered, this, &TForm1::saveRequested);
-    connect(windowAction(this, pmFile, "actExportCsv", QStringLiteral("Экспорт в CSV…")),
-        &QAction::triggered, this, &TForm1::csvExportRequested);
-    connect(windowAction(this, pmFile, "actExportPdf", QStringLiteral("Экспорт в PDF…")),
-        &QAction::triggered, this, &TForm1::pdfExportRequested);
-    connect(windowAction(this, pmFile, "actPrint", QStringLiteral("Печать…"),
-                QKeySequence(Qt::CTRL | Qt::Key_P)),
+    connect(windowAction(this, pmFile, "actExportCsv", tr("Экспорт в CSV…")), &QAction::triggered,
+        this, &TForm1::csvExportRequested);
+    connect(windowAction(this, pmFile, "actExportPdf", tr("Экспорт в PDF…")), &QAction::triggered,
+        this, &TForm1::pdfExportRequested);
+    connect(
+        windowAction(this, pmFile, "actPrint", tr("Печать…"), QKeySequence(Qt::CTRL | Qt::Key_P)),
         &QAction::triggered, this, &TForm1::printDialogRequested);
     pmFile->addSeparator();
-    connect(windowAction(this, pmFile, "actQuit", QStringLiteral("Выход"),
-                QKeySequence(Qt::CTRL | Qt::Key_Q)),
+    createLanguageMenu();
+    pmFile->addSeparator();
+    connect(windowAction(this, pmFile, "actQuit", tr("Выход"), QKeySequence(Qt::CTRL | Qt::Key_Q)),
         &QAction::triggered, this, &QWidget::close);
 
     // Measurements: under the header's "Управление контроллером".
     pmControl = new QMenu(this);
     pmControl->setObjectName(QStringLiteral("pmControl"));
-    connect(windowAction(this, pmControl, "actStart", StartCaption, Qt::Key_F5),
+    connect(windowAction(this, pmControl, "actStart", StartCaption(), Qt::Key_F5),
         &QAction::triggered, this, [this] {
             if (btStart->isEnabled() && !measurementWaiting())
                 btStartClick();
         });
     // Escape keeps its other uses (closing the frequency/time panel) while nothing waits.
-    QAction *cancel = windowAction(
-        this, pmControl, "actCancel", QStringLiteral("Отменить измерение"), Qt::Key_Escape);
+    QAction *cancel
+        = windowAction(this, pmControl, "actCancel", tr("Отменить измерение"), Qt::Key_Escape);
     cancel->setEnabled(false);
     connect(cancel, &QAction::triggered, this, &TForm1::cancelMeasurement);
 
@@ -135,12 +143,11 @@ void TForm1::createOverlayActions()
         const QString current = fileControl->CurrentDataFile;
         return current.isEmpty() ? FileControl::storeFolder() : QFileInfo(current).absolutePath();
     };
-    connect(windowAction(this, pmFile, "actOverlay", QStringLiteral("Наложить запись…"),
+    connect(windowAction(this, pmFile, "actOverlay", tr("Наложить запись…"),
                 QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)),
         &QAction::triggered, overlays, &Overlays::addClick);
-    QAction *remove
-        = windowAction(this, pmFile, "actRemoveOverlays", QStringLiteral("Убрать наложения"),
-            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Delete));
+    QAction *remove = windowAction(this, pmFile, "actRemoveOverlays", tr("Убрать наложения"),
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Delete));
     remove->setEnabled(false);
     connect(remove, &QAction::triggered, overlays, &Overlays::clear);
     connect(overlays, &Overlays::changed, remove,
@@ -209,10 +216,15 @@ void TForm1::updateTitle()
     if (!r.savedPath.isEmpty())
         name = QFileInfo(r.savedPath).fileName();
     else if (unsaved || !r.data.isEmpty())
-        name = QStringLiteral("Новая запись");
+        name = tr("Новая запись");
     // "[*]" is where the window shows its modified mark.
-    setWindowTitle(name.isEmpty() ? Caption : name + QStringLiteral("[*] — ") + Caption);
+    setWindowTitle(name.isEmpty() ? caption() : name + QStringLiteral("[*] — ") + caption());
     setWindowModified(unsaved);
+}
+
+QString TForm1::caption()
+{
+    return tr("7 термопар, фотодиод");
 }
 
 bool TForm1::measurementWaiting() const
@@ -231,7 +243,7 @@ void TForm1::mirrorStartButtons()
     const bool waiting = measurementWaiting();
     for (QAbstractButton *button :
         { static_cast<QAbstractButton *>(btStart), static_cast<QAbstractButton *>(btStartPlus) })
-        button->setText(waiting ? CancelCaption : StartCaption);
+        button->setText(waiting ? CancelCaption() : StartCaption());
     if (auto *cancel = findChild<QAction *>(QStringLiteral("actCancel")))
         cancel->setEnabled(waiting);
 }

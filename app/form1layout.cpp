@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -30,9 +31,21 @@ namespace app {
 
 namespace {
 
-const QString ChooseFCaption = QStringLiteral("Выбор F/T");
-const QString OptionsCaption = QStringLiteral("Отображение");
-const QString MeasureHint = QStringLiteral("Считать данные из памяти платы АЦП");
+QString ChooseFCaption()
+{
+    return QCoreApplication::translate("app::TForm1", "Выбор F/T");
+}
+
+QString OptionsCaption()
+{
+    return QCoreApplication::translate("app::TForm1", "Отображение");
+}
+
+QString MeasureHint()
+{
+    return QCoreApplication::translate("app::TForm1", "Считать данные из памяти платы АЦП");
+}
+
 const QColor Olive(128, 128, 0);
 
 template <class W> W *make(QWidget *parent, const char *name, int x, int y, int w, int h)
@@ -52,15 +65,16 @@ QByteArray channelControlName(const char *prefix, files::ChannelId channel)
 // The text of a channel's check box and the hint of its swatch.
 QString channelCaption(files::ChannelId channel)
 {
-    return channel == files::ChannelId::FD ? QStringLiteral("Фотодиод")
+    return channel == files::ChannelId::FD ? QCoreApplication::translate("app::TForm1", "Фотодиод")
                                            : QString::fromLatin1(files::channelName(channel));
 }
 
 QLabel *label(QWidget *parent, const QString &text, int x, int y, int w = -1, int h = 16)
 {
     auto *l = new QLabel(text, parent);
-    if (w < 0)
-        w = l->sizeHint().width();
+    // The designed width, or the text's in the window's font where that is wider (a
+    // translated caption).
+    w = std::max(w, l->sizeHint().width());
     l->setGeometry(x, y, w, h);
     return l;
 }
@@ -120,7 +134,7 @@ void TForm1::createControls()
     createCommentAndChart();
     createChannelPanel();
     status = make<StatusBar>(this, "status", 0, 506, 761, StatusBar::Height);
-    status->setToolTip(QStringLiteral("Щелкнуть для отображения/скрытия X,Y и цифровых сигналов"));
+    status->setToolTip(tr("Щелкнуть для отображения/скрытия X,Y и цифровых сигналов"));
     connect(status, &StatusBar::clicked, this, &TForm1::statusClick);
     createOptionsPanel();
     createFrequencyPanel();
@@ -133,9 +147,9 @@ void TForm1::createHeaderAndToolBars()
     Header = make<QWidget>(this, "Header", 0, 0, 753, 17);
     int x = 0;
     const std::array<std::pair<QString, int>, 3> sections {
-        std::pair { QStringLiteral("Файл"), 194 },
-        std::pair { QStringLiteral("Управление контроллером"), 384 },
-        std::pair { QStringLiteral("Опции"), 100 },
+        std::pair { tr("Файл"), 194 },
+        std::pair { tr("Управление контроллером"), 384 },
+        std::pair { tr("Опции"), 100 },
     };
     for (const auto &[text, width] : sections) {
         QLabel *l = label(Header, text, x, 0, width, 17);
@@ -152,43 +166,38 @@ void TForm1::createHeaderAndToolBars()
     ctlBar->installEventFilter(this);
 
     tbFile = toolBar(ctlBar, "tbFile", 2, 190);
-    btSave = toolButton(
-        tbFile, "btSave", {}, QStringLiteral("Сохранить данные в файл"), Picture::Save);
-    btLoadFile = toolButton(
-        tbFile, "btLoadFile", {}, QStringLiteral("Открыть файл данных"), Picture::Open);
-    btCopy = toolButton(tbFile, "btCopy", {},
-        QStringLiteral("Копировать комментарий в буфер обмена"), Picture::CopyText);
+    btSave = toolButton(tbFile, "btSave", {}, tr("Сохранить данные в файл"), Picture::Save);
+    btLoadFile = toolButton(tbFile, "btLoadFile", {}, tr("Открыть файл данных"), Picture::Open);
+    btCopy = toolButton(
+        tbFile, "btCopy", {}, tr("Копировать комментарий в буфер обмена"), Picture::CopyText);
     btShowCmnt = toolButton(tbFile, "btShowCmnt", {},
-        QStringLiteral("Просмотреть комментарии ко всем  файлам в папке"), Picture::Catalogue);
-    btPrevFile = toolButton(
-        tbFile, "btPrevFile", {}, QStringLiteral("Предыдущий файл в папке"), Picture::Previous);
-    btNextFile = toolButton(
-        tbFile, "btNextFile", {}, QStringLiteral("Следующий файл в папке"), Picture::Next);
+        tr("Просмотреть комментарии ко всем  файлам в папке"), Picture::Catalogue);
+    btPrevFile
+        = toolButton(tbFile, "btPrevFile", {}, tr("Предыдущий файл в папке"), Picture::Previous);
+    btNextFile = toolButton(tbFile, "btNextFile", {}, tr("Следующий файл в папке"), Picture::Next);
     btPrint = toolButton(tbFile, "btPrint", {}, {}, Picture::Print);
     btShowCmnt->setEnabled(false);
     btPrevFile->setEnabled(false);
     btNextFile->setEnabled(false);
 
     ToolBar8 = toolBar(ctlBar, "ToolBar8", 194, 384);
-    btUSB = toolButton(
-        ToolBar8, "btUSB", {}, QStringLiteral("Подключить АЦП к компьютеру"), Picture::Usb);
-    btExtrn = toolButton(
-        ToolBar8, "btExtrn", {}, QStringLiteral("Внешний запуск по фронту"), Picture::RisingEdge);
-    btChooseF = toolButton(ToolBar8, "btChooseF", ChooseFCaption,
-        QStringLiteral("Выбрать частоту выборки / время измерения"), {});
-    btStartPlus
-        = toolButton(ToolBar8, "btStartPlus", QStringLiteral("ПУСК ИЗМЕРЕНИЯ"), MeasureHint, {});
-    btCycle = toolButton(ToolBar8, "btCycle", QStringLiteral("ЦИКЛ"), MeasureHint, {});
-    bt500plus = toolButton(ToolBar8, "bt500plus", QStringLiteral("500 байт"), MeasureHint, {});
+    btUSB = toolButton(ToolBar8, "btUSB", {}, tr("Подключить АЦП к компьютеру"), Picture::Usb);
+    btExtrn
+        = toolButton(ToolBar8, "btExtrn", {}, tr("Внешний запуск по фронту"), Picture::RisingEdge);
+    btChooseF = toolButton(ToolBar8, "btChooseF", ChooseFCaption(),
+        tr("Выбрать частоту выборки / время измерения"), {});
+    btStartPlus = toolButton(ToolBar8, "btStartPlus", tr("ПУСК ИЗМЕРЕНИЯ"), MeasureHint(), {});
+    btCycle = toolButton(ToolBar8, "btCycle", tr("ЦИКЛ"), MeasureHint(), {});
+    bt500plus = toolButton(ToolBar8, "bt500plus", tr("500 байт"), MeasureHint(), {});
 
     tbOptions = toolBar(ctlBar, "tbOptions", 580, 98);
-    btOptions = toolButton(tbOptions, "btOptions", OptionsCaption,
-        QStringLiteral("Режимы измерения, сохранения, сглаживания"), {});
+    btOptions = toolButton(tbOptions, "btOptions", OptionsCaption(),
+        tr("Режимы измерения, сохранения, сглаживания"), {});
 
     // The title bar's help button is not available on every desktop: "?" does its work.
     btHelp = make<QToolButton>(this, "btHelp", 684, 25, 23, 21);
     btHelp->setIcon(pictureIcon(Picture::Help));
-    btHelp->setToolTip(QStringLiteral("Справка: щелкните затем по элементу окна"));
+    btHelp->setToolTip(tr("Справка: щелкните затем по элементу окна"));
 
     connect(btSave, &QToolButton::clicked, this, &TForm1::saveRequested);
     connect(btLoadFile, &QToolButton::clicked, this, &TForm1::loadRequested);
@@ -212,22 +221,21 @@ void TForm1::createHeaderAndToolBars()
 void TForm1::createCommentAndChart()
 {
     gbFile = make<QGroupBox>(this, "gbFile", 0, 56, 569, 57);
-    gbFile->setTitle(QStringLiteral("Комментарий"));
+    gbFile->setTitle(tr("Комментарий"));
     mComment = make<QPlainTextEdit>(gbFile, "mComment", 8, 16, 553, 33);
     mComment->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
     // The chart: eight channel series on a face-coloured panel without margins.
     Chart1 = make<chart::TChart>(this, "Chart1", 0, 112, 641, 353);
-    Chart1->setToolTip(
-        QStringLiteral("См. Flash-ролик GrafTour о масштабировании и прокрутке графика"));
+    Chart1->setToolTip(tr("См. Flash-ролик GrafTour о масштабировании и прокрутке графика"));
     Chart1->setColor(palette().color(QPalette::Window));
     chart::setUpChannelChart(*Chart1);
     pmChart = new QMenu(this);
     pmChart->setObjectName(QStringLiteral("pmChart"));
-    QAction *copy = pmChart->addAction(QStringLiteral("Копировать"));
+    QAction *copy = pmChart->addAction(tr("Копировать"));
     connect(copy, &QAction::triggered, this, &TForm1::copyChartRequested);
     // The readout's switch, also where the chart is (a click on the status bar is the other).
-    QAction *readout = pmChart->addAction(QStringLiteral("Показывать X, Y под курсором"));
+    QAction *readout = pmChart->addAction(tr("Показывать X, Y под курсором"));
     readout->setObjectName(QStringLiteral("actReadout"));
     readout->setCheckable(true);
     connect(readout, &QAction::triggered, this, &TForm1::statusClick);
@@ -242,14 +250,14 @@ void TForm1::createCommentAndChart()
     // The window's font, not the chart's label font it would otherwise inherit.
     progress->setFont(font());
     Panel1 = progress;
-    QLabel *duration = label(Panel1, QStringLiteral("Продолжительность:"), 10, 8);
+    QLabel *duration = label(Panel1, tr("Продолжительность:"), 10, 8);
     // The values start right of the widest caption, whatever the font.
     const int valueX = std::max(130, duration->x() + duration->width() + 8);
     lAll = make<QLabel>(Panel1, "lAll", valueX, 8, 60, 16);
-    label(Panel1, QStringLiteral("Прошло:"), 10, 24);
+    label(Panel1, tr("Прошло:"), 10, 24);
     lElapsed = make<QLabel>(Panel1, "lElapsed", valueX, 24, 60, 16);
     lbPercent = make<QLabel>(Panel1, "lbPercent", valueX + 70, 24, 50, 16);
-    label(Panel1, QStringLiteral("Осталось:"), 10, 40);
+    label(Panel1, tr("Осталось:"), 10, 40);
     lRest = make<QLabel>(Panel1, "lRest", valueX, 40, 60, 16);
     lbRestPercent = make<QLabel>(Panel1, "lbRestPercent", valueX + 70, 40, 50, 16);
     progressBar = make<QProgressBar>(Panel1, "progressBar", 10, 57, 727, 16);
@@ -260,55 +268,54 @@ void TForm1::createCommentAndChart()
 
     // Comment catalogue, laid over the chart.
     gbAllCmnt = make<QGroupBox>(Chart1, "gbAllCmnt", 0, 0, 569, 353);
-    gbAllCmnt->setTitle(QStringLiteral("Для открытия файла выполните двойной щелчок по любому "
-                                       "слову в комментарии, относящемся к выбираемому файлу:"));
+    gbAllCmnt->setTitle(tr("Для открытия файла выполните двойной щелчок по любому "
+                           "слову в комментарии, относящемся к выбираемому файлу:"));
     gbAllCmnt->setAutoFillBackground(true);
     MAllCmnt = make<QPlainTextEdit>(gbAllCmnt, "MAllCmnt", 8, 18, 553, 290);
     MAllCmnt->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MAllCmnt->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     pSearch = make<QFrame>(gbAllCmnt, "pSearch", 10, 319, 549, 29);
     static_cast<QFrame *>(pSearch)->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    label(pSearch, QStringLiteral("ИСКАТЬ "), 6, 6, -1, 17);
+    label(pSearch, tr("ИСКАТЬ "), 6, 6, -1, 17);
     eFind = make<QLineEdit>(pSearch, "eFind", 58, 4, 150, 21);
-    eFind->setToolTip(QStringLiteral("Введите слово или его фрагмент, который необходимо "
-                                     "разыскать в комментариях ко всем файлам папки"));
+    eFind->setToolTip(tr("Введите слово или его фрагмент, который необходимо "
+                         "разыскать в комментариях ко всем файлам папки"));
     chkCaps = make<QCheckBox>(pSearch, "chkCaps", 214, 6, 70, 17);
-    chkCaps->setText(QStringLiteral("регистр"));
-    chkCaps->setToolTip(
-        QStringLiteral("Поставьте галочку, если при поиске надо учитывать регистр"));
+    chkCaps->setText(tr("регистр"));
+    chkCaps->setToolTip(tr("Поставьте галочку, если при поиске надо учитывать регистр"));
     btFind = make<QPushButton>(pSearch, "btFind", 288, 3, 56, 23);
-    btFind->setText(QStringLiteral("Поиск"));
-    btFind->setToolTip(QStringLiteral("Старт поиска"));
+    btFind->setText(tr("Поиск"));
+    btFind->setToolTip(tr("Старт поиска"));
     btOpenFind = make<QPushButton>(pSearch, "btOpenFind", 348, 3, 96, 23);
-    btOpenFind->setText(QStringLiteral("Открыть файл"));
-    btOpenFind->setToolTip(
-        QStringLiteral("Открыть файл, на тексте комментария которого установлен курсор"));
+    btOpenFind->setText(tr("Открыть файл"));
+    btOpenFind->setToolTip(tr("Открыть файл, на тексте комментария которого установлен курсор"));
     btPath = make<QPushButton>(pSearch, "btPath", 448, 3, 52, 23);
-    btPath->setText(QStringLiteral("Папка"));
-    btPath->setToolTip(QStringLiteral("Выбрать папку"));
+    btPath->setText(tr("Папка"));
+    btPath->setToolTip(tr("Выбрать папку"));
     btCancel = make<QPushButton>(pSearch, "btCancel", 504, 3, 70, 23);
-    btCancel->setText(QStringLiteral("Отменить"));
-    btCancel->setToolTip(QStringLiteral("Вернуться к последнему графику"));
+    btCancel->setText(tr("Отменить"));
+    btCancel->setToolTip(tr("Вернуться к последнему графику"));
     gbAllCmnt->hide();
 
     btSaveChart = make<QToolButton>(Chart1, "btSaveChart", 11, 330, 25, 21);
     btSaveChart->setIcon(pictureIcon(Picture::CopyChart));
-    btSaveChart->setToolTip(
-        QStringLiteral("Копировать график в формате Windows MetaFile в буфер обмена"));
+    btSaveChart->setToolTip(tr("Копировать график в формате Windows MetaFile в буфер обмена"));
     connect(btSaveChart, &QToolButton::clicked, this, &TForm1::copyChartRequested);
 }
 
 void TForm1::createChannelPanel()
 {
     pChannels = make<QFrame>(this, "pChannels", 0, 465, 641, 38);
-    QLabel *caption = label(pChannels, QStringLiteral("Отобразить КАНАЛЫ"), 4, 11);
+    QLabel *caption = label(pChannels, tr("Отобразить КАНАЛЫ"), 4, 11);
     int x = caption->x() + caption->width() + 8;
     for (int i = 0; i < files::ChannelCount; ++i) {
         const auto channel = files::ChannelId(i);
-        const int w = channel == files::ChannelId::FD ? 80 : 40;
-        QCheckBox *box = make<QCheckBox>(
-            pChannels, channelControlName("cb", channel).constData(), x, 9, w, 20);
+        QCheckBox *box = make<QCheckBox>(pChannels, channelControlName("cb", channel).constData(),
+            x, 9, channel == files::ChannelId::FD ? 80 : 40, 20);
         box->setText(channelCaption(channel));
+        // As designed for the Russian caption, wider where a translated one needs it.
+        const int w = std::max(box->width(), box->sizeHint().width());
+        box->resize(w, box->height());
         box->setChecked(true);
         box->setAutoFillBackground(true);
         channelBoxes.at(i) = box;
@@ -320,7 +327,7 @@ void TForm1::createChannelPanel()
 void TForm1::createOptionsPanel()
 {
     gbOptions = make<QGroupBox>(this, "gbOptions", 0, 48, 682, 113);
-    gbOptions->setTitle(QStringLiteral("Опции"));
+    gbOptions->setTitle(tr("Опции"));
     gbOptions->setAutoFillBackground(true);
     QPalette pal = gbOptions->palette();
     pal.setColor(QPalette::Window, Olive);
@@ -333,12 +340,11 @@ void TForm1::createOptionsPanel()
         return g;
     };
 
-    QGroupBox *axes = group("gbAxes", QStringLiteral("Оси графика"), 4, 16, 214);
+    QGroupBox *axes = group("gbAxes", tr("Оси графика"), 4, 16, 214);
     cbShowK = make<QComboBox>(axes, "cbShowK", 6, 18, 202, 22);
-    cbShowK->addItems({ QStringLiteral("Ось Y:ЗНАЧЕНИЯ, ось X: ВРЕМЯ"),
-        QStringLiteral("Ось Y: ед.АЦП,      ось X: ВЫБОРКИ"),
-        QStringLiteral("Ось Y:ЗНАЧЕНИЯ, ось X: ВЫБОРКИ"),
-        QStringLiteral("Ось Y: ед.АЦП,      ось X: ВРЕМЯ") });
+    cbShowK->addItems(
+        { tr("Ось Y:ЗНАЧЕНИЯ, ось X: ВРЕМЯ"), tr("Ось Y: ед.АЦП,      ось X: ВЫБОРКИ"),
+            tr("Ось Y:ЗНАЧЕНИЯ, ось X: ВЫБОРКИ"), tr("Ось Y: ед.АЦП,      ось X: ВРЕМЯ") });
     connect(cbShowK, &QComboBox::activated, this, &TForm1::chartRebuildRequested);
     // The box is as wide as its longest mode in the window's font; the extra width comes
     // from the colour group, whose swatches move closer (down to 16 pixels apart).
@@ -348,7 +354,7 @@ void TForm1::createOptionsPanel()
     axes->resize(axes->width() + extra, axes->height());
 
     QGroupBox *colours
-        = group("gbColors", QStringLiteral("ЦВЕТ канала на графике"), 222 + extra, 16, 216 - extra);
+        = group("gbColors", tr("ЦВЕТ канала на графике"), 222 + extra, 16, 216 - extra);
     // A swatch per channel, 6 pixels in from either side, at most 22 wide and 26 apart.
     const int stride = std::min(26, (colours->width() - 12 + 4) / files::ChannelCount);
     const int swatch = std::min(22, stride - 4);
@@ -361,9 +367,9 @@ void TForm1::createOptionsPanel()
         connect(p, &ColorPanel::clicked, this, [this, channel] { swatchClick(channel); });
     }
 
-    QGroupBox *integrate = group("gbIntegrate", QStringLiteral("Интегрирование"), 442, 16, 110);
+    QGroupBox *integrate = group("gbIntegrate", tr("Интегрирование"), 442, 16, 110);
     cbInt = make<QCheckBox>(integrate, "cbInt", 6, 20, 36, 18);
-    cbInt->setText(QStringLiteral("по"));
+    cbInt->setText(tr("по"));
     cbInt->resize(std::max(cbInt->width(), cbInt->sizeHint().width()), cbInt->height());
     connect(cbInt, &QCheckBox::clicked, this, &TForm1::chartRebuildRequested);
     // The field follows the box and keeps 6 pixels from the group's right edge.
@@ -371,40 +377,40 @@ void TForm1::createOptionsPanel()
     seInt = spin(
         integrate, "seInt", intX, 18, std::min(60, integrate->width() - 6 - intX), 2, 2048, 8);
 
-    QGroupBox *units = group("gbUnits", QStringLiteral("Время в    Диапазон"), 556, 16, 122);
+    QGroupBox *units = group("gbUnits", tr("Время в    Диапазон"), 556, 16, 122);
     cbXscale = make<QComboBox>(units, "cbXscale", 6, 18, 52, 22);
-    cbXscale->addItems({ QStringLiteral("мкс"), QStringLiteral("мс"), QStringLiteral("с") });
+    cbXscale->addItems({ tr("мкс"), tr("мс"), tr("с") });
     connect(cbXscale, &QComboBox::activated, this, &TForm1::chartRebuildRequested);
     cbTrng = make<QComboBox>(units, "cbTrng", 62, 18, 56, 22);
     cbTrng->addItems({ QStringLiteral("250°"), QStringLiteral("500°") });
 
-    QGroupBox *step
-        = group("gbFstep", QStringLiteral("Дискретность изменения Fвыборки, Гц"), 4, 63, 254);
+    QGroupBox *step = group("gbFstep", tr("Дискретность изменения Fвыборки, Гц"), 4, 63, 254);
     seFstep = spin(step, "seFstep", 6, 18, 80, 1, 50000, 1);
     btTune = make<QPushButton>(step, "btTune", 110, 17, 120, 24);
-    btTune->setText(TuneCaption);
+    btTune->setText(TuneCaption());
+    btTune->resize(std::max(btTune->width(), btTune->sizeHint().width()), btTune->height());
     connect(btTune, &QPushButton::clicked, this, &TForm1::btTuneClick);
 
-    QGroupBox *cycle = group("gbCycle", QStringLiteral("ЦИКЛ: показать"), 262, 63, 290);
-    QLabel *every = label(cycle, QStringLiteral("каждую"), 6, 21);
+    QGroupBox *cycle = group("gbCycle", tr("ЦИКЛ: показать"), 262, 63, 290);
+    QLabel *every = label(cycle, tr("каждую"), 6, 21);
     const int spinX = every->x() + every->width() + 3;
     sePointChart = spin(cycle, "sePointChart", spinX, 18, 50, 1, 30000, 1);
-    QLabel *nth = label(cycle, QStringLiteral("-ю"), spinX + 52, 21);
-    QLabel *point = label(cycle, QStringLiteral("точку"), nth->x() + nth->width() + 3, 21);
+    QLabel *nth = label(cycle, tr("-ю"), spinX + 52, 21);
+    QLabel *point = label(cycle, tr("точку"), nth->x() + nth->width() + 3, 21);
     // The two boxes take the rest of the group, so their captions are not cut.
     const int boxX = point->x() + point->width() + 4;
     const int boxWidth = cycle->width() - boxX - 2;
     cbChartClear = make<QCheckBox>(cycle, "cbChartClear", boxX, 12, boxWidth, 17);
-    cbChartClear->setText(QStringLiteral("Очищать график"));
+    cbChartClear->setText(tr("Очищать график"));
     cbChartClear->setChecked(true);
     cb1file = make<QCheckBox>(cycle, "cb1file", boxX, 28, boxWidth, 17);
-    cb1file->setText(QStringLiteral("В один файл"));
+    cb1file->setText(tr("В один файл"));
 
-    QGroupBox *yAxis = group("gbYAxis", QStringLiteral("Ось Т°"), 556, 63, 122);
+    QGroupBox *yAxis = group("gbYAxis", tr("Ось Т°"), 556, 63, 122);
     seYmax = spin(yAxis, "seYmax", 6, 18, 54, 0, 500, 70);
     seYmin = spin(yAxis, "seYmin", 62, 18, 54, 0, 500, 0);
-    seYmax->setToolTip(QStringLiteral("Верхний предел оси температуры"));
-    seYmin->setToolTip(QStringLiteral("Нижний предел оси температуры"));
+    seYmax->setToolTip(tr("Верхний предел оси температуры"));
+    seYmin->setToolTip(tr("Нижний предел оси температуры"));
     for (SpinEdit *s : { seYmax, seYmin })
         connect(s, &SpinEdit::userLeft, sampling, &acquisition::SamplingParameters::seFstepExit);
 
@@ -414,22 +420,22 @@ void TForm1::createOptionsPanel()
 void TForm1::createFrequencyPanel()
 {
     gbFT = make<QGroupBox>(this, "gbFT", 88, 72, 217, 337);
-    gbFT->setTitle(QStringLiteral("Частота выборки / Время измерения"));
+    gbFT->setTitle(tr("Частота выборки / Время измерения"));
     gbFT->setAutoFillBackground(true);
 
-    label(gbFT, QStringLiteral("Fвыборки, Гц"), 8, 24, 104);
+    label(gbFT, tr("Fвыборки, Гц"), 8, 24, 104);
     seF = spin(gbFT, "seF", 112, 20, 97, 75, 546133, 2400);
-    seF->setToolTip(QStringLiteral("Допустимый диапазон: 75Гц...546133Гц"));
-    label(gbFT, QStringLiteral("Тизмерения, мс"), 8, 50, 104);
+    seF->setToolTip(tr("Допустимый диапазон: 75Гц...546133Гц"));
+    label(gbFT, tr("Тизмерения, мс"), 8, 50, 104);
     seTime = spin(gbFT, "seTime", 112, 46, 97, 439, 3212842, 100000);
-    seTime->setToolTip(QStringLiteral("Максимальное время 3212,842с."));
-    label(gbFT, QStringLiteral("Число выборок в серии"), 8, 72, 200);
+    seTime->setToolTip(tr("Максимальное время 3212,842с."));
+    label(gbFT, tr("Число выборок в серии"), 8, 72, 200);
     seSamples = spin(gbFT, "seSamples", 112, 88, 97, 30000, 240000, 240000);
     seSamples->setIncrement(30000);
     seSamples->setDiscardTyping(true);
-    seSamples->setToolTip(QStringLiteral("От 30000 до 240000, шаг изменения 30000"));
+    seSamples->setToolTip(tr("От 30000 до 240000, шаг изменения 30000"));
     cbAvgMC = make<QCheckBox>(gbFT, "cbAvgMC", 6, 118, 209, 22);
-    cbAvgMC->setText(QStringLiteral("Усреднять по 16-ти выборкам в МК"));
+    cbAvgMC->setText(tr("Усреднять по 16-ти выборкам в МК"));
     QFont narrow = font();
     narrow.setPointSizeF(7);
     cbAvgMC->setFont(narrow);
@@ -445,7 +451,7 @@ void TForm1::createFrequencyPanel()
     }
     lErrIn->hide();
 
-    QLabel *trueValues = label(gbFT, QStringLiteral("ИСТИННЫЕ ЗНАЧЕНИЯ:"), 8, 166, 201);
+    QLabel *trueValues = label(gbFT, tr("ИСТИННЫЕ ЗНАЧЕНИЯ:"), 8, 166, 201);
     trueValues->setObjectName(QStringLiteral("lbTrue"));
     lbF = make<QLabel>(gbFT, "lbF", 6, 184, 209, 16);
     lbT = make<QLabel>(gbFT, "lbT", 6, 200, 209, 16);
@@ -456,12 +462,12 @@ void TForm1::createFrequencyPanel()
         value->setFont(narrow);
 
     btStart = make<QPushButton>(gbFT, "btStart", 8, 270, 201, 30);
-    btStart->setText(QStringLiteral("ПУСК ИЗМЕРЕНИЯ"));
-    btStart->setToolTip(MeasureHint);
+    btStart->setText(tr("ПУСК ИЗМЕРЕНИЯ"));
+    btStart->setToolTip(MeasureHint());
     btStart->installEventFilter(this);
     bt500 = make<QPushButton>(gbFT, "bt500", 8, 304, 201, 25);
-    bt500->setText(QStringLiteral("500 байт"));
-    bt500->setToolTip(MeasureHint);
+    bt500->setText(tr("500 байт"));
+    bt500->setToolTip(MeasureHint());
     connect(btStart, &QPushButton::clicked, this, &TForm1::btStartClick);
     connect(bt500, &QPushButton::clicked, this, &TForm1::bt500Click);
 

@@ -15,6 +15,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -27,7 +28,9 @@ namespace {
 
 QString notKeptMessage(const QString &error)
 {
-    return QStringLiteral("Несохранённая запись не записана в папку восстановления: %1").arg(error);
+    return QCoreApplication::translate(
+        "app::TForm1", "Несохранённая запись не записана в папку восстановления: %1")
+        .arg(error);
 }
 
 } // namespace
@@ -55,7 +58,7 @@ void TForm1::createFileControl()
     window.comment = mComment;
     window.oneFile = cb1file;
     window.btNextFile = btNextFile;
-    window.valueAxisTitle = [this] { return Chart1->LeftAxis()->Title().Caption(); };
+    window.valueAxisTitle = [this] { return chartBuilder->valueAxisTitle(); };
     window.applyChannelBits = [this](quint8 bits) {
         for (int n = 1; n <= files::ThermocoupleCount; ++n)
             channelBoxes.at(n - 1)->setChecked(bits & files::thermocoupleBit(n));
@@ -86,7 +89,7 @@ void TForm1::createFileControl()
 void TForm1::holdRecording(files::Recording next)
 {
     // The one held goes to the recovery folder as a save would write it now.
-    m_document->recording().header.YTitle = Chart1->LeftAxis()->Title().Caption();
+    m_document->recording().header.YTitle = chartBuilder->valueAxisTitle();
     QString error;
     m_document->replace(std::move(next), mComment->toPlainText(), &error);
     // The cursors stood on the points of the recording that went.
@@ -108,7 +111,7 @@ void TForm1::keepCycles(const QByteArray &arrays)
 {
     files::Recording cycles;
     cycles.header = m_document->recording().header;
-    cycles.header.YTitle = Chart1->LeftAxis()->Title().Caption();
+    cycles.header.YTitle = chartBuilder->valueAxisTitle();
     cycles.data = arrays;
     cycles.comment = mComment->toPlainText();
     cycles.origin = files::RecordingOrigin::Cycle;
@@ -136,7 +139,7 @@ void TForm1::keepUnsaved(bool exceptTheRecording)
 {
     const bool cycles = cyclesAreTheRecording();
     if (m_document->recording().needsSaving() && !(exceptTheRecording && !cycles)) {
-        m_document->recording().header.YTitle = Chart1->LeftAxis()->Title().Caption();
+        m_document->recording().header.YTitle = chartBuilder->valueAxisTitle();
         QString error;
         if (m_document->keepInRecovery(mComment->toPlainText(), &error).isEmpty())
             qWarning("ferrun: %s", qPrintable(notKeptMessage(error)));
@@ -148,11 +151,10 @@ void TForm1::keepUnsaved(bool exceptTheRecording)
 SaveAnswer TForm1::askSaveRecordingBox()
 {
     QMessageBox box(QMessageBox::Question, windowTitle().remove(QStringLiteral("[*]")),
-        QStringLiteral("Сохранить запись?"), QMessageBox::NoButton, this);
-    QPushButton *save = box.addButton(QStringLiteral("Сохранить"), QMessageBox::AcceptRole);
-    QPushButton *discard
-        = box.addButton(QStringLiteral("Не сохранять"), QMessageBox::DestructiveRole);
-    QPushButton *cancel = box.addButton(QStringLiteral("Отмена"), QMessageBox::RejectRole);
+        tr("Сохранить запись?"), QMessageBox::NoButton, this);
+    QPushButton *save = box.addButton(tr("Сохранить"), QMessageBox::AcceptRole);
+    QPushButton *discard = box.addButton(tr("Не сохранять"), QMessageBox::DestructiveRole);
+    QPushButton *cancel = box.addButton(tr("Отмена"), QMessageBox::RejectRole);
     box.setDefaultButton(save);
     box.setEscapeButton(cancel);
     box.exec();

@@ -80,8 +80,10 @@ void TForm1::startUp()
     seYmin->assign(s.yMin);
     m_recentFiles = s.recentFiles;
     rebuildRecentMenu();
+    m_languageCode = s.language;
+    updateLanguageMenu();
     // The readout is off: its hint says how to switch it on.
-    session->setStatusText(1, QStringLiteral("Щелкните для отображения X,Y"));
+    session->setStatusText(1, tr("Щелкните для отображения X,Y"));
     // Launch type: pre-set one below the stored value (1 when that is negative), then let the
     // button's handler toggle it, so that picture and hint match. 0 and 1 come back unchanged.
     session->setLaunchType(s.launchType <= 0 ? 1 : s.launchType - 1);
@@ -157,11 +159,12 @@ void TForm1::shutDown()
     s.yMax = std::clamp(seYmax->currentValue(), seYmax->minimumValue(), seYmax->maximumValue());
     s.yMin = std::clamp(seYmin->currentValue(), seYmin->minimumValue(), seYmin->maximumValue());
     s.recentFiles = m_recentFiles;
+    s.language = m_languageCode;
     files::IniFile file(m_settingsPath);
     if (!s.write(file)) {
-        const QString message = QStringLiteral("Unable to write to %1").arg(m_settingsPath);
-        emit settingsWriteFailed(message);
-        showMessage(message);
+        // The journal's line stays English; the box speaks the window's language.
+        emit settingsWriteFailed(QStringLiteral("Unable to write to %1").arg(m_settingsPath));
+        showMessage(tr("Не удаётся записать в %1").arg(m_settingsPath));
     }
 }
 

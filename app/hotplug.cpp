@@ -4,13 +4,17 @@
 #include "acquisition/measurementsession.h"
 #include "serial/serialport.h"
 
+#include <QCoreApplication>
 #include <utility>
 
 namespace app {
 
 namespace {
 
-const QString NoLinkStatus = QStringLiteral("USB: нет связи");
+QString NoLinkStatus()
+{
+    return QCoreApplication::translate("acquisition::InstrumentLink", "USB: нет связи");
+}
 
 } // namespace
 
@@ -48,7 +52,7 @@ void HotPlug::connectIfIdle()
     const bool connected = m_instrument.isConnected();
     // "USB: нет связи" of the lost board is no longer true.
     acquisition::MeasurementSession &session = m_instrument.session();
-    if (connected && session.statusText(0) == NoLinkStatus)
+    if (connected && session.statusText(0) == NoLinkStatus())
         session.setStatusText(0, QString());
     emit connectAttempted(connected);
 }

@@ -1,5 +1,8 @@
 #include "app/language.h"
 
+#include "files/inifile.h"
+#include "files/settings.h"
+
 namespace app {
 
 namespace {
@@ -29,6 +32,21 @@ std::optional<UiLanguage> languageFromCode(const QString &code)
     if (c == QLatin1String("en"))
         return UiLanguage::English;
     return std::nullopt;
+}
+
+QString nativeLanguageName(UiLanguage language)
+{
+    return language == UiLanguage::English ? QStringLiteral("English") : QStringLiteral("Русский");
+}
+
+std::optional<UiLanguage> storedLanguage(const QString &settingsPath)
+{
+    return languageFromCode(files::Settings::read(files::IniFile(settingsPath)).language);
+}
+
+UiLanguage startupLanguage(std::optional<UiLanguage> commandLine, std::optional<UiLanguage> stored)
+{
+    return commandLine.value_or(stored.value_or(UiLanguage::Russian));
 }
 
 } // namespace app

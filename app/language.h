@@ -16,5 +16,14 @@ void setUiLanguage(UiLanguage language);
 QString languageCode(UiLanguage language);
 // The language of a code ("ru", "en", case-insensitive); nothing for any other.
 std::optional<UiLanguage> languageFromCode(const QString &code);
+// The language's name in that language ("Русский", "English"), as a language menu lists it
+// whatever language the window speaks.
+QString nativeLanguageName(UiLanguage language);
+
+// The language chosen in the window's menu and kept in the settings file at `settingsPath`;
+// nothing when none was chosen or the stored value is not a language code.
+std::optional<UiLanguage> storedLanguage(const QString &settingsPath);
+// The language of a run: the command line's choice, else the stored one, else Russian.
+UiLanguage startupLanguage(std::optional<UiLanguage> commandLine, std::optional<UiLanguage> stored);
 
 } // namespace app

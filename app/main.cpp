@@ -40,7 +40,11 @@ int main(int argc, char **argv)
     // Wayland desktop matches the window to the entry by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("ferrun"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("ferrun")));
-    app::installToolkitTranslation(application);
+    // The language, before any text is made: --lang, else the one chosen in the window's
+    // menu, else Russian.
+    const QString settingsPath = files::defaultSettingsPath();
+    const app::UiTranslation translation(
+        app::startupLanguage(options->language, app::storedLanguage(settingsPath)));
     app::ContextHelp::setHelpFile(QStringLiteral("Ferrun.HLP"));
 
     // SIGTERM, SIGINT and SIGHUP close the window the normal way, so the settings are
@@ -48,7 +52,7 @@ int main(int argc, char **argv)
     // the window). Nobody can answer then: what is not saved goes to the recovery folder.
     acquisition::TerminationSignals termination;
     app::CloseOnTermination closer(&termination);
-    app::TForm1 form(files::defaultSettingsPath(), *options);
+    app::TForm1 form(settingsPath, *options);
     QObject::connect(&closer, &app::CloseOnTermination::terminationRequested, &form,
         &app::TForm1::expectUnattendedClose);
     // When a signal ends the program, its message box is closed at once; the failure to keep

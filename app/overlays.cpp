@@ -4,6 +4,7 @@
 #include "app/filecontrol.h"
 #include "chart/chart.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -20,8 +21,15 @@ namespace app {
 
 namespace {
 
-const QString Title = QStringLiteral("Наложить запись");
-const QString SamplesUnit = QStringLiteral("выборки");
+QString Title()
+{
+    return QCoreApplication::translate("app::Overlays", "Наложить запись");
+}
+
+QString SamplesUnit()
+{
+    return QCoreApplication::translate("app::Overlays", "выборки");
+}
 
 } // namespace
 
@@ -53,15 +61,15 @@ QString Overlays::shiftUnit() const
 {
     const sig::DisplaySettings controls = m_builder.displaySettings();
     if (!sig::isTimeMode(controls.axisMode))
-        return SamplesUnit;
+        return SamplesUnit();
     // With no unit selected the builds keep the last one.
     const QStringList &units = sig::timeUnitNames();
     for (int i = 0; i < units.size(); ++i)
         if (i == controls.timeUnitIndex
             || (controls.timeUnitIndex < 0
                 && sig::timeUnitDivisor(i) == m_builder.decoder().unitDivisor()))
-            return units.at(i);
-    return units.at(1);
+            return sig::displayedTimeUnit(units.at(i));
+    return sig::displayedTimeUnit(units.at(1));
 }
 
 void Overlays::addClick()
@@ -82,20 +90,17 @@ QString Overlays::problemText(const files::DataFileProblem &problem)
         return {};
     case files::DataFileStatus::CannotOpen:
         if (problem.systemError == EISDIR)
-            return QStringLiteral("это папка, а не файл данных");
-        return QStringLiteral("файл не открывается: %1")
+            return tr("это папка, а не файл данных");
+        return tr("файл не открывается: %1")
             .arg(QString::fromLocal8Bit(std::strerror(problem.systemError)));
     case files::DataFileStatus::NotRegularFile:
-        return QStringLiteral("это не обычный файл, а устройство или канал");
+        return tr("это не обычный файл, а устройство или канал");
     case files::DataFileStatus::NotInstrumentFile:
         return problem.fileTypeField
-            ? QStringLiteral("это не файл данных АЦП (поле типа %1 вместо 1)")
-                  .arg(*problem.fileTypeField)
-            : QStringLiteral("это не файл данных АЦП");
+            ? tr("это не файл данных АЦП (поле типа %1 вместо 1)").arg(*problem.fileTypeField)
+            : tr("это не файл данных АЦП");
     case files::DataFileStatus::Truncated:
-        return QStringLiteral("файл обрывается: %1 байт из %2")
-            .arg(problem.fileSize)
-            .arg(problem.needed);
+        return tr("файл обрывается: %1 байт из %2").arg(problem.fileSize).arg(problem.needed);
     }
     return {};
 }
@@ -127,8 +132,8 @@ void Overlays::add(const QStringList &paths, double shift)
     if (added)
         emit changed();
     if (!failures.isEmpty())
-        m_showMessage((failures.size() == 1 ? QStringLiteral("Запись не наложена на график:\n")
-                                            : QStringLiteral("Записи не наложены на график:\n"))
+        m_showMessage((failures.size() == 1 ? tr("Запись не наложена на график:\n")
+                                            : tr("Записи не наложены на график:\n"))
             + failures.join(u'\n'));
 }
 
@@ -192,7 +197,7 @@ double Overlays::xShift(const Item &item, const sig::DecodedRecording &r)
 QFileDialog *Overlays::fileDialog()
 {
     if (!m_fileDialog) {
-        m_fileDialog = new QFileDialog(m_dialogParent, Title);
+        m_fileDialog = new QFileDialog(m_dialogParent, Title());
         m_fileDialog->setObjectName(QStringLiteral("OverlayDlg"));
         m_fileDialog->setOption(QFileDialog::DontUseNativeDialog);
         m_fileDialog->setAcceptMode(QFileDialog::AcceptOpen);
@@ -217,12 +222,12 @@ std::optional<double> Overlays::execShiftDialog(const QString &unit)
 {
     QDialog dialog(m_dialogParent);
     dialog.setObjectName(QStringLiteral("OverlayShiftDlg"));
-    dialog.setWindowTitle(Title);
-    auto *label = new QLabel(QStringLiteral("Сдвиг по оси X, %1:").arg(unit), &dialog);
+    dialog.setWindowTitle(Title());
+    auto *label = new QLabel(tr("Сдвиг по оси X, %1:").arg(unit), &dialog);
     auto *shift = new QDoubleSpinBox(&dialog);
     shift->setObjectName(QStringLiteral("seShift"));
     shift->setRange(-1e9, 1e9);
-    shift->setDecimals(unit == SamplesUnit ? 0 : 3);
+    shift->setDecimals(unit == SamplesUnit() ? 0 : 3);
     shift->setValue(0);
     label->setBuddy(shift);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
@@ -235,8 +240,8 @@ std::optional<double> Overlays::execShiftDialog(const QString &unit)
     // Wide enough for the whole title beside the window manager's buttons.
     QFont titleFont = dialog.font();
     titleFont.setBold(true);
-    dialog.setMinimumWidth(QFontMetrics(titleFont).horizontalAdvance(Title) + 160);
-    shift->setToolTip(QStringLiteral("Наложенная запись сдвигается вправо на это значение"));
+    dialog.setMinimumWidth(QFontMetrics(titleFont).horizontalAdvance(Title()) + 160);
+    shift->setToolTip(tr("Наложенная запись сдвигается вправо на это значение"));
     shift->setFocus();
     shift->selectAll();
     if (dialog.exec() != QDialog::Accepted)

@@ -14,11 +14,10 @@ RecoveryDialog::RecoveryDialog(const QList<files::RecoveryEntry> &entries, QWidg
     , m_list(new QTreeWidget(this))
 {
     setObjectName(QStringLiteral("RecoveryDlg"));
-    setWindowTitle(QStringLiteral("Несохранённые записи"));
+    setWindowTitle(tr("Несохранённые записи"));
     m_list->setObjectName(QStringLiteral("recoveryList"));
     m_list->setRootIsDecorated(false);
-    m_list->setHeaderLabels(
-        { QStringLiteral("Время"), QStringLiteral("Длина, байт"), QStringLiteral("Комментарий") });
+    m_list->setHeaderLabels({ tr("Время"), tr("Длина, байт"), tr("Комментарий") });
     const QLocale locale = QLocale::system();
     for (const files::RecoveryEntry &entry : entries) {
         auto *item = new QTreeWidgetItem(m_list,
@@ -33,8 +32,8 @@ RecoveryDialog::RecoveryDialog(const QList<files::RecoveryEntry> &entries, QWidg
         m_list->setCurrentItem(m_list->topLevelItem(0));
 
     auto *buttons = new QDialogButtonBox(this);
-    QPushButton *open = buttons->addButton(QStringLiteral("Открыть"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QStringLiteral("Закрыть"), QDialogButtonBox::RejectRole);
+    QPushButton *open = buttons->addButton(tr("Открыть"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(tr("Закрыть"), QDialogButtonBox::RejectRole);
     open->setEnabled(m_list->topLevelItemCount() > 0);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -60,7 +59,7 @@ QString RecoveryDialog::choose(const QList<files::RecoveryEntry> &entries, QWidg
 
 QString RecoveryDialog::emptyMessage()
 {
-    return QStringLiteral("Несохранённых записей нет");
+    return tr("Несохранённых записей нет");
 }
 
 } // namespace app

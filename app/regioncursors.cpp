@@ -139,14 +139,13 @@ RegionCursors::RegionCursors(chart::TChart &chart, const ChartBuilder &builder, 
         m_chart.addAction(a);
         return a;
     };
-    m_actions[0] = action("actCursorA", QStringLiteral("Поставить курсор A"), Qt::Key_A);
-    m_actions[1] = action("actCursorB", QStringLiteral("Поставить курсор B"), Qt::Key_B);
-    m_actions[2]
-        = action("actCursorSwitch", QStringLiteral("Сменить активный курсор"), Qt::Key_Space);
+    m_actions[0] = action("actCursorA", tr("Поставить курсор A"), Qt::Key_A);
+    m_actions[1] = action("actCursorB", tr("Поставить курсор B"), Qt::Key_B);
+    m_actions[2] = action("actCursorSwitch", tr("Сменить активный курсор"), Qt::Key_Space);
     // Esc is also the window's key for cancelling a waiting measurement: the chart takes it
     // (eventFilter) only while a cursor is placed, so the entry names the key without
     // holding it as a shortcut.
-    m_actions[3] = action("actCursorsClear", QStringLiteral("Убрать курсоры\tEsc"));
+    m_actions[3] = action("actCursorsClear", tr("Убрать курсоры\tEsc"));
     for (int i : { 0, 1 })
         connect(m_actions[size_t(i)], &QAction::triggered, this, [this, i] {
             placeAtDefault(Cursor(i));

@@ -9,6 +9,7 @@
 
 #include <QBoxLayout>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -28,10 +29,13 @@ namespace {
 
 using Cursor = RegionCursors::Cursor;
 
-const QString Help = QStringLiteral(
-    "Ctrl+щелчок по графику ставит курсор A, Shift+щелчок — курсор B; линию курсора можно "
-    "перетащить мышью. С фокусом на графике: A и B ставят курсоры, ← и → сдвигают активный "
-    "курсор на точку, пробел меняет активный курсор, Esc убирает курсоры.");
+QString help()
+{
+    return QCoreApplication::translate("app::RegionPanel",
+        "Ctrl+щелчок по графику ставит курсор A, Shift+щелчок — курсор B; линию курсора можно "
+        "перетащить мышью. С фокусом на графике: A и B ставят курсоры, ← и → сдвигают активный "
+        "курсор на точку, пробел меняет активный курсор, Esc убирает курсоры.");
+}
 
 // The table takes Ctrl+C for the whole of it, as "Копировать" does.
 class RegionTable : public QTableWidget
@@ -56,16 +60,16 @@ QString slopeUnit(sig::AxisMode mode)
 {
     switch (mode) {
     case sig::AxisMode::ValuesTime:
-        return QStringLiteral("°C/с");
+        return QCoreApplication::translate("app::RegionPanel", "°C/с");
     case sig::AxisMode::AdcTime:
-        return QStringLiteral("ед./с");
+        return QCoreApplication::translate("app::RegionPanel", "ед./с");
     case sig::AxisMode::ValuesSamples:
-        return QStringLiteral("°C/выборку");
+        return QCoreApplication::translate("app::RegionPanel", "°C/выборку");
     case sig::AxisMode::AdcSamples:
     case sig::AxisMode::None:
         break;
     }
-    return QStringLiteral("ед./выборку");
+    return QCoreApplication::translate("app::RegionPanel", "ед./выборку");
 }
 
 } // namespace
@@ -88,23 +92,23 @@ RegionPanel::RegionPanel(chart::TChart &chart, const ChartBuilder &builder,
 
     m_fold = new QToolButton(this);
     m_fold->setObjectName(QStringLiteral("btCursorsFold"));
-    m_fold->setText(QStringLiteral("Курсоры"));
+    m_fold->setText(tr("Курсоры"));
     m_fold->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_fold->setAutoRaise(true);
     m_fold->setArrowType(Qt::DownArrow);
-    m_fold->setToolTip(QStringLiteral("Свернуть или развернуть таблицу"));
+    m_fold->setToolTip(tr("Свернуть или развернуть таблицу"));
     connect(m_fold, &QToolButton::clicked, this, [this] { setFolded(!m_folded); });
     header->addWidget(m_fold);
 
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("lbCursors"));
-    m_summary->setToolTip(Help);
+    m_summary->setToolTip(help());
     m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     header->addWidget(m_summary, 1);
 
-    m_copy = new QPushButton(QStringLiteral("Копировать"), this);
+    m_copy = new QPushButton(tr("Копировать"), this);
     m_copy->setObjectName(QStringLiteral("btCursorsCopy"));
-    m_copy->setToolTip(QStringLiteral("Копировать таблицу в буфер обмена (с полной точностью)"));
+    m_copy->setToolTip(tr("Копировать таблицу в буфер обмена (с полной точностью)"));
     connect(m_copy, &QPushButton::clicked, this, &RegionPanel::copy);
     header->addWidget(m_copy);
 
@@ -122,7 +126,7 @@ RegionPanel::RegionPanel(chart::TChart &chart, const ChartBuilder &builder,
     QHeaderView *columns = m_table->horizontalHeader();
     columns->setSectionResizeMode(QHeaderView::Stretch);
     columns->setSectionResizeMode(0, QHeaderView::Fixed);
-    columns->resizeSection(0, fontMetrics().horizontalAdvance(QStringLiteral("1/|Δx|, Гц")) + 12);
+    columns->resizeSection(0, fontMetrics().horizontalAdvance(tr("1/|Δx|, Гц")) + 12);
     columns->setHighlightSections(false);
     column->addWidget(m_table, 1);
 
@@ -211,13 +215,14 @@ void RegionPanel::buildRows()
     const bool both = a && b;
     const double perSecond = sig::slopePerSecondFactor(*r);
 
-    m_captions = QStringList { QStringLiteral("Канал"), QStringLiteral("A"), QStringLiteral("B"),
-        QStringLiteral("B − A"), QStringLiteral("Мин."), QStringLiteral("Макс."),
-        QStringLiteral("Среднее"), QStringLiteral("Наклон,\n") + slopeUnit(r->axisMode) };
+    m_captions = QStringList { tr("Канал"), QStringLiteral("A"), QStringLiteral("B"),
+        QStringLiteral("B − A"), tr("Мин."), tr("Макс."), tr("Среднее"),
+        tr("Наклон,\n") + slopeUnit(r->axisMode) };
 
     // X of the cursors in the bottom axis's unit, and 1/|Δx| in Hz from Δx in seconds.
     Row x;
-    x.name = time ? QStringLiteral("X, ") + r->TimeUnitName : QStringLiteral("X, выборки");
+    x.name
+        = time ? QStringLiteral("X, ") + sig::displayedTimeUnit(r->TimeUnitName) : tr("X, выборки");
     x.values[AtA] = a;
     x.values[AtB] = b;
     if (both)
@@ -228,7 +233,7 @@ void RegionPanel::buildRows()
     m_rows.push_back(x);
     if (time && both && *b != *a) {
         Row hertz;
-        hertz.name = QStringLiteral("1/|Δx|, Гц");
+        hertz.name = tr("1/|Δx|, Гц");
         hertz.values[Difference] = perSecond / std::abs(*b - *a);
         hertz.shown[Difference] = locale.toString(*hertz.values[Difference], 'g', 6);
         m_rows.push_back(hertz);
@@ -271,7 +276,7 @@ void RegionPanel::buildRows()
     }
 
     QString summary;
-    const QString unit = time ? r->TimeUnitName : QStringLiteral("выб.");
+    const QString unit = time ? sig::displayedTimeUnit(r->TimeUnitName) : tr("выб.");
     const auto withUnit
         = [&unit](const QString &text) { return unit.isEmpty() ? text : text + u' ' + unit; };
     if (a)
@@ -281,8 +286,7 @@ void RegionPanel::buildRows()
     if (both)
         summary += QStringLiteral("    Δx = ") + withUnit(x.shown[Difference]);
     if (m_rows.size() > 1 && m_rows[1].colour == QColor())
-        summary += QStringLiteral("    1/|Δx| = ") + m_rows[1].shown[Difference]
-            + QStringLiteral(" Гц");
+        summary += QStringLiteral("    1/|Δx| = ") + m_rows[1].shown[Difference] + tr(" Гц");
     m_summary->setText(summary);
 }
 

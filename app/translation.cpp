@@ -28,24 +28,67 @@ public:
     bool isEmpty() const override { return false; }
 };
 
+// qtbase_ru holds the texts of the widgets and dialogs; the program speaks Russian whatever
+// the desktop's language.
+bool loadToolkitRussian(QTranslator &translator)
+{
+    return translator.load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
+        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+}
+
+const char MissingToolkitRussian[] = "ferrun: the toolkit's Russian translation "
+                                     "(qt6-translations-l10n) is not installed; dialogs show "
+                                     "English texts";
+
 } // namespace
 
 bool installToolkitTranslation(QCoreApplication &application)
 {
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     auto *translator = new QTranslator(&application);
-    // qtbase_ru holds the texts of the widgets and dialogs; the program speaks Russian
-    // whatever the desktop's language.
-    if (!translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
-            QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    if (!loadToolkitRussian(*translator)) {
         delete translator;
-        qWarning("ferrun: the toolkit's Russian translation (qt6-translations-l10n) is not "
-                 "installed; dialogs show English texts");
+        qWarning("%s", MissingToolkitRussian);
         return false;
     }
     QCoreApplication::installTranslator(translator);
     QCoreApplication::installTranslator(new ButtonTextTranslator(&application));
     return true;
+}
+
+UiTranslation::UiTranslation(UiLanguage language)
+    : m_previous(uiLanguage())
+{
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    setUiLanguage(language);
+    if (language == UiLanguage::English) {
+        auto program = std::make_unique<QTranslator>();
+        // Built into the program's resources from translations/ferrun_en.ts.
+        m_complete = program->load(QStringLiteral(":/i18n/ferrun_en.qm"));
+        if (m_complete)
+            m_translators.push_back(std::move(program));
+        else
+            qWarning("ferrun: the program's English translation is missing");
+    } else {
+        auto toolkit = std::make_unique<QTranslator>();
+        m_complete = loadToolkitRussian(*toolkit);
+        if (m_complete) {
+            m_translators.push_back(std::move(toolkit));
+            // Installed last, so asked first.
+            m_translators.push_back(std::make_unique<ButtonTextTranslator>());
+        } else {
+            qWarning("%s", MissingToolkitRussian);
+        }
+    }
+    for (const auto &translator : m_translators)
+        QCoreApplication::installTranslator(translator.get());
+}
+
+UiTranslation::~UiTranslation()
+{
+    for (const auto &translator : m_translators)
+        QCoreApplication::removeTranslator(translator.get());
+    setUiLanguage(m_previous);
 }
 
 } // namespace app

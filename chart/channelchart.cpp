@@ -3,6 +3,7 @@
 #include "chart/chart.h"
 #include "files/channels.h"
 
+#include <QCoreApplication>
 #include <QPen>
 #include <algorithm>
 #include <array>
@@ -51,8 +52,8 @@ void addChannelSeries(TChart &chart)
 void setUpChannelChart(TChart &chart)
 {
     chart.setMargins(0, 0, 0, 0);
-    chart.LeftAxis()->Title().setCaption(QStringLiteral("единицы АЦП"));
-    chart.BottomAxis()->Title().setCaption(QStringLiteral("Выборки"));
+    chart.LeftAxis()->Title().setCaption(sig::displayedAxisTitle(sig::AdcUnitsTitle));
+    chart.BottomAxis()->Title().setCaption(sig::displayedAxisTitle(sig::SamplesTitle));
     addChannelSeries(chart);
 }
 
@@ -75,8 +76,9 @@ void setAxisTitles(TChart &chart, const sig::DecodedRecording &r)
 {
     if (r.axisMode == sig::AxisMode::None)
         return;
-    chart.LeftAxis()->Title().setCaption(r.leftTitle);
-    chart.BottomAxis()->Title().setCaption(r.bottomTitle);
+    // Shown in the window's language; the recording keeps the stored titles.
+    chart.LeftAxis()->Title().setCaption(sig::displayedAxisTitle(r.leftTitle));
+    chart.BottomAxis()->Title().setCaption(sig::displayedAxisTitle(r.bottomTitle));
 }
 
 void addRecordingPoints(TChart &chart, const sig::DecodedRecording &r, std::vector<double> &xs)
@@ -344,8 +346,10 @@ std::optional<QString> setValueAxisRange(TChartAxis &left, int mode, int bottom,
     left.SetRange(std::min(left.Minimum(), double(top)), top);
     try {
         left.setMinimum(bottom);
-    } catch (const AxisException &error) {
-        return QString::fromUtf8(error.what());
+    } catch (const AxisException &) {
+        // The axis's own message is English; the window says it in its language.
+        return QCoreApplication::translate(
+            "chart::TChartAxis", "Минимум оси должен быть не больше максимума");
     }
     return std::nullopt;
 }

@@ -153,7 +153,8 @@ private:
 
 // The value-axis step of a build: in the temperature modes (0 and 2) with top above 0 the
 // fixed range bottom..top, otherwise automatic scaling. With bottom above top the maximum
-// is taken and the axis refuses the minimum: the chart's message is returned.
+// is taken and the axis refuses the minimum: a message saying so is returned, in the
+// window's language.
 std::optional<QString> setValueAxisRange(TChartAxis &left, int mode, int bottom, int top);
 
 } // namespace chart

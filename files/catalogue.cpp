@@ -3,6 +3,7 @@
 #include "files/commentstream.h"
 #include "files/folderbrowser.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <algorithm>
 
@@ -74,14 +75,16 @@ QString catalogueMarker(const QString &name)
 
 QString catalogueCutMark(qint64 shownBytes, qint64 commentSize)
 {
-    return QStringLiteral("… (комментарий длиннее, показано байт: %1 из %2)")
+    return QCoreApplication::translate(
+        "files::Catalogue", "… (комментарий длиннее, показано байт: %1 из %2)")
         .arg(shownBytes)
         .arg(commentSize);
 }
 
 QString noFilesMessage(const QString &extension)
 {
-    return QStringLiteral("Выберите путь, содержащий файлы ") + extension;
+    return QCoreApplication::translate("files::Catalogue", "Выберите путь, содержащий файлы ")
+        + extension;
 }
 
 QString catalogueFolder(const QString &folder)

@@ -70,12 +70,12 @@ struct DataFile
 
 enum class DataFileStatus {
     Ok,
-    // The file could not be opened, or is a folder: "Cannot open file %s".
+    // The file could not be opened, or is a folder: "Не удаётся открыть файл %1".
     CannotOpen,
     // FileType is not 1 (or the file has not even its two bytes).
     NotInstrumentFile,
     // The file ends inside the header, inside the titles or before DataLength bytes of data:
-    // "Stream read error".
+    // "Ошибка чтения потока".
     Truncated,
     // A FIFO, device or socket: refused before anything is read from it, since it may never
     // end or never deliver a byte.

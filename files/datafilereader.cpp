@@ -4,6 +4,7 @@
 #include "files/datafile.h"
 #include "files/windows1251.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
@@ -320,15 +321,16 @@ QString dataFileMessage(DataFileStatus status, const QString &fileName)
     case DataFileStatus::Ok:
         return {};
     case DataFileStatus::CannotOpen:
-        return QStringLiteral("Cannot open file %1").arg(fileName);
+        return QCoreApplication::translate("files::DataFile", "Не удаётся открыть файл %1").arg(fileName);
     case DataFileStatus::NotInstrumentFile:
-        return QStringLiteral("Приложение открывает файлы *.kdx, записанные АЦП. Для просмотра "
-                              "выбранного файла используйте универсальное приложение "
-                              "ViewKDX.exe");
+        return QCoreApplication::translate("files::DataFile",
+            "Приложение открывает файлы *.kdx, записанные АЦП. Для просмотра "
+            "выбранного файла используйте универсальное приложение "
+            "ViewKDX.exe");
     case DataFileStatus::Truncated:
-        return QStringLiteral("Stream read error");
+        return QCoreApplication::translate("files::DataFile", "Ошибка чтения потока");
     case DataFileStatus::NotRegularFile:
-        return QStringLiteral("Cannot open file %1: not a regular file").arg(fileName);
+        return QCoreApplication::translate("files::DataFile", "Не удаётся открыть файл %1: это не обычный файл").arg(fileName);
     }
     return {};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 
@@ -8,7 +9,11 @@
 namespace files {
 
 inline const QString DataFileSuffix = QStringLiteral(".kdx");
-inline const QString NoMoreFilesMessage = QStringLiteral("Больше нет файлов");
+// Said when a step finds no further file; in the window's language.
+inline QString noMoreFilesMessage()
+{
+    return QCoreApplication::translate("files::FolderBrowser", "Больше нет файлов");
+}
 
 // The entries of `folder` whose names end in `suffix`, letter case ignored (an empty suffix
 // takes every entry), sub-folders, hidden entries and anything else of that name included,

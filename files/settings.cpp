@@ -55,6 +55,7 @@ Settings Settings::read(const IniFile &file)
         if (!encoded.isEmpty())
             s.recentFiles << QString::fromUtf8(QByteArray::fromPercentEncoding(encoded.toLatin1()));
     }
+    s.language = file.readString(K::languageSection, K::language).value_or(QString());
     return s;
 }
 
@@ -83,6 +84,7 @@ bool Settings::write(IniFile &file) const
         && file.writeInteger(K::cycleSection, K::skipPoints, chartSkipPoints)
         && file.writeInteger(K::yScaleSection, K::yMax, yMax)
         && file.writeInteger(K::yScaleSection, K::yMin, yMin) && writeRecentFiles(file)
+        && (language.isEmpty() || file.writeString(K::languageSection, K::language, language))
         && file.sync();
 }
 

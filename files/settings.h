@@ -40,6 +40,8 @@ inline const QString sramBlocks = QStringLiteral("SRAMblocks");
 inline const QString time4allSram = QStringLiteral("Time4allSRAM");
 inline const QString frequency = QStringLiteral("F");
 inline const QString recentSection = QStringLiteral("Recent files");
+inline const QString languageSection = QStringLiteral("Language");
+inline const QString language = QStringLiteral("Language");
 
 // "File n", n = 1..MaxRecentFiles, newest first.
 QString recentFile(int n);
@@ -79,6 +81,9 @@ struct Settings
     // percent-encoded (UTF-8): a path may hold characters the file's code page cannot.
     QStringList recentFiles;
     static constexpr int MaxRecentFiles = 10;
+    // The window's language as chosen in its menu, "ru" or "en"; empty when never chosen (the
+    // window then speaks Russian). Only a chosen language is written.
+    QString language;
 
     // Missing sections or keys and unparsable values give the defaults above.
     static Settings read(const IniFile &file);

@@ -10,7 +10,7 @@ packages=(
     xvfb xauth fonts-dejavu-core
     dpkg-dev file desktop-file-utils
     help2man man-db lintian appstream shared-mime-info libglib2.0-bin
-    qt6-translations-l10n
+    qt6-translations-l10n qt6-l10n-tools qt6-tools-dev
     cups printer-driver-cups-pdf poppler-utils xclip openbox x11-utils
 )
 

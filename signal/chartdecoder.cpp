@@ -8,11 +8,36 @@
 
 namespace sig {
 
+namespace {
+
+// The time axis's titles of each unit, as stored; listed for the translation.
+[[maybe_unused]] constexpr const char *TimeTitles[] = { MicrosecondsTitle,
+    QT_TRANSLATE_NOOP("AxisTitle", "Время, мс"), QT_TRANSLATE_NOOP("AxisTitle", "Время, с") };
+constexpr const char *TimeUnits[] = { QT_TRANSLATE_NOOP("TimeUnit", "мкс"),
+    QT_TRANSLATE_NOOP("TimeUnit", "мс"), QT_TRANSLATE_NOOP("TimeUnit", "с") };
+
+} // namespace
+
 const QStringList &timeUnitNames()
 {
-    static const QStringList names { QStringLiteral("мкс"), QStringLiteral("мс"),
-        QStringLiteral("с") };
+    static const QStringList names { QString::fromUtf8(TimeUnits[0]),
+        QString::fromUtf8(TimeUnits[1]), QString::fromUtf8(TimeUnits[2]) };
     return names;
+}
+
+QString timeTitle(const QString &unitName)
+{
+    return QStringLiteral("Время, ") + unitName;
+}
+
+QString displayedAxisTitle(const QString &storedTitle)
+{
+    return QCoreApplication::translate("AxisTitle", storedTitle.toUtf8().constData());
+}
+
+QString displayedTimeUnit(const QString &unitName)
+{
+    return QCoreApplication::translate("TimeUnit", unitName.toUtf8().constData());
 }
 
 double timeUnitDivisor(int unitIndex)
@@ -70,7 +95,7 @@ void ChartDecoder::setValues(qint64 length, const DisplaySettings &settings, Dec
     r.TimeUnitName = settings.timeUnitIndex >= 0 && settings.timeUnitIndex < 3
         ? timeUnitNames().at(settings.timeUnitIndex)
         : QString();
-    r.XTitle = QStringLiteral("Время, мкс");
+    r.XTitle = QString::fromUtf8(MicrosecondsTitle);
     r.ValueScale = files::valueScaleForRange(settings.rangeIndex);
     r.ValueOffset = 0;
     r.ChannelIntervalUs = settings.channelIntervalUs;
@@ -82,14 +107,14 @@ void ChartDecoder::setValues(qint64 length, const DisplaySettings &settings, Dec
         break;
     case AxisMode::ValuesTime:
     case AxisMode::AdcTime:
-        r.leftTitle = temperature ? QStringLiteral("Температура") : QStringLiteral("единицы АЦП");
-        r.bottomTitle = QStringLiteral("Время, ") + r.TimeUnitName;
+        r.leftTitle = QString::fromUtf8(temperature ? TemperatureTitle : AdcUnitsTitle);
+        r.bottomTitle = timeTitle(r.TimeUnitName);
         m_pointStep = settings.channelIntervalUs / r.TimeDivisor;
         break;
     case AxisMode::AdcSamples:
     case AxisMode::ValuesSamples:
-        r.leftTitle = temperature ? QStringLiteral("Температура") : QStringLiteral("единицы АЦП");
-        r.bottomTitle = QStringLiteral("Выборки");
+        r.leftTitle = QString::fromUtf8(temperature ? TemperatureTitle : AdcUnitsTitle);
+        r.bottomTitle = QString::fromUtf8(SamplesTitle);
         m_pointStep = 1;
         break;
     }

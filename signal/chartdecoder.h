@@ -3,6 +3,7 @@
 #include "files/channels.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -43,8 +44,26 @@ inline bool isTimeMode(AxisMode mode)
 }
 
 // Names of the time units "мкс", "мс", "с" (indexes 0..2) and their divisors 1, 1000, 1e6.
+// The names are those of the axis titles a data file stores; a window shows them translated
+// (displayedTimeUnit).
 const QStringList &timeUnitNames();
 double timeUnitDivisor(int unitIndex);
+
+// Axis titles as a data file stores them (in Windows-1251), whatever language the window
+// speaks: a recording saved from an English window reads the same as one from a Russian
+// window. A window shows them through displayedAxisTitle().
+inline constexpr char TemperatureTitle[] = QT_TRANSLATE_NOOP("AxisTitle", "Температура");
+inline constexpr char AdcUnitsTitle[] = QT_TRANSLATE_NOOP("AxisTitle", "единицы АЦП");
+inline constexpr char SamplesTitle[] = QT_TRANSLATE_NOOP("AxisTitle", "Выборки");
+inline constexpr char MicrosecondsTitle[] = QT_TRANSLATE_NOOP("AxisTitle", "Время, мкс");
+// "Время, " and a time unit's name.
+QString timeTitle(const QString &unitName);
+
+// A stored axis title (the constants above, "Время, " with a unit) in the window's language;
+// any other text as it is.
+QString displayedAxisTitle(const QString &storedTitle);
+// A time unit's name (timeUnitNames()) in the window's language.
+QString displayedTimeUnit(const QString &unitName);
 
 // Display settings a decode reads; the window takes them from its controls, the command
 // line from its options.

@@ -269,7 +269,8 @@ TEST_F(CatalogueTest, CopyPutsCommentNameAndDateOnTheClipboard)
     app::TForm1 &f = open();
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
     QTest::mouseClick(f.btCopy, Qt::LeftButton); // no file yet
-    EXPECT_EQ(messages, QStringList { QStringLiteral("Invalid argument to date encode") });
+    EXPECT_EQ(
+        messages, QStringList { QStringLiteral("Недопустимый аргумент при кодировании даты") });
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
 
     const QString run = file(QStringLiteral("run.kdx"));
@@ -303,7 +304,8 @@ TEST_F(CatalogueTest, CopyPutsCommentNameAndDateOnTheClipboard)
         run + QStringLiteral("  ") + locale.toString(QDate(2024, 3, 6), QLocale::ShortFormat));
     ASSERT_TRUE(QFile::remove(run));
     QTest::mouseClick(f.btCopy, Qt::LeftButton);
-    EXPECT_EQ(messages, QStringList { QStringLiteral("Invalid argument to date encode") });
+    EXPECT_EQ(
+        messages, QStringList { QStringLiteral("Недопустимый аргумент при кодировании даты") });
     EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("abc\n")));
 }
 

@@ -211,15 +211,15 @@ TEST_F(ChartBuilderTest, ValueAxisRangeFollowsTheLimitsInTheTemperatureModes)
     choose(f.cbShowK, 2);
     EXPECT_TRUE(left->Automatic());
 
-    // A minimum above the maximum: the maximum is taken, the minimum refused with the
-    // chart's message, the points are drawn.
+    // A minimum above the maximum: the maximum is taken, the minimum refused with a
+    // message, the points are drawn.
     f.seYmax->assign(20);
     f.seYmin->assign(30);
     choose(f.cbShowK, 0);
     EXPECT_EQ(left->Maximum(), 20);
     EXPECT_LE(left->Minimum(), 20);
     EXPECT_EQ(f.series(ChannelId::T1)->Count(), 3);
-    const QString refused = QStringLiteral("Axis Minimum Value must be <= Maximum");
+    const QString refused = QStringLiteral("Минимум оси должен быть не больше максимума");
     ASSERT_TRUE(QTest::qWaitFor([&] { return messages.contains(refused); }));
     EXPECT_EQ(messages.count(refused), 1);
 }

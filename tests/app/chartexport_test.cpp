@@ -241,7 +241,7 @@ TEST_F(ChartExportTest, AClipboardThatFailsIsReportedWithTheColourBack)
     const QImage screen = screenOf(c);
     clipboardWorks = false;
     exporter.btSaveChartClick();
-    EXPECT_EQ(messages, QStringList { QStringLiteral("Cannot open clipboard") });
+    EXPECT_EQ(messages, QStringList { QStringLiteral("Не удаётся открыть буфер обмена") });
     EXPECT_EQ(c.Color(), Face);
     EXPECT_EQ(screenOf(c), screen);
 }
@@ -388,7 +388,7 @@ TEST_F(ChartExportTest, NoPrinterOrAFailingJobIsReportedAndLeavesTheScreen)
     };
     exporter.btPrintClick();
     EXPECT_EQ(messages,
-        QStringList { QStringLiteral("The print job could not be started on \"%1\"").arg(pdf) });
+        QStringList { QStringLiteral("Не удаётся начать задание печати на «%1»").arg(pdf) });
     EXPECT_FALSE(QFile::exists(pdf));
 
     // A job that fails when it is handed over.

@@ -22,7 +22,7 @@ using filewindow::writeForeignFile;
 
 namespace {
 
-const QString StreamReadError = QStringLiteral("Stream read error");
+const QString StreamReadError = QStringLiteral("Ошибка чтения потока");
 const QString NoMoreFiles = QStringLiteral("Больше нет файлов");
 const QString ForeignMessage = QStringLiteral(
     "Приложение открывает файлы *.kdx, записанные АЦП. Для просмотра выбранного файла "
@@ -176,7 +176,7 @@ TEST_F(DataFilesTest, RefusedFileChangesNothing)
     const QString missing = file(QStringLiteral("missing.kdx"));
     messages.clear();
     load(missing);
-    EXPECT_EQ(messages, QStringList { QStringLiteral("Cannot open file %1").arg(missing) });
+    EXPECT_EQ(messages, QStringList { QStringLiteral("Не удаётся открыть файл %1").arg(missing) });
     EXPECT_TRUE(display() == before);
 
     // A cancelled dialog changes nothing, not even the current name.

@@ -245,7 +245,7 @@ TEST_F(FormTest, UnwritableSettingsAreReportedAndTheWindowStillCloses)
     EXPECT_TRUE(f.close());
     EXPECT_FALSE(f.isVisible());
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_EQ(messages.first(), QStringLiteral("Unable to write to ") + path);
+    EXPECT_EQ(messages.first(), QStringLiteral("Не удаётся записать в ") + path);
     EXPECT_EQ(failed.size(), 1);
     EXPECT_TRUE(QFileInfo(path).isDir());
 }
@@ -263,6 +263,6 @@ TEST_F(FormTest, ReadOnlyFolderIsReported)
     form->close();
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_EQ(messages.first(), QStringLiteral("Unable to write to ") + path);
+    EXPECT_EQ(messages.first(), QStringLiteral("Не удаётся записать в ") + path);
     EXPECT_FALSE(QFile::exists(path));
 }

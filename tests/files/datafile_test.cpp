@@ -138,7 +138,7 @@ TEST(DataFile, ForeignFilesAreTurnedAwayByTheirType)
 
     // A source without an end is refused before anything is read from it.
     EXPECT_EQ(readDataFile("/dev/zero", &loaded, &error), DataFileStatus::NotRegularFile);
-    EXPECT_EQ(error, QStringLiteral("Cannot open file /dev/zero: not a regular file"));
+    EXPECT_EQ(error, QStringLiteral("Не удаётся открыть файл /dev/zero: это не обычный файл"));
 }
 
 TEST(DataFile, SaveReplacesTheOldFileAndLeavesNoTemporary)

@@ -64,7 +64,7 @@ TEST(DataFileReader, TruncatedFilesHandOverNothing)
             << cut;
         EXPECT_TRUE(loaded.data.isEmpty() && loaded.commentBytes.isEmpty()) << cut;
         if (cut >= 2) {
-            EXPECT_EQ(error, QStringLiteral("Stream read error")) << cut;
+            EXPECT_EQ(error, QStringLiteral("Ошибка чтения потока")) << cut;
         }
 
         DataFileSummary summary;
@@ -98,7 +98,7 @@ TEST(DataFileReader, DataLengthBeyondTheFileIsRefusedUnread)
     DataFile loaded;
     QString error;
     EXPECT_EQ(readDataFile(name, &loaded, &error), DataFileStatus::Truncated);
-    EXPECT_EQ(error, QStringLiteral("Stream read error"));
+    EXPECT_EQ(error, QStringLiteral("Ошибка чтения потока"));
     EXPECT_EQ(decodeDataFile(bytes, &loaded), DataFileStatus::Truncated);
 
     // One byte short of DataLength is as bad as four gigabytes.
@@ -121,18 +121,18 @@ TEST(DataFileReader, OnlyRegularFilesAreRead)
     DataFileSummary summary;
     QString error;
     EXPECT_EQ(readDataFile(fifo, &loaded, &error), DataFileStatus::NotRegularFile);
-    EXPECT_EQ(error, QStringLiteral("Cannot open file %1: not a regular file").arg(fifo));
+    EXPECT_EQ(error, QStringLiteral("Не удаётся открыть файл %1: это не обычный файл").arg(fifo));
     EXPECT_EQ(readDataFileSummary(fifo, &summary, 100, &error), DataFileStatus::NotRegularFile);
 
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.kdx"));
     const QString folder = dir.filePath("folder.kdx");
     EXPECT_EQ(readDataFile(folder, &loaded, &error), DataFileStatus::CannotOpen);
-    EXPECT_EQ(error, QStringLiteral("Cannot open file %1").arg(folder));
+    EXPECT_EQ(error, QStringLiteral("Не удаётся открыть файл %1").arg(folder));
     EXPECT_EQ(readDataFileSummary(folder, &summary, 100, &error), DataFileStatus::CannotOpen);
 
     const QString missing = dir.filePath("missing.kdx");
     EXPECT_EQ(readDataFile(missing, &loaded, &error), DataFileStatus::CannotOpen);
-    EXPECT_EQ(error, QStringLiteral("Cannot open file %1").arg(missing));
+    EXPECT_EQ(error, QStringLiteral("Не удаётся открыть файл %1").arg(missing));
     EXPECT_EQ(readDataFile(QString(), &loaded, &error), DataFileStatus::CannotOpen);
 
     // The descriptor entry points refuse anything but a regular file too.

@@ -37,7 +37,7 @@ TEST(FolderBrowser, SingleFileHasNoNeighbours)
     writeBytes(dir.filePath("notes.txt"), "other extension");
     EXPECT_EQ(previousDataFile(only), noMoreFiles);
     EXPECT_EQ(nextDataFile(only), noMoreFiles);
-    EXPECT_EQ(NoMoreFilesMessage, QStringLiteral("Больше нет файлов"));
+    EXPECT_EQ(noMoreFilesMessage(), QStringLiteral("Больше нет файлов"));
 }
 
 // The listing: "*.kdx" in any letter case, sub-folders and hidden entries included, other
@@ -72,7 +72,7 @@ TEST(FolderBrowser, ListingOrderAndStepsWithoutWrapAround)
     DataFile loaded;
     QString error;
     EXPECT_EQ(readDataFile(folder + "sub.kdx", &loaded, &error), DataFileStatus::CannotOpen);
-    EXPECT_EQ(error, QStringLiteral("Cannot open file %1sub.kdx").arg(folder));
+    EXPECT_EQ(error, QStringLiteral("Не удаётся открыть файл %1sub.kdx").arg(folder));
 }
 
 // A current file that is gone, or named in another letter case than the folder lists it:

@@ -1,0 +1,67 @@
+// The file menu's language entries: the choice is kept in the settings file and takes effect
+// at the next start, as the window's texts are translated when its controls are made.
+
+#include "app/form1.h"
+#include "app/language.h"
+#include "files/inifile.h"
+#include "files/settings.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QMenu>
+
+namespace app {
+
+namespace {
+
+constexpr UiLanguage Languages[] = { UiLanguage::Russian, UiLanguage::English };
+
+} // namespace
+
+void TForm1::createLanguageMenu()
+{
+    // Named in both languages: found also by one who cannot read the window's.
+    pmLanguage = pmFile->addMenu(tr("Язык / Language"));
+    pmLanguage->setObjectName(QStringLiteral("pmLanguage"));
+    auto *group = new QActionGroup(pmLanguage);
+    for (UiLanguage language : Languages) {
+        QAction *action = pmLanguage->addAction(nativeLanguageName(language));
+        action->setObjectName(QStringLiteral("actLanguage_") + languageCode(language));
+        action->setCheckable(true);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, language] { chooseLanguage(language); });
+    }
+    updateLanguageMenu();
+}
+
+void TForm1::updateLanguageMenu()
+{
+    // The language the next start takes without --lang.
+    const UiLanguage next = languageFromCode(m_languageCode).value_or(UiLanguage::Russian);
+    for (UiLanguage language : Languages)
+        if (auto *action = pmLanguage->findChild<QAction *>(
+                QStringLiteral("actLanguage_") + languageCode(language)))
+            action->setChecked(language == next);
+}
+
+void TForm1::chooseLanguage(UiLanguage language)
+{
+    const QString code = languageCode(language);
+    if (code == m_languageCode)
+        return;
+    m_languageCode = code;
+    updateLanguageMenu();
+    // Kept at once, not only when the window closes: a run that ends otherwise keeps it too.
+    files::IniFile file(m_settingsPath);
+    if (!file.writeString(
+            files::SettingsKeys::languageSection, files::SettingsKeys::language, code)) {
+        // The journal's line stays English; the box speaks the window's language.
+        emit settingsWriteFailed(QStringLiteral("Unable to write to %1").arg(m_settingsPath));
+        showMessage(tr("Не удаётся записать в %1").arg(m_settingsPath));
+        return;
+    }
+    if (language != uiLanguage())
+        showMessage(tr("Язык окна сменится при следующем запуске программы."));
+}
+
+} // namespace app

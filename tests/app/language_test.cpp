@@ -1,0 +1,216 @@
+// The window in each of its languages: texts of the window, of the core and of the toolkit's
+// dialogs, the language menu and --lang, and recordings stored alike in either language.
+
+#include "acquisition/samplingparameters.h"
+#include "app/appoptions.h"
+#include "app/language.h"
+#include "app/translation.h"
+#include "files/inifile.h"
+#include "files/settings.h"
+#include "files/windows1251.h"
+#include "tests/app/filewindow.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
+#include <functional>
+
+using namespace filewindow;
+namespace K = files::SettingsKeys;
+
+namespace {
+
+struct BoxTexts
+{
+    QString title;
+    QString text;
+    QStringList buttons; // sorted
+};
+
+// The message box that comes up while `action` runs, answered with its escape button.
+BoxTexts answerBox(const std::function<void()> &action)
+{
+    BoxTexts seen;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !seen.title.isEmpty())
+            return;
+        seen.title = box->windowTitle();
+        seen.text = box->text();
+        for (QAbstractButton *button : box->buttons())
+            seen.buttons << button->text();
+        seen.buttons.sort();
+        box->escapeButton()->click();
+    });
+    poll.start();
+    action();
+    return seen;
+}
+
+// The text of the toolkit's own OK button in a message box.
+QString toolkitOkText()
+{
+    QMessageBox box(QMessageBox::Information, {}, {}, QMessageBox::Ok);
+    return box.button(QMessageBox::Ok)->text();
+}
+
+class LanguageTest : public FileWindowTest
+{
+protected:
+    // A file of T1 (degrees against time in ms by the fixture's settings), opened.
+    app::TForm1 &openWithRecording()
+    {
+        app::TForm1 &f = open();
+        const QString run = file(QStringLiteral("run.kdx"));
+        writeDataFile(run, 0x01, words({ 100, 200, 300, 400 }), QStringLiteral("Печь 3"));
+        load(run);
+        EXPECT_EQ(f.series(files::ChannelId::T1)->Count(), 3);
+        return f;
+    }
+
+    static void choose(QComboBox *box, int index)
+    {
+        box->setFocus();
+        while (box->currentIndex() < index)
+            QTest::keyClick(box, Qt::Key_Down);
+    }
+
+    // A window on the settings file as the last one left it.
+    app::TForm1 &reopen()
+    {
+        form = std::make_unique<app::TForm1>(
+            file(QStringLiteral("Ferrun.ini")), app::AppOptions {}, environment());
+        form->show();
+        // "АЦП не обнаружено" from the start-up's discovery comes once the window is up.
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !messages.isEmpty(); }));
+        messages.clear();
+        return *form;
+    }
+
+    // A lossy comment makes the save ask in a message box.
+    BoxTexts saveAsksAboutTheComment(app::TForm1 &f)
+    {
+        f.mComment->setPlainText(QStringLiteral("λ = 650"));
+        return answerBox([&] { save(file(QStringLiteral("asked.kdx"))); });
+    }
+};
+
+TEST_F(LanguageTest, EnglishWindowCoreTextsAndDialogs)
+{
+    const app::UiTranslation english(app::UiLanguage::English);
+    ASSERT_TRUE(english.complete());
+    EXPECT_EQ(app::uiLanguage(), app::UiLanguage::English);
+    app::TForm1 &f = openWithRecording();
+
+    EXPECT_TRUE(f.windowTitle().endsWith(QStringLiteral("7 thermocouples, photodiode")));
+    EXPECT_EQ(f.btStartPlus->text(), QStringLiteral("START"));
+    EXPECT_EQ(f.findChild<QAction *>(QStringLiteral("actQuit"))->text(), QStringLiteral("Quit"));
+    EXPECT_EQ(f.pmLanguage->title(), QStringLiteral("Language / Язык"));
+    EXPECT_EQ(f.gbFT->title(), QStringLiteral("Sampling frequency / Measuring time"));
+    // The core's texts: the status of the chart build, the frequency panel's values.
+    EXPECT_EQ(f.session->statusText(0), QStringLiteral("DRAWING THE CHART"));
+    EXPECT_TRUE(f.sampling->lbF().startsWith(QStringLiteral("Fsampling,Hz=")))
+        << f.sampling->lbF().toStdString();
+    EXPECT_EQ(f.Chart1->LeftAxis()->Title().Caption(), QStringLiteral("Temperature"));
+    EXPECT_EQ(f.Chart1->BottomAxis()->Title().Caption(), QStringLiteral("Time, ms"));
+
+    const BoxTexts box = saveAsksAboutTheComment(f);
+    EXPECT_TRUE(box.title.endsWith(QStringLiteral("7 thermocouples, photodiode")));
+    EXPECT_TRUE(box.text.startsWith(QStringLiteral("The comment holds characters")))
+        << box.text.toStdString();
+    EXPECT_EQ(box.buttons,
+        (QStringList { QStringLiteral("Back to the comment"), QStringLiteral("Save as it is") }));
+    EXPECT_EQ(toolkitOkText(), QStringLiteral("OK"));
+}
+
+TEST_F(LanguageTest, RussianWindowIsAsBefore)
+{
+    const app::UiTranslation russian(app::UiLanguage::Russian);
+    ASSERT_TRUE(russian.complete()) << "qt6-translations-l10n is not installed";
+    app::TForm1 &f = openWithRecording();
+
+    EXPECT_TRUE(f.windowTitle().endsWith(QStringLiteral("7 термопар, фотодиод")));
+    EXPECT_EQ(f.btStartPlus->text(), QStringLiteral("ПУСК ИЗМЕРЕНИЯ"));
+    EXPECT_EQ(f.pmLanguage->title(), QStringLiteral("Язык / Language"));
+    EXPECT_EQ(f.session->statusText(0), QStringLiteral("ПОСТРОЕНИЕ ГРАФИКА"));
+    EXPECT_EQ(f.Chart1->LeftAxis()->Title().Caption(), QStringLiteral("Температура"));
+
+    const BoxTexts box = saveAsksAboutTheComment(f);
+    EXPECT_EQ(box.buttons,
+        (QStringList {
+            QStringLiteral("Вернуться к комментарию"), QStringLiteral("Сохранить так") }));
+    EXPECT_EQ(toolkitOkText(), QStringLiteral("ОК"));
+}
+
+// A recording saved from the English window is byte for byte the one the Russian window
+// saves: the axis titles are stored in Russian whatever the chart shows.
+TEST_F(LanguageTest, SavedRecordingIsTheSameInEitherLanguage)
+{
+    QByteArray saved[2];
+    for (const app::UiLanguage language : { app::UiLanguage::Russian, app::UiLanguage::English }) {
+        const app::UiTranslation translation(language);
+        app::TForm1 &f = openWithRecording();
+        choose(f.cbShowK, 1); // ADC units against samples
+        EXPECT_EQ(f.Chart1->LeftAxis()->Title().Caption(),
+            language == app::UiLanguage::English ? QStringLiteral("ADC units")
+                                                 : QStringLiteral("единицы АЦП"));
+        const QString path = file(QStringLiteral("saved-%1.kdx").arg(app::languageCode(language)));
+        save(path);
+        saved[int(language)] = readAll(path);
+        form.reset();
+    }
+    ASSERT_FALSE(saved[0].isEmpty());
+    EXPECT_EQ(saved[0], saved[1]);
+    EXPECT_TRUE(saved[1].contains(files::toWindows1251(QStringLiteral("единицы АЦП"))));
+    EXPECT_TRUE(saved[1].contains(files::toWindows1251(QStringLiteral("Время, мкс"))));
+}
+
+// The menu keeps the choice in a section of its own, says it applies at the next start, and
+// the file is otherwise what the window writes without it. --lang overrides it for one run.
+TEST_F(LanguageTest, MenuKeepsTheChoiceAndLangOverridesIt)
+{
+    const QString settings = file(QStringLiteral("Ferrun.ini"));
+    open();
+    form->close(); // every setting written
+    const QByteArray without = readAll(settings);
+    EXPECT_EQ(app::storedLanguage(settings), std::nullopt);
+
+    app::TForm1 &f = reopen();
+    QAction *english = f.pmLanguage->findChild<QAction *>(QStringLiteral("actLanguage_en"));
+    ASSERT_TRUE(english);
+    EXPECT_FALSE(english->isChecked());
+    english->trigger();
+    EXPECT_TRUE(english->isChecked());
+    EXPECT_EQ(messages,
+        QStringList { QStringLiteral("Язык окна сменится при следующем запуске программы.") });
+    EXPECT_EQ(app::storedLanguage(settings), app::UiLanguage::English);
+    form->close();
+    EXPECT_EQ(readAll(settings), without + "\r\n[Language]\r\nLanguage=en\r\n");
+    EXPECT_EQ(app::storedLanguage(settings), app::UiLanguage::English);
+
+    // The next window shows the stored choice; choosing the language already shown says
+    // nothing more.
+    app::TForm1 &g = reopen();
+    EXPECT_TRUE(g.pmLanguage->findChild<QAction *>(QStringLiteral("actLanguage_en"))->isChecked());
+    g.pmLanguage->findChild<QAction *>(QStringLiteral("actLanguage_ru"))->trigger();
+    EXPECT_TRUE(messages.isEmpty());
+    form->close();
+    EXPECT_EQ(app::storedLanguage(settings), app::UiLanguage::Russian);
+
+    QString error;
+    const auto en = app::parseArguments({ QStringLiteral("--lang"), QStringLiteral("EN") }, &error);
+    ASSERT_TRUE(en);
+    EXPECT_EQ(
+        app::startupLanguage(en->language, app::UiLanguage::Russian), app::UiLanguage::English);
+    EXPECT_EQ(
+        app::startupLanguage(std::nullopt, app::UiLanguage::English), app::UiLanguage::English);
+    EXPECT_EQ(app::startupLanguage(std::nullopt, std::nullopt), app::UiLanguage::Russian);
+    EXPECT_FALSE(app::parseArguments({ QStringLiteral("--lang=de") }, &error));
+    EXPECT_EQ(error, QStringLiteral("ferrun: option --lang takes en or ru, not 'de'"));
+}
+
+} // namespace
