@@ -88,9 +88,7 @@ bool ContextHelp::showTopic(int topic)
         m_viewer->setSearchPaths({ QStringLiteral(":/help") });
         m_viewer->resize(520, 440);
     }
-    m_viewer->setWindowTitle(uiLanguage() == UiLanguage::English
-            ? QStringLiteral("Ferrun Help")
-            : QStringLiteral("Справка Ferrun"));
+    m_viewer->setWindowTitle(tr("Справка Ferrun"));
     m_viewer->setSource(QUrl(QStringLiteral("qrc") + page));
     m_shownTopic = topic;
     m_viewer->show();

@@ -230,6 +230,13 @@
     </message>
 </context>
 <context>
+    <name>app::ContextHelp</name>
+    <message>
+        <source>Справка Ferrun</source>
+        <translation>Ferrun Help</translation>
+    </message>
+</context>
+<context>
     <name>app::CursorReadout</name>
     <message>
         <source>Цифровые сигналы: </source>

@@ -1,6 +1,7 @@
 // The help in English: the pages F1 opens, the set of pages and the links between them.
 
 #include "app/language.h"
+#include "app/translation.h"
 #include "tests/app/formtest.h"
 
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QTextDocument>
 #include <QUrl>
 #include <algorithm>
+#include <optional>
 #include <ostream>
 
 using namespace formtest;
@@ -37,11 +39,8 @@ static void loadHelpPages()
 namespace {
 
 // English for the span of a test; Russian again when it ends, however it ends.
-struct EnglishWindow
-{
-    EnglishWindow() { app::setUiLanguage(app::UiLanguage::English); }
-    ~EnglishWindow() { app::setUiLanguage(app::UiLanguage::Russian); }
-};
+// The English texts installed, as `ferrun --lang en` has them; Russian again when it goes.
+using EnglishWindow = std::optional<app::UiTranslation>;
 
 bool hasCyrillic(const QString &text)
 {
@@ -82,6 +81,7 @@ TEST_F(FormTest, HelpOpensInTheWindowsLanguage)
     TForm1 &f = open();
     showActive(f);
     EnglishWindow english;
+    english.emplace(app::UiLanguage::English);
 
     // F1 on the focused control: its topic's English page.
     f.btChooseFClick();
@@ -116,7 +116,7 @@ TEST_F(FormTest, HelpOpensInTheWindowsLanguage)
     EXPECT_FALSE(hasCyrillic(viewer->toPlainText()));
 
     // Back in Russian, the same viewer shows the Russian page under a Russian title.
-    app::setUiLanguage(app::UiLanguage::Russian);
+    english.reset();
     f.seF->setFocus();
     QTest::keyClick(f.seF, Qt::Key_F1);
     EXPECT_EQ(viewer->source(), QUrl(QStringLiteral("qrc:/help/topic4.html")));
@@ -128,6 +128,7 @@ TEST(Help, EveryPageHasAnEnglishPageWithTheSameLinks)
 {
     loadHelpPages();
     EnglishWindow english;
+    english.emplace(app::UiLanguage::English);
     const QStringList russianPages
         = QDir(QStringLiteral(":/help")).entryList({ "*.html" }, QDir::Files);
     const QStringList englishPages
