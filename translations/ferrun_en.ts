@@ -93,11 +93,11 @@
     </message>
     <message>
         <source>Настройка ФД</source>
-        <translation>PD tuning</translation>
+        <translation>FD tuning</translation>
     </message>
     <message>
         <source>Завершить (ФД)</source>
-        <translation>Finish (PD)</translation>
+        <translation>Finish (FD)</translation>
     </message>
     <message>
         <source>Сбой передачи: лишние байты от платы, запись неверна</source>
@@ -498,7 +498,7 @@ The file will have &quot;?&quot; in their place.</translation>
     <name>app::TForm1</name>
     <message>
         <source>Настройка ФД</source>
-        <translation>PD tuning</translation>
+        <translation>FD tuning</translation>
     </message>
     <message>
         <source>Щелкните по незанятой части окна для разворачивания/сворачивания окна</source>

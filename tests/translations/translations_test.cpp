@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QHash>
+#include <QRegularExpression>
+#include <QXmlStreamReader>
 #include <gtest/gtest.h>
 
 namespace {
@@ -125,3 +128,72 @@ TEST(TranslationFiles, ScanTellsTranslatedLiteralsFromOthers)
 }
 
 } // namespace
+
+namespace {
+
+// The translations of every source text of a .ts file.
+QMultiHash<QString, QString> translationsOf(const QByteArray &tsText)
+{
+    QMultiHash<QString, QString> result;
+    QXmlStreamReader xml(tsText);
+    QString source;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("source"))
+            source = xml.readElementText();
+        else if (xml.name() == QLatin1String("translation"))
+            result.insert(source, xml.readElementText());
+    }
+    return result;
+}
+
+// The texts a help page sets in bold (the captions of controls it names), in page order,
+// without their quotes and with their white space collapsed.
+QStringList boldCaptions(const QString &page)
+{
+    static const QRegularExpression bold(
+        QStringLiteral("<b>(.*?)</b>"), QRegularExpression::DotMatchesEverythingOption);
+    QStringList captions;
+    for (auto it = bold.globalMatch(page); it.hasNext();) {
+        QString text = it.next().captured(1);
+        for (const char *entity : { "&ldquo;", "&rdquo;", "&laquo;", "&raquo;", "&quot;" })
+            text.remove(QLatin1String(entity));
+        text.replace(QLatin1String("&amp;"), QLatin1String("&"));
+        text.remove(QRegularExpression(QStringLiteral("[«»“”\"]")));
+        captions << text.simplified();
+    }
+    return captions;
+}
+
+} // namespace
+
+// The English help names the controls as the English window captions them: a caption the
+// Russian page sets in bold that is a text of the window has, at the same place of the
+// English page, its English translation.
+TEST(TranslationFiles, EnglishHelpUsesTheWindowsEnglishCaptions)
+{
+    const QDir root(qEnvironmentVariable("FERRUN_SOURCE_DIR"));
+    QFile tsFile(root.filePath(QStringLiteral("translations/ferrun_en.ts")));
+    ASSERT_TRUE(tsFile.open(QIODevice::ReadOnly));
+    const QMultiHash<QString, QString> english = translationsOf(tsFile.readAll());
+    const QDir help(root.filePath(QStringLiteral("app/resources/help")));
+    int compared = 0;
+    for (const QString &name : help.entryList({ QStringLiteral("*.html") }, QDir::Files)) {
+        QFile russianFile(help.filePath(name)), englishFile(help.filePath(u"en/"_qs + name));
+        ASSERT_TRUE(russianFile.open(QIODevice::ReadOnly) && englishFile.open(QIODevice::ReadOnly))
+            << qPrintable(name);
+        const QStringList russian = boldCaptions(QString::fromUtf8(russianFile.readAll()));
+        const QStringList translated = boldCaptions(QString::fromUtf8(englishFile.readAll()));
+        ASSERT_EQ(russian.size(), translated.size()) << qPrintable(name);
+        for (qsizetype i = 0; i < russian.size(); ++i) {
+            if (!english.contains(russian[i]))
+                continue;
+            ++compared;
+            EXPECT_TRUE(english.values(russian[i]).contains(translated[i])) << qPrintable(name
+                + u": "_qs + russian[i] + u" is "_qs + english.values(russian[i]).join(u" or "_qs)
+                + u" in the window, "_qs + translated[i] + u" in the help"_qs);
+        }
+    }
+    EXPECT_GT(compared, 20);
+}
