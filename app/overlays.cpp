@@ -171,6 +171,11 @@ void Overlays::draw(Item &item, const sig::DisplaySettings &controls)
     // A copy of the builds' decoder: a unit or mode not selected is taken as they took it,
     // and their own state is left as it is.
     sig::ChartDecoder decoder = m_builder.decoder();
+    const Item::Decode with { own, decoder.unitDivisor(), decoder.pointStep() };
+    if (item.drawnWith == with) {
+        chart::followChannelColours(m_chart, item.series);
+        return;
+    }
     decoder.decode(item.data, own, m_decoded);
     if (!item.stepKnown) {
         item.step = m_decoded.PointStep;
@@ -181,6 +186,7 @@ void Overlays::draw(Item &item, const sig::DisplaySettings &controls)
         chart::setAxisTitles(m_chart, m_decoded);
     chart::followChannelColours(m_chart, item.series);
     chart::setOverlayPoints(item.series, m_decoded, xShift(item, m_decoded), m_x);
+    item.drawnWith = with;
 }
 
 double Overlays::xShift(const Item &item, const sig::DecodedRecording &r)

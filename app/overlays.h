@@ -102,6 +102,17 @@ private:
         double shift = 0;
         double step = 0;
         bool stepKnown = false;
+        // What the series' points were decoded with: the settings and the decoder's kept unit
+        // divisor and point step. A build with the same ones (each cycle of a run, browsing)
+        // leaves the points as they are.
+        struct Decode
+        {
+            sig::DisplaySettings settings;
+            double unitDivisor = 0;
+            double pointStep = 0;
+            bool operator==(const Decode &) const = default;
+        };
+        std::optional<Decode> drawnWith;
     };
     void draw(Item &item, const sig::DisplaySettings &controls);
     static double xShift(const Item &item, const sig::DecodedRecording &r);

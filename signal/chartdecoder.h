@@ -79,6 +79,7 @@ struct DisplaySettings
     int integrationLength = 8; // points of the running mean, 2..2048
     int pointSkip = 1; // draw every n-th frame
     double channelIntervalUs = 0; // microseconds between frames
+    bool operator==(const DisplaySettings &) const = default;
 };
 
 // What a front end takes from a data file it draws, as the window does when it loads one:
