@@ -275,9 +275,11 @@ files::CycleSaveResult CycleRun::saveRecords(const QString &lastSavedFile,
 }
 
 bool CycleRun::saveStream(const QString &fileName, const files::DataFileHeader &header,
-    const QString &comment, QString *error, QString *reason, const files::OutputOptions &options)
+    const QString &comment, QString *error, QString *reason, const files::OutputOptions &options,
+    files::SaveFailure *failure)
 {
-    if (!files::saveCycleStream(fileName, header, m_stream, comment, error, reason, options))
+    if (!files::saveCycleStream(
+            fileName, header, m_stream, comment, error, reason, options, failure))
         return false;
     m_streamSaved = true;
     return true;

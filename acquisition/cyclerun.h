@@ -129,7 +129,7 @@ public:
     // counts as saved until a cycle is appended to it.
     bool saveStream(const QString &fileName, const files::DataFileHeader &header,
         const QString &comment, QString *error = nullptr, QString *reason = nullptr,
-        const files::OutputOptions &options = {});
+        const files::OutputOptions &options = {}, files::SaveFailure *failure = nullptr);
 
 signals:
     void cycleButtonChanged();

@@ -29,15 +29,17 @@ CycleSaveOutcome saveCycleStores(acquisition::CycleRun &run, const CycleSaveRequ
 {
     CycleSaveOutcome outcome;
     if (request.oneFile) {
-        if (run.saveStream(request.fileName, request.header, request.comment, &outcome.error,
-                nullptr, WindowOutput))
+        files::SaveFailure failure = files::SaveFailure::None;
+        if (run.saveStream(request.fileName, request.header, request.comment, nullptr, nullptr,
+                WindowOutput, &failure))
             outcome.written = QStringList { request.fileName };
+        outcome.error = files::saveFailureText(failure, request.fileName);
         return outcome;
     }
     const files::CycleSaveResult result
         = run.saveRecords(request.fileName, request.header, request.comment, WindowOutput);
     outcome.written = result.written;
-    outcome.error = result.error;
+    outcome.error = files::saveFailureText(result.failure, result.failedFile);
     return outcome;
 }
 

@@ -117,10 +117,10 @@ void FileControl::btSaveClick()
         saveCycleRun({ choice->fileName, headerRecord(), comment, m_window.oneFile->isChecked() });
         return;
     }
-    QString error;
+    files::SaveFailure failure = files::SaveFailure::None;
     if (!files::saveDataFile(choice->fileName, headerRecord(), m_document.recording().data, comment,
-            &error, nullptr, nullptr, WindowOutput)) {
-        m_window.showMessage(error);
+            nullptr, nullptr, nullptr, WindowOutput, &failure)) {
+        m_window.showMessage(files::saveFailureText(failure, choice->fileName));
         return;
     }
     m_document.setSaved(choice->fileName, comment);
@@ -174,11 +174,11 @@ void FileControl::exportCsv(const QString &fileName)
     // A file replaced whole; a device or FIFO is refused, as for every save of the window.
     files::OutputFile file;
     if (!file.open(fileName, WindowOutput)) {
-        m_window.showMessage(QStringLiteral("Cannot create file %1").arg(fileName));
+        m_window.showMessage(files::saveFailureText(files::SaveFailure::CannotCreate, fileName));
         return;
     }
     if (!file.write(sig::csvText(recording)) || !file.commit()) {
-        m_window.showMessage(tr("Ошибка записи в поток"));
+        m_window.showMessage(files::saveFailureText(files::SaveFailure::CannotWrite, fileName));
         return;
     }
     // An export is no data file: the current file and the frame's caption stay.

@@ -1,6 +1,7 @@
 #include "chart/chart.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QPaintEngine>
 #include <QPainter>
@@ -356,7 +357,8 @@ QString TChart::legendText(const Layout &layout, size_t item) const
         return s.Title();
     if (!s.Name().isEmpty())
         return s.Name();
-    return QStringLiteral("Series %1").arg(item + 1);
+    // A series with neither title nor name; the channels' series always have a title.
+    return QCoreApplication::translate("chart::TChart", "Серия %1").arg(item + 1);
 }
 
 QFont TChart::fontFor(const QPaintDevice *device) const

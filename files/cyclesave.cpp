@@ -27,7 +27,7 @@ CycleSaveResult saveCycleRecords(const QString &lastSavedFile, const DataFileHea
             continue;
         const QString fileName = cycleFileName(lastSavedFile, record.number);
         if (!saveDataFile(fileName, header, record.data, comment, &result.error, &result.reason,
-                nullptr, options)) {
+                nullptr, options, &result.failure)) {
             result.failedFile = fileName;
             return result;
         }
@@ -39,9 +39,10 @@ CycleSaveResult saveCycleRecords(const QString &lastSavedFile, const DataFileHea
 
 bool saveCycleStream(const QString &fileName, const DataFileHeader &header,
     const QByteArray &stream, const QString &comment, QString *error, QString *reason,
-    const OutputOptions &options)
+    const OutputOptions &options, SaveFailure *failure)
 {
-    return saveDataFile(fileName, header, stream, comment, error, reason, nullptr, options);
+    return saveDataFile(
+        fileName, header, stream, comment, error, reason, nullptr, options, failure);
 }
 
 } // namespace files

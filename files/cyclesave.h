@@ -36,6 +36,7 @@ struct CycleSaveResult
     QString failedFile;
     QString error;
     QString reason;
+    SaveFailure failure = SaveFailure::None;
     bool ok() const { return failedFile.isEmpty(); }
 };
 
@@ -53,6 +54,6 @@ CycleSaveResult saveCycleRecords(const QString &lastSavedFile, const DataFileHea
 // one file, written atomically. The stream itself is not changed by the save.
 bool saveCycleStream(const QString &fileName, const DataFileHeader &header,
     const QByteArray &stream, const QString &comment, QString *error = nullptr,
-    QString *reason = nullptr, const OutputOptions &options = {});
+    QString *reason = nullptr, const OutputOptions &options = {}, SaveFailure *failure = nullptr);
 
 } // namespace files

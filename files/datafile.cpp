@@ -4,6 +4,7 @@
 #include "files/outputfile.h"
 #include "files/windows1251.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <cerrno>
 #include <cstring>
@@ -116,26 +117,45 @@ QString temporarySaveName(const QString &fileName)
 
 bool saveDataFile(const QString &fileName, const DataFileHeader &header, const QByteArray &data,
     const QString &comment, QString *error, QString *reason, QString *note,
-    const OutputOptions &options)
+    const OutputOptions &options, SaveFailure *failure)
 {
-    const auto fail = [&](const QString &message, int errorNumber) {
+    const auto fail = [&](SaveFailure step, int errorNumber) {
         if (error)
-            *error = message;
+            *error = step == SaveFailure::CannotCreate
+                ? QStringLiteral("Cannot create file %1").arg(fileName)
+                : QStringLiteral("Stream write error");
         if (reason)
             *reason = errorNumber ? systemReason(errorNumber) : QString();
+        if (failure)
+            *failure = step;
         return false;
     };
-    const QString cannotCreate = QStringLiteral("Cannot create file %1").arg(fileName);
+    if (failure)
+        *failure = SaveFailure::None;
     if (fileName.isEmpty())
-        return fail(cannotCreate, ENOENT);
+        return fail(SaveFailure::CannotCreate, ENOENT);
     OutputFile out;
     if (!out.open(fileName, options))
-        return fail(cannotCreate, out.errorNumber());
+        return fail(SaveFailure::CannotCreate, out.errorNumber());
     if (note)
         *note = out.note();
     if (!out.write(encodeDataFile(header, data, comment)) || !out.commit())
-        return fail(QStringLiteral("Stream write error"), out.errorNumber());
+        return fail(SaveFailure::CannotWrite, out.errorNumber());
     return true;
+}
+
+QString saveFailureText(SaveFailure failure, const QString &fileName)
+{
+    switch (failure) {
+    case SaveFailure::None:
+        break;
+    case SaveFailure::CannotCreate:
+        return QCoreApplication::translate("files::DataFile", "Не удаётся создать файл %1")
+            .arg(fileName);
+    case SaveFailure::CannotWrite:
+        return QCoreApplication::translate("files::DataFile", "Ошибка записи в поток");
+    }
+    return {};
 }
 
 QString DataFile::comment() const

@@ -50,10 +50,17 @@ QByteArray encodeDataFile(
 // a symbolic link's target is replaced, the link stays), as a stream for a character device
 // or a FIFO, in place for a file whose folder takes no temporary file (`note` then says so).
 // On failure a replaced file is untouched, the temporary file removed, and `error` gets
-// "Cannot create file <name>" (or "Stream write error"); `reason` the system's explanation.
+// "Cannot create file <name>" (or "Stream write error"), the command line's English;
+// `reason` the system's explanation, and `failure` which step failed, for the window to say
+// it in its own language (saveFailureText).
+enum class SaveFailure { None, CannotCreate, CannotWrite };
 bool saveDataFile(const QString &fileName, const DataFileHeader &header, const QByteArray &data,
     const QString &comment, QString *error = nullptr, QString *reason = nullptr,
-    QString *note = nullptr, const OutputOptions &options = {});
+    QString *note = nullptr, const OutputOptions &options = {}, SaveFailure *failure = nullptr);
+
+// A failed save in the window's language: "Не удаётся создать файл <name>" or "Ошибка записи
+// в поток" (translated where the window speaks English); empty for SaveFailure::None.
+QString saveFailureText(SaveFailure failure, const QString &fileName);
 
 // The name of the temporary file a save of `fileName` writes first.
 QString temporarySaveName(const QString &fileName);

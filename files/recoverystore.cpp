@@ -1,5 +1,6 @@
 #include "files/recoverystore.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -47,7 +48,9 @@ QString RecoveryStore::keep(const Recording &recording, QString *error) const
 {
     if (!QDir().mkpath(m_folder)) {
         if (error)
-            *error = QStringLiteral("Cannot create folder %1").arg(m_folder);
+            *error
+                = QCoreApplication::translate("files::RecoveryStore", "Не удаётся создать папку %1")
+                      .arg(m_folder);
         return {};
     }
     const QDateTime time = recording.time.isValid() ? recording.time : QDateTime::currentDateTime();
@@ -57,9 +60,14 @@ QString RecoveryStore::keep(const Recording &recording, QString *error) const
     for (int n = 2; QFileInfo::exists(path) || QFileInfo(path).isSymLink(); ++n)
         path = stem + QStringLiteral("-%1.kdx").arg(n);
     QString reason;
-    if (!saveDataFile(path, recording.header, recording.data, recording.comment, error, &reason)) {
-        if (error && !reason.isEmpty())
-            *error += QStringLiteral(" (%1)").arg(reason);
+    SaveFailure failure = SaveFailure::None;
+    if (!saveDataFile(path, recording.header, recording.data, recording.comment, nullptr, &reason,
+            nullptr, {}, &failure)) {
+        if (error) {
+            *error = saveFailureText(failure, path);
+            if (!reason.isEmpty())
+                *error += QStringLiteral(" (%1)").arg(reason);
+        }
         return {};
     }
     setModificationTime(path, time);

@@ -307,10 +307,6 @@ The file will have &quot;?&quot; in their place.</translation>
         <source>Все файлы (*)</source>
         <translation>All files (*)</translation>
     </message>
-    <message>
-        <source>Ошибка записи в поток</source>
-        <translation>Stream write error</translation>
-    </message>
 </context>
 <context>
     <name>app::Overlays</name>
@@ -910,6 +906,13 @@ The file will have &quot;?&quot; in their place.</translation>
     </message>
 </context>
 <context>
+    <name>chart::TChart</name>
+    <message>
+        <source>Серия %1</source>
+        <translation>Series %1</translation>
+    </message>
+</context>
+<context>
     <name>chart::TChartAxis</name>
     <message>
         <source>Минимум оси должен быть не больше максимума</source>
@@ -945,12 +948,27 @@ The file will have &quot;?&quot; in their place.</translation>
         <source>Не удаётся открыть файл %1: это не обычный файл</source>
         <translation>Cannot open file %1: not a regular file</translation>
     </message>
+    <message>
+        <source>Не удаётся создать файл %1</source>
+        <translation>Cannot create file %1</translation>
+    </message>
+    <message>
+        <source>Ошибка записи в поток</source>
+        <translation>Stream write error</translation>
+    </message>
 </context>
 <context>
     <name>files::FolderBrowser</name>
     <message>
         <source>Больше нет файлов</source>
         <translation>No more files</translation>
+    </message>
+</context>
+<context>
+    <name>files::RecoveryStore</name>
+    <message>
+        <source>Не удаётся создать папку %1</source>
+        <translation>Cannot create folder %1</translation>
     </message>
 </context>
 </TS>

@@ -211,7 +211,7 @@ TEST_F(DataFilesTest, TextFilterWritesTheChartAsCsv)
     // A folder that cannot take the file: the runtime's message, nothing written.
     const QString nowhere = file(QStringLiteral("no/such/folder.txt"));
     save(nowhere, app::SaveFilter::TextFile);
-    EXPECT_EQ(messages, QStringList { QStringLiteral("Cannot create file %1").arg(nowhere) });
+    EXPECT_EQ(messages, QStringList { QStringLiteral("Не удаётся создать файл %1").arg(nowhere) });
 }
 
 TEST_F(DataFilesTest, CycleRunSavesGoThroughTheCycleSaver)
@@ -249,7 +249,7 @@ TEST_F(DataFilesTest, CycleRunSavesGoThroughTheCycleSaver)
     EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ run.kdx"));
 
     // A failure is shown.
-    outcome.error = QStringLiteral("Cannot create file %1").arg(run);
+    outcome.error = QStringLiteral("Не удаётся создать файл %1").arg(run);
     save(run);
     EXPECT_EQ(messages, QStringList { outcome.error });
 

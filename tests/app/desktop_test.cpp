@@ -105,7 +105,7 @@ TEST_F(DesktopTest, SavesFollowTheNameAndSayWhatTheyWrote)
     const QString fifo = file(QStringLiteral("pipe.kdx"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     save(fifo);
-    EXPECT_EQ(messages, QStringList { QStringLiteral("Cannot create file %1").arg(fifo) });
+    EXPECT_EQ(messages, QStringList { QStringLiteral("Не удаётся создать файл %1").arg(fifo) });
     struct stat st;
     ASSERT_EQ(::stat(QFile::encodeName(fifo).constData(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));

@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
@@ -161,6 +162,16 @@ TEST_F(LanguageTest, SavedRecordingIsTheSameInEitherLanguage)
         const QString path = file(QStringLiteral("saved-%1.kdx").arg(app::languageCode(language)));
         save(path);
         saved[int(language)] = readAll(path);
+        // A save that fails is reported in the window's language; nothing is written.
+        messages.clear();
+        const QString nowhere = file(QStringLiteral("no/such/folder.kdx"));
+        save(nowhere);
+        EXPECT_EQ(messages,
+            QStringList { (language == app::UiLanguage::English
+                    ? QStringLiteral("Cannot create file %1")
+                    : QStringLiteral("Не удаётся создать файл %1"))
+                              .arg(nowhere) });
+        EXPECT_FALSE(QFileInfo::exists(file(QStringLiteral("no"))));
         form.reset();
     }
     ASSERT_FALSE(saved[0].isEmpty());
