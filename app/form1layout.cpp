@@ -295,6 +295,13 @@ void TForm1::createCommentAndChart()
     btCancel = make<QPushButton>(pSearch, "btCancel", 504, 3, 70, 23);
     btCancel->setText(tr("Отменить"));
     btCancel->setToolTip(tr("Вернуться к последнему графику"));
+    // Each keeps its width unless its caption needs more, 4 pixels after the one before.
+    int searchX = chkCaps->x();
+    for (QWidget *w :
+        std::initializer_list<QWidget *> { chkCaps, btFind, btOpenFind, btPath, btCancel }) {
+        w->setGeometry(searchX, w->y(), std::max(w->width(), w->sizeHint().width()), w->height());
+        searchX = w->x() + w->width() + 4;
+    }
     gbAllCmnt->hide();
 
     btSaveChart = make<QToolButton>(Chart1, "btSaveChart", 11, 330, 25, 21);

@@ -1,4 +1,6 @@
 // Texts of the panels readable whatever the system font.
+#include "app/language.h"
+#include "app/translation.h"
 #include "filewindow.h"
 
 #include <QAbstractItemView>
@@ -7,6 +9,7 @@
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QStyleOptionGroupBox>
+#include <QToolButton>
 
 namespace {
 
@@ -57,18 +60,31 @@ void expectTextsWhole(QWidget *panel)
         EXPECT_LT(
             QFontMetrics(button->font()).horizontalAdvance(button->text()), button->width() - 6)
             << button->objectName().toStdString() << ": " << button->text().toStdString();
+    for (QToolButton *button : panel->findChildren<QToolButton *>()) {
+        // A button with an icon only shows no text; without an icon the text shows.
+        const bool iconOnly
+            = !button->icon().isNull() && button->toolButtonStyle() == Qt::ToolButtonIconOnly;
+        if (!button->text().isEmpty() && !iconOnly) {
+            EXPECT_LE(button->sizeHint().width(), button->width())
+                << button->objectName().toStdString() << ": " << button->text().toStdString();
+        }
+    }
     for (QCheckBox *box : panel->findChildren<QCheckBox *>())
         EXPECT_LE(box->sizeHint().width(), box->width())
             << box->objectName().toStdString() << ": " << box->text().toStdString();
 }
 
-class PanelTextsTest : public FileWindowTest
+class PanelTextsTest : public FileWindowTest, public ::testing::WithParamInterface<app::UiLanguage>
 {
 };
 
-TEST_F(PanelTextsTest, OptionsAndFrequencyPanelsShowTheirTextsWhole)
+// In either language, at the window's first size: the panels, the top bar, the channel bar,
+// the catalogue and the cursor table.
+TEST_P(PanelTextsTest, CaptionsShowWhole)
 {
+    const app::UiTranslation translation(GetParam());
     app::TForm1 &f = open();
+    expectTextsWhole(&f);
     QTest::mouseClick(f.btOptions, Qt::LeftButton);
     ASSERT_TRUE(f.gbOptions->isVisible());
     expectTextsWhole(f.gbOptions);
@@ -84,8 +100,15 @@ TEST_F(PanelTextsTest, OptionsAndFrequencyPanelsShowTheirTextsWhole)
     for (int i = 0; i < f.cbShowK->count(); ++i)
         EXPECT_LE(fm.horizontalAdvance(f.cbShowK->itemText(i)), popup->width());
     f.cbShowK->hidePopup();
+    QTest::mouseClick(f.btOptions, Qt::LeftButton);
 
+    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
+    ASSERT_TRUE(f.gbFT->isVisible());
     expectTextsWhole(f.gbFT);
 }
+
+INSTANTIATE_TEST_SUITE_P(Languages, PanelTextsTest,
+    ::testing::Values(app::UiLanguage::Russian, app::UiLanguage::English),
+    [](const auto &info) { return app::languageCode(info.param).toStdString(); });
 
 } // namespace
