@@ -6,9 +6,11 @@
 //   exec median_ms=M min_ms=N      `ferrun --version` from the spawn to its exit: loading the
 //                                  program and its libraries, which the first figure lacks
 //   total median_ms=M               the two medians added
-// --runs N (default 10).
+// --runs N (default 10), --lang en|ru (default ru): the window's language, its translation
+// installed before the window as the program does.
 #include "app/contexthelp.h"
 #include "app/form1.h"
+#include "app/translation.h"
 #include "chart/chart.h"
 #include "files/datafile.h"
 
@@ -56,11 +58,13 @@ private:
 };
 
 // One run, in this process: what `ferrun FILE` does up to the drawn chart.
-int openOnce(int argc, char **argv, const QString &settings, const QString &file)
+int openOnce(
+    int argc, char **argv, const QString &settings, const QString &file, app::UiLanguage language)
 {
     QElapsedTimer clock;
     clock.start();
     QApplication application(argc, argv);
+    const app::UiTranslation translation(language);
     app::ContextHelp::setHelpFile(QStringLiteral("Ferrun.HLP"));
     app::FormEnvironment environment;
     environment.showMessage
@@ -97,8 +101,9 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (argc == 4 && qstrcmp(argv[1], "--once") == 0)
-        return openOnce(1, argv, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    if (argc == 5 && qstrcmp(argv[1], "--once") == 0)
+        return openOnce(1, argv, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+            qstrcmp(argv[4], "en") == 0 ? app::UiLanguage::English : app::UiLanguage::Russian);
 
     QCoreApplication application(argc, argv);
     int runs = 10;
@@ -106,6 +111,9 @@ int main(int argc, char **argv)
     const qsizetype at = args.indexOf(QStringLiteral("--runs"));
     if (at >= 0 && at + 1 < args.size())
         runs = std::max(1, args.at(at + 1).toInt());
+    const qsizetype langAt = args.indexOf(QStringLiteral("--lang"));
+    const QString lang
+        = langAt >= 0 && langAt + 1 < args.size() ? args.at(langAt + 1) : QStringLiteral("ru");
 
     QTemporaryDir dir;
     files::DataFileHeader header;
@@ -124,7 +132,7 @@ int main(int argc, char **argv)
     std::vector<double> window, exec;
     for (int i = 0; i < runs + 1; ++i) {
         QProcess run;
-        run.start(self, { QStringLiteral("--once"), settings, file });
+        run.start(self, { QStringLiteral("--once"), settings, file, lang });
         if (!run.waitForFinished(60000) || run.exitCode() != 0) {
             std::fprintf(stderr, "run failed: %s\n", run.readAllStandardError().constData());
             return 1;
