@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -277,6 +278,16 @@ TEST_F(DataFilesTest, CycleRunSavedPerCycleThenAsOneFile)
     ASSERT_EQ(run.filledRecords(), 3);
 
     f.mComment->setPlainText(QStringLiteral("три цикла"));
+    // A folder that does not exist: the newest cycle's file is named, every cycle is kept.
+    const QString nowhere = file(QStringLiteral("no/such/run.kdx"));
+    save(nowhere);
+    EXPECT_EQ(messages,
+        QStringList { QStringLiteral("Не удаётся создать файл %1")
+                          .arg(file(QStringLiteral("no/such/run0002.kdx"))) });
+    EXPECT_FALSE(QFileInfo::exists(file(QStringLiteral("no"))));
+    EXPECT_EQ(run.filledRecords(), 3);
+    messages.clear();
+
     const QString name = file(QStringLiteral("run.kdx"));
     save(name);
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
