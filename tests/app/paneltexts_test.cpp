@@ -78,8 +78,8 @@ class PanelTextsTest : public FileWindowTest, public ::testing::WithParamInterfa
 {
 };
 
-// In either language, at the window's first size: the panels, the top bar, the channel bar,
-// the catalogue and the cursor table.
+// In either language, at the window's first size: the whole window (the top bar, the channel
+// bar, the hidden catalogue's search row), then the options and frequency/time panels.
 TEST_P(PanelTextsTest, CaptionsShowWhole)
 {
     const app::UiTranslation translation(GetParam());
