@@ -9,18 +9,15 @@
 //   total median_ms=M min_ms=N    the move and its repaints
 // over 100 moves (--moves N), 3 pixels apart, after 5 warm-up moves; the region holds about
 // half of the points. Also one full paint of the chart with every line, for scale.
-#include "app/contexthelp.h"
-#include "app/form1.h"
 #include "app/regioncursors.h"
 #include "app/regionpanel.h"
+#include "bench/app/benchwindow.h"
 #include "chart/chart.h"
 #include "files/datafile.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QMouseEvent>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -30,15 +27,9 @@ namespace {
 constexpr int Points = 240000;
 constexpr int Channels = 7;
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
 void print(const char *what, const std::vector<double> &ms)
 {
-    std::printf("%s median_ms=%.3f min_ms=%.3f\n", what, median(ms),
+    std::printf("%s median_ms=%.3f min_ms=%.3f\n", what, benchwindow::median(ms),
         *std::min_element(ms.begin(), ms.end()));
 }
 
@@ -77,25 +68,10 @@ int main(int argc, char **argv)
     if (at >= 0 && at + 1 < args.size())
         moves = std::max(1, args.at(at + 1).toInt());
 
-    QTemporaryDir dir;
-    if (!dir.isValid())
+    benchwindow::Window window;
+    if (!window.form)
         return 1;
-    app::ContextHelp::setHelpFile(QStringLiteral("Ferrun.HLP"));
-    app::FormEnvironment environment;
-    environment.showMessage
-        = [](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); };
-    environment.sysfsRoot = dir.filePath(QStringLiteral("no-sys"));
-    environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
-    environment.recoveryFolder = dir.filePath(QStringLiteral("recovery"));
-    {
-        // Degrees against time in ms, 250°, no integration, every channel shown.
-        QFile ini(dir.filePath(QStringLiteral("Ferrun.ini")));
-        if (!ini.open(QIODevice::WriteOnly))
-            return 1;
-        ini.write("[Options]\r\nXYmode=0\r\nX scale=1\r\nTrange=0\r\n");
-    }
-    app::TForm1 form(dir.filePath(QStringLiteral("Ferrun.ini")), {}, environment);
-    form.show();
+    app::TForm1 &form = *window.form;
     form.resize(1600, 900);
     QApplication::processEvents();
 

@@ -8,17 +8,14 @@
 // for T1 alone (240000 points) and for T1..T7 with the photodiode (34285 points a line).
 // --runs N (default 20, after 3 warm-up runs).
 #include "app/chartbuilder.h"
-#include "app/contexthelp.h"
 #include "app/filecontrol.h"
-#include "app/form1.h"
+#include "bench/app/benchwindow.h"
 #include "chart/chart.h"
 #include "files/datafile.h"
 #include "signal/chartdecoder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -27,12 +24,6 @@
 namespace {
 
 constexpr int FullRecordingBytes = 480000;
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 // Thermocouple-like codes: a slow ramp per channel with a little ripple; the photodiode
 // bit set in the second half.
@@ -57,7 +48,7 @@ QByteArray recording(int channels)
 
 void print(const char *what, int channels, const std::vector<double> &ms)
 {
-    std::printf("%s %d median_ms=%.3f min_ms=%.3f\n", what, channels, median(ms),
+    std::printf("%s %d median_ms=%.3f min_ms=%.3f\n", what, channels, benchwindow::median(ms),
         *std::min_element(ms.begin(), ms.end()));
 }
 
@@ -74,25 +65,10 @@ int main(int argc, char **argv)
     if (at >= 0 && at + 1 < args.size())
         runs = std::max(1, args.at(at + 1).toInt());
 
-    QTemporaryDir dir;
-    if (!dir.isValid())
+    benchwindow::Window window;
+    if (!window.form)
         return 1;
-    app::ContextHelp::setHelpFile(QStringLiteral("Ferrun.HLP"));
-    app::FormEnvironment environment;
-    environment.showMessage
-        = [](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); };
-    environment.sysfsRoot = dir.filePath(QStringLiteral("no-sys"));
-    environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
-    {
-        // Degrees against time in ms, 250°, no integration, photodiode shown.
-        QFile ini(dir.filePath(QStringLiteral("Ferrun.ini")));
-        if (!ini.open(QIODevice::WriteOnly))
-            return 1;
-        ini.write("[Options]\r\nXYmode=0\r\nX scale=1\r\nTrange=0\r\n");
-    }
-    app::TForm1 form(dir.filePath(QStringLiteral("Ferrun.ini")), {}, environment);
-    form.show();
-    QApplication::processEvents();
+    app::TForm1 &form = *window.form;
 
     for (const int channels : { 1, 7 }) {
         files::DataFileHeader header;
@@ -101,7 +77,7 @@ int main(int argc, char **argv)
         header.ValueScale = files::ValueScale250;
         header.XTitle = QStringLiteral("Время, мкс");
         header.YTitle = QStringLiteral("Температура");
-        const QString name = dir.filePath(QStringLiteral("full%1.kdx").arg(channels));
+        const QString name = window.dir.filePath(QStringLiteral("full%1.kdx").arg(channels));
         if (!files::saveDataFile(name, header, recording(channels), QStringLiteral("bench"))) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(name));
             return 1;

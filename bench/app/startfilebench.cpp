@@ -8,9 +8,8 @@
 //   total median_ms=M               the two medians added
 // --runs N (default 10), --lang en|ru (default ru): the window's language, its translation
 // installed before the window as the program does.
-#include "app/contexthelp.h"
-#include "app/form1.h"
 #include "app/translation.h"
+#include "bench/app/benchwindow.h"
 #include "chart/chart.h"
 #include "files/datafile.h"
 
@@ -26,11 +25,7 @@
 
 namespace {
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
+using benchwindow::median;
 
 // Ends the measuring process at the first paint of the chart once it holds the recording.
 class PaintWatch : public QObject
