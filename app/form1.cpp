@@ -774,7 +774,7 @@ void TForm1::applySeriesColor(int index)
         overlays->followColours();
     QCheckBox *box = channelBoxes.at(index);
     // Text stays readable on dark channel colours.
-    const QColor text = color.lightness() < 110 ? Qt::white : Qt::black;
+    const QColor text = isDarkColor(color) ? Qt::white : Qt::black;
     box->setStyleSheet(QStringLiteral("QCheckBox { background-color: %1; color: %2; }")
                            .arg(color.name(), text.name()));
     box->setProperty("channelColor", color);

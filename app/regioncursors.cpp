@@ -26,9 +26,7 @@ const QChar CursorLetters[2] = { u'A', u'B' };
 // another unit; 0 when the build drew nothing or all its frames lie at one X.
 double xPerFrame(const sig::DecodedRecording *r)
 {
-    if (!r)
-        return 0;
-    return sig::isTimeMode(r->axisMode) ? r->ChannelIntervalUs / r->TimeDivisor : 1.0;
+    return r ? r->PointStep : 0;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "app/chartbuilder.h"
 #include "app/regioncursors.h"
+#include "app/statusbar.h"
 #include "chart/chart.h"
 #include "files/channels.h"
 #include "signal/csvexport.h"
@@ -321,9 +322,8 @@ void RegionPanel::showRows()
         const QBrush back = row.colour.isValid() ? QBrush(row.colour) : QBrush();
         if (name->background() != back) {
             name->setBackground(back);
-            name->setForeground(row.colour.isValid() && row.colour.lightness() < 110
-                    ? QBrush(Qt::white)
-                    : QBrush());
+            name->setForeground(
+                row.colour.isValid() && isDarkColor(row.colour) ? QBrush(Qt::white) : QBrush());
         }
     }
 }

@@ -92,6 +92,11 @@ QColor colorFromValue(quint32 value)
     return QColor(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
 }
 
+bool isDarkColor(const QColor &color)
+{
+    return color.lightness() < 110;
+}
+
 quint32 valueFromColor(const QColor &color)
 {
     return quint32(color.red()) | (quint32(color.green()) << 8) | (quint32(color.blue()) << 16);

@@ -65,4 +65,7 @@ private:
 QColor colorFromValue(quint32 value);
 quint32 valueFromColor(const QColor &color);
 
+// A channel colour dark enough that text on it is written in white rather than black.
+bool isDarkColor(const QColor &color);
+
 } // namespace app

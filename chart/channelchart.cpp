@@ -2,6 +2,7 @@
 
 #include "chart/chart.h"
 #include "files/channels.h"
+#include "files/folderbrowser.h"
 
 #include <QCoreApplication>
 #include <QPen>
@@ -322,8 +323,7 @@ void setOverlayPoints(const OverlaySeries &overlay, const sig::DecodedRecording 
 QString overlayName(const QString &path)
 {
     constexpr qsizetype Longest = 40;
-    const qsizetype slash = path.lastIndexOf(u'/');
-    const QString name = slash < 0 ? path : path.mid(slash + 1);
+    const QString name = files::namePart(path);
     if (name.size() <= Longest)
         return name;
     const qsizetype head = (Longest - 1) / 2;

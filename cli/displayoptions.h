@@ -25,6 +25,10 @@ void addDisplayOptions(CommandLine &line, PhotodiodeOption photodiode = Photodio
 // interval are the file's: see sig::applyFileHeader.
 std::optional<sig::DisplaySettings> displayOptions(const CommandLine &line);
 
+// The meaning of exit status 3 for a command that reads a data file.
+inline constexpr char BadDataFileExit[] = "FILE cannot be read, is not an instrument data file, "
+                                          "or ends inside its header, titles or data";
+
 // A data file whose array is read in pieces: the header and titles are read and checked
 // first (without the data), then the array as often as asked; the comment is never read, so
 // memory does not grow with the file.

@@ -185,9 +185,8 @@ int plot(char *program, const QStringList &args)
     line.addExitCode(1, "the output could not be written");
     line.addExitCode(2, "bad arguments, or OUT is FILE or an OVERLAY itself");
     line.addExitCode(cli::ExitBadInput,
-        "FILE cannot be read, is not an instrument data file, or ends inside its header, "
-        "titles or data; likewise an OVERLAY (the message names the file; OUT is left as it "
-        "was)");
+        QString(cli::BadDataFileExit)
+            + "; likewise an OVERLAY (the message names the file; OUT is left as it was)");
     line.addExitCode(4, "the plot module of ferrun-cli is missing or cannot be loaded");
     if (const std::optional<int> status = line.parse(args, 1, INT_MAX))
         return *status;

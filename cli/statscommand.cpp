@@ -49,9 +49,7 @@ int cli::runStats(const QStringList &args)
     line.addExitCode(0, "written");
     line.addExitCode(1, "standard output could not be written");
     line.addExitCode(2, "bad arguments, or no drawn point lies between X and Y");
-    line.addExitCode(ExitBadInput,
-        "FILE cannot be read, is not an instrument data file, or ends inside its header, "
-        "titles or data");
+    line.addExitCode(ExitBadInput, BadDataFileExit);
     if (const std::optional<int> status = line.parse(args, 1, 1))
         return *status;
 

@@ -47,8 +47,7 @@ void RegionStatistics::add(const DecodedRecording &piece)
         m_seen = true;
         m_mode = piece.axisMode;
         m_channels = piece.checkedChannels;
-        m_xPerPoint
-            = isTimeMode(piece.axisMode) ? piece.ChannelIntervalUs / piece.TimeDivisor : 1.0;
+        m_xPerPoint = piece.PointStep;
         m_scale = piece.ValueScale;
         m_offset = piece.ValueOffset;
     }
