@@ -389,6 +389,9 @@ private:
     void createLanguageMenu();
     void updateLanguageMenu();
     void chooseLanguage(UiLanguage language);
+    // The settings file could not be written: a line for the journal (settingsWriteFailed)
+    // and a message in the window's language.
+    void reportSettingsNotWritten();
     void rememberFile(const QString &path);
     // "NAME.kdx[*] — 7 термопар, фотодиод", modified while the recording is not saved.
     void updateTitle();

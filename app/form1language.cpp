@@ -55,9 +55,7 @@ void TForm1::chooseLanguage(UiLanguage language)
     files::IniFile file(m_settingsPath);
     if (!file.writeString(
             files::SettingsKeys::languageSection, files::SettingsKeys::language, code)) {
-        // The journal's line stays English; the box speaks the window's language.
-        emit settingsWriteFailed(QStringLiteral("Unable to write to %1").arg(m_settingsPath));
-        showMessage(tr("Не удаётся записать в %1").arg(m_settingsPath));
+        reportSettingsNotWritten();
         return;
     }
     if (language != uiLanguage())

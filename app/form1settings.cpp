@@ -161,11 +161,15 @@ void TForm1::shutDown()
     s.recentFiles = m_recentFiles;
     s.language = m_languageCode;
     files::IniFile file(m_settingsPath);
-    if (!s.write(file)) {
-        // The journal's line stays English; the box speaks the window's language.
-        emit settingsWriteFailed(QStringLiteral("Unable to write to %1").arg(m_settingsPath));
-        showMessage(tr("Не удаётся записать в %1").arg(m_settingsPath));
-    }
+    if (!s.write(file))
+        reportSettingsNotWritten();
+}
+
+void TForm1::reportSettingsNotWritten()
+{
+    // The journal's line stays English; the box speaks the window's language.
+    emit settingsWriteFailed(QStringLiteral("Unable to write to %1").arg(m_settingsPath));
+    showMessage(tr("Не удаётся записать в %1").arg(m_settingsPath));
 }
 
 } // namespace app

@@ -42,20 +42,6 @@ const char MissingToolkitRussian[] = "ferrun: the toolkit's Russian translation 
 
 } // namespace
 
-bool installToolkitTranslation(QCoreApplication &application)
-{
-    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    auto *translator = new QTranslator(&application);
-    if (!loadToolkitRussian(*translator)) {
-        delete translator;
-        qWarning("%s", MissingToolkitRussian);
-        return false;
-    }
-    QCoreApplication::installTranslator(translator);
-    QCoreApplication::installTranslator(new ButtonTextTranslator(&application));
-    return true;
-}
-
 UiTranslation::UiTranslation(UiLanguage language)
     : m_previous(uiLanguage())
 {

@@ -5,25 +5,17 @@
 #include <memory>
 #include <vector>
 
-class QCoreApplication;
 class QTranslator;
 
 namespace app {
 
-// Makes the toolkit's own texts Russian: the buttons and labels of the file, colour and
-// message dialogs come from the toolkit's Russian translation (Debian's
-// qt6-translations-l10n), and dialogs are the toolkit's own rather than the desktop's, whose
-// language the program does not control. Returns false when the translation is not
-// installed; the dialogs then show the toolkit's English texts.
-bool installToolkitTranslation(QCoreApplication &application);
-
 // The texts of one language, installed for as long as the object lives, and that language
 // made the window's (app::uiLanguage()); the previous language comes back when it goes.
 // Russian: the program's texts are written in Russian, and the toolkit's dialogs get the
-// toolkit's Russian translation. English: the program's English translation, built into the
-// program from translations/ferrun_en.ts, and the toolkit's own English texts. Either way the
-// dialogs are the toolkit's own, not the desktop's. Made before the window: texts are
-// translated when the window makes its controls.
+// toolkit's Russian translation (Debian's qt6-translations-l10n). English: the program's
+// English translation, built into the program from translations/ferrun_en.ts, and the
+// toolkit's own English texts. Either way the dialogs are the toolkit's own, not the
+// desktop's. Made before the window: texts are translated when the window makes its controls.
 class UiTranslation
 {
 public:
