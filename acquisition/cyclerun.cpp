@@ -148,7 +148,7 @@ void CycleRun::installHeadlessChartBuilder(std::function<void()> drawn)
 void CycleRun::btCycleClick()
 {
     m_session->setRecordedByCycle(true);
-    if (m_button.caption == StopCaption())
+    if (m_running)
         stopRun();
     else
         startRun();

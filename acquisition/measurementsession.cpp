@@ -457,7 +457,8 @@ void MeasurementSession::ctlBarDblClick()
 
 void MeasurementSession::btTuneClick()
 {
-    const bool begin = m_tune.caption == tr(TuneCaption);
+    const bool begin = !m_tuning;
+    m_tuning = begin;
     m_tune = begin ? ButtonLook { tr(TuneStopCaption), ColourRed }
                    : ButtonLook { tr(TuneCaption), ColourBlack };
     emit tuneButtonChanged();

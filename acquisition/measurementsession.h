@@ -420,6 +420,7 @@ private:
     QString m_fileCaption = tr("Комментарий");
     ButtonLook m_chooseF { tr("Выбор F/T"), ColourBlack };
     ButtonLook m_tune { tr("Настройка ФД"), ColourBlack };
+    bool m_tuning = false; // "Настройка ФД" pressed, "Завершить (ФД)" not yet
     bool m_frequencyPanelVisible = false;
     LaunchPicture m_launchPicture = LaunchPicture::RisingEdge;
     QString m_launchHint = tr("Внешний запуск по фронту");
