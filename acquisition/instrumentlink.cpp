@@ -10,17 +10,17 @@
 
 namespace acquisition {
 
-namespace {
-
-QString NotFoundMessage()
+QString InstrumentLink::notFoundMessage()
 {
     return QCoreApplication::translate("acquisition::InstrumentLink", "АЦП не обнаружено");
 }
 
-QString NoLinkStatus()
+QString InstrumentLink::noLinkStatus()
 {
     return QCoreApplication::translate("acquisition::InstrumentLink", "USB: нет связи");
 }
+
+namespace {
 
 // Port number shown for a device: the number its name ends in (ttyUSB3 -> 3), else 0.
 int portNumberOf(const QString &devicePath)
@@ -85,7 +85,7 @@ void InstrumentLink::ConnectInstrument()
                           .arg(BridgeProductId, 4, 16, QLatin1Char('0'))
                           .arg(QLatin1String(BridgeSerial))
                           .arg(BridgeInterface);
-        emit informationMessage(NotFoundMessage());
+        emit informationMessage(notFoundMessage());
     }
     emit measurementButtonsEnabled(false);
     if (device.isEmpty())
@@ -112,8 +112,8 @@ void InstrumentLink::ConnectInstrument()
             m_port.Close();
         } catch (const std::exception &) {
         }
-        emit informationMessage(NotFoundMessage());
-        emit statusText(NoLinkStatus());
+        emit informationMessage(notFoundMessage());
+        emit statusText(noLinkStatus());
         return;
     }
     m_connectedDevice = device;

@@ -62,6 +62,11 @@ public:
 
     static void applyFormSettings(serial::TSerialPort &port);
 
+    // "АЦП не обнаружено" (the box) and "USB: нет связи" (the first status panel), in the
+    // window's language.
+    static QString notFoundMessage();
+    static QString noLinkStatus();
+
 signals:
     // A modal information box with one OK button.
     void informationMessage(const QString &text);

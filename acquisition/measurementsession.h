@@ -287,6 +287,8 @@ public:
     void setFileCaption(const QString &caption);
     const ButtonLook &chooseFButton() const { return m_chooseF; }
     const ButtonLook &tuneButton() const { return m_tune; }
+    // A photodiode tuning runs: "Настройка ФД" was pressed, "Завершить (ФД)" not yet.
+    bool tuning() const { return m_tuning; }
     bool frequencyPanelVisible() const { return m_frequencyPanelVisible; }
     LaunchPicture launchButtonPicture() const { return m_launchPicture; }
     QString launchButtonHint() const { return m_launchHint; }

@@ -24,7 +24,6 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QHelpEvent>
@@ -342,8 +341,7 @@ void TForm1::bindSession()
     InstrumentLink *link = &instrument->link();
     connect(link, &InstrumentLink::informationMessage, this, [this](const QString &text) {
         if (m_quietNotFound)
-            session->setStatusText(
-                0, QCoreApplication::translate("acquisition::InstrumentLink", "USB: нет связи"));
+            session->setStatusText(0, InstrumentLink::noLinkStatus());
         else
             showMessage(text);
     });
@@ -478,10 +476,8 @@ void TForm1::instrumentLost()
     // An exchange the board broke off has been reported as such already.
     if (session->lastFailure() == acquisition::SessionFailure::Disconnected)
         return;
-    session->setStatusText(
-        0, QCoreApplication::translate("acquisition::InstrumentLink", "USB: нет связи"));
-    showMessageLater(
-        QCoreApplication::translate("acquisition::InstrumentLink", "АЦП не обнаружено"));
+    session->setStatusText(0, acquisition::InstrumentLink::noLinkStatus());
+    showMessageLater(acquisition::InstrumentLink::notFoundMessage());
 }
 
 void TForm1::showMessageLater(const QString &text)
@@ -655,8 +651,8 @@ void TForm1::btOptionsClick()
     gbOptions->hide();
     btOptions->setText(tr("ОПЦИИ"));
     setCaptionColor(btOptions, CaptionBlack);
-    if (btTune->text() != TuneCaption())
-        btTune->click(); // a tuning is running: stop it
+    if (session->tuning())
+        btTune->click(); // stop it
 }
 
 void TForm1::gbOptionsClick()

@@ -1,22 +1,13 @@
 #include "app/hotplug.h"
 
 #include "acquisition/instrument.h"
+#include "acquisition/instrumentlink.h"
 #include "acquisition/measurementsession.h"
 #include "serial/serialport.h"
 
-#include <QCoreApplication>
 #include <utility>
 
 namespace app {
-
-namespace {
-
-QString NoLinkStatus()
-{
-    return QCoreApplication::translate("acquisition::InstrumentLink", "USB: нет связи");
-}
-
-} // namespace
 
 HotPlug::HotPlug(acquisition::Instrument &instrument, std::function<void()> connectQuietly,
     std::function<bool()> shutDown, const acquisition::DiscoveryRoots &roots, QObject *parent)
@@ -52,7 +43,7 @@ void HotPlug::connectIfIdle()
     const bool connected = m_instrument.isConnected();
     // "USB: нет связи" of the lost board is no longer true.
     acquisition::MeasurementSession &session = m_instrument.session();
-    if (connected && session.statusText(0) == NoLinkStatus())
+    if (connected && session.statusText(0) == acquisition::InstrumentLink::noLinkStatus())
         session.setStatusText(0, QString());
     emit connectAttempted(connected);
 }
