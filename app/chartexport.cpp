@@ -2,6 +2,7 @@
 
 #include "app/windowoutput.h"
 #include "chart/chart.h"
+#include "files/datafile.h"
 #include "files/outputfile.h"
 
 #include <QBuffer>
@@ -156,8 +157,7 @@ bool PdfFileJob::end(QPainter &painter)
     files::OutputFile out;
     if (out.open(m_fileName, WindowOutput) && out.write(m_writer->bytes) && out.commit())
         return true;
-    m_error = QCoreApplication::translate("app::ChartExport", "Не удаётся создать файл %1")
-                  .arg(m_fileName);
+    m_error = files::saveFailureText(files::SaveFailure::CannotCreate, m_fileName);
     return false;
 }
 

@@ -224,10 +224,6 @@
         <source>Не удаётся начать файл PDF %1</source>
         <translation>The PDF file %1 could not be started</translation>
     </message>
-    <message>
-        <source>Не удаётся создать файл %1</source>
-        <translation>Cannot create file %1</translation>
-    </message>
 </context>
 <context>
     <name>app::ContextHelp</name>
