@@ -12,6 +12,7 @@ packages=(
     help2man man-db lintian appstream shared-mime-info libglib2.0-bin
     qt6-translations-l10n qt6-l10n-tools qt6-tools-dev
     cups printer-driver-cups-pdf poppler-utils xclip openbox x11-utils
+    python3 python3-numpy
 )
 
 missing=()
