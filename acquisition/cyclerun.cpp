@@ -1,25 +1,11 @@
 #include "acquisition/cyclerun.h"
 
 #include "acquisition/samplingparameters.h"
+#include "files/cyclestore.h"
 
-#include <QCoreApplication>
 #include <QFile>
 
 namespace acquisition {
-
-namespace {
-
-QString CycleCaption()
-{
-    return QCoreApplication::translate("acquisition::CycleRun", "ЦИКЛ");
-}
-
-QString StopCaption()
-{
-    return QCoreApplication::translate("acquisition::CycleRun", "Стоп");
-}
-
-} // namespace
 
 std::optional<qint64> availableMemoryBytes(const QString &meminfoPath)
 {
@@ -46,154 +32,79 @@ std::optional<qint64> availableMemoryBytes(const QString &meminfoPath)
     return std::nullopt;
 }
 
-QString CycleRun::lowMemoryMessage()
-{
-    return QCoreApplication::translate(
-        "acquisition::CycleRun", "Измерение завершено: свободной оперативной памяти менее 512К");
-}
-
-CycleRun::CycleRun(MeasurementSession *session, SamplingParameters *panel, QObject *parent)
+CycleRun::CycleRun(MeasurementSession *session, SamplingParameters *panel,
+    files::CycleStore *store, QObject *parent)
     : QObject(parent)
     , m_session(session)
     , m_panel(panel)
-    , m_button { CycleCaption(), ColourBlack }
+    , m_store(store)
 {
     m_timCycle.setSingleShot(true);
     m_timCycle.setInterval(TimCycleIntervalMs);
     m_timCycle.setTimerType(Qt::PreciseTimer);
     connect(&m_timCycle, &QTimer::timeout, this, &CycleRun::timCycleTimer);
-
-    // The session announces what the chart build right after it draws.
-    connect(m_session, &MeasurementSession::transferComplete, this,
-        [this](const files::Recording &recording) {
-            m_arrayPending = true;
-            m_pendingArray = recording.data;
-            m_exchangeEndedWithoutCycle = false;
-        });
-    const auto endedWithoutCycle = [this] {
-        m_arrayPending = false;
-        m_pendingArray = QByteArray();
-        m_exchangeEndedWithoutCycle = true;
-    };
-    connect(m_session, &MeasurementSession::shortReadComplete, this, endedWithoutCycle);
-    connect(m_session, &MeasurementSession::measurementEndedWithoutData, this, endedWithoutCycle);
-    // A failed transfer leaves a recording that is not a cycle, and no build follows to
-    // restart: the run stops with the cycles stored so far.
-    connect(m_session, &MeasurementSession::transferFailed, this, [this] {
-        m_arrayPending = false;
-        m_pendingArray = QByteArray();
-        if (m_running)
-            stopRun();
-    });
+    connect(m_session, &MeasurementSession::exchangeEnded, this, &CycleRun::exchangeEnded);
+    connect(m_session, &MeasurementSession::provenOutOfStep, this, &CycleRun::provenOutOfStep);
 }
 
-int CycleRun::filledRecords() const
+bool CycleRun::ownsExchange() const
 {
-    int n = 0;
-    for (const files::CycleRecord &record : m_records)
-        n += record.data.isEmpty() ? 0 : 1;
-    return n;
+    return m_session->state() != SessionState::Idle && isOwn(m_session->exchangeId());
 }
 
-bool CycleRun::hasUnsavedCycles() const
+void CycleRun::setRunning(bool running)
 {
-    return filledRecords() > 0 || (m_hasStream && !m_streamSaved && !m_stream.isEmpty());
+    if (m_running == running)
+        return;
+    m_running = running;
+    emit runningChanged(running);
 }
 
-QByteArray CycleRun::unsavedCycleArrays() const
+void CycleRun::start()
 {
-    return (m_hasStream && !m_streamSaved ? m_stream : QByteArray()) + recordArrays();
-}
-
-QByteArray CycleRun::recordArrays() const
-{
-    QByteArray out;
-    for (const files::CycleRecord &record : m_records)
-        out += record.data;
-    return out;
-}
-
-void CycleRun::newStream()
-{
-    if (m_hasStream && !m_streamSaved && !m_stream.isEmpty())
-        emit unsavedCyclesDropped(m_stream);
-    m_stream = QByteArray();
-    m_hasStream = true;
-    m_streamSaved = false;
-}
-
-void CycleRun::newRecordList()
-{
-    if (const QByteArray unsaved = recordArrays(); !unsaved.isEmpty())
-        emit unsavedCyclesDropped(unsaved);
-    m_records.clear();
-    m_records.push_back({ 0, {} });
-}
-
-void CycleRun::installHeadlessChartBuilder(std::function<void()> drawn)
-{
-    m_session->setChartBuilder([this, drawn = std::move(drawn)] {
-        if (m_session->AcquisitionBuffer().isEmpty())
-            return;
-        m_session->hideProgressPanel();
-        m_session->clearPercentLabels();
-        m_session->setCycleNumber(m_session->CycleNumber() + 1);
-        m_session->chartBuilt();
-        if (drawn)
-            drawn();
-        cycleStep();
-    });
-}
-
-void CycleRun::btCycleClick()
-{
-    m_session->setRecordedByCycle(true);
-    if (m_running)
-        stopRun();
-    else
-        startRun();
-}
-
-void CycleRun::startRun()
-{
-    m_session->setCycleNumber(0);
     m_storedCycles = 0;
     m_lowMemoryStopped = false;
-    m_arrayPending = false;
-    m_exchangeEndedWithoutCycle = false;
-    // A store of the kind the box asks for starts afresh (an unsaved one of an earlier run
-    // is given up); one of the other kind stays for saving.
-    m_runHasStream = m_oneFile;
-    m_runHasList = !m_oneFile;
-    if (m_oneFile)
-        newStream();
-    else
-        newRecordList();
+    m_failure = SessionFailure::None;
+    m_writeError.clear();
+    m_storedExchange = 0;
+    // The cycles of the run before stay in the store when they were not saved.
+    m_store->beginRun();
     // One memory block, averaged over 16 samples in the controller: 3500 bytes a cycle.
     if (m_panel) {
         if (m_panel->value(Field::seSamples) == BlockSamples)
             m_panel->seSamplesChange();
         else
             m_panel->assign(Field::seSamples, BlockSamples);
-    }
-    m_button = { StopCaption(), ColourRed };
-    emit cycleButtonChanged();
-    if (m_panel)
         m_panel->setAveraging(true);
-    m_running = true;
-    m_session->setCycleRunGoing(true);
-    emit runningChanged(true);
-    m_session->startMeasurement();
+    }
+    setRunning(true);
+    startMeasurement();
 }
 
-void CycleRun::stopRun()
+void CycleRun::stop()
 {
-    m_button = { CycleCaption(), ColourBlack };
-    emit cycleButtonChanged();
-    m_running = false;
-    m_session->setCycleRunGoing(false);
-    emit runningChanged(false);
+    m_timCycle.stop();
+    if (!m_running && !m_store->running())
+        return;
+    setRunning(false);
+    m_store->endRun();
     // The measurement under way is received and drawn, but not stored, and nothing follows.
+}
+
+void CycleRun::end(Ending ending)
+{
+    m_timCycle.stop();
+    setRunning(false);
+    m_store->endRun();
+    emit ended(ending);
+}
+
+void CycleRun::startMeasurement()
+{
+    if (!m_requestSource)
+        return;
+    m_session->startMeasurement(m_requestSource());
+    m_ownExchange = m_session->exchangeId();
 }
 
 bool CycleRun::memoryLow() const
@@ -203,86 +114,90 @@ bool CycleRun::memoryLow() const
     return available && *available <= LowMemoryBytes;
 }
 
-CycleRun::StepResult CycleRun::cycleStep()
+void CycleRun::exchangeEnded(const ExchangeOutcome &outcome)
 {
-    const bool array = m_arrayPending;
-    const bool ended = m_exchangeEndedWithoutCycle;
-    const QByteArray buffer = std::exchange(m_pendingArray, QByteArray());
-    m_arrayPending = false;
-    m_exchangeEndedWithoutCycle = false;
-    if (!m_running)
-        return StepResult::NotRunning;
-    if (m_lowMemoryStopped || (!array && !ended))
-        return StepResult::Skipped;
-    if (memoryLow()) {
-        m_lowMemoryStopped = true;
-        emit lowMemory(lowMemoryMessage());
-        return StepResult::LowMemory;
+    const bool own = isOwn(outcome.exchangeId);
+    if (!m_running || m_lowMemoryStopped)
+        return;
+    if (!own) {
+        // Another exchange (a short read during the run) has ended: the run goes on with a
+        // new cycle once it is over.
+        if (outcome.end != ExchangeEnd::Interrupted)
+            m_timCycle.start();
+        return;
     }
-    if (array)
-        store(buffer);
-    m_timCycle.start();
-    return array ? StepResult::Stored : StepResult::Restarting;
+    switch (outcome.end) {
+    case ExchangeEnd::Completed:
+        if (memoryLow()) {
+            m_lowMemoryStopped = true;
+            emit ended(Ending::LowMemory);
+            return;
+        }
+        store(outcome.recording);
+        return;
+    case ExchangeEnd::Failed:
+        m_failure = outcome.failure;
+        // A reply that was no end of measurement (a status byte) brought no cycle: the next
+        // one starts as usual.
+        if (outcome.failure == SessionFailure::NoData) {
+            m_timCycle.start();
+            return;
+        }
+        end(outcome.previousOutOfStep ? Ending::OutOfStep : Ending::Failed);
+        return;
+    case ExchangeEnd::Cancelled:
+        end(Ending::Cancelled);
+        return;
+    case ExchangeEnd::Interrupted:
+        // Another command took over; the run goes on after it.
+        return;
+    }
 }
 
-void CycleRun::store(const QByteArray &buffer)
+void CycleRun::store(const files::Recording &recording)
 {
-    if (m_oneFile) {
-        // The box was checked during a run that began without a stream: a new one.
-        if (!m_runHasStream) {
-            newStream();
-            m_runHasStream = true;
-        }
-        m_stream.append(buffer);
-        m_streamSaved = false;
-    } else {
-        // The box was cleared during a run that began without a list: a new one.
-        if (!m_runHasList || m_records.empty()) {
-            newRecordList();
-            m_runHasList = true;
-        }
-        // The head takes the whole array, however long: a cycle recorded without averaging
-        // gets a longer record rather than losing samples.
-        files::CycleRecord &head = m_records.back();
-        head.data = buffer;
-        const qint32 next = head.number + 1;
-        m_records.push_back({ next, {} });
+    QString error;
+    if (!m_store->append(recording.header, recording.data, &error)) {
+        m_writeError = error;
+        end(Ending::NotWritten);
+        return;
     }
+    m_storedExchange = recording.exchangeId;
+    m_lastStored = recording;
+    m_lastStored.data.clear();
     ++m_storedCycles;
-    emit cycleStored(m_storedCycles, buffer.size());
+    emit cycleStored(m_storedCycles, recording.data.size());
+    if (m_running)
+        m_timCycle.start();
+}
+
+void CycleRun::provenOutOfStep(quint64 exchangeId)
+{
+    if (exchangeId == 0 || exchangeId != m_storedExchange)
+        return;
+    m_storedExchange = 0;
+    // The stray byte lay in the cycle's last block, whose real end came after the quiet
+    // time: the blocks before it are good.
+    files::Recording taken = m_lastStored;
+    taken.data = m_store->retractLast();
+    taken.data.chop(std::min<qsizetype>(DataBlockPayload, taken.data.size()));
+    taken.header.DataLength = quint32(taken.data.size());
+    taken.faulty = true;
+    --m_storedCycles;
+    emit cycleRetracted(taken);
+    if (m_running)
+        end(Ending::OutOfStep);
 }
 
 void CycleRun::timCycleTimer()
 {
     m_timCycle.stop();
-    if (!m_running)
+    if (!m_running || m_lowMemoryStopped)
         return;
-    if (m_startHandler)
-        m_startHandler();
-    else
-        m_session->btStartClick();
-}
-
-files::CycleSaveResult CycleRun::saveRecords(const QString &lastSavedFile,
-    const files::DataFileHeader &header, const QString &comment,
-    const files::OutputOptions &options)
-{
-    files::CycleSaveResult result
-        = files::saveCycleRecords(lastSavedFile, header, m_records, comment, options);
-    if (!m_running)
-        std::erase_if(m_records, [](const files::CycleRecord &r) { return r.data.isEmpty(); });
-    return result;
-}
-
-bool CycleRun::saveStream(const QString &fileName, const files::DataFileHeader &header,
-    const QString &comment, QString *error, QString *reason, const files::OutputOptions &options,
-    files::SaveFailure *failure)
-{
-    if (!files::saveCycleStream(
-            fileName, header, m_stream, comment, error, reason, options, failure))
-        return false;
-    m_streamSaved = true;
-    return true;
+    // Bytes that came after the cycle stored last prove it wrong: nothing follows it.
+    if (!m_session->checkLateBytes() || !m_running)
+        return;
+    startMeasurement();
 }
 
 } // namespace acquisition

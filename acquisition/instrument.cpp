@@ -18,7 +18,7 @@ sim::BoardOptions builtInBoardOptions()
     return board;
 }
 
-Instrument::Instrument(SessionControls *controls, Options options, QObject *parent)
+Instrument::Instrument(Options options, QObject *parent)
     : QObject(parent)
     , m_options(std::move(options))
 {
@@ -47,7 +47,7 @@ Instrument::Instrument(SessionControls *controls, Options options, QObject *pare
     m_link = std::make_unique<InstrumentLink>(*m_port);
     m_link->setOptions(linkOptions);
     m_sessionPort = std::make_unique<SerialSessionPort>(m_port.get());
-    m_session = std::make_unique<MeasurementSession>(controls);
+    m_session = std::make_unique<MeasurementSession>();
     m_session->setPort(m_sessionPort.get());
     // The port reports a device that went away once, as a line error, after the session has
     // heard of it; the port is closed once the port's handler has returned.

@@ -16,7 +16,7 @@ namespace acquisition {
 class InstrumentLink;
 class MeasurementSession;
 class SerialSessionPort;
-class SessionControls;
+
 
 // The built-in board of the window and the commands: signals from a seed of the moment,
 // recording in real time, the photodiode firing half a second after a launch on the signal.
@@ -28,9 +28,9 @@ sim::BoardOptions builtInBoardOptions();
 // and the port closes before the built-in board stops). The window, the commands that measure
 // and the tests each build one:
 //
-//     acquisition::Instrument instrument(&controls, { .device = path });  // or .simulator
+//     acquisition::Instrument instrument({ .device = path });  // or .simulator
 //     if (!instrument.connectInstrument()) ... instrument.lastError()
-//     instrument.session().btStartClick();
+//     instrument.session().startMeasurement(request);
 //
 // When the device goes away (unplugged, the other side of a pseudo-terminal hung up), at any
 // moment, the session hears of it first (an exchange in progress fails with Disconnected);
@@ -56,7 +56,7 @@ public:
         DiscoveryRoots roots;
     };
 
-    Instrument(SessionControls *controls, Options options, QObject *parent = nullptr);
+    explicit Instrument(Options options, QObject *parent = nullptr);
     ~Instrument() override;
 
     const Options &options() const { return m_options; }

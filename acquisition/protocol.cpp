@@ -107,17 +107,4 @@ void rearrangeOddBytes(char *data, int count)
         data[i] = char(rearrangeWireByte(quint8(data[i])));
 }
 
-LaunchPicture launchPicture(int launchType)
-{
-    return launchType == 1 ? LaunchPicture::RisingEdge : LaunchPicture::Computer;
-}
-
-QString launchHint(int launchType)
-{
-    return launchType == 1
-        ? QCoreApplication::translate(
-            "acquisition::MeasurementSession", "Запуск по сигналу фотодиода")
-        : QCoreApplication::translate("acquisition::MeasurementSession", "Запуск от компьютера");
-}
-
 } // namespace acquisition

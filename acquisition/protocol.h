@@ -9,8 +9,6 @@
 // through WriteString, without terminator or framing.
 namespace acquisition {
 
-// Controller clock in MHz: cycles / ControllerClockMHz gives microseconds.
-inline constexpr double ControllerClockMHz = 14.7456;
 
 // Samples in one memory block, memory blocks of the board, data blocks of one memory block.
 inline constexpr int SamplesPerMemoryBlock = 30000;
@@ -92,14 +90,11 @@ bool isEndOfMeasurement(quint8 byte);
 quint8 rearrangeWireByte(quint8 byte);
 void rearrangeOddBytes(char *data, int count);
 
-// The launch button toggles LaunchType: from 1 to 0 (computer picture), from anything else
-// to 1 (rising-edge picture).
-enum class LaunchPicture { Computer, RisingEdge };
+// The launch button toggles LaunchType: from 1 to 0 (from the computer), from anything else
+// to 1 (on the photodiode signal).
 inline constexpr int toggledLaunchType(int launchType)
 {
     return launchType == 1 ? 0 : 1;
 }
-LaunchPicture launchPicture(int launchType);
-QString launchHint(int launchType);
 
 } // namespace acquisition

@@ -36,15 +36,14 @@ void ReplyWatch::stop()
     m_timer.stop();
 }
 
-void ReplyWatch::giveUp(const QString &reason)
+void ReplyWatch::giveUp(SessionFailure failure)
 {
-    emit noReply(reason);
-    m_session->giveUp();
+    m_session->giveUp(failure);
 }
 
 void ReplyWatch::check()
 {
-    const bool photodiode = m_session->LaunchType() == 1;
+    const bool photodiode = m_session->launchType() == 1;
     const qint64 elapsed = m_phase.elapsed();
     const auto announce = [this] {
         if (!m_announcedTrigger) {
@@ -57,36 +56,32 @@ void ReplyWatch::check()
         const qint64 recording = qint64(m_session->MeasurementMs());
         if (!photodiode) {
             if (elapsed > recording + ReplyGraceMs)
-                giveUp(QStringLiteral("no reply from the instrument"));
+                giveUp(SessionFailure::NoReply);
             return;
         }
         if (elapsed <= recording)
             return;
         announce();
         if (m_triggerTimeoutMs && elapsed > recording + *m_triggerTimeoutMs)
-            giveUp(QStringLiteral("no photodiode trigger: no recording %1 s after the "
-                                  "recording time")
-                       .arg(*m_triggerTimeoutMs / 1000.0));
+            giveUp(SessionFailure::NoTrigger);
         return;
     }
     case SessionState::ShortRead:
         if (!photodiode) {
             if (elapsed > ReplyGraceMs)
-                giveUp(QStringLiteral("no reply from the instrument"));
+                giveUp(SessionFailure::NoReply);
             return;
         }
         announce();
         if (m_triggerTimeoutMs && elapsed > *m_triggerTimeoutMs)
-            giveUp(QStringLiteral("no photodiode trigger within %1 s")
-                       .arg(*m_triggerTimeoutMs / 1000.0));
+            giveUp(SessionFailure::NoTrigger);
         return;
     case SessionState::WaitingToTransfer:
     case SessionState::Transferring:
         if (m_sinceBlock.elapsed() > ReplyGraceMs)
-            giveUp(QStringLiteral("no reply from the instrument"));
+            giveUp(SessionFailure::NoReply);
         return;
     case SessionState::Idle:
-    case SessionState::Drawing:
         return;
     }
 }

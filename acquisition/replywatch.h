@@ -1,5 +1,7 @@
 #pragma once
 
+#include "acquisition/measurementsession.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -45,13 +47,10 @@ signals:
     // The recording time has passed and the board waits for its photodiode trigger (once per
     // exchange).
     void waitingForTrigger();
-    // The instrument has not answered in time: the reason, in English. The session's exchange
-    // is given up right after (transferFailed with NoReply and what was received).
-    void noReply(const QString &reason);
 
 private:
     void check();
-    void giveUp(const QString &reason);
+    void giveUp(SessionFailure failure);
 
     MeasurementSession *m_session;
     std::optional<qint64> m_triggerTimeoutMs;

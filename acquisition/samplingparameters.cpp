@@ -73,53 +73,7 @@ int roundedQuotient(int numerator, int denominator)
     return roundHalfEven(double(numerator) / double(denominator));
 }
 
-double roundHalfEvenDouble(double value)
-{
-    double whole = std::floor(value);
-    const double fraction = value - whole;
-    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(whole, 2.0) != 0.0))
-        whole += 1.0;
-    return whole;
-}
-
 } // namespace
-
-int roundHalfEven(double value)
-{
-    if (std::isnan(value))
-        return INT_MAX;
-    const double r = roundHalfEvenDouble(value);
-    if (r >= double(INT_MAX))
-        return INT_MAX;
-    if (r <= double(INT_MIN))
-        return INT_MIN;
-    return int(r);
-}
-
-DividerPair searchDividers(int time4allSRAM)
-{
-    // Clock cycles per sample that the request asks for, less the fixed cost.
-    const double x = double(time4allSRAM) * double(ControllerClockHz) / double(TimeFactor)
-        - double(FixedCostCycles);
-    // The d1 whose exact d2 lies nearest to a whole number; the smallest d1 among equals.
-    double best = 1.0;
-    int chosen = 0;
-    for (int d1 = MinDivider; d1 <= MaxDivider; ++d1) {
-        const double e = x / double(LoopCostCycles) / double(d1 + 1);
-        const double r = roundHalfEvenDouble(e);
-        if (r >= MinDivider && r <= MaxDivider && std::fabs(e - r) < best) {
-            best = std::fabs(e - r);
-            chosen = d1;
-        }
-    }
-    if (chosen == 0) {
-        // Outside the achievable range: the nearer limit pair.
-        return x < 2.0 * LoopCostCycles ? DividerPair { MinDivider, MinDivider }
-                                        : DividerPair { MaxDivider, MaxDivider };
-    }
-    const double d2 = roundHalfEvenDouble(x / double(LoopCostCycles) / double(chosen + 1));
-    return DividerPair { chosen, int(d2) };
-}
 
 SamplingParameters::SamplingParameters(const QLocale &locale, QObject *parent)
     : QObject(parent)
@@ -227,10 +181,10 @@ void SamplingParameters::userLeft(Field f)
 
 void SamplingParameters::setAveraging(bool checked)
 {
-    if (checked == m_averaging)
+    if (checked == m_plan.averaging)
         return;
-    m_averaging = checked;
-    emit averagingChanged(m_averaging);
+    m_plan.averaging = checked;
+    emit averagingChanged(m_plan.averaging);
     cbAvgMCClick();
 }
 
@@ -282,13 +236,13 @@ void SamplingParameters::setIncrement(Field f, int increment)
 
 void SamplingParameters::setTime4allSRAM(int ms)
 {
-    m_time4allSRAM = ms;
+    m_plan.time4allSRAM = ms;
 }
 
 void SamplingParameters::setSRAMblocksFromSettings(int stored)
 {
-    m_sramBlocks = (stored < 1 || stored > MaxSRAMblocks) ? MaxSRAMblocks : stored;
-    assign(Field::seSamples, m_sramBlocks * BlockSamples);
+    m_plan.sramBlocks = (stored < 1 || stored > MaxSRAMblocks) ? MaxSRAMblocks : stored;
+    assign(Field::seSamples, m_plan.sramBlocks * BlockSamples);
 }
 
 void SamplingParameters::applyStartup(
@@ -297,7 +251,7 @@ void SamplingParameters::applyStartup(
     setSRAMblocksFromSettings(storedSRAMblocks);
     setTime4allSRAM(storedTime4allSRAM);
     assign(Field::seF, storedFrequencyHz);
-    assign(Field::seTime, clampToInt(qint64(m_time4allSRAM) * m_sramBlocks / MaxSRAMblocks));
+    assign(Field::seTime, clampToInt(qint64(m_plan.time4allSRAM) * m_plan.sramBlocks / MaxSRAMblocks));
     setBounds(Field::seTime, ShortestTime4allSRAM, LongestTime4allSRAM);
     setBounds(Field::seF, LowestFrequencyHz, HighestFrequencyHz);
     seSamplesChange();
@@ -311,26 +265,27 @@ void SamplingParameters::applyFirstRun()
 
 void SamplingParameters::FindDividers()
 {
-    const DividerPair pair = searchDividers(m_time4allSRAM);
-    m_d1 = pair.d1;
-    m_d2 = pair.d2;
+    // A value typed beyond a limit takes the limit's pair while its field has the focus.
+    using Kind = SamplingLimit::Kind;
+    m_plan.outside.reset();
     if (m_focus == Field::seF) {
         if (m_seF.value < LowestFrequencyHz)
-            m_d1 = m_d2 = MaxDivider;
+            m_plan.outside = SamplingLimit { Kind::FrequencyTooLow, LowestFrequencyHz };
         if (m_seF.value > HighestFrequencyHz)
-            m_d1 = m_d2 = MinDivider;
+            m_plan.outside = SamplingLimit { Kind::FrequencyTooHigh, HighestFrequencyHz };
     }
     if (m_focus == Field::seTime) {
-        if (m_time4allSRAM < ShortestTime4allSRAM)
-            m_d1 = m_d2 = MinDivider;
-        if (m_time4allSRAM > LongestTime4allSRAM)
-            m_d1 = m_d2 = MaxDivider;
+        if (m_plan.time4allSRAM < ShortestTime4allSRAM)
+            m_plan.outside
+                = SamplingLimit { Kind::TimeTooShort, shortestTimeMs(m_plan.sramBlocks) };
+        if (m_plan.time4allSRAM > LongestTime4allSRAM)
+            m_plan.outside
+                = SamplingLimit { Kind::TimeTooLong, longestTimeMs(m_plan.sramBlocks) };
     }
-}
-
-double SamplingParameters::trueFrequency() const
-{
-    return double(ControllerClockHz) / double(SamplePeriodCycles());
+    const DividerPair pair = m_plan.outside ? limitDividers(m_plan.outside->kind)
+                                            : searchDividers(m_plan.time4allSRAM);
+    m_plan.d1 = pair.d1;
+    m_plan.d2 = pair.d2;
 }
 
 QString SamplingParameters::decimal(double value) const
@@ -345,9 +300,7 @@ QString SamplingParameters::decimal(double value) const
 
 void SamplingParameters::ShowTrueValues(bool withChannelMask)
 {
-    // Evaluated in this order, as the controller's time is reported everywhere else.
-    m_trueTimeMs = double(SamplePeriodCycles()) * double(TimeFactor) / double(ControllerClockHz)
-        * double(m_sramBlocks) / double(MaxSRAMblocks);
+    m_trueTimeMs = m_plan.trueTimeMs();
     m_minutes = int(m_trueTimeMs / 60000.0);
     m_seconds = int((m_trueTimeMs - m_minutes * 60000.0) / 1000.0);
     m_remainingMs = m_trueTimeMs - m_minutes * 60000.0 - m_seconds * 1000.0;
@@ -357,7 +310,7 @@ void SamplingParameters::ShowTrueValues(bool withChannelMask)
     if (withChannelMask)
         UpdateChannelMask();
     m_lbT = TimeText().arg(decimal(m_trueTimeMs));
-    m_lbDly = DividersText().arg(m_d1).arg(m_d2);
+    m_lbDly = DividersText().arg(m_plan.d1).arg(m_plan.d2);
     emit labelsChanged();
 }
 
@@ -371,14 +324,14 @@ void SamplingParameters::UpdateChannelMask()
             ++m_channelCount;
         }
     }
+    m_plan.channels = m_channelMask;
     if (m_channelCount > 0) {
         const int bound = (BlockSamples / m_channelCount) / PointChartDivisor;
         m_sePointChart.maximum = bound;
         if (m_sePointChart.value > bound)
             m_sePointChart.value = bound;
         emit fieldChanged(Field::sePointChart);
-        m_lbFchnl = ChannelFrequencyText().arg(decimal(
-            double(ControllerClockHz) / double(m_channelCount) / double(SamplePeriodCycles())));
+        m_lbFchnl = ChannelFrequencyText().arg(decimal(m_plan.channelFrequencyHz()));
         m_lbFchnlVisible = true;
     } else {
         // The bound of sePointChart keeps its previous value.
@@ -417,15 +370,15 @@ void SamplingParameters::seFChange()
         showError(FrequencyTooLowText() + QString::number(LowestFrequencyHz));
     if (m_seF.value > HighestFrequencyHz)
         showError(FrequencyTooHighText() + QString::number(HighestFrequencyHz));
-    m_time4allSRAM = roundedQuotient(TimeFactor, m_seF.value);
-    assign(Field::seTime, clampToInt(qint64(m_time4allSRAM) * m_sramBlocks / MaxSRAMblocks));
+    m_plan.time4allSRAM = roundedQuotient(TimeFactor, m_seF.value);
+    assign(Field::seTime, clampToInt(qint64(m_plan.time4allSRAM) * m_plan.sramBlocks / MaxSRAMblocks));
     FindDividers();
     ShowTrueValues(true);
 }
 
 void SamplingParameters::seFExit()
 {
-    assign(Field::seF, roundedQuotient(TimeFactor, m_time4allSRAM));
+    assign(Field::seF, roundedQuotient(TimeFactor, m_plan.time4allSRAM));
     FindDividers();
     ShowTrueValues(false);
     hideError();
@@ -436,20 +389,20 @@ void SamplingParameters::seTimeChange()
     if (m_focus != Field::seTime || m_seTime.value <= 0)
         return;
     hideError();
-    m_time4allSRAM = clampToInt(qint64(m_seTime.value) * MaxSRAMblocks / m_sramBlocks);
-    if (m_time4allSRAM > LongestTime4allSRAM)
-        showError(TimeTooLongText().arg(m_sramBlocks * LongestTime4allSRAM / MaxSRAMblocks));
-    if (m_time4allSRAM < ShortestTime4allSRAM)
-        showError(TimeTooShortText().arg(m_sramBlocks * ShortestTime4allSRAM / MaxSRAMblocks));
-    assign(Field::seF, roundedQuotient(TimeFactor, m_time4allSRAM));
+    m_plan.time4allSRAM = clampToInt(qint64(m_seTime.value) * MaxSRAMblocks / m_plan.sramBlocks);
+    if (m_plan.time4allSRAM > LongestTime4allSRAM)
+        showError(TimeTooLongText().arg(longestTimeMs(m_plan.sramBlocks)));
+    if (m_plan.time4allSRAM < ShortestTime4allSRAM)
+        showError(TimeTooShortText().arg(shortestTimeMs(m_plan.sramBlocks)));
+    assign(Field::seF, roundedQuotient(TimeFactor, m_plan.time4allSRAM));
     FindDividers();
     ShowTrueValues(true);
 }
 
 void SamplingParameters::seTimeExit()
 {
-    m_time4allSRAM = roundedQuotient(TimeFactor, m_seF.value);
-    assign(Field::seTime, clampToInt(qint64(m_time4allSRAM) * m_sramBlocks / MaxSRAMblocks));
+    m_plan.time4allSRAM = roundedQuotient(TimeFactor, m_seF.value);
+    assign(Field::seTime, clampToInt(qint64(m_plan.time4allSRAM) * m_plan.sramBlocks / MaxSRAMblocks));
     FindDividers();
     ShowTrueValues(false);
     hideError();
@@ -458,20 +411,20 @@ void SamplingParameters::seTimeExit()
 void SamplingParameters::seSamplesChange()
 {
     // The samples field holds whole blocks within its bounds; 1..8 guards the divisions.
-    m_sramBlocks = std::clamp(m_seSamples.value / BlockSamples, 1, MaxSRAMblocks);
-    assign(Field::seTime, clampToInt(qint64(m_time4allSRAM) * m_sramBlocks / MaxSRAMblocks));
-    m_seTime.minimum = m_sramBlocks * ShortestTime4allSRAM / MaxSRAMblocks;
+    m_plan.sramBlocks = sramBlocksForSamples(m_seSamples.value);
+    assign(Field::seTime, clampToInt(qint64(m_plan.time4allSRAM) * m_plan.sramBlocks / MaxSRAMblocks));
+    m_seTime.minimum = shortestTimeMs(m_plan.sramBlocks);
     emit fieldChanged(Field::seTime);
     seTimeExit();
-    if (m_seSamples.value > BlockSamples && m_averaging) {
-        m_averaging = false;
+    if (m_seSamples.value > BlockSamples && m_plan.averaging) {
+        m_plan.averaging = false;
         emit averagingChanged(false);
     }
 }
 
 void SamplingParameters::cbAvgMCClick()
 {
-    if (m_averaging)
+    if (m_plan.averaging)
         assign(Field::seSamples, BlockSamples);
 }
 

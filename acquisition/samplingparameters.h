@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/samplingplan.h"
 #include "files/channels.h"
 
 #include <QLocale>
@@ -8,30 +9,6 @@
 #include <array>
 
 namespace acquisition {
-
-// Clock of the controller: one sample takes 3 * d2 * (d1 + 1) + 55 of these cycles.
-inline constexpr int ControllerClockHz = 14745600;
-// Milliseconds times hertz for the whole memory: 240000 samples * 1000 ms.
-inline constexpr int TimeFactor = 240000000;
-inline constexpr int FixedCostCycles = 55;
-inline constexpr int LoopCostCycles = 3;
-inline constexpr int LowestFrequencyHz = 75;
-// 14745600 / 61 (d1 = d2 = 1), rounded down.
-inline constexpr int HighestFrequencyHz = 241731;
-// The period of 61 cycles over the whole memory (992.84 ms), rounded down.
-inline constexpr int ShortestTime4allSRAM = 992;
-// The period of 197431 cycles (d1 = d2 = 256) over the whole memory, rounded down.
-inline constexpr int LongestTime4allSRAM = 3213395;
-inline constexpr int BlockSamples = 30000;
-inline constexpr int FullMemorySamples = 240000;
-inline constexpr int MaxSRAMblocks = 8;
-inline constexpr int MinDivider = 1;
-inline constexpr int MaxDivider = 256;
-
-// Defaults of a first run (no settings file).
-inline constexpr int DefaultSRAMblocks = 8;
-inline constexpr int DefaultTime4allSRAM = 10000;
-inline constexpr int DefaultFrequencyHz = 2400;
 
 // A spin edit of the frequency/time panel. A value assigned by program is clamped into
 // [minimum, maximum]; a typed value is kept as typed and may lie outside them.
@@ -44,31 +21,6 @@ struct SpinField
 };
 
 enum class Field { None, seF, seTime, seSamples, seFstep, sePointChart };
-
-// Colours of the blinking range warning, as Windows colour values (0x00BBGGRR).
-inline constexpr quint32 ErrorRed = 0x000000FF;
-inline constexpr quint32 ErrorYellow = 0x0000FFFF;
-// One tick of the 300 ms blink timer: red becomes yellow, any other colour becomes red.
-constexpr quint32 nextErrorBlinkColour(quint32 colour)
-{
-    return colour == ErrorRed ? ErrorYellow : ErrorRed;
-}
-
-// Rounds to the nearest integer, halves to the even neighbour; saturates at the int range
-// (an infinite or NaN quotient gives the maximum, so that field bounds then apply).
-int roundHalfEven(double value);
-
-// Loop-count pair chosen for a given Time4allSRAM when no range override applies.
-struct DividerPair
-{
-    int d1 = 1;
-    int d2 = 1;
-};
-DividerPair searchDividers(int time4allSRAM);
-constexpr int samplePeriodCycles(int d1, int d2)
-{
-    return LoopCostCycles * d2 * (d1 + 1) + FixedCostCycles;
-}
 
 // The frequency/time panel: the state behind seF, seTime, seSamples, seFstep, sePointChart,
 // cbAvgMC, cbT1..cbT7 and the true-value labels, and the panel's handlers. The window is a
@@ -153,16 +105,18 @@ public:
     void seFstepExit();
 
     // ---- State
-    int d1() const { return m_d1; }
-    int d2() const { return m_d2; }
-    int SamplePeriodCycles() const { return samplePeriodCycles(m_d1, m_d2); }
-    int Time4allSRAM() const { return m_time4allSRAM; }
-    int SRAMblocks() const { return m_sramBlocks; }
+    // The controller's settings as the panel holds them now, with what they give.
+    const SamplingPlan &plan() const { return m_plan; }
+    int d1() const { return m_plan.d1; }
+    int d2() const { return m_plan.d2; }
+    int SamplePeriodCycles() const { return m_plan.samplePeriodCycles(); }
+    int Time4allSRAM() const { return m_plan.time4allSRAM; }
+    int SRAMblocks() const { return m_plan.sramBlocks; }
     quint8 ChannelMask() const { return m_channelMask; }
     int ChannelCount() const { return m_channelCount; }
-    bool averaging() const { return m_averaging; }
+    bool averaging() const { return m_plan.averaging; }
     // 14745600 / SamplePeriodCycles.
-    double trueFrequency() const;
+    double trueFrequency() const { return m_plan.trueFrequencyHz(); }
     // As last computed by ShowTrueValues.
     double TrueTimeMs() const { return m_trueTimeMs; }
     int trueMinutes() const { return m_minutes; }
@@ -203,11 +157,15 @@ private:
     SpinField m_sePointChart;
     Field m_focus = Field::None;
 
-    int m_time4allSRAM = 100000;
-    int m_sramBlocks = 8;
-    int m_d1 = 1;
-    int m_d2 = 1;
-    bool m_averaging = false;
+    // Time4allSRAM, SRAMblocks, the dividers and the averaging; its channels follow
+    // UpdateChannelMask.
+    SamplingPlan m_plan = firstPlan();
+    static SamplingPlan firstPlan()
+    {
+        SamplingPlan plan;
+        plan.time4allSRAM = 100000;
+        return plan;
+    }
     std::array<bool, files::ThermocoupleCount> m_channels {};
     quint8 m_channelMask = 0;
     int m_channelCount = 0;

@@ -1,29 +1,25 @@
 #include "acquisition/measurementsession.h"
-#include "acquisition/samplingparameters.h"
 #include "acquisition/sessionport.h"
-#include "files/channels.h"
-#include "signal/chartdecoder.h"
 
-#include <QCoreApplication>
 #include <algorithm>
 
-// The session's receiving side: replies and blocks taken from the port, the quiet time
-// that completes a transfer, and the delayed send of each block request.
+// The session's receiving side: replies and blocks taken from the port, the quiet time that
+// completes an exchange, the delayed send of the transfer command, and the bytes that answer
+// no request.
 namespace acquisition {
-
-namespace {
-
-constexpr char StatusTuningText[]
-    = QT_TRANSLATE_NOOP("acquisition::MeasurementSession", "Подстройка усилителя фототока");
-
-} // namespace
 
 MeasurementSession::ReplyMode MeasurementSession::replyMode() const
 {
-    if (isShortReadOpening(m_openingCommand))
+    switch (m_state) {
+    case SessionState::ShortRead:
         return ReplyMode::ShortRead;
-    if (isTransferCommand(m_currentCommand))
+    case SessionState::WaitingToTransfer:
+    case SessionState::Transferring:
         return ReplyMode::Block;
+    case SessionState::Idle:
+    case SessionState::Measuring:
+        break;
+    }
     return ReplyMode::Single;
 }
 
@@ -35,9 +31,21 @@ void MeasurementSession::arrival(int count)
     }
     m_lastArrival = std::chrono::steady_clock::now();
     m_knownWaiting = std::max(0, count);
-    if (m_settling && count > 0) {
-        // The last block is in and nothing has been asked for since.
-        fail(SessionFailure::OutOfStep);
+    if (count <= 0)
+        return;
+    if (m_settling) {
+        // The reply is in and nothing has been asked for since: the last block was not what
+        // it seemed.
+        fail(SessionFailure::OutOfStep, false);
+        return;
+    }
+    if (m_state == SessionState::WaitingToTransfer) {
+        // The board sends nothing between its end byte and the transfer command.
+        failOutOfStepWithPrevious();
+        return;
+    }
+    if (m_state == SessionState::Idle && m_probation) {
+        checkLateBytes();
         return;
     }
     if (replyMode() == ReplyMode::Single) {
@@ -65,9 +73,14 @@ void MeasurementSession::takeReplies(bool timerFired)
     // guards against a port that keeps reporting bytes it never delivers.
     for (int pass = 0; pass < 4096; ++pass) {
         if (m_settling) {
-            // Bytes that came in with or right behind the last block answer no request.
+            // Bytes that came in with or right behind the reply answer no request.
             if (m_port->inputCount() > 0)
-                fail(SessionFailure::OutOfStep);
+                fail(SessionFailure::OutOfStep, false);
+            return;
+        }
+        if (m_state == SessionState::WaitingToTransfer) {
+            if (m_port->inputCount() > 0)
+                failOutOfStepWithPrevious();
             return;
         }
         const ReplyMode mode = replyMode();
@@ -89,11 +102,6 @@ void MeasurementSession::takeReplies(bool timerFired)
             continue;
         }
 
-        // Bytes that come before the transfer command has gone out answer nothing: they stay
-        // queued and the send purges them, so that they are never stored as a data block.
-        if (mode == ReplyMode::Block && m_state == SessionState::WaitingToTransfer)
-            return;
-
         // A data block or a short-read reply: put the 501 bytes together.
         // A read of a port with nothing waiting returns 0 at once.
         if (m_rxFill < DataBlockBytes) {
@@ -107,13 +115,11 @@ void MeasurementSession::takeReplies(bool timerFired)
             m_rxFill = 0;
             if (m_knownWaiting > 0) {
                 // More than the one block the request asked for: out of step. The block is
-                // kept with the rest of what was received, and nothing more is asked for.
-                if (mode == ReplyMode::Block) {
-                    storeBlock(m_rx.data(), DataBlockBytes);
-                } else {
-                    m_buffer.resize(0);
+                // not stored (a stray byte may lie inside it); a short read's reply is kept
+                // for a look as it came.
+                if (mode == ReplyMode::ShortRead) {
                     rearrangeOddBytes(m_rx.data(), DataBlockBytes);
-                    m_buffer.append(m_rx.data(), DataBlockBytes - 1);
+                    m_buffer = QByteArray(m_rx.data(), DataBlockBytes - 1);
                 }
                 fail(SessionFailure::OutOfStep);
                 return;
@@ -122,7 +128,7 @@ void MeasurementSession::takeReplies(bool timerFired)
             continue;
         }
         if (mode == ReplyMode::ShortRead && m_rxFill > 0) {
-            // A short-read reply may be shorter than a block: take it once the line is quiet.
+            // A reply shorter than a block is taken once the line is quiet.
             const auto quiet = std::chrono::steady_clock::now() - m_lastArrival;
             if (quiet >= std::chrono::milliseconds(SettleMs)) {
                 const int n = m_rxFill;
@@ -139,52 +145,65 @@ void MeasurementSession::takeReplies(bool timerFired)
 void MeasurementSession::handleReply(char *bytes, int count)
 {
     const quint8 first = quint8(bytes[0]);
-    if (count == 1) {
-        if (first == StatusTuning)
-            setStatusText(0, tr(StatusTuningText));
-        else if (first == StatusTuned)
-            setStatusText(0, QString());
-    }
+    if (count == 1 && (first == StatusTuning || first == StatusTuned))
+        emit statusByte(first);
 
-    if (isShortReadOpening(m_openingCommand)) {
-        m_buffer.resize(0);
-        rearrangeOddBytes(bytes, count);
-        m_buffer.append(bytes, count - 1);
-        m_recordingFaulty = false;
-        // A whole block may still have a byte to come; a shorter reply was taken only once
-        // the line had been quiet for the settle time already.
-        setState(SessionState::ShortRead);
-        if (count >= DataBlockBytes)
-            startSettling();
-        else
-            complete();
+    switch (m_state) {
+    case SessionState::Idle:
+        if (m_probation) {
+            emit provenOutOfStep(std::exchange(m_probation, 0));
+            return;
+        }
+        // A reply while Idle answers nothing.
+        --m_pendingReplies;
         return;
+    case SessionState::ShortRead:
+        handleShortReadReply(bytes, count);
+        return;
+    case SessionState::Measuring:
+        handleMeasuringReply(bytes, count);
+        return;
+    case SessionState::WaitingToTransfer:
+        failOutOfStepWithPrevious();
+        return;
+    case SessionState::Transferring:
+        break;
     }
-
-    const bool transfer = isTransferCommand(m_currentCommand);
-    if (transfer)
-        storeBlock(bytes, count);
-
+    storeBlock(bytes, count);
     --m_pendingReplies;
-    if (m_pendingReplies != 0) {
-        if (transfer)
-            send(buildNextBlockRequest(m_controls->averaging()));
-        return;
-    }
-    if (!transfer && isEndOfMeasurement(first)) {
+    if (m_pendingReplies != 0)
+        send(buildNextBlockRequest(m_transferAveraged));
+    else
+        startSettling();
+}
+
+void MeasurementSession::handleMeasuringReply(const char *bytes, int count)
+{
+    --m_pendingReplies;
+    if (count == 1 && isEndOfMeasurement(quint8(bytes[0]))) {
         transferStart();
         return;
     }
-    if (transfer) {
+    // Anything else ends the wait without a recording. More than one byte, or any byte while
+    // the exchange before is not yet confirmed, answers no request: out of step.
+    if (count > 1 || m_probation) {
+        failOutOfStepWithPrevious();
+        return;
+    }
+    fail(SessionFailure::NoData);
+}
+
+void MeasurementSession::handleShortReadReply(char *bytes, int count)
+{
+    rearrangeOddBytes(bytes, count);
+    m_buffer = QByteArray(bytes, count - 1);
+    if (count >= DataBlockBytes) {
+        // A whole block may still have a byte to come.
         startSettling();
         return;
     }
-    if (m_state == SessionState::Measuring)
-        emit measurementEndedWithoutData();
-    setState(SessionState::Drawing);
-    buildChart();
-    if (m_state == SessionState::Drawing)
-        setState(SessionState::Idle);
+    // A shorter reply was taken only once the line had been quiet for the settle time.
+    fail(count == 1 ? SessionFailure::NoData : SessionFailure::Incomplete);
 }
 
 void MeasurementSession::startSettling()
@@ -199,7 +218,7 @@ void MeasurementSession::settleTimer()
         return;
     // Bytes the port holds but has not announced yet count as much as announced ones.
     if (m_port && m_port->inputCount() > 0) {
-        fail(SessionFailure::OutOfStep);
+        fail(SessionFailure::OutOfStep, false);
         return;
     }
     complete();
@@ -209,69 +228,59 @@ void MeasurementSession::complete()
 {
     m_settling = false;
     m_timSettle.stop();
-    const bool shortRead = isShortReadOpening(m_openingCommand);
-    const files::Recording r = recording(
-        shortRead ? files::RecordingOrigin::ShortRead : files::RecordingOrigin::Measurement, false);
-    setState(SessionState::Drawing);
-    if (shortRead)
-        emit shortReadComplete(r);
-    else
-        emit transferComplete(r);
-    buildChart();
-    if (m_state == SessionState::Drawing)
-        setState(SessionState::Idle);
+    m_currentCommand = QByteArray(1, '\0');
+    // Until the next measurement's transfer command, a byte proves this exchange wrong.
+    m_probation = m_exchangeId;
+    finish(ExchangeEnd::Completed, SessionFailure::None, recording(m_buffer.size(), false));
 }
 
 void MeasurementSession::storeBlock(char *bytes, int count)
 {
     rearrangeOddBytes(bytes, count);
-    m_buffer.append(bytes, std::min(count, DataBlockPayload));
+    const int payload = std::min(count, DataBlockPayload);
+    m_buffer.append(bytes, payload);
     ++m_blocksStored;
-    emit blockStored(m_blocksStored, m_blocksExpected);
+    emit blockStored(m_blocksStored, m_blocksExpected, QByteArray(bytes, payload));
 }
 
 void MeasurementSession::transferStart()
 {
-    const bool averaging = m_controls->averaging();
-    m_pendingReplies = quint16(expectedDataBlocks(m_sessionBlocks, averaging));
+    m_pendingReplies = quint16(expectedDataBlocks(m_sessionBlocks, m_transferAveraged));
     m_blocksExpected = m_pendingReplies;
     m_blocksStored = 0;
     // The block code names the blocks this session recorded.
-    m_currentCommand = buildTransferCommand(averaging, m_openingCommand, m_sessionBlocks);
-    m_recordingHeader.ChartChannelBits
-        = files::chartChannelBits(m_recordingHeader.ChartChannelBits, averaging);
-    setXTitle(sig::timeTitle(m_controls->timeUnitName()));
-    m_progress.lbPercent.clear();
-    m_progress.lbRestPercent.clear();
+    m_currentCommand
+        = buildTransferCommand(m_transferAveraged, m_openingCommand, m_sessionBlocks);
     m_buffer.resize(0);
-    m_recordingFaulty = false;
-    if (m_port)
-        m_port->purgeAll();
     m_rxFill = 0;
     m_timRx.stop();
-    setStatusText(0, m_transferStatusText);
-
-    m_clock.startTick = tick();
-    startProgress(int(roundHalfEven(m_transferMs)), m_transferMs, !averaging);
-
-    setFileCaption(tr("Комментарий"));
+    // The end byte is the whole reply: bytes that came with it answer nothing.
+    if (m_port && m_port->inputCount() > 0) {
+        setState(SessionState::WaitingToTransfer);
+        failOutOfStepWithPrevious();
+        return;
+    }
+    if (m_port)
+        m_port->purgeAll();
     m_timSendCmd.start();
-    if (m_namesCycle)
-        setStatusText(2, tr("Цикл №%1").arg(m_cycleNumber));
     setState(SessionState::WaitingToTransfer);
 }
 
 void MeasurementSession::timSendCmdTimer()
 {
     m_timSendCmd.stop();
-    if (isTransferCommand(m_currentCommand)) {
-        // Nothing can be the reply to a command not yet sent.
-        m_rxFill = 0;
-        m_knownWaiting = 0;
-        if (m_port && m_port->inputCount() > 0)
-            m_port->purgeInput();
-        setState(SessionState::Transferring);
+    if (m_state != SessionState::WaitingToTransfer)
+        return;
+    // Nothing can be the reply to a command not yet sent.
+    if (m_port && m_port->inputCount() > 0) {
+        failOutOfStepWithPrevious();
+        return;
     }
+    m_rxFill = 0;
+    m_knownWaiting = 0;
+    // Nothing came between the exchange before and this command: it stands.
+    m_probation = 0;
+    setState(SessionState::Transferring);
     send(m_currentCommand);
 }
 

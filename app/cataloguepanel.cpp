@@ -1,6 +1,6 @@
 #include "app/cataloguepanel.h"
 
-#include "acquisition/measurementsession.h"
+#include "app/statusbar.h"
 #include "app/filecontrol.h"
 #include "files/catalogue.h"
 #include "files/folderbrowser.h"
@@ -50,12 +50,13 @@ QString longTimeFormat(const QLocale &locale)
 } // namespace
 
 CataloguePanel::CataloguePanel(CatalogueWidgets widgets, FileControl &files,
-    acquisition::MeasurementSession &session, std::function<void()> layOut,
+    StatusBar &status, std::function<void()> hideFrequencyPanel, std::function<void()> layOut,
     std::function<void(const QString &)> showMessage, QObject *parent)
     : QObject(parent)
     , m_w(widgets)
     , m_files(files)
-    , m_session(session)
+    , m_status(status)
+    , m_hideFrequencyPanel(std::move(hideFrequencyPanel))
     , m_layOut(std::move(layOut))
     , m_showMessage(std::move(showMessage))
 {
@@ -116,25 +117,25 @@ QString CataloguePanel::unreadableText(const QList<files::CatalogueSkip> &unread
 void CataloguePanel::showStatus(const QString &text)
 {
     // Something else wrote the panel since: that is what it held before.
-    if (!m_statusHeld || m_session.statusText(0) != m_statusShown) {
-        m_statusBefore = m_session.statusText(0);
+    if (!m_statusHeld || m_status.panelText(0) != m_statusShown) {
+        m_statusBefore = m_status.panelText(0);
         m_statusHeld = true;
     }
     m_statusShown = text.isEmpty() ? m_statusBefore : text;
-    m_session.setStatusText(0, m_statusShown);
+    m_status.setPanelText(0, m_statusShown);
 }
 
 void CataloguePanel::hidePanel()
 {
     m_w.gbAllCmnt->hide();
-    if (m_statusHeld && m_session.statusText(0) == m_statusShown)
-        m_session.setStatusText(0, m_statusBefore);
+    if (m_statusHeld && m_status.panelText(0) == m_statusShown)
+        m_status.setPanelText(0, m_statusBefore);
     m_statusHeld = false;
 }
 
 void CataloguePanel::btShowCmntClick()
 {
-    m_session.setFrequencyPanelVisible(false);
+    m_hideFrequencyPanel();
     m_layOut();
     m_w.gbAllCmnt->show();
     m_w.gbAllCmnt->raise();

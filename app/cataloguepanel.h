@@ -12,13 +12,10 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
-namespace acquisition {
-class MeasurementSession;
-}
-
 namespace app {
 
 class FileControl;
+class StatusBar;
 
 // The window's parts the catalogue works with.
 struct CatalogueWidgets
@@ -53,7 +50,7 @@ class CataloguePanel : public QObject
 public:
     // `layOut`: the window's FormResize, which sizes the panel; messages go to `showMessage`.
     CataloguePanel(CatalogueWidgets widgets, FileControl &files,
-        acquisition::MeasurementSession &session, std::function<void()> layOut,
+        StatusBar &status, std::function<void()> hideFrequencyPanel, std::function<void()> layOut,
         std::function<void(const QString &)> showMessage, QObject *parent = nullptr);
 
     // ---- Handlers
@@ -91,7 +88,8 @@ private:
 
     CatalogueWidgets m_w;
     FileControl &m_files;
-    acquisition::MeasurementSession &m_session;
+    StatusBar &m_status;
+    std::function<void()> m_hideFrequencyPanel;
     std::function<void()> m_layOut;
     std::function<void(const QString &)> m_showMessage;
     files::Catalogue m_catalogue;

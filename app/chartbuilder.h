@@ -8,14 +8,11 @@
 #include <utility>
 #include <vector>
 
-namespace acquisition {
-class MeasurementSession;
-}
 namespace chart {
 class TChart;
 }
 namespace files {
-class RecordingDocument;
+struct Recording;
 }
 
 namespace app {
@@ -23,8 +20,8 @@ namespace app {
 // What a chart build reads of the window's controls, each at the moment of the build.
 struct ChartControls
 {
-    // The channel boxes, cbAvgMC, cbXscale, cbShowK, cbTrng, cbInt, seInt and sePointChart
-    // (the channel interval is the recording's own).
+    // cbFD, cbXscale, cbShowK, cbTrng, cbInt, seInt and sePointChart (the channels, the
+    // averaging, the interval and the scale are the recording's own).
     std::function<sig::DisplaySettings()> displaySettings;
     // cbChartClear: the series are emptied first.
     std::function<bool()> clearFirst;
@@ -32,22 +29,23 @@ struct ChartControls
     std::function<std::pair<int, int>()> valueRange;
 };
 
-// The window's chart build: decodes the current recording with the display controls as they
-// are now and puts the points into the series T1..T7 and FD, then sets the titles, the
-// status and the value axis, and writes the build's values into the recording's header
-// record (channel bits, value scale and offset, time title). The decoding itself is
+// The window's chart build: decodes a recording with the display controls as they are now and
+// puts the points into the series T1..T7 and FD, then sets the titles and the value axis. The
+// recording is read, never written: its channels, averaging, interval and scale decide how its
+// bytes are decoded, whatever the channel boxes show. The decoding itself is
 // sig::ChartDecoder, shared with the command line.
 class ChartBuilder
 {
 public:
-    ChartBuilder(chart::TChart &chart, acquisition::MeasurementSession &session,
-        files::RecordingDocument &document, ChartControls controls);
+    ChartBuilder(chart::TChart &chart, ChartControls controls);
 
-    // Does nothing when the recording is empty.
-    void BuildChart();
+    // Does nothing (false) when the recording is empty.
+    bool BuildChart(const files::Recording &recording);
 
-    // The display controls as the decoder reads them, with the recording's channel interval.
-    sig::DisplaySettings displaySettings() const;
+    // The display controls as the decoder reads them, alone and for a recording with this
+    // header (its channels, averaging, interval and scale then decide).
+    sig::DisplaySettings displaySettings() const { return m_controls.displaySettings(); }
+    sig::DisplaySettings displaySettings(const files::DataFileHeader &header) const;
 
     // The last build's recording and values; none before the first build.
     const sig::DecodedRecording *lastRecording() const { return m_last ? &*m_last : nullptr; }
@@ -65,16 +63,11 @@ public:
 
     // How an axis range the chart refuses is reported.
     std::function<void(const QString &)> reportError;
-    // The cycle step, run after the status text and before the value-axis range while a
-    // cycle run is going. Returns false on low memory, which ends the build there.
-    std::function<bool()> cycleStep;
 
 private:
     void setValueAxisRange(sig::AxisMode mode);
 
     chart::TChart &m_chart;
-    acquisition::MeasurementSession &m_session;
-    files::RecordingDocument &m_document;
     ChartControls m_controls;
     sig::ChartDecoder m_decoder;
     std::optional<sig::DecodedRecording> m_last;

@@ -1,6 +1,6 @@
 #include "app/cursorreadout.h"
 
-#include "acquisition/measurementsession.h"
+#include "app/statusbar.h"
 #include "app/chartbuilder.h"
 #include "app/statusbar.h"
 #include "chart/chart.h"
@@ -35,11 +35,11 @@ protected:
 } // namespace
 
 CursorReadout::CursorReadout(chart::TChart &chart, const ChartBuilder &builder,
-    acquisition::MeasurementSession &session, std::function<bool()> switchedOn, QObject *parent)
+    StatusBar &status, std::function<bool()> switchedOn, QObject *parent)
     : QObject(parent)
     , m_chart(chart)
     , m_builder(builder)
-    , m_session(session)
+    , m_status(status)
     , m_switchedOn(std::move(switchedOn))
 {
     m_line = new CursorLine(&chart);
@@ -106,8 +106,8 @@ void CursorReadout::show(QPoint at)
                       .arg(QLatin1String(files::channelName(channel)),
                           locale.toString(r->y(n, point), 'f', decimals));
     }
-    m_session.setStatusText(1, xText);
-    m_session.setStatusText(2, values);
+    m_status.setPanelText(1, xText);
+    m_status.setPanelText(2, values);
 
     const int pixel = bottom->ValueToPosition(x);
     const QRect line(pixel, plot.top(), 1, plot.height());
@@ -125,8 +125,8 @@ void CursorReadout::clear()
     if (!m_showing)
         return;
     m_showing = false;
-    m_session.setStatusText(1, QString());
-    m_session.setStatusText(2, QString());
+    m_status.setPanelText(1, QString());
+    m_status.setPanelText(2, QString());
 }
 
 void CursorReadout::switchedOff()

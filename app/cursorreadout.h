@@ -8,9 +8,6 @@
 
 class QWidget;
 
-namespace acquisition {
-class MeasurementSession;
-}
 namespace chart {
 class TChart;
 }
@@ -18,6 +15,7 @@ class TChart;
 namespace app {
 
 class ChartBuilder;
+class StatusBar;
 
 // The readout of the status bar: while the switch is on, the frame under the mouse on the
 // chart is shown with its X (in the bottom axis's unit), the Y of every shown channel (in
@@ -32,11 +30,10 @@ class CursorReadout : public QObject
     Q_OBJECT
 
 public:
-    // `switchedOn`: the status bar's switch (statusClick). The texts go to the session's
-    // status panels.
-    CursorReadout(chart::TChart &chart, const ChartBuilder &builder,
-        acquisition::MeasurementSession &session, std::function<bool()> switchedOn,
-        QObject *parent = nullptr);
+    // `switchedOn`: the status bar's switch (statusClick). The texts go to the status bar's
+    // panels.
+    CursorReadout(chart::TChart &chart, const ChartBuilder &builder, StatusBar &status,
+        std::function<bool()> switchedOn, QObject *parent = nullptr);
 
     // The switch was turned off: the line goes; the window writes its hint.
     void switchedOff();
@@ -61,7 +58,7 @@ private:
 
     chart::TChart &m_chart;
     const ChartBuilder &m_builder;
-    acquisition::MeasurementSession &m_session;
+    StatusBar &m_status;
     std::function<bool()> m_switchedOn;
     QWidget *m_line = nullptr;
     bool m_showing = false;

@@ -2,31 +2,38 @@
 
 #include "app/form1.h"
 #include "app/statusbar.h"
+#include "files/unsavedwork.h"
 
 #include <QAbstractButton>
-#include <QCheckBox>
 #include <QTimer>
 
 namespace app {
 
-CycleControl::CycleControl(acquisition::MeasurementSession &session,
-    acquisition::SamplingParameters &panel, QAbstractButton *btCycle, QCheckBox *cb1file,
-    std::function<void()> btStartClick, std::function<void(const QString &)> showMessage)
-    : QObject(nullptr)
-    , m_button(btCycle)
-    , m_run(std::make_unique<acquisition::CycleRun>(&session, &panel))
+QString CycleControl::lowMemoryMessage()
 {
-    acquisition::CycleRun *run = m_run.get();
-    // Every following cycle starts as a click on btStart does.
-    run->setStartHandler(std::move(btStartClick));
-    run->setOneFile(cb1file->isChecked());
-    connect(cb1file, &QCheckBox::toggled, run, &acquisition::CycleRun::setOneFile);
-    connect(run, &acquisition::CycleRun::cycleButtonChanged, this, &CycleControl::mirrorButton);
-    // The message box opens once the chart build and the reply handler around it have
-    // returned, so that no exchange handler runs inside it.
-    connect(run, &acquisition::CycleRun::lowMemory, this,
-        [show = std::move(showMessage)](
-            const QString &text) { QTimer::singleShot(0, [show, text] { show(text); }); });
+    return tr("Измерение завершено: свободной оперативной памяти менее 512К");
+}
+
+CycleControl::CycleControl(acquisition::MeasurementSession &session,
+    acquisition::SamplingParameters &panel, files::UnsavedWork &work, QAbstractButton *btCycle,
+    std::function<acquisition::MeasurementRequest()> request, std::function<void()> restart,
+    std::function<void(const QString &)> showMessage)
+    : QObject(nullptr)
+    , m_work(work)
+    , m_button(btCycle)
+    , m_showMessage(std::move(showMessage))
+    , m_run(std::make_unique<acquisition::CycleRun>(&session, &panel, &work.cycles()))
+{
+    // The first cycle starts as the cycle start says; every following one as btStart does.
+    m_run->setRequestSource(
+        [this, request = std::move(request), restart = std::move(restart)] {
+            if (!std::exchange(m_first, false))
+                restart();
+            return request();
+        });
+    connect(m_run.get(), &acquisition::CycleRun::runningChanged, this,
+        &CycleControl::mirrorButton);
+    connect(m_run.get(), &acquisition::CycleRun::ended, this, &CycleControl::ended);
     mirrorButton();
 }
 
@@ -34,14 +41,45 @@ CycleControl::~CycleControl() = default;
 
 void CycleControl::btCycleClick()
 {
-    m_run->btCycleClick();
+    m_work.setRecordedByCycle(true);
+    if (m_run->CycleRunning() || m_run->lowMemoryStopped()) {
+        m_run->stop();
+        return;
+    }
+    m_first = true;
+    m_run->start();
 }
 
 void CycleControl::mirrorButton()
 {
-    const acquisition::ButtonLook &look = m_run->cycleButton();
-    m_button->setText(look.caption);
-    TForm1::setCaptionColor(m_button, colorFromValue(look.colour));
+    const bool running = m_run->CycleRunning();
+    m_button->setText(running ? tr("Стоп") : tr("ЦИКЛ"));
+    TForm1::setCaptionColor(m_button, running ? QColor(255, 0, 0) : QColor(0, 0, 0));
+}
+
+void CycleControl::ended(acquisition::CycleRun::Ending ending)
+{
+    using Ending = acquisition::CycleRun::Ending;
+    QString text;
+    switch (ending) {
+    case Ending::LowMemory:
+        text = lowMemoryMessage();
+        break;
+    case Ending::OutOfStep:
+        text = tr("Цикл отброшен: байты от платы после конца записи. Сохранённые циклы до него "
+                  "верны");
+        break;
+    case Ending::NotWritten:
+        text = tr("Цикл не записан на диск, измерение завершено: %1").arg(m_run->writeError());
+        break;
+    case Ending::Failed:
+    case Ending::Cancelled:
+        // The failure is said with the exchange; a cancel was the user's.
+        return;
+    }
+    // The message box opens once the handler that ended the run has returned, so that no
+    // exchange handler runs inside it.
+    QTimer::singleShot(0, this, [this, text] { m_showMessage(text); });
 }
 
 } // namespace app

@@ -7,37 +7,52 @@
 #include <memory>
 
 class QAbstractButton;
-class QCheckBox;
+
+namespace acquisition {
+class SamplingParameters;
+}
+namespace files {
+class UnsavedWork;
+}
 
 namespace app {
 
-// The window side of the cycle mode. The state, both stores, timCycle and the cycle step
-// live in acquisition::CycleRun; this binds them to btCycle (its caption and colour) and
-// cb1file, restarts every following cycle through the window's btStart handler, and
-// shows the low-memory message once the handler that stopped the run has returned.
-// sePointChart and cbChartClear act through BuildChart; all three options persist in the
-// settings' "Cycle" section.
+// The window side of the cycle mode. The run, timCycle and the storing of each cycle live in
+// acquisition::CycleRun, the cycles themselves in the keeper's cycle store; this binds them
+// to btCycle (its caption and colour), makes every following cycle start as a press of
+// btStart does, and says why a run ended by itself once the handler that ended it has
+// returned. sePointChart and cbChartClear act through BuildChart; the three options of the
+// cycle mode persist in the settings' "Cycle" section.
 class CycleControl : public QObject
 {
     Q_OBJECT
 
 public:
+    // `request` gives each cycle's measurement; `restart` does what a press of btStart does
+    // besides, before every cycle after the first.
     CycleControl(acquisition::MeasurementSession &session, acquisition::SamplingParameters &panel,
-        QAbstractButton *btCycle, QCheckBox *cb1file, std::function<void()> btStartClick,
+        files::UnsavedWork &work, QAbstractButton *btCycle,
+        std::function<acquisition::MeasurementRequest()> request, std::function<void()> restart,
         std::function<void(const QString &)> showMessage);
     ~CycleControl() override;
 
     acquisition::CycleRun &run() { return *m_run; }
     const acquisition::CycleRun &run() const { return *m_run; }
 
-    // btCycle: "ЦИКЛ" starts a run, "Стоп" stops it.
+    // btCycle: "ЦИКЛ" starts a run, "Стоп" stops it; either way a save writes the cycles.
     void btCycleClick();
+
+    static QString lowMemoryMessage();
 
 private:
     void mirrorButton();
+    void ended(acquisition::CycleRun::Ending ending);
 
+    files::UnsavedWork &m_work;
     QAbstractButton *m_button;
+    std::function<void(const QString &)> m_showMessage;
     std::unique_ptr<acquisition::CycleRun> m_run;
+    bool m_first = false;
 };
 
 } // namespace app

@@ -1,13 +1,12 @@
 #include "app/filecontrol.h"
 
-#include "acquisition/cyclerun.h"
-#include "acquisition/measurementsession.h"
 #include "app/windowoutput.h"
 #include "files/channels.h"
+#include "files/cyclestore.h"
 #include "files/folderbrowser.h"
 #include "files/outputfile.h"
-#include "files/recordingdocument.h"
 #include "files/recoverystore.h"
+#include "files/unsavedwork.h"
 #include "signal/csvexport.h"
 
 #include <QAbstractItemView>
@@ -23,21 +22,21 @@ namespace app {
 
 namespace {
 
-// The cycle run's stores written as the save asks: the stream into one file, or one file per
-// stored cycle (written records released, the others kept for another save).
-CycleSaveOutcome saveCycleStores(acquisition::CycleRun &run, const CycleSaveRequest &request)
+// The cycles written as the save asks: all of them into one file, or one file per cycle not
+// yet written so (the others stay for another save).
+CycleSaveOutcome saveCycles(files::CycleStore &cycles, const CycleSaveRequest &request)
 {
     CycleSaveOutcome outcome;
     if (request.oneFile) {
         files::SaveFailure failure = files::SaveFailure::None;
-        if (run.saveStream(request.fileName, request.header, request.comment, nullptr, nullptr,
-                WindowOutput, &failure))
+        if (cycles.saveOneFile(
+                request.fileName, request.comment, nullptr, nullptr, WindowOutput, &failure))
             outcome.written = QStringList { request.fileName };
         outcome.error = files::saveFailureText(failure, request.fileName);
         return outcome;
     }
     const files::CycleSaveResult result
-        = run.saveRecords(request.fileName, request.header, request.comment, WindowOutput);
+        = cycles.savePerCycle(request.fileName, request.comment, WindowOutput);
     outcome.written = result.written;
     outcome.error = files::saveFailureText(result.failure, result.failedFile);
     return outcome;
@@ -45,12 +44,10 @@ CycleSaveOutcome saveCycleStores(acquisition::CycleRun &run, const CycleSaveRequ
 
 } // namespace
 
-FileControl::FileControl(FileWindow window, files::RecordingDocument &document,
-    acquisition::MeasurementSession &session, acquisition::CycleRun &cycles, QObject *parent)
+FileControl::FileControl(FileWindow window, files::UnsavedWork &work, QObject *parent)
     : QObject(parent)
     , m_window(std::move(window))
-    , m_document(document)
-    , m_session(session)
+    , m_work(work)
 {
     chooseSaveFile = [this](const QString &proposed) { return execSaveDialog(proposed); };
     chooseCsvFile = [this](const QString &proposed) {
@@ -59,13 +56,14 @@ FileControl::FileControl(FileWindow window, files::RecordingDocument &document,
     };
     confirmLossyComment = [this](const QString &missing) { return askLossyComment(missing); };
     chooseOpenFile = [this] { return execOpenDialog(); };
-    cycleSaver
-        = [&cycles](const CycleSaveRequest &request) { return saveCycleStores(cycles, request); };
+    cycleSaver = [this](const CycleSaveRequest &request) {
+        return saveCycles(m_work.cycles(), request);
+    };
 }
 
 bool FileControl::recordingFaulty() const
 {
-    return m_document.recording().faulty;
+    return m_work.recording().faulty;
 }
 
 FileControl::~FileControl() = default;
@@ -187,14 +185,13 @@ QString FileControl::execOpenDialog()
 
 bool FileControl::mayLoad()
 {
-    // The session appends each block it receives to the array of the exchange under way: a
-    // file opened now would be replaced by a recording the user did not ask for.
-    if (m_session.state() != acquisition::SessionState::Idle
-        && m_session.state() != acquisition::SessionState::Drawing) {
+    // The recording of the exchange under way would replace a file opened now, which the
+    // user did not ask for.
+    if (m_window.busy()) {
         m_window.showMessage(busyMessage());
         return false;
     }
-    m_session.setFrequencyPanelVisible(false);
+    m_window.hideFrequencyPanel();
     SearchLine = 0;
     return true;
 }
@@ -247,18 +244,12 @@ bool FileControl::openRecovered(const QString &path)
 
 void FileControl::applyLoaded(files::Recording recording, const QString &caption)
 {
-    const files::DataFileHeader h = recording.header;
-    const QString comment = recording.comment;
     // Check boxes T1..T7 and cbAvgMC from the channel bits; a box that changes runs its
     // click handler. The photodiode box is left as it is.
-    m_window.applyChannelBits(h.ChartChannelBits);
-    m_session.setChannelIntervalUs(h.ChannelIntervalUs);
-    m_session.setXTitle(h.XTitle);
-    m_session.setSessionBlocks(quint16(std::min<quint32>(h.DataLength / 60000, 0xFFFF)));
+    m_window.applyChannelBits(recording.header.ChartChannelBits);
     // The recording held keeps the comment typed for it; the box then shows the file's.
     m_window.holdRecording(std::move(recording));
-    m_window.comment->setPlainText(comment);
-    m_session.setFileCaption(caption);
+    m_window.setFileCaption(caption);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -272,7 +263,7 @@ void FileControl::browseTo(const QString &fileName)
 
 void FileControl::btPrevFileClick()
 {
-    m_session.setFrequencyPanelVisible(false);
+    m_window.hideFrequencyPanel();
     const files::BrowseStep step = files::previousDataFile(CurrentDataFile);
     if (step.outcome == files::BrowseOutcome::NoMoreFiles)
         m_window.showMessage(files::noMoreFilesMessage());
@@ -282,7 +273,7 @@ void FileControl::btPrevFileClick()
 
 void FileControl::btNextFileClick()
 {
-    m_session.setFrequencyPanelVisible(false);
+    m_window.hideFrequencyPanel();
     const files::BrowseStep step = files::nextDataFile(CurrentDataFile);
     if (step.outcome == files::BrowseOutcome::NoMoreFiles)
         m_window.showMessage(files::noMoreFilesMessage());

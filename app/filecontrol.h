@@ -16,12 +16,8 @@ class QFileDialog;
 class QPlainTextEdit;
 class QWidget;
 
-namespace acquisition {
-class CycleRun;
-class MeasurementSession;
-} // namespace acquisition
 namespace files {
-class RecordingDocument;
+class UnsavedWork;
 }
 
 namespace app {
@@ -36,19 +32,24 @@ struct FileWindow
     QCheckBox *oneFile = nullptr;
     // The sender with which btLoadFileClick skips its dialog.
     QObject *btNextFile = nullptr;
-    // The chart's value-axis title now: the YTitle a save writes.
-    std::function<QString()> valueAxisTitle;
+    // An exchange with the board is under way: no file is opened then.
+    std::function<bool()> busy;
+    // gbFile's caption, the first status panel, and the frequency/time panel hidden.
+    std::function<void(const QString &)> setFileCaption;
+    std::function<void(const QString &)> setStatus;
+    std::function<void()> hideFrequencyPanel;
     // cbT1..cbT7 and cbAvgMC from the channel bits of a loaded file (a box that changes runs
     // its click handler).
     std::function<void(quint8 chartChannelBits)> applyChannelBits;
     // btPrevFile, btNextFile and btShowCmnt, enabled by the first load.
     std::function<void()> enableBrowsing;
-    // Makes the recording the current one (the one held goes to the recovery folder first
-    // when it needs saving), without drawing it.
+    // Makes the recording the current one (the one held goes to the recovery store first
+    // when it needs saving) with its comment in the box, without drawing it.
     std::function<void(files::Recording)> holdRecording;
     std::function<void()> buildChart;
-    // The display controls, for the text export of what the chart shows.
-    std::function<sig::DisplaySettings()> displaySettings;
+    // The display controls for a recording with this header, for the text export of what
+    // the chart shows.
+    std::function<sig::DisplaySettings(const files::DataFileHeader &)> displaySettings;
     std::function<void(const QString &)> showMessage;
 };
 
@@ -62,12 +63,11 @@ struct SaveChoice
 };
 
 // What a save of a cycle run (RecordedByCycle set) is given: the name chosen in the save
-// dialog (LastSavedFile), the header record (DataLength is set by the writer), the comment,
-// and whether "В один файл" is checked at the moment of saving.
+// dialog (LastSavedFile), the comment, and whether "В один файл" is checked at the moment of
+// saving.
 struct CycleSaveRequest
 {
     QString fileName;
-    files::DataFileHeader header;
     QString comment;
     bool oneFile = false;
 };
@@ -83,7 +83,7 @@ struct CycleSaveOutcome
 // Saving and opening data files in the window, and stepping through the data files of the
 // current file's folder. The reading, writing and listing are the core's (files/); this
 // class asks for names, moves the loaded values into the controls and shows the messages.
-// What it saves is the window's current recording (or, after a cycle run, the run's cycles);
+// What it saves is the keeper's current recording (or, after a cycle run, the run's cycles);
 // a saved recording is marked saved, and the file saved becomes the current file. The name's
 // extension decides the format (.csv and .txt: the chart's points; otherwise a data file), and
 // every save says in the status bar what it wrote.
@@ -98,9 +98,7 @@ public:
     // "ФАЙЛ " + the name without its folder: the comment frame's caption for a file.
     static QString fileCaption(const QString &fileName);
 
-    FileControl(FileWindow window, files::RecordingDocument &document,
-        acquisition::MeasurementSession &session, acquisition::CycleRun &cycles,
-        QObject *parent = nullptr);
+    FileControl(FileWindow window, files::UnsavedWork &work, QObject *parent = nullptr);
     ~FileControl() override;
 
     // ---- Names kept for the window's life
@@ -127,9 +125,12 @@ public:
     // saving, and CurrentDataFile stays as it was. True when it was read.
     bool openRecovered(const QString &path);
 
-    // The header record as a save writes it now: the current recording's, with the chart's
-    // value-axis title and the recording's length.
+    // The header record as a save writes it now: the current recording's own, with its length.
     files::DataFileHeader headerRecord() const;
+    // The file the cycles were last saved to as one file; empty when they were not.
+    const QString &cyclesFile() const { return m_cyclesFile; }
+    // A new cycle run began: its cycles are in no file yet.
+    void cyclesBegan() { m_cyclesFile.clear(); }
 
     // The save of a cycle run goes through here, and only here: it hands the request to
     // `cycleSaver`, shows a failure, and names the file in the comment frame after a one-file
@@ -146,7 +147,7 @@ public:
     std::function<bool(const QString &missing)> confirmLossyComment;
     // The open dialog; an empty name when cancelled.
     std::function<QString()> chooseOpenFile;
-    // Writes the stored cycles of a cycle run: the window's cycle run unless replaced.
+    // Writes the stored cycles of a cycle run: the keeper's cycle store unless replaced.
     std::function<CycleSaveOutcome(const CycleSaveRequest &)> cycleSaver;
 
     // The current recording is the faulty remains of a failed transfer.
@@ -195,8 +196,8 @@ private:
     bool askLossyComment(const QString &missing);
 
     FileWindow m_window;
-    files::RecordingDocument &m_document;
-    acquisition::MeasurementSession &m_session;
+    files::UnsavedWork &m_work;
+    QString m_cyclesFile;
     QPointer<QFileDialog> SaveDlg;
     QPointer<QFileDialog> OpenDlg;
     bool m_loadedOk = false;

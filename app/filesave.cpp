@@ -1,13 +1,11 @@
 // Saving in the window: the recording (or a cycle run's cycles) as data files, and the chart's
 // points as CSV. The name's extension decides the format; every save says what it wrote.
 
-#include "acquisition/cyclerun.h"
-#include "acquisition/measurementsession.h"
 #include "app/filecontrol.h"
 #include "app/windowoutput.h"
 #include "files/folderbrowser.h"
 #include "files/outputfile.h"
-#include "files/recordingdocument.h"
+#include "files/unsavedwork.h"
 #include "files/windows1251.h"
 #include "signal/csvexport.h"
 
@@ -36,11 +34,13 @@ QString FileControl::fileCaption(const QString &fileName)
 
 files::DataFileHeader FileControl::headerRecord() const
 {
-    files::DataFileHeader h = m_document.recording().header;
+    const files::Recording &r = m_work.recording();
+    files::DataFileHeader h = r.header;
     h.FileType = files::DataFileType;
-    h.DataLength = quint32(m_document.recording().data.size());
-    // The value axis's title as the chart shows it now.
-    h.YTitle = m_window.valueAxisTitle();
+    h.DataLength = quint32(r.data.size());
+    // Before any recording the value axis is titled in ADC units, as the chart starts.
+    if (r.origin == files::RecordingOrigin::None && h.YTitle.isEmpty())
+        h.YTitle = QString::fromUtf8(sig::AdcUnitsTitle);
     return h;
 }
 
@@ -49,14 +49,14 @@ void FileControl::becameCurrent(const QString &fileName, bool caption)
     CurrentDataFile = fileName;
     SearchLine = 0;
     if (caption)
-        m_session.setFileCaption(fileCaption(fileName));
+        m_window.setFileCaption(fileCaption(fileName));
     m_window.enableBrowsing();
     emit fileUsed(fileName);
 }
 
 void FileControl::say(const QString &text)
 {
-    m_session.setStatusText(0, text);
+    m_window.setStatus(text);
 }
 
 bool FileControl::commentMayBeSaved(const QString &comment)
@@ -96,7 +96,7 @@ void FileControl::btSaveClick()
 {
     // A recording whose transfer broke off is not written as if it were whole. The cycles
     // of a cycle run are kept apart from it and are saved.
-    const bool cycleRun = m_session.RecordedByCycle();
+    const bool cycleRun = m_work.recordedByCycle();
     if (!cycleRun && recordingFaulty()) {
         m_window.showMessage(faultyRecordingMessage());
         return;
@@ -114,16 +114,17 @@ void FileControl::btSaveClick()
     if (!commentMayBeSaved(comment))
         return;
     if (cycleRun) {
-        saveCycleRun({ choice->fileName, headerRecord(), comment, m_window.oneFile->isChecked() });
+        saveCycleRun({ choice->fileName, comment, m_window.oneFile->isChecked() });
         return;
     }
     files::SaveFailure failure = files::SaveFailure::None;
-    if (!files::saveDataFile(choice->fileName, headerRecord(), m_document.recording().data, comment,
+    if (!files::saveDataFile(choice->fileName, headerRecord(), m_work.recording().data, comment,
             nullptr, nullptr, nullptr, WindowOutput, &failure)) {
         m_window.showMessage(files::saveFailureText(failure, choice->fileName));
         return;
     }
-    m_document.setSaved(choice->fileName, comment);
+    m_work.setComment(comment);
+    m_work.recordingSaved(choice->fileName);
     becameCurrent(choice->fileName, true);
     say(tr("Сохранено: %1").arg(files::namePart(choice->fileName)));
 }
@@ -134,6 +135,8 @@ void FileControl::saveCycleRun(const CycleSaveRequest &request)
         return;
     const CycleSaveOutcome outcome = cycleSaver(request);
     if (!outcome.written.isEmpty()) {
+        if (request.oneFile)
+            m_cyclesFile = outcome.written.last();
         // Files of a per-cycle save are written newest first: the last is cycle 0's.
         becameCurrent(outcome.written.last(), request.oneFile);
         say(request.oneFile
@@ -167,10 +170,10 @@ void FileControl::exportCsv(const QString &fileName)
         m_window.showMessage(faultyRecordingMessage());
         return;
     }
-    sig::DisplaySettings settings = m_window.displaySettings();
-    settings.channelIntervalUs = m_document.recording().header.ChannelIntervalUs;
+    const files::Recording &held = m_work.recording();
+    const sig::DisplaySettings settings = m_window.displaySettings(held.header);
     sig::ChartDecoder decoder;
-    const sig::DecodedRecording recording = decoder.decode(m_document.recording().data, settings);
+    const sig::DecodedRecording recording = decoder.decode(held.data, settings);
     // A file replaced whole; a device or FIFO is refused, as for every save of the window.
     files::OutputFile file;
     if (!file.open(fileName, WindowOutput)) {

@@ -16,6 +16,7 @@
 #include "app/overlays.h"
 #include "app/recoverydialog.h"
 #include "app/regioncursors.h"
+#include "app/sessionpresenter.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
 #include "chart/chart.h"
@@ -67,37 +68,6 @@ QString TForm1::TuneCaption()
     return tr("Настройка ФД");
 }
 
-// The controls a session reads, taken from the window's widgets and the sampling model at the
-// moment the session asks.
-class WindowSessionControls : public acquisition::SessionControls
-{
-public:
-    explicit WindowSessionControls(const TForm1 &form)
-        : m_form(form)
-    {
-    }
-
-    bool averaging() const override { return m_form.cbAvgMC->isChecked(); }
-    int rangeIndex() const override { return m_form.cbTrng->currentIndex(); }
-    int d1() const override { return m_form.sampling->d1(); }
-    int d2() const override { return m_form.sampling->d2(); }
-    int SRAMblocks() const override { return m_form.sampling->SRAMblocks(); }
-    quint8 ChannelMask() const override
-    {
-        return m_form.sampling->ChannelMask() & files::ThermocoupleBits;
-    }
-    int ChannelCount() const override { return m_form.sampling->ChannelCount(); }
-    quint8 checkedChannels() const override { return m_form.checkedThermocouples(); }
-    // Written by the chart build: empty until the first one.
-    QString timeUnitName() const override
-    {
-        return m_form.chartBuilder ? m_form.chartBuilder->TimeUnitName() : QString();
-    }
-
-private:
-    const TForm1 &m_form;
-};
-
 TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvironment environment,
     QWidget *parent)
     : QWidget(parent)
@@ -139,9 +109,11 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
         return RecoveryDialog::choose(entries, this);
     };
 
-    m_document = std::make_unique<files::RecordingDocument>(files::RecoveryStore(
-        m_environment.recoveryFolder.isEmpty() ? files::RecoveryStore::defaultFolder()
-                                               : m_environment.recoveryFolder));
+    m_work = std::make_unique<files::UnsavedWork>(
+        files::RecoveryStore(m_environment.recoveryFolder.isEmpty()
+                ? files::RecoveryStore::defaultFolder()
+                : m_environment.recoveryFolder),
+        files::RecoveryKeeper::Window);
     sampling = new acquisition::SamplingParameters(QLocale::system(), this);
     help = new ContextHelp(this);
     createControls();
@@ -180,7 +152,8 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     cataloguePanel = new CataloguePanel(
         { gbAllCmnt, MAllCmnt, eFind, chkCaps, btFind, btOpenFind, btPath, btCancel, mComment,
             mClipBoard },
-        *fileControl, *session, [this] { FormResize(); },
+        *fileControl, *status, [this] { setFrequencyPanelVisible(false); },
+        [this] { FormResize(); },
         [this](const QString &text) { showMessage(text); }, this);
     connect(
         this, &TForm1::showCatalogueRequested, cataloguePanel, &CataloguePanel::btShowCmntClick);
@@ -204,6 +177,12 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
         hotPlug = new HotPlug(
             *instrument, connectQuietly, [this] { return m_shutDown; },
             { m_environment.sysfsRoot, m_environment.devRoot }, this);
+        // "USB: нет связи" of the lost board is no longer true.
+        connect(hotPlug, &HotPlug::connectAttempted, this, [this](bool connected) {
+            if (connected
+                && status->panelText(0) == acquisition::InstrumentLink::noLinkStatus())
+                status->setPanelText(0, QString());
+        });
     }
 }
 
@@ -211,6 +190,8 @@ TForm1::~TForm1()
 {
     // The helpers that hold the session let go of it before the instrument goes.
     cycleControl.reset();
+    delete presenter;
+    presenter = nullptr;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -268,7 +249,7 @@ void TForm1::bindSampling()
     // nothing while there is no instrument to start.
     connect(seF, &SpinEdit::enterPressed, this, [this] {
         if (btStart->isEnabled())
-            session->btStartClick();
+            btStartClick();
     });
     connect(seF, &SpinEdit::escapePressed, this, &TForm1::closeFrequencyPanel);
     connect(seTime, &SpinEdit::escapePressed, this, &TForm1::closeFrequencyPanel);
@@ -305,7 +286,9 @@ void TForm1::mirrorError()
 
 void TForm1::TimErrBlinkTimer()
 {
-    session->TimErrBlinkTimer();
+    // Red becomes yellow, any other colour red.
+    m_errorColour = m_errorColour == 0x000000FF ? 0x0000FFFF : 0x000000FF;
+    mirrorErrorColour();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -327,8 +310,7 @@ void TForm1::createInstrument()
     where.device = m_options.device;
     where.simulator = m_options.simulator;
     where.roots = { m_environment.sysfsRoot, m_environment.devRoot };
-    sessionControls = std::make_unique<WindowSessionControls>(*this);
-    instrument = std::make_unique<acquisition::Instrument>(sessionControls.get(), where);
+    instrument = std::make_unique<acquisition::Instrument>(where);
     session = &instrument->session();
     if (m_options.simulator && !instrument->simulatorError().isEmpty())
         showMessage(tr("Имитатор платы не запущен: %1").arg(instrument->simulatorError()));
@@ -341,117 +323,71 @@ void TForm1::bindSession()
     InstrumentLink *link = &instrument->link();
     connect(link, &InstrumentLink::informationMessage, this, [this](const QString &text) {
         if (m_quietNotFound)
-            session->setStatusText(0, InstrumentLink::noLinkStatus());
+            status->setPanelText(0, InstrumentLink::noLinkStatus());
         else
             showMessage(text);
     });
-    connect(link, &InstrumentLink::statusText, session,
-        [this](const QString &text) { session->setStatusText(0, text); });
+    connect(link, &InstrumentLink::statusText, status,
+        [this](const QString &text) { status->setPanelText(0, text); });
     connect(link, &InstrumentLink::measurementButtonsEnabled, this,
         &TForm1::setMeasurementButtonsEnabled);
 
+    presenter = new SessionPresenter(*session, *status,
+        { Panel1, progressBar, lAll, lElapsed, lRest, lbPercent, lbRestPercent }, gbFile);
     MeasurementSession *m = session;
-    connect(m, &MeasurementSession::statusTextChanged, status, &StatusBar::setPanelText);
-    connect(m, &MeasurementSession::progressChanged, this, &TForm1::mirrorProgress);
-    connect(m, &MeasurementSession::fileCaptionChanged, gbFile, &QGroupBox::setTitle);
-    connect(m, &MeasurementSession::chooseFButtonChanged, this, &TForm1::mirrorButtons);
-    connect(m, &MeasurementSession::tuneButtonChanged, this, &TForm1::mirrorButtons);
-    connect(m, &MeasurementSession::frequencyPanelVisibleChanged, this, [this](bool visible) {
-        gbFT->setVisible(visible);
-        if (visible)
-            gbFT->raise();
-    });
-    // Opening the panel moves the focus to the time field and runs its change handler, which
-    // then acts because the field has the focus.
-    connect(m, &MeasurementSession::frequencyPanelOpened, this, [this] {
-        seTime->setFocus(Qt::OtherFocusReason);
-        sampling->setFocusField(Field::seTime);
-        sampling->seTimeChange();
-    });
-    connect(m, &MeasurementSession::seTimeChangeRequested, sampling,
-        &acquisition::SamplingParameters::seTimeChange);
-    connect(m, &MeasurementSession::launchTypeChanged, this, &TForm1::mirrorLaunchButton);
-    connect(m, &MeasurementSession::errorLabelColourChanged, this, &TForm1::mirrorErrorColour);
     connect(m, &MeasurementSession::portFailure, this, &TForm1::showMessageLater);
-    // A recording the session completed becomes the current one; the session draws it right
-    // after. The cycles of a run are kept by the run's stores.
-    connect(m, &MeasurementSession::transferComplete, this, [this](const files::Recording &r) {
-        files::Recording next = r;
-        if (CycleRunning)
-            next.origin = files::RecordingOrigin::Cycle;
-        holdRecording(std::move(next));
-    });
-    connect(m, &MeasurementSession::shortReadComplete, this, [this](const files::Recording &r) {
-        holdRecording(r);
-        // A new read, not the file the frame named.
-        session->setFileCaption(tr("Комментарий"));
-    });
-    // A failed transfer (out of step, board gone) has put its text in the first status panel;
-    // the message follows once the port's handler has returned. What was received is drawn
-    // for the user to look at, under the failure's text, as a faulty recording that no save
-    // writes. A cycle run does not draw it: it is no cycle of the run.
-    connect(m, &MeasurementSession::transferFailed, this,
-        [this](acquisition::SessionFailure, const QString &text, const files::Recording &received) {
-            if (!received.data.isEmpty() && !CycleRunning) {
-                holdRecording(received);
-                BuildChart();
-                session->setStatusText(0, text);
-            }
-            showMessageLater(text);
-        });
+    connect(m, &MeasurementSession::exchangeEnded, this, &TForm1::exchangeEnded);
+    connect(m, &MeasurementSession::provenOutOfStep, this, &TForm1::provenOutOfStep);
     // The board went away (the session has heard of it first); the port is closed.
     connect(
         instrument.get(), &acquisition::Instrument::disconnected, this, &TForm1::instrumentLost);
 
-    for (int panel = 0; panel < 3; ++panel)
-        status->setPanelText(panel, m->statusText(panel));
-    gbFile->setTitle(m->fileCaption());
-    gbFT->setVisible(m->frequencyPanelVisible());
-    mirrorProgress();
-    mirrorButtons();
+    TimErrBlink = new QTimer(this);
+    TimErrBlink->setInterval(300);
+    connect(TimErrBlink, &QTimer::timeout, this, &TForm1::TimErrBlinkTimer);
+    TimErrBlink->start();
+    gbFT->setVisible(false);
+    mirrorChooseF();
+    mirrorTuneButton();
     mirrorLaunchButton();
     mirrorErrorColour();
 }
 
-void TForm1::mirrorProgress()
+void TForm1::mirrorChooseF()
 {
-    const acquisition::ProgressView &p = session->progress();
-    progressBar->setRange(0, std::max(1, p.maximum));
-    progressBar->setValue(std::clamp(p.position, 0, std::max(1, p.maximum)));
-    lAll->setText(p.lAll);
-    lElapsed->setText(p.lElapsed);
-    lRest->setText(p.lRest);
-    lbPercent->setText(p.lbPercent);
-    lbRestPercent->setText(p.lbRestPercent);
-    if (p.visible != Panel1->isVisibleTo(Chart1)) {
-        Panel1->setVisible(p.visible);
-        if (p.visible)
-            Panel1->raise();
-    }
+    // The toggle reads "Закрыть" in red only while the panel is open.
+    btChooseF->setText(m_frequencyPanelVisible ? tr("Закрыть") : tr("Выбор F/T"));
+    setCaptionColor(btChooseF, m_frequencyPanelVisible ? CaptionRed : CaptionBlack);
 }
 
-void TForm1::mirrorButtons()
+void TForm1::mirrorTuneButton()
 {
-    const acquisition::ButtonLook &chooseF = session->chooseFButton();
-    btChooseF->setText(chooseF.caption);
-    setCaptionColor(btChooseF, colorFromValue(chooseF.colour));
-    const acquisition::ButtonLook &tune = session->tuneButton();
-    btTune->setText(tune.caption);
-    setCaptionColor(btTune, colorFromValue(tune.colour));
+    btTune->setText(m_tuning ? tr("Завершить (ФД)") : TuneCaption());
+    setCaptionColor(btTune, m_tuning ? CaptionRed : CaptionBlack);
 }
 
 void TForm1::mirrorLaunchButton()
 {
-    m_launchComputer = session->launchButtonPicture() == acquisition::LaunchPicture::Computer;
+    m_launchComputer = m_launchType != 1;
     btExtrn->setIcon(pictureIcon(m_launchComputer ? Picture::Computer : Picture::RisingEdge));
-    btExtrn->setToolTip(session->launchButtonHint());
+    btExtrn->setToolTip(
+        m_launchComputer ? tr("Запуск от компьютера") : tr("Запуск по сигналу фотодиода"));
 }
 
 void TForm1::mirrorErrorColour()
 {
     QPalette pal = lErrIn->palette();
-    pal.setColor(QPalette::WindowText, colorFromValue(session->errorLabelColour()));
+    pal.setColor(QPalette::WindowText, colorFromValue(m_errorColour));
     lErrIn->setPalette(pal);
+}
+
+void TForm1::setFrequencyPanelVisible(bool visible)
+{
+    m_frequencyPanelVisible = visible;
+    gbFT->setVisible(visible);
+    if (visible)
+        gbFT->raise();
+    mirrorChooseF();
 }
 
 void TForm1::setMeasurementButtonsEnabled(bool enabled)
@@ -476,7 +412,7 @@ void TForm1::instrumentLost()
     // An exchange the board broke off has been reported as such already.
     if (session->lastFailure() == acquisition::SessionFailure::Disconnected)
         return;
-    session->setStatusText(0, acquisition::InstrumentLink::noLinkStatus());
+    status->setPanelText(0, acquisition::InstrumentLink::noLinkStatus());
     showMessageLater(acquisition::InstrumentLink::notFoundMessage());
 }
 
@@ -503,9 +439,7 @@ void TForm1::bindChartBuilder()
     ChartControls controls;
     controls.displaySettings = [this] {
         sig::DisplaySettings s;
-        s.checkedChannels = checkedThermocouples();
         s.photodiode = channelBoxes.at(int(files::ChannelId::FD))->isChecked();
-        s.averaging = cbAvgMC->isChecked();
         s.timeUnitIndex = cbXscale->currentIndex();
         const int mode = cbShowK->currentIndex();
         s.axisMode = mode >= 0 && mode <= 3 ? sig::AxisMode(mode) : sig::AxisMode::None;
@@ -519,12 +453,10 @@ void TForm1::bindChartBuilder()
     controls.valueRange = [this] {
         return std::pair { boundedValue(seYmin), boundedValue(seYmax) };
     };
-    chartBuilder
-        = std::make_unique<ChartBuilder>(*Chart1, *session, *m_document, std::move(controls));
+    chartBuilder = std::make_unique<ChartBuilder>(*Chart1, std::move(controls));
     chartBuilder->reportError = [this](const QString &text) { showMessageLater(text); };
-    session->setChartBuilder([this] { BuildChart(); });
     cursorReadout = new CursorReadout(
-        *Chart1, *chartBuilder, *session, [this] { return m_readout; }, this);
+        *Chart1, *chartBuilder, *status, [this] { return m_readout; }, this);
     connect(this, &TForm1::chartRebuildRequested, this, &TForm1::displayChanged);
 }
 
@@ -611,12 +543,13 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
     }
     if (watched == btStart && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
+        // Enter starts, Escape hides the frequency/time panel.
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            session->btStartKeyPress(13);
+            btStartClick();
             return true;
         }
         if (key == Qt::Key_Escape) {
-            session->btStartKeyPress(27);
+            setFrequencyPanelVisible(false);
             return true;
         }
     }
@@ -651,7 +584,7 @@ void TForm1::btOptionsClick()
     gbOptions->hide();
     btOptions->setText(tr("ОПЦИИ"));
     setCaptionColor(btOptions, CaptionBlack);
-    if (session->tuning())
+    if (m_tuning)
         btTune->click(); // stop it
 }
 
@@ -664,45 +597,89 @@ void TForm1::gbOptionsClick()
 
 void TForm1::btTuneClick()
 {
-    session->btTuneClick();
+    m_tuning = !m_tuning;
+    mirrorTuneButton();
+    session->tune(m_tuning);
 }
 
 void TForm1::btChooseFClick()
 {
-    session->btChooseFClick();
+    if (m_frequencyPanelVisible) {
+        setFrequencyPanelVisible(false);
+        return;
+    }
+    setFrequencyPanelVisible(true);
+    // Opening the panel moves the focus to the time field and runs its change handler, which
+    // then acts because the field has the focus.
+    seTime->setFocus(Qt::OtherFocusReason);
+    sampling->setFocusField(Field::seTime);
+    sampling->seTimeChange();
 }
 
 void TForm1::closeFrequencyPanel()
 {
-    if (session->frequencyPanelVisible())
-        session->btChooseFClick();
+    setFrequencyPanelVisible(false);
+}
+
+acquisition::MeasurementRequest TForm1::measurementRequest() const
+{
+    acquisition::MeasurementRequest request;
+    request.plan = sampling->plan();
+    request.rangeIndex = cbTrng->currentIndex() == 1 ? 1 : 0;
+    request.launchType = m_launchType;
+    // The value axis's title as the chart shows it; the time title names the interval's unit.
+    request.yTitle = chartBuilder->valueAxisTitle();
+    return request;
+}
+
+acquisition::ReadRequest TForm1::readRequest() const
+{
+    acquisition::ReadRequest request;
+    request.channels = checkedThermocouples();
+    request.rangeIndex = cbTrng->currentIndex() == 1 ? 1 : 0;
+    request.launchType = m_launchType;
+    // The interval of the last measurement or file: the recording on the chart has it.
+    request.channelIntervalUs = recording().header.ChannelIntervalUs;
+    request.yTitle = chartBuilder->valueAxisTitle();
+    return request;
 }
 
 void TForm1::ctlBarDblClick()
 {
     // The re-read asks the instrument: without one (measurement buttons disabled) nothing
     // would answer while the status bar claimed a measurement.
-    if (btStart->isEnabled())
-        session->ctlBarDblClick();
+    if (!btStart->isEnabled())
+        return;
+    setFrequencyPanelVisible(false);
+    sampling->seTimeChange();
+    acquisition::ReadRequest request = readRequest();
+    request.channels = sampling->ChannelMask();
+    session->startReRead(request);
 }
 
 void TForm1::btExtrnClick()
 {
-    session->btExtrnClick();
+    m_launchType = acquisition::toggledLaunchType(m_launchType);
+    mirrorLaunchButton();
 }
 
 void TForm1::btStartClick()
 {
     // While a measurement waits for its recording, the start buttons read "Отменить".
-    if (measurementWaiting())
+    if (measurementWaiting()) {
         cancelMeasurement();
-    else
-        session->btStartClick();
+        return;
+    }
+    m_work->setRecordedByCycle(false);
+    setFrequencyPanelVisible(false);
+    session->startMeasurement(measurementRequest());
 }
 
 void TForm1::bt500Click()
 {
-    session->bt500Click();
+    m_work->setRecordedByCycle(false);
+    setFrequencyPanelVisible(false);
+    session->startShortRead(readRequest());
 }
 
 void TForm1::btUSBClick()
@@ -719,10 +696,10 @@ void TForm1::statusClick()
     // hint stands in the second panel while the readout is off.
     if (!m_readout) {
         cursorReadout->switchedOff();
-        session->setStatusText(1, tr("Щелкните для отображения X,Y"));
-        session->setStatusText(2, QString());
-    } else if (session->statusText(1) == tr("Щелкните для отображения X,Y")) {
-        session->setStatusText(1, QString());
+        status->setPanelText(1, tr("Щелкните для отображения X,Y"));
+        status->setPanelText(2, QString());
+    } else if (status->panelText(1) == tr("Щелкните для отображения X,Y")) {
+        status->setPanelText(1, QString());
     }
 }
 

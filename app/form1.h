@@ -2,7 +2,8 @@
 
 #include "app/appoptions.h"
 #include "files/channels.h"
-#include "files/recordingdocument.h"
+#include "acquisition/measurementsession.h"
+#include "files/unsavedwork.h"
 
 #include <QColor>
 #include <QPointer>
@@ -40,7 +41,6 @@ class TChartSeries;
 
 namespace acquisition {
 class Instrument;
-class MeasurementSession;
 class SamplingParameters;
 enum class Field;
 } // namespace acquisition
@@ -58,10 +58,9 @@ class HotPlug;
 class Overlays;
 class RegionCursors;
 class RegionPanel;
+class SessionPresenter;
 class SpinEdit;
 class StatusBar;
-
-class WindowSessionControls;
 
 // What start-up takes from outside besides the settings file and the command line: how
 // messages are shown (an information box unless replaced; tests collect them) and where
@@ -90,12 +89,12 @@ enum class SaveAnswer { Save, Discard, Cancel };
 // resized by FormResize from the window's outer size and the two margins.
 //
 // The window owns the instrument (the serial port SerialPort1, the link that finds and opens
-// it, and the measurement session that runs every exchange on it) and the current recording.
-// The session decides; the window passes the user's actions to its handlers and mirrors its
-// view state (status texts, progress panel, captions, panel visibility, launch picture, error
-// blink). Every recording the session completes, and every file opened, becomes the current
-// recording; one that was not saved goes to the recovery folder first. Closing the window
-// with a recording not saved asks "Сохранить запись?".
+// it, and the measurement session that runs every exchange on it) and the keeper of the work
+// not saved (the current recording with its comment, the cycles of a run, failed transfers).
+// Its handlers turn the controls into the session's requests; the presenter shows what the
+// session does (status texts, progress panel). Every recording the session completes, and
+// every file opened, becomes the current recording; one not saved goes to the recovery store
+// first. Closing the window with something not saved asks "Сохранить запись?".
 class TForm1 : public QWidget
 {
     Q_OBJECT
@@ -119,26 +118,36 @@ public:
     int ChartHeightMargin = 0;
     int ChartWidthMargin = 0;
     bool CycleRunning = false;
-    std::array<quint8, 8> BlockCodeTable {}; // entry n - 1 for n blocks
     std::array<QCheckBox *, files::ChannelCount> CheckBoxByChannel {};
     std::array<ColorPanel *, files::ChannelCount> PanelByChannel {};
     acquisition::SamplingParameters *sampling = nullptr;
 
     // ---- The instrument (the built-in board with --simulator, SerialPort1, the link and the
     // session) and the session it holds
-    std::unique_ptr<WindowSessionControls> sessionControls;
     std::unique_ptr<acquisition::Instrument> instrument;
     acquisition::MeasurementSession *session = nullptr;
+    // The session's states as the window shows them (status texts, progress panel).
+    SessionPresenter *presenter = nullptr;
 
-    // ---- The current recording
-    const files::Recording &recording() const { return m_document->recording(); }
-    files::RecordingDocument &document() { return *m_document; }
-    // Makes `next` the current recording (the one held goes to the recovery folder first when
-    // it was not saved, with the comment in the box) and draws it.
+    // ---- The current recording and the work not saved
+    const files::Recording &recording() const { return m_work->recording(); }
+    files::UnsavedWork &work() { return *m_work; }
+    // Makes `next` the current recording (the one held goes to the recovery store first when
+    // it was not saved, with its comment) and draws it. A file (or a recording reopened from
+    // the store) brings its comment into the box; a new recording keeps the box's text.
     void takeRecording(files::Recording next);
     // True when closing would lose something: what btSave writes (the current recording, or
     // after a cycle run its cycles) is not saved.
     bool hasUnsavedRecording() const;
+    // The measurement the controls ask for now (btStart), and the short read or re-read.
+    acquisition::MeasurementRequest measurementRequest() const;
+    acquisition::ReadRequest readRequest() const;
+    // LaunchType: 0 from the computer, 1 on the photodiode signal.
+    int LaunchType() const { return m_launchType; }
+    // A photodiode tuning runs: "Настройка ФД" was pressed, "Завершить (ФД)" not yet.
+    bool tuning() const { return m_tuning; }
+    bool frequencyPanelVisible() const { return m_frequencyPanelVisible; }
+    void setFrequencyPanelVisible(bool visible);
 
     // ---- Chart building (app/chartbuilder.h)
     std::unique_ptr<ChartBuilder> chartBuilder;
@@ -374,12 +383,16 @@ private:
     void createFileControl();
     // The current recording: replaced without drawing (the one held kept when unsaved).
     void holdRecording(files::Recording next);
-    // Unsaved cycles go to the recovery folder as one data file.
-    void keepCycles(const QByteArray &arrays);
-    // Cycles are what btSave writes now (after "Стоп"), or what a close puts at stake (a run).
-    bool cyclesAreTheRecording() const;
-    // Everything not saved goes to the recovery folder, but what "Не сохранять" answered for.
+    // What an exchange ended with: the recording drawn, a failure said and its bytes kept.
+    void exchangeEnded(const acquisition::ExchangeOutcome &outcome);
+    // Bytes after the exchange `exchangeId` proved its recording wrong.
+    void provenOutOfStep(quint64 exchangeId);
+    // A failed transfer's bytes go to the recovery store; the failure is said.
+    void keepFailed(const files::Recording &received, const QString &text);
+    // Everything not saved goes to the recovery store, but what "Не сохранять" answered for.
     void keepUnsaved(bool exceptTheRecording);
+    void mirrorChooseF();
+    void mirrorTuneButton();
     SaveAnswer askSaveRecordingBox();
     // The file menu with its shortcuts, and the window's other shortcuts (form1desktop.cpp).
     void createFileMenu();
@@ -400,8 +413,6 @@ private:
     static QString droppedDataFile(const QMimeData *data);
     // A display control changed: redraw unless an exchange or a cycle run is under way.
     void displayChanged();
-    void mirrorProgress();
-    void mirrorButtons();
     void mirrorLaunchButton();
     void mirrorErrorColour();
     void setMeasurementButtonsEnabled(bool enabled);
@@ -422,7 +433,13 @@ private:
     FormEnvironment m_environment;
     QString m_settingsPath;
     std::optional<QRect> m_foldState;
-    std::unique_ptr<files::RecordingDocument> m_document;
+    std::unique_ptr<files::UnsavedWork> m_work;
+    int m_launchType = 0;
+    bool m_tuning = false;
+    bool m_frequencyPanelVisible = false;
+    // The range warning's colour (0x00BBGGRR), blinking red and yellow every 300 ms.
+    quint32 m_errorColour = 0x000000FF;
+    QTimer *TimErrBlink = nullptr;
     QStringList m_recentFiles;
     // The language code as the settings file holds it (empty: never chosen), written back as
     // it is unless the language menu changes it.

@@ -3,13 +3,13 @@
 // the chart (placed and moved on the chart, listed in the chart's menu, cleared when another
 // recording becomes the current one, kept through the builds of the same one).
 
-#include "acquisition/measurementsession.h"
 #include "app/chartbuilder.h"
 #include "app/cursorreadout.h"
 #include "app/form1.h"
 #include "app/overlays.h"
 #include "app/regioncursors.h"
 #include "app/regionpanel.h"
+#include "app/sessionpresenter.h"
 
 #include <QAction>
 #include <QMenu>
@@ -18,7 +18,8 @@ namespace app {
 
 void TForm1::BuildChart()
 {
-    chartBuilder->BuildChart();
+    if (chartBuilder->BuildChart(recording()))
+        presenter->chartBuilt();
     cursorReadout->recordingChanged();
     if (overlays)
         overlays->redraw();

@@ -4,7 +4,6 @@
 // file menu also lays other recordings over the chart (app/overlays.h).
 
 #include "acquisition/cyclerun.h"
-#include "acquisition/measurementsession.h"
 #include "app/cataloguepanel.h"
 #include "app/cyclecontrol.h"
 #include "app/filecontrol.h"
@@ -210,12 +209,16 @@ void TForm1::dropEvent(QDropEvent *event)
 
 void TForm1::updateTitle()
 {
+    // The title names what a save writes: after a cycle run its cycles (the file of their
+    // last one-file save), otherwise the current recording.
     const files::Recording &r = recording();
     const bool unsaved = hasUnsavedRecording();
+    const bool cycles = m_work->recordedByCycle() && !CycleRunning;
+    const QString savedPath = cycles && fileControl ? fileControl->cyclesFile() : r.savedPath;
     QString name;
-    if (!r.savedPath.isEmpty())
-        name = QFileInfo(r.savedPath).fileName();
-    else if (unsaved || !r.data.isEmpty())
+    if (!savedPath.isEmpty())
+        name = QFileInfo(savedPath).fileName();
+    else if (unsaved || !r.data.isEmpty() || (cycles && m_work->cycles().count() > 0))
         name = tr("Новая запись");
     // "[*]" is where the window shows its modified mark.
     setWindowTitle(name.isEmpty() ? caption() : name + QStringLiteral("[*] — ") + caption());

@@ -450,7 +450,7 @@ void TForm1::createFrequencyPanel()
     lErrIn = make<QLabel>(gbFT, "lErrIn", 8, 146, 201, 16);
     {
         QPalette pal = lErrIn->palette();
-        pal.setColor(QPalette::WindowText, colorFromValue(acquisition::ErrorRed));
+        pal.setColor(QPalette::WindowText, colorFromValue(0x000000FF));
         lErrIn->setPalette(pal);
         QFont bold = lErrIn->font();
         bold.setBold(true);

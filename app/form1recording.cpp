@@ -1,9 +1,9 @@
-// The window's current recording: where recordings come from (the session, a file, the
-// recovery folder), the rule that none that was not saved is lost, and the question on
-// closing. The file handling and the cycle mode are bound here as well, since they save it.
+// The window's current recording and the work not saved: where recordings come from (the
+// session, a file, the recovery store), what a failed exchange leaves, the rule that nothing
+// not saved is lost, and the question on closing. The file handling and the cycle mode are
+// bound here as well, since they save it.
 
 #include "acquisition/cyclerun.h"
-#include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "app/chartbuilder.h"
 #include "app/cyclecontrol.h"
@@ -11,12 +11,14 @@
 #include "app/form1.h"
 #include "app/recoverydialog.h"
 #include "app/regioncursors.h"
+#include "app/sessionpresenter.h"
 #include "chart/chart.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDateTime>
+#include <QDir>
+#include <QGroupBox>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -38,17 +40,28 @@ QString notKeptMessage(const QString &error)
 void TForm1::createCycleControl()
 {
     cycleControl = std::make_unique<CycleControl>(
-        *session, *sampling, btCycle, cb1file, [this] { btStartClick(); },
+        *session, *sampling, *m_work, btCycle, [this] { return measurementRequest(); },
+        [this] {
+            // What a press of btStart does besides starting.
+            m_work->setRecordedByCycle(false);
+            setFrequencyPanelVisible(false);
+        },
         [this](const QString &text) { showMessage(text); });
     acquisition::CycleRun *run = &cycleControl->run();
     connect(this, &TForm1::cycleRequested, cycleControl.get(), &CycleControl::btCycleClick);
-    connect(run, &acquisition::CycleRun::runningChanged, this,
-        [this](bool running) { CycleRunning = running; });
-    // A new run gives up the unsaved cycles of an earlier one: they are kept first.
-    connect(run, &acquisition::CycleRun::unsavedCyclesDropped, this, &TForm1::keepCycles);
-    chartBuilder->cycleStep = [this, run] {
-        return !CycleRunning || run->cycleStep() != acquisition::CycleRun::StepResult::LowMemory;
-    };
+    connect(run, &acquisition::CycleRun::runningChanged, this, [this](bool running) {
+        CycleRunning = running;
+        if (running) {
+            presenter->setCycleNumber(0);
+            fileControl->cyclesBegan();
+        }
+    });
+    presenter->setNamesCycle([run] { return run->ownsExchange(); });
+    // A stored cycle that later bytes proved wrong goes to the failed transfers.
+    connect(run, &acquisition::CycleRun::cycleRetracted, this,
+        [this](const files::Recording &taken) {
+            keepFailed(taken, SessionPresenter::provenOutOfStepText());
+        });
 }
 
 void TForm1::createFileControl()
@@ -58,7 +71,10 @@ void TForm1::createFileControl()
     window.comment = mComment;
     window.oneFile = cb1file;
     window.btNextFile = btNextFile;
-    window.valueAxisTitle = [this] { return chartBuilder->valueAxisTitle(); };
+    window.busy = [this] { return session->state() != acquisition::SessionState::Idle; };
+    window.setFileCaption = [this](const QString &caption) { gbFile->setTitle(caption); };
+    window.setStatus = [this](const QString &text) { presenter->showStatus(text); };
+    window.hideFrequencyPanel = [this] { setFrequencyPanelVisible(false); };
     window.applyChannelBits = [this](quint8 bits) {
         for (int n = 1; n <= files::ThermocoupleCount; ++n)
             channelBoxes.at(n - 1)->setChecked(bits & files::thermocoupleBit(n));
@@ -72,15 +88,20 @@ void TForm1::createFileControl()
     window.holdRecording
         = [this](files::Recording recording) { holdRecording(std::move(recording)); };
     window.buildChart = [this] { BuildChart(); };
-    window.displaySettings = [this] { return chartBuilder->displaySettings(); };
+    window.displaySettings
+        = [this](const files::DataFileHeader &header) { return chartBuilder->displaySettings(header); };
     window.showMessage = [this](const QString &text) { showMessage(text); };
-    fileControl
-        = new FileControl(std::move(window), *m_document, *session, cycleControl->run(), this);
+    fileControl = new FileControl(std::move(window), *m_work, this);
     connect(this, &TForm1::saveRequested, fileControl, &FileControl::btSaveClick);
     connect(this, &TForm1::loadRequested, fileControl,
         [this] { fileControl->btLoadFileClick(btLoadFile); });
     connect(this, &TForm1::previousFileRequested, fileControl, &FileControl::btPrevFileClick);
     connect(this, &TForm1::nextFileRequested, fileControl, &FileControl::btNextFileClick);
+    // Every edit of the comment is the recording's: it counts as not saved until it is.
+    connect(mComment, &QPlainTextEdit::textChanged, this, [this] {
+        m_work->setComment(mComment->toPlainText());
+        updateTitle();
+    });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -88,10 +109,17 @@ void TForm1::createFileControl()
 
 void TForm1::holdRecording(files::Recording next)
 {
-    // The one held goes to the recovery folder as a save would write it now.
-    m_document->recording().header.YTitle = chartBuilder->valueAxisTitle();
+    // A file, or a recording reopened from the store, brings its own comment; a new recording
+    // takes the text the box goes on showing.
+    const bool ownComment
+        = next.origin == files::RecordingOrigin::File || !next.recoveryPath.isEmpty();
+    const QString comment = ownComment ? next.comment : mComment->toPlainText();
     QString error;
-    m_document->replace(std::move(next), mComment->toPlainText(), &error);
+    m_work->replace(std::move(next), comment, &error);
+    if (ownComment) {
+        const QSignalBlocker quiet(mComment);
+        mComment->setPlainText(comment);
+    }
     // The cursors stood on the points of the recording that went.
     regionCursors->clear();
     if (!error.isEmpty()) {
@@ -107,45 +135,90 @@ void TForm1::takeRecording(files::Recording next)
     BuildChart();
 }
 
-void TForm1::keepCycles(const QByteArray &arrays)
+void TForm1::exchangeEnded(const acquisition::ExchangeOutcome &outcome)
 {
-    files::Recording cycles;
-    cycles.header = m_document->recording().header;
-    cycles.header.YTitle = chartBuilder->valueAxisTitle();
-    cycles.data = arrays;
-    cycles.comment = mComment->toPlainText();
-    cycles.origin = files::RecordingOrigin::Cycle;
-    cycles.time = QDateTime::currentDateTime();
+    using acquisition::ExchangeEnd;
+    using acquisition::SessionFailure;
+    const bool ofTheRun = cycleControl && cycleControl->run().isOwn(outcome.exchangeId);
+    switch (outcome.end) {
+    case ExchangeEnd::Completed: {
+        files::Recording next = outcome.recording;
+        // A cycle's recording is kept by the run's store (or, after "Стоп", was not asked
+        // for): it is drawn, not held as one more recording to save.
+        if (ofTheRun)
+            next.origin = files::RecordingOrigin::Cycle;
+        else if (outcome.exchange != acquisition::ExchangeKind::Measurement)
+            // A new read, not the file the frame named.
+            gbFile->setTitle(tr("Комментарий"));
+        takeRecording(std::move(next));
+        break;
+    }
+    case ExchangeEnd::Failed:
+        // A wait that ended without data draws what the chart holds.
+        if (outcome.failure == SessionFailure::NoData
+            && outcome.exchange == acquisition::ExchangeKind::Measurement) {
+            BuildChart();
+            break;
+        }
+        // What was received is kept as a failed transfer and drawn for the user to look at,
+        // under the failure's text, as a faulty recording that no save writes. A cycle run
+        // does not draw it: it is no cycle of the run.
+        if (!outcome.recording.data.isEmpty()) {
+            keepFailed(outcome.recording, SessionPresenter::failureText(outcome.failure));
+            if (!CycleRunning) {
+                takeRecording(outcome.recording);
+                presenter->showStatus(SessionPresenter::failureText(outcome.failure));
+            }
+        }
+        showMessageLater(SessionPresenter::failureText(outcome.failure));
+        break;
+    case ExchangeEnd::Cancelled:
+    case ExchangeEnd::Interrupted:
+        break;
+    }
+    mirrorStartButtons();
+    updateTitle();
+}
+
+void TForm1::keepFailed(const files::Recording &received, const QString &text)
+{
+    files::Recording kept = received;
+    kept.comment = mComment->toPlainText();
     QString error;
-    if (m_document->recovery().keep(cycles, &error).isEmpty()) {
+    if (m_work->keepFailed(kept, text, {}, &error).isEmpty() && !error.isEmpty()) {
         qWarning("ferrun: %s", qPrintable(notKeptMessage(error)));
         showMessageLater(notKeptMessage(error));
     }
 }
 
-bool TForm1::cyclesAreTheRecording() const
+void TForm1::provenOutOfStep(quint64 exchangeId)
 {
-    // After "Стоп" a save writes the run's cycles; during a run they are what is at stake.
-    return session->RecordedByCycle() || CycleRunning;
+    if (!m_work->exchangeOutOfStep(exchangeId))
+        return;
+    // The recording on the chart is that exchange's: it stays for a look, marked.
+    const QString text = SessionPresenter::provenOutOfStepText();
+    presenter->showStatus(text);
+    const QString saved = recording().savedPath;
+    showMessageLater(saved.isEmpty()
+            ? text
+            : tr("%1\nФайл %2 содержит эту запись.").arg(text, QDir::toNativeSeparators(saved)));
+    updateTitle();
 }
 
 bool TForm1::hasUnsavedRecording() const
 {
-    return cyclesAreTheRecording() ? cycleControl->run().hasUnsavedCycles()
-                                   : m_document->recording().needsSaving();
+    // After "Стоп" a save writes the run's cycles; during a run they are what is at stake.
+    if (CycleRunning)
+        return m_work->cycles().hasUnsaved();
+    return m_work->saveTargetUnsaved();
 }
 
 void TForm1::keepUnsaved(bool exceptTheRecording)
 {
-    const bool cycles = cyclesAreTheRecording();
-    if (m_document->recording().needsSaving() && !(exceptTheRecording && !cycles)) {
-        m_document->recording().header.YTitle = chartBuilder->valueAxisTitle();
-        QString error;
-        if (m_document->keepInRecovery(mComment->toPlainText(), &error).isEmpty())
-            qWarning("ferrun: %s", qPrintable(notKeptMessage(error)));
-    }
-    if (cycleControl->run().hasUnsavedCycles() && !(exceptTheRecording && cycles))
-        keepCycles(cycleControl->run().unsavedCycleArrays());
+    m_work->setComment(mComment->toPlainText());
+    QString error;
+    if (!m_work->keepAll(exceptTheRecording, &error))
+        qWarning("ferrun: %s", qPrintable(notKeptMessage(error)));
 }
 
 SaveAnswer TForm1::askSaveRecordingBox()
@@ -177,6 +250,8 @@ void TForm1::closeEvent(QCloseEvent *event)
         return;
     }
     bool discarded = false;
+    // During a run its cycles are what the question is about.
+    const bool cyclesAtStake = CycleRunning;
     if (!m_unattendedClose && hasUnsavedRecording()) {
         switch (askSaveRecording()) {
         case SaveAnswer::Cancel:
@@ -195,11 +270,16 @@ void TForm1::closeEvent(QCloseEvent *event)
             break;
         case SaveAnswer::Discard:
             discarded = true;
+            if (cyclesAtStake)
+                m_work->setRecordedByCycle(true);
             break;
         }
     }
+    // A run still going ends with the window: its cycles are on disk already.
+    if (CycleRunning)
+        cycleControl->run().stop();
     // What the question did not cover (or, with nobody to answer, everything not saved) is
-    // kept in the recovery folder.
+    // kept in the recovery store.
     keepUnsaved(discarded);
     // The settings are written even when they cannot be: the window closes all the same.
     shutDown();
@@ -208,7 +288,7 @@ void TForm1::closeEvent(QCloseEvent *event)
 
 void TForm1::showUnsavedRecordings()
 {
-    const QList<files::RecoveryEntry> entries = m_document->recovery().entries();
+    const QList<files::RecoveryEntry> entries = m_work->recovery().entries();
     if (entries.isEmpty()) {
         showMessage(RecoveryDialog::emptyMessage());
         return;

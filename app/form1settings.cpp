@@ -1,4 +1,3 @@
-#include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "app/form1.h"
 #include "app/icons.h"
@@ -28,7 +27,7 @@ namespace app {
 void TForm1::startUp()
 {
     CycleRunning = false;
-    session->setRecordedByCycle(false);
+    m_work->setRecordedByCycle(false);
     btSaveChart->move(btSaveChart->x(), Chart1->height() - 26);
     btExtrn->setIcon(pictureIcon(Picture::RisingEdge));
     m_launchComputer = false;
@@ -83,10 +82,10 @@ void TForm1::startUp()
     m_languageCode = s.language;
     updateLanguageMenu();
     // The readout is off: its hint says how to switch it on.
-    session->setStatusText(1, tr("Щелкните для отображения X,Y"));
+    status->setPanelText(1, tr("Щелкните для отображения X,Y"));
     // Launch type: pre-set one below the stored value (1 when that is negative), then let the
     // button's handler toggle it, so that picture and hint match. 0 and 1 come back unchanged.
-    session->setLaunchType(s.launchType <= 0 ? 1 : s.launchType - 1);
+    m_launchType = s.launchType <= 0 ? 1 : s.launchType - 1;
     btExtrnClick();
 
     // Frequency/time panel: stored block count (seSamples runs its change handler), stored
@@ -100,15 +99,12 @@ void TForm1::startUp()
     // A full recording (up to 240000 points a series) then goes into the chart without the
     // point lists growing step by step.
     chart::setDefaultListCapacity(700000);
-    session->setSessionBlocks(8);
     // Started to look at a recording (a file named on the command line, as a file manager
     // opens one): a missing board is said in the status bar only, not by a box that the user
     // must close before the recording shows.
     m_quietNotFound = !m_options.file.isEmpty();
     ConnectInstrument();
     m_quietNotFound = false;
-    for (int n = 1; n <= 8; ++n)
-        BlockCodeTable.at(n - 1) = quint8((8 - n) * 32);
     // Run-time bounds, stored without re-checking the values shown.
     sampling->setBounds(
         Field::seTime, acquisition::ShortestTime4allSRAM, acquisition::LongestTime4allSRAM);
@@ -142,7 +138,7 @@ void TForm1::shutDown()
     s.frequency = boundedValue(Field::seF);
     s.time4allSram = sampling->Time4allSRAM();
     s.sramBlocks = sampling->SRAMblocks();
-    s.launchType = session->LaunchType();
+    s.launchType = m_launchType;
     s.xScale = cbXscale->currentIndex();
     s.xyMode = cbShowK->currentIndex();
     s.tRange = cbTrng->currentIndex();

@@ -2,7 +2,6 @@
 
 #include "acquisition/instrument.h"
 #include "acquisition/instrumentlink.h"
-#include "acquisition/measurementsession.h"
 #include "serial/serialport.h"
 
 #include <utility>
@@ -40,12 +39,7 @@ void HotPlug::connectIfIdle()
     m_connecting = true;
     m_connectQuietly();
     m_connecting = false;
-    const bool connected = m_instrument.isConnected();
-    // "USB: нет связи" of the lost board is no longer true.
-    acquisition::MeasurementSession &session = m_instrument.session();
-    if (connected && session.statusText(0) == acquisition::InstrumentLink::noLinkStatus())
-        session.setStatusText(0, QString());
-    emit connectAttempted(connected);
+    emit connectAttempted(m_instrument.isConnected());
 }
 
 } // namespace app

@@ -15,6 +15,7 @@ int runExport(const QStringList &args);
 int runStats(const QStringList &args);
 int runCatalog(const QStringList &args);
 int runCycle(const QStringList &args);
+int runRecovered(const QStringList &args);
 // Runs before any application object exists and makes its own (a QApplication on the
 // offscreen platform, from a module loaded only for this command). Gets main's arguments,
 // "plot" at argv[1].

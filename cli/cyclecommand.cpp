@@ -9,16 +9,18 @@
 #include "cli/measurementsetup.h"
 #include "cli/output.h"
 #include "files/cyclesave.h"
+#include "files/cyclestore.h"
 #include "files/datafile.h"
 #include "files/outputfile.h"
+#include "files/unsavedwork.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QLocale>
 #include <QRegularExpression>
 #include <QTimer>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -29,12 +31,9 @@
 namespace {
 
 using acquisition::CycleRun;
-using acquisition::Field;
 using acquisition::MeasurementSession;
 using acquisition::TerminationSignals;
-using cli::PanelControls;
 using cli::printError;
-using cli::rescueName;
 
 constexpr int ExitSaved = 0;
 constexpr int ExitNotSaved = 1;
@@ -79,11 +78,15 @@ int cli::runCycle(const QStringList &args)
             "followed by the cycle number, run.kdx gives run0000.kdx, run0001.kdx, ...; FILE\n"
             "itself is not written), or with --one-file every cycle in order in FILE. One line\n"
             "per stored cycle on standard error. A cycle is stored once its last block is in\n"
-            "and the line has stayed quiet for %1 ms; a cycle whose transfer fails is never\n"
-            "stored, and the run ends there. An instrument silent for %2 s beyond the\n"
-            "recording time (or between two blocks) ends the run. Ctrl+C (SIGINT) stops after\n"
-            "the cycle under way (a second one at once); SIGTERM and SIGHUP stop at once. Every\n"
-            "way the run ends, the cycles stored are saved.")
+            "and the line has stayed quiet for %1 ms, and is then on disk in the recovery\n"
+            "store (ferrun-cli recovered) until the run is saved: a kill or a crash loses at\n"
+            "most the cycle under way. A cycle whose transfer fails is never stored, and the\n"
+            "run ends there; a byte that comes after a cycle's quiet time, before or during the\n"
+            "next recording, proves that cycle out of step: it is taken back out and the run\n"
+            "ends. An instrument silent for %2 s beyond the recording time (or between two\n"
+            "blocks) ends the run. Ctrl+C (SIGINT) stops after the cycle under way (a second\n"
+            "one at once); SIGTERM and SIGHUP stop at once. Every way the run ends, the cycles\n"
+            "stored are saved; what cannot be saved stays in the recovery store.")
             .arg(MeasurementSession::SettleMs)
             .arg(acquisition::ReplyGraceMs / 1000));
     line.addOption({ { "o", "output" }, "Where the cycles go (see above).", "FILE" });
@@ -110,12 +113,12 @@ int cli::runCycle(const QStringList &args)
     line.addOption({ "comment", "Comment stored in every file.", "TEXT" });
     line.addExitCode(ExitSaved, "the cycles were stored and saved (also after a signal)");
     line.addExitCode(ExitNotSaved,
-        "a file could not be written (cycles not written are kept in the temporary folder "
-        "when possible)");
+        "a file could not be written (the cycles stay in the recovery store, named on "
+        "standard error)");
     line.addExitCode(ExitEndedEarly,
         "the run ended before --count cycles (no reply from the instrument, a failed "
-        "transfer, the board disconnected, or too little memory); the cycles stored before "
-        "were saved");
+        "transfer, a cycle proven out of step, the board disconnected, a cycle that could "
+        "not be written to disk, or too little memory); the cycles stored before were saved");
     line.addExitCode(ExitNoInstrument, "no instrument found or the port cannot be opened");
     line.addExitCode(ExitNothingStored, "no cycle was stored; nothing was written");
     if (const auto status = line.parse(args))
@@ -131,18 +134,22 @@ int cli::runCycle(const QStringList &args)
             return ExitUsage;
     }
     if (line.isSet("freq")) {
-        o.frequency = line.intValue(
-            "freq", acquisition::LowestFrequencyHz, acquisition::HighestFrequencyHz);
+        o.frequency = line.intValue("freq", 0, INT_MAX);
         if (!o.frequency)
             return ExitUsage;
     }
     if (line.isSet("time")) {
-        o.time = line.intValue("time", ShortestCycleMs, LongestCycleMs);
+        o.time = line.intValue("time", 0, INT_MAX);
         if (!o.time)
             return ExitUsage;
     }
     if (const auto status = readChannelsRangeLaunch(line, o))
         return *status;
+    // One memory block averaged over 16 samples in the controller: 3500 bytes a cycle.
+    const std::optional<acquisition::SamplingPlan> plan
+        = planOf(line, o, acquisition::BlockSamples, true);
+    if (!plan)
+        return ExitUsage;
     const QString &output = o.output;
     const QString &comment = o.comment;
     const bool oneFile = line.isSet("one-file");
@@ -157,36 +164,19 @@ int cli::runCycle(const QStringList &args)
     if (!clearLeftoverSaves(output, oneFile))
         return ExitNotSaved;
     TerminationSignals termination;
-
-    // The frequency/time panel of a first run with one averaged block, then the options as a
-    // user would enter them; the cycle start selects the same block and averaging again.
-    acquisition::SamplingParameters panel(QLocale::c());
-    panel.applyFirstRun();
-    panel.assign(Field::seSamples, acquisition::BlockSamples);
-    panel.setAveraging(true);
-    cli::checkChannels(panel, o.channels);
-    if (o.frequency)
-        cli::typeAndLeave(panel, Field::seF, *o.frequency);
-    else if (o.time)
-        cli::typeAndLeave(panel, Field::seTime, *o.time);
-    PanelControls controls(panel, o.rangeIndex);
+    files::UnsavedWork work(recoveryStore(), files::RecoveryKeeper::Cycle);
+    reportInterruptedRuns(work.recovery());
+    files::CycleStore &cycles = work.cycles();
 
     acquisition::Instrument::Options where;
     where.device = o.device;
     where.simulator = o.simulator;
-    acquisition::Instrument instrument(&controls, where);
+    acquisition::Instrument instrument(where);
     if (!cli::connectInstrument(instrument))
         return ExitNoInstrument;
     MeasurementSession &session = instrument.session();
-    if (o.launchType == 1)
-        session.btExtrnClick();
-    CycleRun cycle(&session, &panel);
-    cycle.setOneFile(oneFile);
-    cycle.installHeadlessChartBuilder();
-    // The header of what is saved: that of the cycles' recordings.
-    files::DataFileHeader header;
-    QObject::connect(&session, &MeasurementSession::transferComplete,
-        [&](const files::Recording &recording) { header = recording.header; });
+    CycleRun cycle(&session, nullptr, &cycles);
+    cycle.setRequestSource([&] { return requestOf(o, *plan); });
 
     QEventLoop loop;
     int exitCode = ExitSaved;
@@ -205,43 +195,66 @@ int cli::runCycle(const QStringList &args)
         if (!message.isEmpty())
             printError(message);
         exitCode = code;
-        if (cycle.CycleRunning())
-            cycle.btCycleClick();
+        cycle.stop();
         watch.stop();
         QTimer::singleShot(0, &loop, &QEventLoop::quit);
     };
 
     QObject::connect(&session, &MeasurementSession::portFailure,
         [&](const QString &message) { printError(message); });
-    QString noReplyReason;
-    QObject::connect(&watch, &acquisition::ReplyWatch::noReply,
-        [&](const QString &why) { noReplyReason = why; });
-    QObject::connect(
-        &session, &MeasurementSession::transferFailed, [&](acquisition::SessionFailure why) {
+    // A stored cycle that later bytes proved wrong is kept with the failed transfers.
+    QObject::connect(&cycle, &CycleRun::cycleRetracted, [&](const files::Recording &taken) {
+        files::Recording kept = taken;
+        kept.comment = comment;
+        QString error;
+        const QString path = work.keepFailed(
+            kept, QStringLiteral("a cycle proven out of step after its quiet time"), {}, &error);
+        printError(path.isEmpty()
+                ? QString("cycle %1 was out of step and is not kept as good; its bytes could not "
+                          "be kept: %2")
+                      .arg(cycles.count() + 1)
+                      .arg(error)
+                : QString("cycle %1 was out of step and is not kept as good; its bytes up to the "
+                          "last good block are kept in %2")
+                      .arg(cycles.count() + 1)
+                      .arg(path));
+    });
+    QObject::connect(&cycle, &CycleRun::ended, [&](CycleRun::Ending ending) {
+        switch (ending) {
+        case CycleRun::Ending::Failed:
             finish(ExitEndedEarly,
-                why == acquisition::SessionFailure::NoReply && !noReplyReason.isEmpty()
-                    ? noReplyReason
-                    : acquisition::sessionFailureDescription(why)
-                        + ": the cycle under way is not stored");
-        });
+                failureText(cycle.failure(), acquisition::ReplyGraceMs / 1000)
+                    + ": the cycle under way is not stored");
+            return;
+        case CycleRun::Ending::OutOfStep:
+            finish(ExitEndedEarly,
+                "bytes came after a cycle's quiet time: the run is out of step and ends; the "
+                "cycles before are kept");
+            return;
+        case CycleRun::Ending::NotWritten:
+            finish(ExitEndedEarly,
+                QString("a cycle could not be written to disk, the run ends: %1")
+                    .arg(cycle.writeError()));
+            return;
+        case CycleRun::Ending::LowMemory:
+            finish(ExitEndedEarly,
+                QString("stopped: at most %1 KB of memory available")
+                    .arg(CycleRun::LowMemoryBytes / 1024));
+            return;
+        case CycleRun::Ending::Cancelled:
+            finish(ExitEndedEarly, "the measurement was cancelled");
+            return;
+        }
+    });
     QObject::connect(&instrument, &acquisition::Instrument::disconnected, [&] {
-        finish(ExitEndedEarly,
-            acquisition::sessionFailureDescription(acquisition::SessionFailure::Disconnected));
-    });
-    QObject::connect(&cycle, &CycleRun::lowMemory, [&] {
-        finish(ExitEndedEarly,
-            QString("stopped: at most %1 KB of memory available")
-                .arg(CycleRun::LowMemoryBytes / 1024));
-    });
-    QObject::connect(&session, &MeasurementSession::measurementEndedWithoutData, [&] {
-        finish(ExitEndedEarly, "the instrument ended the measurement without sending data");
+        finish(ExitEndedEarly, failureText(acquisition::SessionFailure::Disconnected));
     });
     QObject::connect(&cycle, &CycleRun::cycleStored, [&](int stored, qsizetype bytes) {
         const QString of = count ? QString("/%1").arg(*count) : QString();
         std::fprintf(stderr, "cycle %d%s: %lld bytes stored, %.1f s\n", stored, qPrintable(of),
             static_cast<long long>(bytes), runClock.elapsed() / 1000.0);
         std::fflush(stderr);
-        // "Стоп" now: the restart already scheduled by this cycle's step then does nothing.
+        // "Стоп" now: the restart already scheduled by this cycle then does nothing.
         if ((count && stored >= *count) || termination.received() == SIGINT)
             finish(ExitSaved, {});
     });
@@ -264,43 +277,43 @@ int cli::runCycle(const QStringList &args)
 
     runClock.start();
     watch.start();
-    cycle.btCycleClick();
+    cycle.start();
     loop.exec();
     session.setPort(nullptr);
 
-    if (cycle.storedCycles() == 0) {
+    if (cycles.count() == 0) {
+        cycles.discard();
         printError("no cycle was stored; nothing was written");
         return ExitNothingStored;
     }
 
+    const auto keptInStore = [&] {
+        printError(QString("the %1 cycles stay in the recovery store: %2")
+                       .arg(cycles.count())
+                       .arg(cycles.journals().join(QStringLiteral(", "))));
+    };
     if (oneFile) {
         QString error;
-        if (cycle.saveStream(output, header, comment, &error, &reason)) {
+        if (cycles.saveOneFile(output, comment, &error, &reason)) {
             std::fprintf(stderr, "saved %s: %d cycles, %lld bytes of data\n",
-                qPrintable(cli::escaped(output)), cycle.storedCycles(),
-                static_cast<long long>(cycle.CycleStream().size()));
+                qPrintable(cli::escaped(output)), cycles.count(),
+                static_cast<long long>(cycles.dataBytes()));
             return exitCode;
         }
         printError(reason.isEmpty() ? error : QString("%1 (%2)").arg(error, reason));
-        const QString rescue = rescueName();
-        if (cycle.saveStream(rescue, header, comment))
-            printError(QString("the cycles were kept in %1").arg(rescue));
+        cycles.setComment(comment);
+        keptInStore();
         return ExitNotSaved;
     }
 
-    const files::CycleSaveResult result = cycle.saveRecords(output, header, comment);
+    const files::CycleSaveResult result = cycles.savePerCycle(output, comment);
     for (const QString &name : result.written)
         std::fprintf(stderr, "saved %s\n", qPrintable(cli::escaped(name)));
     if (result.ok())
         return exitCode;
     printError(result.reason.isEmpty() ? result.error
                                        : QString("%1 (%2)").arg(result.error, result.reason));
-    const int left = cycle.filledRecords();
-    const files::CycleSaveResult rescued = cycle.saveRecords(rescueName(), header, comment);
-    if (!rescued.written.isEmpty())
-        printError(QString("%1 of the %2 cycles not written were kept in %3")
-                       .arg(rescued.written.size())
-                       .arg(left)
-                       .arg(QFileInfo(rescued.written.first()).absolutePath()));
+    cycles.setComment(comment);
+    keptInStore();
     return ExitNotSaved;
 }

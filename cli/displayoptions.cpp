@@ -20,7 +20,10 @@ void addDisplayOptions(CommandLine &line, PhotodiodeOption photodiode)
     line.addOption({ "mode",
         "Axis mode: 0 degrees/time, 1 ADC/samples, 2 degrees/samples, 3 ADC/time.", "0..3", "0" });
     line.addOption({ "unit", "Time unit of x in the time modes: us, ms or s.", "UNIT", "ms" });
-    line.addOption({ "range", "Temperature range in degrees: 250 or 500.", "DEG", "250" });
+    line.addOption({ "range",
+        "Temperature range in degrees, 250 or 500 (default: the scale the file was recorded "
+        "with; 250 when it holds none).",
+        "DEG" });
     line.addOption(
         { "integrate", "Running mean over K points (2..2048); off when not given.", "K" });
     line.addOption({ "skip", "Draw every N-th frame (1 draws every frame).", "N", "1" });
@@ -37,9 +40,12 @@ std::optional<sig::DisplaySettings> displayOptions(const CommandLine &line)
     const std::optional<int> unit = line.choiceValue("unit", { "us", "ms", "s" });
     if (!unit)
         return std::nullopt;
-    const std::optional<int> range = line.choiceValue("range", { "250", "500" });
-    if (!range)
-        return std::nullopt;
+    std::optional<int> range = 0;
+    if (line.isSet("range")) {
+        range = line.choiceValue("range", { "250", "500" });
+        if (!range)
+            return std::nullopt;
+    }
     const std::optional<int> skip = line.intValue("skip", 1, INT_MAX);
     if (!skip)
         return std::nullopt;
@@ -53,6 +59,9 @@ std::optional<sig::DisplaySettings> displayOptions(const CommandLine &line)
     settings.axisMode = sig::AxisMode(*mode);
     settings.timeUnitIndex = *unit;
     settings.rangeIndex = *range;
+    // A range given on the command line wins over the file's own scale.
+    if (line.isSet("range"))
+        settings.valueScale = files::valueScaleForRange(*range);
     settings.integrate = integrate.has_value();
     settings.integrationLength = integrate.value_or(2);
     settings.pointSkip = *skip;

@@ -24,6 +24,7 @@ const char usage[]
       "  catalog    the comments of the data files of a folder, or a search in them\n"
       "  cycle      repeated averaged measurements, saved per cycle or into one file\n"
       "  plot       the chart of a data file as an SVG or PNG picture\n"
+      "  recovered  the recordings kept because they could not be saved\n"
       "\n"
       "options:\n"
       "  -h, --help     show this help and exit\n"
@@ -83,6 +84,8 @@ int main(int argc, char **argv)
         return cli::runCatalog(args);
     if (command == "cycle")
         return cli::runCycle(args);
+    if (command == "recovered")
+        return cli::runRecovered(args);
     return cli::usageError(
         QString("unknown command '%1' (ferrun-cli --help lists the commands)").arg(command));
 }

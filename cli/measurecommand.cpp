@@ -12,10 +12,9 @@
 #include "files/datafile.h"
 #include "files/outputfile.h"
 #include "files/recording.h"
+#include "files/unsavedwork.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -23,6 +22,7 @@
 #include <QLocale>
 #include <QTimer>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -34,11 +34,11 @@
 
 namespace {
 
-using acquisition::Field;
+using acquisition::ExchangeEnd;
+using acquisition::ExchangeOutcome;
 using acquisition::MeasurementSession;
 using acquisition::SessionFailure;
 using acquisition::SessionState;
-using cli::PanelControls;
 using cli::printError;
 
 constexpr int ExitSaved = 0;
@@ -48,6 +48,24 @@ constexpr int ExitNoInstrument = 4;
 constexpr int ExitOutOfStep = 5;
 constexpr int ExitDisconnected = 6;
 
+// The exit status of a failed exchange.
+int failureExit(SessionFailure failure)
+{
+    switch (failure) {
+    case SessionFailure::OutOfStep:
+    case SessionFailure::Incomplete:
+        return ExitOutOfStep;
+    case SessionFailure::Disconnected:
+        return ExitDisconnected;
+    case SessionFailure::NoReply:
+    case SessionFailure::NoTrigger:
+    case SessionFailure::NoData:
+    case SessionFailure::None:
+        break;
+    }
+    return ExitNoReply;
+}
+
 struct Options : cli::MeasurementOptions
 {
     int samples = acquisition::FullMemorySamples;
@@ -56,6 +74,7 @@ struct Options : cli::MeasurementOptions
     bool shortRead = false;
     bool waitForBoard = false;
     acquisition::DiscoveryRoots roots;
+    acquisition::SamplingPlan plan;
 };
 
 void describe(cli::CommandLine &line)
@@ -108,19 +127,19 @@ void describe(cli::CommandLine &line)
     line.addExitCode(ExitSaved, "saved");
     line.addExitCode(ExitNotSaved,
         "the file cannot be written (checked before measuring; after a measurement the "
-        "recording is kept in the temporary folder)");
+        "recording is kept in the recovery store, named on standard error)");
     line.addExitCode(ExitNoReply,
         QString("no reply from the instrument: silent %1 s beyond the recording time, or "
-                "between two blocks (or no trigger in time); the bytes received are kept in "
-                "FILE.faulty")
+                "between two blocks (or no trigger in time), or the measurement ended "
+                "without data; the bytes received are kept (see below)")
             .arg(acquisition::ReplyGraceMs / 1000));
     line.addExitCode(ExitNoInstrument, "no instrument found, or its port cannot be opened");
     line.addExitCode(ExitOutOfStep,
-        "transfer out of step: the file is left as it was, the bytes received are kept in "
-        "FILE.faulty");
+        "transfer out of step, or a short read's reply incomplete: the file is left as it "
+        "was, the bytes received up to the last good block are kept (see below)");
     line.addExitCode(ExitDisconnected,
-        "board disconnected (at once, whenever it happens; the bytes of a transfer are kept in "
-        "FILE.faulty)");
+        "board disconnected (at once, whenever it happens; the bytes of a transfer are kept, "
+        "see below)");
     line.addExitCode(128 + SIGHUP, "hung up (SIGHUP); the file is left as it was");
     line.addExitCode(128 + SIGINT, "interrupted (SIGINT, Ctrl+C); the file is left as it was");
     line.addExitCode(128 + SIGTERM, "terminated (SIGTERM); the file is left as it was");
@@ -131,10 +150,14 @@ std::optional<int> readOptions(const QStringList &args, Options &o)
 {
     cli::CommandLine line("measure", "-o FILE [options]",
         QString("Runs one measurement on the board and saves it as a data file. The recording\n"
-                "is complete once its last block is in and the line has stayed quiet for %1 ms.\n"
-                "An instrument silent for %2 s beyond the recording time (or between two\n"
-                "blocks) has not replied. SIGINT (Ctrl+C), SIGTERM and SIGHUP end the\n"
-                "measurement at once and leave FILE as it was.")
+                "is complete once its last block is in and the line has stayed quiet for %1 ms;\n"
+                "a stray byte that the board's USB bridge holds back longer than that behind\n"
+                "the last block cannot be seen. An instrument silent for %2 s beyond the\n"
+                "recording time (or between two blocks) has not replied. SIGINT (Ctrl+C),\n"
+                "SIGTERM and SIGHUP end the measurement at once and leave FILE as it was.\n"
+                "The bytes of a failed transfer, up to its last good block, are kept beside a\n"
+                "regular FILE as FILE.faulty (FILE.2.faulty, ... when taken; none is replaced),\n"
+                "and in the recovery store (ferrun-cli recovered) when FILE is no regular file.")
             .arg(MeasurementSession::SettleMs)
             .arg(acquisition::ReplyGraceMs / 1000));
     describe(line);
@@ -170,34 +193,24 @@ std::optional<int> readOptions(const QStringList &args, Options &o)
                               .arg(acquisition::BlockSamples));
     o.samples = o.average ? acquisition::BlockSamples : *samples;
 
-    // The limits are those of the panel's fields for this many samples, and those within
-    // which it takes a typed value without a warning: nothing is pulled into them silently.
-    acquisition::SamplingParameters panel(QLocale::c());
-    panel.applyFirstRun();
-    panel.assign(Field::seSamples, o.samples);
-    const auto limits = [&](Field field, int lowest, int highest) {
-        const acquisition::SpinField &f = panel.field(field);
-        return std::pair { std::max(f.minimum, lowest), std::min(f.maximum, highest) };
-    };
+    // Any whole number: the plan below names the board's limit it lies beyond.
     if (line.isSet("freq")) {
-        const auto [lowest, highest]
-            = limits(Field::seF, acquisition::LowestFrequencyHz, acquisition::HighestFrequencyHz);
-        o.frequency = line.intValue("freq", lowest, highest);
+        o.frequency = line.intValue("freq", 0, INT_MAX);
         if (!o.frequency)
             return cli::ExitUsage;
     }
     if (line.isSet("time")) {
-        const int blocks = o.samples / acquisition::BlockSamples;
-        const auto [lowest, highest] = limits(Field::seTime,
-            blocks * acquisition::ShortestTime4allSRAM / acquisition::MaxSRAMblocks,
-            int(qint64(blocks) * acquisition::LongestTime4allSRAM / acquisition::MaxSRAMblocks));
-        o.time = line.intValue("time", lowest, highest);
+        o.time = line.intValue("time", 0, INT_MAX);
         if (!o.time)
             return cli::ExitUsage;
     }
 
     if (const auto status = cli::readChannelsRangeLaunch(line, o))
         return status;
+    const std::optional<acquisition::SamplingPlan> plan = cli::planOf(line, o, o.samples, o.average);
+    if (!plan)
+        return cli::ExitUsage;
+    o.plan = *plan;
     if (line.isSet("trigger-timeout")) {
         if (o.launchType != 1)
             return line.error("--trigger-timeout needs --launch photodiode");
@@ -206,6 +219,12 @@ std::optional<int> readOptions(const QStringList &args, Options &o)
             return cli::ExitUsage;
     }
     return std::nullopt;
+}
+
+// "mm:ss" of a number of seconds.
+QString timeText(int seconds)
+{
+    return QString::asprintf("%.2d:%.2d", seconds / 60, seconds % 60);
 }
 
 // The progress of the recording and then of the transfer on standard error: a bar redrawn
@@ -228,7 +247,7 @@ public:
             const int filled = int(fraction * width);
             const QByteArray bar = QByteArray(filled, '#') + QByteArray(width - filled, '-');
             std::fprintf(stderr, "\r%-9s [%s] %3d%%  %s left ", phase, bar.constData(), percent,
-                qPrintable(acquisition::timeText(remaining)));
+                qPrintable(timeText(remaining)));
             std::fflush(stderr);
             m_open = true;
             return;
@@ -236,7 +255,7 @@ public:
         const int step = percent / 10;
         if (m_phase != phase || step != m_lastStep) {
             std::fprintf(stderr, "%s %d%% %s left\n", phase, percent,
-                qPrintable(acquisition::timeText(remaining)));
+                qPrintable(timeText(remaining)));
             m_phase = phase;
             m_lastStep = step;
         }
@@ -270,46 +289,36 @@ int signalExit(int number, const QString &output)
     return acquisition::TerminationSignals::exitStatus(number);
 }
 
-// Keeps what was received of a failed transfer beside the target (or, failing that, in the
-// temporary folder), in the data file's format but under a name no browser takes for one.
-void keepFaulty(const QString &output, const files::Recording &received, const QString &comment)
+// What a failed exchange received, kept by the keeper (beside a regular target, or in the
+// recovery store), and said.
+void keepFailed(files::UnsavedWork &work, const QString &output, const ExchangeOutcome &outcome,
+    const QString &reason, const QString &comment)
 {
+    const files::Recording &received = outcome.recording;
     if (received.data.isEmpty()) {
         printError(QString("nothing was received; %1 left as it was").arg(output));
         return;
     }
-    const QString why = QStringLiteral("FAULTY RECORDING (transfer failed)\r\n") + comment;
-    QString side = output + QStringLiteral(".faulty");
-    if (!files::saveDataFile(side, received.header, received.data, why)) {
-        side
-            = QDir(QDir::tempPath())
-                  .filePath(QString("ferrun-faulty-%1.kdx.faulty")
-                                .arg(QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz")));
-        if (!files::saveDataFile(side, received.header, received.data, why)) {
-            printError(
-                QString("the %1 bytes received could not be kept").arg(received.data.size()));
-            return;
-        }
+    QString detail = reason;
+    if (outcome.blocksExpected > 0)
+        detail += QString(", cut at the last good block (%1 of %2 blocks)")
+                      .arg(outcome.blocksReceived)
+                      .arg(outcome.blocksExpected);
+    files::Recording kept = received;
+    kept.comment = comment;
+    QString error;
+    const QString path = work.keepFailed(kept, detail, output, &error);
+    if (path.isEmpty()) {
+        printError(QString("the %1 bytes received could not be kept: %2")
+                       .arg(received.data.size())
+                       .arg(error));
+        return;
     }
-    printError(QString("%1 left as it was; the %2 bytes received are kept in %3 (not a good "
-                       "recording)")
+    printError(QString("%1 left as it was; the %2 bytes received up to the last good block are "
+                       "kept in %3 (not a good recording)")
                    .arg(output)
                    .arg(received.data.size())
-                   .arg(side));
-}
-
-int failureExit(SessionFailure failure)
-{
-    switch (failure) {
-    case SessionFailure::OutOfStep:
-        return ExitOutOfStep;
-    case SessionFailure::Disconnected:
-        return ExitDisconnected;
-    case SessionFailure::NoReply:
-    case SessionFailure::None:
-        break;
-    }
-    return ExitNoReply;
+                   .arg(path));
 }
 
 } // namespace
@@ -333,19 +342,7 @@ int cli::runMeasure(const QStringList &args)
         printError(QString("cannot watch for signals: %1").arg(std::strerror(errno)));
         return ExitNotSaved;
     }
-
-    // The frequency/time panel of a first run, then the options as a user would enter them;
-    // the values were checked against the panel's limits already.
-    acquisition::SamplingParameters panel(QLocale::c());
-    panel.applyFirstRun();
-    panel.assign(Field::seSamples, o.samples);
-    cli::checkChannels(panel, o.channels);
-    if (o.average)
-        panel.setAveraging(true);
-    if ((o.frequency && !cli::typeAndLeave(panel, Field::seF, *o.frequency))
-        || (o.time && !cli::typeAndLeave(panel, Field::seTime, *o.time)))
-        return cli::usageError("measure: " + panel.lErrIn());
-    PanelControls controls(panel, o.rangeIndex);
+    files::UnsavedWork work(cli::recoveryStore(), files::RecoveryKeeper::Measure);
 
     if (o.waitForBoard && !acquisition::findInstrumentPort(o.roots)) {
         std::fprintf(stderr, "waiting for the board to be plugged in (Ctrl+C ends the wait)\n");
@@ -364,35 +361,29 @@ int cli::runMeasure(const QStringList &args)
     where.simulator = o.simulator;
     where.simulatorKeepsHistory = true;
     where.roots = o.roots;
-    acquisition::Instrument instrument(&controls, where);
+    acquisition::Instrument instrument(where);
     if (!cli::connectInstrument(instrument))
         return ExitNoInstrument;
     if (termination.received())
         return signalExit(termination.received(), o.output);
     MeasurementSession &session = instrument.session();
-    if (o.launchType == 1)
-        session.btExtrnClick();
 
     QEventLoop loop;
-    int exitCode = ExitNoReply;
     ProgressPrinter printer;
     QElapsedTimer phaseClock;
     QTimer refresh;
-    refresh.setInterval(MeasurementSession::TimPrgssBarIntervalMs);
+    refresh.setInterval(250);
     acquisition::ReplyWatch watch(&session);
     if (o.triggerTimeoutS)
         watch.setTriggerTimeoutMs(qint64(*o.triggerTimeoutS) * 1000);
     bool waitingForTrigger = false;
-    bool finished = false;
+    // How the command ends: the exchange's outcome, a board gone while nothing was awaited,
+    // or a signal.
+    std::optional<ExchangeOutcome> outcome;
+    bool boardGone = false;
 
-    const auto finish = [&](int code, const QString &message) {
-        if (finished)
-            return;
-        finished = true;
+    const auto finish = [&] {
         printer.finishLine();
-        if (!message.isEmpty())
-            printError(message);
-        exitCode = code;
         refresh.stop();
         watch.stop();
         loop.quit();
@@ -424,8 +415,6 @@ int cli::runMeasure(const QStringList &args)
 
     QObject::connect(&refresh, &QTimer::timeout, draw);
     QObject::connect(&session, &MeasurementSession::stateChanged, [&](SessionState state) {
-        if (finished)
-            return;
         if (state == SessionState::WaitingToTransfer) {
             if (!waitingForTrigger)
                 printer.show("recording", 1.0, 0);
@@ -435,7 +424,7 @@ int cli::runMeasure(const QStringList &args)
         draw();
     });
     QObject::connect(&session, &MeasurementSession::blockStored, [&](int stored, int expected) {
-        if (!finished && (stored == expected || stored % 8 == 0))
+        if (stored == expected || stored % 8 == 0)
             draw();
     });
     QObject::connect(&watch, &acquisition::ReplyWatch::waitingForTrigger, [&] {
@@ -447,53 +436,26 @@ int cli::runMeasure(const QStringList &args)
                 : QString("recording time passed: waiting for the photodiode trigger%1")
                       .arg(bound));
     });
-    // The reason comes first; the session then fails the exchange with what it received.
-    QString noReplyReason;
-    QObject::connect(&watch, &acquisition::ReplyWatch::noReply,
-        [&](const QString &why) { noReplyReason = why; });
-    QObject::connect(&session, &MeasurementSession::measurementEndedWithoutData,
-        [&] { finish(ExitNoReply, "the instrument ended the measurement without sending data"); });
     QObject::connect(&session, &MeasurementSession::portFailure, [&](const QString &message) {
         printer.finishLine();
         printError(message);
     });
-
-    // The recording, once the session has taken it complete; or what a failed one received.
-    std::optional<files::Recording> recording;
-    std::optional<files::Recording> failed;
-    const auto complete = [&](const files::Recording &r) {
-        if (finished)
-            return;
-        recording = r;
-        finish(ExitSaved, {});
-    };
-    QObject::connect(
-        &session, &MeasurementSession::transferComplete, [&](const files::Recording &r) {
-            if (!o.shortRead)
-                complete(r);
-        });
-    QObject::connect(
-        &session, &MeasurementSession::shortReadComplete, [&](const files::Recording &r) {
-            if (o.shortRead)
-                complete(r);
-        });
-    QObject::connect(&session, &MeasurementSession::transferFailed,
-        [&](SessionFailure why, const QString &, const files::Recording &received) {
-            if (finished)
+    QObject::connect(&session, &MeasurementSession::exchangeEnded,
+        [&](const ExchangeOutcome &ended) {
+            if (outcome || termination.received())
                 return;
-            failed = received;
-            QString message = why == SessionFailure::NoReply && !noReplyReason.isEmpty()
-                ? noReplyReason
-                : acquisition::sessionFailureDescription(why);
-            if (why == SessionFailure::OutOfStep)
-                message += QStringLiteral(", so the recording is not saved");
-            finish(failureExit(why), message);
+            outcome = ended;
+            finish();
         });
     // A board that goes away while nothing is awaited ends the command as well.
-    QObject::connect(&instrument, &acquisition::Instrument::disconnected,
-        [&] { finish(ExitDisconnected, "board disconnected"); });
-    QObject::connect(&termination, &acquisition::TerminationSignals::signalReceived,
-        [&](int number) { finish(acquisition::TerminationSignals::exitStatus(number), {}); });
+    QObject::connect(&instrument, &acquisition::Instrument::disconnected, [&] {
+        if (!outcome) {
+            boardGone = true;
+            finish();
+        }
+    });
+    QObject::connect(
+        &termination, &acquisition::TerminationSignals::signalReceived, [&] { finish(); });
 
     phaseClock.start();
     refresh.start();
@@ -501,44 +463,54 @@ int cli::runMeasure(const QStringList &args)
     if (o.shortRead) {
         // There is no earlier measurement in this run: the short read keeps the channel
         // interval a measurement with these options would have.
-        session.setChannelIntervalUs(controls.ChannelCount()
-            * acquisition::samplePeriodCycles(controls.d1(), controls.d2())
-            / acquisition::ControllerClockMHz);
-        session.bt500Click();
+        acquisition::ReadRequest read;
+        read.channels = o.channels;
+        read.rangeIndex = o.rangeIndex;
+        read.launchType = o.launchType;
+        read.channelIntervalUs = o.plan.channelIntervalUs();
+        session.startShortRead(read);
     } else {
-        session.btStartClick();
+        session.startMeasurement(cli::requestOf(o, o.plan));
     }
     draw();
-    loop.exec();
+    if (!outcome && !boardGone && !termination.received())
+        loop.exec();
     session.setPort(nullptr);
 
     if (termination.received())
         return signalExit(termination.received(), o.output);
-    if (failed) {
-        keepFaulty(o.output, *failed, o.comment);
-        return exitCode;
+    if (boardGone || !outcome) {
+        printError(cli::failureText(SessionFailure::Disconnected));
+        return ExitDisconnected;
     }
-    if (!recording)
-        return exitCode;
-    if (recording->isEmpty()) {
-        printError("the instrument's reply held no samples; nothing saved");
-        return ExitNoReply;
+    if (!outcome->completed()) {
+        const QString why = cli::failureText(outcome->failure, o.triggerTimeoutS);
+        printError(outcome->failure == SessionFailure::OutOfStep
+                ? why + QStringLiteral(", so the recording is not saved")
+                : why);
+        keepFailed(work, o.output, *outcome, why, o.comment);
+        return failureExit(outcome->failure);
     }
 
-    recording->comment = o.comment;
+    files::Recording &recording = outcome->recording;
+    recording.comment = o.comment;
     QString saveError;
     QString note;
-    if (files::saveRecording(*recording, o.output, &saveError, &reason, &note)) {
+    if (files::saveRecording(recording, o.output, &saveError, &reason, &note)) {
         if (!note.isEmpty())
             printError(note);
         std::fprintf(stderr, "saved %s: %lld bytes of data\n", qPrintable(cli::escaped(o.output)),
-            static_cast<long long>(recording->data.size()));
+            static_cast<long long>(recording.data.size()));
         return ExitSaved;
     }
-    printError(reason.isEmpty() ? saveError : QString("%1 (%2)").arg(saveError, reason));
-    // Never lose a recording: keep it where a file can still be written.
-    const QString rescue = cli::rescueName();
-    if (files::saveRecording(*recording, rescue))
-        printError(QString("the recording was kept in %1").arg(rescue));
+    const QString failure = reason.isEmpty() ? saveError : QString("%1 (%2)").arg(saveError, reason);
+    printError(failure);
+    // Never lose a recording: the keeper holds it where it can still be found.
+    QString error;
+    const QString kept = work.keepUndelivered(recording, o.comment, failure, &error);
+    if (kept.isEmpty())
+        printError(QString("the recording could not be kept either: %1").arg(error));
+    else
+        printError(QString("the recording is kept in %1").arg(kept));
     return ExitNotSaved;
 }

@@ -8,8 +8,6 @@
 #include "files/leftoversave.h"
 #include "files/windows1251.h"
 
-#include <QDateTime>
-#include <QDir>
 #include <cstdio>
 
 namespace cli {
@@ -19,15 +17,6 @@ void printError(const QString &message)
     // Names in messages come from the user and the file system: no control character of
     // theirs reaches the terminal.
     std::fprintf(stderr, "ferrun-cli: %s\n", qPrintable(escaped(message)));
-}
-
-quint8 PanelControls::checkedChannels() const
-{
-    quint8 bits = 0;
-    for (int n = 1; n <= files::ThermocoupleCount; ++n)
-        if (m_panel.channelChecked(n))
-            bits |= files::thermocoupleBit(n);
-    return bits;
 }
 
 std::optional<int> readTarget(const CommandLine &line, MeasurementOptions &o)
@@ -78,20 +67,85 @@ std::optional<int> readChannelsRangeLaunch(const CommandLine &line, MeasurementO
     return std::nullopt;
 }
 
-void checkChannels(acquisition::SamplingParameters &panel, quint8 mask)
+std::optional<acquisition::SamplingPlan> planOf(
+    const CommandLine &line, const MeasurementOptions &o, int samples, bool averaging)
 {
-    for (int n = 1; n <= files::ThermocoupleCount; ++n)
-        panel.setChannelChecked(n, mask & (1 << (n - 1)));
-    panel.UpdateChannelMask();
+    using acquisition::SamplingLimit;
+    using acquisition::SamplingRequest;
+    SamplingRequest request;
+    request.samples = samples;
+    request.channels = o.channels;
+    request.averaging = averaging;
+    if (o.time) {
+        request.given = SamplingRequest::Given::Time;
+        request.value = *o.time;
+    } else if (o.frequency) {
+        request.value = *o.frequency;
+    }
+    const acquisition::SamplingPlan plan = acquisition::planSampling(request);
+    if (!plan.outside)
+        return plan;
+    const SamplingLimit &limit = *plan.outside;
+    switch (limit.kind) {
+    case SamplingLimit::Kind::FrequencyTooLow:
+        line.error(QString("--freq %1 is below the board's lowest frequency, %2 Hz")
+                       .arg(request.value)
+                       .arg(limit.value));
+        break;
+    case SamplingLimit::Kind::FrequencyTooHigh:
+        line.error(QString("--freq %1 is above the board's highest frequency, %2 Hz")
+                       .arg(request.value)
+                       .arg(limit.value));
+        break;
+    case SamplingLimit::Kind::TimeTooShort:
+        line.error(QString("--time %1 is below the shortest time for %2 samples, %3 ms")
+                       .arg(request.value)
+                       .arg(samples)
+                       .arg(limit.value));
+        break;
+    case SamplingLimit::Kind::TimeTooLong:
+        line.error(QString("--time %1 is above the longest time for %2 samples, %3 ms")
+                       .arg(request.value)
+                       .arg(samples)
+                       .arg(limit.value));
+        break;
+    }
+    return std::nullopt;
 }
 
-bool typeAndLeave(acquisition::SamplingParameters &panel, acquisition::Field field, int value)
+acquisition::MeasurementRequest requestOf(
+    const MeasurementOptions &o, const acquisition::SamplingPlan &plan)
 {
-    panel.setFocusField(field);
-    panel.userTyped(field, QString::number(value));
-    const bool refused = panel.lErrInVisible();
-    panel.userLeft(field);
-    return !refused;
+    acquisition::MeasurementRequest request;
+    request.plan = plan;
+    request.rangeIndex = o.rangeIndex;
+    request.launchType = o.launchType;
+    return request;
+}
+
+QString failureText(acquisition::SessionFailure failure, std::optional<int> triggerTimeoutS)
+{
+    using acquisition::SessionFailure;
+    switch (failure) {
+    case SessionFailure::OutOfStep:
+        return QStringLiteral("transfer out of step: the instrument sent more bytes than were "
+                              "asked for");
+    case SessionFailure::Disconnected:
+        return QStringLiteral("board disconnected");
+    case SessionFailure::NoReply:
+        return QStringLiteral("no reply from the instrument");
+    case SessionFailure::NoTrigger:
+        return triggerTimeoutS
+            ? QString("no photodiode trigger within %1 s").arg(*triggerTimeoutS)
+            : QStringLiteral("no photodiode trigger");
+    case SessionFailure::Incomplete:
+        return QStringLiteral("the instrument's reply was incomplete");
+    case SessionFailure::NoData:
+        return QStringLiteral("the instrument ended the measurement without sending data");
+    case SessionFailure::None:
+        break;
+    }
+    return {};
 }
 
 bool connectInstrument(acquisition::Instrument &instrument)
@@ -125,11 +179,18 @@ bool clearLeftoverSave(const QString &target)
     return true;
 }
 
-QString rescueName()
+files::RecoveryStore recoveryStore()
 {
-    return QDir(QDir::tempPath())
-        .filePath(QString("ferrun-unsaved-%1.kdx")
-                      .arg(QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz")));
+    return files::RecoveryStore(files::RecoveryStore::defaultFolder());
+}
+
+void reportInterruptedRuns(const files::RecoveryStore &store)
+{
+    for (const files::RecoveryEntry &entry : store.repairInterruptedRuns())
+        std::fprintf(stderr,
+            "kept %s: the cycles of a run that ended without saving them (%lld bytes of "
+            "data)\n",
+            qPrintable(escaped(entry.path)), static_cast<long long>(entry.dataLength));
 }
 
 } // namespace cli

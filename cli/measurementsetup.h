@@ -1,7 +1,8 @@
 #pragma once
 
 #include "acquisition/measurementsession.h"
-#include "acquisition/samplingparameters.h"
+#include "acquisition/samplingplan.h"
+#include "files/recoverystore.h"
 #include "files/channels.h"
 
 #include <QString>
@@ -11,40 +12,16 @@ namespace acquisition {
 class Instrument;
 }
 
-// What the commands that record on the board (measure, cycle) share: the controls a session
-// reads, the options read the same way by both, the connection to the instrument and the
-// care of a target's leftover save.
+// What the commands that record on the board (measure, cycle) share: the options read the
+// same way by both, the sampling plan and the request they give, the words for a failed
+// exchange, the connection to the instrument, the care of a target's leftover save and the
+// recovery store.
 namespace cli {
 
 class CommandLine;
 
 // "ferrun-cli: <message>" on standard error, control characters escaped.
 void printError(const QString &message);
-
-// The controls a measurement reads: the frequency/time panel and the range selector.
-class PanelControls : public acquisition::SessionControls
-{
-public:
-    PanelControls(const acquisition::SamplingParameters &panel, int rangeIndex)
-        : m_panel(panel)
-        , m_range(rangeIndex)
-    {
-    }
-    bool averaging() const override { return m_panel.averaging(); }
-    int rangeIndex() const override { return m_range; }
-    int d1() const override { return m_panel.d1(); }
-    int d2() const override { return m_panel.d2(); }
-    int SRAMblocks() const override { return m_panel.SRAMblocks(); }
-    quint8 ChannelMask() const override { return m_panel.ChannelMask(); }
-    int ChannelCount() const override { return m_panel.ChannelCount(); }
-    quint8 checkedChannels() const override;
-    // The time unit of a first run: "мкс".
-    QString timeUnitName() const override { return QStringLiteral("мкс"); }
-
-private:
-    const acquisition::SamplingParameters &m_panel;
-    int m_range;
-};
 
 // The options both commands define (each with its own help texts and limits).
 struct MeasurementOptions
@@ -66,11 +43,18 @@ std::optional<int> readTarget(const CommandLine &line, MeasurementOptions &o);
 // --channels, --range and --launch.
 std::optional<int> readChannelsRangeLaunch(const CommandLine &line, MeasurementOptions &o);
 
-// Checks the channels of `mask` (bit 0 is T1) on the panel and updates its channel mask.
-void checkChannels(acquisition::SamplingParameters &panel, quint8 mask);
-// Types `value` into a field of the panel and leaves it, as a user would; false when the
-// panel refused the value (its message is in lErrIn()).
-bool typeAndLeave(acquisition::SamplingParameters &panel, acquisition::Field field, int value);
+// The sampling plan of the options for `samples` samples: --freq, else --time, else the
+// frequency of a first run. Nothing, with the refusal printed (naming the board's limit),
+// when the request lies beyond the board's limits.
+std::optional<acquisition::SamplingPlan> planOf(
+    const CommandLine &line, const MeasurementOptions &o, int samples, bool averaging);
+// The measurement of the options with that plan, titled as the window titles a first run's.
+acquisition::MeasurementRequest requestOf(
+    const MeasurementOptions &o, const acquisition::SamplingPlan &plan);
+
+// What ended an exchange, in English: "no reply from the instrument", ... `triggerTimeoutS`
+// names the wait for a photodiode trigger.
+QString failureText(acquisition::SessionFailure failure, std::optional<int> triggerTimeoutS = {});
 
 // Connects the instrument; false, with the reason printed, when no instrument was found or
 // its port cannot be opened.
@@ -81,7 +65,9 @@ bool connectInstrument(acquisition::Instrument &instrument);
 // kept under a name of its own: the target cannot be written then.
 bool clearLeftoverSave(const QString &target);
 
-// A new name in the temporary folder for a recording that could not be saved where asked.
-QString rescueName();
+// The recovery store of the user (where a program keeps what it cannot deliver).
+files::RecoveryStore recoveryStore();
+// Names the runs of cycles a crash or a kill ended, brought back whole in the store.
+void reportInterruptedRuns(const files::RecoveryStore &store);
 
 } // namespace cli

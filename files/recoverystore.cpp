@@ -1,113 +1,42 @@
+// Temporary stand-in while the store is written elsewhere; replaced at merge.
 #include "files/recoverystore.h"
-
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
-#include <algorithm>
-#include <fcntl.h>
-#include <sys/stat.h>
-
+#include "files/cyclestore.h"
+#include "files/unsavedwork.h"
 namespace files {
-
-namespace {
-
-// The data files of the folder, newest first.
-QFileInfoList keptFiles(const QString &folder)
-{
-    QFileInfoList files = QDir(folder).entryInfoList(
-        { QStringLiteral("*.kdx") }, QDir::Files | QDir::NoSymLinks | QDir::Hidden);
-    std::stable_sort(files.begin(), files.end(),
-        [](const QFileInfo &a, const QFileInfo &b) { return a.lastModified() > b.lastModified(); });
-    return files;
+QString recoveryNoteLine(RecoveryKind, RecoveryKeeper, const QString &) { return {}; }
+std::optional<RecoveryNote> parseRecoveryNote(const QString &) { return {}; }
+QString commentWithoutNote(const QString &c) { return c; }
+RecoveryStore::RecoveryStore(QString folder) : m_folder(std::move(folder)) {}
+QString RecoveryStore::defaultFolder() { return {}; }
+QString RecoveryStore::keep(const Recording &, RecoveryKind, RecoveryKeeper, const QString &, const QString &, QString *) const { return {}; }
+QString RecoveryStore::newEntryPath(RecoveryKind, const QDateTime &) const { return {}; }
+QList<RecoveryEntry> RecoveryStore::entries() const { return {}; }
+DataFileStatus RecoveryStore::reopen(const QString &, Recording *, QString *) { return DataFileStatus::CannotOpen; }
+QList<RecoveryEntry> RecoveryStore::repairInterruptedRuns() const { return {}; }
+void RecoveryStore::prune() const {}
+struct CycleStore::Journal {};
+CycleStore::CycleStore(RecoveryStore store, RecoveryKeeper keeper) : m_store(std::move(store)), m_keeper(keeper) {}
+CycleStore::~CycleStore() = default;
+void CycleStore::beginRun() {}
+void CycleStore::endRun() {}
+bool CycleStore::append(const DataFileHeader &, const QByteArray &, QString *) { return true; }
+QByteArray CycleStore::retractLast() { return {}; }
+QByteArray CycleStore::cycle(int) const { return {}; }
+DataFileHeader CycleStore::cycleHeader(int) const { return {}; }
+DataFileHeader CycleStore::header() const { return {}; }
+QStringList CycleStore::journals() const { return {}; }
+bool CycleStore::hasUnsaved() const { return false; }
+bool CycleStore::saveOneFile(const QString &, const QString &, QString *, QString *, const OutputOptions &, SaveFailure *) { return false; }
+CycleSaveResult CycleStore::savePerCycle(const QString &, const QString &, const OutputOptions &) { return {}; }
+void CycleStore::discard() {}
+bool CycleStore::setComment(const QString &, QString *) { return true; }
+UnsavedWork::UnsavedWork(RecoveryStore store, RecoveryKeeper keeper) : m_store(store), m_keeper(keeper), m_cycles(store, keeper) {}
+QString UnsavedWork::replace(Recording next, const QString &comment, QString *) { m_recording = next; m_comment = comment; return {}; }
+bool UnsavedWork::recordingUnsaved() const { return false; }
+void UnsavedWork::recordingSaved(const QString &) {}
+bool UnsavedWork::exchangeOutOfStep(quint64) { return false; }
+QString UnsavedWork::keepFailed(const Recording &, const QString &, const QString &, QString *) { return {}; }
+QString UnsavedWork::keepUndelivered(const Recording &, const QString &, const QString &, QString *) { return {}; }
+bool UnsavedWork::keepAll(bool, QString *) { return true; }
+QString faultyName(const QString &, int) { return {}; }
 }
-
-void setModificationTime(const QString &path, const QDateTime &time)
-{
-    const qint64 ms = time.toMSecsSinceEpoch();
-    const struct timespec times[2]
-        = { { 0, UTIME_OMIT }, { ms / 1000, long(ms % 1000) * 1000000 } };
-    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
-}
-
-} // namespace
-
-RecoveryStore::RecoveryStore(QString folder)
-    : m_folder(std::move(folder))
-{
-}
-
-QString RecoveryStore::defaultFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-        + QStringLiteral("/Ferrun/recovery");
-}
-
-QString RecoveryStore::keep(const Recording &recording, QString *error) const
-{
-    if (!QDir().mkpath(m_folder)) {
-        if (error)
-            *error
-                = QCoreApplication::translate("files::RecoveryStore", "Не удаётся создать папку %1")
-                      .arg(m_folder);
-        return {};
-    }
-    const QDateTime time = recording.time.isValid() ? recording.time : QDateTime::currentDateTime();
-    const QString stem
-        = QDir(m_folder).filePath(time.toString(QStringLiteral("yyyyMMdd-hhmmss-zzz")));
-    QString path = stem + QStringLiteral(".kdx");
-    for (int n = 2; QFileInfo::exists(path) || QFileInfo(path).isSymLink(); ++n)
-        path = stem + QStringLiteral("-%1.kdx").arg(n);
-    QString reason;
-    SaveFailure failure = SaveFailure::None;
-    if (!saveDataFile(path, recording.header, recording.data, recording.comment, nullptr, &reason,
-            nullptr, {}, &failure)) {
-        if (error) {
-            *error = saveFailureText(failure, path);
-            if (!reason.isEmpty())
-                *error += QStringLiteral(" (%1)").arg(reason);
-        }
-        return {};
-    }
-    setModificationTime(path, time);
-    prune();
-    return path;
-}
-
-void RecoveryStore::prune() const
-{
-    const QFileInfoList files = keptFiles(m_folder);
-    for (qsizetype i = Kept; i < files.size(); ++i)
-        QFile::remove(files.at(i).filePath());
-}
-
-QList<RecoveryEntry> RecoveryStore::entries() const
-{
-    QList<RecoveryEntry> out;
-    for (const QFileInfo &info : keptFiles(m_folder)) {
-        DataFileSummary summary;
-        // The first line is all the list shows.
-        if (readDataFileSummary(info.filePath(), &summary, 4096) != DataFileStatus::Ok)
-            continue;
-        RecoveryEntry entry;
-        entry.path = info.filePath();
-        entry.time = info.lastModified();
-        entry.dataLength = summary.header.DataLength;
-        entry.firstCommentLine = summary.commentLines().value(0);
-        out << entry;
-    }
-    return out;
-}
-
-DataFileStatus RecoveryStore::reopen(const QString &path, Recording *recording, QString *error)
-{
-    const DataFileStatus status = readRecording(path, recording, error);
-    if (status == DataFileStatus::Ok) {
-        recording->savedPath.clear();
-        recording->recoveryPath = path;
-    }
-    return status;
-}
-
-} // namespace files

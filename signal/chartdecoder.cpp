@@ -59,6 +59,8 @@ void applyFileHeader(DisplaySettings &settings, const files::DataFileHeader &hea
     settings.checkedChannels = header.ChartChannelBits & files::ThermocoupleBits;
     settings.averaging = (header.ChartChannelBits & 0x80) != 0;
     settings.channelIntervalUs = header.ChannelIntervalUs;
+    if (!(settings.valueScale > 0) && std::isfinite(header.ValueScale) && header.ValueScale > 0)
+        settings.valueScale = header.ValueScale;
 }
 
 DecodedRecording ChartDecoder::decode(const QByteArray &array, const DisplaySettings &settings)
@@ -96,7 +98,8 @@ void ChartDecoder::setValues(qint64 length, const DisplaySettings &settings, Dec
         ? timeUnitNames().at(settings.timeUnitIndex)
         : QString();
     r.XTitle = QString::fromUtf8(MicrosecondsTitle);
-    r.ValueScale = files::valueScaleForRange(settings.rangeIndex);
+    r.ValueScale = settings.valueScale > 0 ? settings.valueScale
+                                           : files::valueScaleForRange(settings.rangeIndex);
     r.ValueOffset = 0;
     r.ChannelIntervalUs = settings.channelIntervalUs;
 

@@ -75,6 +75,8 @@ struct DisplaySettings
     int timeUnitIndex = 1; // 0 "мкс", 1 "мс", 2 "с", -1 none selected
     AxisMode axisMode = AxisMode::ValuesTime;
     int rangeIndex = 0; // 0 "250°", any other "500°"
+    // Degrees per ADC unit; 0 takes that of rangeIndex.
+    double valueScale = 0;
     bool integrate = false;
     int integrationLength = 8; // points of the running mean, 2..2048
     int pointSkip = 1; // draw every n-th frame
@@ -82,9 +84,10 @@ struct DisplaySettings
     bool operator==(const DisplaySettings &) const = default;
 };
 
-// What a front end takes from a data file it draws, as the window does when it loads one:
-// the checked channels and the averaging from its channel bits, and the interval between
-// frames. The file's own scale is not used: the range selected is.
+// What a recording decides of its own drawing, whatever the display shows: its channels and
+// averaging (the channel bits), the interval between frames, and its scale, unless a scale
+// was chosen already (valueScale set) or the recording holds none (0, or not a finite
+// positive number: the range selected is used then).
 void applyFileHeader(DisplaySettings &settings, const files::DataFileHeader &header);
 
 // One decoded recording: what a chart build draws and the values it writes for others.

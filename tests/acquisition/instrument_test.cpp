@@ -12,25 +12,22 @@ using namespace sessiontest;
 // whose header describes it.
 TEST(Instrument, MeasuresOnTheBuiltInBoard)
 {
-    Controls controls;
-    controls.blocks = 1;
-    controls.mask = 0x05;
-    controls.count = 2;
-    controls.range = 1;
     Instrument::Options where;
     where.simulator = true;
     where.simulatorKeepsHistory = true;
     where.board.speed = 100;
-    Instrument instrument(&controls, where);
+    Instrument instrument(where);
     ASSERT_TRUE(instrument.connectInstrument()) << qPrintable(instrument.lastError());
     ASSERT_TRUE(instrument.simulator());
     EXPECT_EQ(instrument.device(), QString::fromStdString(instrument.simulator()->devicePath()));
     EXPECT_EQ(instrument.port().UserBaudrate(), InstrumentLink::LinkBaudrate);
 
     files::Recording recording;
-    QObject::connect(&instrument.session(), &MeasurementSession::transferComplete,
-        [&](const files::Recording &r) { recording = r; });
-    instrument.session().btStartClick();
+    QObject::connect(&instrument.session(), &MeasurementSession::exchangeEnded,
+        [&](const ExchangeOutcome &o) { recording = o.recording; });
+    MeasurementRequest r = request(1, false, 0x05);
+    r.rangeIndex = 1;
+    instrument.session().startMeasurement(r);
     ASSERT_TRUE(waitUntil([&] { return !recording.data.isEmpty(); }));
     const QByteArray sent = toBytes(instrument.simulator()->sent());
     EXPECT_TRUE(recording.data == storedFromBlocks(sent, 1, 120));
@@ -44,7 +41,7 @@ TEST(Instrument, MeasuresOnTheBuiltInBoard)
 
     Instrument::Options nowhere;
     nowhere.device = QStringLiteral("/nonexistent/ttyUSB9");
-    Instrument missing(&controls, nowhere);
+    Instrument missing(nowhere);
     EXPECT_FALSE(missing.connectInstrument());
     EXPECT_FALSE(missing.lastError().isEmpty());
     EXPECT_FALSE(missing.isConnected());
@@ -54,26 +51,24 @@ TEST(Instrument, MeasuresOnTheBuiltInBoard)
 // and the next start fails at once as disconnected instead of waiting for a reply.
 TEST(Instrument, BoardGoneBetweenMeasurements)
 {
-    Controls controls;
-    controls.blocks = 1;
     Instrument::Options where;
     where.simulator = true;
     where.board.speed = 100;
-    Instrument instrument(&controls, where);
+    Instrument instrument(where);
     ASSERT_TRUE(instrument.connectInstrument()) << qPrintable(instrument.lastError());
     MeasurementSession &session = instrument.session();
-    SignalLog<> complete(&session, &MeasurementSession::transferComplete);
+    Outcomes outcomes(session);
     SignalLog<> gone(&instrument, &Instrument::disconnected);
-    SignalLog<SessionFailure> failed(&session, &MeasurementSession::transferFailed);
-    session.btStartClick();
-    ASSERT_TRUE(waitUntil([&] { return complete.count == 1; }));
+    session.startMeasurement(request(1));
+    ASSERT_TRUE(waitUntil([&] { return outcomes.all.size() == 1; }));
+    EXPECT_TRUE(outcomes.last().completed());
 
     instrument.simulator()->stop();
     ASSERT_TRUE(waitUntil([&] { return gone.count == 1; }));
     EXPECT_FALSE(instrument.port().IsOpen());
     EXPECT_TRUE(session.deviceLost());
-    session.btStartClick();
-    ASSERT_TRUE(waitUntil([&] { return failed.count == 1; }, 5000));
-    EXPECT_EQ(failed.values.at(0), SessionFailure::Disconnected);
+    session.startMeasurement(request(1));
+    ASSERT_TRUE(waitUntil([&] { return outcomes.all.size() == 2; }, 5000));
+    EXPECT_EQ(outcomes.last().failure, SessionFailure::Disconnected);
     EXPECT_EQ(session.state(), SessionState::Idle);
 }

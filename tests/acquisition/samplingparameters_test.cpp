@@ -410,7 +410,7 @@ TEST(SamplingParameters, StartupFromStoredSettings)
     EXPECT_FALSE(many.averaging());
 }
 
-TEST(SamplingParameters, RoundingAndBlinkRules)
+TEST(SamplingParameters, RoundingRules)
 {
     EXPECT_EQ(acquisition::roundHalfEven(0.5), 0);
     EXPECT_EQ(acquisition::roundHalfEven(1.5), 2);
@@ -420,12 +420,56 @@ TEST(SamplingParameters, RoundingAndBlinkRules)
     EXPECT_EQ(acquisition::roundHalfEven(INFINITY), INT_MAX);
     EXPECT_EQ(acquisition::roundHalfEven(NAN), INT_MAX);
 
-    using acquisition::nextErrorBlinkColour;
-    EXPECT_EQ(nextErrorBlinkColour(acquisition::ErrorRed), acquisition::ErrorYellow);
-    EXPECT_EQ(nextErrorBlinkColour(acquisition::ErrorYellow), acquisition::ErrorRed);
-    EXPECT_EQ(nextErrorBlinkColour(0), acquisition::ErrorRed);
-
     // Requests no pair can meet take the limit pairs.
     EXPECT_EQ(acquisition::searchDividers(0).d1, 1);
     EXPECT_EQ(acquisition::searchDividers(INT_MAX).d1, 256);
+}
+
+// The plan the commands ask for is the panel's: for every request within the board's limits,
+// the dividers, the time for the whole memory and every true figure are those the panel holds
+// once the value is typed and the field left; beyond the limits the plan names the limit.
+TEST(SamplingParameters, PlanIsWhatThePanelArrivesAt)
+{
+    using acquisition::SamplingLimit;
+    using acquisition::SamplingRequest;
+    for (const int samples : { 30000, 90000, 240000 }) {
+        for (const bool byTime : { false, true }) {
+            const int blocks = samples / 30000;
+            const int lowest = byTime ? acquisition::shortestTimeMs(blocks) : 75;
+            const int highest = byTime ? acquisition::longestTimeMs(blocks) : 241731;
+            // Logarithmic steps over the range, both ends included.
+            QList<int> values { lowest, lowest + 1, highest - 1, highest };
+            for (double v = lowest; v < highest; v *= 1.37)
+                values << int(v);
+            for (const int value : values) {
+                SCOPED_TRACE(testing::Message() << samples << (byTime ? " ms " : " Hz ") << value);
+                Panel panel;
+                panel.p.assign(Field::seSamples, samples);
+                panel.p.setChannelChecked(2, false);
+                panel.p.UpdateChannelMask();
+                panel.typeAndLeave(byTime ? Field::seTime : Field::seF, QString::number(value));
+                SamplingRequest request;
+                request.given = byTime ? SamplingRequest::Given::Time
+                                       : SamplingRequest::Given::Frequency;
+                request.value = value;
+                request.samples = samples;
+                request.channels = 0x7D;
+                const acquisition::SamplingPlan plan = acquisition::planSampling(request);
+                ASSERT_FALSE(plan.outside);
+                EXPECT_EQ(plan, panel.p.plan());
+                EXPECT_EQ(plan.trueTimeMs(), panel.p.TrueTimeMs());
+                EXPECT_EQ(plan.channelIntervalUs(), 6 * (plan.samplePeriodCycles() / 14.7456));
+            }
+        }
+    }
+    SamplingRequest slow;
+    slow.value = 74;
+    EXPECT_EQ(acquisition::planSampling(slow).outside,
+        (SamplingLimit { SamplingLimit::Kind::FrequencyTooLow, 75 }));
+    SamplingRequest longTime;
+    longTime.given = SamplingRequest::Given::Time;
+    longTime.samples = 30000;
+    longTime.value = acquisition::longestTimeMs(1) + 1;
+    EXPECT_EQ(acquisition::planSampling(longTime).outside,
+        (SamplingLimit { SamplingLimit::Kind::TimeTooLong, 401674 }));
 }

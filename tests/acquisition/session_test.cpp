@@ -1,10 +1,6 @@
+#include "files/datafile.h"
 #include "sim/recording.h"
 #include "tests/acquisition/sessiontestsupport.h"
-
-#include <fcntl.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
 
 using namespace acquisition;
 using namespace sessiontest;
@@ -26,13 +22,13 @@ sim::BoardOptions fastBoard()
     return options;
 }
 
-// Runs one measurement to its chart build.
-::testing::AssertionResult measure(MeasurementSession &session, int timeoutMs = 60000)
+// Runs one exchange to its outcome.
+::testing::AssertionResult ended(MeasurementSession &session, Outcomes &outcomes,
+    const std::function<void()> &start, int timeoutMs = 60000)
 {
-    SignalLog<> complete(&session, &MeasurementSession::transferComplete);
-    session.btStartClick();
-    if (waitUntil([&] { return complete.count == 1 && session.state() == SessionState::Idle; },
-            timeoutMs))
+    const size_t before = outcomes.all.size();
+    start();
+    if (waitUntil([&] { return outcomes.all.size() > before; }, timeoutMs))
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
         << "state " << int(session.state()) << ", blocks stored " << session.blocksStored()
@@ -40,85 +36,92 @@ sim::BoardOptions fastBoard()
         << ", current command " << session.CurrentCommand().toHex().constData();
 }
 
+::testing::AssertionResult measure(
+    MeasurementSession &session, Outcomes &outcomes, const MeasurementRequest &r = request())
+{
+    auto result = ended(session, outcomes, [&] { session.startMeasurement(r); });
+    if (result && !outcomes.last().completed())
+        return ::testing::AssertionFailure() << "ended " << int(outcomes.last().end)
+                                             << ", failure " << int(outcomes.last().failure);
+    return result;
+}
+
 } // namespace
 
+// A whole measurement: the commands byte for byte, the blocks stored, and one outcome with the
+// recording fixed by the request (channels, averaging, interval, scale, titles).
 TEST(SessionTransfer, EightBlocksWithoutAveraging)
 {
     BoardLink link(fastBoard());
-    Controls controls;
-    MeasurementSession session(&controls);
+    MeasurementSession session;
     session.setPort(link.sessionPort.get());
-    SignalLog<int, int> stored(&session, &MeasurementSession::blockStored);
+    Outcomes outcomes(session);
+    SignalLog<int, int, QByteArray> stored(&session, &MeasurementSession::blockStored);
 
-    ASSERT_TRUE(measure(session));
+    MeasurementRequest r = request();
+    r.rangeIndex = 1;
+    r.yTitle = QStringLiteral("единицы АЦП");
+    ASSERT_TRUE(measure(session, outcomes, r));
 
     // Start frame, one transfer command, 959 requests 0x81 and nothing else.
-    const QByteArray start = buildStartFrame(0, 0x7F, 1, 1, 8);
-    QByteArray expected = start + bytes({ 0x80, 0x7F, 0x00, 0x00, 0x00 });
+    const QByteArray start = buildStartFrame(0, 0xFF, 1, 1, 8);
+    QByteArray expected = start + bytes({ 0x80, 0xFF, 0x00, 0x00, 0x00 });
     expected += QByteArray(959, char(0x81));
-    const QByteArray received = toBytes(link.board.received());
-    EXPECT_EQ(received.size(), expected.size());
-    EXPECT_TRUE(received == expected);
+    EXPECT_TRUE(toBytes(link.board.received()) == expected);
 
     // 0x0A, then 960 blocks; what is stored is each block's first 500 bytes, rearranged.
     const QByteArray sent = toBytes(link.board.sent());
     ASSERT_EQ(sent.size(), 1 + 960 * 501);
     EXPECT_EQ(quint8(sent[0]), 0x0A);
-    ASSERT_EQ(session.AcquisitionBuffer().size(), 480000);
-    EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(sent, 1, 960));
+    ASSERT_EQ(outcomes.all.size(), 1u);
+    const ExchangeOutcome &o = outcomes.last();
+    EXPECT_EQ(o.exchange, ExchangeKind::Measurement);
+    EXPECT_EQ(o.end, ExchangeEnd::Completed);
+    EXPECT_EQ(o.blocksReceived, 960);
+    EXPECT_TRUE(o.recording.data == storedFromBlocks(sent, 1, 960));
+    EXPECT_FALSE(o.recording.faulty);
+    EXPECT_EQ(o.recording.exchangeId, session.exchangeId());
+    EXPECT_EQ(o.recording.origin, files::RecordingOrigin::Measurement);
+    const files::DataFileHeader &h = o.recording.header;
+    EXPECT_EQ(h.ChartChannelBits, 0x7F);
+    EXPECT_EQ(h.DataLength, 480000u);
+    EXPECT_EQ(h.ChannelIntervalUs, 7 * (61 / 14.7456));
+    EXPECT_EQ(h.ValueScale, files::ValueScale500);
+    EXPECT_EQ(h.XTitle, QStringLiteral("Время, мкс"));
+    EXPECT_EQ(h.YTitle, QStringLiteral("единицы АЦП"));
     EXPECT_EQ(stored.count, 960);
+    EXPECT_EQ(stored.values.back(), 960);
 
     EXPECT_EQ(session.CurrentCommand(), QByteArray(1, '\0'));
     EXPECT_EQ(session.OpeningCommand(), start);
     EXPECT_EQ(session.PendingReplies(), 0);
-    EXPECT_EQ(session.statusText(0), QStringLiteral("ПОСТРОЕНИЕ ГРАФИКА"));
-    EXPECT_TRUE(session.statusText(2).isEmpty()); // no cycle run: no cycle named
-    EXPECT_EQ(session.TransferStatusText(), QStringLiteral("ПЕРЕДАЧА МАССИВА, 7с"));
-    EXPECT_EQ(session.fileCaption(), QStringLiteral("Комментарий"));
-    EXPECT_FALSE(session.progress().visible);
-    EXPECT_EQ(session.XTitle(), QStringLiteral("Время, "));
+    EXPECT_EQ(session.TransferMs(), 7000);
+    EXPECT_EQ(session.state(), SessionState::Idle);
 
-    // The next start works from the same state and counts the chart built before it.
-    session.setCycleRunGoing(true);
-    ASSERT_TRUE(measure(session));
-    EXPECT_EQ(session.statusText(2), QStringLiteral("Цикл №1"));
-    EXPECT_EQ(session.AcquisitionBuffer().size(), 480000);
+    // The next start works from the same state.
+    ASSERT_TRUE(measure(session, outcomes));
+    EXPECT_EQ(outcomes.last().recording.data.size(), 480000);
+    EXPECT_TRUE(outcomes.proven.empty());
 }
 
-TEST(SessionTransfer, AveragedBlockAndAveragingToggledDuringTheTransfer)
+// One averaged block: 7 data blocks, requests 0x91. The averaging is the request's and holds
+// for the whole transfer.
+TEST(SessionTransfer, AveragedBlock)
 {
     BoardLink link(fastBoard());
-    Controls controls;
-    controls.blocks = 1;
-    controls.avg = true;
-    controls.mask = 0x05;
-    controls.count = 2;
-    MeasurementSession session(&controls);
+    MeasurementSession session;
     session.setPort(link.sessionPort.get());
+    Outcomes outcomes(session);
 
-    ASSERT_TRUE(measure(session));
+    ASSERT_TRUE(measure(session, outcomes, request(1, true, 0x05)));
     const QByteArray start = buildStartFrame(0, 0x05, 1, 1, 1);
-    QByteArray expected
-        = start + bytes({ 0x90, 0x05, 0x00, 0x00, 0xE0 }) + QByteArray(6, char(0x91));
-    EXPECT_EQ(toBytes(link.board.received()), expected);
+    EXPECT_EQ(toBytes(link.board.received()),
+        start + bytes({ 0x90, 0x05, 0x00, 0x00, 0xE0 }) + QByteArray(6, char(0x91)));
     const QByteArray sent = toBytes(link.board.sent());
     ASSERT_EQ(sent.size(), 1 + 7 * 501);
-    EXPECT_EQ(session.AcquisitionBuffer(), storedFromBlocks(sent, 1, 7));
-    EXPECT_EQ(session.AcquisitionBuffer().size(), 3500);
-
-    // cbAvgMC is read at every request: unchecking it after the third block turns the
-    // following requests into 0x81, and the number of blocks stays 7.
-    QObject::connect(&session, &MeasurementSession::blockStored, [&](int stored, int) {
-        if (stored == 3)
-            controls.avg = false;
-    });
-    const qsizetype before = link.board.received().size();
-    ASSERT_TRUE(measure(session));
-    const QByteArray second = toBytes(link.board.received()).mid(before);
-    EXPECT_EQ(second,
-        start + bytes({ 0x90, 0x05, 0x00, 0x00, 0xE0, 0x91, 0x91, 0x81, 0x81, 0x81, 0x81 }));
-    EXPECT_EQ(session.AcquisitionBuffer().size(), 3500);
-    EXPECT_EQ(session.blocksStored(), 7);
+    EXPECT_EQ(outcomes.last().recording.data, storedFromBlocks(sent, 1, 7));
+    EXPECT_EQ(outcomes.last().recording.header.ChartChannelBits, 0x85);
+    EXPECT_EQ(outcomes.last().recording.header.ChannelIntervalUs, 2 * (61 / 14.7456));
 }
 
 // Replies that come in pieces with pauses longer than the 2 ms reply timer are put together:
@@ -129,19 +132,17 @@ TEST(SessionTransfer, BlocksArrivingInPiecesAreStoredWhole)
     options.chunks = 4;
     options.gapUs = 3000;
     BoardLink link(options);
-    Controls controls;
-    controls.blocks = 1;
-    MeasurementSession session(&controls);
+    MeasurementSession session;
     session.setPort(link.sessionPort.get());
+    Outcomes outcomes(session);
 
-    ASSERT_TRUE(measure(session));
+    ASSERT_TRUE(measure(session, outcomes, request(1)));
     const QByteArray sent = toBytes(link.board.sent());
     ASSERT_EQ(sent.size(), 1 + 120 * 501);
-    EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(sent, 1, 120));
+    EXPECT_TRUE(outcomes.last().recording.data == storedFromBlocks(sent, 1, 120));
     const QByteArray received = toBytes(link.board.received());
     EXPECT_EQ(received.count(char(0x81)), 119);
     EXPECT_EQ(received.size(), 6 + 5 + 119);
-    EXPECT_EQ(session.blocksStored(), 120);
 }
 
 // A last block whose first byte happens to be an end code ends the transfer like any other.
@@ -160,222 +161,180 @@ TEST(SessionTransfer, LastBlockBeginningWithAnEndCode)
     sim::BoardOptions options = fastBoard();
     options.seed = seed;
     BoardLink link(options);
-    Controls controls;
-    controls.blocks = 1;
-    controls.avg = true;
-    controls.mask = mask;
-    controls.count = 1;
-    MeasurementSession session(&controls);
+    MeasurementSession session;
     session.setPort(link.sessionPort.get());
+    Outcomes outcomes(session);
 
-    ASSERT_TRUE(measure(session));
+    ASSERT_TRUE(measure(session, outcomes, request(1, true, mask)));
     settle(450); // a wrongly started second transfer would send its command after 400 ms
     const QByteArray received = toBytes(link.board.received());
     EXPECT_EQ(received.count(char(0x90)), 1);
     EXPECT_EQ(received.size(), 6 + 5 + 6);
-    ASSERT_EQ(session.AcquisitionBuffer().size(), 3500);
-    EXPECT_EQ(quint8(session.AcquisitionBuffer()[6 * 500]), 0x0A);
-    EXPECT_EQ(session.state(), SessionState::Idle);
-    EXPECT_EQ(session.CurrentCommand(), QByteArray(1, '\0'));
+    ASSERT_EQ(outcomes.last().recording.data.size(), 3500);
+    EXPECT_EQ(quint8(outcomes.last().recording.data[6 * 500]), 0x0A);
+    EXPECT_EQ(outcomes.all.size(), 1u);
 }
 
 TEST(SessionReplies, ShortReadReReadAndPhotodiodeLaunch)
 {
     BoardLink link(fastBoard());
-    Controls controls;
-    controls.blocks = 1;
-    MeasurementSession session(&controls);
+    MeasurementSession session;
     session.setPort(link.sessionPort.get());
-    ASSERT_TRUE(measure(session));
-    const QByteArray recorded = session.AcquisitionBuffer();
-    const double interval = session.ChannelIntervalUs();
+    Outcomes outcomes(session);
+    ASSERT_TRUE(measure(session, outcomes, request(1)));
+    const QByteArray recorded = outcomes.last().recording.data;
 
-    // Short read: one block of 501 bytes, 500 of them stored, replacing the buffer.
-    SignalLog<> shortReads(&session, &MeasurementSession::shortReadComplete);
-    controls.range = 1;
-    controls.mask = 0x7B;
-    session.bt500Click();
-    ASSERT_TRUE(waitUntil([&] { return shortReads.count == 1; }));
+    // Short read: one block of 501 bytes, 500 of them kept, with the interval it was given.
+    ReadRequest read = readRequest(0x7B);
+    read.rangeIndex = 1;
+    read.channelIntervalUs = 42.5;
+    ASSERT_TRUE(ended(session, outcomes, [&] { session.startShortRead(read); }));
     EXPECT_EQ(toBytes(link.board.received()).right(3), bytes({ 0x14, 0xFB, 0x00 }));
     QByteArray sent = toBytes(link.board.sent());
-    EXPECT_EQ(session.AcquisitionBuffer(), storedFromBlocks(sent, sent.size() - 501, 1));
-    EXPECT_EQ(session.ChannelIntervalUs(), interval);
-    EXPECT_EQ(session.statusText(0), QStringLiteral("ПОСТРОЕНИЕ ГРАФИКА"));
+    EXPECT_EQ(outcomes.last().exchange, ExchangeKind::ShortRead);
+    EXPECT_TRUE(outcomes.last().completed());
+    EXPECT_EQ(outcomes.last().recording.data, storedFromBlocks(sent, sent.size() - 501, 1));
+    EXPECT_EQ(outcomes.last().recording.header.ChannelIntervalUs, 42.5);
+    EXPECT_EQ(outcomes.last().recording.header.ChartChannelBits, 0x7B);
+    EXPECT_EQ(outcomes.last().recording.origin, files::RecordingOrigin::ShortRead);
 
     // Re-read: block 0 of the memory, taken like a short read.
-    session.ctlBarDblClick();
-    EXPECT_EQ(session.SessionBlocks(), 8);
-    EXPECT_EQ(session.PendingReplies(), 1);
-    EXPECT_EQ(session.TransferMs(), 7000);
-    EXPECT_EQ(session.TransferStatusText(), QStringLiteral("ПЕРЕДАЧА МАССИВА, 7с"));
-    EXPECT_EQ(session.ChannelIntervalUs(), 1.4241536458333333);
-    ASSERT_TRUE(waitUntil([&] { return shortReads.count == 2; }));
+    ASSERT_TRUE(ended(session, outcomes, [&] {
+        session.startReRead(readRequest());
+        EXPECT_EQ(session.SessionBlocks(), 8);
+        EXPECT_EQ(session.PendingReplies(), 1);
+        EXPECT_EQ(session.TransferMs(), 7000);
+        EXPECT_EQ(session.ChannelIntervalUs(), 1.4241536458333333);
+    }));
     EXPECT_EQ(toBytes(link.board.received()).right(2), bytes({ 0x16, 0x00 }));
-    EXPECT_EQ(session.AcquisitionBuffer(), recorded.left(500));
-    EXPECT_EQ(session.PendingReplies(), 1); // a short-read reply does not touch it
+    EXPECT_EQ(outcomes.last().exchange, ExchangeKind::ReRead);
+    EXPECT_EQ(outcomes.last().recording.data, recorded.left(500));
 
     // Photodiode launch: the short read starts with 0x34 and the board answers on the trigger.
-    session.btExtrnClick();
-    EXPECT_EQ(session.LaunchType(), 1);
-    EXPECT_EQ(session.launchButtonPicture(), LaunchPicture::RisingEdge);
-    EXPECT_EQ(session.launchButtonHint(), QStringLiteral("Запуск по сигналу фотодиода"));
-    session.bt500Click();
-    ASSERT_TRUE(
-        link.board.waitForState(sim::BoardState::WaitingForTrigger, std::chrono::seconds(10)));
-    EXPECT_EQ(toBytes(link.board.received()).right(3), bytes({ 0x34, 0xFB, 0x00 }));
-    link.board.trigger();
-    ASSERT_TRUE(waitUntil([&] { return shortReads.count == 3; }));
+    ASSERT_TRUE(ended(session, outcomes, [&] {
+        session.startShortRead(readRequest(0x7B, 1));
+        ASSERT_TRUE(
+            link.board.waitForState(sim::BoardState::WaitingForTrigger, std::chrono::seconds(10)));
+        EXPECT_EQ(toBytes(link.board.received()).right(3), bytes({ 0x34, 0x7B, 0x00 }));
+        link.board.trigger();
+    }));
     sent = toBytes(link.board.sent());
-    EXPECT_EQ(session.AcquisitionBuffer(), storedFromBlocks(sent, sent.size() - 501, 1));
-    session.btExtrnClick();
-    EXPECT_EQ(session.LaunchType(), 0);
-    EXPECT_EQ(session.launchButtonPicture(), LaunchPicture::Computer);
-    EXPECT_EQ(session.launchButtonHint(), QStringLiteral("Запуск от компьютера"));
+    EXPECT_EQ(outcomes.last().recording.data, storedFromBlocks(sent, sent.size() - 501, 1));
+    EXPECT_TRUE(outcomes.proven.empty());
 }
 
-// Unsolicited bytes after a finished measurement: a reply while Idle only counts down the
-// pending replies; nothing is sent, stored or drawn.
-// Garbage right behind the last block answers no request: the transfer is out of step. The
-// session says so at once; the received array stays in the buffer, flagged as faulty.
+// Garbage right behind the last block answers no request: the transfer is out of step, and the
+// last block itself is not trusted (a stray byte may lie inside it). What came before it is
+// handed over, flagged.
 TEST(SessionReplies, BytesAfterTheLastBlockAreOutOfStep)
 {
     sim::BoardOptions options = fastBoard();
     options.garbageAfter = 121; // 0x0A and 120 blocks, then garbage
     BoardLink link(options);
-    Controls controls;
-    controls.blocks = 1;
-    MeasurementSession session(&controls);
+    MeasurementSession session;
     session.setPort(link.sessionPort.get());
-    SignalLog<SessionFailure> failed(&session, &MeasurementSession::transferFailed);
+    Outcomes outcomes(session);
 
-    session.btStartClick();
-    ASSERT_TRUE(waitUntil([&] { return failed.count == 1; }));
-    EXPECT_EQ(failed.values.at(0), SessionFailure::OutOfStep);
+    ASSERT_TRUE(ended(session, outcomes, [&] { session.startMeasurement(request(1)); }));
+    const ExchangeOutcome &o = outcomes.last();
+    EXPECT_EQ(o.end, ExchangeEnd::Failed);
+    EXPECT_EQ(o.failure, SessionFailure::OutOfStep);
     EXPECT_EQ(session.lastFailure(), SessionFailure::OutOfStep);
-    EXPECT_TRUE(session.recordingFaulty());
+    EXPECT_TRUE(o.recording.faulty);
+    EXPECT_EQ(o.blocksReceived, 119);
+    EXPECT_EQ(o.blocksExpected, 120);
     const QByteArray sent = toBytes(link.board.sent());
-    EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(sent, 1, 120));
-    EXPECT_EQ(session.statusText(0), sessionFailureText(SessionFailure::OutOfStep));
+    EXPECT_TRUE(o.recording.data == storedFromBlocks(sent, 1, 119));
     EXPECT_EQ(session.state(), SessionState::Idle);
-    EXPECT_FALSE(session.progress().visible);
 
-    // Later stray bytes are replies while Idle: they change nothing and ask for nothing.
+    // Later stray bytes after a failed exchange prove nothing and ask for nothing.
     const qsizetype requests = link.board.received().size();
     settle(100);
-    EXPECT_EQ(failed.count, 1);
+    EXPECT_EQ(outcomes.all.size(), 1u);
+    EXPECT_TRUE(outcomes.proven.empty());
     EXPECT_EQ(qsizetype(link.board.received().size()), requests);
 
-    // The next measurement is clean and clears the flag.
-    ASSERT_TRUE(measure(session));
-    EXPECT_FALSE(session.recordingFaulty());
+    // The next measurement is clean.
+    ASSERT_TRUE(measure(session, outcomes, request(1)));
     EXPECT_EQ(session.lastFailure(), SessionFailure::None);
 }
 
-// The tuning status byte that arrives while a recording is awaited ends the wait: no transfer,
-// nothing to draw. Tuning twice sends 0x10 and 0x11 and restores the caption.
-TEST(SessionReplies, StatusByteWhileMeasuringAndTuningTwice)
+// Tuning sends 0x10 and 0x11; the board's status bytes come while Idle. Pressed during a
+// measurement, the tuning command ends it as interrupted.
+TEST(SessionReplies, TuningDuringAMeasurement)
 {
     sim::BoardOptions options;
     options.speed = 10; // 0x11 follows 0x10 after 100 ms; the long recording still lasts minutes
     BoardLink link(options);
-    Controls controls;
-    controls.d1Value = 256;
-    controls.d2Value = 256;
-    MeasurementSession session(&controls);
+    MeasurementSession session;
     session.setPort(link.sessionPort.get());
-    SignalLog<> noData(&session, &MeasurementSession::measurementEndedWithoutData);
+    Outcomes outcomes(session);
+    SignalLog<quint8> status(&session, &MeasurementSession::statusByte);
 
-    session.btStartClick();
+    MeasurementRequest slow = request();
+    slow.plan.d1 = slow.plan.d2 = 256;
+    session.startMeasurement(slow);
     EXPECT_EQ(session.state(), SessionState::Measuring);
-    EXPECT_TRUE(session.progress().visible);
     ASSERT_TRUE(link.board.waitForState(sim::BoardState::Recording, std::chrono::seconds(10)));
 
-    session.btTuneClick();
-    EXPECT_EQ(session.tuneButton(), (ButtonLook { QStringLiteral("Завершить (ФД)"), ColourRed }));
-    ASSERT_TRUE(waitUntil([&] { return noData.count == 1; }));
-    EXPECT_EQ(session.statusText(0), QStringLiteral("Подстройка усилителя фототока"));
-    EXPECT_EQ(session.PendingReplies(), 0);
+    session.tune(true);
+    ASSERT_EQ(outcomes.all.size(), 1u);
+    EXPECT_EQ(outcomes.last().end, ExchangeEnd::Interrupted);
     EXPECT_EQ(session.state(), SessionState::Idle);
-    EXPECT_TRUE(session.AcquisitionBuffer().isEmpty());
+    // The board ends tuning by itself with 0x11 after its 0x10.
+    ASSERT_TRUE(waitUntil([&] { return status.count == 2; }));
+    EXPECT_EQ(status.values, (std::vector<quint8> { 0x10, 0x11 }));
 
-    // The board ends tuning by itself with 0x11: the status panel is cleared.
-    ASSERT_TRUE(waitUntil([&] { return session.statusText(0).isEmpty(); }));
-    EXPECT_EQ(session.PendingReplies(), 65535);
-
-    session.btTuneClick();
-    EXPECT_EQ(session.tuneButton(), (ButtonLook { QStringLiteral("Настройка ФД"), ColourBlack }));
+    session.tune(false);
     ASSERT_TRUE(waitUntil([&] { return link.board.counters().bytesReceived == 6 + 2; }));
     const QByteArray received = toBytes(link.board.received());
     EXPECT_EQ(received.right(2), bytes({ 0x10, 0x11 }));
-    EXPECT_EQ(received.count(char(0x80)), 0);
     settle(450);
     EXPECT_EQ(link.board.counters().transfers, 0);
+    EXPECT_EQ(outcomes.all.size(), 1u);
 }
 
-// The board hangs up in the middle of a block: the session ends at once with "disconnected",
-// keeps the blocks stored so far as a faulty recording, and after reconnecting the next start
-// runs a whole measurement with no byte of the broken block in it.
-TEST(SessionReplies, HangUpDuringTheTransfer)
+// The board hangs up in the middle of a block: the session ends at once with Disconnected and
+// the blocks stored so far, and after reconnecting the next start runs a whole measurement with
+// no byte of the broken block in it. While the recording is awaited, nothing was received.
+TEST(SessionReplies, HangUpDuringTheTransferOrTheWait)
 {
-    Controls controls;
-    controls.blocks = 1;
-    MeasurementSession session(&controls);
-    SignalLog<SessionFailure> failed(&session, &MeasurementSession::transferFailed);
+    MeasurementSession session;
+    Outcomes outcomes(session);
     {
         sim::BoardOptions options = fastBoard();
         options.hangupAfter = 50;
         BoardLink link(options);
         session.setPort(link.sessionPort.get());
-        session.btStartClick();
-        ASSERT_TRUE(waitUntil([&] { return failed.count == 1; }, 20000))
-            << "blocks stored " << session.blocksStored() << ", board state "
-            << sim::boardStateName(link.board.state());
-        EXPECT_EQ(failed.values.at(0), SessionFailure::Disconnected);
-        EXPECT_EQ(session.blocksStored(), 48);
-        EXPECT_EQ(session.AcquisitionBuffer().size(), 48 * 500);
-        EXPECT_TRUE(session.recordingFaulty());
-        EXPECT_EQ(session.state(), SessionState::Idle);
-        EXPECT_EQ(session.statusText(0), QStringLiteral("Плата отключена"));
+        ASSERT_TRUE(ended(session, outcomes, [&] { session.startMeasurement(request(1)); }));
+        EXPECT_EQ(outcomes.last().failure, SessionFailure::Disconnected);
+        EXPECT_EQ(outcomes.last().blocksReceived, 48);
+        EXPECT_EQ(outcomes.last().recording.data.size(), 48 * 500);
+        EXPECT_TRUE(outcomes.last().recording.faulty);
         session.setPort(nullptr);
     }
-    BoardLink link(fastBoard());
-    session.setPort(link.sessionPort.get());
-    EXPECT_EQ(session.lastFailure(), SessionFailure::None); // reconnected
-    EXPECT_TRUE(session.recordingFaulty()); // until a new recording replaces it
-    ASSERT_TRUE(measure(session));
-    const QByteArray sent = toBytes(link.board.sent());
-    EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(sent, 1, 120));
-    EXPECT_FALSE(session.recordingFaulty());
-    EXPECT_EQ(failed.count, 1);
-    session.setPort(nullptr);
-}
-
-// A board that goes away while the recording is awaited ends the wait at once; the previous
-// recording is left as it was and not flagged.
-TEST(SessionReplies, HangUpWhileMeasuringKeepsThePreviousRecording)
-{
-    Controls controls;
-    controls.blocks = 1;
-    MeasurementSession session(&controls);
-    SignalLog<SessionFailure> failed(&session, &MeasurementSession::transferFailed);
+    {
+        BoardLink link(fastBoard());
+        session.setPort(link.sessionPort.get());
+        EXPECT_EQ(session.lastFailure(), SessionFailure::None); // reconnected
+        ASSERT_TRUE(measure(session, outcomes, request(1)));
+        const QByteArray sent = toBytes(link.board.sent());
+        EXPECT_TRUE(outcomes.last().recording.data == storedFromBlocks(sent, 1, 120));
+        session.setPort(nullptr);
+    }
     sim::BoardOptions options = fastBoard();
-    options.hangupAfter = 122; // the end byte of the second measurement
+    options.hangupAfter = 1; // the end byte
     BoardLink link(options);
     session.setPort(link.sessionPort.get());
-    ASSERT_TRUE(measure(session));
-    const QByteArray previous = session.AcquisitionBuffer();
-    session.btStartClick();
-    ASSERT_TRUE(waitUntil([&] { return failed.count == 1; }, 20000));
-    EXPECT_EQ(failed.values.at(0), SessionFailure::Disconnected);
-    EXPECT_EQ(session.AcquisitionBuffer(), previous);
-    EXPECT_FALSE(session.recordingFaulty());
-    EXPECT_EQ(session.state(), SessionState::Idle);
+    ASSERT_TRUE(ended(session, outcomes, [&] { session.startMeasurement(request(1)); }));
+    EXPECT_EQ(outcomes.last().failure, SessionFailure::Disconnected);
+    EXPECT_TRUE(outcomes.last().recording.data.isEmpty());
     session.setPort(nullptr);
 }
 
 // Unsolicited bytes in the middle of a transfer, or one block of 502 bytes: every block after
 // them would be put together from the wrong bytes. The session stops at the block they came
-// with (no further request), reports it, and the next start records cleanly.
+// with (no further request, the block not kept), and the next start records cleanly.
 TEST(SessionReplies, StrayBytesDuringTheTransferAreOutOfStep)
 {
     for (const bool extraByte : { false, true }) {
@@ -383,43 +342,36 @@ TEST(SessionReplies, StrayBytesDuringTheTransferAreOutOfStep)
         sim::BoardOptions options = fastBoard();
         (extraByte ? options.extraByteAfter : options.garbageAfter) = 30;
         BoardLink link(options);
-        Controls controls;
-        controls.blocks = 1;
-        MeasurementSession session(&controls);
+        MeasurementSession session;
         session.setPort(link.sessionPort.get());
-        SignalLog<SessionFailure> failed(&session, &MeasurementSession::transferFailed);
-        SignalLog<> complete(&session, &MeasurementSession::transferComplete);
+        Outcomes outcomes(session);
 
-        session.btStartClick();
-        ASSERT_TRUE(waitUntil([&] { return failed.count == 1; }));
-        EXPECT_EQ(failed.values.at(0), SessionFailure::OutOfStep);
-        EXPECT_EQ(complete.count, 0);
-        EXPECT_TRUE(session.recordingFaulty());
+        ASSERT_TRUE(ended(session, outcomes, [&] { session.startMeasurement(request(1)); }));
+        const ExchangeOutcome &o = outcomes.last();
+        EXPECT_EQ(o.failure, SessionFailure::OutOfStep);
         // Reply 30 is block 29. The stray bytes are seen with it, or with a later block when
         // the arrivals split unluckily; never is the transfer taken as complete.
-        EXPECT_GE(session.blocksStored(), 29);
-        EXPECT_LT(session.blocksStored(), 120);
-        EXPECT_EQ(session.AcquisitionBuffer().size(), session.blocksStored() * 500);
+        EXPECT_GE(o.blocksReceived, 28);
+        EXPECT_LT(o.blocksReceived, 119);
+        EXPECT_EQ(o.recording.data.size(), o.blocksReceived * 500);
         const QByteArray sent = toBytes(link.board.sent());
-        EXPECT_TRUE(session.AcquisitionBuffer().left(28 * 500) == storedFromBlocks(sent, 1, 28));
+        EXPECT_TRUE(o.recording.data.left(28 * 500) == storedFromBlocks(sent, 1, 28));
         settle(100);
-        // One transfer command and one request per stored block but the last: none after it.
-        EXPECT_EQ(link.board.counters().blockRequests, session.blocksStored() - 1);
-        EXPECT_EQ(session.state(), SessionState::Idle);
+        // One request per block before the one that came with the stray bytes: none after it.
+        EXPECT_EQ(link.board.counters().blockRequests, o.blocksReceived);
 
         const qsizetype before = link.board.sent().size();
-        ASSERT_TRUE(measure(session));
+        ASSERT_TRUE(measure(session, outcomes, request(1)));
         const QByteArray all = toBytes(link.board.sent());
         ASSERT_EQ(all.size() - before, 1 + 120 * 501);
-        EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(all, before + 1, 120));
-        EXPECT_FALSE(session.recordingFaulty());
+        EXPECT_TRUE(outcomes.last().recording.data == storedFromBlocks(all, before + 1, 120));
     }
 }
 
 // A stray byte inside the last block of a transfer or a short read makes the block look
 // complete one byte early; its real last byte follows later, here 1 to 40 ms (well within
 // the settle time, so that a loaded machine's scheduling does not decide). The exchange fails
-// with what it received, flagged, and is never reported complete, not even first.
+// and is never reported complete, not even first; a transfer keeps the blocks before the last.
 TEST(SessionReplies, StrayByteInsideTheLastBlockFailsTheTransfer)
 {
     for (const bool shortRead : { false, true }) {
@@ -430,137 +382,141 @@ TEST(SessionReplies, StrayByteInsideTheLastBlockFailsTheTransfer)
             options.strayByteInReply = shortRead ? 1 : 121; // 0x0A, then 120 blocks
             options.lastByteDelayMs = delayMs;
             BoardLink link(options);
-            Controls controls;
-            controls.blocks = 1;
-            MeasurementSession session(&controls);
+            MeasurementSession session;
             session.setPort(link.sessionPort.get());
-            SignalLog<> complete(&session, &MeasurementSession::transferComplete);
-            SignalLog<> shortReads(&session, &MeasurementSession::shortReadComplete);
-            files::Recording received;
-            QObject::connect(&session, &MeasurementSession::transferFailed,
-                [&](SessionFailure, const QString &, const files::Recording &r) { received = r; });
+            Outcomes outcomes(session);
 
-            shortRead ? session.bt500Click() : session.btStartClick();
-            ASSERT_TRUE(waitUntil([&] { return received.faulty; }));
-            EXPECT_EQ(session.lastFailure(), SessionFailure::OutOfStep);
-            EXPECT_EQ(complete.count + shortReads.count, 0);
-            EXPECT_EQ(received.data.size(), shortRead ? 500 : 60000);
-            EXPECT_EQ(session.state(), SessionState::Idle);
+            ASSERT_TRUE(ended(session, outcomes, [&] {
+                shortRead ? session.startShortRead(readRequest())
+                          : session.startMeasurement(request(1));
+            }));
+            settle(100);
+            ASSERT_EQ(outcomes.all.size(), 1u);
+            EXPECT_EQ(outcomes.last().failure, SessionFailure::OutOfStep);
+            EXPECT_TRUE(outcomes.last().recording.faulty);
+            EXPECT_EQ(outcomes.last().recording.data.size(), shortRead ? 500 : 59500);
             session.setPort(nullptr);
         }
     }
 }
 
-// Short-read replies of other lengths, from a bare pseudo-terminal playing the board: a reply
-// in pieces is taken whole once the line is quiet, a single byte stores nothing.
-TEST(SessionReplies, ShortReadRepliesOfOtherLengths)
+// Replies of other lengths, from a bare pseudo-terminal playing the board: a short-read reply
+// shorter than a block, taken once the line is quiet, is incomplete (its bytes kept, flagged);
+// a single byte holds no samples; a status byte ends the wait for a recording without one.
+TEST(SessionReplies, RepliesOfOtherLengths)
 {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    termios raw {};
-    ::tcgetattr(master, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(master, TCSANOW, &raw);
-    serial::TSerialPort port;
-    port.setDeviceName(QString::fromLocal8Bit(::ptsname(master)));
-    port.setMonitorEvents(serial::ceRxChar);
-    port.Open();
-    SerialSessionPort sessionPort(&port);
-    Controls controls;
-    MeasurementSession session(&controls);
-    session.setPort(&sessionPort);
-    SignalLog<> replies(&session, &MeasurementSession::shortReadComplete);
+    PtyPeer peer;
+    MeasurementSession session;
+    session.setPort(peer.sessionPort.get());
+    Outcomes outcomes(session);
 
-    session.bt500Click();
+    session.startShortRead(readRequest());
     QByteArray reply(300, '\0');
     for (int i = 0; i < reply.size(); ++i)
         reply[i] = char(i);
     for (int piece = 0; piece < 3; ++piece) {
-        ASSERT_EQ(::write(master, reply.constData() + piece * 100, 100), 100);
+        peer.write(reply.mid(piece * 100, 100));
         settle(8); // longer than the 2 ms reply timer
     }
-    ASSERT_TRUE(waitUntil([&] { return replies.count == 1; }));
-    settle(100);
-    EXPECT_EQ(replies.count, 1);
-    EXPECT_EQ(session.AcquisitionBuffer(),
+    ASSERT_TRUE(waitUntil([&] { return outcomes.all.size() == 1; }));
+    EXPECT_EQ(outcomes.last().failure, SessionFailure::Incomplete);
+    EXPECT_TRUE(outcomes.last().recording.faulty);
+    EXPECT_EQ(outcomes.last().recording.data,
         storedFromBlocks(reply + QByteArray(201, '\0'), 0, 1).left(299));
 
-    session.bt500Click();
-    ASSERT_EQ(::write(master, "\x0A", 1), 1);
-    ASSERT_TRUE(waitUntil([&] { return replies.count == 2; }));
-    EXPECT_TRUE(session.AcquisitionBuffer().isEmpty());
+    session.startShortRead(readRequest());
+    peer.write("\x0A");
+    ASSERT_TRUE(waitUntil([&] { return outcomes.all.size() == 2; }));
+    EXPECT_EQ(outcomes.last().failure, SessionFailure::NoData);
+    EXPECT_TRUE(outcomes.last().recording.data.isEmpty());
+
+    session.startMeasurement(request(1));
+    peer.write("\x10");
+    ASSERT_TRUE(waitUntil([&] { return outcomes.all.size() == 3; }));
+    EXPECT_EQ(outcomes.last().failure, SessionFailure::NoData);
     EXPECT_EQ(session.PendingReplies(), 0);
+    EXPECT_TRUE(outcomes.proven.empty());
     session.setPort(nullptr);
-    port.Close();
-    ::close(master);
 }
 
-// Bytes that arrive while the transfer command waits for its delayed send answer nothing: a
-// whole block's worth of them is neither stored nor followed by a block request. A bare
-// pseudo-terminal plays the board.
-TEST(SessionReplies, BytesBeforeTheTransferCommandAreNoBlock)
+// Bytes that answer no request after a completed exchange prove it out of step: while Idle
+// (the recording is named), while the next measurement waits for its end byte, or between
+// that end byte and the transfer command (the next exchange then fails as well). Once the
+// next transfer command has gone out, the exchange before stands.
+TEST(SessionReplies, LateBytesProveTheCompletedExchangeWrong)
 {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    termios raw {};
-    ::tcgetattr(master, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(master, TCSANOW, &raw);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    serial::TSerialPort port;
-    port.setDeviceName(QString::fromLocal8Bit(::ptsname(master)));
-    port.setMonitorEvents(serial::ceRxChar);
-    port.Open();
-    SerialSessionPort sessionPort(&port);
-    Controls controls;
-    controls.blocks = 1;
-    controls.avg = true; // 7 data blocks
-    MeasurementSession session(&controls);
-    session.setPort(&sessionPort);
-    SignalLog<> complete(&session, &MeasurementSession::transferComplete);
-
-    QByteArray received;
-    const auto receive = [&](qsizetype total) {
-        return waitUntil([&] {
-            char chunk[64];
-            const ssize_t n = ::read(master, chunk, sizeof chunk);
-            if (n > 0)
-                received.append(chunk, n);
-            return received.size() >= total;
-        });
+    PtyPeer peer;
+    MeasurementSession session;
+    session.setPort(peer.sessionPort.get());
+    Outcomes outcomes(session);
+    const QByteArray start = buildStartFrame(0, 0x7F, 1, 1, 1);
+    const QByteArray transfer = bytes({ 0x90, 0x7F, 0x00, 0x00, 0xE0 });
+    QByteArray block(501, '\0');
+    for (int i = 0; i < block.size(); ++i)
+        block[i] = char(i * 7);
+    // A whole averaged measurement of one block, answered by the peer.
+    const auto completeOne = [&] {
+        const qsizetype sent = peer.received.size();
+        session.startMeasurement(request(1, true));
+        if (!peer.receive(sent + start.size()))
+            return quint64(0);
+        peer.write("\x0A");
+        for (int b = 0; b < 7; ++b) {
+            if (!peer.receive(sent + start.size() + transfer.size() + b))
+                return quint64(0);
+            peer.write(block);
+        }
+        const size_t before = outcomes.all.size();
+        if (!waitUntil([&] { return outcomes.all.size() > before; }) || !outcomes.last().completed())
+            return quint64(0);
+        return outcomes.last().exchangeId;
     };
 
-    session.btStartClick();
-    const QByteArray start = buildStartFrame(0, 0x7F, 1, 1, 1);
-    ASSERT_TRUE(receive(start.size()));
-    ASSERT_EQ(::write(master, "\x0B", 1), 1);
-    ASSERT_TRUE(waitUntil([&] { return session.state() == SessionState::WaitingToTransfer; }));
-    const QByteArray garbage(501, char(0x5A));
-    ASSERT_EQ(::write(master, garbage.constData(), garbage.size()), garbage.size());
-    const QByteArray transfer = bytes({ 0x90, 0x7F, 0x00, 0x00, 0xE0 });
-    ASSERT_TRUE(receive(start.size() + transfer.size()));
+    // While Idle.
+    const quint64 first = completeOne();
+    ASSERT_NE(first, 0u);
+    peer.write("\x33");
+    ASSERT_TRUE(waitUntil([&] { return outcomes.proven.size() == 1; }));
+    EXPECT_EQ(outcomes.proven.back(), first);
 
-    QByteArray blocks;
-    for (int b = 0; b < 7; ++b) {
-        QByteArray block(501, '\0');
-        for (int i = 0; i < block.size(); ++i)
-            block[i] = char(b * 31 + i);
-        blocks += block;
-        ASSERT_EQ(::write(master, block.constData(), block.size()), block.size());
-        if (b < 6) {
-            ASSERT_TRUE(receive(start.size() + transfer.size() + b + 1)) << b;
-        }
-    }
-    ASSERT_TRUE(waitUntil([&] { return complete.count == 1; }));
-    settle(20);
-    EXPECT_TRUE(received == start + transfer + QByteArray(6, char(0x91)))
-        << received.toHex().constData();
-    EXPECT_TRUE(session.AcquisitionBuffer() == storedFromBlocks(blocks, 0, 7));
+    // While the next measurement waits for its end byte.
+    const quint64 second = completeOne();
+    ASSERT_NE(second, 0u);
+    session.startMeasurement(request(1, true));
+    ASSERT_TRUE(peer.receive(peer.received.size() + start.size()));
+    peer.write("\x33");
+    ASSERT_TRUE(waitUntil([&] { return outcomes.proven.size() == 2; }));
+    EXPECT_EQ(outcomes.proven.back(), second);
+    EXPECT_EQ(outcomes.last().failure, SessionFailure::OutOfStep);
+    EXPECT_TRUE(outcomes.last().previousOutOfStep);
+
+    // After the next end byte, before its transfer command: no transfer command goes out.
+    const quint64 third = completeOne();
+    ASSERT_NE(third, 0u);
+    const qsizetype sent = peer.received.size();
+    session.startMeasurement(request(1, true));
+    ASSERT_TRUE(peer.receive(sent + start.size()));
+    peer.write("\x0A");
+    ASSERT_TRUE(waitUntil([&] { return session.state() == SessionState::WaitingToTransfer; }));
+    peer.write(QByteArray(501, char(0x5A)));
+    ASSERT_TRUE(waitUntil([&] { return outcomes.proven.size() == 3; }));
+    EXPECT_EQ(outcomes.proven.back(), third);
+    EXPECT_EQ(outcomes.last().failure, SessionFailure::OutOfStep);
+    settle(450);
+    EXPECT_EQ(peer.received.size(), sent + start.size());
+
+    // A measurement whose transfer command went out confirms the one before: a byte now is
+    // this exchange's fault alone.
+    const quint64 fourth = completeOne();
+    ASSERT_NE(fourth, 0u);
+    session.startMeasurement(request(1, true));
+    ASSERT_TRUE(peer.receive(peer.received.size() + start.size()));
+    peer.write("\x0A");
+    ASSERT_TRUE(peer.receive(peer.received.size() + transfer.size()));
+    peer.write(block + "\x33");
+    ASSERT_TRUE(waitUntil([&] { return outcomes.last().exchangeId == fourth + 1; }));
+    EXPECT_EQ(outcomes.last().failure, SessionFailure::OutOfStep);
+    EXPECT_FALSE(outcomes.last().previousOutOfStep);
+    EXPECT_EQ(outcomes.proven.size(), 3u);
     session.setPort(nullptr);
-    port.Close();
-    ::close(master);
 }

@@ -8,33 +8,53 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <stdlib.h>
+#include <termios.h>
 #include <thread>
 #include <tuple>
+#include <unistd.h>
 #include <vector>
 
 namespace sessiontest {
 
-// The controls as plain values; a test changes them at any moment, as a user would.
-struct Controls : acquisition::SessionControls
+// A measurement of `blocks` memory blocks at the fastest sampling (d1 = d2 = 1).
+inline acquisition::MeasurementRequest request(
+    int blocks = 8, bool averaging = false, quint8 channels = 0x7F, int launchType = 0)
 {
-    bool avg = false;
-    int range = 0;
-    int d1Value = 1;
-    int d2Value = 1;
-    int blocks = 8;
-    quint8 mask = 0x7F;
-    int count = 7;
+    acquisition::MeasurementRequest r;
+    r.plan.d1 = 1;
+    r.plan.d2 = 1;
+    r.plan.sramBlocks = blocks;
+    r.plan.channels = channels;
+    r.plan.averaging = averaging;
+    r.launchType = launchType;
+    return r;
+}
 
-    bool averaging() const override { return avg; }
-    int rangeIndex() const override { return range; }
-    int d1() const override { return d1Value; }
-    int d2() const override { return d2Value; }
-    int SRAMblocks() const override { return blocks; }
-    quint8 ChannelMask() const override { return mask; }
-    int ChannelCount() const override { return count; }
-    quint8 checkedChannels() const override { return mask; }
+inline acquisition::ReadRequest readRequest(quint8 channels = 0x7F, int launchType = 0)
+{
+    acquisition::ReadRequest r;
+    r.channels = channels;
+    r.launchType = launchType;
+    return r;
+}
+
+// Every outcome the session reports, and the exchanges it proved out of step afterwards.
+struct Outcomes
+{
+    explicit Outcomes(acquisition::MeasurementSession &session)
+    {
+        QObject::connect(&session, &acquisition::MeasurementSession::exchangeEnded, &session,
+            [this](const acquisition::ExchangeOutcome &o) { all.push_back(o); });
+        QObject::connect(&session, &acquisition::MeasurementSession::provenOutOfStep, &session,
+            [this](quint64 id) { proven.push_back(id); });
+    }
+    const acquisition::ExchangeOutcome &last() const { return all.back(); }
+    std::vector<acquisition::ExchangeOutcome> all;
+    std::vector<quint64> proven;
 };
 
 // Counts emissions of a signal and keeps the arguments' first value when there is one.
@@ -109,6 +129,55 @@ public:
     serial::TSerialPort port;
     std::unique_ptr<acquisition::SerialSessionPort> sessionPort;
     bool started = false;
+};
+
+// A bare pseudo-terminal playing the board byte by byte, the serial component opened on its
+// other side.
+class PtyPeer
+{
+public:
+    PtyPeer()
+    {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        EXPECT_GE(master, 0);
+        EXPECT_EQ(::grantpt(master), 0);
+        EXPECT_EQ(::unlockpt(master), 0);
+        termios raw {};
+        ::tcgetattr(master, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(master, TCSANOW, &raw);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        port.setDeviceName(QString::fromLocal8Bit(::ptsname(master)));
+        port.setMonitorEvents(serial::ceRxChar);
+        port.Open();
+        sessionPort = std::make_unique<acquisition::SerialSessionPort>(&port);
+    }
+    ~PtyPeer()
+    {
+        sessionPort.reset();
+        port.Close();
+        ::close(master);
+    }
+    void write(const QByteArray &bytes)
+    {
+        EXPECT_EQ(::write(master, bytes.constData(), size_t(bytes.size())), bytes.size());
+    }
+    // Waits until the session has sent `total` bytes in all.
+    bool receive(qsizetype total)
+    {
+        return waitUntil([&] {
+            char chunk[64];
+            const ssize_t n = ::read(master, chunk, sizeof chunk);
+            if (n > 0)
+                received.append(chunk, n);
+            return received.size() >= total;
+        });
+    }
+
+    int master = -1;
+    serial::TSerialPort port;
+    std::unique_ptr<acquisition::SerialSessionPort> sessionPort;
+    QByteArray received;
 };
 
 inline QByteArray toBytes(const std::vector<std::uint8_t> &v)
