@@ -25,6 +25,7 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QDir>
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QHelpEvent>
@@ -160,6 +161,14 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     connect(this, &TForm1::copyCommentRequested, cataloguePanel, &CataloguePanel::btCopyClick);
 
     startUp();
+    // The cycles of a run that a crash or a kill ended are on disk: they are named now.
+    QStringList interrupted;
+    for (const files::RecoveryEntry &entry : m_work->recovery().repairInterruptedRuns())
+        interrupted << QDir::toNativeSeparators(entry.path);
+    if (!interrupted.isEmpty())
+        showMessageLater(tr("Циклы измерения, прерванного без сохранения, сохранены в списке "
+                            "«Несохранённые записи…»:\n%1")
+                .arg(interrupted.join(u'\n')));
     if (m_options.device.isEmpty() && !m_options.simulator) {
         // btUSB's connect with its information box left out; the window's own way of showing
         // messages comes back whatever happens.

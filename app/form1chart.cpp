@@ -28,9 +28,9 @@ void TForm1::BuildChart()
 
 void TForm1::displayChanged()
 {
-    // Redrawn at once only between exchanges: a build during a transfer would clear the
-    // command the blocks answer, and one during a cycle run would store the cycle twice. The
-    // new setting takes effect at the build that ends the exchange.
+    // Redrawn at once only between exchanges: a build puts its own status and hides the
+    // progress of the exchange under way. The new setting takes effect at the build that
+    // ends the exchange.
     if (session->state() == acquisition::SessionState::Idle && !CycleRunning)
         BuildChart();
 }

@@ -17,14 +17,14 @@ RecoveryDialog::RecoveryDialog(const QList<files::RecoveryEntry> &entries, QWidg
     setWindowTitle(tr("Несохранённые записи"));
     m_list->setObjectName(QStringLiteral("recoveryList"));
     m_list->setRootIsDecorated(false);
-    m_list->setHeaderLabels({ tr("Время"), tr("Длина, байт"), tr("Комментарий") });
+    m_list->setHeaderLabels({ tr("Время"), tr("Что"), tr("Длина, байт"), tr("Комментарий") });
     const QLocale locale = QLocale::system();
     for (const files::RecoveryEntry &entry : entries) {
         auto *item = new QTreeWidgetItem(m_list,
-            { locale.toString(entry.time, QLocale::ShortFormat), locale.toString(entry.dataLength),
-                entry.firstCommentLine });
+            { locale.toString(entry.time, QLocale::ShortFormat), kindText(entry),
+                locale.toString(entry.dataLength), entry.firstCommentLine });
         item->setData(0, Qt::UserRole, entry.path);
-        item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+        item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
     }
     m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_list->header()->setStretchLastSection(true);
@@ -43,6 +43,37 @@ RecoveryDialog::RecoveryDialog(const QList<files::RecoveryEntry> &entries, QWidg
     layout->addWidget(m_list);
     layout->addWidget(buttons);
     resize(560, 320);
+}
+
+QString RecoveryDialog::kindText(const files::RecoveryEntry &entry)
+{
+    QString text;
+    switch (entry.kind) {
+    case files::RecoveryKind::Replaced:
+        text = tr("заменена до сохранения");
+        break;
+    case files::RecoveryKind::NotSaved:
+        text = tr("не сохранена");
+        break;
+    case files::RecoveryKind::FailedTransfer:
+        text = tr("сбой передачи");
+        break;
+    case files::RecoveryKind::Cycles:
+        text = tr("циклы");
+        break;
+    case files::RecoveryKind::CyclesUnderWay:
+        text = tr("циклы, идёт измерение");
+        break;
+    }
+    switch (entry.keptBy) {
+    case files::RecoveryKeeper::Window:
+        return text;
+    case files::RecoveryKeeper::Measure:
+        return text + QStringLiteral(" (ferrun-cli measure)");
+    case files::RecoveryKeeper::Cycle:
+        return text + QStringLiteral(" (ferrun-cli cycle)");
+    }
+    return text;
 }
 
 QString RecoveryDialog::chosen() const

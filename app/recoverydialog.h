@@ -26,6 +26,8 @@ public:
     static QString choose(const QList<files::RecoveryEntry> &entries, QWidget *parent);
 
     static QString emptyMessage();
+    // What an entry is and which program kept it, in the window's language.
+    static QString kindText(const files::RecoveryEntry &entry);
 
 private:
     QTreeWidget *m_list;

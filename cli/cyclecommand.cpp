@@ -20,7 +20,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTimer>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -42,8 +41,8 @@ constexpr int ExitNoInstrument = 4;
 constexpr int ExitNothingStored = 5;
 
 // One memory block: the time bounds of seTime for 30000 samples, and the frequency bounds.
-constexpr int ShortestCycleMs = acquisition::ShortestTime4allSRAM / acquisition::MaxSRAMblocks;
-constexpr int LongestCycleMs = acquisition::LongestTime4allSRAM / acquisition::MaxSRAMblocks;
+const int ShortestCycleMs = acquisition::shortestTimeMs(1);
+const int LongestCycleMs = acquisition::longestTimeMs(1);
 
 // The saves of an earlier run into these targets that were interrupted: each is cleared away
 // (a whole recording kept under a name of its own). False when one cannot be.
@@ -134,12 +133,13 @@ int cli::runCycle(const QStringList &args)
             return ExitUsage;
     }
     if (line.isSet("freq")) {
-        o.frequency = line.intValue("freq", 0, INT_MAX);
+        o.frequency = line.intValue(
+            "freq", acquisition::LowestFrequencyHz, acquisition::HighestFrequencyHz);
         if (!o.frequency)
             return ExitUsage;
     }
     if (line.isSet("time")) {
-        o.time = line.intValue("time", 0, INT_MAX);
+        o.time = line.intValue("time", ShortestCycleMs, LongestCycleMs);
         if (!o.time)
             return ExitUsage;
     }

@@ -22,7 +22,6 @@
 #include <QLocale>
 #include <QTimer>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -193,14 +192,17 @@ std::optional<int> readOptions(const QStringList &args, Options &o)
                               .arg(acquisition::BlockSamples));
     o.samples = o.average ? acquisition::BlockSamples : *samples;
 
-    // Any whole number: the plan below names the board's limit it lies beyond.
+    // The board's limits for this many samples: nothing is pulled into them silently.
     if (line.isSet("freq")) {
-        o.frequency = line.intValue("freq", 0, INT_MAX);
+        o.frequency = line.intValue(
+            "freq", acquisition::LowestFrequencyHz, acquisition::HighestFrequencyHz);
         if (!o.frequency)
             return cli::ExitUsage;
     }
     if (line.isSet("time")) {
-        o.time = line.intValue("time", 0, INT_MAX);
+        const int blocks = acquisition::sramBlocksForSamples(o.samples);
+        o.time = line.intValue(
+            "time", acquisition::shortestTimeMs(blocks), acquisition::longestTimeMs(blocks));
         if (!o.time)
             return cli::ExitUsage;
     }

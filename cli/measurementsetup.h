@@ -45,7 +45,8 @@ std::optional<int> readChannelsRangeLaunch(const CommandLine &line, MeasurementO
 
 // The sampling plan of the options for `samples` samples: --freq, else --time, else the
 // frequency of a first run. Nothing, with the refusal printed (naming the board's limit),
-// when the request lies beyond the board's limits.
+// when the request lies beyond the board's limits (the commands check their options'
+// ranges first; this is what keeps a plan beyond them from ever reaching the board).
 std::optional<acquisition::SamplingPlan> planOf(
     const CommandLine &line, const MeasurementOptions &o, int samples, bool averaging);
 // The measurement of the options with that plan, titled as the window titles a first run's.

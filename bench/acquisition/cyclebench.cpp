@@ -11,7 +11,12 @@
 //    paced at 921600 bit/s (11 bits a byte), at the fastest sampling (124 ms a cycle), with
 //    the expected count from the cycle's parts.
 //
+// 3. The memory of a long run (resident set at its 10th cycle and at its last), and the time
+//    each stored cycle takes to be written and flushed into the store on disk, on the
+//    responder of figure 1.
+//
 // Usage: ferrun-bench-cycle [gap cycles, default 30] [run seconds, default 60]
+//                           [long run cycles, default 1000]
 // Prints figures; asserts nothing.
 
 #include "acquisition/cyclerun.h"
@@ -19,8 +24,11 @@
 #include "acquisition/measurementsession.h"
 #include "acquisition/samplingparameters.h"
 #include "bench/acquisition/ptybench.h"
+#include "files/cyclestore.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -35,23 +43,6 @@ using bench::Clock;
 using bench::median;
 using bench::percentile;
 using bench::runUntil;
-
-struct PanelControls : acquisition::SessionControls
-{
-    explicit PanelControls(const acquisition::SamplingParameters &p)
-        : panel(p)
-    {
-    }
-    bool averaging() const override { return panel.averaging(); }
-    int rangeIndex() const override { return 0; }
-    int d1() const override { return panel.d1(); }
-    int d2() const override { return panel.d2(); }
-    int SRAMblocks() const override { return panel.SRAMblocks(); }
-    quint8 ChannelMask() const override { return panel.ChannelMask(); }
-    int ChannelCount() const override { return panel.ChannelCount(); }
-    quint8 checkedChannels() const override { return panel.ChannelMask(); }
-    const acquisition::SamplingParameters &panel;
-};
 
 // The frequency/time panel of a first run with the shortest cycle typed in: d1 = d2 = 1.
 void fastestPanel(acquisition::SamplingParameters &panel)
@@ -74,24 +65,41 @@ struct FastestPanel : acquisition::SamplingParameters
     }
 };
 
-// A cycle run of the shortest cycles on the instrument `where` names, with the chart build of
-// the command line.
+// A cycle run of the shortest cycles on the instrument `where` names, its cycles kept in a
+// store of its own.
 struct FastestCycleRun
 {
     explicit FastestCycleRun(const acquisition::Instrument::Options &where)
-        : instrument(&controls, where)
+        : instrument(where)
     {
         connected = instrument.connectInstrument();
         if (!connected)
             std::printf("instrument: %s\n", qPrintable(instrument.lastError()));
-        cycle.installHeadlessChartBuilder();
+        cycle.setRequestSource([this] {
+            acquisition::MeasurementRequest request;
+            request.plan = panel.plan();
+            return request;
+        });
     }
     FastestPanel panel;
-    PanelControls controls { panel };
     acquisition::Instrument instrument;
     bool connected = false;
-    acquisition::CycleRun cycle { &instrument.session(), &panel };
+    QTemporaryDir storeDir;
+    files::CycleStore store { files::RecoveryStore(storeDir.path()), files::RecoveryKeeper::Cycle };
+    acquisition::CycleRun cycle { &instrument.session(), &panel, &store };
 };
+
+// The resident set of this process, kB (VmRSS of /proc/self/status).
+long residentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
 
 // The board of figure 1, on the master side of a pseudo-terminal.
 class Responder
@@ -178,10 +186,10 @@ void cycleGap(int cycles)
     if (!run.connected)
         return;
     acquisition::CycleRun &cycle = run.cycle;
-    cycle.btCycleClick();
+    cycle.start();
     if (!runUntil([&] { return cycle.storedCycles() >= cycles; }, cycles * 2000 + 10000))
         std::printf("cycle gap: only %d of %d cycles stored\n", cycle.storedCycles(), cycles);
-    cycle.btCycleClick();
+    cycle.stop();
     runUntil([] { return false; }, 100);
     const std::vector<double> gaps = responder.gaps();
     std::printf("end of a cycle's transfer to the next start frame, over %zu cycles: median "
@@ -203,11 +211,11 @@ void cyclesPerRun(int seconds)
     acquisition::CycleRun &cycle = run.cycle;
     const acquisition::SamplingParameters &panel = run.panel;
     const Clock::time_point begin = Clock::now();
-    cycle.btCycleClick();
+    cycle.start();
     runUntil([] { return false; }, seconds * 1000);
     const int stored = cycle.storedCycles();
     const double elapsed = std::chrono::duration<double>(Clock::now() - begin).count();
-    cycle.btCycleClick();
+    cycle.stop();
     runUntil([] { return false; }, 1000);
 
     const double recordingMs = 30000.0 * panel.SamplePeriodCycles() / 14745.6;
@@ -222,6 +230,55 @@ void cyclesPerRun(int seconds)
         recordingMs, wireMs, acquisition::MeasurementSession::SettleMs, 60000 / cycleMs);
 }
 
+void longRun(int cycles)
+{
+    Responder responder;
+    if (!responder.start()) {
+        std::printf("responder: no pseudo-terminal\n");
+        return;
+    }
+    acquisition::Instrument::Options where;
+    where.device = responder.path();
+    FastestCycleRun run(where);
+    if (!run.connected)
+        return;
+    acquisition::CycleRun &cycle = run.cycle;
+    long early = 0;
+    QObject::connect(&cycle, &acquisition::CycleRun::cycleStored, [&](int stored, qsizetype) {
+        if (stored == 10)
+            early = residentKb();
+    });
+    cycle.start();
+    if (!runUntil([&] { return cycle.storedCycles() >= cycles; }, cycles * 2000 + 10000))
+        std::printf("long run: only %d of %d cycles stored\n", cycle.storedCycles(), cycles);
+    const long late = residentKb();
+    cycle.stop();
+    std::printf("%d cycles stored: resident set %ld kB at cycle 10, %ld kB at the last "
+                "(%+ld kB); %lld bytes on disk in the store\n",
+        cycle.storedCycles(), early, late, late - early,
+        static_cast<long long>(run.store.dataBytes()));
+
+    // The cost of making a cycle durable: appends of a 3500-byte cycle to a store.
+    QTemporaryDir dir;
+    files::CycleStore store(files::RecoveryStore(dir.path()), files::RecoveryKeeper::Cycle);
+    store.beginRun();
+    const files::DataFileHeader header = run.store.header();
+    const QByteArray bytes = run.store.cycle(0);
+    std::vector<double> ms;
+    for (int i = 0; i < 200; ++i) {
+        const Clock::time_point t0 = Clock::now();
+        store.append(header, bytes);
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    }
+    store.discard();
+    const double fastestCycleMs = 30000.0 * 61 / 14745.6 + 400 + 7 * 501 * 11 / 921.6
+        + acquisition::MeasurementSession::SettleMs + acquisition::CycleRun::TimCycleIntervalMs;
+    std::printf("durable append of a 3500-byte cycle, over %zu appends: median %.3f ms, p90 "
+                "%.3f ms, max %.3f ms; %.2f %% of the fastest cycle period (%.0f ms)\n",
+        ms.size(), median(ms), percentile(ms, 0.9), *std::max_element(ms.begin(), ms.end()),
+        100 * median(ms) / fastestCycleMs, fastestCycleMs);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -229,7 +286,9 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int cycles = argc > 1 ? std::max(2, std::atoi(argv[1])) : 30;
     const int seconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 60;
+    const int longCycles = argc > 3 ? std::max(11, std::atoi(argv[3])) : 1000;
     cycleGap(cycles);
     cyclesPerRun(seconds);
+    longRun(longCycles);
     return 0;
 }

@@ -37,17 +37,16 @@ using bench::openPort;
 using bench::percentile;
 using bench::runUntil;
 
-struct Controls : acquisition::SessionControls
+// Eight blocks of all seven channels at the fastest sampling.
+acquisition::MeasurementRequest fullRequest()
 {
-    bool averaging() const override { return false; }
-    int rangeIndex() const override { return 0; }
-    int d1() const override { return 1; }
-    int d2() const override { return 1; }
-    int SRAMblocks() const override { return 8; }
-    quint8 ChannelMask() const override { return files::ThermocoupleBits; }
-    int ChannelCount() const override { return 7; }
-    quint8 checkedChannels() const override { return files::ThermocoupleBits; }
-};
+    acquisition::MeasurementRequest request;
+    request.plan.d1 = 1;
+    request.plan.d2 = 1;
+    request.plan.sramBlocks = 8;
+    request.plan.channels = files::ThermocoupleBits;
+    return request;
+}
 
 // Figure 1: paced transfer against the wire time, with the bridge of the board holding the
 // tail of every reply back for up to `latencyMs` (0: no bridge).
@@ -62,8 +61,7 @@ void pacedTransfer(int runs, int latencyMs)
         where.board.speed = 100;
         where.board.wireRate = 921600;
         where.board.bridgeLatencyMs = latencyMs;
-        Controls controls;
-        acquisition::Instrument instrument(&controls, where);
+        acquisition::Instrument instrument(where);
         if (!instrument.connectInstrument()) {
             std::printf("simulator: %s\n", qPrintable(instrument.lastError()));
             return;
@@ -87,15 +85,15 @@ void pacedTransfer(int runs, int latencyMs)
                 lastRequest = now;
             });
         QObject::connect(
-            &session, &acquisition::MeasurementSession::blockStored, [&](int count, int expected) {
+            &session, &acquisition::MeasurementSession::blockStored, [&](int count, int expected, const QByteArray &) {
                 if (count == expected)
                     stored = Clock::now();
             });
-        QObject::connect(&session, &acquisition::MeasurementSession::transferComplete, [&] {
+        QObject::connect(&session, &acquisition::MeasurementSession::exchangeEnded, [&] {
             end = Clock::now();
             done = true;
         });
-        session.btStartClick();
+        session.startMeasurement(fullRequest());
         if (!runUntil([&] { return done; }, 120000)) {
             std::printf("paced transfer: no end (blocks %d)\n", session.blocksStored());
             return;
@@ -199,8 +197,7 @@ void perBlockLatency(int runs)
         serial::TSerialPort port;
         openPort(port, responder.path());
         acquisition::SerialSessionPort sessionPort(&port);
-        Controls controls;
-        acquisition::MeasurementSession session(&controls);
+        acquisition::MeasurementSession session;
         session.setPort(&sessionPort);
         // The session's own share: from the port's arrival report to the request handed to
         // the port (the serial component's thread hand-over on either side is not in it).
@@ -218,8 +215,8 @@ void perBlockLatency(int runs)
             });
         bool done = false;
         QObject::connect(
-            &session, &acquisition::MeasurementSession::transferComplete, [&] { done = true; });
-        session.btStartClick();
+            &session, &acquisition::MeasurementSession::exchangeEnded, [&] { done = true; });
+        session.startMeasurement(fullRequest());
         if (!runUntil([&] { return done; }, 120000)) {
             std::printf("unpaced transfer: no end (blocks %d)\n", session.blocksStored());
             return;

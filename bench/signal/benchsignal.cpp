@@ -15,7 +15,6 @@
 //       --runs 1 --channels 1                                          (one command line)
 // counts the 4 first paints of that run; the difference to --runs 5, divided by 4, is the
 // count of one.
-#include "acquisition/measurementsession.h"
 #include "app/chartbuilder.h"
 #include "app/form1.h"
 #include "chart/chart.h"
@@ -91,8 +90,12 @@ struct Window
         form = std::make_unique<app::TForm1>(ini.fileName(), app::AppOptions {}, environment);
         form->show();
         form->Chart1->resize(1600, 900);
-        form->document().recording().data = recording(channels);
-        form->document().recording().header.ChannelIntervalUs = 3055 / 14.7456 * channels;
+        files::Recording r;
+        r.data = recording(channels);
+        r.header.ChartChannelBits = quint8((1u << channels) - 1);
+        r.header.ChannelIntervalUs = 3055 / 14.7456 * channels;
+        r.origin = files::RecordingOrigin::File;
+        form->takeRecording(std::move(r));
     }
 };
 
@@ -172,7 +175,8 @@ void runCase(int channels, int runs)
 {
     Window w(channels);
     app::TForm1 &form = *w.form;
-    const sig::DisplaySettings settings = form.chartBuilder->displaySettings();
+    const sig::DisplaySettings settings
+        = form.chartBuilder->displaySettings(form.recording().header);
     form.BuildChart();
     const PreparedPoints prepared(form, *form.chartBuilder->lastRecording());
     QImage image(1600, 900, QImage::Format_ARGB32_Premultiplied);

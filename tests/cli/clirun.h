@@ -132,6 +132,13 @@ inline files::DataFileHeader titledHeader()
     return header;
 }
 
+// A file's bytes; empty when it cannot be read.
+inline QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // Writes a data file in place (no temporary file) and returns its path.
 inline QString writeDataFile(const QString &path, const files::DataFileHeader &header,
     const QByteArray &data, const QString &comment)

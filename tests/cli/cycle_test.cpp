@@ -2,6 +2,7 @@
 #include "tests/cli/clirun.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -132,6 +133,102 @@ TEST(CliCycle, ACycleWhoseTransferFailsIsNeverSaved)
             QStringList({ oneFile ? "run.kdx" : "run0000.kdx" }));
         EXPECT_EQ(load(dir.filePath(oneFile ? "run.kdx" : "run0000.kdx")).data.size(), 3500);
     }
+}
+
+// A stray byte inside the last block of the second cycle whose real last byte comes after the
+// cycle's quiet time (70, 100 or 300 ms later, during the next cycle's recording or its wait for
+// the transfer): the second cycle is not kept as good, the run says so and ends, the first is
+// saved alone, and the bytes of the bad one are kept with the failed transfers.
+TEST(CliCycle, ALateByteProvesTheCycleBeforeItWrong)
+{
+    for (const char *delay : { "70", "100", "300" }) {
+        SCOPED_TRACE(delay);
+        clitest::Board board(
+            { "--speed", "100", "--stray-byte-in", "16", "--last-byte-delay", delay });
+        ASSERT_FALSE(board.device.isEmpty());
+        QTemporaryDir dir;
+        QTemporaryDir data;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", data.path());
+        const CliRun run = runCli({ "cycle", "--device", board.device, "--time", "124", "--count",
+                                      "5", "-o", dir.filePath("run.kdx") },
+            env);
+        EXPECT_EQ(run.exitCode, 3) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.contains("out of step")) << qPrintable(run.err);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({ "run0000.kdx" }));
+        EXPECT_EQ(load(dir.filePath("run0000.kdx")).data.size(), 3500);
+        // The store keeps no cycles (they are saved); a cycle taken back is a failed transfer.
+        const QStringList kept
+            = QDir(data.filePath("Ferrun/recovery")).entryList({ "*.kdx" }, QDir::Files);
+        for (const QString &name : kept)
+            EXPECT_TRUE(name.endsWith("-failed.kdx")) << qPrintable(name);
+        if (run.err.contains("is not kept as good")) {
+            ASSERT_EQ(kept.size(), 1) << qPrintable(run.err);
+            EXPECT_EQ(load(data.filePath("Ferrun/recovery/" + kept.first())).data.size(), 3000);
+        }
+    }
+}
+
+// A run killed outright (SIGKILL, a crash, a power cut) loses at most the cycle under way:
+// every cycle stored before is on disk in the recovery store, and the next start of the
+// command names it. A save that fails leaves the cycles there too.
+TEST(CliCycle, KilledRunsAndFailedSavesKeepTheCycles)
+{
+    QTemporaryDir dir;
+    QTemporaryDir data;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", data.path());
+    const QString store = data.filePath("Ferrun/recovery");
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(clitest::program("ferrun-cli"),
+        { "cycle", "--simulator", "--time", "124", "-o", dir.filePath("run.kdx") });
+    ASSERT_TRUE(process.waitForStarted());
+    QString err;
+    for (int i = 0; i < 400 && !err.contains("cycle 3:"); ++i) {
+        process.waitForReadyRead(50);
+        err += QString::fromUtf8(process.readAllStandardError());
+    }
+    ASSERT_TRUE(err.contains("cycle 3:")) << qPrintable(err);
+    ::kill(pid_t(process.processId()), SIGKILL);
+    process.waitForFinished();
+    err += QString::fromUtf8(process.readAllStandardError());
+    const qsizetype stored = err.count(QRegularExpression("cycle \d+: 3500 bytes stored"));
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+
+    // The next run names what the killed one left, whole.
+    const CliRun next = runCli(
+        { "cycle", "--simulator", "--time", "124", "--count", "1", "-o", dir.filePath("b.kdx") },
+        env);
+    ASSERT_EQ(next.exitCode, 0) << qPrintable(next.err);
+    EXPECT_TRUE(next.err.contains("kept " + store)) << qPrintable(next.err);
+    const QStringList kept = QDir(store).entryList({ "*-cycles.kdx" }, QDir::Files);
+    ASSERT_EQ(kept.size(), 1) << qPrintable(next.err);
+    const files::DataFile killed = load(store + "/" + kept.first());
+    EXPECT_GE(killed.data.size(), stored * 3500);
+    EXPECT_LE(killed.data.size(), (stored + 1) * 3500);
+    EXPECT_EQ(killed.data.size() % 3500, 0);
+    const CliRun listed = runCli({ "recovered" }, env);
+    EXPECT_EQ(listed.exitCode, 0);
+    EXPECT_TRUE(listed.out.contains("cycles of a run by cycle")) << qPrintable(listed.out);
+    EXPECT_TRUE(listed.out.contains(kept.first())) << qPrintable(listed.out);
+
+    // A folder in the way of the one file's temporary file: the save fails after the run,
+    // and the cycles stay in the store, named.
+    const QString target = dir.filePath("one.kdx");
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QFileInfo(files::temporarySaveName(target)).fileName()));
+    const CliRun failed = runCli(
+        { "cycle", "--simulator", "--time", "124", "--count", "2", "--one-file", "-o", target },
+        env);
+    EXPECT_EQ(failed.exitCode, 1) << qPrintable(failed.err);
+    EXPECT_TRUE(failed.err.contains("the 2 cycles stay in the recovery store"))
+        << qPrintable(failed.err);
+    const QStringList after = QDir(store).entryList({ "*-cycles.kdx" }, QDir::Files);
+    ASSERT_EQ(after.size(), 2);
+    for (const QString &name : after)
+        if (name != kept.first())
+            EXPECT_EQ(load(store + "/" + name).data.size(), 7000);
+    EXPECT_FALSE(QFile::exists(target));
 }
 
 TEST(CliCycle, ArgumentsAndTargets)

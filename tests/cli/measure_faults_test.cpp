@@ -5,6 +5,7 @@
 #include "tests/cli/clirun.h"
 
 #include <QDir>
+#include <QProcessEnvironment>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -71,12 +72,48 @@ TEST(CliMeasureFaults, OutOfStepLeavesTheTargetAndKeepsTheBytesAside)
         EXPECT_TRUE(run.err.contains(side)) << qPrintable(run.err);
         files::DataFile kept;
         ASSERT_EQ(files::readDataFile(side, &kept), files::DataFileStatus::Ok);
-        EXPECT_GE(kept.data.size(), last ? 60000 : 29 * 500);
-        EXPECT_LE(kept.data.size(), last ? 60000 : 59500);
+        // Up to the last good block: not the one the stray bytes came with.
+        EXPECT_GE(kept.data.size(), last ? 59500 : 28 * 500);
+        EXPECT_LE(kept.data.size(), last ? 59500 : 59000);
         EXPECT_EQ(kept.data.size() % 500, 0);
         EXPECT_TRUE(kept.comment().startsWith("FAULTY RECORDING"));
         EXPECT_FALSE(QFile::exists(files::temporarySaveName(target.path)));
+
+        // A second failure never replaces the first one's bytes: it is numbered.
+        if (last) {
+            const QByteArray first = clitest::readAll(side);
+            Board again(QStringList { "--speed", "100" } + fault);
+            const CliRun second = runCli(
+                QStringList { "measure", "--device", again.device, "-o", target.path } + oneBlock);
+            EXPECT_EQ(second.exitCode, 5) << qPrintable(second.err);
+            EXPECT_TRUE(second.err.contains(target.path + ".2.faulty")) << qPrintable(second.err);
+            EXPECT_EQ(clitest::readAll(side), first);
+            EXPECT_TRUE(QFile::exists(target.path + ".2.faulty"));
+            EXPECT_TRUE(target.untouched());
+        }
     }
+}
+
+// A target that is no regular file cannot hold the bytes of a failed transfer beside it: they
+// go to the recovery store, named on standard error, and nothing is made beside the device.
+TEST(CliMeasureFaults, FailedTransferToADeviceIsKeptInTheStore)
+{
+    QTemporaryDir data;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", data.path());
+    Board board({ "--speed", "100", "--garbage-after", "30" });
+    ASSERT_FALSE(board.device.isEmpty());
+    const CliRun run
+        = runCli(QStringList { "measure", "--device", board.device, "-o", "/dev/null" } + oneBlock,
+            env);
+    EXPECT_EQ(run.exitCode, 5) << qPrintable(run.err);
+    EXPECT_FALSE(QFile::exists("/dev/null.faulty"));
+    const QString store = data.filePath("Ferrun/recovery");
+    const QStringList kept = QDir(store).entryList({ "*-failed.kdx" }, QDir::Files);
+    ASSERT_EQ(kept.size(), 1) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains(store + "/" + kept.first())) << qPrintable(run.err);
+    const CliRun listed = runCli({ "recovered" }, env);
+    EXPECT_TRUE(listed.out.contains("failed transfer by measure")) << qPrintable(listed.out);
 }
 
 // A board that goes away, during the transfer or while the recording is awaited, ends the

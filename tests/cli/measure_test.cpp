@@ -159,17 +159,24 @@ TEST(CliMeasure, UnwritableTargetKeepsOldFileAndRecording)
     QTemporaryDir rescue;
     ASSERT_TRUE(rescue.isValid());
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TMPDIR", rescue.path());
-    run = runCli(
-        { "measure", "--simulator", "--time", "200", "--samples", "30000", "-o", target }, env);
+    env.insert("XDG_DATA_HOME", rescue.path());
+    run = runCli({ "measure", "--simulator", "--time", "200", "--samples", "30000", "-o", target,
+                     "--comment", "печь" },
+        env);
     EXPECT_EQ(run.exitCode, 1) << qPrintable(run.err);
     EXPECT_TRUE(run.err.contains("Cannot create file " + target)) << qPrintable(run.err);
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), QByteArray("old recording"));
-    const QStringList kept = QDir(rescue.path()).entryList({ "ferrun-unsaved-*.kdx" });
+    const QString store = rescue.filePath("Ferrun/recovery");
+    const QStringList kept = QDir(store).entryList({ "*-unsaved.kdx" });
     ASSERT_EQ(kept.size(), 1) << qPrintable(run.err);
     EXPECT_TRUE(run.err.contains(kept.first()));
-    EXPECT_EQ(info(rescue.filePath(kept.first())).value("DataLength"), "60000");
+    const QMap<QString, QString> entry = info(store + "/" + kept.first());
+    EXPECT_EQ(entry.value("DataLength"), "60000");
+    // Its comment says what it is, then holds the user's.
+    EXPECT_TRUE(entry.value("Comment").startsWith("Ferrun recovery: not saved by measure"))
+        << qPrintable(entry.value("Comment"));
+    EXPECT_TRUE(entry.value("Comment").endsWith("печь")) << qPrintable(entry.value("Comment"));
 }
 
 // A board that falls silent in the middle of the transfer: 10 s after the last block the
