@@ -6,10 +6,14 @@
 #include "acquisition/cyclerun.h"
 #include "acquisition/measurementsession.h"
 #include "app/cataloguepanel.h"
+#include "app/chartexport.h"
 #include "app/cyclecontrol.h"
 #include "app/filecontrol.h"
 #include "app/form1.h"
+#include "app/language.h"
 #include "app/overlays.h"
+#include "app/regionpanel.h"
+#include "chart/chartreport.h"
 #include "files/settings.h"
 
 #include <QAction>
@@ -22,6 +26,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPlainTextEdit>
+#include <QComboBox>
 #include <QPushButton>
 #include <QToolButton>
 #include <QUrl>
@@ -51,6 +57,22 @@ QAction *windowAction(QWidget *window, QMenu *menu, const char *name, const QStr
     action->setShortcutContext(Qt::WindowShortcut);
     window->addAction(action);
     return action;
+}
+
+// The report of the current recording: its file's name (or "Новая запись"), its time, the
+// sampling figures of its header, the comment as the comment box shows it, the range the chart
+// is drawn with, and the cursors' table while cursors are placed; in the window's language.
+chart::Report windowReport(TForm1 &form)
+{
+    const files::Recording &r = form.recording();
+    const QString title = !r.savedPath.isEmpty() ? QFileInfo(r.savedPath).fileName()
+        : r.data.isEmpty()                       ? TForm1::caption()
+                                                 : TForm1::tr("Новая запись");
+    const QLocale locale(uiLanguage() == UiLanguage::English ? QLocale::English : QLocale::Russian);
+    chart::Report report = chart::recordingReport(title, r.header, r.data.size(), r.time,
+        form.mComment->toPlainText(), form.cbTrng->currentIndex(), locale);
+    report.region = form.regionPanel->reportTable();
+    return report;
 }
 
 } // namespace
@@ -132,6 +154,13 @@ void TForm1::createFileMenu()
         if (auto *section = Header->findChild<QLabel *>(QLatin1String(name)))
             section->installEventFilter(this);
     rebuildRecentMenu();
+
+    // Print and PDF export make the recording's report, and say in the status bar where it
+    // went.
+    if (auto *exporter = findChild<ChartExport *>(QStringLiteral("ChartExport"))) {
+        exporter->report = [this] { return windowReport(*this); };
+        exporter->showStatus = [this](const QString &text) { session->setStatusText(0, text); };
+    }
 }
 
 void TForm1::createOverlayActions()
