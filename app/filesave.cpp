@@ -123,7 +123,11 @@ void FileControl::btSaveClick()
         m_window.showMessage(files::saveFailureText(failure, choice->fileName));
         return;
     }
-    m_document.setSaved(choice->fileName, comment);
+    // The box shows what the file holds: characters the file could not hold are its "?".
+    const QString stored = files::fromWindows1251(files::toWindows1251(comment));
+    m_document.setSaved(choice->fileName, stored);
+    if (stored != comment)
+        m_window.comment->setPlainText(stored);
     becameCurrent(choice->fileName, true);
     say(tr("Сохранено: %1").arg(files::namePart(choice->fileName)));
 }
@@ -134,6 +138,9 @@ void FileControl::saveCycleRun(const CycleSaveRequest &request)
         return;
     const CycleSaveOutcome outcome = cycleSaver(request);
     if (!outcome.written.isEmpty()) {
+        const QString stored = files::fromWindows1251(files::toWindows1251(request.comment));
+        if (stored != request.comment)
+            m_window.comment->setPlainText(stored);
         // Files of a per-cycle save are written newest first: the last is cycle 0's.
         becameCurrent(outcome.written.last(), request.oneFile);
         say(request.oneFile

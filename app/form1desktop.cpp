@@ -14,12 +14,14 @@
 #include "app/overlays.h"
 #include "app/regionpanel.h"
 #include "chart/chartreport.h"
+#include "files/datafile.h"
 #include "files/settings.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -67,12 +69,45 @@ chart::Report windowReport(TForm1 &form)
     const files::Recording &r = form.recording();
     const QString title = !r.savedPath.isEmpty() ? QFileInfo(r.savedPath).fileName()
         : r.data.isEmpty()                       ? TForm1::caption()
-                                                 : TForm1::tr("Новая запись");
-    const QLocale locale(uiLanguage() == UiLanguage::English ? QLocale::English : QLocale::Russian);
+                                                 : QCoreApplication::translate("app::TForm1", "Новая запись");
     chart::Report report = chart::recordingReport(title, r.header, r.data.size(), r.time,
-        form.mComment->toPlainText(), form.cbTrng->currentIndex(), locale);
+        form.mComment->toPlainText(), form.cbTrng->currentIndex(), uiLocale());
     report.region = form.regionPanel->reportTable();
     return report;
+}
+
+// The recent files' menu entries: each file's name and enough of its folder to tell it apart.
+QStringList recentCaptions(const QStringList &paths)
+{
+    // Each entry names its file and its folder; where two would read alike, as many folders
+    // above as tell them apart.
+    const auto folders = [](const QString &path) {
+        return QFileInfo(path).absolutePath().split(u'/', Qt::SkipEmptyParts);
+    };
+    const auto caption = [&](const QString &path, int depth) {
+        const QStringList parts = folders(path);
+        const QString folder = depth >= parts.size()
+            ? QDir::toNativeSeparators(QFileInfo(path).absolutePath())
+            : parts.mid(parts.size() - depth).join(u'/');
+        return QFileInfo(path).fileName() + QStringLiteral(" — ") + folder;
+    };
+    std::vector<int> depth(size_t(paths.size()), 1);
+    QStringList captions;
+    for (bool changed = true; changed;) {
+        changed = false;
+        captions.clear();
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            captions << caption(paths.at(i), depth[size_t(i)]);
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            for (qsizetype j = i + 1; j < paths.size(); ++j)
+                if (captions.at(i) == captions.at(j) && paths.at(i) != paths.at(j))
+                    for (const qsizetype k : { i, j })
+                        if (depth[size_t(k)] <= folders(paths.at(k)).size()) {
+                            ++depth[size_t(k)];
+                            changed = true;
+                        }
+    }
+    return captions;
 }
 
 } // namespace
@@ -186,11 +221,27 @@ void TForm1::createOverlayActions()
 void TForm1::rebuildRecentMenu()
 {
     pmRecent->clear();
-    for (const QString &path : m_recentFiles) {
-        QAction *action = pmRecent->addAction(QFileInfo(path).fileName());
+    const QStringList captions = recentCaptions(m_recentFiles);
+    for (qsizetype i = 0; i < m_recentFiles.size(); ++i) {
+        const QString path = m_recentFiles.at(i);
+        // "&" would mark a shortcut letter.
+        QAction *action = pmRecent->addAction(QString(captions.at(i)).replace(u'&', "&&"));
         action->setToolTip(path);
         action->setStatusTip(path);
-        connect(action, &QAction::triggered, this, [this, path] { openFile(path); });
+        connect(action, &QAction::triggered, this, [this, path] {
+            fileControl->CurrentDataFile = path;
+            if (fileControl->loadCurrentDataFile())
+                return;
+            // An entry whose file is gone or no longer a data file leaves the list (one
+            // that was not opened because the user kept the recording held stays). The menu
+            // is made again once this action's signal is over.
+            files::DataFileSummary summary;
+            if (files::readDataFileSummary(path, &summary, 0) != files::DataFileStatus::Ok) {
+                m_recentFiles.removeAll(path);
+                QMetaObject::invokeMethod(
+                    this, &TForm1::rebuildRecentMenu, Qt::QueuedConnection);
+            }
+        });
     }
     pmRecent->setEnabled(!m_recentFiles.isEmpty());
 }

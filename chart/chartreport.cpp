@@ -254,6 +254,8 @@ void paintReport(QPainter &painter, const QPaintDevice &device, TChart &chart, c
 {
     const PageParts p = layOut(device, report);
     painter.save();
+    // The page is paper: white under everything.
+    painter.fillRect(QRect(0, 0, device.width(), device.height()), Qt::white);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::black);
 
