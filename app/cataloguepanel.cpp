@@ -1,9 +1,8 @@
 #include "app/cataloguepanel.h"
 
-#include "app/language.h"
-
 #include "acquisition/measurementsession.h"
 #include "app/filecontrol.h"
+#include "app/language.h"
 #include "files/catalogue.h"
 #include "files/folderbrowser.h"
 

@@ -13,7 +13,7 @@ class QPrinter;
 namespace chart {
 class TChart;
 struct Report;
-}
+} // namespace chart
 
 namespace app {
 

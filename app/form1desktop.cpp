@@ -18,10 +18,11 @@
 #include "files/settings.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -29,7 +30,6 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
-#include <QComboBox>
 #include <QPushButton>
 #include <QToolButton>
 #include <QUrl>
@@ -69,7 +69,7 @@ chart::Report windowReport(TForm1 &form)
     const files::Recording &r = form.recording();
     const QString title = !r.savedPath.isEmpty() ? QFileInfo(r.savedPath).fileName()
         : r.data.isEmpty()                       ? TForm1::caption()
-                                                 : QCoreApplication::translate("app::TForm1", "Новая запись");
+                           : QCoreApplication::translate("app::TForm1", "Новая запись");
     chart::Report report = chart::recordingReport(title, r.header, r.data.size(), r.time,
         form.mComment->toPlainText(), form.cbTrng->currentIndex(), uiLocale());
     report.region = form.regionPanel->reportTable();
@@ -238,8 +238,7 @@ void TForm1::rebuildRecentMenu()
             files::DataFileSummary summary;
             if (files::readDataFileSummary(path, &summary, 0) != files::DataFileStatus::Ok) {
                 m_recentFiles.removeAll(path);
-                QMetaObject::invokeMethod(
-                    this, &TForm1::rebuildRecentMenu, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(this, &TForm1::rebuildRecentMenu, Qt::QueuedConnection);
             }
         });
     }

@@ -147,8 +147,12 @@ void TForm1::shutDown()
     const QRect normal = s.maximized ? normalGeometry() : QRect(pos(), size());
     s.height = normal.height() + frame.height() - (s.maximized ? 0 : regionPanel->windowGrowth());
     s.width = normal.width() + frame.width();
-    s.left = s.maximized ? normal.x() - (geometry().x() - x()) : m_framed ? x() : m_placedPosition.x();
-    s.top = s.maximized ? normal.y() - (geometry().y() - y()) : m_framed ? y() : m_placedPosition.y();
+    s.left = s.maximized ? normal.x() - (geometry().x() - x())
+        : m_framed       ? x()
+                         : m_placedPosition.x();
+    s.top = s.maximized ? normal.y() - (geometry().y() - y())
+        : m_framed      ? y()
+                        : m_placedPosition.y();
     s.frequency = boundedValue(Field::seF);
     s.time4allSram = sampling->Time4allSRAM();
     s.sramBlocks = sampling->SRAMblocks();

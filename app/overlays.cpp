@@ -8,11 +8,11 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QLocale>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLocale>
 #include <QVBoxLayout>
 #include <cerrno>
 #include <cmath>
@@ -189,8 +189,7 @@ void Overlays::draw(Item &item, const sig::DisplaySettings &controls)
     const double shift = xShift(item, m_decoded);
     chart::setOverlayPoints(item.series, m_decoded, shift, m_x);
     // The legend names the shift in the unit of the chart's X now.
-    const QString unit
-        = sig::isTimeMode(own.axisMode) ? shiftUnit() : chart::samplesShiftUnit();
+    const QString unit = sig::isTimeMode(own.axisMode) ? shiftUnit() : chart::samplesShiftUnit();
     chart::setOverlayShift(item.series, chart::shiftCaption(shift, unit, QLocale::system()));
     item.drawnWith = with;
 }

@@ -128,8 +128,8 @@ RegionCursors::RegionCursors(chart::TChart &chart, const ChartBuilder &builder, 
         slot(c).marker = marker;
     }
     // The readout's line under both: it never hides a cursor's letter.
-    if (auto *line = chart.findChild<QWidget *>(
-            QStringLiteral("cursorLine"), Qt::FindDirectChildrenOnly))
+    if (auto *line
+        = chart.findChild<QWidget *>(QStringLiteral("cursorLine"), Qt::FindDirectChildrenOnly))
         line->stackUnder(slot(Cursor::B).marker);
     // The keys reach the cursors when the chart has the focus: a click on it gives it, and
     // Tab stops on it.
@@ -369,8 +369,7 @@ bool RegionCursors::handlesKey(int key, Qt::KeyboardModifiers modifiers) const
         return !held && anyPlaced();
     case Qt::Key_Left:
     case Qt::Key_Right:
-        return (held == Qt::NoModifier || held == Qt::ShiftModifier
-                   || held == Qt::ControlModifier)
+        return (held == Qt::NoModifier || held == Qt::ShiftModifier || held == Qt::ControlModifier)
             && anyPlaced();
     default:
         return false;

@@ -114,7 +114,8 @@ RegionPanel::RegionPanel(chart::TChart &chart, const ChartBuilder &builder,
 
     m_copy = new QPushButton(tr("Копировать"), this);
     m_copy->setObjectName(QStringLiteral("btCursorsCopy"));
-    m_copy->setToolTip(tr("Копировать координаты курсоров и таблицу в буфер обмена как текст с табуляциями"));
+    m_copy->setToolTip(
+        tr("Копировать координаты курсоров и таблицу в буфер обмена как текст с табуляциями"));
     connect(m_copy, &QPushButton::clicked, this, &RegionPanel::copy);
     header->addWidget(m_copy);
 
@@ -282,7 +283,8 @@ void RegionPanel::buildRows()
         m_x.hertzDecimals = decimals.hertz;
     }
     const auto shownX = [&](int i) {
-        return locale.toString(*m_x.values[size_t(i)], 'f', i == 3 ? m_x.hertzDecimals : m_x.decimals);
+        return locale.toString(
+            *m_x.values[size_t(i)], 'f', i == 3 ? m_x.hertzDecimals : m_x.decimals);
     };
 
     const int pointA = a ? sig::nearestPoint(*r, *a) : -1;
@@ -310,8 +312,9 @@ void RegionPanel::buildRows()
         }
         for (int c = 0; c < ColumnCount; ++c)
             if (const std::optional<double> v = row.values[size_t(c)])
-                row.shown[size_t(c)] = QString::fromLatin1(sig::formatDecimals(*v, m_digits[size_t(c)]))
-                                           .replace(u'.', locale.decimalPoint());
+                row.shown[size_t(c)]
+                    = QString::fromLatin1(sig::formatDecimals(*v, m_digits[size_t(c)]))
+                          .replace(u'.', locale.decimalPoint());
         m_rows.push_back(row);
     }
 

@@ -15,7 +15,7 @@ class QToolButton;
 namespace chart {
 class TChart;
 struct ReportTable;
-}
+} // namespace chart
 
 namespace app {
 

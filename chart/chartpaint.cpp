@@ -496,7 +496,8 @@ void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L
             // A label at an end of a scrolled axis is moved inwards rather than cut by the
             // chart's edge.
             if (horizontal)
-                x = std::clamp(x, L.bounds.left(), std::max(L.bounds.left(), L.bounds.right() + 1 - w));
+                x = std::clamp(
+                    x, L.bounds.left(), std::max(L.bounds.left(), L.bounds.right() + 1 - w));
             else
                 top = std::clamp(
                     top, L.bounds.top(), std::max(L.bounds.top(), L.bounds.bottom() + 1 - fontH));

@@ -58,8 +58,7 @@ PageParts layOut(const QPaintDevice &device, const Report &report)
     p.table = pageFont(TablePoints, p.pixelsPerPoint);
     const int width = device.width(), height = device.height();
     const int gap = int(std::lround(GapPoints * p.pixelsPerPoint));
-    const QFontMetricsF heading(p.heading, &device), text(p.text, &device),
-        table(p.table, &device);
+    const QFontMetricsF heading(p.heading, &device), text(p.text, &device), table(p.table, &device);
 
     int top = 0;
     p.headingRect = QRect(0, top, width, int(std::ceil(heading.height())));
@@ -148,8 +147,8 @@ void paintTable(QPainter &painter, const PageParts &p, const ReportTable &region
         painter.setPen(grid);
         painter.drawRect(box);
         painter.setPen(Qt::black);
-        painter.drawText(box.adjusted(pad, 0, -pad, 0), Qt::AlignCenter | Qt::TextWordWrap,
-            region.header.at(c));
+        painter.drawText(
+            box.adjusted(pad, 0, -pad, 0), Qt::AlignCenter | Qt::TextWordWrap, region.header.at(c));
     }
     top += 2 * row;
     for (size_t r = 0; r < region.rows.size(); ++r, top += row) {
@@ -175,18 +174,16 @@ void paintTable(QPainter &painter, const PageParts &p, const ReportTable &region
 
 } // namespace
 
-Report recordingReport(const QString &title, const files::DataFileHeader &header,
-    qint64 dataLength, const QDateTime &recorded, const QString &comment, int rangeIndex,
-    const QLocale &locale)
+Report recordingReport(const QString &title, const files::DataFileHeader &header, qint64 dataLength,
+    const QDateTime &recorded, const QString &comment, int rangeIndex, const QLocale &locale)
 {
     Report report;
     report.title = title;
     report.comment = comment;
-    const QString when = recorded.isValid()
-        ? locale.toString(recorded,
-              QCoreApplication::translate("chart::Report", "dd.MM.yyyy HH:mm:ss",
-                  "the date format of the recording's time (QDateTime)"))
-        : QStringLiteral("—");
+    const QString when = recorded.isValid() ? locale.toString(recorded,
+                             QCoreApplication::translate("chart::Report", "dd.MM.yyyy HH:mm:ss",
+                                 "the date format of the recording's time (QDateTime)"))
+                                            : QStringLiteral("—");
     report.recorded = QCoreApplication::translate("chart::Report", "Записано: %1").arg(when);
 
     const quint8 bits = header.ChartChannelBits;
@@ -229,8 +226,8 @@ Report recordingReport(const QString &title, const files::DataFileHeader &header
 
 QPageLayout reportPageLayout()
 {
-    return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape,
-        QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
+    return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10),
+        QPageLayout::Millimeter);
 }
 
 void setUpReportPdf(QPdfWriter &pdf, const Report &report)
@@ -264,8 +261,8 @@ void paintReport(QPainter &painter, const QPaintDevice &device, TChart &chart, c
     const int recordedWidth = painter.fontMetrics().horizontalAdvance(report.recorded);
     painter.drawText(p.headingRect, Qt::AlignRight | Qt::AlignBottom, report.recorded);
     painter.setFont(p.heading);
-    const int room = std::max(0, p.headingRect.width() - recordedWidth
-            - int(std::lround(GapPoints * 3 * p.pixelsPerPoint)));
+    const int room = std::max(0,
+        p.headingRect.width() - recordedWidth - int(std::lround(GapPoints * 3 * p.pixelsPerPoint)));
     painter.drawText(p.headingRect, Qt::AlignLeft | Qt::AlignBottom,
         painter.fontMetrics().elidedText(report.title, Qt::ElideMiddle, room));
 

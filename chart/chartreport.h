@@ -50,9 +50,8 @@ struct Report
 // `dataLength` bytes of data, recorded at `recorded` (not valid: not known), drawn with the
 // range `rangeIndex` (0 "250°", any other "500°"); numbers and the date in `locale`, the
 // texts in the language of the installed translation.
-Report recordingReport(const QString &title, const files::DataFileHeader &header,
-    qint64 dataLength, const QDateTime &recorded, const QString &comment, int rangeIndex,
-    const QLocale &locale);
+Report recordingReport(const QString &title, const files::DataFileHeader &header, qint64 dataLength,
+    const QDateTime &recorded, const QString &comment, int rangeIndex, const QLocale &locale);
 
 // Landscape A4 with margins of 10 mm.
 QPageLayout reportPageLayout();
@@ -67,6 +66,7 @@ QSize reportChartSize(const QPaintDevice &device, const TChart &chart, const Rep
 
 // Paints the report on `device`'s paintable area with `painter`, begun on it. The chart is
 // drawn on white as printed; the chart on the screen stays as it was.
-void paintReport(QPainter &painter, const QPaintDevice &device, TChart &chart, const Report &report);
+void paintReport(
+    QPainter &painter, const QPaintDevice &device, TChart &chart, const Report &report);
 
 } // namespace chart

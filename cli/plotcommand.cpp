@@ -24,9 +24,9 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QTranslator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <climits>
 #include <clocale>
 #include <cmath>
@@ -52,8 +52,8 @@ enum class Format { Svg, Png, Pdf };
 
 // The report's texts of FILE: its name, its modification time as the recording's time, the
 // sampling figures of its header, its comment.
-chart::Report fileReport(const QString &fileName, const sig::DisplaySettings &settings,
-    const QLocale &locale)
+chart::Report fileReport(
+    const QString &fileName, const sig::DisplaySettings &settings, const QLocale &locale)
 {
     files::DataFileSummary summary;
     // The comment is printed up to a few lines: its first 64 KiB are plenty.
@@ -67,7 +67,8 @@ chart::Report fileReport(const QString &fileName, const sig::DisplaySettings &se
 QString shiftText(double shift, const sig::DisplaySettings &settings)
 {
     const QString unit = sig::isTimeMode(settings.axisMode)
-        ? sig::displayedTimeUnit(sig::timeUnitNames().value(settings.timeUnitIndex, QStringLiteral("мс")))
+        ? sig::displayedTimeUnit(
+            sig::timeUnitNames().value(settings.timeUnitIndex, QStringLiteral("мс")))
         : chart::samplesShiftUnit();
     return chart::shiftCaption(shift, unit, QLocale::c());
 }
@@ -194,8 +195,8 @@ int plot(char *program, const QStringList &args)
         "(with --format). A file is replaced only once whole; a device or a FIFO is written "
         "as a stream.",
         "OUT" });
-    line.addOption({ "format", "The picture's format, svg, png or pdf, whatever the name of OUT.",
-        "FORMAT" });
+    line.addOption(
+        { "format", "The picture's format, svg, png or pdf, whatever the name of OUT.", "FORMAT" });
     line.addOption({ "lang", "The language of a PDF report's texts: en or ru.", "LANG", "en" });
     cli::addDisplayOptions(line);
     line.addOption({ "size", "Width and height of the chart in pixels, each 32..8192.", "WxH",

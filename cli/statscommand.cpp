@@ -108,15 +108,14 @@ int cli::runStats(const QStringList &args)
     }
 
     const double perSecond = sig::slopePerSecondFactor(stream.recording());
-    const sig::RegionDecimals decimals
-        = sig::regionDecimals(stream.recording(), statistics.span());
+    const sig::RegionDecimals decimals = sig::regionDecimals(stream.recording(), statistics.span());
     QByteArray text = "channel,n,min,max,mean,first,last,slope_per_s\n";
     for (const sig::ChannelStatistics &c : statistics.result()) {
         text += 'T' + QByteArray::number(c.channel) + ',' + QByteArray::number(c.count);
-        for (const auto &[value, digits] : { std::pair { c.minimum, decimals.value },
-                 { c.maximum, decimals.value }, { c.mean, decimals.mean },
-                 { c.first, decimals.value }, { c.last, decimals.value },
-                 { c.slope * perSecond, decimals.slope } })
+        for (const auto &[value, digits] :
+            { std::pair { c.minimum, decimals.value }, { c.maximum, decimals.value },
+                { c.mean, decimals.mean }, { c.first, decimals.value }, { c.last, decimals.value },
+                { c.slope * perSecond, decimals.slope } })
             text += ',' + sig::formatDecimals(value, digits);
         text += '\n';
     }

@@ -193,8 +193,7 @@ double slopePerSecondFactor(const DecodedRecording &recording)
         return 1.0;
     // X counts the time unit: TimeDivisor is the unit's microseconds, divided by 16 with
     // averaging so that frames 16 sampling steps apart lie 16 intervals apart in X.
-    const bool averaging
-        = (recording.ChartChannelBits & files::chartChannelBits(0, true)) != 0;
+    const bool averaging = (recording.ChartChannelBits & files::chartChannelBits(0, true)) != 0;
     return 1e6 / (recording.TimeDivisor * (averaging ? 16 : 1));
 }
 

@@ -10,17 +10,17 @@
 #include "signal/regionstats.h"
 #include "tests/app/filewindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QAction>
-#include <QFileInfo>
-#include <QRegularExpression>
-#include <QStandardPaths>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTableWidget>
 #include <cmath>
 
@@ -218,7 +218,8 @@ TEST_F(RegionCursorsTest, PanelListsTheStatisticsOfTheRegionAndCopiesThemExactly
     const double perSecond = 1000; // X in ms
     // Values to one code of 250/4096 degrees: two decimals, the mean three; the slope to one
     // code over the region's 23.7 ms: no decimal.
-    const auto shown = [](double value, int decimals) { return QString::number(value, 'f', decimals); };
+    const auto shown
+        = [](double value, int decimals) { return QString::number(value, 'f', decimals); };
     for (int i = 0; i < 3; ++i) {
         const QStringList &row = rows[3 + i];
         const sig::ChannelStatistics &s = statistics[size_t(i)];
@@ -263,7 +264,8 @@ TEST_F(RegionCursorsTest, PanelListsTheStatisticsOfTheRegionAndCopiesThemExactly
     const QLocale locale = QLocale::system();
     for (int i = 0; i < 3; ++i) {
         for (int c = 0; c < RegionPanel::ColumnCount; ++c)
-            EXPECT_EQ(table->item(i, 1 + c)->text(), QString(rows[3 + i][1 + c]).replace(u'.', locale.decimalPoint()));
+            EXPECT_EQ(table->item(i, 1 + c)->text(),
+                QString(rows[3 + i][1 + c]).replace(u'.', locale.decimalPoint()));
         EXPECT_EQ(table->item(i, 0)->background().color(), f.seriesColor(files::ChannelId(i)));
     }
     EXPECT_TRUE(panel->summary()->text().contains(QStringLiteral("Δx = ")));
@@ -387,8 +389,10 @@ TEST_F(RegionCursorsTest, ACursorsLetterIsNeverHidden)
     QTest::mouseMove(chart, at(25));
     ASSERT_TRUE(f.cursorReadout->cursorLine()->isVisible());
     const QObjectList stack = chart->children();
-    EXPECT_LT(stack.indexOf(f.cursorReadout->cursorLine()), stack.indexOf(cursors->marker(Cursor::A)));
-    EXPECT_LT(stack.indexOf(f.cursorReadout->cursorLine()), stack.indexOf(cursors->marker(Cursor::B)));
+    EXPECT_LT(
+        stack.indexOf(f.cursorReadout->cursorLine()), stack.indexOf(cursors->marker(Cursor::A)));
+    EXPECT_LT(
+        stack.indexOf(f.cursorReadout->cursorLine()), stack.indexOf(cursors->marker(Cursor::B)));
     // A's box (white, framed in its colour) at the top, B's (active, filled) under it.
     const QImage picture = chart->grab().toImage();
     const int left = cursors->marker(Cursor::A)->x();
@@ -454,17 +458,19 @@ TEST_F(RegionCursorsTest, PdfExportIsTheReportReadBackAsText)
     const QString when = QLocale(QLocale::Russian, QLocale::Russia)
                              .toString(QFileInfo(path).lastModified(), "dd.MM.yyyy HH:mm:ss");
     // 100 µs between a channel's samples, three channels, 400 frames.
-    for (const QString &part : { QStringLiteral("three.kdx"), QStringLiteral("три"),
-             QStringLiteral("Записано: ") + when,
-             QStringLiteral("Частота выборки: 30000 Гц (10000 Гц на канал)"),
-             QStringLiteral("Выборок: 1200 (400 на канал)"), QStringLiteral("Длительность: 0,040 с"),
-             QStringLiteral("Каналы: T1 T2 T3"), QStringLiteral("Усреднение в МК: нет"),
-             QStringLiteral("Диапазон: 250°"), QStringLiteral("Δx = "), QStringLiteral("Наклон,") })
+    for (const QString &part :
+        { QStringLiteral("three.kdx"), QStringLiteral("три"), QStringLiteral("Записано: ") + when,
+            QStringLiteral("Частота выборки: 30000 Гц (10000 Гц на канал)"),
+            QStringLiteral("Выборок: 1200 (400 на канал)"), QStringLiteral("Длительность: 0,040 с"),
+            QStringLiteral("Каналы: T1 T2 T3"), QStringLiteral("Усреднение в МК: нет"),
+            QStringLiteral("Диапазон: 250°"), QStringLiteral("Δx = "), QStringLiteral("Наклон,") })
         EXPECT_TRUE(text.simplified().contains(QString(part).replace(QChar(0x00A0), u' ')))
-            << qPrintable(part) << "\n" << qPrintable(text);
+            << qPrintable(part) << "\n"
+            << qPrintable(text);
     const QString info = run(QStringLiteral("pdfinfo"), { pdf });
     EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("Title:\\s+three.kdx"))))
         << qPrintable(info);
-    EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("(842 x 595|841.89 x 595.276) pts \\(A4\\)"))))
+    EXPECT_TRUE(info.contains(
+        QRegularExpression(QStringLiteral("(842 x 595|841.89 x 595.276) pts \\(A4\\)"))))
         << qPrintable(info);
 }

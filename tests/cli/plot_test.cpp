@@ -3,14 +3,14 @@
 #include "tests/cli/clirun.h"
 
 #include <QColor>
-#include <QDir>
 #include <QDateTime>
-#include <QStandardPaths>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QPolygonF>
 #include <QProcess>
 #include <QRectF>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <cmath>
@@ -586,26 +586,27 @@ TEST_F(PlotTest, PdfReportNamesTheFileItsTimeSamplingFiguresAndComment)
         QStringList parts;
     };
     const QList<Language> languages = {
-        { {}, { "run 7.kdx", "опыт", "Recorded: 5 Mar 2024 14:07:09",
-                  "Sampling frequency: 6873 Hz (3436 Hz per channel)",
-                  "Samples: 500 (250 per channel)", "Duration: 1.164 s", "Channels: T1 T3",
-                  "Averaging in the controller: over 16 samples", "Range: 250°" } },
-        { { "--lang", "ru" }, { "run 7.kdx", "опыт", "Записано: 05.03.2024 14:07:09",
-                                  "Частота выборки: 6873 Гц (3436 Гц на канал)",
-                                  "Выборок: 500 (250 на канал)", "Длительность: 1,164 с",
-                                  "Усреднение в МК: по 16 выборкам" } },
+        { {},
+            { "run 7.kdx", "опыт", "Recorded: 5 Mar 2024 14:07:09",
+                "Sampling frequency: 6873 Hz (3436 Hz per channel)",
+                "Samples: 500 (250 per channel)", "Duration: 1.164 s", "Channels: T1 T3",
+                "Averaging in the controller: over 16 samples", "Range: 250°" } },
+        { { "--lang", "ru" },
+            { "run 7.kdx", "опыт", "Записано: 05.03.2024 14:07:09",
+                "Частота выборки: 6873 Гц (3436 Гц на канал)", "Выборок: 500 (250 на канал)",
+                "Длительность: 1,164 с", "Усреднение в МК: по 16 выборкам" } },
     };
     for (const Language &language : languages) {
         const QString pdf = dir.filePath("report.pdf");
-        const CliRun plotted
-            = runCli(QStringList { "plot", file, "-o", pdf } + language.options);
+        const CliRun plotted = runCli(QStringList { "plot", file, "-o", pdf } + language.options);
         ASSERT_EQ(plotted.exitCode, 0) << qPrintable(plotted.err);
         const QString text = run("pdftotext", { pdf, "-" });
         for (const QString &part : language.parts)
             EXPECT_TRUE(text.contains(part)) << qPrintable(part) << "\n" << qPrintable(text);
         const QString info = run("pdfinfo", { pdf });
         EXPECT_TRUE(info.contains("Title: run 7.kdx")) << qPrintable(info);
-        EXPECT_TRUE(info.contains("842 x 595 pts (A4)") || info.contains("841.89 x 595.276 pts (A4)"))
+        EXPECT_TRUE(
+            info.contains("842 x 595 pts (A4)") || info.contains("841.89 x 595.276 pts (A4)"))
             << qPrintable(info);
     }
     EXPECT_EQ(runCli({ "plot", file, "-o", dir.filePath("x.pdf"), "--lang", "de" }).exitCode, 2);

@@ -115,11 +115,11 @@ std::vector<Row> expected(const Table &table, double from, double to, double per
 }
 
 // A number written with `decimals` decimals: the wanted value rounded to them.
-void expectShown(double shown, int decimals, double wanted, const char *what,
-    const std::string &where)
+void expectShown(
+    double shown, int decimals, double wanted, const char *what, const std::string &where)
 {
-    const double tolerance = 0.5 * std::pow(10.0, -decimals) * (1 + 1e-9)
-        + 1e-12 * std::max(1.0, std::abs(wanted));
+    const double tolerance
+        = 0.5 * std::pow(10.0, -decimals) * (1 + 1e-9) + 1e-12 * std::max(1.0, std::abs(wanted));
     EXPECT_NEAR(shown, wanted, tolerance) << what << " " << where;
 }
 
@@ -149,8 +149,8 @@ protected:
 
     // Random codes on T2, T5 and T7 with a slow rise and random photodiode bits; `frames`
     // frames. More than 1 MiB of data reaches across the pieces the commands read.
-    QString write(int frames, double intervalUs, const QString &name = "run.kdx",
-        quint8 channelBits = 0x52)
+    QString write(
+        int frames, double intervalUs, const QString &name = "run.kdx", quint8 channelBits = 0x52)
     {
         std::mt19937 random(7);
         QByteArray data;
