@@ -98,14 +98,14 @@ void CursorReadout::show(QPoint at)
     QString xText = QStringLiteral("X = ") + locale.toString(x, 'f', decimals.x);
     if (sig::isTimeMode(r->axisMode) && !r->TimeUnitName.isEmpty())
         xText += u' ' + sig::displayedTimeUnit(r->TimeUnitName);
-    // The photodiode's state beside X, and the channels short, so that seven fit the panel
-    // of a first-run window.
+    // The photodiode's state beside X, and the channels short (a thin space between name and
+    // value), so that seven fit the panel of a first-run window.
     xText += QStringLiteral("   ") + tr("ФД") + u' ' + (r->photodiodeState(point) ? u'1' : u'0');
     QStringList values;
     for (int n = 1; n <= files::ThermocoupleCount; ++n) {
         const files::ChannelId channel = files::thermocouple(n);
         if (r->hasChannel(n) && m_chart.Series(int(channel))->Active())
-            values << QStringLiteral("%1 %2").arg(QLatin1String(files::channelName(channel)),
+            values << QStringLiteral("%1\u2009%2").arg(QLatin1String(files::channelName(channel)),
                 locale.toString(r->y(n, point), 'f', decimals.value));
     }
     m_session.setStatusText(1, xText);
