@@ -233,7 +233,7 @@ QString CataloguePanel::copyText(const QString &comment, const QString &fileName
         return {};
     QDateTime when = info.lastModified().toLocalTime();
     when.setTime(QTime(when.time().hour(), when.time().minute(), when.time().second()));
-    const QLocale locale = uiLocale(); // the date in the window's language
+    const QLocale locale = QLocale::system();
     QString stamp = locale.toString(when.date(), QLocale::ShortFormat);
     // The time is left out at exactly midnight.
     if (when.time() != QTime(0, 0))

@@ -53,10 +53,6 @@ void TForm1::startUp()
     setWindowLeft(frame.x());
     setWindowTop(frame.y());
     m_placedPosition = frame.topLeft();
-    // A window closed maximised comes back maximised; the size above is the one it returns
-    // to when un-maximised.
-    if (s.maximized)
-        setWindowState(windowState() | Qt::WindowMaximized);
     FormResize();
 
     // Display options. Selected indexes are set by program: no change handler runs.
@@ -140,19 +136,11 @@ void TForm1::shutDown()
         return std::clamp(f.value, f.minimum, std::max(f.minimum, f.maximum));
     };
     files::Settings s;
-    // A maximised window keeps the size it returns to; the panel of the cursors gives back
-    // the height it added.
-    s.maximized = windowState() & Qt::WindowMaximized;
-    const QSize frame(windowWidth() - width(), windowHeight() - height());
-    const QRect normal = s.maximized ? normalGeometry() : QRect(pos(), size());
-    s.height = normal.height() + frame.height() - (s.maximized ? 0 : regionPanel->windowGrowth());
-    s.width = normal.width() + frame.width();
-    s.left = s.maximized ? normal.x() - (geometry().x() - x())
-        : m_framed       ? x()
-                         : m_placedPosition.x();
-    s.top = s.maximized ? normal.y() - (geometry().y() - y())
-        : m_framed      ? y()
-                        : m_placedPosition.y();
+    // The panel of the cursors gives back the height it added to the window.
+    s.height = windowHeight() - regionPanel->windowGrowth();
+    s.width = windowWidth();
+    s.left = m_framed ? x() : m_placedPosition.x();
+    s.top = m_framed ? y() : m_placedPosition.y();
     s.frequency = boundedValue(Field::seF);
     s.time4allSram = sampling->Time4allSRAM();
     s.sramBlocks = sampling->SRAMblocks();

@@ -29,7 +29,6 @@ Settings Settings::read(const IniFile &file)
     s.width = file.readInteger(K::chartSection, K::width, d.width);
     s.left = file.readInteger(K::chartSection, K::left, d.left);
     s.top = file.readInteger(K::chartSection, K::top, d.top);
-    s.maximized = file.readBool(K::chartSection, K::maximized, d.maximized);
     s.xScale = file.readInteger(K::optionsSection, K::xScale, d.xScale);
     s.xyMode = file.readInteger(K::optionsSection, K::xyMode, d.xyMode);
     s.tRange = file.readInteger(K::optionsSection, K::tRange, d.tRange);
@@ -67,7 +66,6 @@ bool Settings::write(IniFile &file) const
         && file.writeInteger(K::chartSection, K::width, width)
         && file.writeInteger(K::chartSection, K::left, left)
         && file.writeInteger(K::chartSection, K::top, top)
-        && file.writeBool(K::chartSection, K::maximized, maximized)
         && file.writeInteger(K::ftSection, K::frequency, frequency)
         && file.writeInteger(K::ftSection, K::time4allSram, time4allSram)
         && file.writeInteger(K::ftSection, K::sramBlocks, sramBlocks)

@@ -17,8 +17,6 @@ inline const QString height = QStringLiteral("высота");
 inline const QString width = QStringLiteral("ширина");
 inline const QString left = QStringLiteral("слева");
 inline const QString top = QStringLiteral("сверху");
-// The window was maximised; height .. top are then its size and place before that.
-inline const QString maximized = QStringLiteral("развернуто");
 inline const QString optionsSection = QStringLiteral("Options");
 inline const QString xScale = QStringLiteral("X scale");
 inline const QString xyMode = QStringLiteral("XYmode");
@@ -59,7 +57,6 @@ struct Settings
     int width = 794;
     int left = 0;
     int top = 0;
-    bool maximized = false;
     int xScale = 0;
     int xyMode = 0;
     int tRange = 0;

@@ -491,11 +491,11 @@ The file will have &quot;?&quot; in their place.</translation>
     </message>
     <message>
         <source>Ctrl+щелчок по графику ставит курсор A, Shift+щелчок — курсор B; линию курсора можно перетащить мышью. С фокусом на графике: A и B ставят курсор под мышью (или на четверть и три четверти видимой части), ← и → сдвигают активный курсор на точку, с Shift — на 10 точек, с Ctrl — на десятую часть видимой части, Home и End — к её краям; пробел меняет активный курсор, Esc убирает курсоры.</source>
-        <translation>Ctrl+click on the chart places cursor A, Shift+click cursor B; a cursor's line can be dragged with the mouse. With the chart focused: A and B place a cursor under the mouse (or at a quarter and three quarters of the visible part), ← and → move the active cursor by a point, with Shift by 10 points, with Ctrl by a tenth of the visible part, Home and End to its ends; Space switches the active cursor, Esc removes the cursors.</translation>
+        <translation>Ctrl+click on the chart places cursor A, Shift+click cursor B; a cursor&apos;s line can be dragged with the mouse. With the chart focused: A and B place a cursor under the mouse (or at a quarter and three quarters of the visible part), ← and → move the active cursor by a point, with Shift by 10 points, with Ctrl by a tenth of the visible part, Home and End to its ends; Space switches the active cursor, Esc removes the cursors.</translation>
     </message>
     <message>
         <source>Копировать координаты курсоров и таблицу в буфер обмена как текст с табуляциями</source>
-        <translation>Copy the cursors' X and the table to the clipboard as tab-separated text</translation>
+        <translation>Copy the cursors&apos; X and the table to the clipboard as tab-separated text</translation>
     </message>
 </context>
 <context>
