@@ -2,6 +2,7 @@
 
 #include "app/statusbar.h"
 #include "app/filecontrol.h"
+#include "app/language.h"
 #include "files/catalogue.h"
 #include "files/folderbrowser.h"
 
@@ -68,6 +69,11 @@ CataloguePanel::CataloguePanel(CatalogueWidgets widgets, FileControl &files,
     list->installEventFilter(this);
     m_viewport = list->viewport();
     m_viewport->installEventFilter(this);
+
+    // Esc anywhere in the panel closes it, as "Отменить" does (before the window's own Esc).
+    m_w.gbAllCmnt->installEventFilter(this);
+    for (QWidget *child : m_w.gbAllCmnt->findChildren<QWidget *>())
+        child->installEventFilter(this);
 
     connect(m_w.btPath, &QPushButton::clicked, this, &CataloguePanel::btPathClick);
     connect(m_w.btCancel, &QPushButton::clicked, this, &CataloguePanel::btCancelClick);
@@ -254,6 +260,15 @@ void CataloguePanel::btCopyClick()
 bool CataloguePanel::eventFilter(QObject *watched, QEvent *event)
 {
     QPlainTextEdit *list = m_w.MAllCmnt;
+    if ((event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape
+        && static_cast<QKeyEvent *>(event)->modifiers() == Qt::NoModifier
+        && m_w.gbAllCmnt->isVisible()) {
+        event->accept();
+        if (event->type() == QEvent::KeyPress)
+            btCancelClick();
+        return true;
+    }
     if (watched == list && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {

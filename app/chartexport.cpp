@@ -2,7 +2,9 @@
 
 #include "app/windowoutput.h"
 #include "chart/chart.h"
+#include "chart/chartreport.h"
 #include "files/datafile.h"
+#include "files/folderbrowser.h"
 #include "files/outputfile.h"
 
 #include <QBuffer>
@@ -70,6 +72,15 @@ QString PrinterJob::destination() const
     return m_printer->printerName();
 }
 
+QString PrinterJob::doneText() const
+{
+    if (m_printer->outputFormat() == QPrinter::PdfFormat)
+        return QCoreApplication::translate("app::ChartExport", "Печать в файл: %1")
+            .arg(files::namePart(m_printer->outputFileName()));
+    return QCoreApplication::translate("app::ChartExport", "Отправлено на печать: %1")
+        .arg(m_printer->printerName());
+}
+
 bool PrinterJob::begin(QPainter &painter, const QString &title)
 {
     m_printer->setDocName(title);
@@ -108,7 +119,9 @@ std::unique_ptr<PrintJob> defaultPrinterJob()
     const QPrinterInfo info = QPrinterInfo::defaultPrinter();
     if (info.isNull())
         return nullptr;
-    return std::make_unique<PrinterJob>(std::make_unique<QPrinter>(info, QPrinter::HighResolution));
+    auto printer = std::make_unique<QPrinter>(info, QPrinter::HighResolution);
+    printer->setPageLayout(chart::reportPageLayout());
+    return std::make_unique<PrinterJob>(std::move(printer));
 }
 
 // The PDF of the page, kept in memory until the job ends.
@@ -120,8 +133,8 @@ public:
     {
         buffer.open(QIODevice::WriteOnly);
         pdf.setResolution(1200);
-        pdf.setPageSize(QPageSize(QPageSize::A4));
-        pdf.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
+        pdf.setPageLayout(chart::reportPageLayout());
+        pdf.setCreator(QStringLiteral("Ferrun"));
     }
     QByteArray bytes;
     QBuffer buffer { &bytes };
@@ -149,6 +162,12 @@ bool PdfFileJob::begin(QPainter &painter, const QString &title)
     m_error = QCoreApplication::translate("app::ChartExport", "Не удаётся начать файл PDF %1")
                   .arg(m_fileName);
     return false;
+}
+
+QString PdfFileJob::doneText() const
+{
+    return QCoreApplication::translate("app::ChartExport", "Экспорт в PDF: %1")
+        .arg(files::namePart(m_fileName));
 }
 
 bool PdfFileJob::end(QPainter &painter)
@@ -194,6 +213,8 @@ ChartExport::ChartExport(
     setObjectName(QStringLiteral("ChartExport"));
     dialogJob = [this]() -> std::unique_ptr<PrintJob> {
         auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        // The report's page is offered; the user may choose another in the dialog.
+        printer->setPageLayout(chart::reportPageLayout());
         QPrintDialog dialog(printer.get(), m_chart->window());
         dialog.setWindowTitle(tr("Печать"));
         if (dialog.exec() != QDialog::Accepted)
@@ -232,26 +253,29 @@ void ChartExport::exportPdfClick()
 
 void ChartExport::print(std::unique_ptr<PrintJob> job)
 {
-    // The upper half of the page at full width: left 0, top 0, right W - 1, bottom H div 2.
-    const QPaintDevice *page = job->page();
-    const int width = page->width(), height = page->height();
-    const QRect rect(QPoint(0, 0), QPoint(width - 1, height / 2));
+    chart::Report page;
+    if (report)
+        page = report();
+    if (page.title.isEmpty())
+        page.title = m_chart->objectName();
     QPainter painter;
-    if (!job->begin(painter, m_chart->objectName())) {
+    if (!job->begin(painter, page.title)) {
         m_showMessage(job->errorString());
         return;
     }
     try {
-        // On paper, as on the clipboard, the chart's background is white.
-        const ColourSwap white(m_chart, QColor(Qt::white));
-        m_chart->PrintInRect(painter, rect);
+        chart::paintReport(painter, *job->page(), *m_chart, page);
     } catch (const std::exception &e) {
         job->abort(painter);
         m_showMessage(QString::fromLocal8Bit(e.what()));
         return;
     }
-    if (!job->end(painter))
+    if (!job->end(painter)) {
         m_showMessage(job->errorString());
+        return;
+    }
+    if (showStatus)
+        showStatus(job->doneText());
 }
 
 std::unique_ptr<QMimeData> ChartExport::chartPicture()

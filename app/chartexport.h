@@ -12,7 +12,8 @@ class QPrinter;
 
 namespace chart {
 class TChart;
-}
+struct Report;
+} // namespace chart
 
 namespace app {
 
@@ -32,6 +33,8 @@ public:
     virtual void abort(QPainter &painter) = 0;
     // Why begin or end failed, in the print system's words.
     virtual QString errorString() const = 0;
+    // Where the page went, for the status bar: "Отправлено на печать: …", "Экспорт в PDF: …".
+    virtual QString doneText() const { return {}; }
 };
 
 // A job on a Qt printer: the desktop's print system (CUPS) or a PDF file.
@@ -47,6 +50,7 @@ public:
     bool end(QPainter &painter) override;
     void abort(QPainter &painter) override;
     QString errorString() const override { return m_error; }
+    QString doneText() const override;
 
 private:
     QString destination() const;
@@ -55,11 +59,13 @@ private:
     QString m_error;
 };
 
-// A job on the default printer of the print system, or nullptr when none is selected.
+// A job on the default printer of the print system, or nullptr when none is selected. Its page
+// is landscape A4, the report's.
 std::unique_ptr<PrintJob> defaultPrinterJob();
 
-// A job on a PDF file, written once the page is done as every save of the window is
-// (WindowOutput: a file replaced whole; a device or FIFO refused).
+// A job on a PDF file of a landscape A4 page, titled in its metadata, written once the page
+// is done as every save of the window is (WindowOutput: a file replaced whole; a device or
+// FIFO refused).
 class PdfFileJob : public PrintJob
 {
 public:
@@ -70,6 +76,7 @@ public:
     bool end(QPainter &painter) override;
     void abort(QPainter &painter) override;
     QString errorString() const override { return m_error; }
+    QString doneText() const override;
 
 private:
     class Writer;
@@ -83,7 +90,8 @@ private:
 bool putOnClipboard(std::unique_ptr<QMimeData> data);
 
 // Printing and copying the window's chart: btPrint, btSaveChart and the "Копировать" item
-// of pmChart.
+// of pmChart. Print and PDF export make the same page, the recording's report
+// (chart/chartreport.h): what `report` gives, with the chart.
 class ChartExport : public QObject
 {
     Q_OBJECT
@@ -103,14 +111,19 @@ public:
     std::function<std::unique_ptr<PrintJob>()> dialogJob;
     std::function<QString()> choosePdfFile;
     std::function<bool(std::unique_ptr<QMimeData>)> clipboard = putOnClipboard;
+    // The report's texts (the file's name, date, figures, comment, cursors' table); without
+    // it the page has the chart's name as its heading and nothing else but the chart.
+    std::function<chart::Report()> report;
+    // The status bar's first panel: where a page went.
+    std::function<void(const QString &)> showStatus;
 
-    // btPrint: the chart on the upper half of a page of the default printer, at full
-    // width, as one job titled with the chart's name, on white. Without a default printer
-    // (usual on a Linux desktop) the print dialog opens instead.
+    // btPrint: the report on a landscape A4 page of the default printer, as one job titled
+    // with the report's title, the chart on white. Without a default printer (usual on a
+    // Linux desktop) the print dialog opens instead.
     void btPrintClick();
-    // "Печать…": always the print dialog.
+    // "Печать…": always the print dialog (landscape A4 offered).
     void printWithDialog();
-    // "Экспорт в PDF…": the page as btPrint lays it out, into a PDF file.
+    // "Экспорт в PDF…": the same page into a PDF file.
     void exportPdfClick();
     // btSaveChart and "Копировать": the chart on a white background as one clipboard entry
     // in two formats, SVG (image/svg+xml, for office suites and vector editors) and PNG.

@@ -5,6 +5,7 @@
 #include "app/statusbar.h"
 #include "chart/chart.h"
 #include "files/channels.h"
+#include "signal/regionstats.h"
 
 #include <QEvent>
 #include <QLocale>
@@ -89,25 +90,26 @@ void CursorReadout::show(QPoint at)
     }
     const int point = int(frame) - 1;
 
-    const QLocale locale = QLocale::system();
+    // Without grouping, with the digits the recording resolves, as the cursors' table.
+    QLocale locale = QLocale::system();
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    const sig::RegionDecimals decimals = sig::regionDecimals(*r, 0);
     const double x = r->x(point);
-    QString xText = QStringLiteral("X = ") + locale.toString(x, 'g', 7);
+    QString xText = QStringLiteral("X = ") + locale.toString(x, 'f', decimals.x);
     if (sig::isTimeMode(r->axisMode) && !r->TimeUnitName.isEmpty())
         xText += u' ' + sig::displayedTimeUnit(r->TimeUnitName);
-    const int decimals = sig::isTemperatureMode(r->axisMode) ? 2 : 0;
-    // The photodiode first: with seven channels the values may run past a narrow window's
-    // edge, and the digital state is then still read.
-    QString values = tr("Цифровые сигналы: ") + (r->photodiodeState(point) ? u'1' : u'0');
+    // The photodiode's state beside X, and the channels short (a thin space between name and
+    // value), so that seven fit the panel of a first-run window.
+    xText += QStringLiteral("   ") + tr("ФД") + u' ' + (r->photodiodeState(point) ? u'1' : u'0');
+    QStringList values;
     for (int n = 1; n <= files::ThermocoupleCount; ++n) {
         const files::ChannelId channel = files::thermocouple(n);
-        if (!r->hasChannel(n) || !m_chart.Series(int(channel))->Active())
-            continue;
-        values += QStringLiteral("   %1 = %2")
-                      .arg(QLatin1String(files::channelName(channel)),
-                          locale.toString(r->y(n, point), 'f', decimals));
+        if (r->hasChannel(n) && m_chart.Series(int(channel))->Active())
+            values << QStringLiteral("%1\u2009%2").arg(QLatin1String(files::channelName(channel)),
+                locale.toString(r->y(n, point), 'f', decimals.value));
     }
     m_status.setPanelText(1, xText);
-    m_status.setPanelText(2, values);
+    m_status.setPanelText(2, values.join(QStringLiteral("  ")));
 
     const int pixel = bottom->ValueToPosition(x);
     const QRect line(pixel, plot.top(), 1, plot.height());

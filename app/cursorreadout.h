@@ -23,8 +23,9 @@ class StatusBar;
 // marks it on the chart. The frame is BottomAxis.PositionToValue / PointStep, rounded; only
 // frames drawn by the last build count, and only while BottomAxis.Maximum exceeds 1.
 //
-// X goes to the second status panel, the channels and "Цифровые сигналы: " to the third,
-// which reaches to the right end of the status bar.
+// X and the photodiode state ("ФД 1") go to the second status panel; the channels' values
+// ("T1 23.56"), with the digits the recording resolves, to the third, which reaches to the
+// right end of the status bar: seven channels fit a first-run window.
 class CursorReadout : public QObject
 {
     Q_OBJECT

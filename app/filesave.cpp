@@ -123,7 +123,11 @@ void FileControl::btSaveClick()
         m_window.showMessage(files::saveFailureText(failure, choice->fileName));
         return;
     }
-    m_work.setComment(comment);
+    // The box shows what the file holds: characters the file could not hold are its "?".
+    const QString stored = files::fromWindows1251(files::toWindows1251(comment));
+    if (stored != comment)
+        m_window.comment->setPlainText(stored);
+    m_work.setComment(stored);
     m_work.recordingSaved(choice->fileName);
     becameCurrent(choice->fileName, true);
     say(tr("Сохранено: %1").arg(files::namePart(choice->fileName)));
@@ -137,6 +141,9 @@ void FileControl::saveCycleRun(const CycleSaveRequest &request)
     if (!outcome.written.isEmpty()) {
         if (request.oneFile)
             m_cyclesFile = outcome.written.last();
+        const QString stored = files::fromWindows1251(files::toWindows1251(request.comment));
+        if (stored != request.comment)
+            m_window.comment->setPlainText(stored);
         // Files of a per-cycle save are written newest first: the last is cycle 0's.
         becameCurrent(outcome.written.last(), request.oneFile);
         say(request.oneFile

@@ -38,7 +38,6 @@ void TForm1::displayChanged()
 void TForm1::createRegionCursors()
 {
     regionCursors = new RegionCursors(*Chart1, *chartBuilder, this);
-    regionCursors->readoutX = [this] { return cursorReadout->shownX(); };
     regionPanel = new RegionPanel(*Chart1, *chartBuilder, *regionCursors, this);
     // The panel takes its height from the chart's.
     connect(regionPanel, &RegionPanel::heightChanged, this, &TForm1::FormResize);

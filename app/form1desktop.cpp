@@ -5,14 +5,21 @@
 
 #include "acquisition/cyclerun.h"
 #include "app/cataloguepanel.h"
+#include "app/chartexport.h"
 #include "app/cyclecontrol.h"
 #include "app/filecontrol.h"
 #include "app/form1.h"
+#include "app/language.h"
 #include "app/overlays.h"
+#include "app/regionpanel.h"
+#include "chart/chartreport.h"
+#include "files/datafile.h"
 #include "files/settings.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -21,6 +28,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QToolButton>
 #include <QUrl>
@@ -50,6 +58,55 @@ QAction *windowAction(QWidget *window, QMenu *menu, const char *name, const QStr
     action->setShortcutContext(Qt::WindowShortcut);
     window->addAction(action);
     return action;
+}
+
+// The report of the current recording: its file's name (or "Новая запись"), its time, the
+// sampling figures of its header, the comment as the comment box shows it, the range the chart
+// is drawn with, and the cursors' table while cursors are placed; in the window's language.
+chart::Report windowReport(TForm1 &form)
+{
+    const files::Recording &r = form.recording();
+    const QString title = !r.savedPath.isEmpty() ? QFileInfo(r.savedPath).fileName()
+        : r.data.isEmpty()                       ? TForm1::caption()
+                           : QCoreApplication::translate("app::TForm1", "Новая запись");
+    chart::Report report = chart::recordingReport(title, r.header, r.data.size(), r.time,
+        form.mComment->toPlainText(), form.cbTrng->currentIndex(), uiLocale());
+    report.region = form.regionPanel->reportTable();
+    return report;
+}
+
+// The recent files' menu entries: each file's name and enough of its folder to tell it apart.
+QStringList recentCaptions(const QStringList &paths)
+{
+    // Each entry names its file and its folder; where two would read alike, as many folders
+    // above as tell them apart.
+    const auto folders = [](const QString &path) {
+        return QFileInfo(path).absolutePath().split(u'/', Qt::SkipEmptyParts);
+    };
+    const auto caption = [&](const QString &path, int depth) {
+        const QStringList parts = folders(path);
+        const QString folder = depth >= parts.size()
+            ? QDir::toNativeSeparators(QFileInfo(path).absolutePath())
+            : parts.mid(parts.size() - depth).join(u'/');
+        return QFileInfo(path).fileName() + QStringLiteral(" — ") + folder;
+    };
+    std::vector<int> depth(size_t(paths.size()), 1);
+    QStringList captions;
+    for (bool changed = true; changed;) {
+        changed = false;
+        captions.clear();
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            captions << caption(paths.at(i), depth[size_t(i)]);
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            for (qsizetype j = i + 1; j < paths.size(); ++j)
+                if (captions.at(i) == captions.at(j) && paths.at(i) != paths.at(j))
+                    for (const qsizetype k : { i, j })
+                        if (depth[size_t(k)] <= folders(paths.at(k)).size()) {
+                            ++depth[size_t(k)];
+                            changed = true;
+                        }
+    }
+    return captions;
 }
 
 } // namespace
@@ -131,6 +188,13 @@ void TForm1::createFileMenu()
         if (auto *section = Header->findChild<QLabel *>(QLatin1String(name)))
             section->installEventFilter(this);
     rebuildRecentMenu();
+
+    // Print and PDF export make the recording's report, and say in the status bar where it
+    // went.
+    if (auto *exporter = findChild<ChartExport *>(QStringLiteral("ChartExport"))) {
+        exporter->report = [this] { return windowReport(*this); };
+        exporter->showStatus = [this](const QString &text) { session->setStatusText(0, text); };
+    }
 }
 
 void TForm1::createOverlayActions()
@@ -156,11 +220,26 @@ void TForm1::createOverlayActions()
 void TForm1::rebuildRecentMenu()
 {
     pmRecent->clear();
-    for (const QString &path : m_recentFiles) {
-        QAction *action = pmRecent->addAction(QFileInfo(path).fileName());
+    const QStringList captions = recentCaptions(m_recentFiles);
+    for (qsizetype i = 0; i < m_recentFiles.size(); ++i) {
+        const QString path = m_recentFiles.at(i);
+        // "&" would mark a shortcut letter.
+        QAction *action = pmRecent->addAction(QString(captions.at(i)).replace(u'&', "&&"));
         action->setToolTip(path);
         action->setStatusTip(path);
-        connect(action, &QAction::triggered, this, [this, path] { openFile(path); });
+        connect(action, &QAction::triggered, this, [this, path] {
+            fileControl->CurrentDataFile = path;
+            if (fileControl->loadCurrentDataFile())
+                return;
+            // An entry whose file is gone or no longer a data file leaves the list (one
+            // that was not opened because the user kept the recording held stays). The menu
+            // is made again once this action's signal is over.
+            files::DataFileSummary summary;
+            if (files::readDataFileSummary(path, &summary, 0) != files::DataFileStatus::Ok) {
+                m_recentFiles.removeAll(path);
+                QMetaObject::invokeMethod(this, &TForm1::rebuildRecentMenu, Qt::QueuedConnection);
+            }
+        });
     }
     pmRecent->setEnabled(!m_recentFiles.isEmpty());
 }

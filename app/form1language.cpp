@@ -1,5 +1,6 @@
-// The file menu's language entries: the choice is kept in the settings file and takes effect
-// at the next start, as the window's texts are translated when its controls are made.
+// The file menu's language entries: the language in use is ticked; a choice is kept in the
+// settings file and takes effect at the next start (its entry says so), as the window's texts
+// are translated when its controls are made.
 
 #include "app/form1.h"
 #include "app/language.h"
@@ -36,12 +37,16 @@ void TForm1::createLanguageMenu()
 
 void TForm1::updateLanguageMenu()
 {
-    // The language the next start takes without --lang.
+    // The language the next start takes without --lang, when it is not the one in use.
     const UiLanguage next = languageFromCode(m_languageCode).value_or(UiLanguage::Russian);
     for (UiLanguage language : Languages)
         if (auto *action = pmLanguage->findChild<QAction *>(
-                QStringLiteral("actLanguage_") + languageCode(language)))
-            action->setChecked(language == next);
+                QStringLiteral("actLanguage_") + languageCode(language))) {
+            action->setChecked(language == uiLanguage());
+            action->setText(next == language && language != uiLanguage()
+                    ? nativeLanguageName(language) + tr(" — при следующем запуске")
+                    : nativeLanguageName(language));
+        }
 }
 
 void TForm1::chooseLanguage(UiLanguage language)

@@ -306,7 +306,7 @@ void TForm1::createCommentAndChart()
 
     btSaveChart = make<QToolButton>(Chart1, "btSaveChart", 11, 330, 25, 21);
     btSaveChart->setIcon(pictureIcon(Picture::CopyChart));
-    btSaveChart->setToolTip(tr("Копировать график в формате Windows MetaFile в буфер обмена"));
+    btSaveChart->setToolTip(tr("Копировать график в буфер обмена (рисунок SVG и PNG)"));
     connect(btSaveChart, &QToolButton::clicked, this, &TForm1::copyChartRequested);
 }
 

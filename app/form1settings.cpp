@@ -1,6 +1,7 @@
 #include "acquisition/samplingparameters.h"
 #include "app/form1.h"
 #include "app/icons.h"
+#include "app/regionpanel.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
 #include "app/windowplacement.h"
@@ -131,7 +132,8 @@ void TForm1::shutDown()
         return std::clamp(f.value, f.minimum, std::max(f.minimum, f.maximum));
     };
     files::Settings s;
-    s.height = windowHeight();
+    // The panel of the cursors gives back the height it added to the window.
+    s.height = windowHeight() - regionPanel->windowGrowth();
     s.width = windowWidth();
     s.left = m_framed ? x() : m_placedPosition.x();
     s.top = m_framed ? y() : m_placedPosition.y();

@@ -19,6 +19,12 @@ void setUiLanguage(UiLanguage language)
     current = language;
 }
 
+QLocale uiLocale()
+{
+    return uiLanguage() == UiLanguage::English ? QLocale(QLocale::English, QLocale::UnitedKingdom)
+                                               : QLocale(QLocale::Russian, QLocale::Russia);
+}
+
 QString languageCode(UiLanguage language)
 {
     return language == UiLanguage::English ? QStringLiteral("en") : QStringLiteral("ru");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
 #include <optional>
 
@@ -19,6 +20,10 @@ std::optional<UiLanguage> languageFromCode(const QString &code);
 // The language's name in that language ("Русский", "English"), as a language menu lists it
 // whatever language the window speaks.
 QString nativeLanguageName(UiLanguage language);
+
+// The locale of the window's language, for dates and times (month names, their order):
+// Russian, or English as written in Britain (day before month).
+QLocale uiLocale();
 
 // The language chosen in the window's menu and kept in the settings file at `settingsPath`;
 // nothing when none was chosen or the stored value is not a language code.

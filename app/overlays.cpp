@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLocale>
 #include <QVBoxLayout>
 #include <cerrno>
 #include <cmath>
@@ -185,7 +186,11 @@ void Overlays::draw(Item &item, const sig::DisplaySettings &controls)
     if (!m_builder.lastRecording())
         chart::setAxisTitles(m_chart, m_decoded);
     chart::followChannelColours(m_chart, item.series);
-    chart::setOverlayPoints(item.series, m_decoded, xShift(item, m_decoded), m_x);
+    const double shift = xShift(item, m_decoded);
+    chart::setOverlayPoints(item.series, m_decoded, shift, m_x);
+    // The legend names the shift in the unit of the chart's X now.
+    const QString unit = sig::isTimeMode(own.axisMode) ? shiftUnit() : chart::samplesShiftUnit();
+    chart::setOverlayShift(item.series, chart::shiftCaption(shift, unit, QLocale::system()));
     item.drawnWith = with;
 }
 

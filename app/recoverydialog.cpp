@@ -1,5 +1,7 @@
 #include "app/recoverydialog.h"
 
+#include "app/language.h"
+
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLocale>
@@ -18,7 +20,8 @@ RecoveryDialog::RecoveryDialog(const QList<files::RecoveryEntry> &entries, QWidg
     m_list->setObjectName(QStringLiteral("recoveryList"));
     m_list->setRootIsDecorated(false);
     m_list->setHeaderLabels({ tr("Время"), tr("Что"), tr("Длина, байт"), tr("Комментарий") });
-    const QLocale locale = QLocale::system();
+    // The dates in the window's language.
+    const QLocale locale = uiLocale();
     for (const files::RecoveryEntry &entry : entries) {
         auto *item = new QTreeWidgetItem(m_list,
             { locale.toString(entry.time, QLocale::ShortFormat), kindText(entry),

@@ -38,6 +38,8 @@ double xPerFrame(const sig::DecodedRecording *r)
 class CursorMarker : public QWidget
 {
 public:
+    static constexpr int LetterHeight = 13;
+
     CursorMarker(RegionCursors &owner, RegionCursors::Cursor cursor, QWidget *chart)
         : QWidget(chart)
         , m_owner(owner)
@@ -67,9 +69,10 @@ protected:
         painter.fillRect(QRect(x, 0, 1, height()), Qt::white);
         for (int y = 0; y < height(); y += 8)
             painter.fillRect(QRect(x, y, 1, 4), colour);
-        // The letter in a box at the top: filled for the active cursor, the one the arrow
-        // keys move.
-        const QRect box(0, 0, width(), std::min(height(), 13));
+        // The letter in a box at the top, B's under A's so that neither hides the other when
+        // the lines meet: filled for the active cursor, the one the arrow keys move.
+        const int top = m_cursor == RegionCursors::Cursor::A ? 0 : LetterHeight;
+        const QRect box(0, top, width(), std::min(height() - top, LetterHeight));
         painter.fillRect(box, m_active ? colour : QColor(Qt::white));
         painter.setPen(colour);
         painter.drawRect(box.adjusted(0, 0, -1, -1));
@@ -124,33 +127,32 @@ RegionCursors::RegionCursors(chart::TChart &chart, const ChartBuilder &builder, 
         marker->lower();
         slot(c).marker = marker;
     }
+    // The readout's line under both: it never hides a cursor's letter.
+    if (auto *line
+        = chart.findChild<QWidget *>(QStringLiteral("cursorLine"), Qt::FindDirectChildrenOnly))
+        line->stackUnder(slot(Cursor::B).marker);
     // The keys reach the cursors when the chart has the focus: a click on it gives it, and
     // Tab stops on it.
     chart.setFocusPolicy(Qt::StrongFocus);
     chart.installEventFilter(this);
 
-    const auto action = [this](const char *name, const QString &text, QKeySequence key = {}) {
-        auto *a = new QAction(text, this);
+    // The keys are the chart's own (keyPress): the entries only name them. A and B from the
+    // menu put the cursor where the menu was opened.
+    const auto action = [this](const char *name, const QString &text, QKeySequence key) {
+        auto *a = new QAction(text + u'\t' + key.toString(QKeySequence::NativeText), this);
         a->setObjectName(QLatin1String(name));
-        a->setShortcut(key);
-        a->setShortcutContext(Qt::WidgetShortcut);
-        m_chart.addAction(a);
         return a;
     };
     m_actions[0] = action("actCursorA", tr("Поставить курсор A"), Qt::Key_A);
     m_actions[1] = action("actCursorB", tr("Поставить курсор B"), Qt::Key_B);
     m_actions[2] = action("actCursorSwitch", tr("Сменить активный курсор"), Qt::Key_Space);
-    // Esc is also the window's key for cancelling a waiting measurement: the chart takes it
-    // (eventFilter) only while a cursor is placed, so the entry names the key without
-    // holding it as a shortcut.
-    m_actions[3] = action("actCursorsClear", tr("Убрать курсоры\tEsc"));
+    m_actions[3] = action("actCursorsClear", tr("Убрать курсоры"), Qt::Key_Escape);
     for (int i : { 0, 1 })
         connect(m_actions[size_t(i)], &QAction::triggered, this, [this, i] {
-            placeAtDefault(Cursor(i));
+            placeAt(Cursor(i), m_menuAt);
             m_chart.setFocus(Qt::ShortcutFocusReason);
         });
-    connect(m_actions[2], &QAction::triggered, this,
-        [this] { setActive(m_active == Cursor::A ? Cursor::B : Cursor::A); });
+    connect(m_actions[2], &QAction::triggered, this, &RegionCursors::switchActive);
     connect(m_actions[3], &QAction::triggered, this, &RegionCursors::clear);
     updateActions();
 }
@@ -191,15 +193,25 @@ void RegionCursors::place(Cursor cursor, double x)
         emit changed();
 }
 
-void RegionCursors::placeAtDefault(Cursor cursor)
+void RegionCursors::placeAt(Cursor cursor, std::optional<QPoint> pointer)
 {
-    if (const std::optional<double> x = readoutX ? readoutX() : std::nullopt) {
-        place(cursor, *x);
+    m_chart.ensureLayout();
+    const QRect plot = m_chart.ChartRect();
+    if (pointer && plot.contains(*pointer)) {
+        place(cursor, valueAt(pointer->x()));
         return;
     }
-    m_chart.ensureLayout();
+    // A at a quarter of the shown range, B at three quarters: apart from the first key on.
     const chart::TChartAxis *bottom = m_chart.BottomAxis();
-    place(cursor, (bottom->workingMinimum() + bottom->workingMaximum()) / 2);
+    const double low = bottom->workingMinimum(), high = bottom->workingMaximum();
+    const double share = cursor == Cursor::A ? 0.25 : 0.75;
+    place(cursor, low + (high - low) * share);
+}
+
+void RegionCursors::switchActive()
+{
+    if (m_slots[0].x && m_slots[1].x)
+        setActive(m_active == Cursor::A ? Cursor::B : Cursor::A);
 }
 
 void RegionCursors::step(int points)
@@ -209,6 +221,45 @@ void RegionCursors::step(int points)
     if (!r || !x)
         return;
     const int point = std::clamp(sig::nearestPoint(*r, *x) + points, 0, r->pointCount() - 1);
+    place(m_active, r->x(point));
+}
+
+void RegionCursors::stepView(int tenths)
+{
+    const sig::DecodedRecording *r = drawn();
+    const std::optional<double> x = slot(m_active).x;
+    if (!r || !x)
+        return;
+    m_chart.ensureLayout();
+    const chart::TChartAxis *bottom = m_chart.BottomAxis();
+    const double width = bottom->workingMaximum() - bottom->workingMinimum();
+    const int from = sig::nearestPoint(*r, *x);
+    int to = sig::nearestPoint(*r, *x + width * tenths / 10);
+    // At least a point, also when a tenth of the view is narrower than one.
+    if (to == from) {
+        const bool ascending = r->x(r->pointCount() - 1) >= r->x(0);
+        to = from + (ascending == (tenths > 0) ? 1 : -1);
+    }
+    place(m_active, r->x(std::clamp(to, 0, r->pointCount() - 1)));
+}
+
+void RegionCursors::toViewEnd(bool last)
+{
+    const sig::DecodedRecording *r = drawn();
+    if (!r || !slot(m_active).x)
+        return;
+    m_chart.ensureLayout();
+    const chart::TChartAxis *bottom = m_chart.BottomAxis();
+    const double low = bottom->workingMinimum(), high = bottom->workingMaximum();
+    // The drawn point at the end of the shown range, inside it when one lies there.
+    int point = sig::nearestPoint(*r, last ? high : low);
+    const double x = r->x(point);
+    if (x < low || x > high) {
+        const int inward = (last ? -1 : 1) * (r->x(r->pointCount() - 1) >= r->x(0) ? 1 : -1);
+        const int next = std::clamp(point + inward, 0, r->pointCount() - 1);
+        if (r->x(next) >= low && r->x(next) <= high)
+            point = next;
+    }
     place(m_active, r->x(point));
 }
 
@@ -304,23 +355,59 @@ void RegionCursors::dragTo(int x)
     place(*m_dragged, valueAt(std::clamp(x, plot.left(), plot.right())));
 }
 
-bool RegionCursors::keyPress(int key, Qt::KeyboardModifiers modifiers)
+bool RegionCursors::handlesKey(int key, Qt::KeyboardModifiers modifiers) const
 {
-    if (!anyPlaced() || (modifiers & ~Qt::KeypadModifier))
-        return false;
+    const Qt::KeyboardModifiers held = modifiers & ~Qt::KeypadModifier;
     switch (key) {
+    case Qt::Key_A:
+    case Qt::Key_B:
+        return !held && drawn();
     case Qt::Key_Escape:
-        clear();
-        return true;
+    case Qt::Key_Space:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        return !held && anyPlaced();
     case Qt::Key_Left:
     case Qt::Key_Right:
-        if (!slot(m_active).x)
-            setActive(m_active == Cursor::A ? Cursor::B : Cursor::A);
-        step(key == Qt::Key_Left ? -1 : 1);
-        return true;
+        return (held == Qt::NoModifier || held == Qt::ShiftModifier || held == Qt::ControlModifier)
+            && anyPlaced();
     default:
         return false;
     }
+}
+
+bool RegionCursors::keyPress(int key, Qt::KeyboardModifiers modifiers)
+{
+    if (!handlesKey(key, modifiers))
+        return false;
+    const Qt::KeyboardModifiers held = modifiers & ~Qt::KeypadModifier;
+    // Keys moving a cursor move the one placed when the active one is not.
+    if (!slot(m_active).x && anyPlaced())
+        m_active = m_active == Cursor::A ? Cursor::B : Cursor::A;
+    const int sign = key == Qt::Key_Left ? -1 : 1;
+    switch (key) {
+    case Qt::Key_A:
+    case Qt::Key_B:
+        placeAt(key == Qt::Key_A ? Cursor::A : Cursor::B, m_pointer);
+        break;
+    case Qt::Key_Escape:
+        clear();
+        break;
+    case Qt::Key_Space:
+        switchActive();
+        break;
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        toViewEnd(key == Qt::Key_End);
+        break;
+    default: // the arrows
+        if (held == Qt::ControlModifier)
+            stepView(sign);
+        else
+            step(sign * (held == Qt::ShiftModifier ? 10 : 1));
+        break;
+    }
+    return true;
 }
 
 bool RegionCursors::eventFilter(QObject *watched, QEvent *event)
@@ -332,15 +419,22 @@ bool RegionCursors::eventFilter(QObject *watched, QEvent *event)
         // Zoom, scroll, a resize and a build move the shown range under the cursors.
         placeMarkers();
         break;
+    case QEvent::Leave:
+        m_pointer.reset();
+        break;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick: { // the second press of a double click
         auto *mouse = static_cast<QMouseEvent *>(event);
+        m_pointer = mouse->position().toPoint();
+        if (mouse->button() == Qt::RightButton)
+            m_menuAt = m_pointer; // where the chart's menu opens
         if (mouse->button() == Qt::LeftButton
             && press(mouse->position().toPoint(), mouse->modifiers(), std::nullopt))
             return true; // not the start of a zoom
         break;
     }
     case QEvent::MouseMove:
+        m_pointer = static_cast<QMouseEvent *>(event)->position().toPoint();
         if (m_dragged) {
             dragTo(static_cast<QMouseEvent *>(event)->position().toPoint().x());
             return true;
@@ -356,9 +450,7 @@ bool RegionCursors::eventFilter(QObject *watched, QEvent *event)
         // The keys go to the chart rather than to the window's shortcuts (Esc) while they
         // act on a cursor.
         auto *key = static_cast<QKeyEvent *>(event);
-        const int k = key->key();
-        if (anyPlaced() && !(key->modifiers() & ~Qt::KeypadModifier)
-            && (k == Qt::Key_Escape || k == Qt::Key_Left || k == Qt::Key_Right)) {
+        if (handlesKey(key->key(), key->modifiers())) {
             event->accept();
             return true;
         }
@@ -366,6 +458,9 @@ bool RegionCursors::eventFilter(QObject *watched, QEvent *event)
     }
     case QEvent::KeyPress: {
         auto *key = static_cast<QKeyEvent *>(event);
+        // The menu key opens the menu at the middle of the chart, not where a right click
+        // once opened it.
+        m_menuAt.reset();
         if (keyPress(key->key(), key->modifiers()))
             return true;
         break;

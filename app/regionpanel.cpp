@@ -4,6 +4,7 @@
 #include "app/regioncursors.h"
 #include "app/statusbar.h"
 #include "chart/chart.h"
+#include "chart/chartreport.h"
 #include "files/channels.h"
 #include "signal/csvexport.h"
 #include "signal/regionstats.h"
@@ -18,11 +19,13 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QToolButton>
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <utility>
 
 namespace app {
 
@@ -34,8 +37,10 @@ QString help()
 {
     return QCoreApplication::translate("app::RegionPanel",
         "Ctrl+щелчок по графику ставит курсор A, Shift+щелчок — курсор B; линию курсора можно "
-        "перетащить мышью. С фокусом на графике: A и B ставят курсоры, ← и → сдвигают активный "
-        "курсор на точку, пробел меняет активный курсор, Esc убирает курсоры.");
+        "перетащить мышью. С фокусом на графике: A и B ставят курсор под мышью (или на четверть "
+        "и три четверти видимой части), ← и → сдвигают активный курсор на точку, с Shift — на "
+        "10 точек, с Ctrl — на десятую часть видимой части, Home и End — к её краям; пробел "
+        "меняет активный курсор, Esc убирает курсоры.");
 }
 
 // The table takes Ctrl+C for the whole of it, as "Копировать" does.
@@ -109,7 +114,8 @@ RegionPanel::RegionPanel(chart::TChart &chart, const ChartBuilder &builder,
 
     m_copy = new QPushButton(tr("Копировать"), this);
     m_copy->setObjectName(QStringLiteral("btCursorsCopy"));
-    m_copy->setToolTip(tr("Копировать таблицу в буфер обмена (с полной точностью)"));
+    m_copy->setToolTip(
+        tr("Копировать координаты курсоров и таблицу в буфер обмена как текст с табуляциями"));
     connect(m_copy, &QPushButton::clicked, this, &RegionPanel::copy);
     header->addWidget(m_copy);
 
@@ -127,7 +133,7 @@ RegionPanel::RegionPanel(chart::TChart &chart, const ChartBuilder &builder,
     QHeaderView *columns = m_table->horizontalHeader();
     columns->setSectionResizeMode(QHeaderView::Stretch);
     columns->setSectionResizeMode(0, QHeaderView::Fixed);
-    columns->resizeSection(0, fontMetrics().horizontalAdvance(tr("1/|Δx|, Гц")) + 12);
+    columns->resizeSection(0, fontMetrics().horizontalAdvance(tr("Канал")) + 16);
     columns->setHighlightSections(false);
     column->addWidget(m_table, 1);
 
@@ -146,20 +152,58 @@ void RegionPanel::setFolded(bool folded)
     emit heightChanged();
 }
 
+int RegionPanel::headerHeight() const
+{
+    const QMargins margins = layout()->contentsMargins();
+    return std::max(m_fold->sizeHint().height(), m_copy->sizeHint().height()) + margins.top()
+        + margins.bottom() + 2 * frameWidth();
+}
+
+int RegionPanel::wholeHeight() const
+{
+    const int table = m_table->horizontalHeader()->sizeHint().height()
+        + m_table->verticalHeader()->defaultSectionSize() * int(m_rows.size())
+        + 2 * m_table->frameWidth() + layout()->spacing();
+    return headerHeight() + (m_folded ? 0 : table);
+}
+
 int RegionPanel::heightIn(int room) const
 {
     if (!m_shown)
         return 0;
-    const QMargins margins = layout()->contentsMargins();
-    const int header = std::max(m_fold->sizeHint().height(), m_copy->sizeHint().height())
-        + margins.top() + margins.bottom() + 2 * frameWidth();
-    if (m_folded)
-        return header;
-    const int table = m_table->horizontalHeader()->sizeHint().height()
-        + m_table->verticalHeader()->defaultSectionSize() * int(m_rows.size())
-        + 2 * m_table->frameWidth() + layout()->spacing();
-    // The chart keeps at least half of the room; the table scrolls beyond that.
-    return std::clamp(header + table, header, std::max(header, room / 2));
+    const int header = headerHeight();
+    // What the window grew by is the panel's; of the rest the chart keeps two thirds, and
+    // the table scrolls beyond that.
+    const int own = std::max(0, room - m_grown);
+    return std::clamp(wholeHeight(), header, std::max(header, m_grown + own / 3));
+}
+
+void RegionPanel::growWindow()
+{
+    // A window that can grow downwards on its screen takes the panel's height there, so that
+    // the chart keeps its size and nothing under the mouse moves; a maximised or full-screen
+    // window, or one at the screen's bottom, gives the chart's room.
+    QWidget *w = window();
+    const QScreen *screen = w->screen();
+    if (w == this || !w->isVisible() || !screen
+        || (w->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    const int below = screen->availableGeometry().bottom() - w->frameGeometry().bottom();
+    const int grow = std::clamp(wholeHeight(), 0, std::max(0, below));
+    if (grow == 0)
+        return;
+    m_grown = grow;
+    w->resize(w->width(), w->height() + grow);
+}
+
+void RegionPanel::shrinkWindow()
+{
+    QWidget *w = window();
+    const int grown = std::exchange(m_grown, 0);
+    if (grown == 0 || w == this
+        || (w->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    w->resize(w->width(), std::max(w->minimumHeight(), w->height() - grown));
 }
 
 std::vector<std::pair<int, QRgb>> RegionPanel::channelLook() const
@@ -197,6 +241,10 @@ void RegionPanel::refresh()
     if (m_shown)
         showRows();
     setVisible(m_shown);
+    if (m_shown && !shownBefore)
+        growWindow();
+    else if (!m_shown && shownBefore)
+        shrinkWindow();
     if (m_shown != shownBefore || m_rows.size() != rowsBefore)
         emit heightChanged();
 }
@@ -204,6 +252,7 @@ void RegionPanel::refresh()
 void RegionPanel::buildRows()
 {
     m_rows.clear();
+    m_x = XRow();
     const sig::DecodedRecording *r = m_builder.lastRecording();
     const std::optional<double> a = m_cursors.position(Cursor::A);
     const std::optional<double> b = m_cursors.position(Cursor::B);
@@ -215,37 +264,34 @@ void RegionPanel::buildRows()
     const bool time = sig::isTimeMode(r->axisMode);
     const bool both = a && b;
     const double perSecond = sig::slopePerSecondFactor(*r);
+    const sig::RegionDecimals decimals = sig::regionDecimals(*r, both ? *b - *a : 0);
 
     m_captions = QStringList { tr("Канал"), QStringLiteral("A"), QStringLiteral("B"),
         QStringLiteral("B − A"), tr("Мин."), tr("Макс."), tr("Среднее"),
         tr("Наклон,\n") + slopeUnit(r->axisMode) };
+    m_digits = { decimals.value, decimals.value, decimals.value, decimals.value, decimals.value,
+        decimals.mean, decimals.slope };
 
-    // X of the cursors in the bottom axis's unit, and 1/|Δx| in Hz from Δx in seconds.
-    Row x;
-    x.name
+    // X of the cursors in the bottom axis's unit, and 1/|Δx| in Hz from Δx in seconds: in
+    // the header line, apart from the channels' columns.
+    m_x.name
         = time ? QStringLiteral("X, ") + sig::displayedTimeUnit(r->TimeUnitName) : tr("X, выборки");
-    x.values[AtA] = a;
-    x.values[AtB] = b;
-    if (both)
-        x.values[Difference] = *b - *a;
-    for (int c = 0; c < ColumnCount; ++c)
-        if (x.values[size_t(c)])
-            x.shown[size_t(c)] = locale.toString(*x.values[size_t(c)], 'g', 7);
-    m_rows.push_back(x);
+    m_x.decimals = decimals.x;
+    m_x.values = { a, b, both ? std::optional(*b - *a) : std::nullopt, std::nullopt };
     if (time && both && *b != *a) {
-        Row hertz;
-        hertz.name = tr("1/|Δx|, Гц");
-        hertz.values[Difference] = perSecond / std::abs(*b - *a);
-        hertz.shown[Difference] = locale.toString(*hertz.values[Difference], 'g', 6);
-        m_rows.push_back(hertz);
+        m_x.values[3] = perSecond / std::abs(*b - *a);
+        m_x.hertzDecimals = decimals.hertz;
     }
+    const auto shownX = [&](int i) {
+        return locale.toString(
+            *m_x.values[size_t(i)], 'f', i == 3 ? m_x.hertzDecimals : m_x.decimals);
+    };
 
     const int pointA = a ? sig::nearestPoint(*r, *a) : -1;
     const int pointB = b ? sig::nearestPoint(*r, *b) : -1;
     const std::vector<sig::ChannelStatistics> statistics = both
         ? sig::regionStatistics(*r, std::min(*a, *b), std::max(*a, *b))
         : std::vector<sig::ChannelStatistics>();
-    const int decimals = sig::isTemperatureMode(r->axisMode) ? 2 : 0;
     for (const auto &[n, rgb] : m_look) {
         Row row;
         row.name = QString::fromLatin1(files::channelName(files::thermocouple(n)));
@@ -264,15 +310,11 @@ void RegionPanel::buildRows()
             row.values[Mean] = s->mean;
             row.values[Slope] = s->slope * perSecond;
         }
-        for (int c = 0; c < ColumnCount; ++c) {
-            const std::optional<double> v = row.values[size_t(c)];
-            if (!v)
-                continue;
-            // Means a decimal more than the codes give; slopes to four significant digits.
-            row.shown[size_t(c)] = c == Slope ? locale.toString(*v, 'g', 4)
-                : c == Mean                   ? locale.toString(*v, 'f', decimals + 1)
-                                              : locale.toString(*v, 'f', decimals);
-        }
+        for (int c = 0; c < ColumnCount; ++c)
+            if (const std::optional<double> v = row.values[size_t(c)])
+                row.shown[size_t(c)]
+                    = QString::fromLatin1(sig::formatDecimals(*v, m_digits[size_t(c)]))
+                          .replace(u'.', locale.decimalPoint());
         m_rows.push_back(row);
     }
 
@@ -281,13 +323,13 @@ void RegionPanel::buildRows()
     const auto withUnit
         = [&unit](const QString &text) { return unit.isEmpty() ? text : text + u' ' + unit; };
     if (a)
-        summary += QStringLiteral("A: ") + withUnit(x.shown[AtA]);
+        summary += QStringLiteral("A: ") + withUnit(shownX(0));
     if (b)
-        summary += (a ? QStringLiteral("    B: ") : QStringLiteral("B: ")) + withUnit(x.shown[AtB]);
+        summary += (a ? QStringLiteral("    B: ") : QStringLiteral("B: ")) + withUnit(shownX(1));
     if (both)
-        summary += QStringLiteral("    Δx = ") + withUnit(x.shown[Difference]);
-    if (m_rows.size() > 1 && m_rows[1].colour == QColor())
-        summary += QStringLiteral("    1/|Δx| = ") + m_rows[1].shown[Difference] + tr(" Гц");
+        summary += QStringLiteral("    Δx = ") + withUnit(shownX(2));
+    if (m_x.values[3])
+        summary += QStringLiteral("    1/|Δx| = ") + shownX(3) + tr(" Гц");
     m_summary->setText(summary);
 }
 
@@ -330,23 +372,56 @@ void RegionPanel::showRows()
 
 QString RegionPanel::text() const
 {
-    QStringList lines;
+    if (m_rows.empty())
+        return {};
+    const auto number = [](const std::optional<double> &v, int decimals) {
+        return v ? QString::fromLatin1(sig::formatDecimals(*v, decimals)) : QString();
+    };
+    // The cursors' X first, then the channels' table: each column in the table's digits,
+    // with a point for the decimals.
+    QStringList xHeader { QString(), QStringLiteral("A"), QStringLiteral("B"),
+        QStringLiteral("B − A") };
+    QStringList xCells { m_x.name };
+    for (int i = 0; i < 3; ++i)
+        xCells << number(m_x.values[size_t(i)], m_x.decimals);
+    if (m_x.values[3]) {
+        xHeader << tr("1/|Δx|, Гц");
+        xCells << number(m_x.values[3], m_x.hertzDecimals);
+    }
+    QStringList lines { xHeader.join(u'\t'), xCells.join(u'\t'), QString() };
     QStringList header = m_captions;
-    if (!header.isEmpty())
-        header.last().replace(u'\n', u' ');
+    header.last().replace(u'\n', u' ');
     lines << header.join(u'\t');
     for (const Row &row : m_rows) {
         QStringList cells { row.name };
-        for (const std::optional<double> &v : row.values)
-            cells << (v ? QString::fromLatin1(sig::formatNumber(*v)) : QString());
+        for (int c = 0; c < ColumnCount; ++c)
+            cells << number(row.values[size_t(c)], m_digits[size_t(c)]);
         lines << cells.join(u'\t');
     }
     return lines.join(u'\n') + u'\n';
 }
 
+std::optional<chart::ReportTable> RegionPanel::reportTable() const
+{
+    if (!m_shown || m_rows.empty())
+        return std::nullopt;
+    chart::ReportTable table;
+    table.caption = m_summary->text();
+    for (const QString &caption : m_captions)
+        table.header << QString(caption).replace(u'\n', u' ');
+    for (const Row &row : m_rows) {
+        QStringList cells { row.name };
+        for (const QString &shown : row.shown)
+            cells << shown;
+        table.rows.push_back(cells);
+        table.colours.push_back(row.colour);
+    }
+    return table;
+}
+
 void RegionPanel::copy() const
 {
-    if (m_shown)
+    if (m_shown && !m_rows.empty())
         QGuiApplication::clipboard()->setText(text());
 }
 

@@ -330,6 +330,34 @@ QString overlayName(const QString &path)
     return name.left(head) + QChar(0x2026) + name.right(Longest - 1 - head);
 }
 
+QString shiftCaption(double shift, const QString &unit, const QLocale &locale)
+{
+    if (shift == 0 || !std::isfinite(shift))
+        return {};
+    QLocale plain = locale;
+    plain.setNumberOptions(QLocale::OmitGroupSeparator);
+    // The shortest text of the shift as the dialog took it (three decimals at most).
+    QString number = plain.toString(std::abs(shift), 'f', 3);
+    if (number.contains(plain.decimalPoint())) {
+        while (number.endsWith(u'0'))
+            number.chop(1);
+        if (number.endsWith(plain.decimalPoint()))
+            number.chop(1);
+    }
+    return (shift > 0 ? u'+' : QChar(0x2212)) + number + (unit.isEmpty() ? QString() : u' ' + unit);
+}
+
+QString samplesShiftUnit()
+{
+    return QCoreApplication::translate("chart::Overlay", "выб.");
+}
+
+void setOverlayShift(const OverlaySeries &overlay, const QString &shift)
+{
+    const QString name = overlay.entry->Name();
+    overlay.entry->setTitle(shift.isEmpty() ? name : name + QStringLiteral("  ") + shift);
+}
+
 std::optional<QString> setValueAxisRange(TChartAxis &left, int mode, int bottom, int top)
 {
     if (top <= 0 || (mode != 0 && mode != 2)) {

@@ -4,6 +4,7 @@
 #include "files/channels.h"
 #include "signal/chartdecoder.h"
 
+#include <QLocale>
 #include <QString>
 #include <array>
 #include <optional>
@@ -75,6 +76,13 @@ void setOverlayPoints(const OverlaySeries &overlay, const sig::DecodedRecording 
 // The legend's name of an overlaid data file: its name without the folder, shortened in
 // the middle beyond 40 characters.
 QString overlayName(const QString &path);
+// An overlay's shift as its legend row shows it after the name: "+5 мс", "−2.5 мс", "+100
+// выб." in `locale`; empty for no shift.
+QString shiftCaption(double shift, const QString &unit, const QLocale &locale);
+// The unit of a shift along the sample axis, "выб.".
+QString samplesShiftUnit();
+// The overlay's legend row reads its name followed by `shift` (shiftCaption).
+void setOverlayShift(const OverlaySeries &overlay, const QString &shift);
 
 // A recording read in pieces drawn with bounded memory, in two passes over its pieces. The
 // first gathers the extremes of each series' points (RecordingExtent); two points per series

@@ -28,7 +28,8 @@ struct TChartLegend
     bool Visible = true;
     QColor Color = QColor(202, 202, 202);
     int TopPos = 10; // percent of the chart's height
-    int ColorWidth = 12; // symbol width, percent of the widest text + 10
+    int ColorWidth = 12; // symbol width, percent of the widest text + 10 ...
+    static constexpr int SampleWidth = 16; // ... and at least this many pixels
     int ShadowSize = 3;
     QColor ShadowColor = Qt::black;
     bool FrameVisible = true;
@@ -112,6 +113,8 @@ public:
     // The chart laid out at its client size and mapped onto rect of painter's device, width
     // and height scaled independently, with the printer's pen rules.
     void PrintInRect(QPainter &painter, const QRect &rect);
+    // The same with the chart laid out at `layout` pixels instead of its client size.
+    void PrintInRect(QPainter &painter, const QRect &rect, const QSize &layout);
 
     // Plotting rectangle of the last screen layout; right and bottom are the edge pixels.
     QRect ChartRect() const;
@@ -158,6 +161,7 @@ private:
     struct Layout
     {
         int left = 0, top = 0, right = 0, bottom = 0; // plotting rectangle
+        QRect bounds; // the whole chart: no label is drawn past it
         bool anyActive = false;
         bool legendShown = false;
         int legLeft = 0, legTop = 0, legRight = 0, legBottom = 0;

@@ -70,6 +70,7 @@ void TChart::computeAutomaticRange(TCustomChartAxis &axis) const
 TChart::Layout TChart::computeLayout(const QRect &bounds, const QFontMetrics &fm)
 {
     Layout L;
+    L.bounds = bounds;
     const int bl = bounds.left(), bt = bounds.top();
     const int br = bl + bounds.width(), bb = bt + bounds.height();
     const int bw = br - bl, bh = bb - bt;
@@ -103,7 +104,10 @@ TChart::Layout TChart::computeLayout(const QRect &bounds, const QFontMetrics &fm
             widest = std::max(widest, cachedText(legendText(L, item), fm).width);
         L.legRight = L.right - (legend_.FrameVisible ? frame + 1 : 0) - legend_.ShadowSize;
         L.legTextStart = L.legRight - widest - 2;
-        L.legSymbolWidth = roundInt((widest + 10) * legend_.ColorWidth / 100.0);
+        // A line sample long enough to show the series' colour and dash pattern: at least
+        // TChartLegend::SampleWidth pixels, whatever the share ColorWidth gives.
+        L.legSymbolWidth = std::max(
+            TChartLegend::SampleWidth, roundInt((widest + 10) * legend_.ColorWidth / 100.0));
         for (const int item : L.legendItems)
             L.legSymbolWidth = std::max(
                 L.legSymbolWidth, series_[static_cast<size_t>(item)]->legendSymbolWidth());
@@ -489,6 +493,14 @@ void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L
                 top = pos - fontH / 2;
                 break;
             }
+            // A label at an end of a scrolled axis is moved inwards rather than cut by the
+            // chart's edge.
+            if (horizontal)
+                x = std::clamp(
+                    x, L.bounds.left(), std::max(L.bounds.left(), L.bounds.right() + 1 - w));
+            else
+                top = std::clamp(
+                    top, L.bounds.top(), std::max(L.bounds.top(), L.bounds.bottom() + 1 - fontH));
             painter.drawStaticText(QPoint(x, top), text.staticText);
         }
     }
@@ -705,8 +717,13 @@ QByteArray TChart::RenderMetafile(bool enhanced, const QRect &rect)
 
 void TChart::PrintInRect(QPainter &painter, const QRect &rect)
 {
+    PrintInRect(painter, rect, ClientBounds().size());
+}
+
+void TChart::PrintInRect(QPainter &painter, const QRect &rect, const QSize &layout)
+{
     const Snapshot saved = snapshot();
-    const QRect client = ClientBounds();
+    const QRect client(QPoint(0, 0), layout);
     painter.save();
     painter.translate(rect.topLeft());
     if (client.width() > 0 && client.height() > 0)

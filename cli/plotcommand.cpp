@@ -1,15 +1,18 @@
-// ferrun-cli plot FILE [OVERLAY...] -o OUT.svg|OUT.png: the chart of a data file drawn as the
-// window draws it after loading the file, with other data files laid over it as the window
-// lays them, rendered as the copy to the clipboard renders it, without a display. This file
+// ferrun-cli plot FILE [OVERLAY...] -o OUT.svg|OUT.png|OUT.pdf: the chart of a data file drawn
+// as the window draws it after loading the file, with other data files laid over it as the
+// window lays them, rendered as the copy to the clipboard renders it, or the report page the
+// window's PDF export makes, without a display. This file
 // is the plot module: ferrun-cli loads it only for this command, so that the other commands
 // start without the display libraries.
 
 #include "chart/channelchart.h"
 #include "chart/chart.h"
+#include "chart/chartreport.h"
 #include "cli/commandline.h"
 #include "cli/displayoptions.h"
 #include "cli/output.h"
 #include "files/channels.h"
+#include "files/datafile.h"
 #include "files/inifile.h"
 #include "files/settings.h"
 
@@ -20,8 +23,10 @@
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <climits>
 #include <clocale>
 #include <cmath>
@@ -43,7 +48,30 @@ constexpr int MaximumSide = 8192;
 // The limits of the window's fields for the temperature axis (seYmin, seYmax).
 constexpr int MaximumDegrees = 500;
 
-enum class Format { Svg, Png };
+enum class Format { Svg, Png, Pdf };
+
+// The report's texts of FILE: its name, its modification time as the recording's time, the
+// sampling figures of its header, its comment.
+chart::Report fileReport(
+    const QString &fileName, const sig::DisplaySettings &settings, const QLocale &locale)
+{
+    files::DataFileSummary summary;
+    // The comment is printed up to a few lines: its first 64 KiB are plenty.
+    files::readDataFileSummary(fileName, &summary, 64 * 1024);
+    const QFileInfo info(fileName);
+    return chart::recordingReport(info.fileName(), summary.header, summary.header.DataLength,
+        info.lastModified(), summary.commentLines().join(u'\n'), settings.rangeIndex, locale);
+}
+
+// The shift of an overlay as its legend names it ("+5 мс"), in the X unit of the mode.
+QString shiftText(double shift, const sig::DisplaySettings &settings)
+{
+    const QString unit = sig::isTimeMode(settings.axisMode)
+        ? sig::displayedTimeUnit(
+            sig::timeUnitNames().value(settings.timeUnitIndex, QStringLiteral("мс")))
+        : chart::samplesShiftUnit();
+    return chart::shiftCaption(shift, unit, QLocale::c());
+}
 
 std::optional<QSize> sizeValue(const CommandLine &line)
 {
@@ -146,10 +174,13 @@ std::optional<QTemporaryDir> privateRuntimeFolder()
 
 int plot(char *program, const QStringList &args)
 {
-    CommandLine line("plot", "FILE [OVERLAY...] -o OUT.svg|OUT.png [options]",
+    CommandLine line("plot", "FILE [OVERLAY...] -o OUT.svg|OUT.png|OUT.pdf [options]",
         "Draws the chart of a data file as the window draws it after loading the file, on a\n"
         "white background as the copy to the clipboard has it, and writes it as SVG or PNG\n"
-        "(chosen by the name of OUT, or by --format). The channels and the averaging come\n"
+        "(chosen by the name of OUT, or by --format); or writes the report the window's PDF\n"
+        "export makes: a landscape A4 page titled with the file's name (also in the PDF's\n"
+        "metadata), its modification time, the sampling figures of its header, its comment\n"
+        "and the chart (--size does not apply). The channels and the averaging come\n"
         "from the file's header, the display settings from the options, the colours from\n"
         "--settings or else the window's first-run colours. The PNG has the size asked for;\n"
         "the SVG, like the copied picture, is one pixel narrower and lower.\n"
@@ -160,12 +191,13 @@ int plot(char *program, const QStringList &args)
     line.addPositional("FILE", "The data file (*.kdx).");
     line.addPositional("OVERLAY...", "Data files laid over FILE to compare with it (optional).");
     line.addOption({ { "o", "output" },
-        "The picture to write: a name ending in .svg or .png, or \"-\" for standard output "
+        "The picture to write: a name ending in .svg, .png or .pdf, or \"-\" for standard output "
         "(with --format). A file is replaced only once whole; a device or a FIFO is written "
         "as a stream.",
         "OUT" });
     line.addOption(
-        { "format", "The picture's format, svg or png, whatever the name of OUT.", "FORMAT" });
+        { "format", "The picture's format, svg, png or pdf, whatever the name of OUT.", "FORMAT" });
+    line.addOption({ "lang", "The language of a PDF report's texts: en or ru.", "LANG", "en" });
     cli::addDisplayOptions(line);
     line.addOption({ "size", "Width and height of the chart in pixels, each 32..8192.", "WxH",
         QString("%1x%2").arg(DefaultWidth).arg(DefaultHeight) });
@@ -196,12 +228,17 @@ int plot(char *program, const QStringList &args)
     const QString outName = line.value("output");
     const QString formatName
         = line.isSet("format") ? line.value("format") : QFileInfo(outName).suffix().toLower();
-    if (formatName != "svg" && formatName != "png")
+    if (formatName != "svg" && formatName != "png" && formatName != "pdf")
         return line.error(line.isSet("format")
-                ? QString("--format expects svg or png, got '%1'").arg(formatName)
-                : QString("OUT must end in .svg or .png (or give --format), got '%1'")
+                ? QString("--format expects svg, png or pdf, got '%1'").arg(formatName)
+                : QString("OUT must end in .svg, .png or .pdf (or give --format), got '%1'")
                       .arg(outName));
-    const Format format = formatName == "svg" ? Format::Svg : Format::Png;
+    const Format format = formatName == "svg" ? Format::Svg
+        : formatName == "png"                 ? Format::Png
+                                              : Format::Pdf;
+    const QString language = line.value("lang");
+    if (language != "en" && language != "ru")
+        return line.error(QString("--lang expects en or ru, got '%1'").arg(cli::escaped(language)));
 
     std::optional<sig::DisplaySettings> settings = cli::displayOptions(line);
     if (!settings)
@@ -266,6 +303,13 @@ int plot(char *program, const QStringList &args)
     // The system's error texts in English, as every other word of ferrun-cli.
     std::setlocale(LC_MESSAGES, "C");
     QApplication::setApplicationName(QStringLiteral("ferrun-cli"));
+    // A report speaks English unless asked for Russian, the language its texts are written
+    // in: the window's English translation, built into this module.
+    QTranslator english;
+    if (format == Format::Pdf && language == "en"
+        && english.load(QStringLiteral(":/i18n/ferrun_en.qm")))
+        QApplication::installTranslator(&english);
+    const QLocale reportLocale(language == "en" ? QLocale::English : QLocale::Russian);
 
     sig::ChartDecoder decoder;
     for (PlotInput &input : inputs) {
@@ -275,13 +319,25 @@ int plot(char *program, const QStringList &args)
     }
     chart::TChart chart;
     chart.resize(*size);
+    // A report's page, laid out before the chart: the chart takes the size it has there.
+    QByteArray pdfBytes;
+    QBuffer pdfBuffer(&pdfBytes);
+    std::optional<QPdfWriter> pdf;
+    chart::Report report;
+    if (format == Format::Pdf) {
+        pdfBuffer.open(QIODevice::WriteOnly);
+        pdf.emplace(&pdfBuffer);
+        report = fileReport(inputs.front().fileName, *settings, reportLocale);
+        chart::setUpReportPdf(*pdf, report);
+    }
     setUpChart(chart, inputs.front().stream->recording(), colours);
     inputs.front().series = chart::channelSeries(chart);
     for (size_t i = 1; i < inputs.size(); ++i) {
         PlotInput &input = inputs[i];
-        input.series
-            = chart::addOverlaySeries(chart, chart::overlayName(input.fileName), int(i - 1))
-                  .channels;
+        const chart::OverlaySeries overlay
+            = chart::addOverlaySeries(chart, chart::overlayName(input.fileName), int(i - 1));
+        chart::setOverlayShift(overlay, shiftText(input.shift, *settings));
+        input.series = overlay.channels;
         chart::showRecordingChannels(input.series, input.stream->recording());
     }
     // Checked above: the axis takes the range.
@@ -290,6 +346,8 @@ int plot(char *program, const QStringList &args)
     chart.setColor(Qt::white);
     // The series hold a few points per pixel column: no list needs room reserved.
     chart::setDefaultListCapacity(0);
+    if (pdf)
+        chart.resize(chart::reportChartSize(*pdf, chart, report));
 
     // First pass over each file: the extremes of its points. With those of every file the
     // chart is laid out (the axes span the overlays too); then a second pass over each file
@@ -349,6 +407,13 @@ int plot(char *program, const QStringList &args)
     QByteArray bytes;
     if (format == Format::Svg) {
         bytes = chart.RenderMetafile(false, chart.ClientBounds());
+    } else if (pdf) {
+        QPainter painter;
+        if (painter.begin(&*pdf)) {
+            chart::paintReport(painter, *pdf, chart, report);
+            if (painter.end())
+                bytes = pdfBytes;
+        }
     } else {
         paintInto(chart, image);
         bytes = pngBytes(image);

@@ -37,8 +37,9 @@ int cli::runStats(const QStringList &args)
         "Writes, for each thermocouple of a data file, statistics of the points the chart draws\n"
         "with X from X to Y inclusive, as CSV: channel,n,min,max,mean,first,last,slope_per_s.\n"
         "Values are in the units of the axis mode (degrees or ADC units); slope_per_s is per\n"
-        "second in the time modes and per sample in the sample modes. Numbers in the shortest\n"
-        "form that reads back exactly, like export.");
+        "second in the time modes and per sample in the sample modes. Each column has the\n"
+        "decimals the recording resolves, as the window's cursor table shows them: values to\n"
+        "one ADC code, the mean one decimal more, the slope to one code over the region.");
     line.addPositional("FILE", "The data file (*.kdx).");
     line.addOption({ "from",
         "First X of the region, in the x unit of the mode (as export "
@@ -107,12 +108,15 @@ int cli::runStats(const QStringList &args)
     }
 
     const double perSecond = sig::slopePerSecondFactor(stream.recording());
+    const sig::RegionDecimals decimals = sig::regionDecimals(stream.recording(), statistics.span());
     QByteArray text = "channel,n,min,max,mean,first,last,slope_per_s\n";
     for (const sig::ChannelStatistics &c : statistics.result()) {
         text += 'T' + QByteArray::number(c.channel) + ',' + QByteArray::number(c.count);
-        for (const double value :
-            { c.minimum, c.maximum, c.mean, c.first, c.last, c.slope * perSecond })
-            text += ',' + sig::formatNumber(value);
+        for (const auto &[value, digits] :
+            { std::pair { c.minimum, decimals.value }, { c.maximum, decimals.value },
+                { c.mean, decimals.mean }, { c.first, decimals.value }, { c.last, decimals.value },
+                { c.slope * perSecond, decimals.slope } })
+            text += ',' + sig::formatDecimals(value, digits);
         text += '\n';
     }
     StandardOutput out("stats");

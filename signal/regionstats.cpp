@@ -1,5 +1,7 @@
 #include "signal/regionstats.h"
 
+#include "files/datafile.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -90,6 +92,12 @@ void RegionStatistics::addRun(const DecodedRecording &piece, int begin, int end)
     const auto sumTo = [](__int128 n) { return n * (n - 1) / 2; }; // 0 + ... + n - 1
     const auto squaresTo = [](__int128 n) { return n * (n - 1) * (2 * n - 1) / 6; };
     const __int128 low = offset + begin, high = offset + end;
+    if (first) {
+        m_lowestPoint = qint64(low);
+        m_highestPoint = qint64(high) - 1;
+    }
+    m_lowestPoint = std::min(m_lowestPoint, qint64(low));
+    m_highestPoint = std::max(m_highestPoint, qint64(high) - 1);
     m_count += end - begin;
     m_points += sumTo(high) - sumTo(low);
     m_pointSquares += squaresTo(high) - squaresTo(low);
@@ -174,10 +182,62 @@ std::vector<ChannelStatistics> regionStatistics(
     return statistics.result();
 }
 
+double RegionStatistics::span() const
+{
+    return m_count > 1 ? double(m_highestPoint - m_lowestPoint) * std::abs(m_xPerPoint) : 0;
+}
+
 double slopePerSecondFactor(const DecodedRecording &recording)
 {
-    // X counts units of TimeDivisor microseconds.
-    return isTimeMode(recording.axisMode) ? 1e6 / recording.TimeDivisor : 1.0;
+    if (!isTimeMode(recording.axisMode))
+        return 1.0;
+    // X counts the time unit: TimeDivisor is the unit's microseconds, divided by 16 with
+    // averaging so that frames 16 sampling steps apart lie 16 intervals apart in X.
+    const bool averaging = (recording.ChartChannelBits & files::chartChannelBits(0, true)) != 0;
+    return 1e6 / (recording.TimeDivisor * (averaging ? 16 : 1));
+}
+
+namespace {
+
+// Decimals that show a quantity of resolution `step` to its last step: 10^-d <= step.
+int decimalsFor(double step)
+{
+    if (!(step > 0) || !std::isfinite(step))
+        return 0;
+    // A hair below whole powers of ten, so that a step of exactly 0.01 takes two.
+    return std::clamp(int(std::ceil(-std::log10(step) - 1e-9)), 0, 12);
+}
+
+} // namespace
+
+RegionDecimals regionDecimals(const DecodedRecording &recording, double span)
+{
+    RegionDecimals d;
+    const bool temperature = isTemperatureMode(recording.axisMode);
+    const double code = temperature ? std::abs(recording.ValueScale) : 1.0;
+    d.value = decimalsFor(code);
+    d.mean = d.value + 1;
+    // Adjacent drawn points lie PointStep apart (a skipping build draws its frames so).
+    const double step = std::abs(recording.PointStep);
+    d.x = decimalsFor(step);
+    span = std::abs(span);
+    if (span > 0 && std::isfinite(span)) {
+        const double perSecond = slopePerSecondFactor(recording);
+        d.slope = decimalsFor(code / (span / perSecond));
+        // d(1/Δx) = dx / Δx², in seconds.
+        const double seconds = span / perSecond;
+        d.hertz = decimalsFor(step / perSecond / (seconds * seconds));
+    }
+    return d;
+}
+
+QByteArray formatDecimals(double value, int decimals)
+{
+    QByteArray text = QByteArray::number(value, 'f', decimals);
+    // A value that rounds to zero from below reads as zero.
+    if (text.startsWith('-') && text.count('0') == text.size() - 1 - (decimals > 0 ? 1 : 0))
+        text.remove(0, 1);
+    return text;
 }
 
 int nearestPoint(const DecodedRecording &recording, double x)

@@ -38,6 +38,9 @@ public:
     void add(const DecodedRecording &piece);
     // Points in the region so far (the same for every channel).
     qint64 count() const { return m_count; }
+    // The X distance from the region's first point to its last, in the X unit; 0 with fewer
+    // than two points.
+    double span() const;
     // One entry per thermocouple of the recording, in channel order; empty before the first
     // piece or when no axis mode was selected. Counts are 0 (and the values 0) when no point
     // lay in the region.
@@ -63,6 +66,7 @@ private:
     qint32 m_offset = 0;
     qint64 m_count = 0;
     __int128 m_points = 0, m_pointSquares = 0; // sums of point and point²
+    qint64 m_lowestPoint = 0, m_highestPoint = 0; // point numbers at the region's ends
     std::array<Sums, files::ThermocoupleCount> m_sums {};
 };
 
@@ -71,8 +75,26 @@ std::vector<ChannelStatistics> regionStatistics(
     const DecodedRecording &recording, double from, double to);
 
 // The factor that takes a slope per X unit of the recording's mode to one per second in the
-// time modes (X in the recording's time unit); 1 in the sample modes (per sample).
+// time modes (X in the recording's time unit, averaged recordings included); 1 in the sample
+// modes (per sample).
 double slopePerSecondFactor(const DecodedRecording &recording);
+
+// The decimals of a region's figures: as many as the recording resolves, one count per
+// column, the same in the window's cursor table, its copied text and `ferrun-cli stats`.
+// Fixed-point always: a column never mixes "9477" with "1.047e+04".
+struct RegionDecimals
+{
+    int x = 0; // the cursors' X and Δx: adjacent drawn points read apart
+    int value = 0; // values, differences, minimum, maximum: one ADC code reads apart
+    int mean = 0; // a decimal more than the values
+    int slope = 0; // per second or per sample: one code over the region's span
+    int hertz = 0; // 1/|Δx|: one point's X over the span, as a frequency
+};
+// For a region of `span` X units (0: no region, the slope and 1/|Δx| then take none).
+RegionDecimals regionDecimals(const DecodedRecording &recording, double span);
+
+// `value` with `decimals` digits after the point ("-0.00" is written "0.00").
+QByteArray formatDecimals(double value, int decimals);
 
 // The drawn point nearest to `x` (ties to the earlier), -1 when the recording holds none:
 // where a cursor placed at x snaps.

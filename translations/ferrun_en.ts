@@ -224,6 +224,18 @@
         <source>Не удаётся начать файл PDF %1</source>
         <translation>The PDF file %1 could not be started</translation>
     </message>
+    <message>
+        <source>Печать в файл: %1</source>
+        <translation>Printed to file: %1</translation>
+    </message>
+    <message>
+        <source>Отправлено на печать: %1</source>
+        <translation>Sent to the printer: %1</translation>
+    </message>
+    <message>
+        <source>Экспорт в PDF: %1</source>
+        <translation>Exported to PDF: %1</translation>
+    </message>
 </context>
 <context>
     <name>app::ContextHelp</name>
@@ -235,8 +247,8 @@
 <context>
     <name>app::CursorReadout</name>
     <message>
-        <source>Цифровые сигналы: </source>
-        <translation>Digital signals: </translation>
+        <source>ФД</source>
+        <translation>FD</translation>
     </message>
 </context>
 <context>
@@ -405,16 +417,12 @@ The file will have &quot;?&quot; in their place.</translation>
         <translation>Switch the active cursor</translation>
     </message>
     <message>
-        <source>Убрать курсоры	Esc</source>
-        <translation>Remove the cursors	Esc</translation>
+        <source>Убрать курсоры</source>
+        <translation>Remove the cursors</translation>
     </message>
 </context>
 <context>
     <name>app::RegionPanel</name>
-    <message>
-        <source>Ctrl+щелчок по графику ставит курсор A, Shift+щелчок — курсор B; линию курсора можно перетащить мышью. С фокусом на графике: A и B ставят курсоры, ← и → сдвигают активный курсор на точку, пробел меняет активный курсор, Esc убирает курсоры.</source>
-        <translation>Ctrl+click on the chart sets cursor A, Shift+click cursor B; a cursor&apos;s line can be dragged with the mouse. With the focus on the chart: A and B set the cursors, ← and → move the active cursor by a point, Space switches the active cursor, Esc removes the cursors.</translation>
-    </message>
     <message>
         <source>°C/с</source>
         <translation>°C/s</translation>
@@ -442,10 +450,6 @@ The file will have &quot;?&quot; in their place.</translation>
     <message>
         <source>Копировать</source>
         <translation>Copy</translation>
-    </message>
-    <message>
-        <source>Копировать таблицу в буфер обмена (с полной точностью)</source>
-        <translation>Copy the table to the clipboard (at full precision)</translation>
     </message>
     <message>
         <source>1/|Δx|, Гц</source>
@@ -484,6 +488,14 @@ The file will have &quot;?&quot; in their place.</translation>
     <message>
         <source> Гц</source>
         <translation> Hz</translation>
+    </message>
+    <message>
+        <source>Ctrl+щелчок по графику ставит курсор A, Shift+щелчок — курсор B; линию курсора можно перетащить мышью. С фокусом на графике: A и B ставят курсор под мышью (или на четверть и три четверти видимой части), ← и → сдвигают активный курсор на точку, с Shift — на 10 точек, с Ctrl — на десятую часть видимой части, Home и End — к её краям; пробел меняет активный курсор, Esc убирает курсоры.</source>
+        <translation>Ctrl+click on the chart places cursor A, Shift+click cursor B; a cursor&apos;s line can be dragged with the mouse. With the chart focused: A and B place a cursor under the mouse (or at a quarter and three quarters of the visible part), ← and → move the active cursor by a point, with Shift by 10 points, with Ctrl by a tenth of the visible part, Home and End to its ends; Space switches the active cursor, Esc removes the cursors.</translation>
+    </message>
+    <message>
+        <source>Копировать координаты курсоров и таблицу в буфер обмена как текст с табуляциями</source>
+        <translation>Copy the cursors&apos; X and the table to the clipboard as tab-separated text</translation>
     </message>
 </context>
 <context>
@@ -745,10 +757,6 @@ The file will have &quot;?&quot; in their place.</translation>
         <translation>Back to the last chart</translation>
     </message>
     <message>
-        <source>Копировать график в формате Windows MetaFile в буфер обмена</source>
-        <translation>Copy the chart to the clipboard as a Windows MetaFile</translation>
-    </message>
-    <message>
         <source>Отобразить КАНАЛЫ</source>
         <translation>Show CHANNELS</translation>
     </message>
@@ -899,6 +907,61 @@ The file will have &quot;?&quot; in their place.</translation>
     <message>
         <source>Не удаётся записать в %1</source>
         <translation>Unable to write to %1</translation>
+    </message>
+    <message>
+        <source> — при следующем запуске</source>
+        <translation> — from the next start</translation>
+    </message>
+    <message>
+        <source>Копировать график в буфер обмена (рисунок SVG и PNG)</source>
+        <translation>Copy the chart to the clipboard (an SVG and PNG picture)</translation>
+    </message>
+</context>
+<context>
+    <name>chart::Overlay</name>
+    <message>
+        <source>выб.</source>
+        <translation>smp.</translation>
+    </message>
+</context>
+<context>
+    <name>chart::Report</name>
+    <message>
+        <source>dd.MM.yyyy HH:mm:ss</source>
+        <comment>the date format of the recording&apos;s time (QDateTime)</comment>
+        <translation>d MMM yyyy HH:mm:ss</translation>
+    </message>
+    <message>
+        <source>Записано: %1</source>
+        <translation>Recorded: %1</translation>
+    </message>
+    <message>
+        <source>Частота выборки: %1 Гц (%2 Гц на канал)</source>
+        <translation>Sampling frequency: %1 Hz (%2 Hz per channel)</translation>
+    </message>
+    <message>
+        <source>Выборок: %1 (%2 на канал)</source>
+        <translation>Samples: %1 (%2 per channel)</translation>
+    </message>
+    <message>
+        <source>Длительность: %1 с</source>
+        <translation>Duration: %1 s</translation>
+    </message>
+    <message>
+        <source>Каналы: %1</source>
+        <translation>Channels: %1</translation>
+    </message>
+    <message>
+        <source>Усреднение в МК: по 16 выборкам</source>
+        <translation>Averaging in the controller: over 16 samples</translation>
+    </message>
+    <message>
+        <source>Усреднение в МК: нет</source>
+        <translation>Averaging in the controller: none</translation>
+    </message>
+    <message>
+        <source>Диапазон: %1</source>
+        <translation>Range: %1</translation>
     </message>
 </context>
 <context>

@@ -106,20 +106,21 @@ TEST_F(ChannelDisplayTest, ReadoutShowsTheFrameUnderTheMouse)
     ASSERT_TRUE(f.readoutOn());
 
     hover(f, 2.2); // frame 2
-    EXPECT_EQ(f.status->panelText(1), QStringLiteral("X = 2"));
-    EXPECT_EQ(f.status->panelText(2), QStringLiteral("Цифровые сигналы: 1   T1 = 300   T3 = 310"));
+    EXPECT_EQ(f.status->panelText(1), QStringLiteral("X = 2   ФД 1"));
+    EXPECT_EQ(f.status->panelText(2), QStringLiteral("T1\u2009300  T3\u2009310"));
     QWidget *line = f.cursorReadout->cursorLine();
     EXPECT_TRUE(line->isVisible());
     EXPECT_EQ(line->x(), f.Chart1->BottomAxis()->ValueToPosition(2));
     EXPECT_EQ(line->width(), 1);
     hover(f, 3);
-    EXPECT_EQ(f.status->panelText(2), QStringLiteral("Цифровые сигналы: 0   T1 = 400   T3 = 410"));
+    EXPECT_EQ(f.status->panelText(1), QStringLiteral("X = 3   ФД 0"));
+    EXPECT_EQ(f.status->panelText(2), QStringLiteral("T1\u2009400  T3\u2009410"));
 
     // A hidden channel leaves the readout; frame 0 and what lies beyond the last frame show
     // nothing.
     QTest::mouseClick(f.CheckBoxByChannel.at(0), Qt::LeftButton);
     hover(f, 1);
-    EXPECT_EQ(f.status->panelText(2), QStringLiteral("Цифровые сигналы: 0   T3 = 210"));
+    EXPECT_EQ(f.status->panelText(2), QStringLiteral("T3\u2009210"));
     // As after scrolling: the axis shows more than the recording.
     f.Chart1->BottomAxis()->SetRange(0, 5);
     hover(f, 0.4);
@@ -155,9 +156,9 @@ TEST_F(ChannelDisplayTest, ReadoutInDegreesAgainstTime)
     f.document().recording().header.ChannelIntervalUs = 10000;
     f.BuildChart();
     hover(f, 20);
-    EXPECT_EQ(f.status->panelText(1), QStringLiteral("X = 20 мс"));
+    EXPECT_EQ(f.status->panelText(1), QStringLiteral("X = 20 мс   ФД 1"));
     EXPECT_EQ(f.status->panelText(2),
-        QStringLiteral("Цифровые сигналы: 1   T1 = %1   T3 = %2")
+        QStringLiteral("T1\u2009%1  T3\u2009%2")
             .arg(number(300 * 250.0 / 4096, 2), number(310 * 250.0 / 4096, 2)));
 
     // 0.1 ms apart: the whole axis lies below 1, nothing is shown.

@@ -3,12 +3,14 @@
 #include "tests/cli/clirun.h"
 
 #include <QColor>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QPolygonF>
 #include <QProcess>
 #include <QRectF>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <cmath>
@@ -418,7 +420,7 @@ TEST_F(PlotTest, OptionsOutOfRangeNameTheirRange)
         { { "--mode", "4" }, "0 to 3" },
         { { "--integrate", "1" }, "2 to 2048" },
         { { "--settings", dir.filePath("none.ini") }, "settings" },
-        { { "--format", "gif" }, "svg or png" },
+        { { "--format", "gif" }, "svg, png or pdf" },
     };
     for (const auto &[options, named] : cases) {
         const CliRun run = runCli(QStringList { "plot", file, "-o", out } + options);
@@ -429,7 +431,7 @@ TEST_F(PlotTest, OptionsOutOfRangeNameTheirRange)
     EXPECT_EQ(runCli({ "plot", file }).exitCode, 2);
     const CliRun jpeg = runCli({ "plot", file, "-o", dir.filePath("chart.jpg") });
     EXPECT_EQ(jpeg.exitCode, 2);
-    EXPECT_TRUE(jpeg.err.contains(".svg or .png")) << qPrintable(jpeg.err);
+    EXPECT_TRUE(jpeg.err.contains(".svg, .png or .pdf")) << qPrintable(jpeg.err);
 
     const CliRun help = runCli({ "plot", "--help" });
     EXPECT_EQ(help.exitCode, 0);
@@ -484,8 +486,9 @@ TEST_F(PlotTest, OverlaysAreDrawnDashedInTheChannelColoursAndNamedInTheLegend)
     ASSERT_EQ(t3.size(), 1u);
     drawsThrough(t3.front(), bx, csv[b].column("T3"), "b T3");
     EXPECT_TRUE(svg.plotted(lineColours.at(2)).empty());
-    // One legend row names the overlay; its channels have none of their own.
-    EXPECT_EQ(svg.texts.count("b.kdx"), 1) << qPrintable(svg.texts.join('|'));
+    // One legend row names the overlay with its shift; its channels have none of their own.
+    EXPECT_EQ(svg.texts.join('|').count(QStringLiteral("b.kdx  +2.5 |мс")), 1)
+        << qPrintable(svg.texts.join('|'));
     EXPECT_EQ(svg.texts.count("T3"), 0) << qPrintable(svg.texts.join('|'));
 
     // On a PNG the overlay's dashes are drawn too: T3's colour appears only with b.
@@ -554,4 +557,57 @@ TEST_F(PlotTest, ABadOverlayIsNamedAndLeavesTheOutputAsItWas)
     const CliRun help = runCli({ "plot", "--help" });
     EXPECT_TRUE(help.out.contains("FILE [OVERLAY...] -o")) << qPrintable(help.out);
     EXPECT_TRUE(help.out.contains("--shift X")) << qPrintable(help.out);
+}
+
+// --format pdf: the window's report of the file, read back as text (English, or Russian with
+// --lang ru): the file's name (also the PDF's title), its time, the sampling figures of its
+// header and its comment, on a landscape A4 page.
+TEST_F(PlotTest, PdfReportNamesTheFileItsTimeSamplingFiguresAndComment)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+        GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+    // T1 and T3 averaged in the controller, 250 frames, 291 µs between a channel's samples.
+    const QString file = write("run 7.kdx", 0x05 | 0x80, frames(250, 2), 291);
+    const QDateTime when(QDate(2024, 3, 5), QTime(14, 7, 9));
+    {
+        QFile touch(file);
+        ASSERT_TRUE(touch.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(touch.setFileTime(when, QFileDevice::FileModificationTime));
+    }
+    const auto run = [](const QString &program, const QStringList &args) {
+        QProcess process;
+        process.start(program, args);
+        EXPECT_TRUE(process.waitForFinished(30000));
+        return QString::fromUtf8(process.readAllStandardOutput()).simplified();
+    };
+    struct Language
+    {
+        QStringList options;
+        QStringList parts;
+    };
+    const QList<Language> languages = {
+        { {},
+            { "run 7.kdx", "опыт", "Recorded: 5 Mar 2024 14:07:09",
+                "Sampling frequency: 6873 Hz (3436 Hz per channel)",
+                "Samples: 500 (250 per channel)", "Duration: 1.164 s", "Channels: T1 T3",
+                "Averaging in the controller: over 16 samples", "Range: 250°" } },
+        { { "--lang", "ru" },
+            { "run 7.kdx", "опыт", "Записано: 05.03.2024 14:07:09",
+                "Частота выборки: 6873 Гц (3436 Гц на канал)", "Выборок: 500 (250 на канал)",
+                "Длительность: 1,164 с", "Усреднение в МК: по 16 выборкам" } },
+    };
+    for (const Language &language : languages) {
+        const QString pdf = dir.filePath("report.pdf");
+        const CliRun plotted = runCli(QStringList { "plot", file, "-o", pdf } + language.options);
+        ASSERT_EQ(plotted.exitCode, 0) << qPrintable(plotted.err);
+        const QString text = run("pdftotext", { pdf, "-" });
+        for (const QString &part : language.parts)
+            EXPECT_TRUE(text.contains(part)) << qPrintable(part) << "\n" << qPrintable(text);
+        const QString info = run("pdfinfo", { pdf });
+        EXPECT_TRUE(info.contains("Title: run 7.kdx")) << qPrintable(info);
+        EXPECT_TRUE(
+            info.contains("842 x 595 pts (A4)") || info.contains("841.89 x 595.276 pts (A4)"))
+            << qPrintable(info);
+    }
+    EXPECT_EQ(runCli({ "plot", file, "-o", dir.filePath("x.pdf"), "--lang", "de" }).exitCode, 2);
 }

@@ -44,7 +44,15 @@ struct Row
     QByteArray channel;
     long long n = 0;
     double min = 0, max = 0, mean = 0, first = 0, last = 0, slope = 0;
+    // The decimals written in each column: min, max, mean, first, last, slope.
+    std::vector<int> decimals;
 };
+
+int decimalsOf(const QByteArray &number)
+{
+    const qsizetype point = number.indexOf('.');
+    return point < 0 ? 0 : int(number.size() - point - 1);
+}
 
 std::vector<Row> parseStats(const QByteArray &text)
 {
@@ -58,8 +66,11 @@ std::vector<Row> parseStats(const QByteArray &text)
         EXPECT_EQ(c.size(), 8) << line.constData();
         if (c.size() != 8)
             continue;
+        std::vector<int> decimals;
+        for (qsizetype i = 2; i < 8; ++i)
+            decimals.push_back(decimalsOf(c[i]));
         rows.push_back({ c[0], c[1].toLongLong(), c[2].toDouble(), c[3].toDouble(), c[4].toDouble(),
-            c[5].toDouble(), c[6].toDouble(), c[7].toDouble() });
+            c[5].toDouble(), c[6].toDouble(), c[7].toDouble(), decimals });
     }
     return rows;
 }
@@ -103,10 +114,32 @@ std::vector<Row> expected(const Table &table, double from, double to, double per
     return rows;
 }
 
-void expectNear(double actual, double wanted, const char *what, const std::string &where)
+// A number written with `decimals` decimals: the wanted value rounded to them.
+void expectShown(
+    double shown, int decimals, double wanted, const char *what, const std::string &where)
 {
-    const double tolerance = 1e-9 * std::max({ 1.0, std::abs(wanted), std::abs(actual) });
-    EXPECT_NEAR(actual, wanted, tolerance) << what << " " << where;
+    const double tolerance
+        = 0.5 * std::pow(10.0, -decimals) * (1 + 1e-9) + 1e-12 * std::max(1.0, std::abs(wanted));
+    EXPECT_NEAR(shown, wanted, tolerance) << what << " " << where;
+}
+
+// Every column of a row against the expected one, with the digits it was written with: the
+// same for every channel of a column, values and first/last alike.
+void expectRow(const Row &got, const Row &want, const std::string &where)
+{
+    EXPECT_EQ(got.channel, want.channel) << where;
+    EXPECT_EQ(got.n, want.n) << where;
+    ASSERT_EQ(got.decimals.size(), 6u);
+    EXPECT_EQ(got.decimals[0], got.decimals[1]) << where;
+    EXPECT_EQ(got.decimals[0], got.decimals[3]) << where;
+    EXPECT_EQ(got.decimals[0], got.decimals[4]) << where;
+    EXPECT_EQ(got.decimals[2], got.decimals[0] + 1) << "the mean a decimal more " << where;
+    expectShown(got.min, got.decimals[0], want.min, "min", where);
+    expectShown(got.max, got.decimals[1], want.max, "max", where);
+    expectShown(got.mean, got.decimals[2], want.mean, "mean", where);
+    expectShown(got.first, got.decimals[3], want.first, "first", where);
+    expectShown(got.last, got.decimals[4], want.last, "last", where);
+    expectShown(got.slope, got.decimals[5], want.slope, "slope", where);
 }
 
 class StatsTest : public ::testing::Test
@@ -116,7 +149,8 @@ protected:
 
     // Random codes on T2, T5 and T7 with a slow rise and random photodiode bits; `frames`
     // frames. More than 1 MiB of data reaches across the pieces the commands read.
-    QString write(int frames, double intervalUs, const QString &name = "run.kdx")
+    QString write(
+        int frames, double intervalUs, const QString &name = "run.kdx", quint8 channelBits = 0x52)
     {
         std::mt19937 random(7);
         QByteArray data;
@@ -128,7 +162,7 @@ protected:
                 data.append(char(code >> 8));
             }
         files::DataFileHeader header = clitest::titledHeader();
-        header.ChartChannelBits = 0x52; // T2, T5, T7
+        header.ChartChannelBits = channelBits; // T2, T5, T7 (0x80: averaged)
         header.ChannelIntervalUs = intervalUs;
         return clitest::writeDataFile(dir.filePath(name), header, data, "ramp");
     }
@@ -180,19 +214,48 @@ TEST_F(StatsTest, AgreesWithExportRowsForRandomRangesInEveryMode)
             const std::vector<Row> got = parseStats(run.outBytes);
             const std::vector<Row> want = expected(table, from, to, variant.perSecond);
             ASSERT_EQ(got.size(), want.size()) << where;
-            for (size_t c = 0; c < got.size(); ++c) {
-                EXPECT_EQ(got[c].channel, want[c].channel);
-                EXPECT_EQ(got[c].n, want[c].n) << where;
-                // The values of points are exactly those export writes.
-                EXPECT_EQ(got[c].min, want[c].min) << where;
-                EXPECT_EQ(got[c].max, want[c].max) << where;
-                EXPECT_EQ(got[c].first, want[c].first) << where;
-                EXPECT_EQ(got[c].last, want[c].last) << where;
-                expectNear(got[c].mean, want[c].mean, "mean", where);
-                expectNear(got[c].slope, want[c].slope, "slope", where);
-            }
+            for (size_t c = 0; c < got.size(); ++c)
+                expectRow(got[c], want[c], where);
         }
     }
+}
+
+// An averaged recording (frames 16 sampling steps apart, as every cycle) has its slope per
+// second of real time: the least-squares fit over the points export writes, in every unit,
+// and the same as the recording without averaging spread over 16 times the interval.
+TEST_F(StatsTest, SlopeOfAveragedRecordingsIsTheFitPerSecondInEveryUnit)
+{
+    const QString averaged = write(1750, 291.0, "averaged.kdx", 0x52 | 0x80);
+    const QString plain = write(1750, 291.0 * 16, "plain.kdx");
+    struct Unit
+    {
+        const char *name;
+        double perSecond;
+    };
+    std::vector<double> slopes;
+    for (const Unit unit : { Unit { "us", 1e6 }, Unit { "ms", 1e3 }, Unit { "s", 1 } })
+        for (const QString &file : { averaged, plain }) {
+            const QStringList options { "--mode", "0", "--unit", unit.name };
+            const std::string where = (QStringList { file } + options).join(' ').toStdString();
+            const Table table = parseCsv(runCli(QStringList { "export", file } + options).outBytes);
+            ASSERT_EQ(table.x.size(), 1749u);
+            // 1 s of real time is 214 points of 4.656 ms.
+            EXPECT_NEAR(table.x[214] - table.x[0], 214 * 291.0 * 16 / 1e6 * unit.perSecond,
+                1e-9 * unit.perSecond);
+            const CliRun run = runCli(QStringList { "stats", file } + options);
+            ASSERT_EQ(run.exitCode, 0) << where << qPrintable(run.err);
+            const std::vector<Row> got = parseStats(run.outBytes);
+            const std::vector<Row> want = expected(table, -INFINITY, INFINITY, unit.perSecond);
+            ASSERT_EQ(got.size(), 3u);
+            for (size_t c = 0; c < got.size(); ++c) {
+                expectRow(got[c], want[c], where);
+                slopes.push_back(got[c].slope);
+            }
+        }
+    // Per second whatever the unit and the averaging: each channel's slope reads the same.
+    ASSERT_EQ(slopes.size(), 18u);
+    for (size_t i = 3; i < slopes.size(); ++i)
+        EXPECT_EQ(slopes[i], slopes[i % 3]) << i;
 }
 
 TEST_F(StatsTest, OnePointEmptyRangesAndBadBounds)
@@ -230,11 +293,7 @@ TEST_F(StatsTest, OnePointEmptyRangesAndBadBounds)
     ASSERT_EQ(got.size(), 3u);
     for (size_t c = 0; c < got.size(); ++c) {
         EXPECT_EQ(got[c].n, 19);
-        EXPECT_EQ(got[c].n, want[c].n);
-        EXPECT_EQ(got[c].first, want[c].first);
-        EXPECT_EQ(got[c].last, want[c].last);
-        expectNear(got[c].mean, want[c].mean, "mean", "reversed");
-        expectNear(got[c].slope, want[c].slope, "slope", "reversed");
+        expectRow(got[c], want[c], "reversed");
     }
 
     run = runCli({ "stats", file, "--photodiode" });
