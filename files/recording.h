@@ -39,6 +39,9 @@ struct Recording
     QString recoveryPath;
     // When it was received; for an opened file, the file's modification time.
     QDateTime time;
+    // The session's number of the exchange that made it (0 for a file): bytes that come
+    // later may prove that exchange, and so this recording, out of step.
+    quint64 exchangeId = 0;
 
     bool isEmpty() const { return data.isEmpty(); }
     bool isSaved() const { return !savedPath.isEmpty(); }
