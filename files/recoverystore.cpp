@@ -320,7 +320,8 @@ QString RecoveryStore::keep(const Recording &recording, RecoveryKind kind, Recov
                                       : QStringLiteral("cannot write %1: %2").arg(path, reason);
         return {};
     }
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = ::open(QFile::encodeName(path).constData(),
+        O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     if (fd >= 0) {
         setModificationTime(
             fd, recording.time.isValid() ? recording.time : QDateTime::currentDateTime());
@@ -365,7 +366,8 @@ QList<RecoveryEntry> RecoveryStore::repairInterruptedRuns() const
         if (!isCyclesName(info.fileName()))
             continue;
         const QByteArray name = QFile::encodeName(info.filePath());
-        const Descriptor file(::open(name.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+        const Descriptor file(
+            ::open(name.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
         struct stat st;
         // A journal its program holds is under way; one that cannot be read is left alone.
         if (file.fd < 0 || !tryLockExclusive(file.fd) || ::fstat(file.fd, &st) != 0
@@ -415,7 +417,8 @@ void RecoveryStore::prune() const
     // The newest entry always stays, however large.
     for (qsizetype i = 0; i + 1 < files.size() && (count > MaxEntries || bytes > MaxBytes); ++i) {
         const QByteArray name = QFile::encodeName(files[i].filePath());
-        const Descriptor file(::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        const Descriptor file(
+            ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
         // Held while it is removed: a journal its program holds is under way and stays.
         if (file.fd < 0 || !tryLockExclusive(file.fd))
             continue;
