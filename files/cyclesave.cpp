@@ -16,33 +16,4 @@ QString cycleFileName(const QString &lastSavedFile, qint32 number)
     return base + QString::asprintf("%.4d.kdx", int(number));
 }
 
-CycleSaveResult saveCycleRecords(const QString &lastSavedFile, const DataFileHeader &header,
-    std::vector<CycleRecord> &records, const QString &comment, const OutputOptions &options)
-{
-    CycleSaveResult result;
-    // Newest first; a written record is erased at once, so the indexes below stay valid.
-    for (qsizetype i = qsizetype(records.size()) - 1; i >= 0; --i) {
-        const CycleRecord &record = records[size_t(i)];
-        if (record.data.isEmpty())
-            continue;
-        const QString fileName = cycleFileName(lastSavedFile, record.number);
-        if (!saveDataFile(fileName, header, record.data, comment, &result.error, &result.reason,
-                nullptr, options, &result.failure)) {
-            result.failedFile = fileName;
-            return result;
-        }
-        result.written.append(fileName);
-        records.erase(records.begin() + i);
-    }
-    return result;
-}
-
-bool saveCycleStream(const QString &fileName, const DataFileHeader &header,
-    const QByteArray &stream, const QString &comment, QString *error, QString *reason,
-    const OutputOptions &options, SaveFailure *failure)
-{
-    return saveDataFile(
-        fileName, header, stream, comment, error, reason, nullptr, options, failure);
-}
-
 } // namespace files

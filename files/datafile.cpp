@@ -71,21 +71,17 @@ quint8 chartChannelBits(quint8 checkedChannels, bool averaging)
     return quint8((checkedChannels & ThermocoupleBits) | (averaging ? 0x80 : 0x00));
 }
 
-QByteArray encodeDataFile(
-    const DataFileHeader &header, const QByteArray &data, const QString &comment)
+QByteArray encodeDataFileHead(const DataFileHeader &header, quint32 dataLength)
 {
     const QByteArray xTitle = titleBytes(header.XTitle);
     const QByteArray yTitle = titleBytes(header.YTitle);
-    const QByteArray commentBytes = toWindows1251(withCrLf(comment));
-
     QByteArray out;
-    out.reserve(FixedHeaderSize + 12 + xTitle.size() + yTitle.size() + 2 + data.size()
-        + commentBytes.size());
+    out.reserve(FixedHeaderSize + 12 + xTitle.size() + yTitle.size() + 2);
     appendLittleEndian<quint16>(out, header.FileType);
     out.append(char(0x10));
     out.append(char(0x01));
     out.append(char(header.ChartChannelBits));
-    appendLittleEndian<quint32>(out, quint32(data.size()));
+    appendLittleEndian<quint32>(out, dataLength);
     appendDouble(out, header.ChannelIntervalUs);
     appendDouble(out, header.ValueScale);
     appendLittleEndian<qint32>(out, header.ValueOffset);
@@ -93,6 +89,20 @@ QByteArray encodeDataFile(
     out.append('\0');
     out.append(yTitle);
     out.append('\0');
+    return out;
+}
+
+QByteArray encodeDataFileComment(const QString &comment)
+{
+    return toWindows1251(withCrLf(comment));
+}
+
+QByteArray encodeDataFile(
+    const DataFileHeader &header, const QByteArray &data, const QString &comment)
+{
+    QByteArray out = encodeDataFileHead(header, quint32(data.size()));
+    const QByteArray commentBytes = encodeDataFileComment(comment);
+    out.reserve(out.size() + data.size() + commentBytes.size());
     out.append(data);
     out.append(commentBytes);
     return out;
@@ -119,11 +129,21 @@ bool saveDataFile(const QString &fileName, const DataFileHeader &header, const Q
     const QString &comment, QString *error, QString *reason, QString *note,
     const OutputOptions &options, SaveFailure *failure)
 {
-    const auto fail = [&](SaveFailure step, int errorNumber) {
+    const DataWriter writeData = [&](OutputFile &out, int *) { return out.write(data); };
+    return saveDataFileFrom(fileName, header, quint32(data.size()), writeData, comment, error,
+        reason, note, options, failure);
+}
+
+bool saveDataFileFrom(const QString &fileName, const DataFileHeader &header, quint32 dataLength,
+    const DataWriter &writeData, const QString &comment, QString *error, QString *reason,
+    QString *note, const OutputOptions &options, SaveFailure *failure)
+{
+    const auto fail = [&](SaveFailure step, int errorNumber, bool reading = false) {
         if (error)
             *error = step == SaveFailure::CannotCreate
                 ? QStringLiteral("Cannot create file %1").arg(fileName)
-                : QStringLiteral("Stream write error");
+                : reading ? QStringLiteral("Stream read error")
+                          : QStringLiteral("Stream write error");
         if (reason)
             *reason = errorNumber ? systemReason(errorNumber) : QString();
         if (failure)
@@ -139,7 +159,13 @@ bool saveDataFile(const QString &fileName, const DataFileHeader &header, const Q
         return fail(SaveFailure::CannotCreate, out.errorNumber());
     if (note)
         *note = out.note();
-    if (!out.write(encodeDataFile(header, data, comment)) || !out.commit())
+    int readError = 0;
+    if (!out.write(encodeDataFileHead(header, dataLength)) || !writeData(out, &readError)) {
+        out.cancel();
+        return readError ? fail(SaveFailure::CannotWrite, readError, true)
+                         : fail(SaveFailure::CannotWrite, out.errorNumber());
+    }
+    if (!out.write(encodeDataFileComment(comment)) || !out.commit())
         return fail(SaveFailure::CannotWrite, out.errorNumber());
     return true;
 }

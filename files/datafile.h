@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 // The instrument data file (*.kdx): a 17-byte fixed header, the value scale and offset,
@@ -44,6 +45,10 @@ quint8 chartChannelBits(quint8 checkedChannels, bool averaging);
 // Windows-1251 with its lines separated by CR LF (lone CR or LF become CR LF).
 QByteArray encodeDataFile(
     const DataFileHeader &header, const QByteArray &data, const QString &comment);
+// The parts of that file: what comes before the data (the fixed header with `dataLength`, the
+// scale and offset, the two titles with their zero bytes), and the comment's bytes.
+QByteArray encodeDataFileHead(const DataFileHeader &header, quint32 dataLength);
+QByteArray encodeDataFileComment(const QString &comment);
 
 // Saves as files::OutputFile writes: atomically for a new name or a regular file (the bytes go
 // into a temporary file in the target's folder, flushed to disk and renamed over the target;
@@ -61,6 +66,17 @@ bool saveDataFile(const QString &fileName, const DataFileHeader &header, const Q
 // A failed save in the window's language: "Не удаётся создать файл <name>" or "Ошибка записи
 // в поток" (translated where the window speaks English); empty for SaveFailure::None.
 QString saveFailureText(SaveFailure failure, const QString &fileName);
+
+// Saves as saveDataFile does, with `dataLength` bytes of data that `writeData` writes to `out`
+// in pieces, so that data held nowhere in memory (the cycles of a run) can be streamed from
+// their files. `writeData` returns false when a write to `out` failed, or when its own source
+// could not be read (with the system's error number in `*readError`: the save then fails with
+// "Stream read error").
+using DataWriter = std::function<bool(OutputFile &out, int *readError)>;
+bool saveDataFileFrom(const QString &fileName, const DataFileHeader &header, quint32 dataLength,
+    const DataWriter &writeData, const QString &comment, QString *error = nullptr,
+    QString *reason = nullptr, QString *note = nullptr, const OutputOptions &options = {},
+    SaveFailure *failure = nullptr);
 
 // The name of the temporary file a save of `fileName` writes first.
 QString temporarySaveName(const QString &fileName);
