@@ -3,6 +3,7 @@
 #include "acquisition/protocol.h"
 #include "acquisition/samplingplan.h"
 #include "files/recording.h"
+#include "signal/chartdecoder.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -57,8 +58,8 @@ struct MeasurementRequest
     int rangeIndex = 0; // 0 "250°", 1 "500°"
     int launchType = 0; // 0 from the computer, 1 on the photodiode signal
     // The axis titles the recording is stored with.
-    QString xTitle = QString::fromUtf8("Время, мкс");
-    QString yTitle = QString::fromUtf8("Температура");
+    QString xTitle = QString::fromUtf8(sig::MicrosecondsTitle);
+    QString yTitle = QString::fromUtf8(sig::TemperatureTitle);
 };
 
 // A "500 байт" read or the re-read of the board's memory.
@@ -70,8 +71,8 @@ struct ReadRequest
     // The short read keeps the channel interval of the last measurement or file; the re-read
     // has its own (reReadChannelIntervalUs()).
     double channelIntervalUs = 0;
-    QString xTitle = QString::fromUtf8("Время, мкс");
-    QString yTitle = QString::fromUtf8("Температура");
+    QString xTitle = QString::fromUtf8(sig::MicrosecondsTitle);
+    QString yTitle = QString::fromUtf8(sig::TemperatureTitle);
 };
 
 // The one outcome of an exchange.

@@ -12,6 +12,7 @@
 #include "app/language.h"
 #include "app/overlays.h"
 #include "app/regionpanel.h"
+#include "app/sessionpresenter.h"
 #include "chart/chartreport.h"
 #include "files/datafile.h"
 #include "files/settings.h"
@@ -193,7 +194,7 @@ void TForm1::createFileMenu()
     // went.
     if (auto *exporter = findChild<ChartExport *>(QStringLiteral("ChartExport"))) {
         exporter->report = [this] { return windowReport(*this); };
-        exporter->showStatus = [this](const QString &text) { session->setStatusText(0, text); };
+        exporter->showStatus = [this](const QString &text) { presenter->showStatus(text); };
     }
 }
 

@@ -186,6 +186,9 @@ Report recordingReport(const QString &title, const files::DataFileHeader &header
                                             : QStringLiteral("—");
     report.recorded = QCoreApplication::translate("chart::Report", "Записано: %1").arg(when);
 
+    // The range the recording was made with, when its scale says; the one drawn with else.
+    const bool range500 = header.ValueScale == files::ValueScale500
+        || (header.ValueScale != files::ValueScale250 && rangeIndex != 0);
     const quint8 bits = header.ChartChannelBits;
     const int channels = std::popcount(unsigned(bits & files::ThermocoupleBits));
     const bool averaging = (bits & files::chartChannelBits(0, true)) != 0;
@@ -220,7 +223,7 @@ Report recordingReport(const QString &title, const files::DataFileHeader &header
             ? QCoreApplication::translate("chart::Report", "Усреднение в МК: по 16 выборкам")
             : QCoreApplication::translate("chart::Report", "Усреднение в МК: нет"));
     report.sampling << QCoreApplication::translate("chart::Report", "Диапазон: %1")
-                           .arg(rangeIndex == 0 ? QStringLiteral("250°") : QStringLiteral("500°"));
+                           .arg(range500 ? QStringLiteral("500°") : QStringLiteral("250°"));
     return report;
 }
 

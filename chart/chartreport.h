@@ -47,9 +47,9 @@ struct Report
 };
 
 // The heading, the date and the sampling figures of a recording held with `header` and
-// `dataLength` bytes of data, recorded at `recorded` (not valid: not known), drawn with the
-// range `rangeIndex` (0 "250°", any other "500°"); numbers and the date in `locale`, the
-// texts in the language of the installed translation.
+// `dataLength` bytes of data, recorded at `recorded` (not valid: not known); its range is the
+// one its scale names, or `rangeIndex` (0 "250°", any other "500°") for a scale of neither;
+// numbers and the date in `locale`, the texts in the language of the installed translation.
 Report recordingReport(const QString &title, const files::DataFileHeader &header, qint64 dataLength,
     const QDateTime &recorded, const QString &comment, int rangeIndex, const QLocale &locale);
 

@@ -15,6 +15,7 @@ Needs only the standard library and NumPy.
 
 import functools
 import io
+import math
 import os
 import stat
 import struct
@@ -143,14 +144,20 @@ class Recording:
         return times
 
     def temperatures(self, range=250):
-        """Degrees of every code, as the program draws them for the temperature range chosen
-        (250 or 500 degrees): code x range / 4096. The ValueScale and ValueOffset stored in the
-        file are not used, as the program does not use them either. `range` is named after the
-        program's option."""
-        if isinstance(range, bool) or range not in (250, 500):
+        """Degrees of every code for the temperature range chosen (250 or 500 degrees): code x
+        range / 4096, as `ferrun-cli export --range` gives them. With range=None the file's own
+        ValueScale is used, as the program does without --range (250 / 4096 when the file holds
+        no finite positive scale). `range` is named after the program's option."""
+        if range is None:
+            scale = self.header["ValueScale"]
+            if not (math.isfinite(scale) and scale > 0):
+                scale = 250 / ADC_STEPS
+        elif isinstance(range, bool) or range not in (250, 500):
             raise ValueError(f"range must be 250 or 500 degrees, not {range!r}")
+        else:
+            scale = range / ADC_STEPS
         degrees = self.codes.astype(np.float64)
-        degrees *= range / ADC_STEPS
+        degrees *= scale
         return degrees
 
     def __repr__(self):

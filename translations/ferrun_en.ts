@@ -44,21 +44,6 @@
     </message>
 </context>
 <context>
-    <name>acquisition::CycleRun</name>
-    <message>
-        <source>ЦИКЛ</source>
-        <translation>CYCLE</translation>
-    </message>
-    <message>
-        <source>Стоп</source>
-        <translation>Stop</translation>
-    </message>
-    <message>
-        <source>Измерение завершено: свободной оперативной памяти менее 512К</source>
-        <translation>Measurement ended: less than 512K of free memory</translation>
-    </message>
-</context>
-<context>
     <name>acquisition::InstrumentLink</name>
     <message>
         <source>USB: нет связи</source>
@@ -67,77 +52,6 @@
     <message>
         <source>АЦП не обнаружено</source>
         <translation>No ADC board found</translation>
-    </message>
-</context>
-<context>
-    <name>acquisition::MeasurementSession</name>
-    <message>
-        <source>ИЗМЕРЕНИЕ</source>
-        <translation>MEASURING</translation>
-    </message>
-    <message>
-        <source>Подстройка усилителя фототока</source>
-        <translation>Tuning the photocurrent amplifier</translation>
-    </message>
-    <message>
-        <source>ПОСТРОЕНИЕ ГРАФИКА</source>
-        <translation>DRAWING THE CHART</translation>
-    </message>
-    <message>
-        <source>Выбор F/T</source>
-        <translation>F/T choice</translation>
-    </message>
-    <message>
-        <source>Закрыть</source>
-        <translation>Close</translation>
-    </message>
-    <message>
-        <source>Настройка ФД</source>
-        <translation>FD tuning</translation>
-    </message>
-    <message>
-        <source>Завершить (ФД)</source>
-        <translation>Finish (FD)</translation>
-    </message>
-    <message>
-        <source>Сбой передачи: лишние байты от платы, запись неверна</source>
-        <translation>Transfer fault: surplus bytes from the board, the recording is wrong</translation>
-    </message>
-    <message>
-        <source>Плата отключена</source>
-        <translation>Board disconnected</translation>
-    </message>
-    <message>
-        <source>Нет ответа от платы</source>
-        <translation>No reply from the board</translation>
-    </message>
-    <message>
-        <source>ПЕРЕДАЧА МАССИВА, %1с</source>
-        <translation>TRANSFERRING THE ARRAY, %1 s</translation>
-    </message>
-    <message>
-        <source>Измерение отменено</source>
-        <translation>Measurement cancelled</translation>
-    </message>
-    <message>
-        <source>Комментарий</source>
-        <translation>Comment</translation>
-    </message>
-    <message>
-        <source>Цикл №%1</source>
-        <translation>Cycle no. %1</translation>
-    </message>
-    <message>
-        <source>Внешний запуск по фронту</source>
-        <translation>External start on the rising edge</translation>
-    </message>
-    <message>
-        <source>Запуск по сигналу фотодиода</source>
-        <translation>Start on the photodiode&apos;s signal</translation>
-    </message>
-    <message>
-        <source>Запуск от компьютера</source>
-        <translation>Start from the computer</translation>
     </message>
 </context>
 <context>
@@ -249,6 +163,29 @@
     <message>
         <source>ФД</source>
         <translation>FD</translation>
+    </message>
+</context>
+<context>
+    <name>app::CycleControl</name>
+    <message>
+        <source>Измерение завершено: свободной оперативной памяти менее 512К</source>
+        <translation>Measurement ended: less than 512K of free memory</translation>
+    </message>
+    <message>
+        <source>Стоп</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>ЦИКЛ</source>
+        <translation>CYCLE</translation>
+    </message>
+    <message>
+        <source>Цикл отброшен: байты от платы после конца записи. Сохранённые циклы до него верны</source>
+        <translation>Cycle discarded: bytes from the board after the end of the recording. The cycles stored before it are good</translation>
+    </message>
+    <message>
+        <source>Цикл не записан на диск, измерение завершено: %1</source>
+        <translation>The cycle could not be written to disk, the measurement has ended: %1</translation>
     </message>
 </context>
 <context>
@@ -401,6 +338,30 @@ The file will have &quot;?&quot; in their place.</translation>
         <source>Несохранённых записей нет</source>
         <translation>There are no unsaved recordings</translation>
     </message>
+    <message>
+        <source>Что</source>
+        <translation>What</translation>
+    </message>
+    <message>
+        <source>заменена до сохранения</source>
+        <translation>replaced before it was saved</translation>
+    </message>
+    <message>
+        <source>не сохранена</source>
+        <translation>not saved</translation>
+    </message>
+    <message>
+        <source>сбой передачи</source>
+        <translation>failed transfer</translation>
+    </message>
+    <message>
+        <source>циклы</source>
+        <translation>cycles</translation>
+    </message>
+    <message>
+        <source>циклы, идёт измерение</source>
+        <translation>cycles, measurement under way</translation>
+    </message>
 </context>
 <context>
     <name>app::RegionCursors</name>
@@ -496,6 +457,61 @@ The file will have &quot;?&quot; in their place.</translation>
     <message>
         <source>Копировать координаты курсоров и таблицу в буфер обмена как текст с табуляциями</source>
         <translation>Copy the cursors&apos; X and the table to the clipboard as tab-separated text</translation>
+    </message>
+</context>
+<context>
+    <name>app::SessionPresenter</name>
+    <message>
+        <source>ПЕРЕДАЧА МАССИВА, %1с</source>
+        <translation>TRANSFERRING THE ARRAY, %1 s</translation>
+    </message>
+    <message>
+        <source>Сбой передачи: лишние байты от платы, запись неверна</source>
+        <translation>Transfer fault: surplus bytes from the board, the recording is wrong</translation>
+    </message>
+    <message>
+        <source>Плата отключена</source>
+        <translation>Board disconnected</translation>
+    </message>
+    <message>
+        <source>Нет ответа от платы</source>
+        <translation>No reply from the board</translation>
+    </message>
+    <message>
+        <source>Сбой передачи: ответ платы неполон, запись неверна</source>
+        <translation>Transfer fault: the board&apos;s reply is incomplete, the recording is wrong</translation>
+    </message>
+    <message>
+        <source>Измерение завершено без данных</source>
+        <translation>The measurement ended without data</translation>
+    </message>
+    <message>
+        <source>Сбой передачи: байты от платы после конца записи, запись неверна</source>
+        <translation>Transfer fault: bytes from the board after the end of the recording, the recording is wrong</translation>
+    </message>
+    <message>
+        <source>Подстройка усилителя фототока</source>
+        <translation>Tuning the photocurrent amplifier</translation>
+    </message>
+    <message>
+        <source>Комментарий</source>
+        <translation>Comment</translation>
+    </message>
+    <message>
+        <source>ИЗМЕРЕНИЕ</source>
+        <translation>MEASURING</translation>
+    </message>
+    <message>
+        <source>Цикл №%1</source>
+        <translation>Cycle no. %1</translation>
+    </message>
+    <message>
+        <source>Измерение отменено</source>
+        <translation>Measurement cancelled</translation>
+    </message>
+    <message>
+        <source>ПОСТРОЕНИЕ ГРАФИКА</source>
+        <translation>DRAWING THE CHART</translation>
     </message>
 </context>
 <context>
@@ -916,6 +932,30 @@ The file will have &quot;?&quot; in their place.</translation>
         <source>Копировать график в буфер обмена (рисунок SVG и PNG)</source>
         <translation>Copy the chart to the clipboard (an SVG and PNG picture)</translation>
     </message>
+    <message>
+        <source>Циклы измерения, прерванного без сохранения, сохранены в списке «Несохранённые записи…»:
+%1</source>
+        <translation>The cycles of a measurement that ended without saving them are kept in “Unsaved recordings…”:
+%1</translation>
+    </message>
+    <message>
+        <source>Завершить (ФД)</source>
+        <translation>Finish (FD)</translation>
+    </message>
+    <message>
+        <source>Запуск от компьютера</source>
+        <translation>Start from the computer</translation>
+    </message>
+    <message>
+        <source>Запуск по сигналу фотодиода</source>
+        <translation>Start on the photodiode&apos;s signal</translation>
+    </message>
+    <message>
+        <source>%1
+Файл %2 содержит эту запись.</source>
+        <translation>%1
+The file %2 holds this recording.</translation>
+    </message>
 </context>
 <context>
     <name>chart::Overlay</name>
@@ -1021,13 +1061,6 @@ The file will have &quot;?&quot; in their place.</translation>
     <message>
         <source>Больше нет файлов</source>
         <translation>No more files</translation>
-    </message>
-</context>
-<context>
-    <name>files::RecoveryStore</name>
-    <message>
-        <source>Не удаётся создать папку %1</source>
-        <translation>Cannot create folder %1</translation>
     </message>
 </context>
 </TS>

@@ -193,7 +193,7 @@ TEST(CliCycle, KilledRunsAndFailedSavesKeepTheCycles)
     ::kill(pid_t(process.processId()), SIGKILL);
     process.waitForFinished();
     err += QString::fromUtf8(process.readAllStandardError());
-    const qsizetype stored = err.count(QRegularExpression("cycle \d+: 3500 bytes stored"));
+    const qsizetype stored = err.count(QRegularExpression("cycle \\d+: 3500 bytes stored"));
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
 
     // The next run names what the killed one left, whole.
@@ -225,9 +225,10 @@ TEST(CliCycle, KilledRunsAndFailedSavesKeepTheCycles)
         << qPrintable(failed.err);
     const QStringList after = QDir(store).entryList({ "*-cycles.kdx" }, QDir::Files);
     ASSERT_EQ(after.size(), 2);
-    for (const QString &name : after)
+    for (const QString &name : after) {
         if (name != kept.first())
             EXPECT_EQ(load(store + "/" + name).data.size(), 7000);
+    }
     EXPECT_FALSE(QFile::exists(target));
 }
 

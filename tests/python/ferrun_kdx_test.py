@@ -151,8 +151,9 @@ class ProgramChecks(unittest.TestCase):
             levels = np.where(rec.photodiode[1:], rec.codes.max(), rec.codes.min())
             np.testing.assert_array_equal(adc[:, -1], levels)
 
-        for mode, unit, degrees in (("0", "s", 250), ("2", "s", 500)):
-            _, values = export(path, "--mode", mode, "--unit", unit, "--range", str(degrees))
+        for mode, unit, degrees in (("0", "s", 250), ("2", "s", 500), ("2", "s", None)):
+            ranged = ("--range", str(degrees)) if degrees else ()
+            _, values = export(path, "--mode", mode, "--unit", unit, *ranged)
             self.assertEqual(values.shape[0], rows)
             if rows:
                 if mode == "0":
