@@ -57,6 +57,11 @@ TerminationSignals::~TerminationSignals()
     pipeFds[0] = pipeFds[1] = -1;
 }
 
+int TerminationSignals::wakeDescriptor() const
+{
+    return m_notifier ? pipeFds[0] : -1;
+}
+
 void TerminationSignals::readPipe()
 {
     unsigned char byte = 0;

@@ -25,6 +25,10 @@ public:
     bool isActive() const { return m_notifier != nullptr; }
     // The first signal received so far, 0 when none.
     int received() const { return m_received; }
+    // A descriptor that becomes readable when a signal arrives and stays so until the event
+    // loop takes the signal in: a wait outside the event loop (an output's open or write,
+    // files::OutputOptions::interruptFd) polls it to end on a signal. -1 when not active.
+    int wakeDescriptor() const;
 
     // "interrupted (Ctrl+C)", "terminated (SIGTERM)", "hung up (SIGHUP)".
     static QString describe(int signalNumber);

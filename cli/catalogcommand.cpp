@@ -24,7 +24,7 @@ constexpr qsizetype KeptLineChars = 64 * 1024;
 
 QByteArray printable(const QString &text)
 {
-    return files::escapeControls(text, false).toUtf8();
+    return cli::escaped(text).toUtf8();
 }
 
 // Why `folder` cannot be listed.
@@ -39,8 +39,7 @@ QString folderProblem(const QString &folder)
 
 void note(const QString &fileName, const QString &problem)
 {
-    std::fprintf(stderr, "ferrun-cli catalog: %s: %s\n", qPrintable(cli::escaped(fileName)),
-        qPrintable(problem));
+    cli::message(QStringLiteral("%1: %2").arg(cli::escaped(fileName), problem));
 }
 
 // Prints the comment's lines as they come, a long line in pieces. A line cut short by a
@@ -129,11 +128,12 @@ int cli::runCatalog(const QStringList &args)
         "Prints the comment catalogue of the *.kdx files of a folder (letter case of the\n"
         "extension ignored, sorted ignoring case) in UTF-8: for each file a line\n"
         "=v=NAME=v=, then the lines of its comment, whole however long. Only the header,\n"
-        "titles and comment of each file are read. Control characters in comments are\n"
-        "escaped (\\t, \\xNN). An entry that is not a readable instrument data file (a\n"
-        "foreign file, one that ends inside its header, titles or data, a folder, a FIFO,\n"
-        "one without read permission) is skipped with a line on standard error naming it\n"
-        "and the cause; the other files are listed.");
+        "titles and comment of each file are read. Control characters in names and\n"
+        "comments are escaped (\\t, \\n, \\r, \\xNN, and \\\\ for a backslash). An entry\n"
+        "that is not a readable instrument data file (a foreign file, one that ends inside\n"
+        "its header, titles or data, a folder, a FIFO, one without read permission) is\n"
+        "skipped with a line on standard error naming it and the cause; the other files\n"
+        "are listed.");
     line.addPositional("DIR", "the folder");
     line.addOption({ { "f", "find" },
         "Print only the comment lines that contain TEXT, each as NAME:LINE. Letter case is "
@@ -165,12 +165,11 @@ int cli::runCatalog(const QStringList &args)
         return ExitBadInput;
     }
     if (names.isEmpty()) {
-        std::fprintf(
-            stderr, "ferrun-cli catalog: no *.kdx files in %s\n", qPrintable(escaped(folder)));
+        message(QStringLiteral("no *.kdx files in %1").arg(escaped(folder)));
         return 0;
     }
 
-    StandardOutput out(QStringLiteral("catalog"));
+    StandardOutput out;
     const QString prefix = files::catalogueFolder(folder);
     int skipped = 0;
     files::CommentStream comment;

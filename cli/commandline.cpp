@@ -1,7 +1,9 @@
 #include "cli/commandline.h"
 
+#include "cli/output.h"
+
+#include <QRegularExpression>
 #include <algorithm>
-#include <cstdio>
 
 namespace cli {
 
@@ -11,6 +13,7 @@ CommandLine::CommandLine(
     , m_synopsis(synopsis)
     , m_description(description)
 {
+    setCommand(command);
     m_parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     addFlag({ "h", "help" }, "Show this help and exit.");
 }
@@ -36,23 +39,78 @@ void CommandLine::addExitCode(int code, const QString &meaning)
     m_exitCodes.append({ code, meaning });
 }
 
+namespace {
+
+// An option as typed: "-o" or "--output".
+QString dashed(const QString &name)
+{
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+// Values that name a file, a folder or a device: an empty one names nothing.
+bool namesAFile(const QCommandLineOption &option)
+{
+    static const QStringList kinds { "FILE", "OUT", "PATH", "DIR", "DEV", "Ferrun.ini" };
+    return kinds.contains(option.valueName());
+}
+
+} // namespace
+
+QString CommandLine::parserError() const
+{
+    const QStringList unknown = m_parser.unknownOptionNames();
+    if (!unknown.isEmpty()) {
+        QStringList names;
+        for (const QString &name : unknown)
+            names << dashed(name);
+        return QString("unknown option%1 %2 (ferrun-cli %3 --help lists the options)")
+            .arg(unknown.size() > 1 ? "s" : "", escaped(names.join(", ")), m_command);
+    }
+    // The parser's other texts, in the style of every other message.
+    const QString text = m_parser.errorText();
+    static const QRegularExpression missing(QStringLiteral("^Missing value after '(.*)'\\.$"));
+    static const QRegularExpression unexpected(
+        QStringLiteral("^Unexpected value after '(.*)'\\.$"));
+    if (const QRegularExpressionMatch match = missing.match(text); match.hasMatch())
+        return QString("%1 needs a value").arg(escaped(match.captured(1)));
+    if (const QRegularExpressionMatch match = unexpected.match(text); match.hasMatch())
+        return QString("%1 takes no value").arg(escaped(match.captured(1)));
+    QString plain = text;
+    if (plain.endsWith(u'.'))
+        plain.chop(1);
+    if (!plain.isEmpty())
+        plain[0] = plain[0].toLower();
+    return escaped(plain);
+}
+
 std::optional<int> CommandLine::parse(const QStringList &args, int minPositional, int maxPositional)
 {
     // QCommandLineParser takes the program's name as the first word.
     if (!m_parser.parse(QStringList { QStringLiteral("ferrun-cli") } + args))
-        return error(m_parser.errorText());
-    if (m_parser.isSet("help")) {
-        std::fputs(helpText().toUtf8().constData(), stdout);
-        return 0;
-    }
-    const qsizetype count = m_parser.positionalArguments().size();
+        return error(parserError());
+    if (m_parser.isSet("help"))
+        return printText(helpText());
+    const QStringList positional = m_parser.positionalArguments();
+    const qsizetype count = positional.size();
     if (count < minPositional)
         return error(m_positional.size() > count
                 ? QString("%1 is required").arg(m_positional.at(count).first)
                 : QString("an argument is missing"));
     if (count > maxPositional)
-        return error(QString("unexpected argument '%1'")
-                         .arg(m_parser.positionalArguments().at(maxPositional)));
+        return error(
+            QString("unexpected argument '%1'").arg(escaped(positional.at(maxPositional))));
+    for (qsizetype i = 0; i < count; ++i)
+        if (positional.at(i).isEmpty())
+            return error(QString("%1 is an empty name")
+                             .arg(m_positional.value(std::min(i, m_positional.size() - 1)).first));
+    for (const QCommandLineOption &option : m_options)
+        if (namesAFile(option) && m_parser.isSet(option.names().first())
+            && m_parser.value(option.names().first()).isEmpty()) {
+            QStringList names;
+            for (const QString &name : option.names())
+                names << dashed(name);
+            return error(QString("%1 is an empty name").arg(names.join('/')));
+        }
     return std::nullopt;
 }
 
@@ -66,7 +124,7 @@ std::optional<int> CommandLine::intValue(const QString &name, int min, int max) 
                   .arg(name)
                   .arg(min)
                   .arg(max)
-                  .arg(text));
+                  .arg(escaped(text)));
         return std::nullopt;
     }
     return int(value);
@@ -77,7 +135,8 @@ std::optional<int> CommandLine::choiceValue(const QString &name, const QStringLi
     const QString text = m_parser.value(name);
     const qsizetype index = choices.indexOf(text);
     if (index < 0) {
-        error(QString("--%1 expects one of %2, got '%3'").arg(name, choices.join(", "), text));
+        error(QString("--%1 expects one of %2, got '%3'")
+                  .arg(name, choices.join(", "), escaped(text)));
         return std::nullopt;
     }
     return int(index);
@@ -89,9 +148,9 @@ int CommandLine::error(const QString &message) const
     return ExitUsage;
 }
 
-void CommandLine::note(const QString &message) const
+void CommandLine::note(const QString &text) const
 {
-    std::fprintf(stderr, "ferrun-cli %s: %s\n", qPrintable(m_command), qPrintable(message));
+    message(text);
 }
 
 QString CommandLine::helpText() const

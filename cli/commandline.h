@@ -15,7 +15,10 @@ inline constexpr int ExitUsage = 2;
 
 // The command line of one ferrun-cli command, on QCommandLineParser: "--opt value",
 // "--opt=value", "-o value" and "--" all work. "-h"/"--help" prints the synopsis, the
-// options with their defaults and the command's exit statuses on standard output.
+// options with their defaults and the command's exit statuses on standard output. An empty
+// name (a positional argument, or the value of an option that names a file, a folder or a
+// device) is refused like any bad argument. Constructing one names the command for every
+// message (cli::setCommand).
 //
 //     CommandLine line("export", "FILE [options]", "Writes the points of a data file as CSV.");
 //     line.addOption({ { "o", "output" }, "Write to OUT instead of standard output.", "OUT" });
@@ -37,7 +40,8 @@ public:
     void addExitCode(int code, const QString &meaning);
 
     // Parses the words after the command's name. Returns a status to exit with at once: 0
-    // after --help, ExitUsage after an error (printed); nothing when the command goes on.
+    // after --help (1 when the help could not be written), ExitUsage after an error
+    // (printed); nothing when the command goes on.
     // Positional arguments beyond `maxPositional` (or fewer than `minPositional`) are an
     // error.
     std::optional<int> parse(const QStringList &args, int minPositional = 0, int maxPositional = 0);
@@ -62,6 +66,9 @@ public:
     QString helpText() const;
 
 private:
+    // The parser's complaint in the style of every other message.
+    QString parserError() const;
+
     QString m_command;
     QString m_synopsis;
     QString m_description;

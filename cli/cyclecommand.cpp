@@ -6,22 +6,28 @@
 #include "acquisition/terminationsignals.h"
 #include "cli/commandline.h"
 #include "cli/commands.h"
+#include "cli/displayoptions.h"
 #include "cli/measurementsetup.h"
 #include "cli/output.h"
+#include "cli/progress.h"
 #include "files/cyclesave.h"
 #include "files/cyclestore.h"
 #include "files/datafile.h"
+#include "files/leftoversave.h"
 #include "files/outputfile.h"
 #include "files/unsavedwork.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTimer>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 // ferrun-cli cycle: a cycle run on the board (or the built-in simulator), headless, with the
@@ -33,6 +39,7 @@ using acquisition::CycleRun;
 using acquisition::MeasurementSession;
 using acquisition::TerminationSignals;
 using cli::printError;
+using cli::Progress;
 
 constexpr int ExitSaved = 0;
 constexpr int ExitNotSaved = 1;
@@ -44,25 +51,30 @@ constexpr int ExitNothingStored = 5;
 const int ShortestCycleMs = acquisition::shortestTimeMs(1);
 const int LongestCycleMs = acquisition::longestTimeMs(1);
 
-// The saves of an earlier run into these targets that were interrupted: each is cleared away
-// (a whole recording kept under a name of its own). False when one cannot be.
-bool clearLeftoverSaves(const QString &output, bool oneFile)
+// Clears what killed saves of these targets left: the one file, or the numbered files of the
+// cycles (FILE without its extension followed by a number of at least four digits).
+void clearCycleLeftovers(const QString &output, bool oneFile)
 {
-    if (oneFile)
-        return cli::clearLeftoverSave(output);
-    // The per-cycle files are named after the output with a number of at least four digits.
-    const QFileInfo first(files::cycleFileName(output, 0));
-    const QString stem = first.fileName().chopped(int(QStringLiteral("0000.kdx").size()));
-    const QRegularExpression numbered(
-        QStringLiteral("^%1(\\d{4,})\\.kdx\\.saving$").arg(QRegularExpression::escape(stem)));
-    bool ok = true;
-    for (const QString &name : QDir(first.absolutePath()).entryList(QDir::Files | QDir::Hidden)) {
-        const QRegularExpressionMatch match = numbered.match(name);
-        if (match.hasMatch())
-            ok = cli::clearLeftoverSave(files::cycleFileName(output, match.captured(1).toInt()))
-                && ok;
+    if (oneFile) {
+        cli::clearLeftoverSaves(output);
+        return;
     }
-    return ok;
+    const QString first = files::cycleFileName(output, 0);
+    const qsizetype slash = first.lastIndexOf(u'/');
+    const QString folder = first.left(slash + 1);
+    const QString stem = first.mid(slash + 1).chopped(int(QStringLiteral("0000.kdx").size()));
+    const QRegularExpression numbered(
+        QStringLiteral("^%1\\d{4,}\\.kdx$").arg(QRegularExpression::escape(stem)));
+    for (const QByteArray &target : files::leftoverTargets(QFile::encodeName(folder)))
+        if (numbered.match(QFile::decodeName(target)).hasMatch())
+            cli::clearLeftoverSaves(folder + QFile::decodeName(target));
+}
+
+// Whether a save failed on a wait that a signal (or the run's end by one) ended: the reason is
+// the system's text of EINTR.
+bool interrupted(const QString &reason)
+{
+    return reason == QString::fromLocal8Bit(std::strerror(EINTR));
 }
 
 } // namespace
@@ -75,8 +87,10 @@ int cli::runCycle(const QStringList &args)
             "the controller (3500 bytes each), one after the other, and saves them as the\n"
             "window does after \"Стоп\": one file per cycle (FILE without its extension\n"
             "followed by the cycle number, run.kdx gives run0000.kdx, run0001.kdx, ...; FILE\n"
-            "itself is not written), or with --one-file every cycle in order in FILE. One line\n"
-            "per stored cycle on standard error. A cycle is stored once its last block is in\n"
+            "itself is not written), or with --one-file every cycle in order in FILE (\"-\",\n"
+            "standard output, is refused: the cycles are files). The count of cycles stored\n"
+            "shows on standard error when it is a terminal. A cycle is stored once its last\n"
+            "block is in\n"
             "and the line has stayed quiet for %1 ms, and is then on disk in the recovery\n"
             "store (ferrun-cli recovered) until the run is saved: a kill or a crash loses at\n"
             "most the cycle under way. A cycle whose transfer fails is never stored, and the\n"
@@ -85,7 +99,9 @@ int cli::runCycle(const QStringList &args)
             "ends. An instrument silent for %2 s beyond the recording time (or between two\n"
             "blocks) ends the run. Ctrl+C (SIGINT) stops after the cycle under way (a second\n"
             "one at once); SIGTERM and SIGHUP stop at once. Every way the run ends, the cycles\n"
-            "stored are saved; what cannot be saved stays in the recovery store.")
+            "stored are saved; what cannot be saved stays in the recovery store. After SIGTERM\n"
+            "or SIGHUP the save waits for nothing (a FIFO's reader, say); otherwise a signal\n"
+            "ends such a wait, and the cycles stay in the store.")
             .arg(MeasurementSession::SettleMs)
             .arg(acquisition::ReplyGraceMs / 1000));
     line.addOption({ { "o", "output" }, "Where the cycles go (see above).", "FILE" });
@@ -110,6 +126,8 @@ int cli::runCycle(const QStringList &args)
     line.addOption(
         { "launch", "Start of each recording: computer or photodiode.", "HOW", "computer" });
     line.addOption({ "comment", "Comment stored in every file.", "TEXT" });
+    line.addFlag(
+        { "quiet" }, "No progress and no notes: only what went wrong, and where cycles were kept.");
     line.addExitCode(ExitSaved, "the cycles were stored and saved (also after a signal)");
     line.addExitCode(ExitNotSaved,
         "a file could not be written (the cycles stay in the recovery store, named on "
@@ -120,6 +138,11 @@ int cli::runCycle(const QStringList &args)
         "not be written to disk, or too little memory); the cycles stored before were saved");
     line.addExitCode(ExitNoInstrument, "no instrument found or the port cannot be opened");
     line.addExitCode(ExitNothingStored, "no cycle was stored; nothing was written");
+    line.addExitCode(
+        ExitUsage, "bad arguments, or FILE is never written (standard output, a block device)");
+    line.addExitCode(128 + SIGINT,
+        "the save was waiting (for a FIFO's reader, say) when a signal came: the cycles stay "
+        "in the recovery store (128 + the signal's number: 130, 143, 129)");
     if (const auto status = line.parse(args))
         return *status;
 
@@ -154,15 +177,20 @@ int cli::runCycle(const QStringList &args)
     const QString &comment = o.comment;
     const bool oneFile = line.isSet("one-file");
 
+    if (output == QLatin1String("-"))
+        return line.error("-o - (standard output) is refused: a cycle run is saved as files");
     // Refuse a target that cannot be written before the board records anything.
+    const QString first = oneFile ? output : files::cycleFileName(output, 0);
     QString reason;
-    if (!files::OutputFile::probe(
-            oneFile ? output : files::cycleFileName(output, 0), {}, &reason)) {
-        printError(reason);
-        return ExitNotSaved;
+    int error = 0;
+    if (!files::OutputFile::probe(first, {}, &reason, &error)) {
+        printError(shownError(reason, first));
+        return outputStatus(error);
     }
-    if (!clearLeftoverSaves(output, oneFile))
-        return ExitNotSaved;
+    clearCycleLeftovers(output, oneFile);
+    // A reader that goes away makes a write fail (EPIPE), and the cycles stay in the store,
+    // instead of ending the program with them unsaved.
+    std::signal(SIGPIPE, SIG_IGN);
     TerminationSignals termination;
     files::UnsavedWork work(recoveryStore(), files::RecoveryKeeper::Cycle);
     reportInterruptedRuns(work.recovery());
@@ -179,6 +207,7 @@ int cli::runCycle(const QStringList &args)
     cycle.setRequestSource([&] { return requestOf(o, *plan); });
 
     QEventLoop loop;
+    Progress progress(o.quiet);
     int exitCode = ExitSaved;
     bool finished = false;
     QElapsedTimer runClock;
@@ -246,14 +275,15 @@ int cli::runCycle(const QStringList &args)
             return;
         }
     });
-    QObject::connect(&instrument, &acquisition::Instrument::disconnected, [&] {
-        finish(ExitEndedEarly, failureText(acquisition::SessionFailure::Disconnected));
-    });
+    QObject::connect(&instrument, &acquisition::Instrument::disconnected,
+        [&] { finish(ExitEndedEarly, failureText(acquisition::SessionFailure::Disconnected)); });
     QObject::connect(&cycle, &CycleRun::cycleStored, [&](int stored, qsizetype bytes) {
         const QString of = count ? QString("/%1").arg(*count) : QString();
-        std::fprintf(stderr, "cycle %d%s: %lld bytes stored, %.1f s\n", stored, qPrintable(of),
-            static_cast<long long>(bytes), runClock.elapsed() / 1000.0);
-        std::fflush(stderr);
+        progress.line(QString("cycles stored: %1%2 (%3 each), %4")
+                          .arg(stored)
+                          .arg(of)
+                          .arg(cli::count(bytes, "byte", "bytes"))
+                          .arg(minutesAndSeconds(runClock.elapsed())));
         // "Стоп" now: the restart already scheduled by this cycle then does nothing.
         if ((count && stored >= *count) || termination.received() == SIGINT)
             finish(ExitSaved, {});
@@ -263,11 +293,9 @@ int cli::runCycle(const QStringList &args)
     int interrupts = 0;
     QObject::connect(&termination, &TerminationSignals::signalReceived, [&](int number) {
         if (number == SIGINT && ++interrupts == 1) {
-            std::fprintf(stderr,
-                "%s: stopping after the cycle under way (Ctrl+C again to stop at "
-                "once)\n",
-                qPrintable(TerminationSignals::describe(number)));
-            std::fflush(stderr);
+            printError(QString("%1: stopping after the cycle under way (Ctrl+C again to stop at "
+                               "once)")
+                           .arg(TerminationSignals::describe(number)));
             return;
         }
         finish(ExitSaved,
@@ -280,40 +308,64 @@ int cli::runCycle(const QStringList &args)
     cycle.start();
     loop.exec();
     session.setPort(nullptr);
+    // The run is over: a signal from here on only ends a wait of the save.
+    termination.disconnect();
 
+    progress.finish();
     if (cycles.count() == 0) {
         cycles.discard();
         printError("no cycle was stored; nothing was written");
         return ExitNothingStored;
     }
 
-    const auto keptInStore = [&] {
-        printError(QString("the %1 cycles stay in the recovery store: %2")
-                       .arg(cycles.count())
-                       .arg(cycles.journals().join(QStringLiteral(", "))));
+    // After SIGTERM or SIGHUP (stop at once) the save waits for nothing; after the stop that
+    // Ctrl+C asked for, a signal ends a wait.
+    const int stoppedBy = termination.received();
+    const files::OutputOptions options
+        = recordingOutput(termination, stoppedBy == SIGTERM || stoppedBy == SIGHUP);
+    // Why `file` was not written: what ended a wait in the save, or the refusal as the output
+    // words it (asked again: a refusal by rule or of the folder names its cause), or the
+    // system's reason.
+    const auto cannotWrite = [&](const QString &file, const QString &error) {
+        if (interrupted(reason))
+            return QString("cannot write %1: interrupted by a signal while waiting for it")
+                .arg(escaped(file));
+        QString refusal;
+        if (!files::OutputFile::probe(file, options, &refusal))
+            return shownError(refusal, file);
+        return QString("cannot write %1: %2").arg(escaped(file), reason.isEmpty() ? error : reason);
     };
+    const auto notSaved = [&](const QString &why) {
+        cycles.setComment(comment);
+        printError(QString("%1; the %2 stay in the recovery store: %3")
+                       .arg(why, cli::count(cycles.count(), "cycle", "cycles"),
+                           escaped(cycles.journals().join(QStringLiteral(", ")))));
+        if (!interrupted(reason))
+            return ExitNotSaved;
+        const int number = stoppedBy ? stoppedBy : signalThatInterrupted(termination);
+        return TerminationSignals::exitStatus(number);
+    };
+    QString saveError;
     if (oneFile) {
-        QString error;
-        if (cycles.saveOneFile(output, comment, &error, &reason)) {
-            std::fprintf(stderr, "saved %s: %d cycles, %lld bytes of data\n",
-                qPrintable(cli::escaped(output)), cycles.count(),
-                static_cast<long long>(cycles.dataBytes()));
+        if (cycles.saveOneFile(output, comment, &saveError, &reason, options)) {
+            if (!o.quiet)
+                printError(QString("saved %1: %2, %3 of data")
+                               .arg(escaped(output), cli::count(cycles.count(), "cycle", "cycles"),
+                                   cli::count(cycles.dataBytes(), "byte", "bytes")));
             return exitCode;
         }
-        printError(reason.isEmpty() ? error : QString("%1 (%2)").arg(error, reason));
-        cycles.setComment(comment);
-        keptInStore();
-        return ExitNotSaved;
+        return notSaved(cannotWrite(output, saveError));
     }
 
-    const files::CycleSaveResult result = cycles.savePerCycle(output, comment);
-    for (const QString &name : result.written)
-        std::fprintf(stderr, "saved %s\n", qPrintable(cli::escaped(name)));
+    const files::CycleSaveResult result = cycles.savePerCycle(output, comment, options);
+    if (!o.quiet && !result.written.isEmpty())
+        printError(result.written.size() == 1
+                ? QString("saved %1: 1 cycle").arg(escaped(result.written.first()))
+                : QString("saved %1, one file per cycle: %2 to %3")
+                      .arg(cli::count(result.written.size(), "cycle", "cycles"),
+                          escaped(result.written.last()), escaped(result.written.first())));
     if (result.ok())
         return exitCode;
-    printError(result.reason.isEmpty() ? result.error
-                                       : QString("%1 (%2)").arg(result.error, result.reason));
-    cycles.setComment(comment);
-    keptInStore();
-    return ExitNotSaved;
+    reason = result.reason;
+    return notSaved(cannotWrite(result.failedFile, result.error));
 }

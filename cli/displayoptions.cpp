@@ -71,14 +71,15 @@ std::optional<sig::DisplaySettings> displayOptions(const CommandLine &line)
 
 bool DataFileInput::fail(const files::DataFileProblem &problem)
 {
-    m_message
-        = QStringLiteral("%1 %2").arg(escaped(m_fileName), files::dataFileProblemText(problem));
+    m_message = QStringLiteral("%1 %2").arg(m_shown, files::dataFileProblemText(problem));
     return false;
 }
 
-bool DataFileInput::open(const QString &fileName)
+bool DataFileInput::open(const InputFile &file)
 {
+    const QString &fileName = file.path;
     m_fileName = fileName;
+    m_shown = file.shown;
     files::DataFileProblem problem;
     // No byte of the comment is read.
     if (files::readDataFileSummary(fileName, &m_summary, 0, nullptr, &problem)
@@ -139,15 +140,15 @@ bool DataFileInput::decode(sig::ChartStream &stream, const std::function<bool()>
     });
 }
 
-CommandOutput::CommandOutput(const QString &command)
-    : m_command(command)
-    , m_stdout(command)
+int outputStatus(int errorNumber)
 {
+    return errorNumber == 0 ? ExitUsage : StandardOutput::ExitOutputFailed;
 }
 
 std::optional<int> CommandOutput::open(
     const QString &path, const QString &input, const QStringList &moreInputs)
 {
+    m_path = path;
     m_standard = path.isEmpty() || path == QLatin1String("-");
     if (m_standard)
         return std::nullopt;
@@ -156,21 +157,15 @@ std::optional<int> CommandOutput::open(
     options.moreInputs = moreInputs;
     if (!m_file.open(path, options)) {
         report();
-        // Only a rule refuses without a system error: the output is the input file itself,
-        // or a block device.
-        return m_file.errorNumber() == 0 ? ExitUsage : StandardOutput::ExitOutputFailed;
+        return outputStatus(m_file.errorNumber());
     }
-    if (!m_file.note().isEmpty())
-        std::fprintf(stderr, "ferrun-cli %s: %s\n", qPrintable(m_command),
-            qPrintable(escaped(m_file.note())));
     return std::nullopt;
 }
 
 bool CommandOutput::report()
 {
     if (!m_reported)
-        std::fprintf(stderr, "ferrun-cli %s: %s\n", qPrintable(m_command),
-            qPrintable(escaped(m_file.errorString())));
+        message(shownError(m_file.errorString(), m_path));
     m_reported = true;
     return false;
 }

@@ -38,9 +38,10 @@ public:
     // Largest piece of the array read at once.
     static constexpr qint64 PieceBytes = qint64(1) << 20;
 
-    // Checks the file. False when it cannot be read, is not an instrument data file or ends
-    // inside its header, titles or data; message() then names it and the cause.
-    bool open(const QString &fileName);
+    // Checks the file (read at `path`, named in messages as `shown`, cli::inputFile). False
+    // when it cannot be read, is not an instrument data file or ends inside its header,
+    // titles or data; message() then names it and the cause.
+    bool open(const InputFile &file);
     const files::DataFileHeader &header() const { return m_summary.header; }
 
     // Reads the array from its start and hands each piece to `piece`. False when the file
@@ -57,24 +58,23 @@ private:
     bool fail(const files::DataFileProblem &problem);
 
     QString m_fileName;
+    QString m_shown;
     files::DataFileSummary m_summary;
     QString m_message;
 };
 
 // The output of a command: standard output when no OUT is given or OUT is "-", otherwise
-// OUT written through files::OutputFile (a file replaced only once whole, a device or a FIFO
-// written as a stream, the input file refused). Every failure is printed once, in one line
-// naming the system's error.
+// OUT written through files::OutputFile (a file replaced only once whole, a device, FIFO or
+// socket written as a stream, the input file refused). Every failure is printed once, in one
+// line naming the system's error.
 class CommandOutput
 {
 public:
-    explicit CommandOutput(const QString &command);
+    CommandOutput() = default;
 
-    // Opens OUT (empty or "-": standard output); `input` is the file being read, and
-    // `moreInputs` any others (OUT is none of them). Nothing
-    // when it is open (a note is printed when it is written in place), else the status to
-    // exit with, the message printed: ExitUsage when OUT is refused by rule (the input file
-    // itself, a block device), StandardOutput::ExitOutputFailed when it cannot be written.
+    // Opens OUT (not given or "-": standard output); `input` is the file being read, and
+    // `moreInputs` any others (OUT is none of them). Nothing when it is open, else the status
+    // to exit with, the message printed (outputStatus).
     std::optional<int> open(
         const QString &path, const QString &input, const QStringList &moreInputs = {});
     bool write(const char *data, qint64 size);
@@ -87,11 +87,17 @@ public:
 private:
     bool report();
 
-    QString m_command;
+    QString m_path;
     bool m_standard = true;
     StandardOutput m_stdout;
     files::OutputFile m_file;
     bool m_reported = false;
 };
+
+// The status of an output that cannot be opened, the same for every command and kind of
+// target: ExitUsage when it is refused by rule (an input file itself, a block device),
+// StandardOutput::ExitOutputFailed when the system refuses it (a folder, no permission, no
+// such folder, a folder that takes no new file, a FIFO's wait ended by a signal).
+int outputStatus(int errorNumber);
 
 } // namespace cli

@@ -1,7 +1,10 @@
 #include "acquisition/samplingparameters.h"
+#include "acquisition/samplingplan.h"
 #include "cli/commandline.h"
 #include "cli/commands.h"
+#include "cli/measurementsetup.h"
 #include "cli/output.h"
+#include "signal/csvexport.h"
 
 #include <QLocale>
 #include <climits>
@@ -11,7 +14,8 @@
 //
 // Prints what the frequency/time panel shows after a value is typed into seF or seTime and
 // the field is left, starting from the state of a first run: for a value outside the panel's
-// range, its warning (as the panel words it) and the values it pulls the fields back to.
+// range, its warning (the limit the panel names, in English) and the values it pulls the
+// fields back to.
 // (measure and cycle refuse such values: they would record at another rate than asked.)
 
 using acquisition::Field;
@@ -42,10 +46,11 @@ int cli::runDividers(const QStringList &args)
             .arg(acquisition::BlockSamples),
         "N", QString::number(acquisition::FullMemorySamples) });
     line.addExitCode(0,
-        "printed as key=value lines: warning (the panel's warning for a value outside its "
-        "range, as the panel words it; empty otherwise), Time4allSRAM, d1, d2, "
-        "SamplePeriodCycles, F, T, seF, seTime (the values the panel shows after the field "
-        "is left)");
+        "printed as key=value lines: warning (for a value outside the panel's range, the "
+        "limit its warning names, in English: \"below the board's lowest frequency, 75 Hz\"; "
+        "empty otherwise), Time4allSRAM, d1, d2, SamplePeriodCycles, F (Hz) and T (ms) as "
+        "the board achieves them, in the shortest form that reads back exactly, seF, seTime "
+        "(the values the panel shows after the field is left)");
     line.addExitCode(StandardOutput::ExitOutputFailed, "standard output could not be written");
     if (const std::optional<int> status = line.parse(args))
         return *status;
@@ -80,12 +85,20 @@ int cli::runDividers(const QStringList &args)
     panel.applyFirstRun();
     panel.assign(Field::seSamples, *samples);
 
+    // The panel's warning is its own language's; the limit it names is the sampling plan's.
     QString warning;
     const auto typeAndLeave = [&](Field field, int value) {
         panel.setFocusField(field);
         panel.userTyped(field, QString::number(value));
-        if (panel.lErrInVisible())
-            warning = panel.lErrIn();
+        if (panel.lErrInVisible()) {
+            acquisition::SamplingRequest request;
+            request.given = field == Field::seTime ? acquisition::SamplingRequest::Given::Time
+                                                   : acquisition::SamplingRequest::Given::Frequency;
+            request.value = value;
+            request.samples = *samples;
+            const acquisition::SamplingPlan plan = acquisition::planSampling(request);
+            warning = plan.outside ? limitText(*plan.outside, *samples) : panel.lErrIn();
+        }
         panel.userLeft(field);
     };
     if (frequency)
@@ -93,7 +106,7 @@ int cli::runDividers(const QStringList &args)
     else if (time)
         typeAndLeave(Field::seTime, *time);
 
-    StandardOutput out(QStringLiteral("dividers"));
+    StandardOutput out;
     const auto print = [&out](const QString &key, const QString &value) {
         out.write(key + u'=' + value + u'\n');
     };
@@ -102,8 +115,8 @@ int cli::runDividers(const QStringList &args)
     print("d1", QString::number(panel.d1()));
     print("d2", QString::number(panel.d2()));
     print("SamplePeriodCycles", QString::number(panel.SamplePeriodCycles()));
-    print("F", QString::number(panel.trueFrequency(), 'f', 3));
-    print("T", QString::number(panel.TrueTimeMs(), 'f', 3));
+    print("F", QString::fromLatin1(sig::formatNumber(panel.trueFrequency())));
+    print("T", QString::fromLatin1(sig::formatNumber(panel.TrueTimeMs())));
     print("seF", QString::number(panel.value(Field::seF)));
     print("seTime", QString::number(panel.value(Field::seTime)));
     return out.finish() ? 0 : StandardOutput::ExitOutputFailed;

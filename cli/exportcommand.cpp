@@ -2,9 +2,8 @@
 #include "cli/commands.h"
 #include "cli/displayoptions.h"
 #include "cli/output.h"
+#include "files/outputfile.h"
 #include "signal/csvexport.h"
-
-#include <cstdio>
 
 // ferrun-cli export FILE: the points the chart draws for a data file, as CSV. The channels
 // and the averaging come from the file's header; the display settings from the options,
@@ -17,27 +16,31 @@ int cli::runExport(const QStringList &args)
         "the channels of the file and FD, then one row per drawn frame (frame 0 is not\n"
         "drawn). Numbers in the shortest form that reads back exactly, with a point; beyond\n"
         "1e-7..1e21 in magnitude with an exponent (1e+308).");
-    line.addPositional("FILE", "The data file (*.kdx).");
+    line.addPositional("FILE", "The data file (*.kdx); \"-\" for standard input.");
     line.addOption({ { "o", "output" },
         "Write to OUT instead of standard output (\"-\": standard output). A file is replaced "
-        "only once whole; a device or a FIFO is written as a stream.",
+        "only once whole; a device, FIFO or socket is written as a stream.",
         "OUT" });
     addDisplayOptions(line);
     line.addExitCode(0, "written");
     line.addExitCode(1, "the output could not be written");
-    line.addExitCode(2, "bad arguments, or OUT is FILE itself");
+    line.addExitCode(2, "bad arguments, or OUT is never written (FILE itself, a block device)");
     line.addExitCode(ExitBadInput, BadDataFileExit);
     if (const std::optional<int> status = line.parse(args, 1, 1))
         return *status;
+    // A signal that ends the command removes a temporary file it has named first.
+    files::OutputFile::removeTemporaryFilesOnSignals();
 
     std::optional<sig::DisplaySettings> settings = displayOptions(line);
     if (!settings)
         return ExitUsage;
 
-    const QString fileName = line.positional().first();
+    const std::optional<InputFile> file = inputFile(line.positional().first());
+    if (!file)
+        return ExitBadInput;
     DataFileInput input;
-    if (!input.open(fileName)) {
-        std::fprintf(stderr, "ferrun-cli export: %s\n", qPrintable(input.message()));
+    if (!input.open(*file)) {
+        message(input.message());
         return ExitBadInput;
     }
     sig::applyFileHeader(*settings, input.header());
@@ -46,12 +49,12 @@ int cli::runExport(const QStringList &args)
     // The photodiode line's two levels are the raw range of the whole recording: a first
     // pass finds them before the first row is written.
     if (settings->photodiode && !input.decode(stream, [] { return true; })) {
-        std::fprintf(stderr, "ferrun-cli export: %s\n", qPrintable(input.message()));
+        message(input.message());
         return ExitBadInput;
     }
 
-    CommandOutput out("export");
-    if (const std::optional<int> status = out.open(line.value("output"), fileName))
+    CommandOutput out;
+    if (const std::optional<int> status = out.open(line.value("output"), file->path))
         return *status;
     const sig::CsvSink sink
         = [&out](const char *data, qint64 size) { return out.write(data, size); };
@@ -61,7 +64,7 @@ int cli::runExport(const QStringList &args)
             stream, [&] { return written = sig::writeCsvRows(stream.recording(), sink); })
         && written) {
         out.cancel();
-        std::fprintf(stderr, "ferrun-cli export: %s\n", qPrintable(input.message()));
+        message(input.message());
         return ExitBadInput;
     }
     if (!written || !out.commit()) {

@@ -4,8 +4,7 @@
 #include "files/datafile.h"
 #include "files/printable.h"
 #include "files/windows1251.h"
-
-#include <cstdio>
+#include "signal/csvexport.h"
 
 namespace {
 
@@ -29,11 +28,12 @@ int cli::runInfo(const QStringList &args)
 {
     CommandLine line("info", "FILE",
         "Prints the header, the titles and the comment of a data file as key=value lines in "
-        "UTF-8.\nThe data is not read. Control characters in the titles and the comment are "
+        "UTF-8.\nNumbers in the shortest form that reads back exactly, as export writes them. "
+        "The data is\nnot read. Control characters in the titles and the comment are "
         "escaped\n(\\t, \\n, \\r, \\xNN, and \\\\ for a backslash). At most the first 1048576 "
         "bytes of the\ncomment are printed; CommentCut=1 and a note on standard error then say "
         "so. Titles\nlonger than 65536 bytes are cut to that; TitleCut=1 and a note say so.");
-    line.addPositional("FILE", "the data file (*.kdx)");
+    line.addPositional("FILE", "the data file (*.kdx); \"-\" for standard input");
     line.addExitCode(0, "printed");
     line.addExitCode(StandardOutput::ExitOutputFailed, "standard output could not be written");
     line.addExitCode(ExitBadInput,
@@ -41,15 +41,16 @@ int cli::runInfo(const QStringList &args)
         "ends inside its header, titles or data (a line on standard error says which, and where)");
     if (const auto status = line.parse(args, 1, 1))
         return *status;
-    const QString fileName = line.positional().first();
+    const std::optional<InputFile> file = inputFile(line.positional().first());
+    if (!file)
+        return ExitBadInput;
 
     files::DataFileSummary summary;
     files::DataFileProblem problem;
     const files::DataFileStatus status
-        = files::readDataFileSummary(fileName, &summary, MaxPrintedComment, nullptr, &problem);
+        = files::readDataFileSummary(file->path, &summary, MaxPrintedComment, nullptr, &problem);
     if (status != files::DataFileStatus::Ok) {
-        std::fprintf(stderr, "ferrun-cli info: %s %s\n", qPrintable(escaped(fileName)),
-            qPrintable(files::dataFileProblemText(problem)));
+        message(QStringLiteral("%1 %2").arg(file->shown, files::dataFileProblemText(problem)));
         return ExitBadInput;
     }
     const files::DataFileHeader &h = summary.header;
@@ -57,8 +58,9 @@ int cli::runInfo(const QStringList &args)
     printLine(out, "FileType", QString::number(h.FileType));
     printLine(out, "ChartChannelBits", QString::number(h.ChartChannelBits));
     printLine(out, "DataLength", QString::number(h.DataLength));
-    printLine(out, "ChannelIntervalUs", QString::number(h.ChannelIntervalUs, 'g', 17));
-    printLine(out, "ValueScale", QString::number(h.ValueScale, 'g', 17));
+    printLine(
+        out, "ChannelIntervalUs", QString::fromLatin1(sig::formatNumber(h.ChannelIntervalUs)));
+    printLine(out, "ValueScale", QString::fromLatin1(sig::formatNumber(h.ValueScale)));
     printLine(out, "ValueOffset", QString::number(h.ValueOffset));
     printLine(out, "XTitle", files::escapeControls(h.XTitle, true));
     printLine(out, "YTitle", files::escapeControls(h.YTitle, true));
@@ -67,19 +69,19 @@ int cli::runInfo(const QStringList &args)
         out, "Comment", files::escapeControls(files::fromWindows1251(summary.commentBytes), true));
     if (summary.commentCut()) {
         printLine(out, "CommentCut", QStringLiteral("1"));
-        std::fprintf(stderr, "ferrun-cli info: %s: comment of %lld bytes cut to its first %lld\n",
-            qPrintable(escaped(fileName)), static_cast<long long>(summary.commentSize),
-            static_cast<long long>(summary.commentBytes.size()));
+        message(QStringLiteral("%1: comment of %2 cut to its first %3")
+                    .arg(file->shown, count(summary.commentSize, "byte", "bytes"))
+                    .arg(summary.commentBytes.size()));
     }
     if (summary.titleCut()) {
         printLine(out, "TitleCut", QStringLiteral("1"));
-        std::fprintf(stderr,
-            "ferrun-cli info: %s: titles of %lld and %lld bytes cut to their first %lld\n",
-            qPrintable(escaped(fileName)), static_cast<long long>(summary.xTitleSize),
-            static_cast<long long>(summary.yTitleSize),
-            static_cast<long long>(files::MaxTitleBytes));
+        message(QStringLiteral("%1: titles of %2 and %3 bytes cut to their first %4")
+                    .arg(file->shown)
+                    .arg(summary.xTitleSize)
+                    .arg(summary.yTitleSize)
+                    .arg(files::MaxTitleBytes));
     }
-    StandardOutput stdOut(QStringLiteral("info"));
+    StandardOutput stdOut;
     stdOut.write(out);
     return stdOut.finish() ? 0 : StandardOutput::ExitOutputFailed;
 }

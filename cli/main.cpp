@@ -1,5 +1,6 @@
 #include "cli/commandline.h"
 #include "cli/commands.h"
+#include "cli/output.h"
 
 #include <QCoreApplication>
 #include <clocale>
@@ -30,21 +31,26 @@ const char usage[]
       "  -h, --help     show this help and exit\n"
       "  -v, --version  show the version and exit\n"
       "\n"
+      "A FILE argument of \"-\" is standard input, -o - standard output. Every message goes\n"
+      "to standard error as one line \"ferrun-cli COMMAND: ...\".\n"
+      "\n"
       "exit status:\n"
       "  0  done\n"
+      "  1  the output could not be written (also --help and --version)\n"
       "  2  bad arguments (a line on standard error says which)\n"
       "  other  as the command's --help says\n";
 
 } // namespace
 
-int cli::usageError(const QString &message)
+int cli::usageError(const QString &text)
 {
-    std::fprintf(stderr, "ferrun-cli: %s\n", qPrintable(message));
+    message(text);
     return ExitUsage;
 }
 
 int main(int argc, char **argv)
 {
+    cli::holdClosedStandardStreams();
     // Before the application object: plot brings its own, with the display libraries.
     if (argc >= 2 && std::strcmp(argv[1], "plot") == 0)
         return cli::runPlot(argc, argv);
@@ -60,14 +66,10 @@ int main(int argc, char **argv)
         return cli::ExitUsage;
     }
     const QString command = args.takeFirst();
-    if (command == "--help" || command == "-h") {
-        std::fputs(usage, stdout);
-        return 0;
-    }
-    if (command == "--version" || command == "-v") {
-        std::printf("ferrun-cli %s\n", FERRUN_VERSION);
-        return 0;
-    }
+    if (command == "--help" || command == "-h")
+        return cli::printText(QString::fromUtf8(usage));
+    if (command == "--version" || command == "-v")
+        return cli::printText(QStringLiteral("ferrun-cli %1\n").arg(FERRUN_VERSION));
     if (command == "dividers")
         return cli::runDividers(args);
     if (command == "ports")
@@ -86,6 +88,6 @@ int main(int argc, char **argv)
         return cli::runCycle(args);
     if (command == "recovered")
         return cli::runRecovered(args);
-    return cli::usageError(
-        QString("unknown command '%1' (ferrun-cli --help lists the commands)").arg(command));
+    return cli::usageError(QString("unknown command '%1' (ferrun-cli --help lists the commands)")
+                               .arg(cli::escaped(command)));
 }

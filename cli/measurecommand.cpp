@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/measurementsetup.h"
 #include "cli/output.h"
+#include "cli/progress.h"
 #include "files/datafile.h"
 #include "files/outputfile.h"
 #include "files/recording.h"
@@ -78,7 +79,10 @@ struct Options : cli::MeasurementOptions
 
 void describe(cli::CommandLine &line)
 {
-    line.addOption({ { "o", "output" }, "The data file to write (required).", "FILE" });
+    line.addOption({ { "o", "output" },
+        "The data file to write (required); \"-\" for standard output. A file is replaced only "
+        "once whole; a device, FIFO or socket is written as a stream.",
+        "FILE" });
     line.addOption(
         { "device", "The board's serial device (default: found by its USB identity).", "PATH" });
     line.addFlag({ "simulator" }, "Measure on the built-in board simulator.");
@@ -123,10 +127,15 @@ void describe(cli::CommandLine &line)
         "The \"500 байт\" read: one block of 250 fresh samples of the channels, saved as 500 "
         "bytes of data.");
     line.addOption({ "comment", "The comment stored in the file.", "TEXT" });
+    line.addFlag({ "quiet" },
+        "No progress and no notes: only what went wrong, and where a recording was kept.");
     line.addExitCode(ExitSaved, "saved");
     line.addExitCode(ExitNotSaved,
         "the file cannot be written (checked before measuring; after a measurement the "
         "recording is kept in the recovery store, named on standard error)");
+    line.addExitCode(cli::ExitUsage,
+        "bad arguments, or FILE is never written (a block device; standard output that is a "
+        "terminal)");
     line.addExitCode(ExitNoReply,
         QString("no reply from the instrument: silent %1 s beyond the recording time, or "
                 "between two blocks (or no trigger in time), or the measurement ended "
@@ -139,9 +148,12 @@ void describe(cli::CommandLine &line)
     line.addExitCode(ExitDisconnected,
         "board disconnected (at once, whenever it happens; the bytes of a transfer are kept, "
         "see below)");
-    line.addExitCode(128 + SIGHUP, "hung up (SIGHUP); the file is left as it was");
-    line.addExitCode(128 + SIGINT, "interrupted (SIGINT, Ctrl+C); the file is left as it was");
-    line.addExitCode(128 + SIGTERM, "terminated (SIGTERM); the file is left as it was");
+    const QString signalEnd = QStringLiteral(
+        "; the file is left as it was, and a recording already made is kept in the recovery "
+        "store (named on standard error)");
+    line.addExitCode(128 + SIGHUP, "hung up (SIGHUP)" + signalEnd);
+    line.addExitCode(128 + SIGINT, "interrupted (SIGINT, Ctrl+C)" + signalEnd);
+    line.addExitCode(128 + SIGTERM, "terminated (SIGTERM)" + signalEnd);
 }
 
 // Reads the options; nothing when the command must end with the status already printed.
@@ -153,7 +165,9 @@ std::optional<int> readOptions(const QStringList &args, Options &o)
                 "a stray byte that the board's USB bridge holds back longer than that behind\n"
                 "the last block cannot be seen. An instrument silent for %2 s beyond the\n"
                 "recording time (or between two blocks) has not replied. SIGINT (Ctrl+C),\n"
-                "SIGTERM and SIGHUP end the measurement at once and leave FILE as it was.\n"
+                "SIGTERM and SIGHUP end the command at any moment and leave FILE as it was:\n"
+                "a recording already made (while a FIFO waits for its reader, say) is kept in\n"
+                "the recovery store. Progress goes to standard error when it is a terminal.\n"
                 "The bytes of a failed transfer, up to its last good block, are kept beside a\n"
                 "regular FILE as FILE.faulty (FILE.2.faulty, ... when taken; none is replaced),\n"
                 "and in the recovery store (ferrun-cli recovered) when FILE is no regular file.")
@@ -209,7 +223,8 @@ std::optional<int> readOptions(const QStringList &args, Options &o)
 
     if (const auto status = cli::readChannelsRangeLaunch(line, o))
         return status;
-    const std::optional<acquisition::SamplingPlan> plan = cli::planOf(line, o, o.samples, o.average);
+    const std::optional<acquisition::SamplingPlan> plan
+        = cli::planOf(line, o, o.samples, o.average);
     if (!plan)
         return cli::ExitUsage;
     o.plan = *plan;
@@ -223,72 +238,26 @@ std::optional<int> readOptions(const QStringList &args, Options &o)
     return std::nullopt;
 }
 
-// "mm:ss" of a number of seconds.
-QString timeText(int seconds)
-{
-    return QString::asprintf("%.2d:%.2d", seconds / 60, seconds % 60);
-}
-
-// The progress of the recording and then of the transfer on standard error: a bar redrawn
-// in place on a terminal, plain lines (every 10 %) otherwise.
-class ProgressPrinter
-{
-public:
-    ProgressPrinter()
-        : m_terminal(::isatty(STDERR_FILENO))
-    {
-    }
-
-    void show(const char *phase, double fraction, qint64 remainingMs)
-    {
-        fraction = std::clamp(fraction, 0.0, 1.0);
-        const int percent = int(fraction * 100);
-        const int remaining = int(std::max<qint64>(0, (remainingMs + 500) / 1000));
-        if (m_terminal) {
-            constexpr int width = 30;
-            const int filled = int(fraction * width);
-            const QByteArray bar = QByteArray(filled, '#') + QByteArray(width - filled, '-');
-            std::fprintf(stderr, "\r%-9s [%s] %3d%%  %s left ", phase, bar.constData(), percent,
-                qPrintable(timeText(remaining)));
-            std::fflush(stderr);
-            m_open = true;
-            return;
-        }
-        const int step = percent / 10;
-        if (m_phase != phase || step != m_lastStep) {
-            std::fprintf(stderr, "%s %d%% %s left\n", phase, percent,
-                qPrintable(timeText(remaining)));
-            m_phase = phase;
-            m_lastStep = step;
-        }
-    }
-
-    // A line of its own, below a bar in progress.
-    void note(const QString &text)
-    {
-        finishLine();
-        std::fprintf(stderr, "%s\n", qPrintable(text));
-    }
-
-    void finishLine()
-    {
-        if (m_terminal && m_open)
-            std::fputc('\n', stderr);
-        m_open = false;
-    }
-
-private:
-    bool m_terminal;
-    bool m_open = false;
-    const char *m_phase = nullptr;
-    int m_lastStep = -1;
-};
-
 int signalExit(int number, const QString &output)
 {
-    printError(QString("%1: nothing saved, %2 left as it was")
-                   .arg(acquisition::TerminationSignals::describe(number), output));
+    printError(
+        QString("%1: nothing saved, %2 left as it was")
+            .arg(acquisition::TerminationSignals::describe(number), cli::outputShown(output)));
     return acquisition::TerminationSignals::exitStatus(number);
+}
+
+// A recording made but not delivered (its save failed, or a signal came first) goes to the
+// recovery store, named. `why` begins the message.
+int keepUndelivered(files::UnsavedWork &work, const files::Recording &recording,
+    const QString &comment, const QString &why, int status)
+{
+    QString error;
+    const QString kept = work.keepUndelivered(recording, comment, why, &error);
+    if (kept.isEmpty())
+        printError(QString("%1; the recording could not be kept either: %2").arg(why, error));
+    else
+        printError(QString("%1; the recording is kept in %2").arg(why, cli::escaped(kept)));
+    return status;
 }
 
 // What a failed exchange received, kept by the keeper (beside a regular target, or in the
@@ -298,7 +267,8 @@ void keepFailed(files::UnsavedWork &work, const QString &output, const ExchangeO
 {
     const files::Recording &received = outcome.recording;
     if (received.data.isEmpty()) {
-        printError(QString("nothing was received; %1 left as it was").arg(output));
+        printError(
+            QString("nothing was received; %1 left as it was").arg(cli::outputShown(output)));
         return;
     }
     QString detail = reason;
@@ -309,18 +279,18 @@ void keepFailed(files::UnsavedWork &work, const QString &output, const ExchangeO
     files::Recording kept = received;
     kept.comment = comment;
     QString error;
-    const QString path = work.keepFailed(kept, detail, output, &error);
+    // Beside a regular file; standard output has no side.
+    const QString target = output == QLatin1String("-") ? QString() : output;
+    const QString path = work.keepFailed(kept, detail, target, &error);
     if (path.isEmpty()) {
-        printError(QString("the %1 bytes received could not be kept: %2")
-                       .arg(received.data.size())
-                       .arg(error));
+        printError(QString("the %1 received could not be kept: %2")
+                       .arg(cli::count(received.data.size(), "byte", "bytes"), error));
         return;
     }
-    printError(QString("%1 left as it was; the %2 bytes received up to the last good block are "
+    printError(QString("%1 left as it was; the %2 received up to the last good block are "
                        "kept in %3 (not a good recording)")
-                   .arg(output)
-                   .arg(received.data.size())
-                   .arg(path));
+                   .arg(cli::outputShown(output), cli::count(received.data.size(), "byte", "bytes"),
+                       cli::escaped(path)));
 }
 
 } // namespace
@@ -332,13 +302,11 @@ int cli::runMeasure(const QStringList &args)
         return *status;
 
     // Refuse a target that cannot be written before the board records anything.
-    QString reason;
-    if (!files::OutputFile::probe(o.output, {}, &reason)) {
-        printError(reason);
-        return ExitNotSaved;
-    }
-    if (!cli::clearLeftoverSave(o.output))
-        return ExitNotSaved;
+    if (const std::optional<int> status = cli::checkTarget(o.output))
+        return *status;
+    // A reader that goes away makes a write fail (EPIPE), and the recording is kept, instead
+    // of ending the program with it.
+    std::signal(SIGPIPE, SIG_IGN);
     acquisition::TerminationSignals termination;
     if (!termination.isActive()) {
         printError(QString("cannot watch for signals: %1").arg(std::strerror(errno)));
@@ -347,8 +315,8 @@ int cli::runMeasure(const QStringList &args)
     files::UnsavedWork work(cli::recoveryStore(), files::RecoveryKeeper::Measure);
 
     if (o.waitForBoard && !acquisition::findInstrumentPort(o.roots)) {
-        std::fprintf(stderr, "waiting for the board to be plugged in (Ctrl+C ends the wait)\n");
-        std::fflush(stderr);
+        if (!o.quiet)
+            printError("waiting for the board to be plugged in (Ctrl+C ends the wait)");
         // A signal ends the wait through the event loop.
         const QMetaObject::Connection wait = QObject::connect(&termination,
             &acquisition::TerminationSignals::signalReceived, [] { QCoreApplication::exit(0); });
@@ -371,7 +339,7 @@ int cli::runMeasure(const QStringList &args)
     MeasurementSession &session = instrument.session();
 
     QEventLoop loop;
-    ProgressPrinter printer;
+    cli::Progress progress(o.quiet);
     QElapsedTimer phaseClock;
     QTimer refresh;
     refresh.setInterval(250);
@@ -385,7 +353,7 @@ int cli::runMeasure(const QStringList &args)
     bool boardGone = false;
 
     const auto finish = [&] {
-        printer.finishLine();
+        progress.finish();
         refresh.stop();
         watch.stop();
         loop.quit();
@@ -397,7 +365,7 @@ int cli::runMeasure(const QStringList &args)
                 break;
             const double total = std::max(1.0, session.MeasurementMs());
             const qint64 elapsed = phaseClock.elapsed();
-            printer.show("recording", std::min(0.99, elapsed / total), qint64(total) - elapsed);
+            progress.bar("recording", std::min(0.99, elapsed / total), qint64(total) - elapsed);
             break;
         }
         case SessionState::WaitingToTransfer:
@@ -407,7 +375,8 @@ int cli::runMeasure(const QStringList &args)
             const qint64 elapsed = phaseClock.elapsed();
             const qint64 remaining = stored > 0 ? elapsed * (expected - stored) / stored
                                                 : qint64(session.TransferMs());
-            printer.show("transfer", double(stored) / expected, remaining);
+            progress.bar("transfer", double(stored) / expected, remaining,
+                QString("%1/%2 blocks").arg(stored).arg(expected));
             break;
         }
         default:
@@ -419,8 +388,8 @@ int cli::runMeasure(const QStringList &args)
     QObject::connect(&session, &MeasurementSession::stateChanged, [&](SessionState state) {
         if (state == SessionState::WaitingToTransfer) {
             if (!waitingForTrigger)
-                printer.show("recording", 1.0, 0);
-            printer.finishLine();
+                progress.bar("recording", 1.0, 0);
+            progress.finish();
             phaseClock.restart();
         }
         draw();
@@ -433,17 +402,16 @@ int cli::runMeasure(const QStringList &args)
         waitingForTrigger = true;
         const QString bound = o.triggerTimeoutS ? QString(" (at most %1 s)").arg(*o.triggerTimeoutS)
                                                 : QString(" (Ctrl+C to give up)");
-        printer.note(o.shortRead
-                ? QString("waiting for the photodiode trigger%1").arg(bound)
-                : QString("recording time passed: waiting for the photodiode trigger%1")
-                      .arg(bound));
+        if (!o.quiet)
+            printError(o.shortRead
+                    ? QString("waiting for the photodiode trigger%1").arg(bound)
+                    : QString("recording time passed: waiting for the photodiode trigger%1")
+                          .arg(bound));
     });
-    QObject::connect(&session, &MeasurementSession::portFailure, [&](const QString &message) {
-        printer.finishLine();
-        printError(message);
-    });
-    QObject::connect(&session, &MeasurementSession::exchangeEnded,
-        [&](const ExchangeOutcome &ended) {
+    QObject::connect(&session, &MeasurementSession::portFailure,
+        [&](const QString &message) { printError(message); });
+    QObject::connect(
+        &session, &MeasurementSession::exchangeEnded, [&](const ExchangeOutcome &ended) {
             if (outcome || termination.received())
                 return;
             outcome = ended;
@@ -478,14 +446,18 @@ int cli::runMeasure(const QStringList &args)
     if (!outcome && !boardGone && !termination.received())
         loop.exec();
     session.setPort(nullptr);
+    // The exchange is over: a signal from here on only ends a wait of the save.
+    termination.disconnect();
 
-    if (termination.received())
+    progress.finish();
+    const bool made = outcome && outcome->completed();
+    if (termination.received() && !made)
         return signalExit(termination.received(), o.output);
     if (boardGone || !outcome) {
         printError(cli::failureText(SessionFailure::Disconnected));
         return ExitDisconnected;
     }
-    if (!outcome->completed()) {
+    if (!made) {
         const QString why = cli::failureText(outcome->failure, o.triggerTimeoutS);
         printError(outcome->failure == SessionFailure::OutOfStep
                 ? why + QStringLiteral(", so the recording is not saved")
@@ -496,23 +468,28 @@ int cli::runMeasure(const QStringList &args)
 
     files::Recording &recording = outcome->recording;
     recording.comment = o.comment;
-    QString saveError;
-    QString note;
-    if (files::saveRecording(recording, o.output, &saveError, &reason, &note)) {
-        if (!note.isEmpty())
-            printError(note);
-        std::fprintf(stderr, "saved %s: %lld bytes of data\n", qPrintable(cli::escaped(o.output)),
-            static_cast<long long>(recording.data.size()));
+    const auto signalled = [&](int number) {
+        return keepUndelivered(work, recording, o.comment,
+            QString("%1 before %2 was written")
+                .arg(acquisition::TerminationSignals::describe(number), cli::outputShown(o.output)),
+            acquisition::TerminationSignals::exitStatus(number));
+    };
+    // The recording came in together with a signal: it is kept, not saved.
+    if (termination.received())
+        return signalled(termination.received());
+    // A FIFO's reader, or a pipe that takes no more, is waited for until a signal comes.
+    files::OutputFile out;
+    if (out.open(o.output, cli::recordingOutput(termination))
+        && out.write(files::encodeDataFile(recording.header, recording.data, o.comment))
+        && out.commit()) {
+        if (!o.quiet)
+            printError(QString("saved %1: %2 of data")
+                           .arg(cli::outputShown(o.output),
+                               cli::count(recording.data.size(), "byte", "bytes")));
         return ExitSaved;
     }
-    const QString failure = reason.isEmpty() ? saveError : QString("%1 (%2)").arg(saveError, reason);
-    printError(failure);
-    // Never lose a recording: the keeper holds it where it can still be found.
-    QString error;
-    const QString kept = work.keepUndelivered(recording, o.comment, failure, &error);
-    if (kept.isEmpty())
-        printError(QString("the recording could not be kept either: %1").arg(error));
-    else
-        printError(QString("the recording is kept in %1").arg(kept));
-    return ExitNotSaved;
+    if (out.errorNumber() == EINTR)
+        return signalled(cli::signalThatInterrupted(termination));
+    return keepUndelivered(
+        work, recording, o.comment, cli::shownError(out.errorString(), o.output), ExitNotSaved);
 }

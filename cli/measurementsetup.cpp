@@ -1,29 +1,34 @@
 #include "cli/measurementsetup.h"
 
 #include "acquisition/instrument.h"
+#include "acquisition/terminationsignals.h"
 #include "cli/commandline.h"
+#include "cli/displayoptions.h"
 #include "cli/output.h"
 #include "files/channels.h"
 #include "files/datafile.h"
 #include "files/leftoversave.h"
 #include "files/windows1251.h"
 
-#include <cstdio>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <csignal>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace cli {
 
-void printError(const QString &message)
+void printError(const QString &text)
 {
-    // Names in messages come from the user and the file system: no control character of
-    // theirs reaches the terminal.
-    std::fprintf(stderr, "ferrun-cli: %s\n", qPrintable(escaped(message)));
+    message(text);
 }
 
 std::optional<int> readTarget(const CommandLine &line, MeasurementOptions &o)
 {
-    o.output = line.value("output");
-    if (o.output.isEmpty())
+    if (!line.isSet("output"))
         return line.error("-o FILE is required");
+    o.output = line.value("output");
+    o.quiet = line.isSet("quiet");
     o.device = line.value("device");
     o.simulator = line.isSet("simulator");
     if (o.simulator && line.isSet("device"))
@@ -36,7 +41,7 @@ std::optional<int> readTarget(const CommandLine &line, MeasurementOptions &o)
     if (const QString missing = files::notInWindows1251(o.comment); !missing.isEmpty())
         line.note(QString("the comment's characters %1 cannot be stored in a data file "
                           "(Windows-1251); they are saved as '?'")
-                      .arg(missing));
+                      .arg(escaped(missing)));
     return std::nullopt;
 }
 
@@ -67,6 +72,26 @@ std::optional<int> readChannelsRangeLaunch(const CommandLine &line, MeasurementO
     return std::nullopt;
 }
 
+QString limitText(const acquisition::SamplingLimit &limit, int samples)
+{
+    using Kind = acquisition::SamplingLimit::Kind;
+    switch (limit.kind) {
+    case Kind::FrequencyTooLow:
+        return QString("below the board's lowest frequency, %1 Hz").arg(limit.value);
+    case Kind::FrequencyTooHigh:
+        return QString("above the board's highest frequency, %1 Hz").arg(limit.value);
+    case Kind::TimeTooShort:
+        return QString("below the shortest time for %1 samples, %2 ms")
+            .arg(samples)
+            .arg(limit.value);
+    case Kind::TimeTooLong:
+        return QString("above the longest time for %1 samples, %2 ms")
+            .arg(samples)
+            .arg(limit.value);
+    }
+    return {};
+}
+
 std::optional<acquisition::SamplingPlan> planOf(
     const CommandLine &line, const MeasurementOptions &o, int samples, bool averaging)
 {
@@ -85,31 +110,10 @@ std::optional<acquisition::SamplingPlan> planOf(
     const acquisition::SamplingPlan plan = acquisition::planSampling(request);
     if (!plan.outside)
         return plan;
-    const SamplingLimit &limit = *plan.outside;
-    switch (limit.kind) {
-    case SamplingLimit::Kind::FrequencyTooLow:
-        line.error(QString("--freq %1 is below the board's lowest frequency, %2 Hz")
-                       .arg(request.value)
-                       .arg(limit.value));
-        break;
-    case SamplingLimit::Kind::FrequencyTooHigh:
-        line.error(QString("--freq %1 is above the board's highest frequency, %2 Hz")
-                       .arg(request.value)
-                       .arg(limit.value));
-        break;
-    case SamplingLimit::Kind::TimeTooShort:
-        line.error(QString("--time %1 is below the shortest time for %2 samples, %3 ms")
-                       .arg(request.value)
-                       .arg(samples)
-                       .arg(limit.value));
-        break;
-    case SamplingLimit::Kind::TimeTooLong:
-        line.error(QString("--time %1 is above the longest time for %2 samples, %3 ms")
-                       .arg(request.value)
-                       .arg(samples)
-                       .arg(limit.value));
-        break;
-    }
+    line.error(QString("%1 %2 is %3")
+                   .arg(o.time ? "--time" : "--freq")
+                   .arg(request.value)
+                   .arg(limitText(*plan.outside, samples)));
     return std::nullopt;
 }
 
@@ -135,9 +139,8 @@ QString failureText(acquisition::SessionFailure failure, std::optional<int> trig
     case SessionFailure::NoReply:
         return QStringLiteral("no reply from the instrument");
     case SessionFailure::NoTrigger:
-        return triggerTimeoutS
-            ? QString("no photodiode trigger within %1 s").arg(*triggerTimeoutS)
-            : QStringLiteral("no photodiode trigger");
+        return triggerTimeoutS ? QString("no photodiode trigger within %1 s").arg(*triggerTimeoutS)
+                               : QStringLiteral("no photodiode trigger");
     case SessionFailure::Incomplete:
         return QStringLiteral("the instrument's reply was incomplete");
     case SessionFailure::NoData:
@@ -152,31 +155,72 @@ bool connectInstrument(acquisition::Instrument &instrument)
 {
     if (instrument.connectInstrument())
         return true;
-    printError(QString("no instrument: %1").arg(instrument.lastError()));
+    message(QString("no instrument: %1").arg(instrument.lastError()));
     return false;
 }
 
-bool clearLeftoverSave(const QString &target)
+void clearLeftoverSaves(const QString &target)
 {
-    const files::LeftoverSave left = files::clearLeftoverSave(target);
-    switch (left.outcome) {
-    case files::LeftoverSave::Outcome::None:
-        return true;
-    case files::LeftoverSave::Outcome::Removed:
-        std::fprintf(stderr, "removed %s, left by an interrupted save\n",
-            qPrintable(escaped(files::temporarySaveName(target))));
-        return true;
-    case files::LeftoverSave::Outcome::Recovered:
-        std::fprintf(stderr, "kept %s: a whole recording left by an interrupted save of %s\n",
-            qPrintable(escaped(left.path)), qPrintable(escaped(target)));
-        return true;
-    case files::LeftoverSave::Outcome::NotRecovered:
-        printError(QString("%1 holds a whole recording left by an interrupted save and cannot be "
-                           "renamed (%2); move it away first")
-                       .arg(left.path, left.reason));
-        return false;
+    for (const files::LeftoverSave &left : files::clearLeftoverSaves(target)) {
+        switch (left.outcome) {
+        case files::LeftoverSave::Outcome::Removed:
+            message(QString("removed %1, left by a save of %2 that was killed")
+                        .arg(escaped(left.path), escaped(target)));
+            break;
+        case files::LeftoverSave::Outcome::Recovered:
+            message(QString("kept %1: a whole recording left by a save of %2 that was killed")
+                        .arg(escaped(left.path), escaped(target)));
+            break;
+        case files::LeftoverSave::Outcome::NotRecovered:
+            message(QString("%1 holds a whole recording left by a save of %2 that was killed, and "
+                            "cannot be renamed (%3): it stays as it is")
+                        .arg(escaped(left.path), escaped(target), left.reason));
+            break;
+        }
     }
-    return true;
+}
+
+std::optional<int> checkTarget(const QString &target)
+{
+    if (target == QLatin1String("-")) {
+        if (standardStreamClosed(STDOUT_FILENO)) {
+            message("cannot write to standard output: it is closed");
+            return StandardOutput::ExitOutputFailed;
+        }
+        if (::isatty(STDOUT_FILENO)) {
+            message("standard output is a terminal: a data file is not written there (redirect "
+                    "it, or give -o FILE)");
+            return ExitUsage;
+        }
+        return std::nullopt;
+    }
+    QString reason;
+    int error = 0;
+    if (!files::OutputFile::probe(target, {}, &reason, &error)) {
+        message(shownError(reason, target));
+        return outputStatus(error);
+    }
+    clearLeftoverSaves(target);
+    return std::nullopt;
+}
+
+files::OutputOptions recordingOutput(
+    const acquisition::TerminationSignals &termination, bool waitsEnded)
+{
+    files::OutputOptions options;
+    options.allowStandardOutput = true;
+    // Readable from its making: every wait ends at once.
+    static const int ended = ::eventfd(1, EFD_CLOEXEC);
+    options.interruptFd = waitsEnded ? ended : termination.wakeDescriptor();
+    return options;
+}
+
+int signalThatInterrupted(const acquisition::TerminationSignals &termination)
+{
+    // The signal's byte waits in the watcher's pipe (no event loop ran since the wait).
+    while (!termination.received())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return termination.received();
 }
 
 files::RecoveryStore recoveryStore()
@@ -187,10 +231,9 @@ files::RecoveryStore recoveryStore()
 void reportInterruptedRuns(const files::RecoveryStore &store)
 {
     for (const files::RecoveryEntry &entry : store.repairInterruptedRuns())
-        std::fprintf(stderr,
-            "kept %s: the cycles of a run that ended without saving them (%lld bytes of "
-            "data)\n",
-            qPrintable(escaped(entry.path)), static_cast<long long>(entry.dataLength));
+        message(QString("kept %1: the cycles of a run that ended without saving them (%2 of "
+                        "data)")
+                    .arg(escaped(entry.path), count(entry.dataLength, "byte", "bytes")));
 }
 
 } // namespace cli

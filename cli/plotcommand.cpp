@@ -11,9 +11,12 @@
 #include "cli/commandline.h"
 #include "cli/displayoptions.h"
 #include "cli/output.h"
+#include "cli/plotpng.h"
 #include "files/channels.h"
 #include "files/datafile.h"
+#include "files/folderbrowser.h"
 #include "files/inifile.h"
+#include "files/outputfile.h"
 #include "files/settings.h"
 
 #include <QApplication>
@@ -21,7 +24,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
-#include <QImageWriter>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QRegularExpression>
@@ -33,6 +35,7 @@
 #include <cstdio>
 #include <deque>
 #include <optional>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -50,17 +53,23 @@ constexpr int MaximumDegrees = 500;
 
 enum class Format { Svg, Png, Pdf };
 
-// The report's texts of FILE: its name, its modification time as the recording's time, the
-// sampling figures of its header, its comment.
-chart::Report fileReport(
-    const QString &fileName, const sig::DisplaySettings &settings, const QLocale &locale)
+// The report's texts of FILE (read at `path`, titled `title`): its modification time as the
+// recording's time, the sampling figures of its header, its comment.
+chart::Report fileReport(const QString &path, const QString &title,
+    const sig::DisplaySettings &settings, const QLocale &locale)
 {
     files::DataFileSummary summary;
     // The comment is printed up to a few lines: its first 64 KiB are plenty.
-    files::readDataFileSummary(fileName, &summary, 64 * 1024);
-    const QFileInfo info(fileName);
-    return chart::recordingReport(info.fileName(), summary.header, summary.header.DataLength,
-        info.lastModified(), summary.commentLines().join(u'\n'), settings.rangeIndex, locale);
+    files::readDataFileSummary(path, &summary, 64 * 1024);
+    return chart::recordingReport(title, summary.header, summary.header.DataLength,
+        QFileInfo(path).lastModified(), summary.commentLines().join(u'\n'), settings.rangeIndex,
+        locale);
+}
+
+// How the picture names a file given as `name`: without its folder ("-" for standard input).
+QString pictureName(const QString &name)
+{
+    return name == QLatin1String("-") ? name : files::namePart(name);
 }
 
 // The shift of an overlay as its legend names it ("+5 мс"), in the X unit of the mode.
@@ -126,7 +135,8 @@ void setUpChart(
 // with the display options and its own file's channels, averaging and interval.
 struct PlotInput
 {
-    QString fileName;
+    QString fileName; // as given
+    cli::InputFile source;
     cli::DataFileInput file;
     std::optional<sig::ChartStream> stream;
     chart::ChannelSeries series {};
@@ -134,26 +144,27 @@ struct PlotInput
     std::optional<chart::RecordingExtent> extent;
 };
 
-void paintInto(chart::TChart &chart, QImage &image)
+// Lays the chart out as a PNG of its size draws it: on an image of the picture's kind (one
+// row of it is enough).
+void layOutForPng(chart::TChart &chart)
 {
+    QImage image(chart.width(), 1, QImage::Format_RGB32);
     QPainter painter(&image);
     chart.paintChart(painter, chart.ClientBounds());
 }
 
-QByteArray pngBytes(const QImage &image)
+// An overlay's legend names the file and the channel on each of its shown channels' rows
+// ("b.kdx T3  +2.5 мс"), drawn in that channel's colour and the overlay's dashes; the row that
+// would name the file alone goes.
+void nameOverlayChannels(const chart::OverlaySeries &overlay, const QString &shift)
 {
-    // A chart has a few hundred colours at most (the lines, the grey of the legend and the
-    // grid, the shades of the text): with a palette the picture is exact, about half the
-    // size and written several times faster. When the palette cannot hold it exactly, the
-    // picture is written in full colour.
-    const QImage indexed
-        = image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
-    const bool exact = indexed.convertToFormat(QImage::Format_RGB32) == image;
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    return writer.write(exact ? indexed : image) ? bytes : QByteArray();
+    overlay.entry->setShowInLegend(false);
+    for (chart::TChartSeries *series : overlay.channels) {
+        if (!series->Active())
+            continue;
+        series->setTitle(shift.isEmpty() ? series->Name() : series->Name() + "  " + shift);
+        series->setShowInLegend(true);
+    }
 }
 
 // Qt asks for its runtime folder at start and, with XDG_RUNTIME_DIR unset, warns on every run
@@ -174,6 +185,8 @@ std::optional<QTemporaryDir> privateRuntimeFolder()
 
 int plot(char *program, const QStringList &args)
 {
+    // A signal that ends the command removes a temporary file it has named first.
+    files::OutputFile::removeTemporaryFilesOnSignals();
     CommandLine line("plot", "FILE [OVERLAY...] -o OUT.svg|OUT.png|OUT.pdf [options]",
         "Draws the chart of a data file as the window draws it after loading the file, on a\n"
         "white background as the copy to the clipboard has it, and writes it as SVG or PNG\n"
@@ -186,9 +199,10 @@ int plot(char *program, const QStringList &args)
         "the SVG, like the copied picture, is one pixel narrower and lower.\n"
         "Further files are laid over the first as the window lays its overlays: each with\n"
         "its own channels, averaging and interval and the same display options, in the\n"
-        "channel colours with a dash pattern of its own, and named in the legend; --shift\n"
-        "moves them along X.");
-    line.addPositional("FILE", "The data file (*.kdx).");
+        "channel colours with a dash pattern of its own, each channel named in the legend\n"
+        "with its file; --shift moves them along X. The SVG's and the PDF's titles name\n"
+        "FILE. A PNG of any size is drawn in bands, so memory stays bounded.");
+    line.addPositional("FILE", "The data file (*.kdx); \"-\" for standard input.");
     line.addPositional("OVERLAY...", "Data files laid over FILE to compare with it (optional).");
     line.addOption({ { "o", "output" },
         "The picture to write: a name ending in .svg, .png or .pdf, or \"-\" for standard output "
@@ -215,7 +229,9 @@ int plot(char *program, const QStringList &args)
         "X", "0" });
     line.addExitCode(0, "written");
     line.addExitCode(1, "the output could not be written");
-    line.addExitCode(2, "bad arguments, or OUT is FILE or an OVERLAY itself");
+    line.addExitCode(2,
+        "bad arguments, or OUT is never written (FILE or an OVERLAY itself, a block device, "
+        "standard output that is a terminal for a PNG or PDF)");
     line.addExitCode(cli::ExitBadInput,
         QString(cli::BadDataFileExit)
             + "; likewise an OVERLAY (the message names the file; OUT is left as it was)");
@@ -230,9 +246,10 @@ int plot(char *program, const QStringList &args)
         = line.isSet("format") ? line.value("format") : QFileInfo(outName).suffix().toLower();
     if (formatName != "svg" && formatName != "png" && formatName != "pdf")
         return line.error(line.isSet("format")
-                ? QString("--format expects svg, png or pdf, got '%1'").arg(formatName)
+                ? QString("--format expects svg, png or pdf, got '%1'")
+                      .arg(cli::escaped(formatName))
                 : QString("OUT must end in .svg, .png or .pdf (or give --format), got '%1'")
-                      .arg(outName));
+                      .arg(cli::escaped(outName)));
     const Format format = formatName == "svg" ? Format::Svg
         : formatName == "png"                 ? Format::Png
                                               : Format::Pdf;
@@ -267,28 +284,39 @@ int plot(char *program, const QStringList &args)
         const QString path = line.value("settings");
         const QFileInfo info(path);
         if (!info.isFile() || !info.isReadable())
-            return line.error(QString("cannot read the settings file %1").arg(path));
+            return line.error(QString("cannot read the settings file %1").arg(cli::escaped(path)));
         colours = files::Settings::read(files::IniFile(path));
     }
+
+    if (line.positional().count(QStringLiteral("-")) > 1)
+        return line.error("standard input (-) can be read only once");
+    if (outName == QLatin1String("-") && format != Format::Svg && ::isatty(STDOUT_FILENO))
+        return line.error("standard output is a terminal: a PNG or PDF is not written there "
+                          "(redirect it, or give -o FILE)");
 
     // Every file is checked before the output is opened.
     std::deque<PlotInput> inputs;
     const auto badInput = [](const PlotInput &input) {
-        std::fprintf(stderr, "ferrun-cli plot: %s\n", qPrintable(input.file.message()));
+        cli::message(input.file.message());
         return cli::ExitBadInput;
     };
     for (const QString &fileName : line.positional()) {
         PlotInput &input = inputs.emplace_back();
         input.fileName = fileName;
         input.shift = inputs.size() > 1 ? *shift : 0;
-        if (!input.file.open(fileName))
+        const std::optional<cli::InputFile> source = cli::inputFile(fileName);
+        if (!source)
+            return cli::ExitBadInput;
+        input.source = *source;
+        if (!input.file.open(input.source))
             return badInput(input);
     }
-    QStringList overlayNames;
+    QStringList overlayPaths;
     for (size_t i = 1; i < inputs.size(); ++i)
-        overlayNames << inputs[i].fileName;
-    cli::CommandOutput out("plot");
-    if (const std::optional<int> status = out.open(outName, inputs.front().fileName, overlayNames))
+        overlayPaths << inputs[i].source.path;
+    cli::CommandOutput out;
+    if (const std::optional<int> status
+        = out.open(outName, inputs.front().source.path, overlayPaths))
         return *status;
 
     // The toolkit starts only now, so that bad arguments and files are refused quickly; on
@@ -327,18 +355,23 @@ int plot(char *program, const QStringList &args)
     if (format == Format::Pdf) {
         pdfBuffer.open(QIODevice::WriteOnly);
         pdf.emplace(&pdfBuffer);
-        report = fileReport(inputs.front().fileName, *settings, reportLocale);
+        report = fileReport(inputs.front().source.path, pictureName(inputs.front().fileName),
+            *settings, reportLocale);
         chart::setUpReportPdf(*pdf, report);
     }
     setUpChart(chart, inputs.front().stream->recording(), colours);
+    // The SVG's title (the PDF's is the report's).
+    chart.setObjectName(pictureName(inputs.front().fileName));
     inputs.front().series = chart::channelSeries(chart);
     for (size_t i = 1; i < inputs.size(); ++i) {
         PlotInput &input = inputs[i];
-        const chart::OverlaySeries overlay
-            = chart::addOverlaySeries(chart, chart::overlayName(input.fileName), int(i - 1));
-        chart::setOverlayShift(overlay, shiftText(input.shift, *settings));
+        const QString name = input.fileName == QLatin1String("-")
+            ? input.fileName
+            : chart::overlayName(input.fileName);
+        const chart::OverlaySeries overlay = chart::addOverlaySeries(chart, name, int(i - 1));
         input.series = overlay.channels;
         chart::showRecordingChannels(input.series, input.stream->recording());
+        nameOverlayChannels(overlay, shiftText(input.shift, *settings));
     }
     // Checked above: the axis takes the range.
     chart::setValueAxisRange(*chart.LeftAxis(), int(settings->axisMode), *ymin, *ymax);
@@ -380,14 +413,11 @@ int plot(char *program, const QStringList &args)
             }))
             return fail(input);
     }
-    QImage image;
-    if (format == Format::Png)
-        image = QImage(chart.size(), QImage::Format_RGB32);
     if (reduce) {
-        // Laid out as the picture will be: the PNG on its image, the SVG at the chart's own
+        // Laid out as the picture will be: the PNG on an image, the SVG at the chart's own
         // resolution and size, as the metafile is.
         if (format == Format::Png)
-            paintInto(chart, image);
+            layOutForPng(chart);
         else
             chart.ensureLayout();
         const chart::PixelMapper columns = chart.BottomAxis()->mapper();
@@ -404,26 +434,32 @@ int plot(char *program, const QStringList &args)
         }
     }
 
-    QByteArray bytes;
-    if (format == Format::Svg) {
-        bytes = chart.RenderMetafile(false, chart.ClientBounds());
-    } else if (pdf) {
-        QPainter painter;
-        if (painter.begin(&*pdf)) {
-            chart::paintReport(painter, *pdf, chart, report);
-            if (painter.end())
-                bytes = pdfBytes;
-        }
+    bool written = false;
+    if (format == Format::Png) {
+        written = cli::writeBandedPng(
+            chart.size(),
+            [&](QPainter &painter) { chart.paintChart(painter, chart.ClientBounds()); },
+            [&](const QByteArray &bytes) { return out.write(bytes); });
     } else {
-        paintInto(chart, image);
-        bytes = pngBytes(image);
+        QByteArray bytes;
+        if (format == Format::Svg) {
+            bytes = chart.RenderMetafile(false, chart.ClientBounds());
+        } else {
+            QPainter painter;
+            if (painter.begin(&*pdf)) {
+                chart::paintReport(painter, *pdf, chart, report);
+                if (painter.end())
+                    bytes = pdfBytes;
+            }
+        }
+        if (bytes.isEmpty()) {
+            out.cancel();
+            cli::message("the picture could not be made");
+            return cli::StandardOutput::ExitOutputFailed;
+        }
+        written = out.write(bytes);
     }
-    if (bytes.isEmpty()) {
-        out.cancel();
-        std::fprintf(stderr, "ferrun-cli plot: the picture could not be made\n");
-        return cli::StandardOutput::ExitOutputFailed;
-    }
-    if (!out.write(bytes) || !out.commit()) {
+    if (!written || !out.commit()) {
         out.cancel();
         return cli::StandardOutput::ExitOutputFailed;
     }

@@ -67,7 +67,7 @@ int cli::runPorts(const QStringList &args)
     const std::optional<acquisition::SerialDeviceInfo> instrument
         = acquisition::findInstrumentPort(roots);
 
-    StandardOutput out(QStringLiteral("ports"));
+    StandardOutput out;
     if (devices.isEmpty())
         out.write(QByteArray("no serial devices found\n"));
     qsizetype pathWidth = 0;

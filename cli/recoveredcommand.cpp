@@ -63,7 +63,7 @@ int cli::runRecovered(const QStringList &args)
         return *status;
 
     const files::RecoveryStore store(line.value("store"));
-    StandardOutput out(QStringLiteral("recovered"));
+    StandardOutput out;
     for (const files::RecoveryEntry &entry : store.entries()) {
         QString what = kindText(entry.kind) + QStringLiteral(" by ") + keeperText(entry.keptBy);
         if (!entry.detail.isEmpty())

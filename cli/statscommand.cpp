@@ -6,7 +6,6 @@
 #include "signal/regionstats.h"
 
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 namespace {
@@ -40,7 +39,7 @@ int cli::runStats(const QStringList &args)
         "second in the time modes and per sample in the sample modes. Each column has the\n"
         "decimals the recording resolves, as the window's cursor table shows them: values to\n"
         "one ADC code, the mean one decimal more, the slope to one code over the region.");
-    line.addPositional("FILE", "The data file (*.kdx).");
+    line.addPositional("FILE", "The data file (*.kdx); \"-\" for standard input.");
     line.addOption({ "from",
         "First X of the region, in the x unit of the mode (as export "
         "writes x); default the recording's start.",
@@ -65,10 +64,12 @@ int cli::runStats(const QStringList &args)
     if (!to)
         return ExitUsage;
 
-    const QString fileName = line.positional().first();
+    const std::optional<InputFile> file = inputFile(line.positional().first());
+    if (!file)
+        return ExitBadInput;
     DataFileInput input;
-    if (!input.open(fileName)) {
-        std::fprintf(stderr, "ferrun-cli stats: %s\n", qPrintable(input.message()));
+    if (!input.open(*file)) {
+        message(input.message());
         return ExitBadInput;
     }
     sig::applyFileHeader(*settings, input.header());
@@ -90,7 +91,7 @@ int cli::runStats(const QStringList &args)
         return true;
     });
     if (!decoded) {
-        std::fprintf(stderr, "ferrun-cli stats: %s\n", qPrintable(input.message()));
+        message(input.message());
         return ExitBadInput;
     }
     if (statistics.count() == 0) {
@@ -98,7 +99,7 @@ int cli::runStats(const QStringList &args)
             ? QString(" %1").arg(QStringList { "us", "ms", "s" }.at(settings->timeUnitIndex))
             : QString();
         if (!anyPoint)
-            return line.error(QString("%1 holds no drawn point").arg(escaped(fileName)));
+            return line.error(QString("%1 holds no drawn point").arg(file->shown));
         return line.error(QString("no drawn point lies between %1 and %2%3 (the recording's "
                                   "points lie from %4 to %5%3)")
                               .arg(QString::fromLatin1(sig::formatNumber(*from)),
@@ -119,7 +120,7 @@ int cli::runStats(const QStringList &args)
             text += ',' + sig::formatDecimals(value, digits);
         text += '\n';
     }
-    StandardOutput out("stats");
+    StandardOutput out;
     if (!out.write(text) || !out.finish())
         return StandardOutput::ExitOutputFailed;
     return 0;

@@ -14,6 +14,8 @@
 #   share/thumbnailers/ferrun.thumbnailer              file managers' thumbnails of recordings
 #   share/metainfo/org.ferrun.ferrun.metainfo.xml      the software centres' description
 #   share/man/man1/ferrun*.1.gz                        the manual pages (FerrunManPages.cmake)
+#   share/bash-completion/completions/ferrun-cli       completion of ferrun-cli's commands,
+#                                                      options and files in bash
 #   lib/udev/rules.d/70-ferrun-board.rules             access to the board for the seat's user
 #   share/doc/ferrun/                                  README, copyright, changelog.gz, the
 #                                                      help pages
@@ -115,6 +117,8 @@ foreach(size 16 24 32 48 64 128 256)
             RENAME ferrun.png)
 endforeach()
 install(FILES ${FERRUN_PACKAGING_DIR}/70-ferrun-board.rules DESTINATION ${FERRUN_UDEV_RULES_DIR})
+install(FILES ${FERRUN_PACKAGING_DIR}/ferrun-cli.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME ferrun-cli)
 # A native package's changelog is changelog.gz (the Debian changelog and the project's are one).
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${FERRUN_PACKAGING_DIR}/copyright
               ${CMAKE_BINARY_DIR}/packaging/changelog.gz

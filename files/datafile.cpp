@@ -108,23 +108,6 @@ QByteArray encodeDataFile(
     return out;
 }
 
-QString temporarySaveName(const QString &fileName)
-{
-    // The name next to the target with ".saving" appended, shortened when the target's own
-    // name already uses (nearly) all 255 bytes a folder entry may have.
-    constexpr qsizetype MaxEntryBytes = 255;
-    const QString suffix = QStringLiteral(".saving");
-    const qsizetype slash = fileName.lastIndexOf(u'/');
-    const QString folder = fileName.left(slash + 1);
-    QString name = fileName.mid(slash + 1);
-    while (!name.isEmpty() && QFile::encodeName(name + suffix).size() > MaxEntryBytes) {
-        name.chop(1);
-        if (!name.isEmpty() && name.back().isHighSurrogate())
-            name.chop(1);
-    }
-    return folder + name + suffix;
-}
-
 bool saveDataFile(const QString &fileName, const DataFileHeader &header, const QByteArray &data,
     const QString &comment, QString *error, QString *reason, QString *note,
     const OutputOptions &options, SaveFailure *failure)
@@ -158,7 +141,7 @@ bool saveDataFileFrom(const QString &fileName, const DataFileHeader &header, qui
     if (!out.open(fileName, options))
         return fail(SaveFailure::CannotCreate, out.errorNumber());
     if (note)
-        *note = out.note();
+        note->clear();
     int readError = 0;
     if (!out.write(encodeDataFileHead(header, dataLength)) || !writeData(out, &readError)) {
         out.cancel();

@@ -51,9 +51,10 @@ QByteArray encodeDataFileHead(const DataFileHeader &header, quint32 dataLength);
 QByteArray encodeDataFileComment(const QString &comment);
 
 // Saves as files::OutputFile writes: atomically for a new name or a regular file (the bytes go
-// into a temporary file in the target's folder, flushed to disk and renamed over the target;
-// a symbolic link's target is replaced, the link stays), as a stream for a character device
-// or a FIFO, in place for a file whose folder takes no temporary file (`note` then says so).
+// into a temporary file of their own in the target's folder, flushed to disk and renamed over
+// the target; a symbolic link's target is replaced, the link stays), as a stream for a
+// character device or a FIFO; a file whose folder takes no temporary file is refused, never
+// rewritten in place (`note`, for a remark on how the file was written, stays empty).
 // On failure a replaced file is untouched, the temporary file removed, and `error` gets
 // "Cannot create file <name>" (or "Stream write error"), the command line's English;
 // `reason` the system's explanation, and `failure` which step failed, for the window to say
@@ -77,9 +78,6 @@ bool saveDataFileFrom(const QString &fileName, const DataFileHeader &header, qui
     const DataWriter &writeData, const QString &comment, QString *error = nullptr,
     QString *reason = nullptr, QString *note = nullptr, const OutputOptions &options = {},
     SaveFailure *failure = nullptr);
-
-// The name of the temporary file a save of `fileName` writes first.
-QString temporarySaveName(const QString &fileName);
 
 struct DataFile
 {

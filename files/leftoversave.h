@@ -1,29 +1,41 @@
 #pragma once
 
+#include <QByteArray>
+#include <QFile>
+#include <QList>
 #include <QString>
 
 namespace files {
 
-// What was done with the temporary file an interrupted save of a data file left behind.
+// What was done with a temporary file that a killed or crashed save left behind.
 struct LeftoverSave
 {
     enum class Outcome {
-        None, // nothing was left (or something that is not a regular file, which is left alone)
-        Removed, // a partial file, removed
+        Removed, // a partial file (or no data file), removed
         Recovered, // a whole recording, kept under `path`
         NotRecovered, // a whole recording that could not be renamed: left where it was
     };
-    Outcome outcome = Outcome::None;
-    QString path;
+    Outcome outcome = Outcome::Removed;
+    QString path; // Removed: the file removed; Recovered: its new name; NotRecovered: its name
     QString reason; // NotRecovered: why
 };
 
-// The temporary file of a save of `fileName` (temporarySaveName) that a killed or crashed
-// program left behind. A save that got as far as writing every byte left a whole recording in
-// it, possibly the only copy: when it reads as a whole data file it is renamed to
-// "NAME.recovered.kdx" beside the target (NAME: the target's name without ".kdx"), or, when
-// that is taken, "NAME.recovered-2.kdx", "-3", ...; nothing is ever replaced. A partial file
-// holds no recording and is removed. Anything that is not a regular file is left alone.
-LeftoverSave clearLeftoverSave(const QString &fileName);
+// Clears away the temporary files (temporaryName) that saves of `fileName` left in its folder.
+// Only files of that name pattern are looked at, and only those no save holds open any more
+// (a save under way keeps its file locked): a file of the user's is never touched, nor one of
+// a save still running. A save killed after it had written every byte left a whole file (its
+// name says so), possibly the only copy of a recording: when it reads as a data file it is
+// renamed to "NAME.recovered.kdx" beside the target (NAME: the target's name without ".kdx"),
+// or, when that is taken, "NAME.recovered-2.kdx", "-3", ...; nothing is ever replaced.
+// Anything else (a file cut short, a picture or text) holds no recording and is removed.
+QList<LeftoverSave> clearLeftoverSaves(const QByteArray &fileName);
+inline QList<LeftoverSave> clearLeftoverSaves(const QString &fileName)
+{
+    return clearLeftoverSaves(QFile::encodeName(fileName));
+}
+
+// The names (without the folder, shortened as temporaryTargetName shortens them) of the
+// targets whose saves left temporary files in `folder`.
+QList<QByteArray> leftoverTargets(const QByteArray &folder);
 
 } // namespace files

@@ -62,7 +62,7 @@ DataFileStatus readRecording(const QString &fileName, Recording *recording,
     QString *error = nullptr, DataFileProblem *problem = nullptr);
 
 // Writes the recording with its header and comment (saveDataFile: atomically for a file, as a
-// stream for a device or FIFO; `note` says when it was written in place). A faulty recording
+// stream for a device or FIFO). A faulty recording
 // is refused. On success the recording is marked saved at `fileName`.
 bool saveRecording(Recording &recording, const QString &fileName, QString *error = nullptr,
     QString *reason = nullptr, QString *note = nullptr);

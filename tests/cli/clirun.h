@@ -123,6 +123,44 @@ struct Board
     QString device;
 };
 
+// The cycles stored so far by the runs whose journals are in the recovery store under the data
+// folder `dataHome` (XDG_DATA_HOME of the run): the data bytes of its "*-cycles.kdx" entries
+// over 3500.
+inline int cyclesInStore(const QString &dataHome)
+{
+    const QDir store(dataHome + QStringLiteral("/Ferrun/recovery"));
+    qint64 bytes = 0;
+    for (const QString &name : store.entryList({ "*-cycles.kdx" }, QDir::Files)) {
+        files::DataFileSummary summary;
+        if (files::readDataFileSummary(store.filePath(name), &summary, 0)
+            == files::DataFileStatus::Ok)
+            bytes += summary.header.DataLength;
+    }
+    return int(bytes / 3500);
+}
+
+// Waits until a cycle run has `cycles` cycles in its journal (false when it ended first, or
+// after 60 s).
+inline bool waitForCycles(QProcess &process, const QString &dataHome, int cycles)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (cyclesInStore(dataHome) < cycles) {
+        if (process.state() == QProcess::NotRunning || clock.elapsed() > 60000)
+            return false;
+        process.waitForFinished(20);
+    }
+    return true;
+}
+
+// The environment of a run whose recovery store is under `dataHome`.
+inline QProcessEnvironment withDataHome(const QString &dataHome)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", dataHome);
+    return env;
+}
+
 // A header with the axis titles a chart build writes; the rest at its defaults.
 inline files::DataFileHeader titledHeader()
 {

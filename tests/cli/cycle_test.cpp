@@ -1,5 +1,6 @@
 #include "files/datafile.h"
 #include "tests/cli/clirun.h"
+#include "tests/support/lockedfolder.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -27,7 +28,7 @@ files::DataFile load(const QString &name)
 } // namespace
 
 // Three cycles, one file each beside the name given (which is not written itself), each
-// with one averaged block and the same comment; a progress line per cycle.
+// with one averaged block and the same comment.
 TEST(CliCycle, ThreeCyclesOneFileEach)
 {
     QTemporaryDir dir;
@@ -35,9 +36,10 @@ TEST(CliCycle, ThreeCyclesOneFileEach)
     const CliRun run = runCli({ "cycle", "--simulator", "--time=124", "--count", "3", "--channels",
         "1,3", "-o", dir.filePath("run.kdx"), "--comment", "печь 1\nвторая" });
     ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
-    EXPECT_TRUE(run.err.contains("cycle 1/3: 3500 bytes stored")) << qPrintable(run.err);
-    EXPECT_TRUE(run.err.contains("cycle 3/3: 3500 bytes stored")) << qPrintable(run.err);
-    EXPECT_FALSE(run.err.contains("cycle 4")) << qPrintable(run.err);
+    // Standard error is no terminal: no progress, only what was saved.
+    EXPECT_EQ(run.err,
+        QString("ferrun-cli cycle: saved 3 cycles, one file per cycle: %1 to %2\n")
+            .arg(dir.filePath("run0000.kdx"), dir.filePath("run0002.kdx")));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
         QStringList({ "run0000.kdx", "run0001.kdx", "run0002.kdx" }));
     QByteArray previous;
@@ -59,6 +61,8 @@ TEST(CliCycle, OneFileHoldsTheWholeStream)
     const CliRun run = runCli(
         { "cycle", "--simulator", "--time", "124", "--count=3", "--one-file", "-o", target });
     ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    EXPECT_EQ(run.err.toStdString(),
+        ("ferrun-cli cycle: saved " + target + ": 3 cycles, 10500 bytes of data\n").toStdString());
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({ "all.kdx" }));
     const files::DataFile file = load(target);
     EXPECT_EQ(file.header.DataLength, 10500u);
@@ -74,29 +78,30 @@ TEST(CliCycle, SignalsEndTheRunSavingTheCyclesStored)
     for (const int signal : { SIGINT, SIGTERM, SIGHUP }) {
         SCOPED_TRACE(signal);
         QTemporaryDir dir;
+        QTemporaryDir data;
         QProcess process;
+        process.setProcessEnvironment(clitest::withDataHome(data.path()));
         process.start(clitest::program("ferrun-cli"),
             { "cycle", "--simulator", "--time", "124", "-o", dir.filePath("run.kdx") });
         ASSERT_TRUE(process.waitForStarted());
-        QString err;
-        for (int i = 0; i < 400 && !err.contains("cycle 2:"); ++i) {
-            process.waitForReadyRead(50);
-            err += QString::fromUtf8(process.readAllStandardError());
-        }
-        ASSERT_TRUE(err.contains("cycle 2:")) << qPrintable(err);
+        ASSERT_TRUE(clitest::waitForCycles(process, data.path(), 2));
         ::kill(pid_t(process.processId()), signal);
-        CliRun run = finished(process);
-        run.err.prepend(err);
+        const CliRun run = finished(process);
         ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
         EXPECT_TRUE(run.err.contains(signal == SIGINT ? "stopping after the cycle under way"
                                                       : "the cycle under way was dropped"))
             << qPrintable(run.err);
-        const qsizetype stored = run.err.count(QRegularExpression("cycle \\d+: 3500 bytes stored"));
+        const QRegularExpressionMatch saved
+            = QRegularExpression("saved (\\d+) cycles, one file per cycle").match(run.err);
+        ASSERT_TRUE(saved.hasMatch()) << qPrintable(run.err);
+        const int stored = saved.captured(1).toInt();
         EXPECT_GE(stored, signal == SIGINT ? 3 : 2);
         const QStringList files = QDir(dir.path()).entryList(QDir::Files);
         EXPECT_EQ(files.size(), stored) << qPrintable(run.err);
         for (const QString &name : files)
             EXPECT_EQ(load(dir.filePath(name)).header.DataLength, 3500u);
+        // Every cycle saved: the run leaves nothing in the store.
+        EXPECT_EQ(clitest::cyclesInStore(data.path()), 0);
     }
 }
 
@@ -127,8 +132,10 @@ TEST(CliCycle, ACycleWhoseTransferFailsIsNeverSaved)
         EXPECT_EQ(run.exitCode, 3) << qPrintable(run.err);
         EXPECT_TRUE(run.err.contains(says)) << qPrintable(run.err);
         EXPECT_FALSE(run.err.contains("no reply")) << qPrintable(run.err);
-        EXPECT_TRUE(run.err.contains("cycle 1/5: 3500 bytes stored")) << qPrintable(run.err);
-        EXPECT_FALSE(run.err.contains("cycle 2/5")) << qPrintable(run.err);
+        EXPECT_TRUE(
+            run.err.endsWith(oneFile ? "saved " + target + ": 1 cycle, 3500 bytes of data\n"
+                                     : "saved " + dir.filePath("run0000.kdx") + ": 1 cycle\n"))
+            << qPrintable(run.err);
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
             QStringList({ oneFile ? "run.kdx" : "run0000.kdx" }));
         EXPECT_EQ(load(dir.filePath(oneFile ? "run.kdx" : "run0000.kdx")).data.size(), 3500);
@@ -176,24 +183,17 @@ TEST(CliCycle, KilledRunsAndFailedSavesKeepTheCycles)
 {
     QTemporaryDir dir;
     QTemporaryDir data;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_DATA_HOME", data.path());
+    const QProcessEnvironment env = clitest::withDataHome(data.path());
     const QString store = data.filePath("Ferrun/recovery");
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(clitest::program("ferrun-cli"),
         { "cycle", "--simulator", "--time", "124", "-o", dir.filePath("run.kdx") });
     ASSERT_TRUE(process.waitForStarted());
-    QString err;
-    for (int i = 0; i < 400 && !err.contains("cycle 3:"); ++i) {
-        process.waitForReadyRead(50);
-        err += QString::fromUtf8(process.readAllStandardError());
-    }
-    ASSERT_TRUE(err.contains("cycle 3:")) << qPrintable(err);
+    ASSERT_TRUE(clitest::waitForCycles(process, data.path(), 3));
+    const int stored = clitest::cyclesInStore(data.path());
     ::kill(pid_t(process.processId()), SIGKILL);
     process.waitForFinished();
-    err += QString::fromUtf8(process.readAllStandardError());
-    const qsizetype stored = err.count(QRegularExpression("cycle \\d+: 3500 bytes stored"));
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
 
     // The next run names what the killed one left, whole.
@@ -213,23 +213,39 @@ TEST(CliCycle, KilledRunsAndFailedSavesKeepTheCycles)
     EXPECT_TRUE(listed.out.contains("cycles of a run by cycle")) << qPrintable(listed.out);
     EXPECT_TRUE(listed.out.contains(kept.first())) << qPrintable(listed.out);
 
-    // A folder in the way of the one file's temporary file: the save fails after the run,
-    // and the cycles stay in the store, named.
-    const QString target = dir.filePath("one.kdx");
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QFileInfo(files::temporarySaveName(target)).fileName()));
-    const CliRun failed = runCli(
-        { "cycle", "--simulator", "--time", "124", "--count", "2", "--one-file", "-o", target },
-        env);
+    // The folder stops taking new files during the run: the save of the one file is refused
+    // (never rewritten in place), and the cycles stay in the store, named.
+    const QString folder = dir.filePath("locked");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("locked"));
+    const QString target = folder + "/one.kdx";
+    clitest::writeDataFile(target, clitest::titledHeader(), "old", "old");
+    const QByteArray before = clitest::readAll(target);
+    QProcess locking;
+    locking.setProcessEnvironment(env);
+    locking.start(clitest::program("ferrun-cli"),
+        { "cycle", "--simulator", "--time", "124", "--count", "2", "--one-file", "-o", target });
+    ASSERT_TRUE(clitest::waitForCycles(locking, data.path(), int(killed.data.size() / 3500) + 1));
+    CliRun failed;
+    {
+        const testsupport::LockedFolder locked(folder);
+        if (!locked.locked())
+            GTEST_SKIP() << "no folder here can be made to refuse new files";
+        failed = finished(locking);
+    }
     EXPECT_EQ(failed.exitCode, 1) << qPrintable(failed.err);
-    EXPECT_TRUE(failed.err.contains("the 2 cycles stay in the recovery store"))
+    EXPECT_TRUE(failed.err.contains("never rewritten in place; the 2 cycles stay in the recovery "
+                                    "store"))
         << qPrintable(failed.err);
     const QStringList after = QDir(store).entryList({ "*-cycles.kdx" }, QDir::Files);
     ASSERT_EQ(after.size(), 2);
     for (const QString &name : after) {
-        if (name != kept.first())
+        if (name != kept.first()) {
             EXPECT_EQ(load(store + "/" + name).data.size(), 7000);
+        }
     }
-    EXPECT_FALSE(QFile::exists(target));
+    EXPECT_EQ(clitest::readAll(target), before);
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList({ "one.kdx" }));
 }
 
 TEST(CliCycle, ArgumentsAndTargets)
@@ -251,6 +267,12 @@ TEST(CliCycle, ArgumentsAndTargets)
     EXPECT_EQ(run.exitCode, 2);
     run = runCli({ "cycle", "--simulator", "--samples", "30000", "-o", target });
     EXPECT_EQ(run.exitCode, 2);
+    // A cycle run is saved as files: standard output is refused.
+    run = runCli({ "cycle", "--simulator", "--count", "1", "-o", "-" });
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.err,
+        "ferrun-cli cycle: -o - (standard output) is refused: a cycle run is saved "
+        "as files\n");
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
 
     // A folder that does not exist: refused before the board records anything.

@@ -34,22 +34,22 @@ TEST(DividersCommand, PrintsThePanelAfterTypingAndLeaving)
     EXPECT_TRUE(first.err.isEmpty());
     EXPECT_EQ(first.out,
         lines({ "warning=", "Time4allSRAM=100000", "d1=202", "d2=10", "SamplePeriodCycles=6145",
-            "F=2399.609", "T=100016.276", "seF=2400", "seTime=100000" }));
+            "F=2399.609438567941", "T=100016.27604166667", "seF=2400", "seTime=100000" }));
 
     EXPECT_EQ(dividers({ "--freq", "75" }).out,
         lines({ "warning=", "Time4allSRAM=3200000", "d1=256", "d2=255", "SamplePeriodCycles=196660",
-            "F=74.980", "T=3200846.354", "seF=75", "seTime=3200000" }));
+            "F=74.98016881928201", "T=3200846.3541666665", "seF=75", "seTime=3200000" }));
 
     // The panel's limits themselves are taken; "--opt=value" works as "--opt value".
     EXPECT_EQ(dividers({ "--freq=241731" }).out,
         lines({ "warning=", "Time4allSRAM=993", "d1=1", "d2=1", "SamplePeriodCycles=61",
-            "F=241731.148", "T=992.839", "seF=241692", "seTime=993" }));
+            "F=241731.1475409836", "T=992.8385416666666", "seF=241692", "seTime=993" }));
     EXPECT_EQ(dividers({ "--samples=30000", "--time=124" }).out,
         lines({ "warning=", "Time4allSRAM=993", "d1=1", "d2=1", "SamplePeriodCycles=61",
-            "F=241731.148", "T=124.105", "seF=241731", "seTime=124" }));
+            "F=241731.1475409836", "T=124.10481770833333", "seF=241731", "seTime=124" }));
     EXPECT_EQ(dividers({ "--samples", "60000", "--time", "10000" }).out,
         lines({ "warning=", "Time4allSRAM=40000", "d1=88", "d2=9", "SamplePeriodCycles=2458",
-            "F=5999.024", "T=10001.628", "seF=6000", "seTime=10000" }));
+            "F=5999.023596419854", "T=10001.627604166666", "seF=6000", "seTime=10000" }));
 }
 
 TEST(DividersCommand, BadArgumentsGiveOneLineAndExitCode2)
@@ -77,19 +77,21 @@ TEST(DividersCommand, BadArgumentsGiveOneLineAndExitCode2)
     }
 }
 
-// A value outside the panel's range: its warning as the panel words it, and the values it
-// pulls the fields back to when the field is left; not refused (measure refuses it).
+// A value outside the panel's range: the limit its warning names, in English, and the values
+// it pulls the fields back to when the field is left; not refused (measure refuses it).
 TEST(DividersCommand, OutOfRangeValuesShowThePanelsWarning)
 {
     const CliRun high = dividers({ "--freq", "300000" });
     EXPECT_EQ(high.exitCode, 0) << qPrintable(high.err);
-    EXPECT_TRUE(high.out.startsWith(QStringLiteral("warning=Fвыборки, Гц>241731\n")))
+    EXPECT_TRUE(high.out.startsWith(
+        QStringLiteral("warning=above the board's highest frequency, 241731 Hz\n")))
         << qPrintable(high.out);
     EXPECT_TRUE(high.out.contains("\nd1=1\nd2=1\n")) << qPrintable(high.out);
     EXPECT_TRUE(high.out.contains("\nseF=241731\n")) << qPrintable(high.out);
     const CliRun shortTime = dividers({ "--time", "100", "--samples", "30000" });
     EXPECT_EQ(shortTime.exitCode, 0);
-    EXPECT_TRUE(shortTime.out.startsWith(QStringLiteral("warning=Tизмерения, мс<124\n")))
+    EXPECT_TRUE(shortTime.out.startsWith(
+        QStringLiteral("warning=below the shortest time for 30000 samples, 124 ms\n")))
         << qPrintable(shortTime.out);
     EXPECT_TRUE(shortTime.out.endsWith("seTime=124\n")) << qPrintable(shortTime.out);
 }

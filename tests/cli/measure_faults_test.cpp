@@ -2,13 +2,14 @@
 // pseudo-terminal), against signals, and with arguments it must refuse.
 
 #include "files/datafile.h"
+#include "files/outputfile.h"
 #include "tests/cli/clirun.h"
 
 #include <QDir>
-#include <QProcessEnvironment>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -77,7 +78,8 @@ TEST(CliMeasureFaults, OutOfStepLeavesTheTargetAndKeepsTheBytesAside)
         EXPECT_LE(kept.data.size(), last ? 59500 : 59000);
         EXPECT_EQ(kept.data.size() % 500, 0);
         EXPECT_TRUE(kept.comment().startsWith("FAULTY RECORDING"));
-        EXPECT_FALSE(QFile::exists(files::temporarySaveName(target.path)));
+        EXPECT_EQ(QDir(target.dir.path()).entryList(QDir::Files | QDir::Hidden),
+            QStringList({ "run.kdx", "run.kdx.faulty" }));
 
         // A second failure never replaces the first one's bytes: it is numbered.
         if (last) {
@@ -103,9 +105,8 @@ TEST(CliMeasureFaults, FailedTransferToADeviceIsKeptInTheStore)
     env.insert("XDG_DATA_HOME", data.path());
     Board board({ "--speed", "100", "--garbage-after", "30" });
     ASSERT_FALSE(board.device.isEmpty());
-    const CliRun run
-        = runCli(QStringList { "measure", "--device", board.device, "-o", "/dev/null" } + oneBlock,
-            env);
+    const CliRun run = runCli(
+        QStringList { "measure", "--device", board.device, "-o", "/dev/null" } + oneBlock, env);
     EXPECT_EQ(run.exitCode, 5) << qPrintable(run.err);
     EXPECT_FALSE(QFile::exists("/dev/null.faulty"));
     const QString store = data.filePath("Ferrun/recovery");
@@ -186,21 +187,22 @@ TEST(CliMeasureFaults, SignalsLeaveTheTargetIntact)
         Target target;
         QProcess cli;
         clitest::startPhotodiodeMeasure(cli, board.device, target.path, oneBlock);
-        const QByteArray err = clitest::readErrorUntil(cli, "recording");
-        ASSERT_TRUE(err.contains("recording")) << err.constData();
+        const QByteArray err = clitest::readErrorUntil(cli, "waiting for the photodiode trigger");
+        ASSERT_TRUE(err.contains("waiting for the photodiode trigger")) << err.constData();
         ::kill(pid_t(cli.processId()), signal);
         const CliRun run = finished(cli, 10000);
         EXPECT_EQ(run.exitCode, signal == SIGINT ? 130 : 143) << qPrintable(run.err);
         EXPECT_TRUE(run.err.contains(signal == SIGINT ? "interrupted" : "terminated"))
             << qPrintable(run.err);
-        EXPECT_TRUE(run.err.contains(target.path + " left as it was")) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.endsWith(": nothing saved, " + target.path + " left as it was\n"))
+            << qPrintable(run.err);
         EXPECT_TRUE(target.untouched());
     }
 }
 
 // Conventions of the command line: help, --opt=value, out-of-range values named with their
-// range and never clamped, a stale temporary file of a killed save removed, a read-only
-// target refused before anything is recorded.
+// range and never clamped, what killed saves left cleared (a file of the user's named like
+// one left alone), a read-only target refused before anything is recorded.
 TEST(CliMeasureFaults, ArgumentsRangesAndTheTargetCheck)
 {
     CliRun run = runCli({ "measure", "--help" });
@@ -222,7 +224,7 @@ TEST(CliMeasureFaults, ArgumentsRangesAndTheTargetCheck)
         { { "--samples", "270000" }, "--samples expects a whole number from 30000 to 240000" },
         { { "--trigger-timeout", "5" }, "--trigger-timeout needs --launch photodiode" },
         { { "--launch", "photodiode", "--trigger-timeout", "0" }, "from 1 to" },
-        { { "--bogus" }, "Unknown option 'bogus'" },
+        { { "--bogus" }, "unknown option --bogus (ferrun-cli measure --help lists the options)" },
     };
     for (const auto &c : refused) {
         run = runCli(QStringList { "measure", "--simulator", "-o", "x.kdx" } + c.args);
@@ -235,23 +237,30 @@ TEST(CliMeasureFaults, ArgumentsRangesAndTheTargetCheck)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString target = dir.filePath("run.kdx");
-    QFile stale(files::temporarySaveName(target));
+    const QByteArray encoded = QFile::encodeName(target);
+    QFile stale(QFile::decodeName(files::temporaryName(encoded)));
     ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
     stale.write("half a save");
     stale.close();
+    QFile notes(target + ".saving");
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("the user's notes");
+    notes.close();
     // --opt=value and "--" before nothing more.
     run = runCli(
         { "measure", "--simulator", "--time=200", "--samples=30000", "--output=" + target, "--" });
     EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
     EXPECT_TRUE(run.err.contains("removed " + stale.fileName())) << qPrintable(run.err);
     EXPECT_FALSE(stale.exists());
+    EXPECT_EQ(clitest::readAll(notes.fileName()), QByteArray("the user's notes"));
     // A save killed after it had written the whole recording left the only copy: it is kept
     // under a name of its own (numbered when that is taken), never removed.
     const QByteArray whole = files::encodeDataFile(clitest::titledHeader(), "abcd", "only copy");
     for (const char *kept : { "run.recovered.kdx", "run.recovered-2.kdx" }) {
-        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
-        stale.write(whole);
-        stale.close();
+        QFile left(QFile::decodeName(files::temporaryName(encoded, true)));
+        ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+        left.write(whole);
+        left.close();
         run = runCli({ "measure", "--simulator", "--time=200", "--samples=30000", "-o", target });
         EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
         EXPECT_TRUE(run.err.contains("kept " + dir.filePath(kept))) << qPrintable(run.err);

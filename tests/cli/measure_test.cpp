@@ -1,6 +1,7 @@
 #include "files/datafile.h"
 #include "files/windows1251.h"
 #include "tests/cli/clirun.h"
+#include "tests/support/lockedfolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,9 +52,10 @@ TEST(CliMeasure, SimulatorMeasurementSavedAndDescribed)
     EXPECT_TRUE(run.err.startsWith("ferrun-cli measure: the comment's characters Δ≈ cannot be "
                                    "stored in a data file (Windows-1251); they are saved as '?'\n"))
         << qPrintable(run.err);
-    // Not a terminal: plain progress lines for both phases.
-    EXPECT_TRUE(run.err.contains("recording ")) << qPrintable(run.err);
-    EXPECT_TRUE(run.err.contains("transfer 100%")) << qPrintable(run.err);
+    // Standard error is no terminal: no progress, only what was saved.
+    EXPECT_TRUE(run.err.endsWith("\nferrun-cli measure: saved " + file + ": 60000 bytes of data\n"))
+        << qPrintable(run.err);
+    EXPECT_EQ(run.err.count('\n'), 2) << qPrintable(run.err);
 
     const QMap<QString, QString> values = info(file);
     EXPECT_EQ(values.value("FileType"), "1");
@@ -61,7 +63,10 @@ TEST(CliMeasure, SimulatorMeasurementSavedAndDescribed)
     EXPECT_EQ(values.value("DataLength"), "60000");
     const int cycles = samplePeriodCycles("300", "30000");
     ASSERT_GT(cycles, 0);
-    EXPECT_EQ(values.value("ChannelIntervalUs"), QString::number(2 * (cycles / 14.7456), 'g', 17));
+    // In the shortest form that reads back exactly.
+    EXPECT_EQ(values.value("ChannelIntervalUs").toDouble(), 2 * (cycles / 14.7456));
+    EXPECT_LE(values.value("ChannelIntervalUs").size(), 18)
+        << qPrintable(values.value("ChannelIntervalUs"));
     EXPECT_EQ(values.value("ValueScale"), "0.06103515625");
     EXPECT_EQ(values.value("ValueOffset"), "0");
     EXPECT_EQ(values.value("XTitle"), "Время, мкс");
@@ -123,8 +128,9 @@ TEST(CliMeasure, BadArgumentsAndUnknownFiles)
     EXPECT_TRUE(run.err.contains("cannot be opened: No such file or directory"));
 }
 
-// An unwritable target is refused before anything is recorded; a save that fails after the
-// measurement keeps the old file and rescues the recording into the temporary folder.
+// An unwritable target is refused before anything is recorded. A folder that stops taking new
+// files while the board waits for its trigger lets the check pass and the save fail: the old
+// file is never rewritten in place, and the recording goes to the recovery store, named.
 TEST(CliMeasure, UnwritableTargetKeepsOldFileAndRecording)
 {
     QTemporaryDir dir;
@@ -136,37 +142,60 @@ TEST(CliMeasure, UnwritableTargetKeepsOldFileAndRecording)
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.contains("cannot write " + dir.filePath("plain/run.kdx")))
         << qPrintable(run.err);
-    EXPECT_FALSE(run.err.contains("recording")) << "nothing may be recorded first";
-    // A folder as the target, and a name that fills a whole folder entry.
+    EXPECT_FALSE(run.err.contains("saved")) << "nothing may be recorded first";
+    // A folder as the target, a folder that is not there before "..", and a name that fills a
+    // whole folder entry.
     run = runCli({ "measure", "--simulator", "-o", dir.path() });
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.contains("cannot write " + dir.path() + ": Is a directory"))
         << qPrintable(run.err);
-    EXPECT_FALSE(run.err.contains("recording")) << "nothing may be recorded first";
+    run = runCli({ "measure", "--simulator", "-o", dir.filePath("none/../run.kdx") });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.endsWith("none/../run.kdx: No such file or directory\n"))
+        << qPrintable(run.err);
     const QString longName = dir.filePath(QString(251, u'r') + QStringLiteral(".kdx"));
     run = runCli(
         { "measure", "--simulator", "--time", "200", "--samples", "30000", "-o", longName });
     EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
     EXPECT_EQ(info(longName).value("DataLength"), "60000");
 
-    const QString target = dir.filePath("run.kdx");
+    const QString folder = dir.filePath("locked");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("locked"));
+    const QString target = folder + "/run.kdx";
     QFile old(target);
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("old recording");
     old.close();
-    // A folder in the way of the temporary file lets the check pass but the save fail.
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QFileInfo(files::temporarySaveName(target)).fileName()));
     QTemporaryDir rescue;
     ASSERT_TRUE(rescue.isValid());
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_DATA_HOME", rescue.path());
-    run = runCli({ "measure", "--simulator", "--time", "200", "--samples", "30000", "-o", target,
-                     "--comment", "печь" },
-        env);
+    clitest::Board board({ "--speed", "100" });
+    ASSERT_FALSE(board.device.isEmpty());
+    QProcess cli;
+    cli.setProcessEnvironment(env);
+    clitest::startPhotodiodeMeasure(
+        cli, board.device, target, { "--time", "200", "--samples", "30000", "--comment", "печь" });
+    const QByteArray waiting = clitest::readErrorUntil(cli, "waiting for the photodiode trigger");
+    ASSERT_TRUE(waiting.contains("waiting for the photodiode trigger")) << waiting.constData();
+    {
+        const testsupport::LockedFolder locked(folder);
+        if (!locked.locked())
+            GTEST_SKIP() << "no folder here can be made to refuse new files";
+        board.process.write("trigger\n");
+        ASSERT_TRUE(board.process.waitForBytesWritten(5000));
+        run = clitest::finished(cli);
+    }
     EXPECT_EQ(run.exitCode, 1) << qPrintable(run.err);
-    EXPECT_TRUE(run.err.contains("Cannot create file " + target)) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("cannot write " + target
+        + ": no temporary file can be made "
+          "beside it"))
+        << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("never rewritten in place")) << qPrintable(run.err);
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), QByteArray("old recording"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList({ "run.kdx" }));
     const QString store = rescue.filePath("Ferrun/recovery");
     const QStringList kept = QDir(store).entryList({ "*-unsaved.kdx" });
     ASSERT_EQ(kept.size(), 1) << qPrintable(run.err);

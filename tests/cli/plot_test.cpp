@@ -371,6 +371,39 @@ TEST_F(PlotTest, PngHasTheRequestedSize)
     ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
     ASSERT_TRUE(image.load(out, "PNG"));
     EXPECT_EQ(image.size(), QSize(772, 346));
+
+    // Drawn in bands (as a picture above 4096 x 4096 is), with seams through the text, the
+    // lines and the frame: every pixel is the one piece's, but for sloped lines that a seam
+    // cut, which may lie a pixel aside (or above or below).
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("FERRUN_PLOT_BAND_ROWS", "7");
+    const QString banded = dir.filePath("banded.png");
+    run = runCli({ "plot", file, "-o", banded }, env);
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    QImage bands;
+    ASSERT_TRUE(bands.load(banded, "PNG"));
+    ASSERT_EQ(bands.size(), image.size());
+    const auto within = [](const QImage &picture, int x, int y, QRgb colour) {
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if (picture.rect().contains(x + dx, y + dy)
+                    && picture.pixel(x + dx, y + dy) == colour)
+                    return true;
+        return false;
+    };
+    int aside = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb one = image.pixel(x, y);
+            const QRgb band = bands.pixel(x, y);
+            if (one == band)
+                continue;
+            ++aside;
+            // A line's pixel moved: the line is in the other picture close by (the pixel it
+            // left shows what lies under it, the grid say).
+            EXPECT_TRUE(within(bands, x, y, one) || within(image, x, y, band)) << x << "," << y;
+        }
+    EXPECT_LT(aside, 400);
 }
 
 TEST_F(PlotTest, RecordingWithoutPointsGivesAnEmptyChart)
@@ -486,10 +519,13 @@ TEST_F(PlotTest, OverlaysAreDrawnDashedInTheChannelColoursAndNamedInTheLegend)
     ASSERT_EQ(t3.size(), 1u);
     drawsThrough(t3.front(), bx, csv[b].column("T3"), "b T3");
     EXPECT_TRUE(svg.plotted(lineColours.at(2)).empty());
-    // One legend row names the overlay with its shift; its channels have none of their own.
-    EXPECT_EQ(svg.texts.join('|').count(QStringLiteral("b.kdx  +2.5 |мс")), 1)
-        << qPrintable(svg.texts.join('|'));
-    EXPECT_EQ(svg.texts.count("T3"), 0) << qPrintable(svg.texts.join('|'));
+    // Each of the overlay's channels has a legend row that names its file, the channel and
+    // the shift; the picture's title names the file drawn.
+    const QString legend = svg.texts.join('|');
+    EXPECT_EQ(legend.count(QStringLiteral("b.kdx T1  +2.5 |мс")), 1) << qPrintable(legend);
+    EXPECT_EQ(legend.count(QStringLiteral("b.kdx T3  +2.5 |мс")), 1) << qPrintable(legend);
+    EXPECT_EQ(svg.texts.count("T3"), 0) << qPrintable(legend);
+    EXPECT_TRUE(read(out).contains("<title>a.kdx</title>"));
 
     // On a PNG the overlay's dashes are drawn too: T3's colour appears only with b.
     const auto pixelsOf = [&](const QStringList &files, const QString &colour) {

@@ -171,19 +171,17 @@ TEST(DataFile, FailedSaveKeepsTheOldFile)
     writeAll(name, "old contents");
     QString error;
 
-    // Something in the way of the temporary file: nothing is written, the old file stays.
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QFileInfo(temporarySaveName(name)).fileName()));
-    EXPECT_FALSE(saveDataFile(name, workedExampleHeader(), pattern(100), {}, &error));
-    EXPECT_EQ(error, QStringLiteral("Cannot create file %1").arg(name));
-    EXPECT_EQ(readAll(name), QByteArray("old contents"));
-    ASSERT_TRUE(QDir(dir.path()).rmdir(QFileInfo(temporarySaveName(name)).fileName()));
+    // A file of the user's named like an old temporary file is no obstacle, and stays.
+    writeAll(name + ".saving", "the user's notes");
+    EXPECT_TRUE(saveDataFile(name, workedExampleHeader(), pattern(10), {}, &error));
+    EXPECT_EQ(readAll(name + ".saving"), QByteArray("the user's notes"));
+    writeAll(name, "old contents");
 
     // The target is a folder: the rename fails and the temporary file is removed.
     const QString folder = dir.filePath("folder.kdx");
     ASSERT_TRUE(QDir(dir.path()).mkpath("folder.kdx/inside"));
     EXPECT_FALSE(saveDataFile(folder, workedExampleHeader(), pattern(100), {}, &error));
     EXPECT_EQ(error, QStringLiteral("Cannot create file %1").arg(folder));
-    EXPECT_FALSE(QFile::exists(temporarySaveName(folder)));
 
     // The folder of the target is a file.
     const QString underFile = dir.filePath("run.kdx/x.kdx");
@@ -197,12 +195,8 @@ TEST(DataFile, FailedSaveKeepsTheOldFile)
     DataFile loaded;
     EXPECT_EQ(readDataFile(longName, &loaded), DataFileStatus::Ok);
     EXPECT_EQ(loaded.data, pattern(100));
-    EXPECT_FALSE(QFile::exists(temporarySaveName(longName)));
-
-    // A stale temporary file from an interrupted save does not block the next one.
-    writeAll(temporarySaveName(name), "stale");
-    EXPECT_TRUE(saveDataFile(name, workedExampleHeader(), pattern(100), {}, &error));
-    EXPECT_FALSE(QFile::exists(temporarySaveName(name)));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList({ "folder.kdx", "run.kdx", "run.kdx.saving", QFileInfo(longName).fileName() }));
 }
 
 TEST(DataFile, SaveIntoReadOnlyFolderOrFile)

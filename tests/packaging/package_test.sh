@@ -216,6 +216,18 @@ if [[ $failures -ne $failures_before_window ]]; then
     cat "$work/window.out" >&2
 fi
 
+# The bash completion of ferrun-cli, where bash-completion reads it, completing from the
+# unpacked program.
+completion=$root/usr/share/bash-completion/completions/ferrun-cli
+if [[ -f $completion ]]; then
+    replies=$("${run_env[@]}" bash -c 'source "$1" && COMP_WORDS=("$2" export --o) &&
+        COMP_CWORD=2; _ferrun_cli; echo "${COMPREPLY[*]}"' _ "$completion" \
+        "$root/usr/bin/ferrun-cli" 2>&1)
+    [[ $replies == --output ]] || fail "the bash completion completes 'export --o' to '$replies'"
+else
+    fail "usr/share/bash-completion/completions/ferrun-cli is missing"
+fi
+
 # ---- The manual pages: formatted by man without warnings, each with its NAME; ferrun-cli(1)
 # with a subsection for each command its --help lists.
 for p in "${programs[@]}"; do
