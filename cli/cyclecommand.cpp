@@ -90,18 +90,17 @@ int cli::runCycle(const QStringList &args)
             "itself is not written), or with --one-file every cycle in order in FILE (\"-\",\n"
             "standard output, is refused: the cycles are files). The count of cycles stored\n"
             "shows on standard error when it is a terminal. A cycle is stored once its last\n"
-            "block is in\n"
-            "and the line has stayed quiet for %1 ms, and is then on disk in the recovery\n"
-            "store (ferrun-cli recovered) until the run is saved: a kill or a crash loses at\n"
-            "most the cycle under way. A cycle whose transfer fails is never stored, and the\n"
-            "run ends there; a byte that comes after a cycle's quiet time, before or during the\n"
-            "next recording, proves that cycle out of step: it is taken back out and the run\n"
-            "ends. An instrument silent for %2 s beyond the recording time (or between two\n"
-            "blocks) ends the run. Ctrl+C (SIGINT) stops after the cycle under way (a second\n"
-            "one at once); SIGTERM and SIGHUP stop at once. Every way the run ends, the cycles\n"
-            "stored are saved; what cannot be saved stays in the recovery store. After SIGTERM\n"
-            "or SIGHUP the save waits for nothing (a FIFO's reader, say); otherwise a signal\n"
-            "ends such a wait, and the cycles stay in the store.")
+            "block is in and the line has stayed quiet for %1 ms, and is then on disk in the\n"
+            "recovery store (ferrun-cli recovered) until the run is saved: a kill or a crash\n"
+            "loses at most the cycle under way. A cycle whose transfer fails is never stored,\n"
+            "and the run ends there; a byte that comes after a cycle's quiet time, before or\n"
+            "during the next recording, proves that cycle out of step: it is taken back out\n"
+            "and the run ends. An instrument silent for %2 s beyond the recording time (or\n"
+            "between two blocks) ends the run. Ctrl+C (SIGINT) stops after the cycle under way\n"
+            "(a second one at once); SIGTERM and SIGHUP stop at once. Every way the run ends,\n"
+            "the cycles stored are saved; what cannot be saved stays in the recovery store.\n"
+            "After SIGTERM or SIGHUP the save waits for nothing (a FIFO's reader, say);\n"
+            "otherwise a signal ends such a wait, and the cycles stay in the store.")
             .arg(MeasurementSession::SettleMs)
             .arg(acquisition::ReplyGraceMs / 1000));
     line.addOption({ { "o", "output" }, "Where the cycles go (see above).", "FILE" });
@@ -279,7 +278,7 @@ int cli::runCycle(const QStringList &args)
         [&] { finish(ExitEndedEarly, failureText(acquisition::SessionFailure::Disconnected)); });
     QObject::connect(&cycle, &CycleRun::cycleStored, [&](int stored, qsizetype bytes) {
         const QString of = count ? QString("/%1").arg(*count) : QString();
-        progress.line(QString("cycles stored: %1%2 (%3 each), %4")
+        progress.line(QString("cycles stored: %1%2 (%3 each), %4 since the start")
                           .arg(stored)
                           .arg(of)
                           .arg(cli::count(bytes, "byte", "bytes"))
