@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake make ninja-build g++ pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev zlib1g-dev
     libgtest-dev libgmock-dev
     xvfb xauth fonts-dejavu-core
     dpkg-dev file desktop-file-utils
