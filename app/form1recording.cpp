@@ -62,6 +62,15 @@ void TForm1::createCycleControl()
         [this](const files::Recording &taken) {
             keepFailed(taken, SessionPresenter::provenOutOfStepText());
         });
+    // A cycle the store could not take is held as a recording of its own, not saved: the
+    // close question and the recovery store then cover it.
+    connect(run, &acquisition::CycleRun::ended, this, [this, run](acquisition::CycleRun::Ending e) {
+        if (e != acquisition::CycleRun::Ending::NotWritten || run->unwritten().data.isEmpty())
+            return;
+        files::Recording held = run->unwritten();
+        held.origin = files::RecordingOrigin::Measurement;
+        holdRecording(std::move(held));
+    });
 }
 
 void TForm1::createFileControl()
