@@ -676,21 +676,48 @@ bool TFastLineSeries::widenOverLines(const TCustomChartAxis &horizontal,
     if (first < 0 || last < first || last >= Count())
         return true;
     const std::vector<ColumnPoints> &columns = shownColumns(horizontal);
-    const auto [k0, k1] = columnsAround(columns, left, right);
-    const int from = left, to = right;
-    auto line = [&](const QLine &l) {
-        const int a = std::min(l.x1(), l.x2()), b = std::max(l.x1(), l.x2());
-        if (b < from || a > to)
-            return;
-        left = std::min(left, std::max(a, target.area.left()));
-        right = std::max(right, std::min(b, target.area.right()));
-    };
-    QLine entering;
-    if (k0 == 0 && enteringLine(horizontal, vertical, columns.front(), entering))
-        line(entering);
     const ColumnWalk walk(vertical.mapper(), YValues().Multiplier(), target.area);
-    walk.walk(
-        columns, k0, k1, [](int, int, int) {}, line);
+    const QRect &area = target.area;
+    const int from = left, to = right;
+    QLine entering;
+    if (enteringLine(horizontal, vertical, columns.front(), entering)) {
+        const int a = std::min(entering.x1(), entering.x2());
+        const int b = std::max(entering.x1(), entering.x2());
+        if (b >= left && a <= right) {
+            left = std::min(left, std::max(a, area.left()));
+            right = std::max(right, std::min(b, area.right()));
+        }
+    }
+    // The columns from left to right; the lines between neighbours go from the earlier
+    // point to the later.
+    const size_t n = columns.size();
+    const bool increasing = columns.front().pixel <= columns.back().pixel;
+    auto at = [&](size_t i) -> const ColumnPoints & { return columns[increasing ? i : n - 1 - i]; };
+    auto painted = [&](size_t i) {
+        return !walk.direct(increasing ? walk.join(at(i - 1), at(i)) : walk.join(at(i), at(i - 1)));
+    };
+    auto firstFrom = [&](int pixel) {
+        size_t lo = 0, hi = n;
+        while (lo < hi) {
+            const size_t mid = (lo + hi) / 2;
+            if (at(mid).pixel < pixel)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        return lo;
+    };
+    // Out over the right edge while the line across it is the painter's, then the left.
+    for (size_t i = firstFrom(right + 1); i > 0 && i < n && painted(i); ++i) {
+        right = std::max(right, std::min(at(i).pixel, area.right()));
+        if (at(i).pixel >= area.right())
+            break;
+    }
+    for (size_t i = firstFrom(left); i > 0 && i < n && painted(i); --i) {
+        left = std::min(left, std::max(at(i - 1).pixel, area.left()));
+        if (at(i - 1).pixel <= area.left())
+            break;
+    }
     widened = left != from || right != to;
     return true;
 }

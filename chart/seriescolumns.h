@@ -135,13 +135,26 @@ public:
     {
     }
     // Columns k0..k1 of columns and the lines between them. run(x, top, bottom) is called
-    // once per column with pixels; line(QLine) for every line the painter must draw: between
-    // columns that are not neighbours, or with an end outside area, where the engine clips.
+    // once per column with pixels; painterLine(QLine) for every line the painter must draw:
+    // between columns that are not neighbours, or with an end outside area, where the
+    // engine clips.
     template <class Run, class Line>
-    void walk(
-        const std::vector<ColumnPoints> &columns, size_t k0, size_t k1, Run run, Line line) const;
+    void walk(const std::vector<ColumnPoints> &columns, size_t k0, size_t k1, Run run,
+        Line painterLine) const;
 
     int y(double stored) const { return ym_(stored * yk_); }
+    // The line from column a's last point to column b's first.
+    QLine join(const ColumnPoints &a, const ColumnPoints &b) const
+    {
+        return QLine(a.pixel, y(a.lastY), b.pixel, y(b.firstY));
+    }
+    // Whether the line's pixels are written with the columns': between neighbouring
+    // columns, both ends inside area.
+    bool direct(const QLine &line) const
+    {
+        return (line.x2() - line.x1() == 1 || line.x1() - line.x2() == 1)
+            && inArea(line.x1(), line.y1()) && inArea(line.x2(), line.y2());
+    }
 
 private:
     bool inArea(int x, int y) const
@@ -156,7 +169,7 @@ private:
 
 template <class Run, class Line>
 void ColumnWalk::walk(
-    const std::vector<ColumnPoints> &columns, size_t k0, size_t k1, Run run, Line line) const
+    const std::vector<ColumnPoints> &columns, size_t k0, size_t k1, Run run, Line painterLine) const
 {
     constexpr int none = std::numeric_limits<int>::max();
     int prevX = 0, prevY = 0, prevTop = none, prevBottom = -none;
@@ -174,7 +187,8 @@ void ColumnWalk::walk(
             }
         }
         if (k != k0) {
-            if ((x - prevX == 1 || prevX - x == 1) && inArea(prevX, prevY) && inArea(x, first)) {
+            const QLine line(prevX, prevY, x, first);
+            if (direct(line)) {
                 const ColumnStep step = columnStep(prevX, prevY, x, first);
                 if (step.fromTop <= step.fromBottom) {
                     prevTop = std::min(prevTop, step.fromTop);
@@ -185,7 +199,7 @@ void ColumnWalk::walk(
                     bottom = std::max(bottom, step.toBottom);
                 }
             } else {
-                line(QLine(prevX, prevY, x, first));
+                painterLine(line);
             }
             if (prevTop <= prevBottom)
                 run(prevX, prevTop, prevBottom);
