@@ -649,15 +649,23 @@ void TChart::drawStraight(QPainter &painter, const QPen &pen, const std::vector<
 void TChart::drawGrid(QPainter &painter, const QPen &pen, bool horizontal, int at, int from, int to)
 {
     if (direct_.image && pen.style() == Qt::DotLine && pen.width() <= 1 && to >= from
-        && pen.brush().style() == Qt::SolidPattern && pen.color().alpha() == 255) {
-        // The strip's dots written where it would put them.
+        && pen.color().alpha() == 255) {
+        // The strip's dots written where it would put them: every third pixel from `from`.
+        const QRect &clip = direct_.clip;
+        const int lo = horizontal ? clip.left() : clip.top();
+        const int hi = std::min(to, horizontal ? clip.right() : clip.bottom());
+        if (at < (horizontal ? clip.top() : clip.left())
+            || at > (horizontal ? clip.bottom() : clip.right()))
+            return;
+        int i = from < lo ? from + (lo - from + 2) / 3 * 3 : from;
+        const qsizetype step = horizontal ? 4 : direct_.stride;
+        uchar *p = direct_.bits + static_cast<qsizetype>(horizontal ? at : i) * direct_.stride
+            + static_cast<qsizetype>(horizontal ? i : at) * 4
+            + static_cast<qsizetype>(direct_.offset.y()) * direct_.stride
+            + static_cast<qsizetype>(direct_.offset.x()) * 4;
         const QRgb dot = pen.color().rgba();
-        for (int i = from; i <= to; i += 3) {
-            if (horizontal)
-                writeRow(direct_, dot, at, i, i);
-            else
-                writeRun(direct_, dot, at, i, i);
-        }
+        for (; i <= hi; i += 3, p += 3 * step)
+            *reinterpret_cast<QRgb *>(p) = dot;
         return;
     }
     const QPaintEngine *engine = painter.paintEngine();
