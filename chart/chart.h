@@ -53,6 +53,12 @@ struct TChartDrag
 // (chart/channelchart.h), set the axis titles (LeftAxis()->Title().setCaption(...)) and the
 // series colours (Series(i)->setSeriesColor(0x00BBGGRR or QColor)); setDefaultListCapacity()
 // is the component-wide list reservation. Hint and context menu belong to the window.
+//
+// A recording drawn as its blocks arrive: reserve the time axis's range for the whole
+// recording (BottomAxis()->setReservedRange), then append each block's points behind the
+// series' last ones (TChartSeries::appendPoints or AddPoint, in X order). While the axes
+// keep their ranges the chart repaints only the pixel columns the new points fall in, and
+// reduces only those points; a new extreme of an automatic value axis repaints it all.
 class TChart : public QWidget, public TChartInvalidation
 {
     Q_OBJECT

@@ -10,8 +10,11 @@ namespace chart {
 
 void TChart::paintEvent(QPaintEvent *)
 {
-    updatePending_ = false;
+    // Appends not looked at yet are painted now: a change of the layout with them asks for
+    // no other paint.
+    updatePending_ = true;
     takeAppends();
+    updatePending_ = false;
     // The chart is painted into a picture of its own and copied to the screen: a drag
     // rectangle or an uncovered part then costs only the copy, and appended points only
     // their columns.

@@ -351,8 +351,8 @@ protected:
 
 private:
     QPen effectivePen(bool printing) const;
-    // Whether the shown points are reduced to pixel columns: X stored in ascending order and
-    // no NaN or infinite value.
+    // Whether the shown points are reduced to pixel columns: no NaN or infinite value (with
+    // X out of order each run of points on one column is a column of its own).
     bool columnar() const;
     // Whether the pen's pixels can be written directly into target.
     bool writesDirectly(const QPen &pen, const RasterTarget *target) const;
