@@ -278,6 +278,14 @@ private:
     // While a paint draws the frame, the axes and the grid: the painted image when their
     // lines can be written into it directly (no clipping but the part painted, no scaling).
     RasterTarget direct_;
+    // ... and the part of the chart it paints (null: all of it). A text is drawn only where
+    // it may show in the part: margin pixels around its box hold any glyph reaching out.
+    QRect paintingPart_;
+    bool mayShow(const QRect &box, int margin) const
+    {
+        return paintingPart_.isNull()
+            || box.adjusted(-margin, -margin, margin, margin).intersects(paintingPart_);
+    }
     QColor gridStripColour_;
 };
 

@@ -319,9 +319,13 @@ void TChart::paintLayout(QPainter &painter, const Layout &L, const QRect &bounds
     painter.setBackgroundMode(Qt::TransparentMode);
     if (!hadClip)
         direct_ = rasterTarget(painter, part ? *part : bounds);
+    paintingPart_ = part ? *part : QRect();
     painter.fillRect(bounds, color_);
 
-    if (L.legendShown)
+    const int shadow = legend_.ShadowSize + 2;
+    if (L.legendShown
+        && mayShow(QRect(QPoint(L.legLeft, L.legTop), QPoint(L.legRight, L.legBottom)),
+            fm.height() + shadow))
         drawLegend(painter, L, fm, printing);
 
     // Back wall: the frame of the plotting rectangle, inside not filled.
@@ -339,6 +343,7 @@ void TChart::paintLayout(QPainter &painter, const Layout &L, const QRect &bounds
         if (L.axes[i].visible)
             drawAxis(painter, *axes_[i], L, fm, printing);
     direct_ = RasterTarget();
+    paintingPart_ = QRect();
 
     // The series are clipped to the plotting rectangle alone, also when a part is painted:
     // they then write only the part's columns, and the painter's lines across them lie
@@ -537,7 +542,8 @@ void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L
                 top = pos - fontH / 2;
                 break;
             }
-            painter.drawStaticText(QPoint(x, top), text.staticText);
+            if (mayShow(QRect(x, top, w, fontH), fontH))
+                painter.drawStaticText(QPoint(x, top), text.staticText);
         }
     }
 

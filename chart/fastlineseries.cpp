@@ -694,7 +694,8 @@ bool TFastLineSeries::widenOverLines(const TCustomChartAxis &horizontal,
     const bool increasing = columns.front().pixel <= columns.back().pixel;
     auto at = [&](size_t i) -> const ColumnPoints & { return columns[increasing ? i : n - 1 - i]; };
     auto painted = [&](size_t i) {
-        return !walk.direct(increasing ? walk.join(at(i - 1), at(i)) : walk.join(at(i), at(i - 1)));
+        const QLine line = increasing ? walk.join(at(i - 1), at(i)) : walk.join(at(i), at(i - 1));
+        return !walk.direct(line) && !walk.beside(line);
     };
     auto firstFrom = [&](int pixel) {
         size_t lo = 0, hi = n;

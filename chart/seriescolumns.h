@@ -152,8 +152,18 @@ public:
     // columns, both ends inside area.
     bool direct(const QLine &line) const
     {
-        return (line.x2() - line.x1() == 1 || line.x1() - line.x2() == 1)
-            && inArea(line.x1(), line.y1()) && inArea(line.x2(), line.y2());
+        return inArea(line.x1(), line.y1()) && inArea(line.x2(), line.y2())
+            && (line.x2() - line.x1() == 1 || line.x1() - line.x2() == 1);
+    }
+
+    // Whether the line lies wholly above, below, left or right of area: it has no pixel in
+    // it (a line's pixels lie between its ends).
+    bool beside(const QLine &line) const
+    {
+        return std::max(line.y1(), line.y2()) < area_.top()
+            || std::min(line.y1(), line.y2()) > area_.bottom()
+            || std::max(line.x1(), line.x2()) < area_.left()
+            || std::min(line.x1(), line.x2()) > area_.right();
     }
 
 private:
@@ -198,7 +208,7 @@ void ColumnWalk::walk(
                     top = std::min(top, step.toTop);
                     bottom = std::max(bottom, step.toBottom);
                 }
-            } else {
+            } else if (!beside(line)) {
                 painterLine(line);
             }
             if (prevTop <= prevBottom)

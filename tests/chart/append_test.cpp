@@ -82,8 +82,8 @@ void show(TChart &c, QSize size, const sig::DecodedRecording &r)
 
 // A measurement drawn block by block as the blocks arrive, through the window's fill, ends as
 // the picture of the whole recording drawn in one go: dense columns, lines a few columns
-// long (and another series' over them), and lines that leave a fixed value range. Most
-// blocks repaint their columns alone.
+// long (and another series' over them), and lines that leave a fixed value range under the
+// legend. Most blocks repaint their columns alone.
 TEST(ChartAppend, BlockByBlockEndsAsTheWholeRecording)
 {
     struct Case
@@ -96,11 +96,12 @@ TEST(ChartAppend, BlockByBlockEndsAsTheWholeRecording)
         // third of it.
         enum { Automatic, Whole, Middle } range = Automatic;
         bool twin = false;
+        bool legendOver = false; // the legend over the plotting rectangle
     };
     const std::vector<Case> cases {
         { 0x25, 240, QSize(641, 353) },
         { 0x01, 24, QSize(1600, 900), 8, Case::Whole, true },
-        { 0x03, 60, QSize(800, 450), 1, Case::Middle },
+        { 0x03, 60, QSize(800, 450), 1, Case::Middle, false, true },
     };
     for (const Case &k : cases) {
         const QByteArray array = boardArray(k.mask, k.blocks);
@@ -115,6 +116,8 @@ TEST(ChartAppend, BlockByBlockEndsAsTheWholeRecording)
         TChart once;
         show(once, k.size, whole);
         once.Series(6)->setActive(k.twin);
+        once.Legend().ResizeChart = !k.legendOver;
+        once.invalidate();
         if (k.range != Case::Automatic)
             once.LeftAxis()->SetRange(whole.rawMinimum + third, whole.rawMaximum - third);
         addRecordingPoints(once, whole, xs);
@@ -125,6 +128,8 @@ TEST(ChartAppend, BlockByBlockEndsAsTheWholeRecording)
         sig::ChartStream stream(decoder, array.size(), settings);
         show(live, k.size, stream.recording());
         live.Series(6)->setActive(k.twin);
+        live.Legend().ResizeChart = !k.legendOver;
+        live.invalidate();
         if (k.range != Case::Automatic)
             live.LeftAxis()->SetRange(whole.rawMinimum + third, whole.rawMaximum - third);
         live.BottomAxis()->setReservedRange(whole.x(0), whole.x(whole.pointCount() - 1));
