@@ -8,7 +8,6 @@
 #include <QSvgGenerator>
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace chart {
 
