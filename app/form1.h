@@ -76,6 +76,9 @@ struct FormEnvironment
     // Where recordings replaced before they were saved are kept; empty: the user's data folder
     // (files::RecoveryStore::defaultFolder()).
     QString recoveryFolder;
+    // The chart is drawn as the blocks of a transfer arrive (off: once complete, for the
+    // bench that measures what drawing as they arrive costs).
+    bool liveChart = true;
 };
 
 // The answers to "Сохранить запись?" when the window closes with a recording not saved.
@@ -111,6 +114,8 @@ public:
 
     // The height of the channel check boxes' row below the chart.
     static constexpr int ChannelsBand = 30;
+    // The longest a block that has arrived waits before it is drawn.
+    static constexpr int LiveRedrawMs = 40;
     // The least client size at which every control can be reached.
     static constexpr QSize MinimumClientSize { 712, 470 };
 
@@ -379,6 +384,9 @@ private:
     void bindSession();
     void bindChartBuilder();
     void createRegionCursors();
+    // The chart drawn as the blocks of a transfer arrive (form1chart.cpp).
+    void bindLiveChart();
+    void liveChartEnded();
     void createCycleControl();
     void createFileControl();
     // The current recording: replaced without drawing (the one held kept when unsaved).
@@ -440,6 +448,12 @@ private:
     // The range warning's colour (0x00BBGGRR), blinking red and yellow every 300 ms.
     quint32 m_errorColour = 0x000000FF;
     QTimer *TimErrBlink = nullptr;
+    // The blocks of a transfer not drawn yet, and the timer that draws them: at most every
+    // LiveRedrawMs, so that drawing never holds up the transfer.
+    QByteArray m_liveBytes;
+    QTimer *m_liveRedraw = nullptr;
+    // Over the chart while the recording drawn is the broken remains of a failed transfer.
+    QLabel *m_incompleteMark = nullptr;
     QStringList m_recentFiles;
     // The language code as the settings file holds it (empty: never chosen), written back as
     // it is unless the language menu changes it.

@@ -149,6 +149,10 @@ void TForm1::exchangeEnded(const acquisition::ExchangeOutcome &outcome)
     using acquisition::ExchangeEnd;
     using acquisition::SessionFailure;
     const bool ofTheRun = cycleControl && cycleControl->run().isOwn(outcome.exchangeId);
+    // The part drawn as it arrived gives way to a build of what the exchange left.
+    const bool wasLive = chartBuilder->live();
+    liveChartEnded();
+    bool drawn = false;
     switch (outcome.end) {
     case ExchangeEnd::Completed: {
         files::Recording next = outcome.recording;
@@ -160,6 +164,7 @@ void TForm1::exchangeEnded(const acquisition::ExchangeOutcome &outcome)
             // A new read, not the file the frame named.
             gbFile->setTitle(tr("Комментарий"));
         takeRecording(std::move(next));
+        drawn = true;
         break;
     }
     case ExchangeEnd::Failed:
@@ -167,6 +172,7 @@ void TForm1::exchangeEnded(const acquisition::ExchangeOutcome &outcome)
         if (outcome.failure == SessionFailure::NoData
             && outcome.exchange == acquisition::ExchangeKind::Measurement) {
             BuildChart();
+            drawn = true;
             break;
         }
         // What was received is kept as a failed transfer and drawn for the user to look at,
@@ -176,6 +182,7 @@ void TForm1::exchangeEnded(const acquisition::ExchangeOutcome &outcome)
             keepFailed(outcome.recording, SessionPresenter::failureText(outcome.failure));
             if (!CycleRunning) {
                 takeRecording(outcome.recording);
+                drawn = true;
                 presenter->showStatus(SessionPresenter::failureText(outcome.failure));
             }
         }
@@ -184,6 +191,12 @@ void TForm1::exchangeEnded(const acquisition::ExchangeOutcome &outcome)
     case ExchangeEnd::Cancelled:
     case ExchangeEnd::Interrupted:
         break;
+    }
+    // The chart shows the recording held again, not what was drawn of the broken transfer.
+    if (wasLive && !drawn) {
+        const QString status = presenter->statusText();
+        BuildChart();
+        presenter->showStatus(status);
     }
     mirrorStartButtons();
     updateTitle();
