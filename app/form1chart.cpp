@@ -64,9 +64,13 @@ void TForm1::bindLiveChart()
             if (state != acquisition::SessionState::WaitingToTransfer || !m_environment.liveChart)
                 return;
             m_liveBytes.clear();
-            if (chartBuilder->beginLive(session->recordingHeader(),
-                    qint64(session->blocksExpected()) * acquisition::DataBlockPayload)
-                && m_incompleteMark)
+            if (!chartBuilder->beginLive(session->recordingHeader(),
+                    qint64(session->blocksExpected()) * acquisition::DataBlockPayload))
+                return;
+            // What stood on the chart before is gone: its cursors and readout with it.
+            regionCursors->clear();
+            cursorReadout->recordingChanged();
+            if (m_incompleteMark)
                 m_incompleteMark->hide();
         });
     connect(session, &acquisition::MeasurementSession::blockStored, this,

@@ -121,6 +121,8 @@ Figures transfer(int bridgeMs, bool live)
     if (!runUntil([&] { return ended >= 0; }, 120000))
         std::printf("no end of the transfer\n");
     figures.transferS = (ended - transferStart) / 1000.0;
+    // Nobody answers the question on closing: the recording goes to the bench's own store.
+    form.expectUnattendedClose();
     form.close();
     return figures;
 }

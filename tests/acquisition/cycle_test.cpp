@@ -267,7 +267,9 @@ TEST(CycleRun, ShortReadDuringARunIsNotACycle)
     ASSERT_TRUE(rig.waitStored(2));
     settle(200);
     EXPECT_TRUE(asked);
-    EXPECT_EQ(rig.link.board.counters().shortReads, 1);
+    // The read, and the one that brings the line back in step before the next cycle: the
+    // board may still have ended the recording the read broke off.
+    EXPECT_EQ(rig.link.board.counters().shortReads, 2);
     EXPECT_EQ(rig.link.board.counters().startFrames, 3);
     ASSERT_EQ(rig.store.count(), 2);
     EXPECT_EQ(rig.store.cycle(0).size(), 3500);
