@@ -6,6 +6,7 @@
 #include "files/unsavedwork.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QRect>
 #include <QSize>
@@ -114,8 +115,12 @@ public:
 
     // The height of the channel check boxes' row below the chart.
     static constexpr int ChannelsBand = 30;
-    // The longest a block that has arrived waits before it is drawn.
+    // Blocks are drawn at most this often, right after a block request has gone out: the
+    // drawing then fills the time the next block takes on the wire (6 ms) and holds up no
+    // request. Without requests (a stalled board) they are drawn LiveFallbackMs after they
+    // came. Either way a block's points show within 100 ms.
     static constexpr int LiveRedrawMs = 40;
+    static constexpr int LiveFallbackMs = 80;
     // The least client size at which every control can be reached.
     static constexpr QSize MinimumClientSize { 712, 470 };
 
@@ -386,6 +391,7 @@ private:
     void createRegionCursors();
     // The chart drawn as the blocks of a transfer arrive (form1chart.cpp).
     void bindLiveChart();
+    void drawLive();
     void liveChartEnded();
     void createCycleControl();
     void createFileControl();
@@ -448,9 +454,11 @@ private:
     // The range warning's colour (0x00BBGGRR), blinking red and yellow every 300 ms.
     quint32 m_errorColour = 0x000000FF;
     QTimer *TimErrBlink = nullptr;
-    // The blocks of a transfer not drawn yet, and the timer that draws them: at most every
-    // LiveRedrawMs, so that drawing never holds up the transfer.
+    // The blocks of a transfer not drawn yet, when they were last drawn, and the timer that
+    // draws them should no block request come.
     QByteArray m_liveBytes;
+    QElapsedTimer m_liveDrawn;
+    bool m_liveDrawQueued = false;
     QTimer *m_liveRedraw = nullptr;
     // Over the chart while the recording drawn is the broken remains of a failed transfer.
     QLabel *m_incompleteMark = nullptr;

@@ -53,10 +53,8 @@ void TForm1::bindLiveChart()
 {
     m_liveRedraw = new QTimer(this);
     m_liveRedraw->setSingleShot(true);
-    m_liveRedraw->setInterval(LiveRedrawMs);
-    connect(m_liveRedraw, &QTimer::timeout, this, [this] {
-        chartBuilder->appendLive(std::exchange(m_liveBytes, QByteArray()));
-    });
+    m_liveRedraw->setInterval(LiveFallbackMs);
+    connect(m_liveRedraw, &QTimer::timeout, this, &TForm1::drawLive);
     // The transfer begins: its recording is drawn as it arrives, each cycle of a run too
     // when the chart is cleared between them (cycles drawn over one another are drawn whole).
     connect(session, &acquisition::MeasurementSession::stateChanged, this,
@@ -67,6 +65,7 @@ void TForm1::bindLiveChart()
             if (!chartBuilder->beginLive(session->recordingHeader(),
                     qint64(session->blocksExpected()) * acquisition::DataBlockPayload))
                 return;
+            m_liveDrawn.start();
             // What stood on the chart before is gone: its cursors and readout with it.
             regionCursors->clear();
             cursorReadout->recordingChanged();
@@ -81,6 +80,26 @@ void TForm1::bindLiveChart()
             if (!m_liveRedraw->isActive())
                 m_liveRedraw->start();
         });
+    // The request for the next block has gone out: while that block is on the wire, the
+    // blocks received are drawn, once the handler that sent it has returned.
+    connect(session, &acquisition::MeasurementSession::commandSent, this,
+        [this](const QByteArray &command) {
+            if (!chartBuilder->live() || m_liveDrawQueued || m_liveBytes.isEmpty()
+                || !acquisition::isTransferCommand(command) || m_liveDrawn.elapsed() < LiveRedrawMs)
+                return;
+            m_liveDrawQueued = true;
+            QMetaObject::invokeMethod(this, &TForm1::drawLive, Qt::QueuedConnection);
+        });
+}
+
+void TForm1::drawLive()
+{
+    m_liveDrawQueued = false;
+    m_liveRedraw->stop();
+    if (m_liveBytes.isEmpty())
+        return;
+    chartBuilder->appendLive(std::exchange(m_liveBytes, QByteArray()));
+    m_liveDrawn.start();
 }
 
 void TForm1::liveChartEnded()
