@@ -438,6 +438,7 @@ private:
     void applySeriesColor(int index);
     SpinEdit *spinFor(acquisition::Field field) const;
     QSize frameExtra() const;
+    void noteNormalGeometry();
     void applyRequestedOuterSize();
 
     // btTune's caption while no tuning runs.
@@ -482,6 +483,9 @@ private:
     // Where start-up placed the window's frame; written back when the window closes before
     // it was ever shown (a native window created for a dialog may report its client origin).
     QPoint m_placedPosition;
+    // The outer geometry of the window when last not maximised (less the cursors' panel's
+    // growth): what a maximised window is saved with.
+    QRect m_normalOuter;
 };
 
 } // namespace app
