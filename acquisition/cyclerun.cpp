@@ -159,6 +159,7 @@ void CycleRun::store(const files::Recording &recording)
     QString error;
     if (!m_store->append(recording.header, recording.data, &error)) {
         m_writeError = error;
+        m_unwritten = recording;
         end(Ending::NotWritten);
         return;
     }

@@ -90,6 +90,8 @@ public:
     bool lowMemoryStopped() const { return m_lowMemoryStopped; }
     SessionFailure failure() const { return m_failure; }
     const QString &writeError() const { return m_writeError; }
+    // The cycle that could not be written (Ending::NotWritten): only here, in memory.
+    const files::Recording &unwritten() const { return m_unwritten; }
 
 signals:
     void runningChanged(bool running);
@@ -127,6 +129,7 @@ private:
     quint64 m_ownExchange = 0;
     quint64 m_storedExchange = 0;
     files::Recording m_lastStored;
+    files::Recording m_unwritten;
 };
 
 } // namespace acquisition

@@ -58,7 +58,10 @@ MeasurementSession::~MeasurementSession()
 
 void MeasurementSession::setPort(SessionPort *port)
 {
-    // The exchange in progress belongs to the port that goes.
+    // The exchange in progress belongs to the port that goes. A board that was recording
+    // for it may still end that recording: the next measurement begins in step.
+    if (m_state == SessionState::Measuring)
+        m_cancelledMayEnd = true;
     if (m_state != SessionState::Idle)
         finish(ExchangeEnd::Interrupted, SessionFailure::None,
             recording(qsizetype(m_blocksStored) * DataBlockPayload, true));
@@ -130,6 +133,9 @@ bool MeasurementSession::checkLateBytes()
 void MeasurementSession::beginCommand()
 {
     checkLateBytes();
+    // A recording given up while the board records may still end.
+    if (m_state == SessionState::Measuring)
+        m_cancelledMayEnd = true;
     if (m_state != SessionState::Idle)
         finish(ExchangeEnd::Interrupted, SessionFailure::None,
             recording(qsizetype(m_blocksStored) * DataBlockPayload, true));

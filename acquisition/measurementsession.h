@@ -208,6 +208,8 @@ public:
     // port has been set (a reconnect).
     SessionFailure lastFailure() const { return m_lastFailure; }
     bool deviceLost() const { return m_deviceLost; }
+    // The header of the recording the exchange under way (or the last one) makes.
+    const files::DataFileHeader &recordingHeader() const { return m_recordingHeader; }
     // Data blocks stored by the current transfer, the number expected in all, and their bytes.
     int blocksStored() const { return m_blocksStored; }
     int blocksExpected() const { return m_blocksExpected; }

@@ -59,20 +59,6 @@ QString ChannelFrequencyText()
 
 constexpr int PointChartDivisor = 16;
 
-int clampToInt(qint64 value)
-{
-    return int(std::clamp<qint64>(value, INT_MIN, INT_MAX));
-}
-
-// numerator / denominator rounded; a zero or negative denominator stands for an infinite
-// quotient (the assigned field then takes its upper bound) instead of dividing by zero.
-int roundedQuotient(int numerator, int denominator)
-{
-    if (denominator <= 0)
-        return INT_MAX;
-    return roundHalfEven(double(numerator) / double(denominator));
-}
-
 } // namespace
 
 SamplingParameters::SamplingParameters(const QLocale &locale, QObject *parent)

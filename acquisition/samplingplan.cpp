@@ -18,21 +18,19 @@ double roundHalfEvenDouble(double value)
     return whole;
 }
 
+} // namespace
+
 int clampToInt(qint64 value)
 {
     return int(std::clamp<qint64>(value, INT_MIN, INT_MAX));
 }
 
-// numerator / denominator rounded; a zero or negative denominator stands for an infinite
-// quotient instead of dividing by zero.
 int roundedQuotient(int numerator, int denominator)
 {
     if (denominator <= 0)
         return INT_MAX;
     return roundHalfEven(double(numerator) / double(denominator));
 }
-
-} // namespace
 
 int roundHalfEven(double value)
 {

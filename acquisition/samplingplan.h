@@ -41,6 +41,11 @@ inline constexpr int DefaultFrequencyHz = 2400;
 // Rounds to the nearest integer, halves to the even neighbour; saturates at the int range
 // (an infinite or NaN quotient gives the maximum, so that field bounds then apply).
 int roundHalfEven(double value);
+// The int nearest a 64-bit value: the int range's ends beyond it.
+int clampToInt(qint64 value);
+// numerator / denominator rounded halves to even; a zero or negative denominator stands for an
+// infinite quotient (INT_MAX) instead of dividing by zero.
+int roundedQuotient(int numerator, int denominator);
 
 constexpr int samplePeriodCycles(int d1, int d2)
 {

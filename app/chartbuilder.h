@@ -64,6 +64,22 @@ public:
     // How an axis range the chart refuses is reported.
     std::function<void(const QString &)> reportError;
 
+    // ---- A recording drawn as its blocks arrive
+    // Begins drawing a recording of `length` bytes with this header: the series emptied, the
+    // titles and the value axis set as a build sets them, and the time axis spanning the whole
+    // recording from now on, so that nothing jumps. False (nothing done) when the display
+    // draws recordings over one another ("Очищать график" off): the recording is drawn whole
+    // when it is complete. The photodiode line is drawn then too, since its two levels are the
+    // range of the whole recording.
+    bool beginLive(const files::DataFileHeader &header, qint64 length);
+    // The next bytes of the recording: their points are appended behind those drawn, and the
+    // readout's recording (lastRecording()) holds every point drawn so far.
+    void appendLive(const QByteArray &bytes);
+    // The recording is complete or has failed: the time axis is free again (the full build
+    // that follows draws it as every build does).
+    void endLive();
+    bool live() const { return m_stream.has_value(); }
+
 private:
     void setValueAxisRange(sig::AxisMode mode);
 
@@ -71,6 +87,7 @@ private:
     ChartControls m_controls;
     sig::ChartDecoder m_decoder;
     std::optional<sig::DecodedRecording> m_last;
+    std::optional<sig::ChartStream> m_stream; // the recording drawn as it arrives
     std::vector<double> m_x; // X of the points of a build
     // The chart starts with the value axis titled in ADC units (chart::setUpChannelChart);
     // a build in no axis mode leaves the title as it was.

@@ -62,6 +62,17 @@ int boundedValue(const SpinEdit *edit)
         std::max(edit->minimumValue(), edit->maximumValue()));
 }
 
+// The value axis's title a recording is drawn under: that of the axis mode selected (the
+// chart's own title is the last build's, and before the first build it is in ADC units
+// whatever mode is selected); the chart's when no mode is selected.
+QString valueTitleFor(int axisMode, const QString &shown)
+{
+    if (axisMode < 0 || axisMode > 3)
+        return shown;
+    const bool temperature = sig::isTemperatureMode(sig::AxisMode(axisMode));
+    return QString::fromUtf8(temperature ? sig::TemperatureTitle : sig::AdcUnitsTitle);
+}
+
 } // namespace
 
 QString TForm1::TuneCaption()
@@ -123,6 +134,7 @@ TForm1::TForm1(const QString &settingsPath, const AppOptions &options, FormEnvir
     createInstrument();
     bindSession();
     bindChartBuilder();
+    bindLiveChart();
     createRegionCursors();
     createCycleControl();
     auto *chartExport = new ChartExport(
@@ -636,8 +648,8 @@ acquisition::MeasurementRequest TForm1::measurementRequest() const
     request.plan = sampling->plan();
     request.rangeIndex = cbTrng->currentIndex() == 1 ? 1 : 0;
     request.launchType = m_launchType;
-    // The value axis's title as the chart shows it; the time title names the interval's unit.
-    request.yTitle = chartBuilder->valueAxisTitle();
+    // The value axis's title of the mode selected; the time title names the interval's unit.
+    request.yTitle = valueTitleFor(cbShowK->currentIndex(), chartBuilder->valueAxisTitle());
     return request;
 }
 
@@ -649,7 +661,7 @@ acquisition::ReadRequest TForm1::readRequest() const
     request.launchType = m_launchType;
     // The interval of the last measurement or file: the recording on the chart has it.
     request.channelIntervalUs = recording().header.ChannelIntervalUs;
-    request.yTitle = chartBuilder->valueAxisTitle();
+    request.yTitle = valueTitleFor(cbShowK->currentIndex(), chartBuilder->valueAxisTitle());
     return request;
 }
 

@@ -6,6 +6,7 @@
 #include "files/unsavedwork.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QRect>
 #include <QSize>
@@ -76,6 +77,9 @@ struct FormEnvironment
     // Where recordings replaced before they were saved are kept; empty: the user's data folder
     // (files::RecoveryStore::defaultFolder()).
     QString recoveryFolder;
+    // The chart is drawn as the blocks of a transfer arrive (off: once complete, for the
+    // bench that measures what drawing as they arrive costs).
+    bool liveChart = true;
 };
 
 // The answers to "Сохранить запись?" when the window closes with a recording not saved.
@@ -111,6 +115,12 @@ public:
 
     // The height of the channel check boxes' row below the chart.
     static constexpr int ChannelsBand = 30;
+    // Blocks are drawn at most this often, right after a block request has gone out: the
+    // drawing then fills the time the next block takes on the wire (6 ms) and holds up no
+    // request. Without requests (a stalled board) they are drawn LiveFallbackMs after they
+    // came. Either way a block's points show within 100 ms.
+    static constexpr int LiveRedrawMs = 40;
+    static constexpr int LiveFallbackMs = 80;
     // The least client size at which every control can be reached.
     static constexpr QSize MinimumClientSize { 712, 470 };
 
@@ -379,6 +389,10 @@ private:
     void bindSession();
     void bindChartBuilder();
     void createRegionCursors();
+    // The chart drawn as the blocks of a transfer arrive (form1chart.cpp).
+    void bindLiveChart();
+    void drawLive();
+    void liveChartEnded();
     void createCycleControl();
     void createFileControl();
     // The current recording: replaced without drawing (the one held kept when unsaved).
@@ -424,6 +438,7 @@ private:
     void applySeriesColor(int index);
     SpinEdit *spinFor(acquisition::Field field) const;
     QSize frameExtra() const;
+    void noteNormalGeometry();
     void applyRequestedOuterSize();
 
     // btTune's caption while no tuning runs.
@@ -440,6 +455,14 @@ private:
     // The range warning's colour (0x00BBGGRR), blinking red and yellow every 300 ms.
     quint32 m_errorColour = 0x000000FF;
     QTimer *TimErrBlink = nullptr;
+    // The blocks of a transfer not drawn yet, when they were last drawn, and the timer that
+    // draws them should no block request come.
+    QByteArray m_liveBytes;
+    QElapsedTimer m_liveDrawn;
+    bool m_liveDrawQueued = false;
+    QTimer *m_liveRedraw = nullptr;
+    // Over the chart while the recording drawn is the broken remains of a failed transfer.
+    QLabel *m_incompleteMark = nullptr;
     QStringList m_recentFiles;
     // The language code as the settings file holds it (empty: never chosen), written back as
     // it is unless the language menu changes it.
@@ -460,6 +483,9 @@ private:
     // Where start-up placed the window's frame; written back when the window closes before
     // it was ever shown (a native window created for a dialog may report its client origin).
     QPoint m_placedPosition;
+    // The outer geometry of the window when last not maximised (less the cursors' panel's
+    // growth): what a maximised window is saved with.
+    QRect m_normalOuter;
 };
 
 } // namespace app

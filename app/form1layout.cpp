@@ -546,6 +546,9 @@ void TForm1::applyRequestedOuterSize()
     const QSize extra = frameExtra();
     if (extra == QSize(0, 0) || m_frameSeen)
         return;
+    // A maximised window has the screen's size: the stored size is taken once it is not.
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
     // Once: the frame is known now, and a later size is the user's.
     m_frameSeen = true;
     if (m_requestedOuter.isValid() && QSize(windowWidth(), windowHeight()) != m_requestedOuter) {
@@ -564,6 +567,7 @@ void TForm1::showEvent(QShowEvent *event)
         m_framed = true;
         applyRequestedOuterSize();
     }
+
 }
 
 void TForm1::resizeEvent(QResizeEvent *event)
@@ -573,12 +577,21 @@ void TForm1::resizeEvent(QResizeEvent *event)
     // with a move or a resize: the stored outer size is taken then.
     applyRequestedOuterSize();
     FormResize();
+    noteNormalGeometry();
 }
 
 void TForm1::moveEvent(QMoveEvent *event)
 {
     QWidget::moveEvent(event);
     applyRequestedOuterSize();
+    noteNormalGeometry();
+}
+
+void TForm1::noteNormalGeometry()
+{
+    if (isVisible() && m_framed && !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        m_normalOuter = QRect(x(), y(), windowWidth(),
+            windowHeight() - (regionPanel ? regionPanel->windowGrowth() : 0));
 }
 
 void TForm1::FormResize()

@@ -62,6 +62,15 @@ void TForm1::createCycleControl()
         [this](const files::Recording &taken) {
             keepFailed(taken, SessionPresenter::provenOutOfStepText());
         });
+    // A cycle the store could not take is held as a recording of its own, not saved: the
+    // close question and the recovery store then cover it.
+    connect(run, &acquisition::CycleRun::ended, this, [this, run](acquisition::CycleRun::Ending e) {
+        if (e != acquisition::CycleRun::Ending::NotWritten || run->unwritten().data.isEmpty())
+            return;
+        files::Recording held = run->unwritten();
+        held.origin = files::RecordingOrigin::Measurement;
+        holdRecording(std::move(held));
+    });
 }
 
 void TForm1::createFileControl()
@@ -140,6 +149,10 @@ void TForm1::exchangeEnded(const acquisition::ExchangeOutcome &outcome)
     using acquisition::ExchangeEnd;
     using acquisition::SessionFailure;
     const bool ofTheRun = cycleControl && cycleControl->run().isOwn(outcome.exchangeId);
+    // The part drawn as it arrived gives way to a build of what the exchange left.
+    const bool wasLive = chartBuilder->live();
+    liveChartEnded();
+    bool drawn = false;
     switch (outcome.end) {
     case ExchangeEnd::Completed: {
         files::Recording next = outcome.recording;
@@ -151,6 +164,7 @@ void TForm1::exchangeEnded(const acquisition::ExchangeOutcome &outcome)
             // A new read, not the file the frame named.
             gbFile->setTitle(tr("Комментарий"));
         takeRecording(std::move(next));
+        drawn = true;
         break;
     }
     case ExchangeEnd::Failed:
@@ -158,6 +172,7 @@ void TForm1::exchangeEnded(const acquisition::ExchangeOutcome &outcome)
         if (outcome.failure == SessionFailure::NoData
             && outcome.exchange == acquisition::ExchangeKind::Measurement) {
             BuildChart();
+            drawn = true;
             break;
         }
         // What was received is kept as a failed transfer and drawn for the user to look at,
@@ -167,6 +182,7 @@ void TForm1::exchangeEnded(const acquisition::ExchangeOutcome &outcome)
             keepFailed(outcome.recording, SessionPresenter::failureText(outcome.failure));
             if (!CycleRunning) {
                 takeRecording(outcome.recording);
+                drawn = true;
                 presenter->showStatus(SessionPresenter::failureText(outcome.failure));
             }
         }
@@ -175,6 +191,12 @@ void TForm1::exchangeEnded(const acquisition::ExchangeOutcome &outcome)
     case ExchangeEnd::Cancelled:
     case ExchangeEnd::Interrupted:
         break;
+    }
+    // The chart shows the recording held again, not what was drawn of the broken transfer.
+    if (wasLive && !drawn) {
+        const QString status = presenter->statusText();
+        BuildChart();
+        presenter->showStatus(status);
     }
     mirrorStartButtons();
     updateTitle();

@@ -52,7 +52,12 @@ void TForm1::startUp()
     setWindowLeft(frame.x());
     setWindowTop(frame.y());
     m_placedPosition = frame.topLeft();
+    m_normalOuter = frame;
     FormResize();
+    // A window that was maximised comes back so; the geometry above is the one it takes when
+    // it is no longer maximised.
+    if (s.maximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
 
     // Display options. Selected indexes are set by program: no change handler runs.
     for (auto [box, index] : { std::pair { cbXscale, s.xScale }, std::pair { cbShowK, s.xyMode },
@@ -137,6 +142,14 @@ void TForm1::shutDown()
     s.width = windowWidth();
     s.left = m_framed ? x() : m_placedPosition.x();
     s.top = m_framed ? y() : m_placedPosition.y();
+    // A maximised window keeps the geometry it takes when it is no longer maximised.
+    s.maximized = isMaximized();
+    if (s.maximized && m_normalOuter.isValid()) {
+        s.left = m_normalOuter.x();
+        s.top = m_normalOuter.y();
+        s.width = m_normalOuter.width();
+        s.height = m_normalOuter.height();
+    }
     s.frequency = boundedValue(Field::seF);
     s.time4allSram = sampling->Time4allSRAM();
     s.sramBlocks = sampling->SRAMblocks();

@@ -81,6 +81,11 @@ void SessionPresenter::showStatus(const QString &text)
     m_status.setPanelText(0, text);
 }
 
+QString SessionPresenter::statusText() const
+{
+    return m_status.panelText(0);
+}
+
 void SessionPresenter::stateChanged(acquisition::SessionState state)
 {
     using acquisition::ExchangeKind;

@@ -81,6 +81,7 @@ public:
     void chartBuilt();
     // The first panel's text (a failure, the instrument's state).
     void showStatus(const QString &text);
+    QString statusText() const;
 
 private:
     void stateChanged(acquisition::SessionState state);

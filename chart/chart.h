@@ -54,6 +54,12 @@ struct TChartDrag
 // (chart/channelchart.h), set the axis titles (LeftAxis()->Title().setCaption(...)) and the
 // series colours (Series(i)->setSeriesColor(0x00BBGGRR or QColor)); setDefaultListCapacity()
 // is the component-wide list reservation. Hint and context menu belong to the window.
+//
+// A recording drawn as its blocks arrive: reserve the time axis's range for the whole
+// recording (BottomAxis()->setReservedRange), then append each block's points behind the
+// series' last ones (TChartSeries::appendPoints or AddPoint, in X order). While the axes
+// keep their ranges the chart repaints only the pixel columns the new points fall in, and
+// reduces only those points; a new extreme of an automatic value axis repaints it all.
 class TChart : public QWidget, public TChartInvalidation
 {
     Q_OBJECT
@@ -121,6 +127,10 @@ public:
     QRect legendRect() const;
     // Makes the axes' working values and the layout current for the widget's size.
     void ensureLayout();
+    // The part of the chart's picture the last paint event painted anew: the whole client
+    // area, the pixel columns of points appended since the paint before, or nothing when it
+    // only showed the picture again.
+    QRect lastPaintedPart() const { return paintedPart_; }
 
     bool destroying() const { return destroying_; }
 
@@ -145,6 +155,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
     void requestUpdate() override { update(); }
+    void requestAppendCheck() override;
 
 private:
     struct AxisLayout
@@ -180,7 +191,21 @@ private:
 
     Layout computeLayout(const QRect &bounds, const QFontMetrics &fm);
     void insetForEndLabels(Layout &L, const QRect &bounds, const QFontMetrics &fm);
+    // The range the layout gives axis: its points' (and reserved) range where automatic.
+    void automaticRange(const TCustomChartAxis &axis, double &minimum, double &maximum) const;
     void computeAutomaticRange(TCustomChartAxis &axis) const;
+    // Everything but the layout: with part, only that rectangle is painted, and the series
+    // write only its columns.
+    void paintLayout(QPainter &painter, const Layout &layout, const QRect &bounds,
+        const QFont &font, const QFontMetrics &fm, bool printing, const QRect *part = nullptr);
+    // Points appended since the picture was painted: the columns to paint again, or a
+    // full repaint when the layout changes with them.
+    void takeAppends();
+    bool appendedColumns(QRect &part) const;
+    // Paints the columns of part, widened over the lines across its edges, into the picture;
+    // false when that is not possible (or not much cheaper than painting it all).
+    bool paintAppended(const QRect &part);
+    void keepPictureState(const QRect &painted);
     void drawLegend(QPainter &painter, const Layout &layout, const QFontMetrics &fm, bool printing);
     void drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &layout,
         const QFontMetrics &fm, bool printing);
@@ -201,6 +226,9 @@ private:
     QString valueText(double value, int decimals);
     static RasterTarget rasterTarget(QPainter &painter, const QRect &clip);
     void drawGrid(QPainter &painter, const QPen &pen, bool horizontal, int at, int from, int to);
+    // Horizontal and vertical lines in pen, written directly into the picture when that is
+    // possible (direct_).
+    void drawStraight(QPainter &painter, const QPen &pen, const std::vector<QLine> &lines);
     Target targetAt(const QPoint &pos);
     bool inPlotRect(const QPoint &pos) const;
     void saveScales();
@@ -237,7 +265,31 @@ private:
     QFont textFont_;
     int textDpi_ = 0;
     QImage picture_; // the chart as last painted on screen
+    // What the picture was painted with: the axes' working values, the layout, and the
+    // series' point counts and changes.
+    struct PaintedSeries
+    {
+        const TChartSeries *series;
+        int count;
+        quint64 changes;
+    };
+    std::array<TCustomChartAxis::WorkingState, 4> pictureAxes_ {};
+    Layout pictureLayout_;
+    std::vector<PaintedSeries> paintedSeries_;
+    QRect appendedPart_; // columns of appended points not yet painted
+    QRect paintedPart_;
     QImage gridStrip_[2]; // dotted grid lines, horizontal and vertical, for raster devices
+    // While a paint draws the frame, the axes and the grid: the painted image when their
+    // lines can be written into it directly (no clipping but the part painted, no scaling).
+    RasterTarget direct_;
+    // ... and the part of the chart it paints (null: all of it). A text is drawn only where
+    // it may show in the part: margin pixels around its box hold any glyph reaching out.
+    QRect paintingPart_;
+    bool mayShow(const QRect &box, int margin) const
+    {
+        return paintingPart_.isNull()
+            || box.adjusted(-margin, -margin, margin, margin).intersects(paintingPart_);
+    }
     QColor gridStripColour_;
 };
 

@@ -8,23 +8,9 @@
 #include <cmath>
 #include <limits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace chart {
 
 namespace {
-
-// Nearest integer of a value known to lie well inside the 64-bit range, halves to even.
-inline long long fastRound(double x)
-{
-#if defined(__SSE2__)
-    return _mm_cvtsd_si64(_mm_set_sd(x));
-#else
-    return static_cast<long long>(std::nearbyint(x));
-#endif
-}
 
 constexpr double maxOffset = 2147483647.0;
 
@@ -80,20 +66,6 @@ QString formatAxisValue(double value, int decimals)
     return text;
 }
 
-int PixelMapper::place(long long offset) const
-{
-    long long p;
-    if (horizontal)
-        p = inverted ? end - offset : start + offset;
-    else
-        p = inverted ? start + offset : end - offset;
-    if (p > std::numeric_limits<int>::max())
-        return std::numeric_limits<int>::max();
-    if (p < std::numeric_limits<int>::min())
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(p);
-}
-
 int PixelMapper::exact(double value) const
 {
     if (range == 0)
@@ -102,21 +74,6 @@ int PixelMapper::exact(double value) const
     if (!(std::abs(offset) < maxOffset))
         return centre;
     return place(static_cast<long long>(roundEven(offset)));
-}
-
-int PixelMapper::operator()(double value) const
-{
-    if (range == 0)
-        return centre;
-    // The product differs from the exact quotient by a few units in the last place, far
-    // less than 1e-6 pixels below 2^30; only values that close to a half need the division.
-    const double q = (value - minimum) * scale;
-    if (std::abs(q) < 1073741824.0) {
-        const long long n = fastRound(q);
-        if (std::abs(q - static_cast<double>(n)) < 0.499999)
-            return place(n);
-    }
-    return exact(value);
 }
 
 void TChartAxisTitle::setCaption(const QString &caption)
@@ -222,6 +179,26 @@ void TCustomChartAxis::shiftRange(double delta)
     automaticMaximum_ = false;
     minimum_ += delta;
     maximum_ += delta;
+    changed();
+}
+
+void TCustomChartAxis::setReservedRange(double minimum, double maximum)
+{
+    if (minimum > maximum)
+        std::swap(minimum, maximum);
+    if (reserved_ && minimum == reservedMinimum_ && maximum == reservedMaximum_)
+        return;
+    reserved_ = true;
+    reservedMinimum_ = minimum;
+    reservedMaximum_ = maximum;
+    changed();
+}
+
+void TCustomChartAxis::clearReservedRange()
+{
+    if (!reserved_)
+        return;
+    reserved_ = false;
     changed();
 }
 

@@ -3,8 +3,14 @@
 #include <QFont>
 #include <QPen>
 #include <QString>
+#include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 class QFontMetrics;
 
@@ -49,11 +55,48 @@ struct PixelMapper
     bool horizontal = true;
     bool inverted = false;
 
-    int operator()(double value) const;
+    bool operator==(const PixelMapper &) const = default;
+    // Inline: the series drawing maps a few values per pixel column.
+    int operator()(double value) const
+    {
+        if (range != 0) {
+            // The product differs from the exact quotient by a few units in the last place,
+            // far less than 1e-6 pixels below 2^30; only values that close to a half need
+            // the division.
+            const double q = (value - minimum) * scale;
+            if (std::abs(q) < 1073741824.0) [[likely]] {
+                const long long n = roundToNearest(q);
+                if (std::abs(q - static_cast<double>(n)) < 0.499999) [[likely]]
+                    return place(n);
+            }
+        }
+        return exact(value);
+    }
     int exact(double value) const;
 
 private:
-    int place(long long offset) const;
+    // Nearest integer of a value well inside the 64-bit range, halves to even.
+    static long long roundToNearest(double x)
+    {
+#if defined(__SSE2__)
+        return _mm_cvtsd_si64(_mm_set_sd(x));
+#else
+        return static_cast<long long>(std::nearbyint(x));
+#endif
+    }
+    int place(long long offset) const
+    {
+        long long p;
+        if (horizontal)
+            p = inverted ? end - offset : start + offset;
+        else
+            p = inverted ? start + offset : end - offset;
+        if (p > std::numeric_limits<int>::max())
+            return std::numeric_limits<int>::max();
+        if (p < std::numeric_limits<int>::min())
+            return std::numeric_limits<int>::min();
+        return static_cast<int>(p);
+    }
 };
 
 class TChartAxisTitle
@@ -107,6 +150,14 @@ public:
     // Moves both ends by delta and clears the automatic flags; the range stays as it is, even
     // when it is 0 (the mouse wheel).
     void shiftRange(double delta);
+    // A range the automatic range spans besides the points: the X range of a whole recording
+    // while its blocks arrive, so that the axis stays as it will end and appended points
+    // repaint only their columns. Cleared, nothing is reserved.
+    void setReservedRange(double minimum, double maximum);
+    void clearReservedRange();
+    bool hasReservedRange() const { return reserved_; }
+    double reservedMinimum() const { return reservedMinimum_; }
+    double reservedMaximum() const { return reservedMaximum_; }
 
     bool Visible() const { return visible_; }
     void setVisible(bool value);
@@ -178,6 +229,7 @@ public:
     {
         double minimum, maximum;
         int start, end;
+        bool operator==(const WorkingState &) const = default;
     };
     WorkingState workingState() const { return { wMinimum_, wMaximum_, iStart_, iEnd_ }; }
     void restoreWorkingState(const WorkingState &s);
@@ -196,6 +248,9 @@ private:
     bool automaticMaximum_ = true;
     double minimum_ = 0;
     double maximum_ = 0;
+    bool reserved_ = false;
+    double reservedMinimum_ = 0;
+    double reservedMaximum_ = 0;
     bool visible_ = true;
     bool inverted_ = false;
     double increment_ = 0;

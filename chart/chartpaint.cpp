@@ -6,6 +6,7 @@
 #include <QPaintEngine>
 #include <QPainter>
 #include <QSvgGenerator>
+#include <algorithm>
 #include <cmath>
 
 namespace chart {
@@ -29,41 +30,57 @@ QPen devicePen(QPen pen, bool printing)
 
 // ---- Layout ----
 
-void TChart::computeAutomaticRange(TCustomChartAxis &axis) const
+void TChart::automaticRange(const TCustomChartAxis &axis, double &minimum, double &maximum) const
 {
+    minimum = axis.Minimum();
+    maximum = axis.Maximum();
     const bool wantMax = axis.Automatic() || axis.AutomaticMaximum();
     const bool wantMin = axis.Automatic() || axis.AutomaticMinimum();
-    if (wantMax || wantMin) {
-        // Every series of this chart draws against the bottom and the left axis.
-        const bool used = axis.side() == TCustomChartAxis::Side::Bottom
-            || axis.side() == TCustomChartAxis::Side::Left;
-        bool anyActive = false;
-        for (const auto &s : series_)
-            anyActive = anyActive || s->Active();
-        double lo = 0, hi = 0;
-        bool found = false;
-        if (used) {
-            for (const auto &s : series_) {
-                if (anyActive && !s->Active())
-                    continue;
-                // Points with a NaN or infinite value are left out of the range.
-                double sMin, sMax;
-                if (!s->placedExtremes(axis.Horizontal(), sMin, sMax))
-                    continue;
-                if (!found) {
+    if (!wantMax && !wantMin)
+        return;
+    // Every series of this chart draws against the bottom and the left axis.
+    const bool used = axis.side() == TCustomChartAxis::Side::Bottom
+        || axis.side() == TCustomChartAxis::Side::Left;
+    bool anyActive = false;
+    for (const auto &s : series_)
+        anyActive = anyActive || s->Active();
+    double lo = 0, hi = 0;
+    bool found = false;
+    if (used) {
+        for (const auto &s : series_) {
+            if (anyActive && !s->Active())
+                continue;
+            // Points with a NaN or infinite value are left out of the range.
+            double sMin, sMax;
+            if (!s->placedExtremes(axis.Horizontal(), sMin, sMax))
+                continue;
+            if (!found) {
+                lo = sMin;
+                hi = sMax;
+                found = true;
+            } else {
+                if (sMin < lo)
                     lo = sMin;
+                if (sMax > hi)
                     hi = sMax;
-                    found = true;
-                } else {
-                    if (sMin < lo)
-                        lo = sMin;
-                    if (sMax > hi)
-                        hi = sMax;
-                }
             }
         }
-        axis.setStoredRange(wantMin ? lo : axis.Minimum(), wantMax ? hi : axis.Maximum());
     }
+    if (axis.hasReservedRange()) {
+        lo = found ? std::min(lo, axis.reservedMinimum()) : axis.reservedMinimum();
+        hi = found ? std::max(hi, axis.reservedMaximum()) : axis.reservedMaximum();
+    }
+    if (wantMin)
+        minimum = lo;
+    if (wantMax)
+        maximum = hi;
+}
+
+void TChart::computeAutomaticRange(TCustomChartAxis &axis) const
+{
+    double minimum, maximum;
+    automaticRange(axis, minimum, maximum);
+    axis.setStoredRange(minimum, maximum);
     axis.setWorkingRange(axis.Minimum(), axis.Maximum());
 }
 
@@ -267,6 +284,7 @@ void TChart::insetForEndLabels(Layout &L, const QRect &bounds, const QFontMetric
 
 void TChart::ensureLayout()
 {
+    takeAppends();
     if (!dirty_)
         return;
     const QFont drawFont = fontFor(this);
@@ -285,31 +303,66 @@ void TChart::paintChart(QPainter &painter, const QRect &bounds, bool printing)
     const QFontMetrics fm(drawFont, painter.device());
     syncTextCache(drawFont, painter.device());
     const Layout L = computeLayout(bounds, fm);
+    paintLayout(painter, L, bounds, drawFont, fm, printing);
+    if (!printing && bounds == ClientBounds()) {
+        layout_ = L;
+        dirty_ = false;
+    }
+}
+
+void TChart::paintLayout(QPainter &painter, const Layout &L, const QRect &bounds, const QFont &font,
+    const QFontMetrics &fm, bool printing, const QRect *part)
+{
     painter.save();
-    painter.setFont(drawFont);
+    const bool hadClip = painter.hasClipping();
+    if (part)
+        painter.setClipRect(*part, hadClip ? Qt::IntersectClip : Qt::ReplaceClip);
+    painter.setFont(font);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setBackgroundMode(Qt::TransparentMode);
+    if (!hadClip)
+        direct_ = rasterTarget(painter, part ? *part : bounds);
+    paintingPart_ = part ? *part : QRect();
     painter.fillRect(bounds, color_);
 
-    if (L.legendShown)
+    const int shadow = legend_.ShadowSize + 2;
+    if (L.legendShown
+        && mayShow(QRect(QPoint(L.legLeft, L.legTop), QPoint(L.legRight, L.legBottom)),
+            fm.height() + shadow))
         drawLegend(painter, L, fm, printing);
 
     // Back wall: the frame of the plotting rectangle, inside not filled.
-    painter.setPen(QPen(QColor(Qt::black), 1));
+    const QPen wall(QColor(Qt::black), 1);
+    if (direct_.image && L.right > L.left && L.bottom > L.top)
+        drawStraight(painter, wall,
+            { QLine(L.left, L.top, L.right, L.top), QLine(L.left, L.bottom, L.right, L.bottom),
+                QLine(L.left, L.top, L.left, L.bottom), QLine(L.right, L.top, L.right, L.bottom) });
+    painter.setPen(wall);
     painter.setBrush(Qt::NoBrush);
-    painter.drawRect(QRect(L.left, L.top, L.right - L.left, L.bottom - L.top));
+    if (!direct_.image || L.right <= L.left || L.bottom <= L.top)
+        painter.drawRect(QRect(L.left, L.top, L.right - L.left, L.bottom - L.top));
 
     for (size_t i = 0; i < axes_.size(); ++i)
         if (L.axes[i].visible)
             drawAxis(painter, *axes_[i], L, fm, printing);
+    direct_ = RasterTarget();
+    paintingPart_ = QRect();
 
-    const bool hadClip = painter.hasClipping();
+    // The series are clipped to the plotting rectangle alone, also when a part is painted:
+    // they then write only the part's columns, and the painter's lines across them lie
+    // within it (paintAppended).
     const QRect clip(QPoint(L.left, L.top), QPoint(L.right, L.bottom));
     if (clipPoints_)
         painter.setClipRect(clip, hadClip ? Qt::IntersectClip : Qt::ReplaceClip);
     RasterTarget raster;
     if (clipPoints_ && !hadClip)
         raster = rasterTarget(painter, clip);
+    if (part) {
+        if (raster.image)
+            raster.clip &= *part;
+        else
+            painter.setClipRect(*part, Qt::IntersectClip);
+    }
     for (const auto &s : series_) {
         if (!s->Active()) {
             s->setShownIndices(-1, -1);
@@ -319,10 +372,6 @@ void TChart::paintChart(QPainter &painter, const QRect &bounds, bool printing)
         s->draw(painter, *axes_[0], *axes_[2], printing, raster.image ? &raster : nullptr);
     }
     painter.restore();
-    if (!printing && bounds == ClientBounds()) {
-        layout_ = L;
-        dirty_ = false;
-    }
 }
 
 // The painter's image when the series may write pixels into it directly: a 32-bit image,
@@ -349,8 +398,11 @@ RasterTarget TChart::rasterTarget(QPainter &painter, const QRect &clip)
         return target;
     const QPoint offset(static_cast<int>(t.dx()), static_cast<int>(t.dy()));
     target.image = image;
+    target.bits = image->bits();
+    target.stride = image->bytesPerLine();
     target.offset = offset;
-    target.clip = clip.intersected(image->rect().translated(-offset));
+    target.area = clip.intersected(image->rect().translated(-offset));
+    target.clip = target.area;
     return target;
 }
 
@@ -501,26 +553,25 @@ void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L
             else
                 top = std::clamp(
                     top, L.bounds.top(), std::max(L.bounds.top(), L.bounds.bottom() + 1 - fontH));
-            painter.drawStaticText(QPoint(x, top), text.staticText);
+            if (mayShow(QRect(x, top, w, fontH), fontH))
+                painter.drawStaticText(QPoint(x, top), text.staticText);
         }
     }
 
     // Axis line along the plotting rectangle's edge.
-    painter.setPen(devicePen(axis.AxisPen(), printing));
-    if (horizontal)
-        painter.drawLine(start, A.axisPos, end, A.axisPos);
-    else
-        painter.drawLine(A.axisPos, start, A.axisPos, end);
+    drawStraight(painter, devicePen(axis.AxisPen(), printing),
+        { horizontal ? QLine(start, A.axisPos, end, A.axisPos)
+                     : QLine(A.axisPos, start, A.axisPos, end) });
 
+    std::vector<QLine> tickLines;
     auto tick = [&](int pos, int length) {
         const int from = A.axisPos + outward;
         const int to = A.axisPos + outward * length;
         if (horizontal)
-            painter.drawLine(pos, from, pos, to);
+            tickLines.emplace_back(pos, from, pos, to);
         else
-            painter.drawLine(from, pos, to, pos);
+            tickLines.emplace_back(from, pos, to, pos);
     };
-    painter.setPen(devicePen(axis.Ticks(), printing));
     for (int pos : ticks)
         tick(pos, axis.TickLength());
 
@@ -542,6 +593,7 @@ void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L
             minor(ticks.back() - roundInt(double(j) * spacing / (count + 1)));
         }
     }
+    drawStraight(painter, devicePen(axis.Ticks(), printing), tickLines);
 
     // Dotted grid across the plotting rectangle at each label.
     if (axis.GridVisible()) {
@@ -588,8 +640,51 @@ void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L
 // One grid line from..to at at. A dotted line on a raster device without scaling is copied
 // from a prepared strip with the same dots (one on, two off from the start), which costs a
 // fraction of stroking the dash pattern pixel by pixel.
+void TChart::drawStraight(QPainter &painter, const QPen &pen, const std::vector<QLine> &lines)
+{
+    if (!direct_.image || !writableDirectly(pen)) {
+        painter.setPen(pen);
+        painter.drawLines(lines.data(), static_cast<int>(lines.size()));
+        return;
+    }
+    // One pixel wide, such a line covers exactly the pixels from one end to the other.
+    const QRgb colour = pen.color().rgba();
+    for (const QLine &line : lines) {
+        if (line.x1() == line.x2() && line.y1() != line.y2()) {
+            writeRun(direct_, colour, line.x1(), std::min(line.y1(), line.y2()),
+                std::max(line.y1(), line.y2()));
+        } else if (line.y1() == line.y2() && line.x1() != line.x2()) {
+            writeRow(direct_, colour, line.y1(), std::min(line.x1(), line.x2()),
+                std::max(line.x1(), line.x2()));
+        } else {
+            painter.setPen(pen);
+            painter.drawLine(line);
+        }
+    }
+}
+
 void TChart::drawGrid(QPainter &painter, const QPen &pen, bool horizontal, int at, int from, int to)
 {
+    if (direct_.image && pen.style() == Qt::DotLine && pen.width() <= 1 && to >= from
+        && pen.color().alpha() == 255) {
+        // The strip's dots written where it would put them: every third pixel from `from`.
+        const QRect &clip = direct_.clip;
+        const int lo = horizontal ? clip.left() : clip.top();
+        const int hi = std::min(to, horizontal ? clip.right() : clip.bottom());
+        if (at < (horizontal ? clip.top() : clip.left())
+            || at > (horizontal ? clip.bottom() : clip.right()))
+            return;
+        int i = from < lo ? from + (lo - from + 2) / 3 * 3 : from;
+        const qsizetype step = horizontal ? 4 : direct_.stride;
+        uchar *p = direct_.bits + static_cast<qsizetype>(horizontal ? at : i) * direct_.stride
+            + static_cast<qsizetype>(horizontal ? i : at) * 4
+            + static_cast<qsizetype>(direct_.offset.y()) * direct_.stride
+            + static_cast<qsizetype>(direct_.offset.x()) * 4;
+        const QRgb dot = pen.color().rgba();
+        for (; i <= hi; i += 3, p += 3 * step)
+            *reinterpret_cast<QRgb *>(p) = dot;
+        return;
+    }
     const QPaintEngine *engine = painter.paintEngine();
     const bool raster = engine && engine->type() == QPaintEngine::Raster
         && painter.transform().type() <= QTransform::TxTranslate;
@@ -644,29 +739,6 @@ void TChart::drawZoomRectangle(QPainter &painter)
     painter.setPen(dashes);
     painter.drawRect(outline);
     painter.restore();
-}
-
-void TChart::paintEvent(QPaintEvent *)
-{
-    updatePending_ = false;
-    // The chart is painted into a picture of its own and copied to the screen: a drag
-    // rectangle or an uncovered part then costs only the copy.
-    const qreal ratio = devicePixelRatioF();
-    const QSize pixels = (QSizeF(size()) * ratio).toSize();
-    if (picture_.size() != pixels) {
-        picture_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
-        picture_.setDevicePixelRatio(ratio);
-        pictureStale_ = true;
-    }
-    if (pictureStale_ && !pixels.isEmpty()) {
-        QPainter painter(&picture_);
-        paintChart(painter, ClientBounds());
-        pictureStale_ = false;
-    }
-    QPainter painter(this);
-    painter.drawImage(0, 0, picture_);
-    if (zoom_.Active)
-        drawZoomRectangle(painter);
 }
 
 TChart::Snapshot TChart::snapshot() const

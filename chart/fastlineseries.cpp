@@ -10,10 +10,6 @@
 #include <algorithm>
 #include <cmath>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace chart {
 
 namespace {
@@ -29,33 +25,6 @@ template <class Map> void shiftUp(Map &map, int index)
     for (auto &[key, value] : map)
         moved.emplace(key >= index ? key + 1 : key, std::move(value));
     map.swap(moved);
-}
-
-// Smallest and largest of n > 0 stored values.
-void minMax(const double *p, int n, double &lo, double &hi)
-{
-    int i = 0;
-#if defined(__SSE2__)
-    if (n >= 4) {
-        __m128d mn = _mm_loadu_pd(p), mx = mn;
-        for (i = 2; i + 2 <= n; i += 2) {
-            const __m128d v = _mm_loadu_pd(p + i);
-            mn = _mm_min_pd(mn, v);
-            mx = _mm_max_pd(mx, v);
-        }
-        const __m128d mnHigh = _mm_unpackhi_pd(mn, mn), mxHigh = _mm_unpackhi_pd(mx, mx);
-        lo = _mm_cvtsd_f64(_mm_min_sd(mn, mnHigh));
-        hi = _mm_cvtsd_f64(_mm_max_sd(mx, mxHigh));
-    } else
-#endif
-    {
-        lo = hi = p[0];
-        i = 1;
-    }
-    for (; i < n; ++i) {
-        lo = p[i] < lo ? p[i] : lo;
-        hi = p[i] > hi ? p[i] : hi;
-    }
 }
 
 // Cuts the segment a-b to area (Liang-Barsky); false when nothing of it lies inside.
@@ -292,6 +261,8 @@ int TChartSeries::AddPoint(double x, double y, const QString &label, const QColo
     const int index = xValues_.insertionIndex(x);
     xValues_.insertAt(index, x);
     yValues_.insertAt(index, y);
+    if (index != xValues_.Count() - 1)
+        ++changes_;
     shiftUp(colors_, index);
     shiftUp(labels_, index);
     if (color.isValid())
@@ -307,8 +278,15 @@ void TChartSeries::Clear()
     Clear(defaultListCapacity);
 }
 
+void TChartSeries::appendPoints(const double *x, const double *y, int count)
+{
+    for (int i = 0; i < count; ++i)
+        AddPoint(x[i], y[i]);
+}
+
 void TChartSeries::Clear(int reserve)
 {
+    ++changes_;
     xValues_.clear(reserve);
     yValues_.clear(reserve);
     colors_.clear();
@@ -432,6 +410,60 @@ void TFastLineSeries::collectLines(const TCustomChartAxis &horizontal,
     lines.insert(lines.end(), columns.begin(), columns.end());
 }
 
+bool TFastLineSeries::columnar() const
+{
+    return XValues().NonFiniteCount() == 0 && YValues().NonFiniteCount() == 0;
+}
+
+bool TFastLineSeries::writesDirectly(const QPen &pen, const RasterTarget *target) const
+{
+    return target && target->image && writableDirectly(pen);
+}
+
+const std::vector<ColumnPoints> &TFastLineSeries::shownColumns(
+    const TCustomChartAxis &horizontal) const
+{
+    return reduced_.update(*this, horizontal.mapper(), FirstShownIndex(), LastShownIndex());
+}
+
+bool TFastLineSeries::enteringLine(const TCustomChartAxis &horizontal,
+    const TCustomChartAxis &vertical, const ColumnPoints &firstColumn, QLine &line) const
+{
+    const int first = FirstShownIndex();
+    if (first <= 0)
+        return false;
+    const PixelMapper xm = horizontal.mapper(), ym = vertical.mapper();
+    const double yk = YValues().Multiplier();
+    line = QLine(xm(XValues().storedData()[first - 1] * XValues().Multiplier()),
+        ym(YValues().storedData()[first - 1] * yk), firstColumn.pixel, ym(firstColumn.firstY * yk));
+    return true;
+}
+
+std::pair<size_t, size_t> TFastLineSeries::columnsAround(
+    const std::vector<ColumnPoints> &columns, int left, int right) const
+{
+    // The columns' pixels are monotone (X in ascending order), increasing or decreasing.
+    const bool increasing = columns.front().pixel <= columns.back().pixel;
+    size_t inFirst, inEnd; // the columns within left..right
+    if (increasing) {
+        inFirst = std::partition_point(columns.begin(), columns.end(), [&](const ColumnPoints &c) {
+            return c.pixel < left;
+        }) - columns.begin();
+        inEnd = std::partition_point(columns.begin(), columns.end(), [&](const ColumnPoints &c) {
+            return c.pixel <= right;
+        }) - columns.begin();
+    } else {
+        inFirst = std::partition_point(columns.begin(), columns.end(), [&](const ColumnPoints &c) {
+            return c.pixel > right;
+        }) - columns.begin();
+        inEnd = std::partition_point(columns.begin(), columns.end(), [&](const ColumnPoints &c) {
+            return c.pixel >= left;
+        }) - columns.begin();
+    }
+    // One more at each side: the lines into the part start there.
+    return { inFirst > 0 ? inFirst - 1 : 0, std::min(inEnd, columns.size() - 1) };
+}
+
 void TFastLineSeries::collect(const TCustomChartAxis &horizontal, const TCustomChartAxis &vertical,
     std::vector<QLine> &lines, std::vector<QLine> &columns, QPolygon *path) const
 {
@@ -449,13 +481,7 @@ void TFastLineSeries::collect(const TCustomChartAxis &horizontal, const TCustomC
         return;
     const PixelMapper xm = horizontal.mapper();
     const PixelMapper ym = vertical.mapper();
-    const double *xs = XValues().storedData();
-    const double *ys = YValues().storedData();
-    const double xk = XValues().Multiplier();
-    const double yk = YValues().Multiplier();
-    auto px = [&](int i) { return xm(xs[i] * xk); };
-    auto py = [&](int i) { return ym(ys[i] * yk); };
-    if (XValues().NonFiniteCount() > 0 || YValues().NonFiniteCount() > 0) {
+    if (!columnar()) {
         collectSkippingNonFinite(xm, ym, lines);
         if (path && !lines.empty()) {
             path->append(lines.front().p1()); // the lines form one chain
@@ -464,78 +490,36 @@ void TFastLineSeries::collect(const TCustomChartAxis &horizontal, const TCustomC
         }
         return;
     }
-    // Stored X values in ascending order give monotone pixel columns, so the points of one
-    // column are consecutive and the end of a column can be searched for.
-    const bool monotone = XValues().storedAscending();
-
-    // First index after a whose column differs from c (last + 1 when none does); the search
-    // starts from the length of the previous column.
-    auto columnEnd = [&](int a, int c, int hint) {
-        if (!monotone) {
-            int b = a + 1;
-            while (b <= last && px(b) == c)
-                ++b;
-            return b;
-        }
-        int lo = a; // known to be in column c
-        int hi; // known to be past it
-        const int guess = a + std::max(hint, 1);
-        if (guess > last || px(guess) != c) {
-            hi = std::min(guess, last + 1);
-            if (hi - 1 > lo && px(hi - 1) == c)
-                return hi;
-        } else {
-            lo = guess;
-            int step = std::max(hint, 1);
-            while (lo + step <= last && px(lo + step) == c) {
-                lo += step;
-                step *= 2;
-            }
-            hi = std::min(lo + step, last + 1);
-        }
-        while (hi - lo > 1) {
-            const int mid = lo + (hi - lo) / 2;
-            if (px(mid) == c)
-                lo = mid;
-            else
-                hi = mid;
-        }
-        return hi;
-    };
-
+    const std::vector<ColumnPoints> &shown = shownColumns(horizontal);
+    const double yk = YValues().Multiplier();
+    auto py = [&](double stored) { return ym(stored * yk); };
     int prevX = 0, prevY = 0;
-    if (first > 0) {
+    QLine entering;
+    if (enteringLine(horizontal, vertical, shown.front(), entering)) {
         // The segment entering from the point before the shown range is always drawn.
-        prevX = px(first);
-        prevY = py(first);
-        lines.emplace_back(px(first - 1), py(first - 1), prevX, prevY);
+        lines.push_back(entering);
         if (path)
-            path->append(lines.back().p1());
+            path->append(entering.p1());
     }
-    int hint = 1;
-    for (int a = first; a <= last;) {
-        const int c = px(a);
-        const int b = columnEnd(a, c, hint);
-        const int yFirst = py(a);
-        if (a != first)
+    for (size_t k = 0; k < shown.size(); ++k) {
+        const ColumnPoints &column = shown[k];
+        const int c = column.pixel;
+        const int yFirst = py(column.firstY);
+        if (k != 0)
             lines.emplace_back(prevX, prevY, c, yFirst);
         pass(c, yFirst);
         prevX = c;
         prevY = yFirst;
-        if (b - a > 1) {
-            double lo, hi;
-            minMax(ys + a, b - a, lo, hi);
-            const int p1 = ym(lo * yk), p2 = ym(hi * yk);
+        if (column.end - column.first > 1) {
+            const int p1 = py(column.lowY), p2 = py(column.highY);
             if (p1 != p2)
                 columns.emplace_back(c, std::min(p1, p2), c, std::max(p1, p2));
-            prevY = py(b - 1);
+            prevY = py(column.lastY);
             // Along the column: to both ends of its span, then to where the next line leaves.
             pass(c, p1);
             pass(c, p2);
             pass(c, prevY);
         }
-        hint = b - a;
-        a = b;
     }
 }
 
@@ -597,7 +581,7 @@ void TFastLineSeries::draw(QPainter &painter, const TCustomChartAxis &horizontal
     const QPaintEngine *engine = painter.paintEngine();
     const bool rasterEngine = engine && engine->type() == QPaintEngine::Raster;
     if (!rasterEngine || pen.style() != Qt::SolidLine) {
-        collect(horizontal, vertical, joins_, columns_, &path_);
+        collect(horizontal, vertical, joins_, spans_, &path_);
         if (path_.size() < 2)
             return;
         if (rasterEngine || !painter.hasClipping()) {
@@ -626,36 +610,117 @@ void TFastLineSeries::draw(QPainter &painter, const TCustomChartAxis &horizontal
             painter.drawPolyline(piece);
         return;
     }
-    collect(horizontal, vertical, joins_, columns_);
+    if (columnar() && writesDirectly(pen, raster)) {
+        drawColumns(painter, horizontal, vertical, *raster, pen.color().rgba());
+        return;
+    }
+    collect(horizontal, vertical, joins_, spans_);
     if (!joins_.empty())
         painter.drawLines(joins_.data(), static_cast<int>(joins_.size()));
-    if (columns_.empty())
+    if (spans_.empty())
         return;
-    // A solid opaque line one pixel wide covers exactly the pixels from the top to the
-    // bottom end of a vertical line: written directly, a dense recording's columns cost a
-    // fraction of the stroker's per-pixel work.
-    const bool direct = raster && raster->image && pen.style() == Qt::SolidLine && pen.width() <= 1
-        && pen.color().alpha() == 255;
-    if (!direct) {
-        painter.drawLines(columns_.data(), static_cast<int>(columns_.size()));
+    // Any solid opaque line one pixel wide (flat caps too) has its spans written from the
+    // top to the bottom end.
+    if (!raster || !raster->image || pen.style() != Qt::SolidLine || pen.width() > 1
+        || pen.color().alpha() != 255) {
+        painter.drawLines(spans_.data(), static_cast<int>(spans_.size()));
         return;
     }
-    QImage &image = *raster->image;
     const QRgb colour = pen.color().rgba();
-    uchar *bits = image.bits();
-    const qsizetype stride = image.bytesPerLine();
-    const QRect clip = raster->clip;
-    for (const QLine &line : columns_) {
-        const int x = line.x1();
-        if (x < clip.left() || x > clip.right())
-            continue;
-        const int top = std::max(line.y1(), clip.top()) + raster->offset.y();
-        const int bottom = std::min(line.y2(), clip.bottom()) + raster->offset.y();
-        uchar *p = bits + static_cast<qsizetype>(top) * stride
-            + static_cast<qsizetype>(x + raster->offset.x()) * 4;
-        for (int y = top; y <= bottom; ++y, p += stride)
-            *reinterpret_cast<QRgb *>(p) = colour;
+    for (const QLine &span : spans_)
+        writeRun(*raster, colour, span.x1(), span.y1(), span.y2());
+}
+
+// Each column's pixels are one vertical run: its span from the lowest to the highest point,
+// and the parts of the lines in and out that fall in it (the line in ends at the first
+// point, the line out leaves from the last, both within the span). Written directly, a
+// dense recording costs a fraction of the stroker's per-pixel work and no line per column.
+void TFastLineSeries::drawColumns(QPainter &painter, const TCustomChartAxis &horizontal,
+    const TCustomChartAxis &vertical, const RasterTarget &target, QRgb colour)
+{
+    const int first = FirstShownIndex(), last = LastShownIndex();
+    if (first < 0 || last < first || last >= Count())
+        return;
+    const std::vector<ColumnPoints> &columns = shownColumns(horizontal);
+    const int left = target.clip.left(), right = target.clip.right();
+    size_t k0 = 0, k1 = columns.size() - 1;
+    if (target.clip != target.area && XValues().storedAscending())
+        std::tie(k0, k1) = columnsAround(columns, left, right);
+    joins_.clear();
+    // Only the lines across the part being painted: the chart widened it over each of them.
+    auto line = [&](const QLine &l) {
+        if (std::max(l.x1(), l.x2()) >= left && std::min(l.x1(), l.x2()) <= right)
+            joins_.push_back(l);
+    };
+    QLine entering;
+    if (k0 == 0 && enteringLine(horizontal, vertical, columns.front(), entering))
+        line(entering);
+    const ColumnWalk walk(vertical.mapper(), YValues().Multiplier(), target.area);
+    walk.walk(
+        columns, k0, k1,
+        [&](int x, int top, int bottom) { writeRun(target, colour, x, top, bottom); }, line);
+    if (!joins_.empty())
+        painter.drawLines(joins_.data(), static_cast<int>(joins_.size()));
+}
+
+bool TFastLineSeries::widenOverLines(const TCustomChartAxis &horizontal,
+    const TCustomChartAxis &vertical, const RasterTarget &target, int &left, int &right,
+    bool &widened)
+{
+    widened = false;
+    if (!linePenVisible_ || linePen_.style() == Qt::NoPen)
+        return true;
+    if (!columnar() || !XValues().storedAscending() || !writesDirectly(linePen_, &target))
+        return false;
+    const int first = FirstShownIndex(), last = LastShownIndex();
+    if (first < 0 || last < first || last >= Count())
+        return true;
+    const std::vector<ColumnPoints> &columns = shownColumns(horizontal);
+    const ColumnWalk walk(vertical.mapper(), YValues().Multiplier(), target.area);
+    const QRect &area = target.area;
+    const int from = left, to = right;
+    QLine entering;
+    if (enteringLine(horizontal, vertical, columns.front(), entering)) {
+        const int a = std::min(entering.x1(), entering.x2());
+        const int b = std::max(entering.x1(), entering.x2());
+        if (b >= left && a <= right) {
+            left = std::min(left, std::max(a, area.left()));
+            right = std::max(right, std::min(b, area.right()));
+        }
     }
+    // The columns from left to right; the lines between neighbours go from the earlier
+    // point to the later.
+    const size_t n = columns.size();
+    const bool increasing = columns.front().pixel <= columns.back().pixel;
+    auto at = [&](size_t i) -> const ColumnPoints & { return columns[increasing ? i : n - 1 - i]; };
+    auto painted = [&](size_t i) {
+        const QLine line = increasing ? walk.join(at(i - 1), at(i)) : walk.join(at(i), at(i - 1));
+        return !walk.direct(line) && !walk.beside(line);
+    };
+    auto firstFrom = [&](int pixel) {
+        size_t lo = 0, hi = n;
+        while (lo < hi) {
+            const size_t mid = (lo + hi) / 2;
+            if (at(mid).pixel < pixel)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        return lo;
+    };
+    // Out over the right edge while the line across it is the painter's, then the left.
+    for (size_t i = firstFrom(right + 1); i > 0 && i < n && painted(i); ++i) {
+        right = std::max(right, std::min(at(i).pixel, area.right()));
+        if (at(i).pixel >= area.right())
+            break;
+    }
+    for (size_t i = firstFrom(left); i > 0 && i < n && painted(i); --i) {
+        left = std::min(left, std::max(at(i - 1).pixel, area.left()));
+        if (at(i - 1).pixel <= area.left())
+            break;
+    }
+    widened = left != from || right != to;
+    return true;
 }
 
 int TFastLineSeries::legendSymbolWidth() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chart/seriescolumns.h"
+
 #include <QColor>
 #include <QImage>
 #include <QLine>
@@ -17,19 +19,11 @@ namespace chart {
 
 class TChart;
 class TCustomChartAxis;
-struct PixelMapper;
-
-// A 32-bit image the chart paints on without scaling, rotation, other clipping or
-// blending, so that single-colour vertical runs of pixels can be written directly.
-struct RasterTarget
-{
-    QImage *image = nullptr;
-    QPoint offset; // device pixel of logical (0, 0)
-    QRect clip; // logical pixels that may be written
-};
 
 // The chart's side of change notification: every change marks the layout stale and asks
-// for one repaint, however many changes come before the paint.
+// for one repaint, however many changes come before the paint. Points appended behind a
+// series' last one ask once for a look at what they change, after the caller's appends:
+// the chart then repaints only their pixel columns when its layout stays as it is.
 class TChartInvalidation
 {
 public:
@@ -43,12 +37,21 @@ public:
             requestUpdate();
         }
     }
+    void appended()
+    {
+        if (!appendPending_) {
+            appendPending_ = true;
+            requestAppendCheck();
+        }
+    }
 
 protected:
     virtual void requestUpdate() = 0;
+    virtual void requestAppendCheck() = 0;
     bool dirty_ = true; // layout and axis working values
     bool pictureStale_ = true; // the painted picture of the chart
     bool updatePending_ = false;
+    bool appendPending_ = false; // points appended since the last look
 };
 
 // Entries reserved in every value list when a series is cleared; one setting for the whole
@@ -206,9 +209,18 @@ public:
             return AddPoint(x, y, QString());
         xValues_.append(x);
         yValues_.append(y);
-        repaint();
+        if (notify_)
+            notify_->appended();
         return xValues_.Count() - 1;
     }
+    // Adds count points in turn (as AddPoint): a block of a recording as it arrives. Points
+    // in X order behind the last one are appended, and the chart then repaints only the
+    // pixel columns they fall in, as long as its axes keep their ranges (the X range of the
+    // whole recording set beforehand, see TCustomChartAxis::setReservedRange).
+    void appendPoints(const double *x, const double *y, int count);
+    // Counts the changes of the points other than appends behind the last one (inserts,
+    // clearing): a kept reduction of the points holds while it stays.
+    quint64 changeCount() const { return changes_; }
     // Removes every point; each value list keeps room for DefaultListCapacity() entries.
     void Clear();
     // The same with room for `reserve` entries per list.
@@ -249,6 +261,23 @@ public:
     virtual void drawLegendSymbol(
         QPainter &painter, int left, int top, int right, int bottom, bool printing)
         = 0;
+    // Whether a repaint of the pixel columns left..right of target's area alone can draw
+    // this series there as a whole paint does: false when it cannot. Widens left..right over
+    // every line the painter draws across them (the engine's clipping of a line at the edges
+    // of the part could move its pixels), and sets widened when it did. The shown range is
+    // that of the last calcShownRange.
+    virtual bool widenOverLines(const TCustomChartAxis &horizontal,
+        const TCustomChartAxis &vertical, const RasterTarget &target, int &left, int &right,
+        bool &widened)
+    {
+        Q_UNUSED(horizontal);
+        Q_UNUSED(vertical);
+        Q_UNUSED(target);
+        Q_UNUSED(left);
+        Q_UNUSED(right);
+        widened = false;
+        return false;
+    }
     // The least width in pixels of a legend symbol that shows the series as drawn; the
     // legend's symbols are at least as wide as that of any of its rows.
     virtual int legendSymbolWidth() const { return 0; }
@@ -280,6 +309,7 @@ private:
     TChartValueList yValues_ { QStringLiteral("Y"), loNone };
     std::map<int, QColor> colors_;
     std::map<int, QString> labels_;
+    quint64 changes_ = 0;
     int firstShown_ = -1;
     int lastShown_ = -1;
 };
@@ -305,6 +335,12 @@ public:
     void draw(QPainter &painter, const TCustomChartAxis &horizontal,
         const TCustomChartAxis &vertical, bool printing,
         const RasterTarget *raster = nullptr) override;
+    bool widenOverLines(const TCustomChartAxis &horizontal, const TCustomChartAxis &vertical,
+        const RasterTarget &target, int &left, int &right, bool &widened) override;
+    // Points reduced into pixel columns so far (SeriesColumns::reducedPoints).
+    long long reducedPoints() const { return reduced_.reducedPoints(); }
+    // Forgets the columns kept between paints: the next paint reduces every shown point.
+    void forgetColumns() { reduced_.clear(); }
     void drawLegendSymbol(
         QPainter &painter, int left, int top, int right, int bottom, bool printing) override;
     // Two periods of a patterned pen's dashes (a solid line needs no width of its own).
@@ -315,6 +351,20 @@ protected:
 
 private:
     QPen effectivePen(bool printing) const;
+    // Whether the shown points are reduced to pixel columns: no NaN or infinite value (with
+    // X out of order each run of points on one column is a column of its own).
+    bool columnar() const;
+    // Whether the pen's pixels can be written directly into target.
+    bool writesDirectly(const QPen &pen, const RasterTarget *target) const;
+    const std::vector<ColumnPoints> &shownColumns(const TCustomChartAxis &horizontal) const;
+    // The index range of the columns on pixels left..right, and one more at each side.
+    std::pair<size_t, size_t> columnsAround(
+        const std::vector<ColumnPoints> &columns, int left, int right) const;
+    void drawColumns(QPainter &painter, const TCustomChartAxis &horizontal,
+        const TCustomChartAxis &vertical, const RasterTarget &target, QRgb colour);
+    // The entering segment from the point before the shown range, if there is one.
+    bool enteringLine(const TCustomChartAxis &horizontal, const TCustomChartAxis &vertical,
+        const ColumnPoints &firstColumn, QLine &line) const;
     // The lines into each new column, and the vertical lines within the columns.
     // With path, also the same pixels as one polyline.
     void collect(const TCustomChartAxis &horizontal, const TCustomChartAxis &vertical,
@@ -326,8 +376,9 @@ private:
     QPen linePen_;
     bool linePenVisible_ = true;
     std::vector<QLine> joins_; // reused between paints
-    std::vector<QLine> columns_;
+    std::vector<QLine> spans_;
     QPolygon path_;
+    mutable SeriesColumns reduced_; // kept from paint to paint
 };
 
 } // namespace chart

@@ -259,11 +259,18 @@ int cli::runCycle(const QStringList &args)
                 "bytes came after a cycle's quiet time: the run is out of step and ends; the "
                 "cycles before are kept");
             return;
-        case CycleRun::Ending::NotWritten:
+        case CycleRun::Ending::NotWritten: {
+            QString error;
+            files::Recording unwritten = cycle.unwritten();
+            const QString kept = work.keepUndelivered(unwritten, comment,
+                QStringLiteral("a cycle the run could not write to disk"), &error);
             finish(ExitEndedEarly,
-                QString("a cycle could not be written to disk, the run ends: %1")
-                    .arg(cycle.writeError()));
+                QString("a cycle could not be written to disk, the run ends: %1; %2")
+                    .arg(cycle.writeError(),
+                        kept.isEmpty() ? QString("it could not be kept either: %1").arg(error)
+                                       : QString("it is kept in %1").arg(kept)));
             return;
+        }
         case CycleRun::Ending::LowMemory:
             finish(ExitEndedEarly,
                 QString("stopped: at most %1 KB of memory available")

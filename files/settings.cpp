@@ -56,6 +56,7 @@ Settings Settings::read(const IniFile &file)
             s.recentFiles << QString::fromUtf8(QByteArray::fromPercentEncoding(encoded.toLatin1()));
     }
     s.language = file.readString(K::languageSection, K::language).value_or(QString());
+    s.maximized = file.readBool(K::windowSection, K::maximized, false);
     return s;
 }
 
@@ -85,6 +86,8 @@ bool Settings::write(IniFile &file) const
         && file.writeInteger(K::yScaleSection, K::yMax, yMax)
         && file.writeInteger(K::yScaleSection, K::yMin, yMin) && writeRecentFiles(file)
         && (language.isEmpty() || file.writeString(K::languageSection, K::language, language))
+        && ((!maximized && !file.readString(K::windowSection, K::maximized))
+            || file.writeBool(K::windowSection, K::maximized, maximized))
         && file.sync();
 }
 

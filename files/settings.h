@@ -42,6 +42,8 @@ inline const QString frequency = QStringLiteral("F");
 inline const QString recentSection = QStringLiteral("Recent files");
 inline const QString languageSection = QStringLiteral("Language");
 inline const QString language = QStringLiteral("Language");
+inline const QString windowSection = QStringLiteral("Window");
+inline const QString maximized = QStringLiteral("Maximized");
 
 // "File n", n = 1..MaxRecentFiles, newest first.
 QString recentFile(int n);
@@ -84,6 +86,10 @@ struct Settings
     // The window's language as chosen in its menu, "ru" or "en"; empty when never chosen (the
     // window then speaks Russian). Only a chosen language is written.
     QString language;
+    // The window was maximised when it closed; the geometry above is then the one it takes
+    // when it is no longer maximised. Written once a window has been maximised, so that a
+    // file of a window never maximised keeps its keys.
+    bool maximized = false;
 
     // Missing sections or keys and unparsable values give the defaults above.
     static Settings read(const IniFile &file);

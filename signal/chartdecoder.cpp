@@ -131,6 +131,30 @@ void ChartDecoder::setValues(qint64 length, const DisplaySettings &settings, Dec
     r.photodiode = settings.photodiode;
 }
 
+void DecodedRecording::appendPiece(const DecodedRecording &piece)
+{
+    std::array<std::vector<quint16>, files::ThermocoupleCount> codes = std::move(m_codes);
+    std::vector<quint8> photodiode = std::move(m_photodiode);
+    const int points = m_points;
+    *this = piece;
+    m_codes = std::move(codes);
+    m_photodiode = std::move(photodiode);
+    for (int n = 1; n <= files::ThermocoupleCount; ++n) {
+        std::vector<quint16> &list = m_codes[size_t(n - 1)];
+        if (!hasChannel(n)) {
+            list.clear();
+            continue;
+        }
+        list.resize(size_t(points));
+        const std::vector<quint16> &more = piece.m_codes[size_t(n - 1)];
+        list.insert(list.end(), more.begin(), more.end());
+    }
+    m_photodiode.resize(size_t(points));
+    m_photodiode.insert(m_photodiode.end(), piece.m_photodiode.begin(), piece.m_photodiode.end());
+    m_first = 0;
+    m_points = points + piece.m_points;
+}
+
 ChartStream::ChartStream(
     ChartDecoder &decoder, qint64 length, const DisplaySettings &settings, DecodedRecording reuse)
     : m_recording(std::move(reuse))

@@ -158,6 +158,10 @@ public:
         return photodiodeState(point) ? valueMaximum : valueMinimum;
     }
     bool operator==(const DecodedRecording &) const = default;
+    // Appends the points of the next piece of the same recording decoded in pieces
+    // (ChartStream), and takes its values (the raw range of the frames read so far): the
+    // recording then holds the points of every piece appended, from point 0.
+    void appendPiece(const DecodedRecording &piece);
 
     double valueOf(double code) const
     {

@@ -956,6 +956,10 @@ The file will have &quot;?&quot; in their place.</translation>
         <translation>%1
 The file %2 holds this recording.</translation>
     </message>
+    <message>
+        <source>Запись неполна: сбой передачи</source>
+        <translation>Recording incomplete: transfer fault</translation>
+    </message>
 </context>
 <context>
     <name>chart::Overlay</name>

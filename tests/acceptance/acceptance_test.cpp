@@ -475,8 +475,9 @@ TEST_F(Acceptance, MeasureSaveBrowseSearchAndCopy)
     std::cout << "[ figures  ] user session: " << clock.elapsed() << " ms\n";
 }
 
-// The chart printed without a dialog on the default printer, a real CUPS queue writing PDF:
-// one job titled with the chart's name, the chart on the upper half of the first page.
+// The report printed without a dialog on the default printer, a real CUPS queue writing PDF:
+// one job titled with the recording's name, the chart across the landscape page under the
+// heading and the sampling figures.
 TEST_F(Acceptance, PrintsOnTheDefaultCupsQueue)
 {
     const QString unavailable = acceptance::CupsQueue::unavailableReason();
@@ -507,8 +508,12 @@ TEST_F(Acceptance, PrintsOnTheDefaultCupsQueue)
     const QFileInfoList pdfs
         = QDir(queue.pdfFolder()).entryInfoList({ QStringLiteral("*.pdf") }, QDir::Files);
     ASSERT_EQ(pdfs.size(), 1) << qPrintable(queue.errorLog());
-    EXPECT_TRUE(pdfs.at(0).fileName().startsWith(QStringLiteral("Chart1")))
-        << qPrintable(pdfs.at(0).fileName());
+    // The writer names the file after the job's title, each byte beyond ASCII written as its
+    // octal escape with the backslash made an underscore: "Новая запись" begins "320_235_".
+    QString titled;
+    for (const char c : QStringLiteral("Новая").toUtf8())
+        titled += QStringLiteral("%1_").arg(quint8(c), 3, 8, QChar(u'0'));
+    EXPECT_TRUE(pdfs.at(0).fileName().startsWith(titled)) << qPrintable(pdfs.at(0).fileName());
 
     // The first page as an image at 36 dpi.
     const QString prefix = dir.filePath(QStringLiteral("page"));
@@ -537,14 +542,22 @@ TEST_F(Acceptance, PrintsOnTheDefaultCupsQueue)
                 lines |= QRect(x, y, 1, 1);
         }
     ASSERT_FALSE(lines.isEmpty()) << "no line of the chart on the page";
-    const int half = page.height() / 2;
-    EXPECT_LE(lines.bottom(), half)
-        << "lines reach row " << lines.bottom() << " of " << page.height();
-    EXPECT_LE(ink.bottom(), half + 1)
-        << "the chart reaches row " << ink.bottom() << " of " << page.height();
-    EXPECT_GE(ink.top(), 0);
-    EXPECT_GE(ink.width(), page.width() * 8 / 10) << "the chart spans the page's width";
-    EXPECT_GE(ink.height(), half * 8 / 10) << "the chart fills the upper half";
+    // The page is landscape; the queue's writer puts it turned on a portrait sheet. Along the
+    // page's long side the chart's lines span most of it; across, the heading and the
+    // sampling figures add to what the chart takes.
+    const bool turned = page.height() > page.width();
+    const int longSide = turned ? page.height() : page.width();
+    const int shortSide = turned ? page.width() : page.height();
+    const int linesAlong = turned ? lines.height() : lines.width();
+    const int linesAcross = turned ? lines.width() : lines.height();
+    const int inkAcross = turned ? ink.width() : ink.height();
+    EXPECT_GE(linesAlong, longSide * 7 / 10)
+        << "the lines span " << linesAlong << " of " << longSide;
+    EXPECT_GE(linesAcross, shortSide * 4 / 10)
+        << "the lines span " << linesAcross << " of " << shortSide;
+    EXPECT_GE(inkAcross, linesAcross + shortSide / 10)
+        << "the page's ink spans " << inkAcross << " across, the lines " << linesAcross;
+    EXPECT_LE(inkAcross, shortSide);
 
     std::cout << "[ figures  ] print: click to job accepted " << sendMs
               << " ms, click to PDF written " << writtenMs << " ms\n";
@@ -563,10 +576,12 @@ TEST_F(Acceptance, CycleRunSavedPerCycle)
     EXPECT_FALSE(f.cb1file->isChecked());
     writeComment({ QStringLiteral("Цикл из трёх измерений") });
 
+    // What the third status panel reads as each transfer begins.
     QStringList cycleTexts;
-    QObject::connect(f.session, &acquisition::MeasurementSession::statusTextChanged, f.session,
-        [&](int panel, const QString &text) {
-            if (panel == 2 && !text.isEmpty())
+    QObject::connect(f.session, &acquisition::MeasurementSession::stateChanged, f.session,
+        [&](SessionState state) {
+            const QString text = f.status->panelText(2);
+            if (state == SessionState::Transferring && !text.isEmpty())
                 cycleTexts << text;
         });
     acquisition::CycleRun &run = f.cycleControl->run();
@@ -591,7 +606,8 @@ TEST_F(Acceptance, CycleRunSavedPerCycle)
         },
         10000));
     EXPECT_EQ(run.storedCycles(), 3);
-    EXPECT_EQ(run.filledRecords(), 3);
+    EXPECT_EQ(f.work().cycles().count(), 3);
+    EXPECT_TRUE(f.isWindowModified());
     ASSERT_GE(cycleTexts.size(), 3);
     EXPECT_EQ(cycleTexts.mid(0, 3),
         (QStringList {
@@ -611,7 +627,8 @@ TEST_F(Acceptance, CycleRunSavedPerCycle)
         EXPECT_EQ(saved.header.ChartChannelBits, 0xFF) << qPrintable(name);
         EXPECT_EQ(saved.comment(), QStringLiteral("Цикл из трёх измерений"));
     }
-    EXPECT_EQ(run.filledRecords(), 0);
+    EXPECT_FALSE(f.work().cycles().hasUnsaved());
+    EXPECT_FALSE(f.isWindowModified());
 
     // One of them opens and draws like any recording.
     openNames.push_back(QDir(cycles).filePath(QStringLiteral("run0001.kdx")));

@@ -267,7 +267,9 @@ TEST(CycleRun, ShortReadDuringARunIsNotACycle)
     ASSERT_TRUE(rig.waitStored(2));
     settle(200);
     EXPECT_TRUE(asked);
-    EXPECT_EQ(rig.link.board.counters().shortReads, 1);
+    // The read, and the one that brings the line back in step before the next cycle: the
+    // board may still have ended the recording the read broke off.
+    EXPECT_EQ(rig.link.board.counters().shortReads, 2);
     EXPECT_EQ(rig.link.board.counters().startFrames, 3);
     ASSERT_EQ(rig.store.count(), 2);
     EXPECT_EQ(rig.store.cycle(0).size(), 3500);
@@ -322,4 +324,41 @@ TEST(CycleRun, FailedTransferEndsTheRun)
             files::DataFileStatus::Ok);
         EXPECT_TRUE(journal.data == rig.cycleArray(0) + rig.cycleArray(1));
     }
+}
+
+// A store that cannot take a cycle (its folder cannot be made) ends the run at the first one:
+// nothing is counted as stored, and the cycle's recording is handed over whole, so that the
+// front end keeps it some other way.
+TEST(CycleRun, ACycleTheStoreCannotTakeEndsTheRun)
+{
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath("file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    BoardLink link(fastBoard());
+    SamplingParameters panel { QLocale::c() };
+    panel.applyFirstRun();
+    MeasurementSession session;
+    session.setPort(link.sessionPort.get());
+    files::CycleStore store(
+        files::RecoveryStore(dir.filePath("file/recovery")), files::RecoveryKeeper::Cycle);
+    CycleRun cycle(&session, &panel, &store);
+    cycle.setRequestSource([&] {
+        MeasurementRequest r;
+        r.plan = panel.plan();
+        return r;
+    });
+    QList<CycleRun::Ending> endings;
+    QObject::connect(&cycle, &CycleRun::ended, [&](CycleRun::Ending e) { endings << e; });
+    cycle.start();
+    ASSERT_TRUE(waitUntil([&] { return !endings.isEmpty(); }));
+    settle(100);
+    EXPECT_EQ(endings, QList<CycleRun::Ending> { CycleRun::Ending::NotWritten });
+    EXPECT_FALSE(cycle.writeError().isEmpty());
+    EXPECT_EQ(cycle.storedCycles(), 0);
+    EXPECT_EQ(store.count(), 0);
+    EXPECT_EQ(cycle.unwritten().data.size(), 3500);
+    EXPECT_EQ(link.board.counters().startFrames, 1);
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+        == QStringList { "file" });
 }

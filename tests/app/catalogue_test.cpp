@@ -87,7 +87,7 @@ TEST_F(CatalogueTest, ListsEveryFileWithItsComment)
     // A foreign file and a folder of the extension are skipped: the list stays and holds every
     // data file; the first status panel counts them while the panel is shown, and has its
     // own text back when the panel goes.
-    f.session->setStatusText(0, QStringLiteral("до каталога"));
+    f.status->setPanelText(0, QStringLiteral("до каталога"));
     writeForeignFile(file(QStringLiteral("b2.kdx")));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("b3.kdx")));
     QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);

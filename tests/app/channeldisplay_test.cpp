@@ -64,15 +64,18 @@ protected:
         return *form;
     }
 
-    static void holdRecording(TForm1 &f)
+    // That recording (of T1 and T3) made the current one, its frames `intervalUs` apart.
+    static void holdRecording(TForm1 &f, double intervalUs = 100)
     {
-        QByteArray bytes;
+        files::Recording r;
         for (int w : { 100, 110, 200, 210, 300 | 0x8000, 310, 400, 410 }) {
-            bytes.append(char(w & 0xFF));
-            bytes.append(char(w >> 8));
+            r.data.append(char(w & 0xFF));
+            r.data.append(char(w >> 8));
         }
-        f.document().recording().data = bytes;
-        f.document().recording().header.ChannelIntervalUs = 100;
+        r.header.ChartChannelBits = 0x05;
+        r.header.ChannelIntervalUs = intervalUs;
+        r.origin = files::RecordingOrigin::File;
+        f.takeRecording(r);
     }
 
     // The mouse over the chart at the pixel of bottom-axis value x, halfway down the plot.
@@ -153,8 +156,7 @@ TEST_F(ChannelDisplayTest, ReadoutInDegreesAgainstTime)
     f.BuildChart();
     QTest::mouseClick(f.status, Qt::LeftButton);
     // 10 ms of X: the readout needs a bottom axis reaching past 1.
-    f.document().recording().header.ChannelIntervalUs = 10000;
-    f.BuildChart();
+    holdRecording(f, 10000);
     hover(f, 20);
     EXPECT_EQ(f.status->panelText(1), QStringLiteral("X = 20 мс   ФД 1"));
     EXPECT_EQ(f.status->panelText(2),
@@ -162,8 +164,7 @@ TEST_F(ChannelDisplayTest, ReadoutInDegreesAgainstTime)
             .arg(number(300 * 250.0 / 4096, 2), number(310 * 250.0 / 4096, 2)));
 
     // 0.1 ms apart: the whole axis lies below 1, nothing is shown.
-    f.document().recording().header.ChannelIntervalUs = 100;
-    f.BuildChart();
+    holdRecording(f);
     EXPECT_FALSE(f.cursorReadout->cursorLine()->isVisible());
     hover(f, 0.2);
     EXPECT_TRUE(f.status->panelText(1).isEmpty());
@@ -174,7 +175,7 @@ TEST_F(ChannelDisplayTest, ReadoutWithoutARecordingLeavesTheStatusAlone)
 {
     TForm1 &f = open(1);
     QTest::mouseClick(f.status, Qt::LeftButton);
-    f.session->setStatusText(2, QStringLiteral("Цикл №3"));
+    f.status->setPanelText(2, QStringLiteral("Цикл №3"));
     QTest::mouseMove(f.Chart1, f.Chart1->rect().center());
     EXPECT_EQ(f.status->panelText(2), QStringLiteral("Цикл №3"));
     EXPECT_FALSE(f.cursorReadout->cursorLine()->isVisible());

@@ -4,6 +4,7 @@
 #include "acquisition/samplingparameters.h"
 #include "app/chartbuilder.h"
 #include "app/cyclecontrol.h"
+#include "app/sessionpresenter.h"
 #include "files/windows1251.h"
 #include "filewindow.h"
 #include "signal/csvexport.h"
@@ -115,28 +116,82 @@ TEST_F(DataFilesTest, LoadTakesChannelsAveragingBlocksAndComment)
         EXPECT_EQ(f.channelBoxes.at(n - 1)->isChecked(), n == 1 || n == 3) << n;
     EXPECT_FALSE(f.channelBoxes.at(7)->isChecked()); // the photodiode box is left alone
     EXPECT_TRUE(f.cbAvgMC->isChecked());
-    EXPECT_EQ(f.session->SessionBlocks(), 2);
-    EXPECT_EQ(f.session->ChannelIntervalUs(), 42.0);
+    EXPECT_EQ(f.recording().header.ChannelIntervalUs, 42.0);
     EXPECT_EQ(f.recording().data, data);
     EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("a\nb\nc\n"));
     EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ t1t3.kdx"));
     EXPECT_EQ(f.series(files::ChannelId::T1)->Count(), 29999);
     EXPECT_EQ(f.series(files::ChannelId::T3)->Count(), 29999);
 
-    // Saved again: the chart build wrote the record, with the range selected now ("250°").
+    // Saved again: the recording's own header, its scale as the file had it ("500°") whatever
+    // range is selected now ("250°").
+    ASSERT_EQ(f.cbTrng->currentIndex(), 0);
     const QString copy = file(QStringLiteral("copy.kdx"));
     save(copy);
     const QByteArray bytes = readAll(copy);
     ASSERT_GT(bytes.size(), 29);
     EXPECT_EQ(quint8(bytes.at(4)), 0x85);
     EXPECT_EQ(doubleAt(bytes, 9), 42.0);
-    EXPECT_EQ(doubleAt(bytes, 17), files::ValueScale250);
+    EXPECT_EQ(doubleAt(bytes, 17), files::ValueScale500);
     files::DataFile back;
     ASSERT_EQ(files::decodeDataFile(bytes, &back), files::DataFileStatus::Ok);
     EXPECT_EQ(back.header.XTitle, QStringLiteral("Время, мкс"));
     EXPECT_EQ(back.header.YTitle, QStringLiteral("Температура"));
     EXPECT_EQ(back.data, data);
     EXPECT_EQ(back.commentBytes, QByteArray("a\r\nb\r\nc\r\n"));
+}
+
+// A recording keeps its own channels whatever the boxes show: with T3 unchecked and the time
+// unit and the axis mode changed, every redraw decodes the seven channels it has (T3 hidden,
+// not its neighbours' values), the next measurement is asked for without T3, and a save writes
+// the file as it was opened, channel bits 0x7F and the same data.
+TEST_F(DataFilesTest, HiddenChannelRedrawAndSaveKeepTheRecordingsOwnChannels)
+{
+    app::TForm1 &f = open();
+    // 40 frames of T1..T7: Tn reads 500 * n + the frame's number.
+    QByteArray data;
+    for (int frame = 0; frame < 40; ++frame)
+        for (int n = 1; n <= 7; ++n)
+            data += words({ 500 * n + frame });
+    const QString seven = file(QStringLiteral("seven.kdx"));
+    writeDataFile(seven, 0x7F, data, QStringLiteral("семь каналов"), 70);
+    load(seven);
+    ASSERT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
+
+    QTest::mouseClick(f.channelBoxes.at(2), Qt::LeftButton);
+    ASSERT_FALSE(f.channelBoxes.at(2)->isChecked());
+    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    const auto choose = [](QComboBox *box, int index) {
+        box->setFocus();
+        while (box->currentIndex() < index)
+            QTest::keyClick(box, Qt::Key_Down);
+        while (box->currentIndex() > index)
+            QTest::keyClick(box, Qt::Key_Up);
+    };
+    choose(f.cbXscale, 0); // "мкс"
+    choose(f.cbShowK, 1); // ADC units against samples
+
+    EXPECT_FALSE(f.seriesActive(files::ChannelId::T3));
+    for (int n = 1; n <= 7; ++n) {
+        const chart::TChartSeries *line = f.series(files::ChannelId(n - 1));
+        ASSERT_EQ(line->Count(), 39) << n; // frame 0 is not drawn
+        for (int i = 0; i < line->Count(); ++i) {
+            EXPECT_EQ(line->XValue(i), i + 1) << n << " " << i;
+            ASSERT_EQ(line->YValue(i), 500 * n + i + 1) << n << " " << i;
+        }
+    }
+    EXPECT_EQ(f.measurementRequest().plan.channels, 0x7B);
+
+    const QString saved = file(QStringLiteral("saved.kdx"));
+    save(saved);
+    ASSERT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
+    const QByteArray bytes = readAll(saved);
+    ASSERT_GT(bytes.size(), 4);
+    EXPECT_EQ(quint8(bytes.at(4)), 0x7F);
+    files::DataFile back;
+    ASSERT_EQ(files::decodeDataFile(bytes, &back), files::DataFileStatus::Ok);
+    EXPECT_EQ(back.data, data);
+    EXPECT_EQ(bytes, readAll(seven));
 }
 
 TEST_F(DataFilesTest, RefusedFileChangesNothing)
@@ -198,8 +253,8 @@ TEST_F(DataFilesTest, TextFilterWritesTheChartAsCsv)
     EXPECT_TRUE(messages.isEmpty());
 
     sig::ChartDecoder decoder;
-    const QByteArray expected
-        = sig::csvText(decoder.decode(f.recording().data, f.chartBuilder->displaySettings()));
+    const QByteArray expected = sig::csvText(
+        decoder.decode(f.recording().data, f.chartBuilder->displaySettings(f.recording().header)));
     const QByteArray written = readAll(text);
     EXPECT_EQ(written, expected);
     EXPECT_TRUE(written.startsWith("x,T1,FD\n0.1,"));
@@ -218,7 +273,7 @@ TEST_F(DataFilesTest, TextFilterWritesTheChartAsCsv)
 TEST_F(DataFilesTest, CycleRunSavesGoThroughTheCycleSaver)
 {
     app::TForm1 &f = open();
-    f.session->setRecordedByCycle(true);
+    f.work().setRecordedByCycle(true);
     f.mComment->setPlainText(QStringLiteral("цикл"));
     std::vector<app::CycleSaveRequest> requests;
     app::CycleSaveOutcome outcome;
@@ -237,7 +292,6 @@ TEST_F(DataFilesTest, CycleRunSavesGoThroughTheCycleSaver)
     EXPECT_EQ(requests[0].fileName, run);
     EXPECT_FALSE(requests[0].oneFile);
     EXPECT_EQ(requests[0].comment, QStringLiteral("цикл"));
-    EXPECT_EQ(requests[0].header.YTitle, QStringLiteral("единицы АЦП"));
     EXPECT_FALSE(QFile::exists(run));
     EXPECT_EQ(f.gbFile->title(), QStringLiteral("Комментарий"));
 
@@ -255,27 +309,29 @@ TEST_F(DataFilesTest, CycleRunSavesGoThroughTheCycleSaver)
     EXPECT_EQ(messages, QStringList { outcome.error });
 
     // A single measurement clears the flag: the recording is saved as one file again.
-    f.session->setRecordedByCycle(false);
+    f.work().setRecordedByCycle(false);
     const QString single = file(QStringLiteral("single.kdx"));
     save(single);
     EXPECT_EQ(requests.size(), 3u);
     EXPECT_TRUE(QFile::exists(single));
 }
 
-// Three cycles on the simulator, saved one file per cycle; saved again at once nothing is
-// written; then "В один файл" checked: the (empty) stream of the one-file store.
+// Three cycles on the simulator, saved one file per cycle (each cycle once: saved again at
+// once nothing is written), then with "В один файл" checked all three in one file, which the
+// title and the frame then both name; a one-file save may be repeated.
 TEST_F(DataFilesTest, CycleRunSavedPerCycleThenAsOneFile)
 {
     app::TForm1 &f = openOnBoard();
     acquisition::CycleRun &run = f.cycleControl->run();
+    const files::CycleStore &cycles = f.work().cycles();
     ASSERT_FALSE(f.cb1file->isChecked());
     QTest::mouseClick(f.btCycle, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return run.storedCycles() == 3; }, 30000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return board->counters().startFrames == 4; }, 10000));
     QTest::mouseClick(f.btCycle, Qt::LeftButton); // stop during the fourth
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f.session->CycleNumber() == 4; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.presenter->CycleNumber() == 4; }, 10000));
     QTest::qWait(200);
-    ASSERT_EQ(run.filledRecords(), 3);
+    ASSERT_EQ(cycles.count(), 3);
 
     f.mComment->setPlainText(QStringLiteral("три цикла"));
     // A folder that does not exist: the newest cycle's file is named, every cycle is kept.
@@ -285,7 +341,8 @@ TEST_F(DataFilesTest, CycleRunSavedPerCycleThenAsOneFile)
         QStringList { QStringLiteral("Не удаётся создать файл %1")
                           .arg(file(QStringLiteral("no/such/run0002.kdx"))) });
     EXPECT_FALSE(QFileInfo::exists(file(QStringLiteral("no"))));
-    EXPECT_EQ(run.filledRecords(), 3);
+    EXPECT_EQ(cycles.count(), 3);
+    EXPECT_TRUE(cycles.hasUnsaved());
     messages.clear();
 
     const QString name = file(QStringLiteral("run.kdx"));
@@ -299,10 +356,14 @@ TEST_F(DataFilesTest, CycleRunSavedPerCycleThenAsOneFile)
             files::DataFileStatus::Ok)
             << n;
         EXPECT_EQ(saved.header.DataLength, 3500u);
+        EXPECT_EQ(saved.data, cycles.cycle(n)) << n;
         EXPECT_EQ(saved.comment(), QStringLiteral("три цикла"));
     }
     EXPECT_EQ(f.gbFile->title(), QStringLiteral("Комментарий"));
-    EXPECT_EQ(run.filledRecords(), 0);
+    EXPECT_FALSE(cycles.hasUnsaved());
+    EXPECT_FALSE(f.hasUnsavedRecording());
+    // Every cycle is in a file: the run's entry has left the recovery store.
+    EXPECT_TRUE(files::RecoveryStore(file(QStringLiteral("recovery"))).entries().isEmpty());
 
     for (int n = 0; n < 3; ++n)
         ASSERT_TRUE(QFile::remove(file(QStringLiteral("run000%1.kdx").arg(n))));
@@ -311,12 +372,17 @@ TEST_F(DataFilesTest, CycleRunSavedPerCycleThenAsOneFile)
     EXPECT_FALSE(QFile::exists(file(QStringLiteral("run0002.kdx"))));
 
     QTest::mouseClick(f.cb1file, Qt::LeftButton);
-    const QString one = file(QStringLiteral("one.kdx"));
-    save(one);
-    files::DataFile saved;
-    ASSERT_EQ(files::readDataFile(one, &saved), files::DataFileStatus::Ok);
-    EXPECT_EQ(saved.header.DataLength, 0u);
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ one.kdx"));
+    for (const QString &one :
+        { file(QStringLiteral("one.kdx")), file(QStringLiteral("two.kdx")) }) {
+        save(one);
+        files::DataFile saved;
+        ASSERT_EQ(files::readDataFile(one, &saved), files::DataFileStatus::Ok);
+        EXPECT_EQ(saved.data, cycles.cycle(0) + cycles.cycle(1) + cycles.cycle(2));
+        EXPECT_EQ(saved.comment(), QStringLiteral("три цикла"));
+        const QString named = QFileInfo(one).fileName();
+        EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ ") + named);
+        EXPECT_TRUE(f.windowTitle().startsWith(named)) << f.windowTitle().toStdString();
+    }
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
 }
 
@@ -363,7 +429,7 @@ TEST_F(DataFilesTest, FaultyRecordingIsNotSaved)
         ++cycleSaves;
         return app::CycleSaveOutcome {};
     };
-    f.session->setRecordedByCycle(true);
+    f.work().setRecordedByCycle(true);
     messages.clear();
     QTest::mouseClick(f.btSave, Qt::LeftButton); // the name queued above
     EXPECT_EQ(cycleSaves, 1);
@@ -374,7 +440,7 @@ TEST_F(DataFilesTest, FaultyRecordingIsNotSaved)
     EXPECT_FALSE(QFile::exists(text));
 
     // A loaded file replaces the faulty recording: it is saved.
-    f.session->setRecordedByCycle(false);
+    f.work().setRecordedByCycle(false);
     const QString good = file(QStringLiteral("good.kdx"));
     writeDataFile(good, 0x01, words({ 4, 5, 6 }), {});
     load(good);

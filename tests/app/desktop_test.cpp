@@ -67,8 +67,8 @@ TEST_F(DesktopTest, SavesFollowTheNameAndSayWhatTheyWrote)
     writeDataFile(rec, 0x01, words({ 100, 200, 300 | 0x8000, 400 }), QStringLiteral("опыт"));
     load(rec);
     sig::ChartDecoder decoder;
-    const QByteArray csv
-        = sig::csvText(decoder.decode(f.recording().data, f.chartBuilder->displaySettings()));
+    const QByteArray csv = sig::csvText(
+        decoder.decode(f.recording().data, f.chartBuilder->displaySettings(f.recording().header)));
 
     // The text filter and a .kdx name: a data file, never CSV.
     const QString asData = file(QStringLiteral("asdata.kdx"));
@@ -115,7 +115,7 @@ TEST_F(DesktopTest, SavesFollowTheNameAndSayWhatTheyWrote)
 TEST_F(DesktopTest, CycleSavesSayWhatTheyWroteAndWhenThereIsNothingNew)
 {
     app::TForm1 &f = open();
-    f.session->setRecordedByCycle(true);
+    f.work().setRecordedByCycle(true);
     std::deque<app::CycleSaveOutcome> outcomes {
         { { file(QStringLiteral("run0002.kdx")), file(QStringLiteral("run0001.kdx")),
               file(QStringLiteral("run0000.kdx")) },

@@ -61,14 +61,15 @@ inline void writeBytes(const QString &path, const QByteArray &bytes)
     ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
-// A data file of the channels in `bits` with `data` and `comment`, as the program writes it.
+// A data file of the channels in `bits` with `data` and `comment`, as the program writes it
+// (its scale that of the 500° range unless given).
 inline void writeDataFile(const QString &path, quint8 bits, const QByteArray &data,
-    const QString &comment, double intervalUs = 100)
+    const QString &comment, double intervalUs = 100, double valueScale = files::ValueScale500)
 {
     files::DataFileHeader h;
     h.ChartChannelBits = bits;
     h.ChannelIntervalUs = intervalUs;
-    h.ValueScale = files::ValueScale500;
+    h.ValueScale = valueScale;
     h.XTitle = QStringLiteral("Время, мкс");
     h.YTitle = QStringLiteral("Температура");
     writeBytes(path, files::encodeDataFile(h, data, comment));
@@ -171,14 +172,13 @@ protected:
         QString caption;
         QString leftTitle;
         int t1Points = 0;
-        quint16 sessionBlocks = 0;
         files::DataFileHeader header;
         bool operator==(const Display &o) const
         {
             return boxes == o.boxes && averaging == o.averaging && intervalUs == o.intervalUs
                 && xTitle == o.xTitle && buffer == o.buffer && comment == o.comment
                 && caption == o.caption && leftTitle == o.leftTitle && t1Points == o.t1Points
-                && sessionBlocks == o.sessionBlocks && encoded(header) == encoded(o.header);
+                && encoded(header) == encoded(o.header);
         }
         static QByteArray encoded(const files::DataFileHeader &h)
         {
@@ -191,14 +191,13 @@ protected:
         for (int i = 0; i < 8; ++i)
             d.boxes.at(size_t(i)) = form->channelBoxes.at(size_t(i))->isChecked();
         d.averaging = form->cbAvgMC->isChecked();
-        d.intervalUs = form->session->ChannelIntervalUs();
-        d.xTitle = form->session->XTitle();
-        d.buffer = form->session->AcquisitionBuffer();
+        d.intervalUs = form->recording().header.ChannelIntervalUs;
+        d.xTitle = form->recording().header.XTitle;
+        d.buffer = form->recording().data;
         d.comment = form->mComment->toPlainText();
         d.caption = form->gbFile->title();
         d.leftTitle = form->Chart1->LeftAxis()->Title().Caption();
         d.t1Points = form->series(files::ChannelId::T1)->Count();
-        d.sessionBlocks = form->session->SessionBlocks();
         d.header = form->fileControl->headerRecord();
         return d;
     }

@@ -31,7 +31,7 @@ TEST_F(FormTest, FirstRunWithoutSettingsFile)
                 << i << " " << j;
         }
     }
-    EXPECT_EQ(f.session->LaunchType(), 0);
+    EXPECT_EQ(f.LaunchType(), 0);
     EXPECT_TRUE(f.launchPictureIsComputer());
     EXPECT_EQ(f.btExtrn->toolTip(), QStringLiteral("Запуск от компьютера"));
     EXPECT_EQ(f.seSamples->value(), 240000);
@@ -55,8 +55,6 @@ TEST_F(FormTest, FirstRunWithoutSettingsFile)
     EXPECT_EQ(f.Chart1->BottomAxis()->Title().Caption(), QStringLiteral("Выборки"));
     EXPECT_EQ(f.session->SessionBlocks(), 8);
     EXPECT_TRUE(f.recording().data.isEmpty());
-    EXPECT_EQ(f.BlockCodeTable,
-        (std::array<quint8, 8> { 0xE0, 0xC0, 0xA0, 0x80, 0x60, 0x40, 0x20, 0x00 }));
     EXPECT_FALSE(f.CycleRunning);
     // The true values follow the frequency: 2400 Hz gives the pair (202, 10).
     EXPECT_EQ(f.sampling->d1(), 202);
@@ -510,17 +508,10 @@ TEST_F(FormTest, TerminationSignalKeepsTheRecordingAndClosesTheWindow)
             asked = true;
             return app::SaveAnswer::Cancel;
         };
-        acquisition::TerminationSignals termination;
-        ASSERT_TRUE(termination.isActive());
-        app::CloseOnTermination closer(&termination);
-        QObject::connect(&closer, &app::CloseOnTermination::terminationRequested, &f,
-            &TForm1::expectUnattendedClose);
-        ASSERT_TRUE(closer.setWindow(&f));
-        ::raise(signal);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }, 5000));
+        EXPECT_TRUE(apptest::closeBySignal(f, signal));
         EXPECT_FALSE(asked);
         EXPECT_TRUE(QFile::exists(path));
-        const QList<files::RecoveryEntry> kept = f.document().recovery().entries();
+        const QList<files::RecoveryEntry> kept = f.work().recovery().entries();
         ASSERT_FALSE(kept.isEmpty());
         EXPECT_EQ(kept.first().dataLength, 600);
         EXPECT_EQ(kept.first().firstCommentLine, QStringLiteral("нагрев %1").arg(signal));
@@ -581,7 +572,7 @@ TEST_F(FormTest, ExtremeStoredNumbersStayHarmless)
         desktop = desktop.united(screen->availableGeometry());
     EXPECT_EQ(f.windowHeight(), desktop.height());
     EXPECT_EQ(f.width(), TForm1::MinimumClientSize.width()); // the least width
-    EXPECT_EQ(f.session->LaunchType(), 0);
+    EXPECT_EQ(f.LaunchType(), 0);
     EXPECT_EQ(f.seF->value(), 75);
     EXPECT_EQ(f.sampling->Time4allSRAM(), 3200000);
     EXPECT_EQ(f.seTime->value(), 3200000);

@@ -47,7 +47,7 @@ TEST_F(FormTest, LaunchTypeRestoreRule)
             QFile::remove(path);
         TForm1 &f = open();
         const char *label = c.stored ? c.stored : "missing";
-        EXPECT_EQ(f.session->LaunchType(), c.launchType) << label;
+        EXPECT_EQ(f.LaunchType(), c.launchType) << label;
         EXPECT_EQ(f.launchPictureIsComputer(), c.launchType == 0) << label;
         EXPECT_EQ(f.btExtrn->toolTip(),
             c.launchType == 0 ? QStringLiteral("Запуск от компьютера")
@@ -59,7 +59,7 @@ TEST_F(FormTest, LaunchTypeRestoreRule)
     TForm1 &f = open();
     auto commands = spyCommands();
     QTest::mouseClick(f.btExtrn, Qt::LeftButton);
-    EXPECT_EQ(f.session->LaunchType(), 1);
+    EXPECT_EQ(f.LaunchType(), 1);
     EXPECT_FALSE(f.launchPictureIsComputer());
     EXPECT_EQ(f.btExtrn->toolTip(), QStringLiteral("Запуск по сигналу фотодиода"));
     // A short read on the photodiode signal.
@@ -69,7 +69,7 @@ TEST_F(FormTest, LaunchTypeRestoreRule)
     EXPECT_EQ(command(*commands, 0), QByteArray::fromHex("347f00"));
     EXPECT_EQ(closeAndRead().readInteger(K::launchSection, K::launchType, -1), 1);
     QTest::mouseClick(f.btExtrn, Qt::LeftButton);
-    EXPECT_EQ(f.session->LaunchType(), 0);
+    EXPECT_EQ(f.LaunchType(), 0);
     EXPECT_TRUE(f.launchPictureIsComputer());
 }
 
@@ -185,7 +185,7 @@ TEST_F(FormTest, Windows1251FileIsReadAndWrittenBackInWindows1251)
     EXPECT_EQ(f.windowHeight(), 600);
     EXPECT_EQ(f.windowWidth(), 760);
     EXPECT_EQ(f.pos(), QPoint(10, 20));
-    EXPECT_EQ(f.session->LaunchType(), 1);
+    EXPECT_EQ(f.LaunchType(), 1);
     f.close();
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

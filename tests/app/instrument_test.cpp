@@ -5,10 +5,12 @@
 #include "acquisition/samplingparameters.h"
 #include "app/contexthelp.h"
 #include "app/form1.h"
+#include "app/sessionpresenter.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
 #include "chart/chart.h"
 #include "files/inifile.h"
+#include "files/recoverystore.h"
 #include "files/settings.h"
 #include "serial/serialport.h"
 #include "sim/boardsimulator.h"
@@ -116,6 +118,22 @@ protected:
         ASSERT_EQ(f.sampling->SRAMblocks(), 1);
     }
 
+    // The bytes of a failed transfer are in the recovery store, the one entry there: named as
+    // a failed transfer, faulty when reopened, `bytes` long.
+    void expectFailedTransferKept(qsizetype bytes) const
+    {
+        const QList<files::RecoveryEntry> entries
+            = files::RecoveryStore(dir.filePath(QStringLiteral("recovery"))).entries();
+        ASSERT_EQ(entries.size(), 1);
+        EXPECT_EQ(entries.first().kind, files::RecoveryKind::FailedTransfer);
+        EXPECT_TRUE(entries.first().path.endsWith(QStringLiteral("-failed.kdx")));
+        files::Recording back;
+        ASSERT_EQ(
+            files::RecoveryStore::reopen(entries.first().path, &back), files::DataFileStatus::Ok);
+        EXPECT_EQ(back.data.size(), bytes);
+        EXPECT_TRUE(back.faulty);
+    }
+
     QTemporaryDir dir;
     QString path;
     std::unique_ptr<sim::BoardSimulator> board;
@@ -215,7 +233,7 @@ TEST_F(InstrumentTest, ProgressPanelFollowsTheClock)
     startBoard();
     TForm1 &f = openOnBoard();
     auto now = std::make_shared<quint32>(1000);
-    f.session->setTickSource([now] { return *now; });
+    f.presenter->setTickSource([now] { return *now; });
     // Launched on the photodiode signal, which never comes: the panel runs on its own.
     selectOneBlock(f);
     QTest::mouseClick(f.btExtrn, Qt::LeftButton);
@@ -284,18 +302,18 @@ TEST_F(InstrumentTest, UsbButtonConnectsOnceTheDeviceIsThere)
     EXPECT_EQ(messages.size(), 1);
     ASSERT_TRUE(waitFor([&] { return counters().probes == 1; }));
 
-    // Pressed again while the board waits for the photodiode: the port is reopened; the
-    // wait is cancelled ("Отменить"), and a new start from the computer runs to the end on it.
+    // Pressed again while the board waits for the photodiode: the port is reopened and the
+    // wait, which belonged to the port that went, is over (the start buttons read "ПУСК
+    // ИЗМЕРЕНИЯ" again); a new start from the computer runs to the end on the new port.
     selectOneBlock(f);
     QTest::mouseClick(f.btExtrn, Qt::LeftButton);
     QTest::mouseClick(f.btStart, Qt::LeftButton);
     ASSERT_TRUE(board->waitForState(sim::BoardState::WaitingForTrigger, std::chrono::seconds(20)));
+    EXPECT_EQ(f.btStartPlus->text(), QStringLiteral("Отменить"));
     QTest::mouseClick(f.btUSB, Qt::LeftButton);
     EXPECT_TRUE(allEnabled(f, true));
     ASSERT_TRUE(waitFor([&] { return counters().probes == 2; }));
     QTest::mouseClick(f.btExtrn, Qt::LeftButton);
-    EXPECT_EQ(f.btStartPlus->text(), QStringLiteral("Отменить"));
-    QTest::mouseClick(f.btStartPlus, Qt::LeftButton);
     EXPECT_EQ(f.btStartPlus->text(), QStringLiteral("ПУСК ИЗМЕРЕНИЯ"));
     QTest::mouseClick(f.btStartPlus, Qt::LeftButton);
     ASSERT_TRUE(waitFor(
@@ -359,9 +377,11 @@ TEST_F(InstrumentTest, BoardThatGoesAwayIsReportedAndTheButtonsGoOff)
     ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(messages, QStringList { disconnected });
-    // The blocks that did arrive are kept, whole, as a faulty recording.
+    // The blocks that did arrive are drawn, whole, as a faulty recording, and kept in the
+    // recovery store as a failed transfer.
     EXPECT_EQ(f.recording().data.size(), 4 * 500);
-    EXPECT_TRUE(f.session->recordingFaulty());
+    EXPECT_TRUE(f.recording().faulty);
+    expectFailedTransferKept(4 * 500);
 }
 
 // A block of 502 bytes puts the transfer out of step: the window says so in the status bar
@@ -378,25 +398,26 @@ TEST_F(InstrumentTest, TransferOutOfStepIsShownAndTheRecordingFlagged)
     selectOneBlock(f);
     QTest::mouseClick(f.btStart, Qt::LeftButton);
     const QString outOfStep
-        = acquisition::sessionFailureText(acquisition::SessionFailure::OutOfStep);
+        = app::SessionPresenter::failureText(acquisition::SessionFailure::OutOfStep);
     ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
     EXPECT_EQ(messages, QStringList { outOfStep });
     EXPECT_EQ(f.status->panelText(0), outOfStep);
-    EXPECT_TRUE(f.session->recordingFaulty());
-    // The blocks up to the stray byte, or a few more when the byte showed up only after the
-    // block it came with had been taken; never the whole array.
+    EXPECT_TRUE(f.recording().faulty);
+    // The blocks before the one that came with the stray byte, or a few more when the byte
+    // showed up only after the block it came with had been taken; never the whole array.
     const qsizetype kept = f.recording().data.size();
     EXPECT_EQ(kept % 500, 0);
-    EXPECT_GE(kept, 10 * 500);
+    EXPECT_GE(kept, 9 * 500);
     EXPECT_LT(kept, 60000);
     EXPECT_TRUE(allEnabled(f, true));
     // Drawn for a look: frames of seven channels (14 bytes), the first not drawn.
     EXPECT_EQ(f.series(files::ChannelId::T1)->Count(), kept / 14 - 1);
+    expectFailedTransferKept(kept);
 
     QTest::mouseClick(f.btStart, Qt::LeftButton);
     ASSERT_TRUE(waitFor(
         [&] { return f.status->panelText(0) == Drawing && f.recording().data.size() == 60000; }));
-    EXPECT_FALSE(f.session->recordingFaulty());
+    EXPECT_FALSE(f.recording().faulty);
     EXPECT_EQ(messages.size(), 1);
 }
 

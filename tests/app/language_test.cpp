@@ -4,6 +4,7 @@
 #include "acquisition/samplingparameters.h"
 #include "app/appoptions.h"
 #include "app/language.h"
+#include "app/statusbar.h"
 #include "app/translation.h"
 #include "files/inifile.h"
 #include "files/settings.h"
@@ -112,8 +113,8 @@ TEST_F(LanguageTest, EnglishWindowCoreTextsAndDialogs)
     EXPECT_EQ(f.findChild<QAction *>(QStringLiteral("actQuit"))->text(), QStringLiteral("Quit"));
     EXPECT_EQ(f.pmLanguage->title(), QStringLiteral("Language / Язык"));
     EXPECT_EQ(f.gbFT->title(), QStringLiteral("Sampling frequency / Measuring time"));
-    // The core's texts: the status of the chart build, the frequency panel's values.
-    EXPECT_EQ(f.session->statusText(0), QStringLiteral("DRAWING THE CHART"));
+    // The status of the chart build (the presenter's) and the frequency panel's values.
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("DRAWING THE CHART"));
     EXPECT_TRUE(f.sampling->lbF().startsWith(QStringLiteral("Fsampling,Hz=")))
         << f.sampling->lbF().toStdString();
     EXPECT_EQ(f.Chart1->LeftAxis()->Title().Caption(), QStringLiteral("Temperature"));
@@ -137,7 +138,7 @@ TEST_F(LanguageTest, RussianWindowIsAsBefore)
     EXPECT_TRUE(f.windowTitle().endsWith(QStringLiteral("7 термопар, фотодиод")));
     EXPECT_EQ(f.btStartPlus->text(), QStringLiteral("ПУСК ИЗМЕРЕНИЯ"));
     EXPECT_EQ(f.pmLanguage->title(), QStringLiteral("Язык / Language"));
-    EXPECT_EQ(f.session->statusText(0), QStringLiteral("ПОСТРОЕНИЕ ГРАФИКА"));
+    EXPECT_EQ(f.status->panelText(0), QStringLiteral("ПОСТРОЕНИЕ ГРАФИКА"));
     EXPECT_EQ(f.Chart1->LeftAxis()->Title().Caption(), QStringLiteral("Температура"));
 
     const BoxTexts box = saveAsksAboutTheComment(f);
@@ -148,7 +149,7 @@ TEST_F(LanguageTest, RussianWindowIsAsBefore)
 }
 
 // A recording saved from the English window is byte for byte the one the Russian window
-// saves: the axis titles are stored in Russian whatever the chart shows.
+// saves: the axis titles are the recording's own, in Russian, whatever the chart shows.
 TEST_F(LanguageTest, SavedRecordingIsTheSameInEitherLanguage)
 {
     QByteArray saved[2];
@@ -176,8 +177,9 @@ TEST_F(LanguageTest, SavedRecordingIsTheSameInEitherLanguage)
     }
     ASSERT_FALSE(saved[0].isEmpty());
     EXPECT_EQ(saved[0], saved[1]);
-    EXPECT_TRUE(saved[1].contains(files::toWindows1251(QStringLiteral("единицы АЦП"))));
+    EXPECT_TRUE(saved[1].contains(files::toWindows1251(QStringLiteral("Температура"))));
     EXPECT_TRUE(saved[1].contains(files::toWindows1251(QStringLiteral("Время, мкс"))));
+    EXPECT_EQ(saved[1], readAll(file(QStringLiteral("run.kdx"))));
 }
 
 // The menu keeps the choice in a section of its own, says it applies at the next start, and

@@ -17,7 +17,9 @@ using filewindow::writeDataFile;
 
 namespace {
 
-constexpr double DegreesPerCode = 250.0 / 4096;
+// The files here hold the scale of the 500° range (filewindow::writeDataFile): a recording is
+// decoded with its own scale, whatever range is selected ("250°" in these windows).
+constexpr double DegreesPerCode = files::ValueScale500;
 
 // `count` frames of T1 (and T3 when `t3`): T1 codes from `t1` up by one a frame, T3 from
 // `t1` + 1000.

@@ -102,6 +102,7 @@ TEST(SessionPresenter, StatusTextsAndTheProgressPanel)
     EXPECT_TRUE(rig.panelShown());
     EXPECT_EQ(rig.all.text(), QStringLiteral("00:02"));
     EXPECT_EQ(rig.bar.maximum(), 2002);
+    rig.session.giveUp();
 
     // The transfer: reached by the end byte the session takes while Measuring.
     bool cycle = false;

@@ -51,7 +51,8 @@ protected:
     {
         app::TForm1 &f = open();
         path = file(QStringLiteral("three.kdx"));
-        filewindow::writeDataFile(path, 0x07, threeChannels(), QStringLiteral("три"), IntervalUs);
+        filewindow::writeDataFile(
+            path, 0x07, threeChannels(), QStringLiteral("три"), IntervalUs, files::ValueScale250);
         load(path);
         EXPECT_EQ(f.series(files::ChannelId::T1)->Count(), Frames - 1);
         cursors = f.regionCursors;
@@ -88,11 +89,9 @@ protected:
         files::DataFile data;
         EXPECT_EQ(files::readDataFile(path, &data), files::DataFileStatus::Ok);
         sig::DisplaySettings s;
-        s.checkedChannels = 0x07;
         s.timeUnitIndex = 1;
         s.axisMode = sig::AxisMode::ValuesTime;
-        s.rangeIndex = 0;
-        s.channelIntervalUs = IntervalUs;
+        sig::applyFileHeader(s, data.header); // its channels, interval and 250° scale
         return sig::ChartDecoder().decode(data.data, s);
     }
 

@@ -7,8 +7,10 @@
 #include "app/contexthelp.h"
 #include "app/cyclecontrol.h"
 #include "app/form1.h"
+#include "app/sessionpresenter.h"
 #include "app/statusbar.h"
 #include "chart/chart.h"
+#include "files/recoverystore.h"
 #include "sim/boardsimulator.h"
 #include "tests/app/testenvironment.h"
 
@@ -58,9 +60,11 @@ protected:
         EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
         form->cycleControl->run().setMeminfoPath(dir.filePath("meminfo"));
         setAvailableKb(4 * 1024 * 1024);
-        QObject::connect(form->session, &acquisition::MeasurementSession::statusTextChanged,
-            form.get(), [this](int panel, const QString &text) {
-                if (panel == 2 && !text.isEmpty())
+        // What the third panel reads as each transfer begins (the presenter has written it).
+        QObject::connect(form->session, &acquisition::MeasurementSession::stateChanged, form.get(),
+            [this](acquisition::SessionState state) {
+                const QString text = form->status->panelText(2);
+                if (state == acquisition::SessionState::Transferring && !text.isEmpty())
                     cycleTexts << text;
             });
         return *form;
@@ -73,6 +77,11 @@ protected:
         file.write(QByteArray("MemAvailable: ") + QByteArray::number(kb) + " kB\n");
     }
 
+    QList<files::RecoveryEntry> kept() const
+    {
+        return files::RecoveryStore(dir.filePath(QStringLiteral("recovery"))).entries();
+    }
+
     QTemporaryDir dir;
     std::unique_ptr<sim::BoardSimulator> board;
     std::unique_ptr<TForm1> form;
@@ -82,8 +91,9 @@ protected:
 
 } // namespace
 
-// "ЦИКЛ" from the first-run panel, three cycles stored, "Стоп" during the fourth: the list
-// holds three records and the head, the fourth cycle is drawn, nothing more starts.
+// "ЦИКЛ" from the first-run panel, three cycles stored, "Стоп" during the fourth: the store
+// holds three cycles, on disk as one entry of the recovery store and nothing else, the fourth
+// cycle is drawn, nothing more starts.
 TEST_F(CycleControlTest, ThreeCyclesThenStop)
 {
     TForm1 &f = open();
@@ -105,31 +115,34 @@ TEST_F(CycleControlTest, ThreeCyclesThenStop)
     EXPECT_EQ(f.btCycle->text(), QStringLiteral("ЦИКЛ"));
     EXPECT_EQ(TForm1::captionColor(f.btCycle), Black);
     EXPECT_FALSE(f.CycleRunning);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f.session->CycleNumber() == 4; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.presenter->CycleNumber() == 4; }, 10000));
     QTest::qWait(200);
 
     EXPECT_EQ(board->counters().startFrames, 4);
     EXPECT_EQ(run.storedCycles(), 3);
-    ASSERT_EQ(run.CycleRecords().size(), 4u);
-    EXPECT_EQ(run.CycleRecords().back().number, 3);
-    EXPECT_TRUE(run.CycleRecords().back().data.isEmpty());
+    const files::CycleStore &cycles = f.work().cycles();
+    ASSERT_EQ(cycles.count(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(cycles.cycle(i).size(), 3500) << i;
+    const QList<files::RecoveryEntry> entries = kept();
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(entries.first().kind, files::RecoveryKind::Cycles);
+    EXPECT_EQ(entries.first().dataLength, 3 * 3500);
     EXPECT_EQ(cycleTexts, QStringList({ "Цикл №0", "Цикл №1", "Цикл №2", "Цикл №3" }));
     EXPECT_EQ(f.status->panelText(2), QStringLiteral("Цикл №3"));
-    EXPECT_TRUE(f.session->RecordedByCycle());
+    EXPECT_TRUE(f.work().recordedByCycle());
     // The fourth cycle is on the chart: 3500 bytes of seven channels, 250 frames.
     EXPECT_EQ(f.recording().data.size(), 3500);
     EXPECT_EQ(f.series(ChannelId::T1)->Count(), 249);
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
 }
 
-// "В один файл" checked in the window; a low-memory reading stops the run with the message
-// after the first cycle stored, and the caption stays "Стоп" until pressed.
-TEST_F(CycleControlTest, OneFileAndLowMemory)
+// A low-memory reading stops the run with the message after the first cycle stored: the
+// cycle that found it is not stored, and the caption stays "Стоп" until pressed.
+TEST_F(CycleControlTest, LowMemoryStopsTheRun)
 {
     TForm1 &f = open();
     acquisition::CycleRun &run = f.cycleControl->run();
-    QTest::mouseClick(f.cb1file, Qt::LeftButton);
-    ASSERT_TRUE(run.oneFile());
     QObject::connect(&run, &acquisition::CycleRun::cycleStored, [&](int stored, qsizetype) {
         if (stored == 1)
             setAvailableKb(100);
@@ -139,7 +152,8 @@ TEST_F(CycleControlTest, OneFileAndLowMemory)
     QTest::qWait(200);
     EXPECT_EQ(
         messages, QStringList({ "Измерение завершено: свободной оперативной памяти менее 512К" }));
-    EXPECT_EQ(run.CycleStream().size(), 3500);
+    EXPECT_EQ(f.work().cycles().count(), 1);
+    EXPECT_EQ(f.work().cycles().dataBytes(), 3500);
     EXPECT_EQ(board->counters().startFrames, 2);
     EXPECT_EQ(f.btCycle->text(), QStringLiteral("Стоп"));
     EXPECT_TRUE(f.CycleRunning);
@@ -158,17 +172,24 @@ TEST_F(CycleControlTest, ShortReadDrawnAtOnceAndNoReplyChangesNothing)
     startBoard(options);
     TForm1 &f = open();
     // The short read takes the channel interval of the last measurement or file.
-    f.session->setChannelIntervalUs(100);
+    const QString earlier = dir.filePath(QStringLiteral("earlier.kdx"));
+    files::DataFileHeader header;
+    header.ChartChannelBits = files::ThermocoupleBits;
+    header.ChannelIntervalUs = 100;
+    ASSERT_TRUE(files::saveDataFile(earlier, header, QByteArray(28, '\x01'), {}));
+    f.openFile(earlier);
+    ASSERT_EQ(f.recording().savedPath, earlier);
     QTest::mouseClick(f.bt500plus, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.recording().data.size() == 500; }, 10000));
     const chart::TChartSeries *t1 = f.series(ChannelId::T1);
     ASSERT_EQ(t1->Count(), 34);
     for (int n = 2; n <= 7; ++n)
         EXPECT_EQ(f.series(ChannelId(n - 1))->Count(), 34) << n;
-    EXPECT_EQ(f.session->ChannelIntervalUs(), 100);
+    EXPECT_EQ(f.recording().header.ChannelIntervalUs, 100);
+    EXPECT_EQ(f.recording().origin, files::RecordingOrigin::ShortRead);
     EXPECT_DOUBLE_EQ(t1->XValue(0), 100 / f.chartBuilder->TimeDivisor());
     EXPECT_DOUBLE_EQ(t1->XValue(33), 34 * 100 / f.chartBuilder->TimeDivisor());
-    EXPECT_FALSE(f.session->RecordedByCycle());
+    EXPECT_FALSE(f.work().recordedByCycle());
 
     const QByteArray before = f.recording().data;
     std::vector<double> ys;

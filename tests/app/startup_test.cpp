@@ -218,3 +218,38 @@ TEST_F(StartUpTest, TerminationWithAMessageBoxOverTheWindowWritesTheSettings)
     EXPECT_EQ(f.session->port(), nullptr);
     EXPECT_EQ(writtenGeometry(), QRect(12, 34, 760, 530));
 }
+
+// A window maximised when it closed comes back maximised, and its geometry from before it was
+// maximised is kept for when it is no longer; a window never maximised writes no key of it.
+TEST_F(StartUpTest, MaximisedWindowComesBackMaximisedOverItsOwnGeometry)
+{
+    writeGeometry(794, 515, 100, 50);
+    TForm1 &f = open({ LeftScreen });
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    f.showMaximized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.isMaximized(); }));
+    f.close();
+    EXPECT_EQ(writtenGeometry(), QRect(100, 50, 794, 515));
+    EXPECT_TRUE(IniFile(path).readBool(QStringLiteral("Window"), QStringLiteral("Maximized"), false));
+
+    TForm1 &again = open({ LeftScreen });
+    again.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&again));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return again.isMaximized(); }));
+    again.showNormal();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !again.isMaximized(); }));
+    // The size it returns to is the window system's to restore; the offscreen platform
+    // restores none.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            return QSize(again.windowWidth(), again.windowHeight()) == QSize(794, 515);
+        })) << again.windowWidth() << " x " << again.windowHeight();
+    }
+    again.close();
+    EXPECT_FALSE(IniFile(path).readBool(QStringLiteral("Window"), QStringLiteral("Maximized"), true));
+
+    writeGeometry(794, 515, 100, 50);
+    open({ LeftScreen }).close();
+    EXPECT_FALSE(IniFile(path).readString(QStringLiteral("Window"), QStringLiteral("Maximized")));
+}

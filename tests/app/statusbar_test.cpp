@@ -79,8 +79,8 @@ TEST(StatusBar, WindowsBarFollowsTheWindowAndTheSessionsTexts)
     app::TForm1 f(dir.filePath(QStringLiteral("Ferrun.ini")), {}, environment);
     f.show();
     f.setWindowWidth(700);
-    f.session->setStatusText(0, QStringLiteral("Подстройка усилителя фототока"));
-    f.session->setStatusText(2, QStringLiteral("Цикл №1234"));
+    f.status->setPanelText(0, QStringLiteral("Подстройка усилителя фототока"));
+    f.status->setPanelText(2, QStringLiteral("Цикл №1234"));
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(shownWhole(f.status->panel(i))) << i;
     EXPECT_EQ(f.status->panel(2)->geometry().right() + 3, f.status->width());

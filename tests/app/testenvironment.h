@@ -1,11 +1,16 @@
-// The window's surroundings in a test: its messages collected in a list instead of boxes, and
-// no device tree to find a board in (a board, when wanted, is named with --device).
+// The window's surroundings in a test: its messages collected in a list instead of boxes, no
+// device tree to find a board in (a board, when wanted, is named with --device), and the
+// recovery store in the test's own folder ("recovery"), where a test looks at what was kept.
 #pragma once
 
+#include "acquisition/terminationsignals.h"
+#include "app/closeontermination.h"
 #include "app/form1.h"
 
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
 
 namespace apptest {
 
@@ -15,7 +20,22 @@ inline app::FormEnvironment environmentIn(const QTemporaryDir &dir, QStringList 
     environment.showMessage = [&messages](const QString &text) { messages << text; };
     environment.sysfsRoot = dir.filePath(QStringLiteral("no-sys"));
     environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
+    environment.recoveryFolder = dir.filePath(QStringLiteral("recovery"));
     return environment;
+}
+
+// Raises `signal` with the termination handling the program sets up: nobody can answer a
+// question, so the window closes without asking. True once it has closed.
+inline bool closeBySignal(app::TForm1 &form, int signal)
+{
+    acquisition::TerminationSignals termination;
+    app::CloseOnTermination closer(&termination);
+    QObject::connect(&closer, &app::CloseOnTermination::terminationRequested, &form,
+        &app::TForm1::expectUnattendedClose);
+    if (!termination.isActive() || !closer.setWindow(&form))
+        return false;
+    ::raise(signal);
+    return QTest::qWaitFor([&] { return !form.isVisible(); }, 5000);
 }
 
 } // namespace apptest

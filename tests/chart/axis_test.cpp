@@ -251,6 +251,15 @@ TEST(ChartAxisRange, AutomaticRangeFollowsActiveSeriesWithoutExtraRoom)
     c.LeftAxis()->setAutomatic(true);
     c.ensureLayout();
     EXPECT_EQ(c.LeftAxis()->workingMaximum(), 20);
+
+    // A reserved range is spanned as well as the points, until it is cleared.
+    c.BottomAxis()->setReservedRange(3, -10);
+    c.ensureLayout();
+    EXPECT_EQ(c.BottomAxis()->Minimum(), -10);
+    EXPECT_EQ(c.BottomAxis()->Maximum(), 5);
+    c.BottomAxis()->clearReservedRange();
+    c.ensureLayout();
+    EXPECT_EQ(c.BottomAxis()->Minimum(), 1);
 }
 
 TEST(ChartAxisLabels, BothEndsOfASymmetricRangeAreLabelled)

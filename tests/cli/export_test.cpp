@@ -54,15 +54,16 @@ TEST_F(ExportTest, PointsOfTheChartInEachAxisMode)
     EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
     EXPECT_EQ(text(run), "x,T1,FD\n1,200,100\n2,300,400\n3,400,100\n");
 
-    // Degrees against milliseconds, at the scale the file was recorded with (500°).
+    // Degrees against milliseconds at the range the file was recorded with, unless --range
+    // asks for another.
     run = runCli({ "export", file, "--photodiode" });
     EXPECT_EQ(text(run),
         "x,T1,FD\n"
         "0.1,24.4140625,12.20703125\n"
         "0.2,36.62109375,48.828125\n"
         "0.3,48.828125,12.20703125\n");
-    run = runCli({ "export", file, "--mode=2", "--range=500" });
-    EXPECT_EQ(text(run), "x,T1\n1,24.4140625\n2,36.62109375\n3,48.828125\n");
+    run = runCli({ "export", file, "--mode=2", "--range=250" });
+    EXPECT_EQ(text(run), "x,T1\n1,12.20703125\n2,18.310546875\n3,24.4140625\n");
     run = runCli({ "export", "--mode", "3", "--unit", "us", file });
     EXPECT_EQ(text(run), "x,T1\n100,200\n200,300\n300,400\n");
     EXPECT_TRUE(run.err.isEmpty()) << qPrintable(run.err);
@@ -146,7 +147,7 @@ TEST_F(ExportTest, FullRecordingToAFileMatchesTheChartPointsExactly)
     s.integrate = true;
     s.integrationLength = 8;
     s.channelIntervalUs = interval;
-    s.valueScale = files::ValueScale500; // the file's own
+    s.valueScale = files::ValueScale500;
     sig::ChartDecoder decoder;
     const sig::DecodedRecording r = decoder.decode(data, s);
     ASSERT_EQ(r.pointCount(), 239999);
