@@ -245,7 +245,7 @@ int cli::runCycle(const QStringList &args)
                 : QString("cycle %1 was out of step and is not kept as good; its bytes up to the "
                           "last good block are kept in %2")
                       .arg(cycles.count() + 1)
-                      .arg(path));
+                      .arg(escaped(path)));
     });
     QObject::connect(&cycle, &CycleRun::ended, [&](CycleRun::Ending ending) {
         switch (ending) {
@@ -268,7 +268,7 @@ int cli::runCycle(const QStringList &args)
                 QString("a cycle could not be written to disk, the run ends: %1; %2")
                     .arg(cycle.writeError(),
                         kept.isEmpty() ? QString("it could not be kept either: %1").arg(error)
-                                       : QString("it is kept in %1").arg(kept)));
+                                       : QString("it is kept in %1").arg(escaped(kept))));
             return;
         }
         case CycleRun::Ending::LowMemory:
