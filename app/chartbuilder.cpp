@@ -1,6 +1,6 @@
 #include "app/chartbuilder.h"
 
-#include "chart/channelchart.h"
+#include "channelchart/channelchart.h"
 #include "chart/chart.h"
 #include "files/channels.h"
 #include "files/recording.h"

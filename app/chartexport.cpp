@@ -1,8 +1,9 @@
 #include "app/chartexport.h"
 
 #include "app/windowoutput.h"
+#include "channelchart/chartpicture.h"
+#include "channelchart/chartreport.h"
 #include "chart/chart.h"
-#include "chart/chartreport.h"
 #include "files/datafile.h"
 #include "files/folderbrowser.h"
 #include "files/outputfile.h"
@@ -12,7 +13,6 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QGuiApplication>
-#include <QImage>
 #include <QMimeData>
 #include <QPageSize>
 #include <QPainter>
@@ -30,26 +30,6 @@ QString cannotOpenClipboard()
 {
     return QCoreApplication::translate("app::ChartExport", "Не удаётся открыть буфер обмена");
 }
-
-// Sets the chart's colour for the life of the object, and puts the old one back on every
-// path out, an exception included.
-class ColourSwap
-{
-public:
-    ColourSwap(chart::TChart *chart, const QColor &colour)
-        : m_chart(chart)
-        , m_saved(chart->Color())
-    {
-        m_chart->setColor(colour);
-    }
-    ~ColourSwap() { m_chart->setColor(m_saved); }
-    ColourSwap(const ColourSwap &) = delete;
-    ColourSwap &operator=(const ColourSwap &) = delete;
-
-private:
-    chart::TChart *m_chart;
-    QColor m_saved;
-};
 
 } // namespace
 
@@ -280,25 +260,14 @@ void ChartExport::print(std::unique_ptr<PrintJob> job)
 
 std::unique_ptr<QMimeData> ChartExport::chartPicture()
 {
-    QByteArray svg;
-    QImage image;
-    {
-        const ColourSwap white(m_chart, QColor(Qt::white));
-        svg = m_chart->RenderMetafile(false, m_chart->ClientBounds());
-        // The same picture in pixels, as the screen shows it but for the background.
-        image = QImage(m_chart->size(), QImage::Format_RGB32);
-        QPainter painter(&image);
-        m_chart->paintChart(painter, m_chart->ClientBounds());
-    }
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    // Quality 80 is zlib's fastest level, 1: a chart's few colours compress well at any
-    // level, and the copy of a large chart stays well within a click's time.
-    image.save(&buffer, "PNG", 80);
+    // The SVG titled with the chart's name; the PNG the same picture in pixels, as the
+    // screen shows it but for the background.
+    chart::Report named;
+    named.title = m_chart->objectName();
     auto data = std::make_unique<QMimeData>();
-    data->setData(QString::fromLatin1(SvgFormat), svg);
-    data->setData(QString::fromLatin1(PngFormat), png);
+    for (const chart::PictureFormat format :
+        { chart::PictureFormat::Svg, chart::PictureFormat::Png })
+        data->setData(chart::mimeType(format), chart::picture(*m_chart, format, named));
     return data;
 }
 

@@ -91,15 +91,12 @@ bool putOnClipboard(std::unique_ptr<QMimeData> data);
 
 // Printing and copying the window's chart: btPrint, btSaveChart and the "Копировать" item
 // of pmChart. Print and PDF export make the same page, the recording's report
-// (chart/chartreport.h): what `report` gives, with the chart.
+// (channelchart/chartreport.h): what `report` gives, with the chart.
 class ChartExport : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr const char *SvgFormat = "image/svg+xml";
-    static constexpr const char *PngFormat = "image/png";
-
     // showMessage tells the user of a failure (an information box in the window).
     ChartExport(chart::TChart *chart, std::function<void(const QString &)> showMessage,
         QObject *parent = nullptr);

@@ -13,7 +13,7 @@
 #include "app/overlays.h"
 #include "app/regionpanel.h"
 #include "app/sessionpresenter.h"
-#include "chart/chartreport.h"
+#include "channelchart/chartreport.h"
 #include "files/datafile.h"
 #include "files/settings.h"
 

@@ -5,7 +5,7 @@
 #include "app/regionpanel.h"
 #include "app/spinedit.h"
 #include "app/statusbar.h"
-#include "chart/channelchart.h"
+#include "channelchart/channelchart.h"
 #include "chart/chart.h"
 
 #include <QCheckBox>

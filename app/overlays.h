@@ -1,6 +1,6 @@
 #pragma once
 
-#include "chart/channelchart.h"
+#include "channelchart/channelchart.h"
 #include "files/datafile.h"
 #include "signal/chartdecoder.h"
 

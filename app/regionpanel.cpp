@@ -4,7 +4,7 @@
 #include "app/regioncursors.h"
 #include "app/statusbar.h"
 #include "chart/chart.h"
-#include "chart/chartreport.h"
+#include "channelchart/chartreport.h"
 #include "files/channels.h"
 #include "signal/csvexport.h"
 #include "signal/regionstats.h"

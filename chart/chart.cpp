@@ -1,119 +1,98 @@
 #include "chart/chart.h"
 
 #include <QEvent>
-#include <algorithm>
+#include <QPainter>
 
 namespace chart {
 
 TChart::TChart(QWidget *parent)
     : QWidget(parent)
 {
-    axes_[0] = std::make_unique<TChartAxis>(this, TCustomChartAxis::Side::Bottom);
-    axes_[1] = std::make_unique<TChartAxis>(this, TCustomChartAxis::Side::Top);
-    axes_[2] = std::make_unique<TChartAxis>(this, TCustomChartAxis::Side::Left);
-    axes_[3] = std::make_unique<TChartAxis>(this, TCustomChartAxis::Side::Right);
-    color_ = palette().color(QPalette::Window);
+    renderer_.setColor(palette().color(QPalette::Window));
+    followWidget();
+    renderer_.setView(this);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 TChart::~TChart()
 {
-    destroying_ = true;
-    series_.clear();
+    renderer_.setView(nullptr);
 }
 
-void TChart::setColor(const QColor &color)
+void TChart::followWidget()
 {
-    if (color == color_)
-        return;
-    color_ = color;
-    invalidate();
+    renderer_.setSize(size());
+    renderer_.setFont(font());
+    renderer_.setScreenDpi(logicalDpiY());
 }
 
-void TChart::setMargins(int left, int top, int right, int bottom)
+void TChart::showAgain(const QRect &part)
 {
-    margins_ = { left, top, right, bottom };
-    invalidate();
+    if (part.isNull())
+        update();
+    else
+        update(part);
 }
 
-void TChart::setAxisVisible(bool value)
+void TChart::takeAppendsLater()
 {
-    if (value == axisVisible_)
-        return;
-    axisVisible_ = value;
-    invalidate();
+    // After the caller's appends: one look at all of them.
+    QMetaObject::invokeMethod(
+        this, [this] { renderer_.takeAppends(); }, Qt::QueuedConnection);
 }
 
-void TChart::setClipPoints(bool value)
+QByteArray TChart::RenderMetafile(bool enhanced, const QRect &rect)
 {
-    if (value == clipPoints_)
-        return;
-    clipPoints_ = value;
-    invalidate();
+    Q_UNUSED(enhanced); // one vector format serves both requests
+    return renderer().svg(rect, objectName());
 }
 
-TFastLineSeries *TChart::addFastLineSeries(const QString &name)
+void TChart::paintEvent(QPaintEvent *)
 {
-    // Automatic colours in turn, as long as the window sets none.
-    static const QColor automatic[] = { Qt::red, Qt::green, Qt::yellow, Qt::blue, Qt::white,
-        Qt::gray, Qt::magenta, Qt::darkCyan, Qt::darkBlue, Qt::darkRed, QColor(0, 255, 0),
-        Qt::darkYellow, Qt::darkMagenta, Qt::lightGray, Qt::cyan, Qt::black };
-    auto series = std::make_unique<TFastLineSeries>(name);
-    TFastLineSeries *result = series.get();
-    result->setSeriesColor(automatic[series_.size() % std::size(automatic)]);
-    result->attach(this, this);
-    series_.push_back(std::move(series));
-    invalidate();
-    return result;
+    // The chart is painted into a picture of its own and copied to the screen: a drag
+    // rectangle or an uncovered part then costs only the copy, and appended points only
+    // their columns.
+    const QImage &picture = renderer().picture(devicePixelRatioF());
+    QPainter painter(this);
+    painter.drawImage(0, 0, picture);
+    if (zoom_.Active)
+        drawZoomRectangle(painter);
 }
 
-void TChart::removeSeries(TChartSeries *series)
+void TChart::drawZoomRectangle(QPainter &painter)
 {
-    const auto it = std::find_if(series_.begin(), series_.end(),
-        [series](const std::unique_ptr<TChartSeries> &s) { return s.get() == series; });
-    if (it == series_.end())
-        return;
-    series_.erase(it);
-    invalidate();
-}
-
-TChartSeries *TChart::seriesByName(const QString &name) const
-{
-    for (const auto &s : series_)
-        if (s->Name() == name)
-            return s.get();
-    return nullptr;
-}
-
-QRect TChart::ChartRect() const
-{
-    return QRect(QPoint(layout_.left, layout_.top), QPoint(layout_.right, layout_.bottom));
-}
-
-QRect TChart::legendRect() const
-{
-    if (!layout_.legendShown)
-        return {};
-    return QRect(
-        QPoint(layout_.legLeft, layout_.legTop), QPoint(layout_.legRight, layout_.legBottom));
+    // Black dashes over a white line: seen on any background and over any series. (The
+    // picture under it is copied anew at every paint, so nothing needs erasing.)
+    painter.save();
+    painter.setBrush(Qt::NoBrush);
+    // Outline through both corner pixels.
+    const int x0 = std::min(zoom_.X0, zoom_.X1), x1 = std::max(zoom_.X0, zoom_.X1);
+    const int y0 = std::min(zoom_.Y0, zoom_.Y1), y1 = std::max(zoom_.Y0, zoom_.Y1);
+    const QRect outline(x0, y0, x1 - x0, y1 - y0);
+    painter.setPen(QPen(Qt::white, 1, Qt::SolidLine));
+    painter.drawRect(outline);
+    QPen dashes(Qt::black, 1, Qt::CustomDashLine);
+    dashes.setDashPattern({ 4, 4 });
+    painter.setPen(dashes);
+    painter.drawRect(outline);
+    painter.restore();
 }
 
 void TChart::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    dirty_ = true;
-    pictureStale_ = true;
+    renderer_.setSize(size());
 }
 
 void TChart::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::LocaleChange)
-        valueTexts_.clear();
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange
-        || event->type() == QEvent::LocaleChange)
-        invalidate();
+        renderer_.localeChanged();
+    else if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange)
+        renderer_.invalidate();
+    followWidget();
 }
 
 } // namespace chart

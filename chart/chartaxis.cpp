@@ -1,7 +1,5 @@
 #include "chart/chartaxis.h"
 
-#include "chart/chart.h"
-
 #include <QFontMetrics>
 #include <QLocale>
 #include <algorithm>
@@ -92,7 +90,7 @@ void TChartAxisTitle::setAngle(int angle)
     chart_->invalidate();
 }
 
-TCustomChartAxis::TCustomChartAxis(TChart *chart, Side side)
+TCustomChartAxis::TCustomChartAxis(TChartInvalidation *chart, Side side)
     : chart_(chart)
     , side_(side)
     , axisPen_(QColor(Qt::black), 1)

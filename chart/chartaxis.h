@@ -16,8 +16,6 @@ class QFontMetrics;
 
 namespace chart {
 
-class TChart;
-
 // Raised by the Minimum and Maximum setters for a range whose ends would cross.
 class AxisException : public std::runtime_error
 {
@@ -99,10 +97,44 @@ private:
     }
 };
 
+// The chart's side of change notification: every change marks the layout stale and asks
+// for one repaint, however many changes come before the paint. Points appended behind a
+// series' last one ask once for a look at what they change, after the caller's appends:
+// the chart then repaints only their pixel columns when its layout stays as it is.
+class TChartInvalidation
+{
+public:
+    virtual ~TChartInvalidation() = default;
+    void invalidate()
+    {
+        dirty_ = true;
+        pictureStale_ = true;
+        if (!updatePending_) {
+            updatePending_ = true;
+            requestUpdate();
+        }
+    }
+    void appended()
+    {
+        if (!appendPending_) {
+            appendPending_ = true;
+            requestAppendCheck();
+        }
+    }
+
+protected:
+    virtual void requestUpdate() = 0;
+    virtual void requestAppendCheck() = 0;
+    bool dirty_ = true; // layout and axis working values
+    bool pictureStale_ = true; // the painted picture of the chart
+    bool updatePending_ = false;
+    bool appendPending_ = false; // points appended since the last look
+};
+
 class TChartAxisTitle
 {
 public:
-    explicit TChartAxisTitle(TChart *chart, int angle)
+    explicit TChartAxisTitle(TChartInvalidation *chart, int angle)
         : chart_(chart)
         , angle_(angle)
     {
@@ -114,7 +146,7 @@ public:
     void setAngle(int angle);
 
 private:
-    TChart *chart_;
+    TChartInvalidation *chart_;
     QString caption_;
     int angle_;
 };
@@ -124,7 +156,7 @@ class TCustomChartAxis
 public:
     enum class Side { Bottom, Top, Left, Right };
 
-    TCustomChartAxis(TChart *chart, Side side);
+    TCustomChartAxis(TChartInvalidation *chart, Side side);
     virtual ~TCustomChartAxis() = default;
     TCustomChartAxis(const TCustomChartAxis &) = delete;
     TCustomChartAxis &operator=(const TCustomChartAxis &) = delete;
@@ -220,7 +252,7 @@ public:
     // outside the working range by more than the rounding of the values.
     std::vector<double> labelValues(double step) const;
 
-    // Layout hooks used by TChart.
+    // Layout hooks used by the renderer.
     void setWorkingRange(double minimum, double maximum);
     void setPixelSpan(int start, int end);
     void setStoredRange(double minimum, double maximum);
@@ -241,7 +273,7 @@ private:
     // Step for labels of labelSize pixels along the axis.
     double labelStep(int labelSize) const;
 
-    TChart *chart_;
+    TChartInvalidation *chart_;
     Side side_;
     bool automatic_ = true;
     bool automaticMinimum_ = true;

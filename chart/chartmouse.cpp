@@ -14,34 +14,16 @@ constexpr int zoomThreshold = 16;
 
 // ---- Zoom and scroll ----
 
-bool TChart::inPlotRect(const QPoint &pos) const
-{
-    return pos.x() >= layout_.left && pos.x() <= layout_.right && pos.y() >= layout_.top
-        && pos.y() <= layout_.bottom;
-}
-
-TChart::Target TChart::targetAt(const QPoint &pos)
-{
-    ensureLayout();
-    // Series lines are clipped to the plotting rectangle, so a press on one is a press on
-    // the rectangle while that series is active.
-    for (const AxisLayout &A : layout_.axes)
-        if (A.visible && A.hit.contains(pos))
-            return Target::Axis;
-    if (layout_.anyActive && inPlotRect(pos))
-        return Target::Plot;
-    if (legendRect().contains(pos))
-        return Target::Legend;
-    return Target::None;
-}
-
 void TChart::mousePressEvent(QMouseEvent *event)
 {
     if (zoom_.Active || scroll_.Active)
         return;
     const QPoint pos = event->position().toPoint();
-    const Target target = targetAt(pos);
-    if (target != Target::Series && target != Target::Axis && target != Target::Plot)
+    // Series lines are clipped to the plotting rectangle, so a press on one is a press on
+    // the rectangle while that series is active.
+    renderer().ensureLayout();
+    const ChartRenderer::Part part = renderer_.partAt(pos);
+    if (part != ChartRenderer::Part::Axis && part != ChartRenderer::Part::Plot)
         return;
     if (allowZoom_ && event->button() == Qt::LeftButton) {
         setCursor(Qt::ArrowCursor);
@@ -57,10 +39,10 @@ void TChart::saveScales()
 {
     if (!scalesRestored_)
         return;
-    for (size_t i = 0; i < axes_.size(); ++i) {
-        const TChartAxis &a = *axes_[i];
-        saved_[i] = { a.Automatic(), a.AutomaticMinimum(), a.AutomaticMaximum(), a.Minimum(),
-            a.Maximum() };
+    for (int i = 0; i < ChartRenderer::AxisCount; ++i) {
+        const TChartAxis &a = *renderer_.axis(i);
+        saved_[size_t(i)] = { a.Automatic(), a.AutomaticMinimum(), a.AutomaticMaximum(),
+            a.Minimum(), a.Maximum() };
     }
     scalesRestored_ = false;
 }
@@ -78,8 +60,8 @@ void TChart::mouseMoveEvent(QMouseEvent *event)
         return;
     }
     if (scroll_.Active) {
-        ensureLayout();
-        if (!inPlotRect(pos)) {
+        renderer().ensureLayout();
+        if (!renderer_.inPlotRect(pos)) {
             scroll_.Active = false;
             return;
         }
@@ -99,19 +81,21 @@ void TChart::mouseMoveEvent(QMouseEvent *event)
                 moved = true;
             }
         };
-        if (pos.x() != scroll_.X1 && (allowPanning_ == pmHorizontal || allowPanning_ == pmBoth))
-            for (auto &axis : axes_)
-                if (axis->Horizontal())
-                    shift(*axis, scroll_.X1, pos.x());
-        if (pos.y() != scroll_.Y1 && (allowPanning_ == pmVertical || allowPanning_ == pmBoth))
-            for (auto &axis : axes_)
-                if (!axis->Horizontal())
-                    shift(*axis, scroll_.Y1, pos.y());
+        const bool horizontal = allowPanning_ == pmHorizontal || allowPanning_ == pmBoth;
+        const bool vertical = allowPanning_ == pmVertical || allowPanning_ == pmBoth;
+        if (pos.x() != scroll_.X1 && horizontal)
+            for (int i = 0; i < ChartRenderer::AxisCount; ++i)
+                if (renderer_.axis(i)->Horizontal())
+                    shift(*renderer_.axis(i), scroll_.X1, pos.x());
+        if (pos.y() != scroll_.Y1 && vertical)
+            for (int i = 0; i < ChartRenderer::AxisCount; ++i)
+                if (!renderer_.axis(i)->Horizontal())
+                    shift(*renderer_.axis(i), scroll_.Y1, pos.y());
         scroll_.X1 = pos.x();
         scroll_.Y1 = pos.y();
         if (moved) {
             emit OnScroll();
-            invalidate();
+            renderer_.invalidate();
         }
         return;
     }
@@ -120,18 +104,19 @@ void TChart::mouseMoveEvent(QMouseEvent *event)
 
 void TChart::zoomIn()
 {
-    ensureLayout();
+    renderer().ensureLayout();
     const int x0 = std::min(zoom_.X0, zoom_.X1), x1 = std::max(zoom_.X0, zoom_.X1);
     const int y0 = std::min(zoom_.Y0, zoom_.Y1), y1 = std::max(zoom_.Y0, zoom_.Y1);
-    std::array<std::pair<double, double>, 4> targets;
-    for (size_t i = 0; i < axes_.size(); ++i) {
-        const TChartAxis &a = *axes_[i];
-        targets[i] = a.Horizontal() ? std::pair(a.PositionToValue(x0), a.PositionToValue(x1))
-                                    : std::pair(a.PositionToValue(y1), a.PositionToValue(y0));
+    std::array<std::pair<double, double>, ChartRenderer::AxisCount> targets;
+    for (int i = 0; i < ChartRenderer::AxisCount; ++i) {
+        const TChartAxis &a = *renderer_.axis(i);
+        targets[size_t(i)] = a.Horizontal()
+            ? std::pair(a.PositionToValue(x0), a.PositionToValue(x1))
+            : std::pair(a.PositionToValue(y1), a.PositionToValue(y0));
     }
     saveScales();
-    for (size_t i = 0; i < axes_.size(); ++i)
-        axes_[i]->SetRange(targets[i].first, targets[i].second);
+    for (int i = 0; i < ChartRenderer::AxisCount; ++i)
+        renderer_.axis(i)->SetRange(targets[size_t(i)].first, targets[size_t(i)].second);
     zoomed_ = true;
     emit OnZoom();
 }
@@ -139,9 +124,9 @@ void TChart::zoomIn()
 void TChart::CancelZoom()
 {
     if (!scalesRestored_) {
-        for (size_t i = 0; i < axes_.size(); ++i) {
-            TChartAxis &a = *axes_[i];
-            const SavedScale &s = saved_[i];
+        for (int i = 0; i < ChartRenderer::AxisCount; ++i) {
+            TChartAxis &a = *renderer_.axis(i);
+            const SavedScale &s = saved_[size_t(i)];
             a.setAutomatic(s.automatic);
             a.setAutomaticMinimum(s.automaticMinimum);
             a.setAutomaticMaximum(s.automaticMaximum);
@@ -151,7 +136,7 @@ void TChart::CancelZoom()
     }
     scalesRestored_ = true;
     emit OnUndoZoom();
-    invalidate();
+    renderer_.invalidate();
     zoomed_ = false;
 }
 
@@ -169,7 +154,7 @@ void TChart::mouseReleaseEvent(QMouseEvent *event)
                 zoomIn();
             else
                 CancelZoom();
-            invalidate();
+            renderer_.invalidate();
         }
     }
     scroll_.Active = false;
@@ -182,11 +167,12 @@ void TChart::wheelEvent(QWheelEvent *event)
     wheelRemainder_ -= steps * 120;
     if (steps == 0)
         return;
-    ensureLayout();
+    renderer().ensureLayout();
     // Towards the user (negative delta) moves the vertical axes up by 3 percent a message.
     for (int n = 0; n < std::abs(steps); ++n) {
         const double sign = steps < 0 ? 1.0 : -1.0;
-        for (auto &axis : axes_) {
+        for (int i = 0; i < ChartRenderer::AxisCount; ++i) {
+            TChartAxis *axis = renderer_.axis(i);
             if (axis->Horizontal())
                 continue;
             // A zero range (a flat channel) stays zero: the wheel moves, it never widens.

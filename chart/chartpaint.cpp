@@ -1,11 +1,9 @@
-#include "chart/chart.h"
+#include "chart/chartrenderer.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QPaintEngine>
 #include <QPainter>
-#include <QSvgGenerator>
 #include <algorithm>
 #include <cmath>
 
@@ -28,274 +26,9 @@ QPen devicePen(QPen pen, bool printing)
 
 } // namespace
 
-// ---- Layout ----
-
-void TChart::automaticRange(const TCustomChartAxis &axis, double &minimum, double &maximum) const
-{
-    minimum = axis.Minimum();
-    maximum = axis.Maximum();
-    const bool wantMax = axis.Automatic() || axis.AutomaticMaximum();
-    const bool wantMin = axis.Automatic() || axis.AutomaticMinimum();
-    if (!wantMax && !wantMin)
-        return;
-    // Every series of this chart draws against the bottom and the left axis.
-    const bool used = axis.side() == TCustomChartAxis::Side::Bottom
-        || axis.side() == TCustomChartAxis::Side::Left;
-    bool anyActive = false;
-    for (const auto &s : series_)
-        anyActive = anyActive || s->Active();
-    double lo = 0, hi = 0;
-    bool found = false;
-    if (used) {
-        for (const auto &s : series_) {
-            if (anyActive && !s->Active())
-                continue;
-            // Points with a NaN or infinite value are left out of the range.
-            double sMin, sMax;
-            if (!s->placedExtremes(axis.Horizontal(), sMin, sMax))
-                continue;
-            if (!found) {
-                lo = sMin;
-                hi = sMax;
-                found = true;
-            } else {
-                if (sMin < lo)
-                    lo = sMin;
-                if (sMax > hi)
-                    hi = sMax;
-            }
-        }
-    }
-    if (axis.hasReservedRange()) {
-        lo = found ? std::min(lo, axis.reservedMinimum()) : axis.reservedMinimum();
-        hi = found ? std::max(hi, axis.reservedMaximum()) : axis.reservedMaximum();
-    }
-    if (wantMin)
-        minimum = lo;
-    if (wantMax)
-        maximum = hi;
-}
-
-void TChart::computeAutomaticRange(TCustomChartAxis &axis) const
-{
-    double minimum, maximum;
-    automaticRange(axis, minimum, maximum);
-    axis.setStoredRange(minimum, maximum);
-    axis.setWorkingRange(axis.Minimum(), axis.Maximum());
-}
-
-TChart::Layout TChart::computeLayout(const QRect &bounds, const QFontMetrics &fm)
-{
-    Layout L;
-    L.bounds = bounds;
-    const int bl = bounds.left(), bt = bounds.top();
-    const int br = bl + bounds.width(), bb = bt + bounds.height();
-    const int bw = br - bl, bh = bb - bt;
-    L.left = bl + roundInt(bw * margins_[0] / 100.0);
-    L.top = bt + roundInt(bh * margins_[1] / 100.0);
-    L.right = br - roundInt(bw * margins_[2] / 100.0);
-    L.bottom = bb - roundInt(bh * margins_[3] / 100.0);
-    const int fontH = fm.height();
-
-    for (const auto &s : series_)
-        L.anyActive = L.anyActive || s->Active();
-
-    // Legend, taking its room from the right.
-    if (legend_.Visible && L.anyActive) {
-        for (int i = 0; i < SeriesCount(); ++i)
-            if (series_[static_cast<size_t>(i)]->Active()
-                && series_[static_cast<size_t>(i)]->ShowInLegend())
-                L.legendItems.push_back(i);
-    }
-    if (!L.legendItems.empty()) {
-        L.legendShown = true;
-        const int frame = legend_.FrameVisible ? legend_.FramePen.width() : 0;
-        L.legTop = bt + roundInt(legend_.TopPos * bh / 100.0);
-        int rows = 0;
-        if (L.legTop < L.bottom && fontH > 0)
-            rows = (L.bottom - L.legTop - 2 * frame) / fontH;
-        L.legRows = std::clamp(rows, 0, static_cast<int>(L.legendItems.size()));
-        L.legBottom = L.legTop + L.legRows * fontH + 2;
-        int widest = 0;
-        for (size_t item = 0; item < L.legendItems.size(); ++item)
-            widest = std::max(widest, cachedText(legendText(L, item), fm).width);
-        L.legRight = L.right - (legend_.FrameVisible ? frame + 1 : 0) - legend_.ShadowSize;
-        L.legTextStart = L.legRight - widest - 2;
-        // A line sample long enough to show the series' colour and dash pattern: at least
-        // TChartLegend::SampleWidth pixels, whatever the share ColorWidth gives.
-        L.legSymbolWidth = std::max(
-            TChartLegend::SampleWidth, roundInt((widest + 10) * legend_.ColorWidth / 100.0));
-        for (const int item : L.legendItems)
-            L.legSymbolWidth = std::max(
-                L.legSymbolWidth, series_[static_cast<size_t>(item)]->legendSymbolWidth());
-        L.legLeft = L.legTextStart - 8 - L.legSymbolWidth;
-        if (legend_.ResizeChart) {
-            const int oldWidth = L.right - L.left;
-            L.right = L.legLeft;
-            L.right -= legend_.HorizMargin != 0 ? legend_.HorizMargin : roundInt(oldWidth * 0.03);
-        }
-    }
-
-    // Axis ranges, then the room of each visible axis: bottom, top, left, right.
-    for (auto &axis : axes_)
-        computeAutomaticRange(*axis);
-    auto spanAxis = [&](TCustomChartAxis &axis) {
-        if (axis.Horizontal()) {
-            const int w = L.right - L.left;
-            axis.setPixelSpan(L.left + roundInt(w * axis.StartPosition() / 100.0),
-                L.left + roundInt(w * axis.EndPosition() / 100.0));
-        } else {
-            const int h = L.bottom - L.top;
-            axis.setPixelSpan(L.top + roundInt(h * axis.StartPosition() / 100.0),
-                L.top + roundInt(h * axis.EndPosition() / 100.0));
-        }
-    };
-    for (size_t i = 0; i < axes_.size(); ++i) {
-        TCustomChartAxis &axis = *axes_[i];
-        AxisLayout &A = L.axes[i];
-        const bool used = !L.anyActive || axis.side() == TCustomChartAxis::Side::Bottom
-            || axis.side() == TCustomChartAxis::Side::Left;
-        A.visible = axisVisible_ && axis.Visible() && used;
-        if (!A.visible)
-            continue;
-        const QString caption = axis.Title().Caption();
-        if (!caption.isEmpty()) {
-            const int angle = axis.Title().Angle();
-            const bool along
-                = axis.Horizontal() ? (angle == 0 || angle == 180) : (angle == 90 || angle == 270);
-            A.titleRoom = axis.TitleSize() != 0 ? axis.TitleSize()
-                : along                         ? fontH
-                                                : cachedText(caption, fm).width;
-        }
-        if (axis.Labels()) {
-            if (axis.LabelsSize() != 0) {
-                A.labelRoom = axis.LabelsSize();
-            } else if (axis.Horizontal()) {
-                A.labelRoom = fontH;
-            } else {
-                spanAxis(axis);
-                const double step = axis.calcLabelStep(fm);
-                const int decimals = labelDecimals(step);
-                const double lo = std::trunc(axis.workingMinimum() / step) * step;
-                const double hi = std::trunc(axis.workingMaximum() / step) * step;
-                A.labelRoom = std::max(cachedValue(lo, decimals, fm).width,
-                                  cachedValue(hi, decimals, fm).width)
-                    + cachedText(QStringLiteral(" "), fm).width;
-            }
-        }
-        A.tickBand = std::max(axis.AxisPen().width() + axis.TickLength(), axis.MinorTickLength());
-        const int room = A.titleRoom + A.labelRoom + A.tickBand;
-        switch (axis.side()) {
-        case TCustomChartAxis::Side::Bottom:
-            L.bottom -= room;
-            A.axisPos = L.bottom;
-            A.labelPos = A.axisPos + A.tickBand;
-            A.titlePos = A.labelPos + A.labelRoom;
-            break;
-        case TCustomChartAxis::Side::Top:
-            L.top += room;
-            A.axisPos = L.top;
-            A.labelPos = A.axisPos - A.tickBand;
-            A.titlePos = A.labelPos - A.labelRoom;
-            break;
-        case TCustomChartAxis::Side::Left:
-            L.left += room;
-            A.axisPos = L.left;
-            A.labelPos = A.axisPos - A.tickBand;
-            A.titlePos = A.labelPos - A.labelRoom - A.titleRoom;
-            break;
-        case TCustomChartAxis::Side::Right:
-            L.right -= room;
-            A.axisPos = L.right;
-            A.labelPos = A.axisPos + A.tickBand;
-            A.titlePos = A.labelPos + A.labelRoom;
-            break;
-        }
-    }
-    insetForEndLabels(L, bounds, fm);
-    for (size_t i = 0; i < axes_.size(); ++i) {
-        TCustomChartAxis &axis = *axes_[i];
-        spanAxis(axis);
-        AxisLayout &A = L.axes[i];
-        if (!A.visible)
-            continue;
-        const int room = A.titleRoom + A.labelRoom + A.tickBand;
-        const int s = axis.startPixel(), e = axis.endPixel();
-        switch (axis.side()) {
-        case TCustomChartAxis::Side::Bottom:
-            A.hit = QRect(QPoint(s, A.axisPos), QPoint(e, A.axisPos + room));
-            break;
-        case TCustomChartAxis::Side::Top:
-            A.hit = QRect(QPoint(s, A.axisPos - room), QPoint(e, A.axisPos));
-            break;
-        case TCustomChartAxis::Side::Left:
-            A.hit = QRect(QPoint(A.axisPos - room, s), QPoint(A.axisPos, e));
-            break;
-        case TCustomChartAxis::Side::Right:
-            A.hit = QRect(QPoint(A.axisPos, s), QPoint(A.axisPos + room, e));
-            break;
-        }
-    }
-    return L;
-}
-
-// A label that falls on an end of an axis is centred on that end. Where the room beyond
-// that end is too small for the label's outer half (the chart may have no margins), the
-// plotting rectangle moves in so that the label stays inside the bounds: half a text height
-// at the top for the labels of the left and right axes, and half the highest label's width
-// at the right for the bottom axis; a top or right axis moves in with it. The bottom and the
-// left end need nothing: the bottom axis's room lies below the left axis's lowest label,
-// and the left axis's room beside the bottom axis's first one.
-void TChart::insetForEndLabels(Layout &L, const QRect &bounds, const QFontMetrics &fm)
-{
-    using Side = TCustomChartAxis::Side;
-    auto labelled = [&](Side side) {
-        return L.axes[static_cast<size_t>(side)].visible
-            && axes_[static_cast<size_t>(side)]->Labels();
-    };
-    auto shift = [&](Side side, int by) {
-        AxisLayout &A = L.axes[static_cast<size_t>(side)];
-        A.axisPos += by;
-        A.labelPos += by;
-        A.titlePos += by;
-    };
-    // A left-axis label's top is its position less half the text height, rounded down.
-    const int top = bounds.top() + fm.height() / 2;
-    if ((labelled(Side::Left) || labelled(Side::Right)) && L.top < top) {
-        shift(Side::Top, top - L.top);
-        L.top = top;
-    }
-    if (labelled(Side::Bottom)) {
-        TCustomChartAxis &axis = *axes_[static_cast<size_t>(Side::Bottom)];
-        const int w = L.right - L.left;
-        axis.setPixelSpan(L.left + roundInt(w * axis.StartPosition() / 100.0),
-            L.left + roundInt(w * axis.EndPosition() / 100.0));
-        const double step = axis.calcLabelStep(fm);
-        const double highest = std::trunc(axis.workingMaximum() / step) * step;
-        const int width = cachedValue(highest, labelDecimals(step), fm).width;
-        // The label's left edge is its position less half its width, rounded down.
-        const int right = bounds.left() + bounds.width() - (width - width / 2);
-        if (L.right > right) {
-            shift(Side::Right, right - L.right);
-            L.right = right;
-        }
-    }
-}
-
-void TChart::ensureLayout()
-{
-    takeAppends();
-    if (!dirty_)
-        return;
-    const QFont drawFont = fontFor(this);
-    syncTextCache(drawFont, this);
-    layout_ = computeLayout(ClientBounds(), QFontMetrics(drawFont, this));
-    dirty_ = false;
-}
-
 // ---- Painting ----
 
-void TChart::paintChart(QPainter &painter, const QRect &bounds, bool printing)
+void ChartRenderer::paintChart(QPainter &painter, const QRect &bounds, bool printing)
 {
     // Texts take the pixels they take on the screen whatever the device's resolution, so a
     // printer or a picture gets the screen's layout.
@@ -310,8 +43,8 @@ void TChart::paintChart(QPainter &painter, const QRect &bounds, bool printing)
     }
 }
 
-void TChart::paintLayout(QPainter &painter, const Layout &L, const QRect &bounds, const QFont &font,
-    const QFontMetrics &fm, bool printing, const QRect *part)
+void ChartRenderer::paintLayout(QPainter &painter, const Layout &L, const QRect &bounds,
+    const QFont &font, const QFontMetrics &fm, bool printing, const QRect *part)
 {
     painter.save();
     const bool hadClip = painter.hasClipping();
@@ -377,7 +110,7 @@ void TChart::paintLayout(QPainter &painter, const Layout &L, const QRect &bounds
 // The painter's image when the series may write pixels into it directly: a 32-bit image,
 // plain source-over painting, no antialiasing, a whole-pixel translation at most and no
 // clipping but the plotting rectangle (the part of clip inside the image).
-RasterTarget TChart::rasterTarget(QPainter &painter, const QRect &clip)
+RasterTarget ChartRenderer::rasterTarget(QPainter &painter, const QRect &clip)
 {
     RasterTarget target;
     QPaintEngine *engine = painter.paintEngine();
@@ -406,7 +139,7 @@ RasterTarget TChart::rasterTarget(QPainter &painter, const QRect &clip)
     return target;
 }
 
-QString TChart::legendText(const Layout &layout, size_t item) const
+QString ChartRenderer::legendText(const Layout &layout, size_t item) const
 {
     const TChartSeries &s = *series_[static_cast<size_t>(layout.legendItems[item])];
     if (!s.Title().isEmpty())
@@ -417,19 +150,18 @@ QString TChart::legendText(const Layout &layout, size_t item) const
     return QCoreApplication::translate("chart::TChart", "Серия %1").arg(item + 1);
 }
 
-QFont TChart::fontFor(const QPaintDevice *device) const
+QFont ChartRenderer::fontFor(const QPaintDevice *device) const
 {
-    QFont f = font();
-    const int screenDpi = logicalDpiY();
-    const int deviceDpi = device ? device->logicalDpiY() : screenDpi;
-    if (f.pixelSize() <= 0 && deviceDpi > 0 && deviceDpi != screenDpi)
-        f.setPointSizeF(f.pointSizeF() * screenDpi / deviceDpi);
+    QFont f = font_;
+    const int deviceDpi = device->logicalDpiY();
+    if (f.pixelSize() <= 0 && deviceDpi > 0 && deviceDpi != screenDpi_)
+        f.setPointSizeF(f.pointSizeF() * screenDpi_ / deviceDpi);
     return f;
 }
 
-void TChart::syncTextCache(const QFont &font, const QPaintDevice *device)
+void ChartRenderer::syncTextCache(const QFont &font, const QPaintDevice *device)
 {
-    const int dpi = device ? device->logicalDpiY() : 0;
+    const int dpi = device->logicalDpiY();
     if (dpi != textDpi_ || font != textFont_ || texts_.size() > 4000) {
         texts_.clear();
         textDpi_ = dpi;
@@ -439,7 +171,8 @@ void TChart::syncTextCache(const QFont &font, const QPaintDevice *device)
         valueTexts_.clear();
 }
 
-const TChart::CachedText &TChart::cachedText(const QString &text, const QFontMetrics &fm)
+const ChartRenderer::CachedText &ChartRenderer::cachedText(
+    const QString &text, const QFontMetrics &fm)
 {
     auto it = texts_.find(text);
     if (it == texts_.end()) {
@@ -453,7 +186,7 @@ const TChart::CachedText &TChart::cachedText(const QString &text, const QFontMet
     return *it;
 }
 
-QString TChart::valueText(double value, int decimals)
+QString ChartRenderer::valueText(double value, int decimals)
 {
     const std::pair key(value, decimals);
     auto it = valueTexts_.find(key);
@@ -462,12 +195,14 @@ QString TChart::valueText(double value, int decimals)
     return *it;
 }
 
-const TChart::CachedText &TChart::cachedValue(double value, int decimals, const QFontMetrics &fm)
+const ChartRenderer::CachedText &ChartRenderer::cachedValue(
+    double value, int decimals, const QFontMetrics &fm)
 {
     return cachedText(valueText(value, decimals), fm);
 }
 
-void TChart::drawLegend(QPainter &painter, const Layout &L, const QFontMetrics &fm, bool printing)
+void ChartRenderer::drawLegend(
+    QPainter &painter, const Layout &L, const QFontMetrics &fm, bool printing)
 {
     const int frame = legend_.FrameVisible ? legend_.FramePen.width() : 0;
     const int extra = legend_.ShadowSize + frame + (frame - 1) / 2;
@@ -499,7 +234,7 @@ void TChart::drawLegend(QPainter &painter, const Layout &L, const QFontMetrics &
     }
 }
 
-void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L,
+void ChartRenderer::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L,
     const QFontMetrics &fm, bool printing)
 {
     const AxisLayout &A = L.axes[static_cast<size_t>(axis.side())];
@@ -640,7 +375,8 @@ void TChart::drawAxis(QPainter &painter, TCustomChartAxis &axis, const Layout &L
 // One grid line from..to at at. A dotted line on a raster device without scaling is copied
 // from a prepared strip with the same dots (one on, two off from the start), which costs a
 // fraction of stroking the dash pattern pixel by pixel.
-void TChart::drawStraight(QPainter &painter, const QPen &pen, const std::vector<QLine> &lines)
+void ChartRenderer::drawStraight(
+    QPainter &painter, const QPen &pen, const std::vector<QLine> &lines)
 {
     if (!direct_.image || !writableDirectly(pen)) {
         painter.setPen(pen);
@@ -663,7 +399,8 @@ void TChart::drawStraight(QPainter &painter, const QPen &pen, const std::vector<
     }
 }
 
-void TChart::drawGrid(QPainter &painter, const QPen &pen, bool horizontal, int at, int from, int to)
+void ChartRenderer::drawGrid(
+    QPainter &painter, const QPen &pen, bool horizontal, int at, int from, int to)
 {
     if (direct_.image && pen.style() == Qt::DotLine && pen.width() <= 1 && to >= from
         && pen.color().alpha() == 255) {
@@ -720,90 +457,6 @@ void TChart::drawGrid(QPainter &painter, const QPen &pen, bool horizontal, int a
         painter.drawImage(QPoint(from, at), strip, QRect(0, 0, length, 1));
     else
         painter.drawImage(QPoint(at, from), strip, QRect(0, 0, 1, length));
-}
-
-void TChart::drawZoomRectangle(QPainter &painter)
-{
-    // Black dashes over a white line: seen on any background and over any series. (The
-    // picture under it is copied anew at every paint, so nothing needs erasing.)
-    painter.save();
-    painter.setBrush(Qt::NoBrush);
-    // Outline through both corner pixels.
-    const int x0 = std::min(zoom_.X0, zoom_.X1), x1 = std::max(zoom_.X0, zoom_.X1);
-    const int y0 = std::min(zoom_.Y0, zoom_.Y1), y1 = std::max(zoom_.Y0, zoom_.Y1);
-    const QRect outline(x0, y0, x1 - x0, y1 - y0);
-    painter.setPen(QPen(Qt::white, 1, Qt::SolidLine));
-    painter.drawRect(outline);
-    QPen dashes(Qt::black, 1, Qt::CustomDashLine);
-    dashes.setDashPattern({ 4, 4 });
-    painter.setPen(dashes);
-    painter.drawRect(outline);
-    painter.restore();
-}
-
-TChart::Snapshot TChart::snapshot() const
-{
-    Snapshot s;
-    for (size_t i = 0; i < axes_.size(); ++i)
-        s.axes[i] = axes_[i]->workingState();
-    for (const auto &series : series_)
-        s.shown.emplace_back(series->FirstShownIndex(), series->LastShownIndex());
-    s.layout = layout_;
-    s.dirty = dirty_;
-    return s;
-}
-
-void TChart::restore(const Snapshot &s)
-{
-    for (size_t i = 0; i < axes_.size(); ++i)
-        axes_[i]->restoreWorkingState(s.axes[i]);
-    for (size_t i = 0; i < series_.size() && i < s.shown.size(); ++i)
-        series_[i]->setShownIndices(s.shown[i].first, s.shown[i].second);
-    layout_ = s.layout;
-    dirty_ = s.dirty;
-}
-
-QByteArray TChart::RenderMetafile(bool enhanced, const QRect &rect)
-{
-    Q_UNUSED(enhanced); // one vector format serves both requests
-    const Snapshot saved = snapshot();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QSvgGenerator generator;
-    generator.setOutputDevice(&buffer);
-    const QSize size(std::max(1, rect.width() - 1), std::max(1, rect.height() - 1));
-    generator.setSize(size);
-    generator.setViewBox(QRect(QPoint(0, 0), size));
-    generator.setTitle(objectName());
-    // Laid out at the screen's resolution, texts take the room they take on the screen.
-    generator.setResolution(logicalDpiY());
-    {
-        QPainter painter(&generator);
-        painter.translate(-rect.topLeft());
-        paintChart(painter, rect, false);
-    }
-    restore(saved);
-    return bytes;
-}
-
-void TChart::PrintInRect(QPainter &painter, const QRect &rect)
-{
-    PrintInRect(painter, rect, ClientBounds().size());
-}
-
-void TChart::PrintInRect(QPainter &painter, const QRect &rect, const QSize &layout)
-{
-    const Snapshot saved = snapshot();
-    const QRect client(QPoint(0, 0), layout);
-    painter.save();
-    painter.translate(rect.topLeft());
-    if (client.width() > 0 && client.height() > 0)
-        painter.scale(
-            double(rect.width()) / client.width(), double(rect.height()) / client.height());
-    paintChart(painter, client, true);
-    painter.restore();
-    restore(saved);
 }
 
 } // namespace chart

@@ -1,25 +1,21 @@
-#include "chart/chart.h"
+#include "chart/chartrenderer.h"
 
 #include <QPainter>
 #include <algorithm>
 #include <limits>
 
-// The widget's picture of the chart: painted whole when anything changes, and only in the
+// The chart's picture for the screen: painted whole when anything changes, and only in the
 // pixel columns of points appended behind the series' last ones while the layout stays.
 namespace chart {
 
-void TChart::paintEvent(QPaintEvent *)
+const QImage &ChartRenderer::picture(qreal ratio)
 {
     // Appends not looked at yet are painted now: a change of the layout with them asks for
     // no other paint.
     updatePending_ = true;
     takeAppends();
     updatePending_ = false;
-    // The chart is painted into a picture of its own and copied to the screen: a drag
-    // rectangle or an uncovered part then costs only the copy, and appended points only
-    // their columns.
-    const qreal ratio = devicePixelRatioF();
-    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    const QSize pixels = (QSizeF(size_) * ratio).toSize();
     if (picture_.size() != pixels) {
         picture_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
         picture_.setDevicePixelRatio(ratio);
@@ -37,20 +33,10 @@ void TChart::paintEvent(QPaintEvent *)
         keepPictureState(ClientBounds());
     }
     appendedPart_ = QRect();
-    QPainter painter(this);
-    painter.drawImage(0, 0, picture_);
-    if (zoom_.Active)
-        drawZoomRectangle(painter);
+    return picture_;
 }
 
-void TChart::requestAppendCheck()
-{
-    // After the caller's appends: one look at all of them.
-    QMetaObject::invokeMethod(
-        this, [this] { takeAppends(); }, Qt::QueuedConnection);
-}
-
-void TChart::takeAppends()
+void ChartRenderer::takeAppends()
 {
     if (!appendPending_)
         return;
@@ -63,12 +49,13 @@ void TChart::takeAppends()
     if (part.isEmpty())
         return;
     appendedPart_ |= part;
-    update(part);
+    if (view_)
+        view_->showAgain(part);
 }
 
-bool TChart::appendedColumns(QRect &part) const
+bool ChartRenderer::appendedColumns(QRect &part) const
 {
-    // Only on a picture of the widget's pixels, and only while the layout stays: the axes'
+    // Only on a picture of the chart's pixels, and only while the layout stays: the axes'
     // ranges the same with the new points.
     if (picture_.isNull() || picture_.devicePixelRatio() != 1 || !clipPoints_
         || paintedSeries_.size() != series_.size())
@@ -107,7 +94,7 @@ bool TChart::appendedColumns(QRect &part) const
     return true;
 }
 
-bool TChart::paintAppended(const QRect &part)
+bool ChartRenderer::paintAppended(const QRect &part)
 {
     const Layout &L = pictureLayout_;
     RasterTarget target;
@@ -149,7 +136,7 @@ bool TChart::paintAppended(const QRect &part)
     return true;
 }
 
-void TChart::keepPictureState(const QRect &painted)
+void ChartRenderer::keepPictureState(const QRect &painted)
 {
     for (size_t i = 0; i < axes_.size(); ++i)
         pictureAxes_[i] = axes_[i]->workingState();

@@ -1,6 +1,5 @@
 #include "chart/fastlineseries.h"
 
-#include "chart/chart.h"
 #include "chart/chartaxis.h"
 
 #include <QPaintEngine>
@@ -291,7 +290,7 @@ void TChartSeries::Clear(int reserve)
     yValues_.clear(reserve);
     colors_.clear();
     labels_.clear();
-    if (active_ && chart_ && !chart_->destroying())
+    if (active_)
         repaint();
 }
 

@@ -17,42 +17,7 @@ class QPainter;
 
 namespace chart {
 
-class TChart;
 class TCustomChartAxis;
-
-// The chart's side of change notification: every change marks the layout stale and asks
-// for one repaint, however many changes come before the paint. Points appended behind a
-// series' last one ask once for a look at what they change, after the caller's appends:
-// the chart then repaints only their pixel columns when its layout stays as it is.
-class TChartInvalidation
-{
-public:
-    virtual ~TChartInvalidation() = default;
-    void invalidate()
-    {
-        dirty_ = true;
-        pictureStale_ = true;
-        if (!updatePending_) {
-            updatePending_ = true;
-            requestUpdate();
-        }
-    }
-    void appended()
-    {
-        if (!appendPending_) {
-            appendPending_ = true;
-            requestAppendCheck();
-        }
-    }
-
-protected:
-    virtual void requestUpdate() = 0;
-    virtual void requestAppendCheck() = 0;
-    bool dirty_ = true; // layout and axis working values
-    bool pictureStale_ = true; // the painted picture of the chart
-    bool updatePending_ = false;
-    bool appendPending_ = false; // points appended since the last look
-};
 
 // Entries reserved in every value list when a series is cleared; one setting for the whole
 // component (the window sets it at start-up).
@@ -282,12 +247,8 @@ public:
     // legend's symbols are at least as wide as that of any of its rows.
     virtual int legendSymbolWidth() const { return 0; }
 
-    TChart *chart() const { return chart_; }
-    void attach(TChart *chart, TChartInvalidation *notify)
-    {
-        chart_ = chart;
-        notify_ = notify;
-    }
+    // The chart the series belongs to is told of its changes (nullptr: none).
+    void attach(TChartInvalidation *notify) { notify_ = notify; }
 
 protected:
     virtual void colorChanged() { }
@@ -298,7 +259,6 @@ protected:
     }
 
 private:
-    TChart *chart_ = nullptr;
     TChartInvalidation *notify_ = nullptr;
     QString name_;
     QString title_;

@@ -16,7 +16,7 @@ int runStats(const QStringList &args);
 int runCatalog(const QStringList &args);
 int runCycle(const QStringList &args);
 int runRecovered(const QStringList &args);
-// Runs before any application object exists and makes its own (a QApplication on the
+// Runs before any application object exists and makes its own (a QGuiApplication on the
 // offscreen platform, from a module loaded only for this command). Gets main's arguments,
 // "plot" at argv[1].
 int runPlot(int argc, char **argv);

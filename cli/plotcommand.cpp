@@ -5,13 +5,13 @@
 // is the plot module: ferrun-cli loads it only for this command, so that the other commands
 // start without the display libraries.
 
-#include "chart/channelchart.h"
-#include "chart/chart.h"
-#include "chart/chartreport.h"
+#include "channelchart/channelchart.h"
+#include "channelchart/chartpicture.h"
+#include "channelchart/chartreport.h"
+#include "chart/chartrenderer.h"
 #include "cli/commandline.h"
 #include "cli/displayoptions.h"
 #include "cli/output.h"
-#include "cli/plotpng.h"
 #include "files/channels.h"
 #include "files/datafile.h"
 #include "files/folderbrowser.h"
@@ -19,13 +19,9 @@
 #include "files/outputfile.h"
 #include "files/settings.h"
 
-#include <QApplication>
-#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
-#include <QImage>
-#include <QPainter>
-#include <QPdfWriter>
+#include <QGuiApplication>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTranslator>
@@ -50,8 +46,6 @@ constexpr int MinimumSide = 32;
 constexpr int MaximumSide = 8192;
 // The limits of the window's fields for the temperature axis (seYmin, seYmax).
 constexpr int MaximumDegrees = 500;
-
-enum class Format { Svg, Png, Pdf };
 
 // The report's texts of FILE (read at `path`, titled `title`): its modification time as the
 // recording's time, the sampling figures of its header, its comment.
@@ -114,10 +108,9 @@ std::optional<double> shiftValue(const CommandLine &line)
 
 // The window's chart as it stands after a load, before its points: the form's settings, the
 // colours, the channels of the file shown, the photodiode line as asked for, the titles.
-void setUpChart(
-    chart::TChart &chart, const sig::DecodedRecording &recording, const files::Settings &colours)
+void setUpChart(chart::ChartRenderer &chart, const sig::DecodedRecording &recording,
+    const files::Settings &colours)
 {
-    chart.setObjectName(QStringLiteral("Chart1"));
     // The window's font: the application's font at 8 points.
     QFont font = chart.font();
     font.setPointSize(8);
@@ -143,15 +136,6 @@ struct PlotInput
     double shift = 0;
     std::optional<chart::RecordingExtent> extent;
 };
-
-// Lays the chart out as a PNG of its size draws it: on an image of the picture's kind (one
-// row of it is enough).
-void layOutForPng(chart::TChart &chart)
-{
-    QImage image(chart.width(), 1, QImage::Format_RGB32);
-    QPainter painter(&image);
-    chart.paintChart(painter, chart.ClientBounds());
-}
 
 // An overlay's legend names the file and the channel on each of its shown channels' rows
 // ("b.kdx T3  +2.5 мс"), drawn in that channel's colour and the overlay's dashes; the row that
@@ -244,15 +228,14 @@ int plot(char *program, const QStringList &args)
     const QString outName = line.value("output");
     const QString formatName
         = line.isSet("format") ? line.value("format") : QFileInfo(outName).suffix().toLower();
-    if (formatName != "svg" && formatName != "png" && formatName != "pdf")
+    const std::optional<chart::PictureFormat> pictureFormat = chart::pictureFormat(formatName);
+    if (!pictureFormat)
         return line.error(line.isSet("format")
                 ? QString("--format expects svg, png or pdf, got '%1'")
                       .arg(cli::escaped(formatName))
                 : QString("OUT must end in .svg, .png or .pdf (or give --format), got '%1'")
                       .arg(cli::escaped(outName)));
-    const Format format = formatName == "svg" ? Format::Svg
-        : formatName == "png"                 ? Format::Png
-                                              : Format::Pdf;
+    const chart::PictureFormat format = *pictureFormat;
     const QString language = line.value("lang");
     if (language != "en" && language != "ru")
         return line.error(QString("--lang expects en or ru, got '%1'").arg(cli::escaped(language)));
@@ -290,7 +273,8 @@ int plot(char *program, const QStringList &args)
 
     if (line.positional().count(QStringLiteral("-")) > 1)
         return line.error("standard input (-) can be read only once");
-    if (outName == QLatin1String("-") && format != Format::Svg && ::isatty(STDOUT_FILENO))
+    if (outName == QLatin1String("-") && format != chart::PictureFormat::Svg
+        && ::isatty(STDOUT_FILENO))
         return line.error("standard output is a terminal: a PNG or PDF is not written there "
                           "(redirect it, or give -o FILE)");
 
@@ -327,16 +311,16 @@ int plot(char *program, const QStringList &args)
     char platformName[] = "offscreen";
     char *appArgv[] = { program, platformOption, platformName, nullptr };
     int appArgc = 3;
-    QApplication application(appArgc, appArgv);
+    QGuiApplication application(appArgc, appArgv);
     // The system's error texts in English, as every other word of ferrun-cli.
     std::setlocale(LC_MESSAGES, "C");
-    QApplication::setApplicationName(QStringLiteral("ferrun-cli"));
+    QGuiApplication::setApplicationName(QStringLiteral("ferrun-cli"));
     // A report speaks English unless asked for Russian, the language its texts are written
     // in: the window's English translation, built into this module.
     QTranslator english;
-    if (format == Format::Pdf && language == "en"
+    if (format == chart::PictureFormat::Pdf && language == "en"
         && english.load(QStringLiteral(":/i18n/ferrun_en.qm")))
-        QApplication::installTranslator(&english);
+        QGuiApplication::installTranslator(&english);
     const QLocale reportLocale(language == "en" ? QLocale::English : QLocale::Russian);
 
     sig::ChartDecoder decoder;
@@ -345,23 +329,14 @@ int plot(char *program, const QStringList &args)
         sig::applyFileHeader(own, input.file.header());
         input.stream.emplace(decoder, input.file.header().DataLength, own);
     }
-    chart::TChart chart;
-    chart.resize(*size);
-    // A report's page, laid out before the chart: the chart takes the size it has there.
-    QByteArray pdfBytes;
-    QBuffer pdfBuffer(&pdfBytes);
-    std::optional<QPdfWriter> pdf;
+    chart::ChartRenderer chart;
+    chart.setSize(*size);
+    // The picture's title: the SVG's, and the report page's of a PDF.
     chart::Report report;
-    if (format == Format::Pdf) {
-        pdfBuffer.open(QIODevice::WriteOnly);
-        pdf.emplace(&pdfBuffer);
-        report = fileReport(inputs.front().source.path, pictureName(inputs.front().fileName),
-            *settings, reportLocale);
-        chart::setUpReportPdf(*pdf, report);
-    }
+    report.title = pictureName(inputs.front().fileName);
+    if (format == chart::PictureFormat::Pdf)
+        report = fileReport(inputs.front().source.path, report.title, *settings, reportLocale);
     setUpChart(chart, inputs.front().stream->recording(), colours);
-    // The SVG's title (the PDF's is the report's).
-    chart.setObjectName(pictureName(inputs.front().fileName));
     inputs.front().series = chart::channelSeries(chart);
     for (size_t i = 1; i < inputs.size(); ++i) {
         PlotInput &input = inputs[i];
@@ -375,12 +350,10 @@ int plot(char *program, const QStringList &args)
     }
     // Checked above: the axis takes the range.
     chart::setValueAxisRange(*chart.LeftAxis(), int(settings->axisMode), *ymin, *ymax);
-    // The copy's background; the window's face colour is not part of the picture.
-    chart.setColor(Qt::white);
     // The series hold a few points per pixel column: no list needs room reserved.
     chart::setDefaultListCapacity(0);
-    if (pdf)
-        chart.resize(chart::reportChartSize(*pdf, chart, report));
+    // A report's chart takes the size it has on the page.
+    chart::sizeForPicture(chart, format, report);
 
     // First pass over each file: the extremes of its points. With those of every file the
     // chart is laid out (the axes span the overlays too); then a second pass over each file
@@ -414,12 +387,7 @@ int plot(char *program, const QStringList &args)
             return fail(input);
     }
     if (reduce) {
-        // Laid out as the picture will be: the PNG on an image, the SVG at the chart's own
-        // resolution and size, as the metafile is.
-        if (format == Format::Png)
-            layOutForPng(chart);
-        else
-            chart.ensureLayout();
+        chart::layOutForPicture(chart, format);
         const chart::PixelMapper columns = chart.BottomAxis()->mapper();
         for (PlotInput &input : inputs) {
             if (!input.extent->reducible())
@@ -434,30 +402,16 @@ int plot(char *program, const QStringList &args)
         }
     }
 
-    bool written = false;
-    if (format == Format::Png) {
-        written = cli::writeBandedPng(
-            chart.size(),
-            [&](QPainter &painter) { chart.paintChart(painter, chart.ClientBounds()); },
-            [&](const QByteArray &bytes) { return out.write(bytes); });
-    } else {
-        QByteArray bytes;
-        if (format == Format::Svg) {
-            bytes = chart.RenderMetafile(false, chart.ClientBounds());
-        } else {
-            QPainter painter;
-            if (painter.begin(&*pdf)) {
-                chart::paintReport(painter, *pdf, chart, report);
-                if (painter.end())
-                    bytes = pdfBytes;
-            }
-        }
-        if (bytes.isEmpty()) {
-            out.cancel();
-            cli::message("the picture could not be made");
-            return cli::StandardOutput::ExitOutputFailed;
-        }
-        written = out.write(bytes);
+    // The output reports its own failures; a picture that could not be made is said here.
+    bool refused = false;
+    const bool written = chart::writePicture(chart, format, report, [&](const QByteArray &bytes) {
+        refused = !out.write(bytes);
+        return !refused;
+    });
+    if (!written && !refused) {
+        out.cancel();
+        cli::message("the picture could not be made");
+        return cli::StandardOutput::ExitOutputFailed;
     }
     if (!written || !out.commit()) {
         out.cancel();

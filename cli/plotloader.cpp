@@ -26,7 +26,7 @@ std::string executableFolder()
 } // namespace
 
 // The plot command lives in a module of its own that links the display libraries (Qt Gui,
-// Widgets, Svg, the chart): loading it only here keeps the start of every other command as
+// Svg, the chart's renderer): loading it only here keeps the start of every other command as
 // fast as a Qt Core program's. It lies at ../lib/ferrun/ from the executable's folder, in
 // the build tree as in an installation.
 int cli::runPlot(int argc, char **argv)

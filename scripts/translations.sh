@@ -14,7 +14,7 @@ mode=${3:-update}
 cd "$root"
 refresh() {
     "$lupdate" -silent -locations none -no-obsolete -I . -source-language ru_RU \
-        -target-language en_US app chart files acquisition signal serial -ts "$1"
+        -target-language en_US app chart channelchart files acquisition signal serial -ts "$1"
 }
 if [ "$mode" != "--check" ]; then
     for ts in translations/*.ts; do

@@ -6,7 +6,7 @@
 //     (btPrint into a PDF file at 1200 dpi, A4: from the click to the job handed over; 5
 //     jobs after 1 warm-up)
 #include "app/chartexport.h"
-#include "chart/channelchart.h"
+#include "channelchart/channelchart.h"
 #include "chart/chart.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "app/chartexport.h"
 #include "app/form1.h"
 #include "app/statusbar.h"
-#include "chart/channelchart.h"
+#include "channelchart/channelchart.h"
 #include "chart/chart.h"
 #include "tests/app/testenvironment.h"
 

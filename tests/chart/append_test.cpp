@@ -1,4 +1,4 @@
-#include "chart/channelchart.h"
+#include "channelchart/channelchart.h"
 #include "chart/chart.h"
 #include "chartfixture.h"
 #include "sim/recording.h"

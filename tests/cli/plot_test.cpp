@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPolygonF>
 #include <QProcess>
@@ -437,6 +438,22 @@ TEST_F(PlotTest, NoToolkitWarningAndNothingLeftBehind)
         EXPECT_TRUE(run.err.isEmpty()) << qPrintable(run.err);
         EXPECT_TRUE(QDir(temporary).isEmpty()) << qPrintable(QDir(temporary).entryList().join(' '));
     }
+}
+
+TEST(PlotModule, DrawsWithoutTheWidgetsLibrary)
+{
+    // The chart's renderer draws on Qt GUI alone: the module and what it loads in turn hold
+    // no widget code.
+    const QString module = clitest::program("../lib/ferrun/ferrun-plot.so");
+    ASSERT_TRUE(QFileInfo::exists(module)) << qPrintable(module);
+    if (QStandardPaths::findExecutable("ldd").isEmpty())
+        GTEST_SKIP() << "ldd is not installed";
+    QProcess ldd;
+    ldd.start("ldd", { module });
+    const CliRun run = clitest::finished(ldd);
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    EXPECT_TRUE(run.out.contains("libQt6Gui")) << qPrintable(run.out);
+    EXPECT_FALSE(run.out.contains("Widgets", Qt::CaseInsensitive)) << qPrintable(run.out);
 }
 
 TEST_F(PlotTest, OptionsOutOfRangeNameTheirRange)

@@ -90,7 +90,8 @@ TEST(TranslationFiles, WindowAndCoreTextsGoThroughTranslation)
     const QDir root(qEnvironmentVariable("FERRUN_SOURCE_DIR"));
     int scanned = 0;
     QStringList found;
-    for (const char *folder : { "app", "chart", "files", "acquisition", "signal", "serial" }) {
+    for (const char *folder :
+        { "app", "chart", "channelchart", "files", "acquisition", "signal", "serial" }) {
         QDirIterator it(root.filePath(QLatin1String(folder)),
             { QStringLiteral("*.cpp"), QStringLiteral("*.h") }, QDir::Files);
         while (it.hasNext()) {

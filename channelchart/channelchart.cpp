@@ -1,6 +1,6 @@
-#include "chart/channelchart.h"
+#include "channelchart/channelchart.h"
 
-#include "chart/chart.h"
+#include "chart/chartrenderer.h"
 #include "files/channels.h"
 #include "files/folderbrowser.h"
 
@@ -32,7 +32,7 @@ namespace {
 
 } // namespace
 
-void addChannelSeries(TChart &chart)
+void addChannelSeries(ChartRenderer &chart)
 {
     // The colours the window is designed with (its settings replace them).
     static const QColor colours[files::ChannelCount] = {
@@ -50,7 +50,7 @@ void addChannelSeries(TChart &chart)
             ->setSeriesColor(colours[i]);
 }
 
-void setUpChannelChart(TChart &chart)
+void setUpChannelChart(ChartRenderer &chart)
 {
     chart.setMargins(0, 0, 0, 0);
     chart.LeftAxis()->Title().setCaption(sig::displayedAxisTitle(sig::AdcUnitsTitle));
@@ -58,7 +58,7 @@ void setUpChannelChart(TChart &chart)
     addChannelSeries(chart);
 }
 
-ChannelSeries channelSeries(TChart &chart)
+ChannelSeries channelSeries(ChartRenderer &chart)
 {
     ChannelSeries series {};
     for (int i = 0; i < files::ChannelCount; ++i)
@@ -73,7 +73,7 @@ void showRecordingChannels(const ChannelSeries &series, const sig::DecodedRecord
             files::ChannelId(i) == files::ChannelId::FD ? r.photodiode : r.hasChannel(i + 1));
 }
 
-void setAxisTitles(TChart &chart, const sig::DecodedRecording &r)
+void setAxisTitles(ChartRenderer &chart, const sig::DecodedRecording &r)
 {
     if (r.axisMode == sig::AxisMode::None)
         return;
@@ -82,7 +82,8 @@ void setAxisTitles(TChart &chart, const sig::DecodedRecording &r)
     chart.BottomAxis()->Title().setCaption(sig::displayedAxisTitle(r.bottomTitle));
 }
 
-void addRecordingPoints(TChart &chart, const sig::DecodedRecording &r, std::vector<double> &xs)
+void addRecordingPoints(
+    ChartRenderer &chart, const sig::DecodedRecording &r, std::vector<double> &xs)
 {
     addRecordingPoints(channelSeries(chart), r, xs);
 }
@@ -139,7 +140,7 @@ void RecordingExtent::add(const sig::DecodedRecording &r)
             (state ? m_photodiodeHigh : m_photodiodeLow) = true;
 }
 
-void RecordingExtent::addSpanPoints(TChart &chart, const sig::DecodedRecording &r) const
+void RecordingExtent::addSpanPoints(ChartRenderer &chart, const sig::DecodedRecording &r) const
 {
     addSpanPoints(channelSeries(chart), r);
 }
@@ -240,7 +241,7 @@ void ColumnReduction::add(const sig::DecodedRecording &r)
     }
 }
 
-void ColumnReduction::fill(TChart &chart)
+void ColumnReduction::fill(ChartRenderer &chart)
 {
     fill(channelSeries(chart));
 }
@@ -277,7 +278,7 @@ QPen overlayPen(const QColor &colour, int index)
 
 } // namespace
 
-OverlaySeries addOverlaySeries(TChart &chart, const QString &name, int index)
+OverlaySeries addOverlaySeries(ChartRenderer &chart, const QString &name, int index)
 {
     OverlaySeries overlay;
     overlay.entry = chart.addFastLineSeries(name);
@@ -293,14 +294,14 @@ OverlaySeries addOverlaySeries(TChart &chart, const QString &name, int index)
     return overlay;
 }
 
-void removeOverlaySeries(TChart &chart, const OverlaySeries &overlay)
+void removeOverlaySeries(ChartRenderer &chart, const OverlaySeries &overlay)
 {
     for (TChartSeries *series : overlay.channels)
         chart.removeSeries(series);
     chart.removeSeries(overlay.entry);
 }
 
-void followChannelColours(TChart &chart, const OverlaySeries &overlay)
+void followChannelColours(ChartRenderer &chart, const OverlaySeries &overlay)
 {
     for (int i = 0; i < files::ChannelCount; ++i)
         overlay.channels[size_t(i)]->setSeriesColor(chart.Series(i)->SeriesColor());

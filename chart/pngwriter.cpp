@@ -1,4 +1,4 @@
-#include "cli/plotpng.h"
+#include "chart/pngwriter.h"
 
 #include <QHash>
 #include <QImage>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <zlib.h>
 
-namespace cli {
+namespace chart {
 
 namespace {
 
@@ -195,4 +195,4 @@ bool writeBandedPng(const QSize &size, const std::function<void(QPainter &)> &pa
     return drawn && deflater.finish() && sink(chunk("IEND", {}));
 }
 
-} // namespace cli
+} // namespace chart

@@ -15,7 +15,7 @@
 // the chart component itself knows nothing of channels or recordings.
 namespace chart {
 
-class TChart;
+class ChartRenderer;
 class TChartAxis;
 class TChartSeries;
 class TFastLineSeries;
@@ -25,14 +25,14 @@ using ChannelSeries = std::array<TChartSeries *, files::ChannelCount>;
 
 // One series per channel, T1..T7 and FD in channel order (series index = channel index),
 // each in the colour the window is designed with (its settings replace them).
-void addChannelSeries(TChart &chart);
+void addChannelSeries(ChartRenderer &chart);
 
 // The chart as the window is designed with it, before any recording: no margins, the value
 // axis titled "единицы АЦП" and the time axis "Выборки", and the channel series.
-void setUpChannelChart(TChart &chart);
+void setUpChannelChart(ChartRenderer &chart);
 
 // The chart's own channel series, the first eight.
-ChannelSeries channelSeries(TChart &chart);
+ChannelSeries channelSeries(ChartRenderer &chart);
 
 // Shows the series of the channels the recording draws: its thermocouples, and FD when the
 // photodiode line is asked for.
@@ -40,7 +40,7 @@ void showRecordingChannels(const ChannelSeries &series, const sig::DecodedRecord
 
 // The left and bottom axis titles of the recording's axis mode; left as they were when no
 // mode is selected.
-void setAxisTitles(TChart &chart, const sig::DecodedRecording &recording);
+void setAxisTitles(ChartRenderer &chart, const sig::DecodedRecording &recording);
 
 // Adds the recording's points behind those the channel series already hold: one per
 // drawn frame to the series of each checked thermocouple, and the two-level photodiode
@@ -49,7 +49,7 @@ void setAxisTitles(TChart &chart, const sig::DecodedRecording &recording);
 void addRecordingPoints(const ChannelSeries &series, const sig::DecodedRecording &recording,
     std::vector<double> &xs, double shift = 0);
 void addRecordingPoints(
-    TChart &chart, const sig::DecodedRecording &recording, std::vector<double> &xs);
+    ChartRenderer &chart, const sig::DecodedRecording &recording, std::vector<double> &xs);
 
 // A recording laid over the chart's own to compare them ("overlay"): its channels drawn in
 // the colours of the chart's channel series with a dash pattern of its own, and one legend
@@ -65,10 +65,10 @@ struct OverlaySeries
 
 // Adds the series of an overlay named `name`. `index` chooses the dash pattern (the first
 // overlay of a chart 0, the next 1, ...); the patterns repeat after six.
-OverlaySeries addOverlaySeries(TChart &chart, const QString &name, int index);
-void removeOverlaySeries(TChart &chart, const OverlaySeries &overlay);
+OverlaySeries addOverlaySeries(ChartRenderer &chart, const QString &name, int index);
+void removeOverlaySeries(ChartRenderer &chart, const OverlaySeries &overlay);
 // The overlay's channel series take the present colours of the chart's channel series.
-void followChannelColours(TChart &chart, const OverlaySeries &overlay);
+void followChannelColours(ChartRenderer &chart, const OverlaySeries &overlay);
 // Replaces the overlay's points with the recording's, each X moved by `shift`, and shows the
 // series of the channels it draws.
 void setOverlayPoints(const OverlaySeries &overlay, const sig::DecodedRecording &recording,
@@ -109,7 +109,7 @@ public:
     // the last X. `recording` is the stream's after the whole first pass: the levels of the
     // photodiode line are known then.
     void addSpanPoints(const ChannelSeries &series, const sig::DecodedRecording &recording) const;
-    void addSpanPoints(TChart &chart, const sig::DecodedRecording &recording) const;
+    void addSpanPoints(ChartRenderer &chart, const sig::DecodedRecording &recording) const;
 
 private:
     struct Span
@@ -134,7 +134,7 @@ public:
     void add(const sig::DecodedRecording &piece);
     // Replaces the points of the channel series by the points kept.
     void fill(const ChannelSeries &series);
-    void fill(TChart &chart);
+    void fill(ChartRenderer &chart);
 
 private:
     struct Point

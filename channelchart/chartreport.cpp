@@ -1,6 +1,6 @@
-#include "chart/chartreport.h"
+#include "channelchart/chartreport.h"
 
-#include "chart/chart.h"
+#include "chart/chartrenderer.h"
 #include "files/channels.h"
 #include "files/datafile.h"
 
@@ -94,25 +94,6 @@ PageParts layOut(const QPaintDevice &device, const Report &report)
     return p;
 }
 
-// The chart's colour for the life of the object, restored on every way out.
-class WhiteChart
-{
-public:
-    explicit WhiteChart(TChart &chart)
-        : m_chart(chart)
-        , m_saved(chart.Color())
-    {
-        m_chart.setColor(Qt::white);
-    }
-    ~WhiteChart() { m_chart.setColor(m_saved); }
-    WhiteChart(const WhiteChart &) = delete;
-    WhiteChart &operator=(const WhiteChart &) = delete;
-
-private:
-    TChart &m_chart;
-    QColor m_saved;
-};
-
 void paintTable(QPainter &painter, const PageParts &p, const ReportTable &region)
 {
     const QRect area = p.tableRect;
@@ -173,6 +154,18 @@ void paintTable(QPainter &painter, const PageParts &p, const ReportTable &region
 }
 
 } // namespace
+
+WhiteChart::WhiteChart(ChartRenderer &chart)
+    : m_chart(chart)
+    , m_saved(chart.Color())
+{
+    m_chart.setColor(Qt::white);
+}
+
+WhiteChart::~WhiteChart()
+{
+    m_chart.setColor(m_saved);
+}
 
 Report recordingReport(const QString &title, const files::DataFileHeader &header, qint64 dataLength,
     const QDateTime &recorded, const QString &comment, int rangeIndex, const QLocale &locale)
@@ -241,16 +234,16 @@ void setUpReportPdf(QPdfWriter &pdf, const Report &report)
     pdf.setCreator(QStringLiteral("Ferrun"));
 }
 
-QSize reportChartSize(const QPaintDevice &device, const TChart &chart, const Report &report)
+QSize reportChartSize(const QPaintDevice &device, const ChartRenderer &chart, const Report &report)
 {
     const QRect rect = layOut(device, report).chartRect;
-    const double screen = chart.logicalDpiY() > 0 ? chart.logicalDpiY() : 96;
-    const double scale = screen / std::max(1, device.logicalDpiY());
+    const double scale = double(chart.screenDpi()) / std::max(1, device.logicalDpiY());
     return QSize(std::max(1, int(std::lround(rect.width() * scale))),
         std::max(1, int(std::lround(rect.height() * scale))));
 }
 
-void paintReport(QPainter &painter, const QPaintDevice &device, TChart &chart, const Report &report)
+void paintReport(
+    QPainter &painter, const QPaintDevice &device, ChartRenderer &chart, const Report &report)
 {
     const PageParts p = layOut(device, report);
     painter.save();

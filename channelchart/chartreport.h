@@ -25,7 +25,7 @@ struct DataFileHeader;
 // cursors are placed.
 namespace chart {
 
-class TChart;
+class ChartRenderer;
 
 // The cursors' region as the report's table shows it.
 struct ReportTable
@@ -62,11 +62,26 @@ void setUpReportPdf(QPdfWriter &pdf, const Report &report);
 // The size the chart is laid out at on a report page of `device` (the screen's pixels of
 // `chart`, so that its texts and lines look as on the screen): what a chart whose points are
 // reduced to its pixel columns is sized to first.
-QSize reportChartSize(const QPaintDevice &device, const TChart &chart, const Report &report);
+QSize reportChartSize(const QPaintDevice &device, const ChartRenderer &chart, const Report &report);
+
+// The chart on white, as on paper, for the life of the object: its own colour is back on
+// every way out.
+class WhiteChart
+{
+public:
+    explicit WhiteChart(ChartRenderer &chart);
+    ~WhiteChart();
+    WhiteChart(const WhiteChart &) = delete;
+    WhiteChart &operator=(const WhiteChart &) = delete;
+
+private:
+    ChartRenderer &m_chart;
+    QColor m_saved;
+};
 
 // Paints the report on `device`'s paintable area with `painter`, begun on it. The chart is
 // drawn on white as printed; the chart on the screen stays as it was.
 void paintReport(
-    QPainter &painter, const QPaintDevice &device, TChart &chart, const Report &report);
+    QPainter &painter, const QPaintDevice &device, ChartRenderer &chart, const Report &report);
 
 } // namespace chart
