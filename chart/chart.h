@@ -42,9 +42,7 @@ public:
         followWidget();
         return renderer_;
     }
-    const ChartRenderer &renderer() const { return renderer_; }
     operator ChartRenderer &() { return renderer(); }
-    operator const ChartRenderer &() const { return renderer_; }
 
     TChartAxis *LeftAxis() { return renderer_.LeftAxis(); }
     TChartAxis *BottomAxis() { return renderer_.BottomAxis(); }

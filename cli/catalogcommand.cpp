@@ -140,8 +140,9 @@ int cli::runCatalog(const QStringList &args)
         "ignored (Cyrillic letters too) unless --case is given.",
         "TEXT" });
     line.addFlag({ "case" }, "With --find, respect letter case.");
-    line.addExitCode(0, "listed (also when the folder holds no *.kdx file or nothing is found)");
-    line.addExitCode(StandardOutput::ExitOutputFailed, "standard output could not be written");
+    line.addExitCode(
+        ExitDone, "listed (also when the folder holds no *.kdx file or nothing is found)");
+    line.addExitCode(ExitOutputFailed, "standard output could not be written");
     line.addExitCode(ExitUsage, "bad arguments");
     line.addExitCode(ExitBadInput, "the folder cannot be read");
     line.addExitCode(
@@ -178,7 +179,7 @@ int cli::runCatalog(const QStringList &args)
         if (comment.open(prefix + name, &problem) != files::DataFileStatus::Ok) {
             // The note after what came before it, also when both go to one terminal.
             if (!out.finish())
-                return StandardOutput::ExitOutputFailed;
+                return ExitOutputFailed;
             note(prefix + name, files::dataFileProblemText(problem));
             ++skipped;
             continue;
@@ -187,16 +188,16 @@ int cli::runCatalog(const QStringList &args)
                                      : out.write(printable(files::catalogueMarker(name)) + '\n')
                 && listComment(comment, out);
         if (!written)
-            return StandardOutput::ExitOutputFailed;
+            return ExitOutputFailed;
         if (comment.failed()) {
             // What was printed of its comment stays; the note says it is not all.
             if (!out.finish())
-                return StandardOutput::ExitOutputFailed;
+                return ExitOutputFailed;
             note(prefix + name, files::dataFileProblemText(comment.problem()));
             ++skipped;
         }
     }
     if (!out.finish())
-        return StandardOutput::ExitOutputFailed;
+        return ExitOutputFailed;
     return skipped > 0 ? ExitSkipped : 0;
 }

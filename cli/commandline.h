@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli/exitstatus.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QList>
@@ -10,9 +12,6 @@
 
 namespace cli {
 
-// Exit status of every command for arguments it cannot take.
-inline constexpr int ExitUsage = 2;
-
 // The command line of one ferrun-cli command, on QCommandLineParser: "--opt value",
 // "--opt=value", "-o value" and "--" all work. "-h"/"--help" prints the synopsis, the
 // options with their defaults and the command's exit statuses on standard output. An empty
@@ -22,7 +21,7 @@ inline constexpr int ExitUsage = 2;
 //
 //     CommandLine line("export", "FILE [options]", "Writes the points of a data file as CSV.");
 //     line.addOption({ { "o", "output" }, "Write to OUT instead of standard output.", "OUT" });
-//     line.addExitCode(0, "written");
+//     line.addExitCode(ExitDone, "written");
 //     if (const auto status = line.parse(args))
 //         return *status;               // --help (0) or an error already printed (2)
 //     const auto skip = line.intValue("skip", 1, 1000000);

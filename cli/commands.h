@@ -3,8 +3,7 @@
 #include <QStringList>
 
 // Sub-commands of ferrun-cli. Each gets the arguments after its own name and returns the
-// process exit code: 0 success, 2 bad arguments (one line on standard error), others as
-// documented by the command.
+// process exit code (cli/exitstatus.h), as its --help lists them.
 namespace cli {
 
 int runDividers(const QStringList &args);
@@ -20,8 +19,5 @@ int runRecovered(const QStringList &args);
 // offscreen platform, from a module loaded only for this command). Gets main's arguments,
 // "plot" at argv[1].
 int runPlot(int argc, char **argv);
-
-// Writes one line to standard error and returns 2.
-int usageError(const QString &message);
 
 } // namespace cli

@@ -38,13 +38,11 @@ namespace {
 using acquisition::CycleRun;
 using acquisition::MeasurementSession;
 using acquisition::TerminationSignals;
-using cli::printError;
+using cli::message;
 using cli::Progress;
 
-constexpr int ExitSaved = 0;
-constexpr int ExitNotSaved = 1;
+// Its own statuses; 0, 1, 2 and 4 are those of cli/exitstatus.h.
 constexpr int ExitEndedEarly = 3;
-constexpr int ExitNoInstrument = 4;
 constexpr int ExitNothingStored = 5;
 
 // One memory block: the time bounds of seTime for 30000 samples, and the frequency bounds.
@@ -127,15 +125,15 @@ int cli::runCycle(const QStringList &args)
     line.addOption({ "comment", "Comment stored in every file.", "TEXT" });
     line.addFlag(
         { "quiet" }, "No progress and no notes: only what went wrong, and where cycles were kept.");
-    line.addExitCode(ExitSaved, "the cycles were stored and saved (also after a signal)");
-    line.addExitCode(ExitNotSaved,
+    line.addExitCode(cli::ExitDone, "the cycles were stored and saved (also after a signal)");
+    line.addExitCode(cli::ExitOutputFailed,
         "a file could not be written (the cycles stay in the recovery store, named on "
         "standard error)");
     line.addExitCode(ExitEndedEarly,
         "the run ended before --count cycles (no reply from the instrument, a failed "
         "transfer, a cycle proven out of step, the board disconnected, a cycle that could "
         "not be written to disk, or too little memory); the cycles stored before were saved");
-    line.addExitCode(ExitNoInstrument, "no instrument found or the port cannot be opened");
+    line.addExitCode(cli::ExitNoInstrument, cli::NoInstrumentExit);
     line.addExitCode(ExitNothingStored, "no cycle was stored; nothing was written");
     line.addExitCode(
         ExitUsage, "bad arguments, or FILE is never written (standard output, a block device)");
@@ -183,7 +181,7 @@ int cli::runCycle(const QStringList &args)
     QString reason;
     int error = 0;
     if (!files::OutputFile::probe(first, {}, &reason, &error)) {
-        printError(shownError(reason, first));
+        message(shownError(reason, first));
         return outputStatus(error);
     }
     clearCycleLeftovers(output, oneFile);
@@ -200,14 +198,14 @@ int cli::runCycle(const QStringList &args)
     where.simulator = o.simulator;
     acquisition::Instrument instrument(where);
     if (!cli::connectInstrument(instrument))
-        return ExitNoInstrument;
+        return cli::ExitNoInstrument;
     MeasurementSession &session = instrument.session();
     CycleRun cycle(&session, nullptr, &cycles);
     cycle.setRequestSource([&] { return requestOf(o, *plan); });
 
     QEventLoop loop;
     Progress progress(o.quiet);
-    int exitCode = ExitSaved;
+    int exitCode = cli::ExitDone;
     bool finished = false;
     QElapsedTimer runClock;
     acquisition::ReplyWatch watch(&session);
@@ -216,20 +214,20 @@ int cli::runCycle(const QStringList &args)
     watch.setTriggerTimeoutMs(acquisition::ReplyGraceMs);
 
     // Stops the run at once (the measurement under way is dropped) and leaves the loop.
-    const auto finish = [&](int code, const QString &message) {
+    const auto finish = [&](int code, const QString &why) {
         if (finished)
             return;
         finished = true;
-        if (!message.isEmpty())
-            printError(message);
+        if (!why.isEmpty())
+            message(why);
         exitCode = code;
         cycle.stop();
         watch.stop();
         QTimer::singleShot(0, &loop, &QEventLoop::quit);
     };
 
-    QObject::connect(&session, &MeasurementSession::portFailure,
-        [&](const QString &message) { printError(message); });
+    QObject::connect(
+        &session, &MeasurementSession::portFailure, [&](const QString &text) { message(text); });
     // A stored cycle that later bytes proved wrong is kept with the failed transfers.
     QObject::connect(&cycle, &CycleRun::cycleRetracted, [&](const files::Recording &taken) {
         files::Recording kept = taken;
@@ -237,7 +235,7 @@ int cli::runCycle(const QStringList &args)
         QString error;
         const QString path = work.keepFailed(
             kept, QStringLiteral("a cycle proven out of step after its quiet time"), {}, &error);
-        printError(path.isEmpty()
+        message(path.isEmpty()
                 ? QString("cycle %1 was out of step and is not kept as good; its bytes could not "
                           "be kept: %2")
                       .arg(cycles.count() + 1)
@@ -292,19 +290,19 @@ int cli::runCycle(const QStringList &args)
                           .arg(minutesAndSeconds(runClock.elapsed())));
         // "Стоп" now: the restart already scheduled by this cycle then does nothing.
         if ((count && stored >= *count) || termination.received() == SIGINT)
-            finish(ExitSaved, {});
+            finish(cli::ExitDone, {});
     });
     // Ctrl+C stops after the cycle under way, a second one at once; SIGTERM and SIGHUP (a
     // service manager, a closed terminal) at once. The cycles stored are saved either way.
     int interrupts = 0;
     QObject::connect(&termination, &TerminationSignals::signalReceived, [&](int number) {
         if (number == SIGINT && ++interrupts == 1) {
-            printError(QString("%1: stopping after the cycle under way (Ctrl+C again to stop at "
-                               "once)")
-                           .arg(TerminationSignals::describe(number)));
+            message(QString("%1: stopping after the cycle under way (Ctrl+C again to stop at "
+                            "once)")
+                        .arg(TerminationSignals::describe(number)));
             return;
         }
-        finish(ExitSaved,
+        finish(cli::ExitDone,
             QString("%1: the cycle under way was dropped")
                 .arg(TerminationSignals::describe(number)));
     });
@@ -320,7 +318,7 @@ int cli::runCycle(const QStringList &args)
     progress.finish();
     if (cycles.count() == 0) {
         cycles.discard();
-        printError("no cycle was stored; nothing was written");
+        message("no cycle was stored; nothing was written");
         return ExitNothingStored;
     }
 
@@ -343,11 +341,11 @@ int cli::runCycle(const QStringList &args)
     };
     const auto notSaved = [&](const QString &why) {
         cycles.setComment(comment);
-        printError(QString("%1; the %2 stay in the recovery store: %3")
-                       .arg(why, cli::count(cycles.count(), "cycle", "cycles"),
-                           escaped(cycles.journals().join(QStringLiteral(", ")))));
+        message(QString("%1; the %2 stay in the recovery store: %3")
+                    .arg(why, cli::count(cycles.count(), "cycle", "cycles"),
+                        escaped(cycles.journals().join(QStringLiteral(", ")))));
         if (!interrupted(reason))
-            return ExitNotSaved;
+            return cli::ExitOutputFailed;
         const int number = stoppedBy ? stoppedBy : signalThatInterrupted(termination);
         return TerminationSignals::exitStatus(number);
     };
@@ -355,9 +353,9 @@ int cli::runCycle(const QStringList &args)
     if (oneFile) {
         if (cycles.saveOneFile(output, comment, &saveError, &reason, options)) {
             if (!o.quiet)
-                printError(QString("saved %1: %2, %3 of data")
-                               .arg(escaped(output), cli::count(cycles.count(), "cycle", "cycles"),
-                                   cli::count(cycles.dataBytes(), "byte", "bytes")));
+                message(QString("saved %1: %2, %3 of data")
+                            .arg(escaped(output), cli::count(cycles.count(), "cycle", "cycles"),
+                                cli::count(cycles.dataBytes(), "byte", "bytes")));
             return exitCode;
         }
         return notSaved(cannotWrite(output, saveError));
@@ -365,7 +363,7 @@ int cli::runCycle(const QStringList &args)
 
     const files::CycleSaveResult result = cycles.savePerCycle(output, comment, options);
     if (!o.quiet && !result.written.isEmpty())
-        printError(result.written.size() == 1
+        message(result.written.size() == 1
                 ? QString("saved %1: 1 cycle").arg(escaped(result.written.first()))
                 : QString("saved %1, one file per cycle: %2 to %3")
                       .arg(cli::count(result.written.size(), "cycle", "cycles"),

@@ -4,14 +4,7 @@
 #include "files/channels.h"
 #include "files/datafile.h"
 
-#include <QFile>
-#include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 namespace cli {
 
@@ -69,80 +62,9 @@ std::optional<sig::DisplaySettings> displayOptions(const CommandLine &line)
     return settings;
 }
 
-bool DataFileInput::fail(const files::DataFileProblem &problem)
-{
-    m_message = QStringLiteral("%1 %2").arg(m_shown, files::dataFileProblemText(problem));
-    return false;
-}
-
-bool DataFileInput::open(const InputFile &file)
-{
-    const QString &fileName = file.path;
-    m_fileName = fileName;
-    m_shown = file.shown;
-    files::DataFileProblem problem;
-    // No byte of the comment is read.
-    if (files::readDataFileSummary(fileName, &m_summary, 0, nullptr, &problem)
-        != files::DataFileStatus::Ok)
-        return fail(problem);
-    return true;
-}
-
-bool DataFileInput::readArray(const std::function<bool(const char *, qint64)> &piece)
-{
-    const qint64 length = m_summary.header.DataLength;
-    const qint64 offset = m_summary.commentOffset - length;
-    const auto failRead = [&](qint64 fileSize, int error) {
-        files::DataFileProblem problem;
-        problem.status = files::DataFileStatus::Truncated;
-        problem.part = files::DataFileProblem::Part::Data;
-        problem.fileSize = fileSize;
-        problem.needed = m_summary.commentOffset;
-        problem.systemError = error;
-        return fail(problem);
-    };
-    // Opened again by name: checked to be a regular file that still holds the whole array.
-    const int fd = ::open(
-        QFile::encodeName(m_fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return failRead(m_summary.fileSize, errno);
-    struct stat st;
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (!regular) {
-        ::close(fd);
-        return failRead(m_summary.fileSize, 0);
-    }
-    std::vector<char> buffer(size_t(std::min(PieceBytes, std::max<qint64>(length, 1))));
-    bool ok = true;
-    for (qint64 done = 0; ok && done < length;) {
-        const qint64 want = std::min<qint64>(qint64(buffer.size()), length - done);
-        const ssize_t n = ::pread(fd, buffer.data(), size_t(want), offset + done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : 0;
-            ok = failRead(::fstat(fd, &st) == 0 ? qint64(st.st_size) : m_summary.fileSize, error);
-            break;
-        }
-        done += n;
-        ok = piece(buffer.data(), n);
-    }
-    ::close(fd);
-    return ok;
-}
-
-bool DataFileInput::decode(sig::ChartStream &stream, const std::function<bool()> &piece)
-{
-    stream.restart();
-    return readArray([&](const char *data, qint64 size) {
-        stream.decode(data, size);
-        return piece();
-    });
-}
-
 int outputStatus(int errorNumber)
 {
-    return errorNumber == 0 ? ExitUsage : StandardOutput::ExitOutputFailed;
+    return errorNumber == 0 ? ExitUsage : ExitOutputFailed;
 }
 
 std::optional<int> CommandOutput::open(

@@ -45,13 +45,13 @@ int cli::runDividers(const QStringList &args)
             .arg(acquisition::FullMemorySamples)
             .arg(acquisition::BlockSamples),
         "N", QString::number(acquisition::FullMemorySamples) });
-    line.addExitCode(0,
+    line.addExitCode(ExitDone,
         "printed as key=value lines: warning (for a value outside the panel's range, the "
         "limit its warning names, in English: \"below the board's lowest frequency, 75 Hz\"; "
         "empty otherwise), Time4allSRAM, d1, d2, SamplePeriodCycles, F (Hz) and T (ms) as "
         "the board achieves them, in the shortest form that reads back exactly, seF, seTime "
         "(the values the panel shows after the field is left)");
-    line.addExitCode(StandardOutput::ExitOutputFailed, "standard output could not be written");
+    line.addExitCode(ExitOutputFailed, "standard output could not be written");
     if (const std::optional<int> status = line.parse(args))
         return *status;
     if (line.isSet("freq") && line.isSet("time"))
@@ -119,5 +119,5 @@ int cli::runDividers(const QStringList &args)
     print("T", QString::fromLatin1(sig::formatNumber(panel.TrueTimeMs())));
     print("seF", QString::number(panel.value(Field::seF)));
     print("seTime", QString::number(panel.value(Field::seTime)));
-    return out.finish() ? 0 : StandardOutput::ExitOutputFailed;
+    return out.finish() ? 0 : ExitOutputFailed;
 }

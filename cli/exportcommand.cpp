@@ -1,5 +1,6 @@
 #include "cli/commandline.h"
 #include "cli/commands.h"
+#include "cli/datafileinput.h"
 #include "cli/displayoptions.h"
 #include "cli/output.h"
 #include "files/outputfile.h"
@@ -22,54 +23,44 @@ int cli::runExport(const QStringList &args)
         "only once whole; a device, FIFO or socket is written as a stream.",
         "OUT" });
     addDisplayOptions(line);
-    line.addExitCode(0, "written");
-    line.addExitCode(1, "the output could not be written");
-    line.addExitCode(2, "bad arguments, or OUT is never written (FILE itself, a block device)");
+    line.addExitCode(ExitDone, "written");
+    line.addExitCode(ExitOutputFailed, "the output could not be written");
+    line.addExitCode(
+        ExitUsage, "bad arguments, or OUT is never written (FILE itself, a block device)");
     line.addExitCode(ExitBadInput, BadDataFileExit);
     if (const std::optional<int> status = line.parse(args, 1, 1))
         return *status;
     // A signal that ends the command removes a temporary file it has named first.
     files::OutputFile::removeTemporaryFilesOnSignals();
 
-    std::optional<sig::DisplaySettings> settings = displayOptions(line);
+    const std::optional<sig::DisplaySettings> settings = displayOptions(line);
     if (!settings)
         return ExitUsage;
 
-    const std::optional<InputFile> file = inputFile(line.positional().first());
-    if (!file)
-        return ExitBadInput;
     DataFileInput input;
-    if (!input.open(*file)) {
-        message(input.message());
+    if (!input.open(line.positional().first()))
         return ExitBadInput;
-    }
-    sig::applyFileHeader(*settings, input.header());
-    sig::ChartDecoder decoder;
-    sig::ChartStream stream(decoder, input.header().DataLength, *settings);
+    input.setDisplay(*settings);
     // The photodiode line's two levels are the raw range of the whole recording: a first
     // pass finds them before the first row is written.
-    if (settings->photodiode && !input.decode(stream, [] { return true; })) {
-        message(input.message());
+    if (settings->photodiode && !input.decode([] { return true; }))
         return ExitBadInput;
-    }
 
     CommandOutput out;
-    if (const std::optional<int> status = out.open(line.value("output"), file->path))
+    if (const std::optional<int> status = out.open(line.value("output"), input.source().path))
         return *status;
     const sig::CsvSink sink
         = [&out](const char *data, qint64 size) { return out.write(data, size); };
-    bool written = out.write(sig::csvHeader(stream.recording()));
+    bool written = out.write(sig::csvHeader(input.recording()));
     if (written
-        && !input.decode(
-            stream, [&] { return written = sig::writeCsvRows(stream.recording(), sink); })
+        && !input.decode([&] { return written = sig::writeCsvRows(input.recording(), sink); })
         && written) {
         out.cancel();
-        message(input.message());
         return ExitBadInput;
     }
     if (!written || !out.commit()) {
         out.cancel();
-        return StandardOutput::ExitOutputFailed;
+        return ExitOutputFailed;
     }
-    return 0;
+    return ExitDone;
 }

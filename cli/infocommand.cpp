@@ -1,5 +1,6 @@
 #include "cli/commandline.h"
 #include "cli/commands.h"
+#include "cli/datafileinput.h"
 #include "cli/output.h"
 #include "files/datafile.h"
 #include "files/printable.h"
@@ -34,25 +35,17 @@ int cli::runInfo(const QStringList &args)
         "bytes of the\ncomment are printed; CommentCut=1 and a note on standard error then say "
         "so. Titles\nlonger than 65536 bytes are cut to that; TitleCut=1 and a note say so.");
     line.addPositional("FILE", "the data file (*.kdx); \"-\" for standard input");
-    line.addExitCode(0, "printed");
-    line.addExitCode(StandardOutput::ExitOutputFailed, "standard output could not be written");
+    line.addExitCode(ExitDone, "printed");
+    line.addExitCode(ExitOutputFailed, "standard output could not be written");
     line.addExitCode(ExitBadInput,
         "the file cannot be opened, is not a regular file, is not an instrument data file, or "
         "ends inside its header, titles or data (a line on standard error says which, and where)");
     if (const auto status = line.parse(args, 1, 1))
         return *status;
-    const std::optional<InputFile> file = inputFile(line.positional().first());
-    if (!file)
+    DataFileInput input;
+    if (!input.open(line.positional().first(), MaxPrintedComment))
         return ExitBadInput;
-
-    files::DataFileSummary summary;
-    files::DataFileProblem problem;
-    const files::DataFileStatus status
-        = files::readDataFileSummary(file->path, &summary, MaxPrintedComment, nullptr, &problem);
-    if (status != files::DataFileStatus::Ok) {
-        message(QStringLiteral("%1 %2").arg(file->shown, files::dataFileProblemText(problem)));
-        return ExitBadInput;
-    }
+    const files::DataFileSummary &summary = input.summary();
     const files::DataFileHeader &h = summary.header;
     QByteArray out;
     printLine(out, "FileType", QString::number(h.FileType));
@@ -70,18 +63,18 @@ int cli::runInfo(const QStringList &args)
     if (summary.commentCut()) {
         printLine(out, "CommentCut", QStringLiteral("1"));
         message(QStringLiteral("%1: comment of %2 cut to its first %3")
-                    .arg(file->shown, count(summary.commentSize, "byte", "bytes"))
+                    .arg(input.source().shown, count(summary.commentSize, "byte", "bytes"))
                     .arg(summary.commentBytes.size()));
     }
     if (summary.titleCut()) {
         printLine(out, "TitleCut", QStringLiteral("1"));
         message(QStringLiteral("%1: titles of %2 and %3 bytes cut to their first %4")
-                    .arg(file->shown)
+                    .arg(input.source().shown)
                     .arg(summary.xTitleSize)
                     .arg(summary.yTitleSize)
                     .arg(files::MaxTitleBytes));
     }
     StandardOutput stdOut;
     stdOut.write(out);
-    return stdOut.finish() ? 0 : StandardOutput::ExitOutputFailed;
+    return stdOut.finish() ? ExitDone : ExitOutputFailed;
 }

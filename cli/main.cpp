@@ -42,12 +42,6 @@ const char usage[]
 
 } // namespace
 
-int cli::usageError(const QString &text)
-{
-    message(text);
-    return ExitUsage;
-}
-
 int main(int argc, char **argv)
 {
     cli::holdClosedStandardStreams();
@@ -88,6 +82,7 @@ int main(int argc, char **argv)
         return cli::runCycle(args);
     if (command == "recovered")
         return cli::runRecovered(args);
-    return cli::usageError(QString("unknown command '%1' (ferrun-cli --help lists the commands)")
-                               .arg(cli::escaped(command)));
+    cli::message(QString("unknown command '%1' (ferrun-cli --help lists the commands)")
+                     .arg(cli::escaped(command)));
+    return cli::ExitUsage;
 }

@@ -39,12 +39,10 @@ using acquisition::ExchangeOutcome;
 using acquisition::MeasurementSession;
 using acquisition::SessionFailure;
 using acquisition::SessionState;
-using cli::printError;
+using cli::message;
 
-constexpr int ExitSaved = 0;
-constexpr int ExitNotSaved = 1;
+// Its own statuses; 0, 1, 2 and 4 are those of cli/exitstatus.h.
 constexpr int ExitNoReply = 3;
-constexpr int ExitNoInstrument = 4;
 constexpr int ExitOutOfStep = 5;
 constexpr int ExitDisconnected = 6;
 
@@ -129,8 +127,8 @@ void describe(cli::CommandLine &line)
     line.addOption({ "comment", "The comment stored in the file.", "TEXT" });
     line.addFlag({ "quiet" },
         "No progress and no notes: only what went wrong, and where a recording was kept.");
-    line.addExitCode(ExitSaved, "saved");
-    line.addExitCode(ExitNotSaved,
+    line.addExitCode(cli::ExitDone, "saved");
+    line.addExitCode(cli::ExitOutputFailed,
         "the file cannot be written (checked before measuring; after a measurement the "
         "recording is kept in the recovery store, named on standard error)");
     line.addExitCode(cli::ExitUsage,
@@ -141,7 +139,7 @@ void describe(cli::CommandLine &line)
                 "between two blocks (or no trigger in time), or the measurement ended "
                 "without data; the bytes received are kept (see below)")
             .arg(acquisition::ReplyGraceMs / 1000));
-    line.addExitCode(ExitNoInstrument, "no instrument found, or its port cannot be opened");
+    line.addExitCode(cli::ExitNoInstrument, cli::NoInstrumentExit);
     line.addExitCode(ExitOutOfStep,
         "transfer out of step, or a short read's reply incomplete: the file is left as it "
         "was, the bytes received up to the last good block are kept (see below)");
@@ -240,9 +238,8 @@ std::optional<int> readOptions(const QStringList &args, Options &o)
 
 int signalExit(int number, const QString &output)
 {
-    printError(
-        QString("%1: nothing saved, %2 left as it was")
-            .arg(acquisition::TerminationSignals::describe(number), cli::outputShown(output)));
+    message(QString("%1: nothing saved, %2 left as it was")
+                .arg(acquisition::TerminationSignals::describe(number), cli::outputShown(output)));
     return acquisition::TerminationSignals::exitStatus(number);
 }
 
@@ -254,9 +251,9 @@ int keepUndelivered(files::UnsavedWork &work, const files::Recording &recording,
     QString error;
     const QString kept = work.keepUndelivered(recording, comment, why, &error);
     if (kept.isEmpty())
-        printError(QString("%1; the recording could not be kept either: %2").arg(why, error));
+        message(QString("%1; the recording could not be kept either: %2").arg(why, error));
     else
-        printError(QString("%1; the recording is kept in %2").arg(why, cli::escaped(kept)));
+        message(QString("%1; the recording is kept in %2").arg(why, cli::escaped(kept)));
     return status;
 }
 
@@ -267,8 +264,7 @@ void keepFailed(files::UnsavedWork &work, const QString &output, const ExchangeO
 {
     const files::Recording &received = outcome.recording;
     if (received.data.isEmpty()) {
-        printError(
-            QString("nothing was received; %1 left as it was").arg(cli::outputShown(output)));
+        message(QString("nothing was received; %1 left as it was").arg(cli::outputShown(output)));
         return;
     }
     QString detail = reason;
@@ -283,14 +279,14 @@ void keepFailed(files::UnsavedWork &work, const QString &output, const ExchangeO
     const QString target = output == QLatin1String("-") ? QString() : output;
     const QString path = work.keepFailed(kept, detail, target, &error);
     if (path.isEmpty()) {
-        printError(QString("the %1 received could not be kept: %2")
-                       .arg(cli::count(received.data.size(), "byte", "bytes"), error));
+        message(QString("the %1 received could not be kept: %2")
+                    .arg(cli::count(received.data.size(), "byte", "bytes"), error));
         return;
     }
-    printError(QString("%1 left as it was; the %2 received up to the last good block are "
-                       "kept in %3 (not a good recording)")
-                   .arg(cli::outputShown(output), cli::count(received.data.size(), "byte", "bytes"),
-                       cli::escaped(path)));
+    message(QString("%1 left as it was; the %2 received up to the last good block are "
+                    "kept in %3 (not a good recording)")
+                .arg(cli::outputShown(output), cli::count(received.data.size(), "byte", "bytes"),
+                    cli::escaped(path)));
 }
 
 } // namespace
@@ -309,14 +305,14 @@ int cli::runMeasure(const QStringList &args)
     std::signal(SIGPIPE, SIG_IGN);
     acquisition::TerminationSignals termination;
     if (!termination.isActive()) {
-        printError(QString("cannot watch for signals: %1").arg(std::strerror(errno)));
-        return ExitNotSaved;
+        message(QString("cannot watch for signals: %1").arg(std::strerror(errno)));
+        return cli::ExitOutputFailed;
     }
     files::UnsavedWork work(cli::recoveryStore(), files::RecoveryKeeper::Measure);
 
     if (o.waitForBoard && !acquisition::findInstrumentPort(o.roots)) {
         if (!o.quiet)
-            printError("waiting for the board to be plugged in (Ctrl+C ends the wait)");
+            message("waiting for the board to be plugged in (Ctrl+C ends the wait)");
         // A signal ends the wait through the event loop.
         const QMetaObject::Connection wait = QObject::connect(&termination,
             &acquisition::TerminationSignals::signalReceived, [] { QCoreApplication::exit(0); });
@@ -333,7 +329,7 @@ int cli::runMeasure(const QStringList &args)
     where.roots = o.roots;
     acquisition::Instrument instrument(where);
     if (!cli::connectInstrument(instrument))
-        return ExitNoInstrument;
+        return cli::ExitNoInstrument;
     if (termination.received())
         return signalExit(termination.received(), o.output);
     MeasurementSession &session = instrument.session();
@@ -403,13 +399,13 @@ int cli::runMeasure(const QStringList &args)
         const QString bound = o.triggerTimeoutS ? QString(" (at most %1 s)").arg(*o.triggerTimeoutS)
                                                 : QString(" (Ctrl+C to give up)");
         if (!o.quiet)
-            printError(o.shortRead
+            message(o.shortRead
                     ? QString("waiting for the photodiode trigger%1").arg(bound)
                     : QString("recording time passed: waiting for the photodiode trigger%1")
                           .arg(bound));
     });
-    QObject::connect(&session, &MeasurementSession::portFailure,
-        [&](const QString &message) { printError(message); });
+    QObject::connect(
+        &session, &MeasurementSession::portFailure, [&](const QString &text) { message(text); });
     QObject::connect(
         &session, &MeasurementSession::exchangeEnded, [&](const ExchangeOutcome &ended) {
             if (outcome || termination.received())
@@ -454,12 +450,12 @@ int cli::runMeasure(const QStringList &args)
     if (termination.received() && !made)
         return signalExit(termination.received(), o.output);
     if (boardGone || !outcome) {
-        printError(cli::failureText(SessionFailure::Disconnected));
+        message(cli::failureText(SessionFailure::Disconnected));
         return ExitDisconnected;
     }
     if (!made) {
         const QString why = cli::failureText(outcome->failure, o.triggerTimeoutS);
-        printError(outcome->failure == SessionFailure::OutOfStep
+        message(outcome->failure == SessionFailure::OutOfStep
                 ? why + QStringLiteral(", so the recording is not saved")
                 : why);
         keepFailed(work, o.output, *outcome, why, o.comment);
@@ -483,13 +479,13 @@ int cli::runMeasure(const QStringList &args)
         && out.write(files::encodeDataFile(recording.header, recording.data, o.comment))
         && out.commit()) {
         if (!o.quiet)
-            printError(QString("saved %1: %2 of data")
-                           .arg(cli::outputShown(o.output),
-                               cli::count(recording.data.size(), "byte", "bytes")));
-        return ExitSaved;
+            message(QString("saved %1: %2 of data")
+                        .arg(cli::outputShown(o.output),
+                            cli::count(recording.data.size(), "byte", "bytes")));
+        return cli::ExitDone;
     }
     if (out.errorNumber() == EINTR)
         return signalled(cli::signalThatInterrupted(termination));
-    return keepUndelivered(
-        work, recording, o.comment, cli::shownError(out.errorString(), o.output), ExitNotSaved);
+    return keepUndelivered(work, recording, o.comment, cli::shownError(out.errorString(), o.output),
+        cli::ExitOutputFailed);
 }

@@ -18,11 +18,6 @@
 
 namespace cli {
 
-void printError(const QString &text)
-{
-    message(text);
-}
-
 std::optional<int> readTarget(const CommandLine &line, MeasurementOptions &o)
 {
     if (!line.isSet("output"))
@@ -185,7 +180,7 @@ std::optional<int> checkTarget(const QString &target)
     if (target == QLatin1String("-")) {
         if (standardStreamClosed(STDOUT_FILENO)) {
             message("cannot write to standard output: it is closed");
-            return StandardOutput::ExitOutputFailed;
+            return ExitOutputFailed;
         }
         if (::isatty(STDOUT_FILENO)) {
             message("standard output is a terminal: a data file is not written there (redirect "

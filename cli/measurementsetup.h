@@ -22,9 +22,6 @@ namespace cli {
 
 class CommandLine;
 
-// "ferrun-cli COMMAND: <message>" on standard error (cli::message).
-void printError(const QString &message);
-
 // The options both commands define (each with its own help texts and limits).
 struct MeasurementOptions
 {

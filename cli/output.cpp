@@ -169,7 +169,7 @@ bool StandardOutput::finish()
 int printText(const QString &text)
 {
     StandardOutput out;
-    return out.write(text) && out.finish() ? 0 : StandardOutput::ExitOutputFailed;
+    return out.write(text) && out.finish() ? 0 : ExitOutputFailed;
 }
 
 std::optional<InputFile> inputFile(const QString &name)

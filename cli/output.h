@@ -1,17 +1,15 @@
 #pragma once
 
+#include "cli/exitstatus.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
 
 // What every ferrun-cli command shares about its messages, standard output and input: one
 // style for every line on standard error, standard output written and checked, names made
-// safe and unambiguous, "-" as standard input, and the exit status of a bad input file.
+// safe and unambiguous, and "-" as standard input.
 namespace cli {
-
-// Exit status of info, export, stats, plot and catalog for an input file that cannot be read,
-// is not a data file or ends too early (2 stays "bad arguments").
-inline constexpr int ExitBadInput = 3;
 
 // The command under way ("measure"), named by every message: set once, at its start.
 void setCommand(const QString &name);
@@ -44,8 +42,6 @@ bool standardStreamClosed(int fd);
 class StandardOutput
 {
 public:
-    static constexpr int ExitOutputFailed = 1;
-
     StandardOutput() = default;
 
     bool write(const QByteArray &bytes);

@@ -10,6 +10,7 @@
 #include "channelchart/chartreport.h"
 #include "chart/chartrenderer.h"
 #include "cli/commandline.h"
+#include "cli/datafileinput.h"
 #include "cli/displayoptions.h"
 #include "cli/output.h"
 #include "files/channels.h"
@@ -47,17 +48,19 @@ constexpr int MaximumSide = 8192;
 // The limits of the window's fields for the temperature axis (seYmin, seYmax).
 constexpr int MaximumDegrees = 500;
 
-// The report's texts of FILE (read at `path`, titled `title`): its modification time as the
-// recording's time, the sampling figures of its header, its comment.
-chart::Report fileReport(const QString &path, const QString &title,
+// A report prints a comment up to a few lines: its first 64 KiB are plenty.
+constexpr qint64 ReportCommentBytes = 64 * 1024;
+
+// The report's texts of FILE (opened with ReportCommentBytes of its comment), titled
+// `title`: its modification time as the recording's time, the sampling figures of its
+// header, its comment.
+chart::Report fileReport(const cli::DataFileInput &file, const QString &title,
     const sig::DisplaySettings &settings, const QLocale &locale)
 {
-    files::DataFileSummary summary;
-    // The comment is printed up to a few lines: its first 64 KiB are plenty.
-    files::readDataFileSummary(path, &summary, 64 * 1024);
+    const files::DataFileSummary &summary = file.summary();
     return chart::recordingReport(title, summary.header, summary.header.DataLength,
-        QFileInfo(path).lastModified(), summary.commentLines().join(u'\n'), settings.rangeIndex,
-        locale);
+        QFileInfo(file.source().path).lastModified(), summary.commentLines().join(u'\n'),
+        settings.rangeIndex, locale);
 }
 
 // How the picture names a file given as `name`: without its folder ("-" for standard input).
@@ -129,9 +132,7 @@ void setUpChart(chart::ChartRenderer &chart, const sig::DecodedRecording &record
 struct PlotInput
 {
     QString fileName; // as given
-    cli::InputFile source;
     cli::DataFileInput file;
-    std::optional<sig::ChartStream> stream;
     chart::ChannelSeries series {};
     double shift = 0;
     std::optional<chart::RecordingExtent> extent;
@@ -211,15 +212,15 @@ int plot(char *program, const QStringList &args)
         "Move the overlays along X by this much, in the X unit of --mode (and --unit in the "
         "time modes).",
         "X", "0" });
-    line.addExitCode(0, "written");
-    line.addExitCode(1, "the output could not be written");
-    line.addExitCode(2,
+    line.addExitCode(cli::ExitDone, "written");
+    line.addExitCode(cli::ExitOutputFailed, "the output could not be written");
+    line.addExitCode(cli::ExitUsage,
         "bad arguments, or OUT is never written (FILE or an OVERLAY itself, a block device, "
         "standard output that is a terminal for a PNG or PDF)");
     line.addExitCode(cli::ExitBadInput,
         QString(cli::BadDataFileExit)
             + "; likewise an OVERLAY (the message names the file; OUT is left as it was)");
-    line.addExitCode(4, "the plot module of ferrun-cli is missing or cannot be loaded");
+    line.addExitCode(cli::ExitNoPlotModule, cli::NoPlotModuleExit);
     if (const std::optional<int> status = line.parse(args, 1, INT_MAX))
         return *status;
 
@@ -280,27 +281,21 @@ int plot(char *program, const QStringList &args)
 
     // Every file is checked before the output is opened.
     std::deque<PlotInput> inputs;
-    const auto badInput = [](const PlotInput &input) {
-        cli::message(input.file.message());
-        return cli::ExitBadInput;
-    };
     for (const QString &fileName : line.positional()) {
         PlotInput &input = inputs.emplace_back();
         input.fileName = fileName;
         input.shift = inputs.size() > 1 ? *shift : 0;
-        const std::optional<cli::InputFile> source = cli::inputFile(fileName);
-        if (!source)
+        // The report's comment is the first file's.
+        const bool report = inputs.size() == 1 && format == chart::PictureFormat::Pdf;
+        if (!input.file.open(fileName, report ? ReportCommentBytes : 0))
             return cli::ExitBadInput;
-        input.source = *source;
-        if (!input.file.open(input.source))
-            return badInput(input);
     }
     QStringList overlayPaths;
     for (size_t i = 1; i < inputs.size(); ++i)
-        overlayPaths << inputs[i].source.path;
+        overlayPaths << inputs[i].file.source().path;
     cli::CommandOutput out;
     if (const std::optional<int> status
-        = out.open(outName, inputs.front().source.path, overlayPaths))
+        = out.open(outName, inputs.front().file.source().path, overlayPaths))
         return *status;
 
     // The toolkit starts only now, so that bad arguments and files are refused quickly; on
@@ -323,20 +318,16 @@ int plot(char *program, const QStringList &args)
         QGuiApplication::installTranslator(&english);
     const QLocale reportLocale(language == "en" ? QLocale::English : QLocale::Russian);
 
-    sig::ChartDecoder decoder;
-    for (PlotInput &input : inputs) {
-        sig::DisplaySettings own = *settings;
-        sig::applyFileHeader(own, input.file.header());
-        input.stream.emplace(decoder, input.file.header().DataLength, own);
-    }
+    for (PlotInput &input : inputs)
+        input.file.setDisplay(*settings);
     chart::ChartRenderer chart;
     chart.setSize(*size);
     // The picture's title: the SVG's, and the report page's of a PDF.
     chart::Report report;
     report.title = pictureName(inputs.front().fileName);
     if (format == chart::PictureFormat::Pdf)
-        report = fileReport(inputs.front().source.path, report.title, *settings, reportLocale);
-    setUpChart(chart, inputs.front().stream->recording(), colours);
+        report = fileReport(inputs.front().file, report.title, *settings, reportLocale);
+    setUpChart(chart, inputs.front().file.recording(), colours);
     inputs.front().series = chart::channelSeries(chart);
     for (size_t i = 1; i < inputs.size(); ++i) {
         PlotInput &input = inputs[i];
@@ -345,7 +336,7 @@ int plot(char *program, const QStringList &args)
             : chart::overlayName(input.fileName);
         const chart::OverlaySeries overlay = chart::addOverlaySeries(chart, name, int(i - 1));
         input.series = overlay.channels;
-        chart::showRecordingChannels(input.series, input.stream->recording());
+        chart::showRecordingChannels(input.series, input.file.recording());
         nameOverlayChannels(overlay, shiftText(input.shift, *settings));
     }
     // Checked above: the axis takes the range.
@@ -358,33 +349,33 @@ int plot(char *program, const QStringList &args)
     // First pass over each file: the extremes of its points. With those of every file the
     // chart is laid out (the axes span the overlays too); then a second pass over each file
     // keeps its points reduced to the pixel columns of that layout.
-    const auto fail = [&](const PlotInput &input) {
+    const auto fail = [&] {
         out.cancel();
-        return badInput(input);
+        return cli::ExitBadInput;
     };
     for (PlotInput &input : inputs) {
         input.extent.emplace(input.shift);
-        if (!input.file.decode(*input.stream, [&] {
-                input.extent->add(input.stream->recording());
+        if (!input.file.decode([&] {
+                input.extent->add(input.file.recording());
                 return true;
             }))
-            return fail(input);
+            return fail();
     }
     bool reduce = false;
     for (PlotInput &input : inputs) {
         if (input.extent->reducible()) {
-            input.extent->addSpanPoints(input.series, input.stream->recording());
+            input.extent->addSpanPoints(input.series, input.file.recording());
             reduce = true;
             continue;
         }
         // X values that are not finite or not ascending (an interval read from a damaged
         // header): every point, as the window would hold them.
         std::vector<double> xs;
-        if (!input.file.decode(*input.stream, [&] {
-                chart::addRecordingPoints(input.series, input.stream->recording(), xs, input.shift);
+        if (!input.file.decode([&] {
+                chart::addRecordingPoints(input.series, input.file.recording(), xs, input.shift);
                 return true;
             }))
-            return fail(input);
+            return fail();
     }
     if (reduce) {
         chart::layOutForPicture(chart, format);
@@ -393,11 +384,11 @@ int plot(char *program, const QStringList &args)
             if (!input.extent->reducible())
                 continue;
             chart::ColumnReduction reduction(columns, input.shift);
-            if (!input.file.decode(*input.stream, [&] {
-                    reduction.add(input.stream->recording());
+            if (!input.file.decode([&] {
+                    reduction.add(input.file.recording());
                     return true;
                 }))
-                return fail(input);
+                return fail();
             reduction.fill(input.series);
         }
     }
@@ -411,13 +402,13 @@ int plot(char *program, const QStringList &args)
     if (!written && !refused) {
         out.cancel();
         cli::message("the picture could not be made");
-        return cli::StandardOutput::ExitOutputFailed;
+        return cli::ExitOutputFailed;
     }
     if (!written || !out.commit()) {
         out.cancel();
-        return cli::StandardOutput::ExitOutputFailed;
+        return cli::ExitOutputFailed;
     }
-    return 0;
+    return cli::ExitDone;
 }
 
 } // namespace

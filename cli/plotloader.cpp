@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/exitstatus.h"
 
 #include <cstdio>
 #include <dlfcn.h>
@@ -6,10 +7,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Exit status when the module cannot be loaded: the installation is incomplete (3 is a bad
-// input file, for plot as for the other commands).
-constexpr int ExitNoModule = 4;
 
 // The folder of the running executable, from the kernel's link to it.
 std::string executableFolder()
@@ -35,14 +32,14 @@ int cli::runPlot(int argc, char **argv)
     void *handle = dlopen(module.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (!handle) {
         std::fprintf(stderr, "ferrun-cli plot: cannot load the plot module: %s\n", dlerror());
-        return ExitNoModule;
+        return cli::ExitNoPlotModule;
     }
     using Entry = int (*)(int, char **);
     const auto entry = reinterpret_cast<Entry>(dlsym(handle, "ferrunPlotMain"));
     if (!entry) {
         std::fprintf(
             stderr, "ferrun-cli plot: %s is not the plot module: %s\n", module.c_str(), dlerror());
-        return ExitNoModule;
+        return cli::ExitNoPlotModule;
     }
     // The module stays loaded until the process ends: objects it made may still be
     // destroyed at exit.

@@ -48,8 +48,8 @@ int cli::runPorts(const QStringList &args)
         "the window connects to as the instrument.");
     line.addOption({ "sysfs-root", "Read the device tree under DIR.", "DIR", "/sys" });
     line.addOption({ "dev-root", "Device nodes are named under DIR.", "DIR", "/dev" });
-    line.addExitCode(0, "listed (also when no device or no instrument is found)");
-    line.addExitCode(StandardOutput::ExitOutputFailed, "standard output could not be written");
+    line.addExitCode(ExitDone, "listed (also when no device or no instrument is found)");
+    line.addExitCode(ExitOutputFailed, "standard output could not be written");
     if (const std::optional<int> status = line.parse(args))
         return *status;
     acquisition::DiscoveryRoots roots;
@@ -104,5 +104,5 @@ int cli::runPorts(const QStringList &args)
         wanted.interfaceNumber = acquisition::BridgeInterface;
         out.write(QStringLiteral("instrument not found (%1)\n").arg(identityText(wanted)));
     }
-    return out.finish() ? 0 : StandardOutput::ExitOutputFailed;
+    return out.finish() ? 0 : ExitOutputFailed;
 }

@@ -57,8 +57,8 @@ int cli::runRecovered(const QStringList &args)
         "command that reads one.");
     line.addOption(
         { "store", "The recovery store to list.", "DIR", files::RecoveryStore::defaultFolder() });
-    line.addExitCode(0, "listed (nothing when the store is empty)");
-    line.addExitCode(StandardOutput::ExitOutputFailed, "standard output could not be written");
+    line.addExitCode(ExitDone, "listed (nothing when the store is empty)");
+    line.addExitCode(ExitOutputFailed, "standard output could not be written");
     if (const auto status = line.parse(args))
         return *status;
 
@@ -78,5 +78,5 @@ int cli::runRecovered(const QStringList &args)
         if (!out.write(fields.join(u'\t') + u'\n'))
             break;
     }
-    return out.finish() ? 0 : StandardOutput::ExitOutputFailed;
+    return out.finish() ? 0 : ExitOutputFailed;
 }

@@ -1,5 +1,6 @@
 #include "cli/commandline.h"
 #include "cli/commands.h"
+#include "cli/datafileinput.h"
 #include "cli/displayoptions.h"
 #include "cli/output.h"
 #include "signal/csvexport.h"
@@ -46,14 +47,14 @@ int cli::runStats(const QStringList &args)
         "X" });
     line.addOption({ "to", "Last X of the region; default the recording's end.", "Y" });
     addDisplayOptions(line, PhotodiodeOption::NotOffered);
-    line.addExitCode(0, "written");
-    line.addExitCode(1, "standard output could not be written");
-    line.addExitCode(2, "bad arguments, or no drawn point lies between X and Y");
+    line.addExitCode(ExitDone, "written");
+    line.addExitCode(ExitOutputFailed, "standard output could not be written");
+    line.addExitCode(ExitUsage, "bad arguments, or no drawn point lies between X and Y");
     line.addExitCode(ExitBadInput, BadDataFileExit);
     if (const std::optional<int> status = line.parse(args, 1, 1))
         return *status;
 
-    std::optional<sig::DisplaySettings> settings = displayOptions(line);
+    const std::optional<sig::DisplaySettings> settings = displayOptions(line);
     if (!settings)
         return ExitUsage;
     constexpr double infinity = std::numeric_limits<double>::infinity();
@@ -64,23 +65,16 @@ int cli::runStats(const QStringList &args)
     if (!to)
         return ExitUsage;
 
-    const std::optional<InputFile> file = inputFile(line.positional().first());
-    if (!file)
-        return ExitBadInput;
     DataFileInput input;
-    if (!input.open(*file)) {
-        message(input.message());
+    if (!input.open(line.positional().first()))
         return ExitBadInput;
-    }
-    sig::applyFileHeader(*settings, input.header());
-    sig::ChartDecoder decoder;
-    sig::ChartStream stream(decoder, input.header().DataLength, *settings);
+    input.setDisplay(*settings);
     sig::RegionStatistics statistics(*from, *to);
     // The X of the recording's first and last drawn point, for the message on an empty range.
     double firstX = 0, lastX = 0;
     bool anyPoint = false;
-    const bool decoded = input.decode(stream, [&] {
-        const sig::DecodedRecording &piece = stream.recording();
+    const bool decoded = input.decode([&] {
+        const sig::DecodedRecording &piece = input.recording();
         statistics.add(piece);
         if (piece.pointCount() > 0) {
             if (!anyPoint)
@@ -90,16 +84,14 @@ int cli::runStats(const QStringList &args)
         }
         return true;
     });
-    if (!decoded) {
-        message(input.message());
+    if (!decoded)
         return ExitBadInput;
-    }
     if (statistics.count() == 0) {
         const QString unit = sig::isTimeMode(settings->axisMode)
             ? QString(" %1").arg(QStringList { "us", "ms", "s" }.at(settings->timeUnitIndex))
             : QString();
         if (!anyPoint)
-            return line.error(QString("%1 holds no drawn point").arg(file->shown));
+            return line.error(QString("%1 holds no drawn point").arg(input.source().shown));
         return line.error(QString("no drawn point lies between %1 and %2%3 (the recording's "
                                   "points lie from %4 to %5%3)")
                               .arg(QString::fromLatin1(sig::formatNumber(*from)),
@@ -108,8 +100,8 @@ int cli::runStats(const QStringList &args)
                                   QString::fromLatin1(sig::formatNumber(lastX))));
     }
 
-    const double perSecond = sig::slopePerSecondFactor(stream.recording());
-    const sig::RegionDecimals decimals = sig::regionDecimals(stream.recording(), statistics.span());
+    const double perSecond = sig::slopePerSecondFactor(input.recording());
+    const sig::RegionDecimals decimals = sig::regionDecimals(input.recording(), statistics.span());
     QByteArray text = "channel,n,min,max,mean,first,last,slope_per_s\n";
     for (const sig::ChannelStatistics &c : statistics.result()) {
         text += 'T' + QByteArray::number(c.channel) + ',' + QByteArray::number(c.count);
@@ -122,6 +114,6 @@ int cli::runStats(const QStringList &args)
     }
     StandardOutput out;
     if (!out.write(text) || !out.finish())
-        return StandardOutput::ExitOutputFailed;
-    return 0;
+        return ExitOutputFailed;
+    return ExitDone;
 }
