@@ -1,6 +1,6 @@
 #include "channelchart/channelchart.h"
 #include "chart/chart.h"
-#include "chartfixture.h"
+#include "tests/chart/chartfixture.h"
 
 #include <QImage>
 #include <QPainter>
