@@ -1,6 +1,7 @@
 #include "app/filecontrol.h"
 
 #include "app/windowoutput.h"
+#include "app/writefailure.h"
 #include "files/channels.h"
 #include "files/cyclestore.h"
 #include "files/folderbrowser.h"
@@ -29,16 +30,17 @@ CycleSaveOutcome saveCycles(files::CycleStore &cycles, const CycleSaveRequest &r
     CycleSaveOutcome outcome;
     if (request.oneFile) {
         files::SaveFailure failure = files::SaveFailure::None;
-        if (cycles.saveOneFile(
-                request.fileName, request.comment, nullptr, nullptr, WindowOutput, &failure))
+        int systemError = 0;
+        if (cycles.saveOneFile(request.fileName, request.comment, nullptr, nullptr, WindowOutput,
+                &failure, &systemError))
             outcome.written = QStringList { request.fileName };
-        outcome.error = files::saveFailureText(failure, request.fileName);
+        outcome.error = writeFailureText(failure, request.fileName, systemError);
         return outcome;
     }
     const files::CycleSaveResult result
         = cycles.savePerCycle(request.fileName, request.comment, WindowOutput);
     outcome.written = result.written;
-    outcome.error = files::saveFailureText(result.failure, result.failedFile);
+    outcome.error = writeFailureText(result.failure, result.failedFile, result.systemError);
     return outcome;
 }
 
@@ -56,9 +58,8 @@ FileControl::FileControl(FileWindow window, files::UnsavedWork &work, QObject *p
     };
     confirmLossyComment = [this](const QString &missing) { return askLossyComment(missing); };
     chooseOpenFile = [this] { return execOpenDialog(); };
-    cycleSaver = [this](const CycleSaveRequest &request) {
-        return saveCycles(m_work.cycles(), request);
-    };
+    cycleSaver
+        = [this](const CycleSaveRequest &request) { return saveCycles(m_work.cycles(), request); };
 }
 
 bool FileControl::recordingFaulty() const

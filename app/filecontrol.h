@@ -76,7 +76,7 @@ struct CycleSaveOutcome
 {
     // Files written, in the order written.
     QStringList written;
-    // The failure to show (files::saveFailureText); empty when everything was written.
+    // The failure to show (app/writefailure.h); empty when everything was written.
     QString error;
 };
 
