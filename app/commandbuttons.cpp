@@ -27,8 +27,10 @@ public:
 
     void setAction(QAction *action)
     {
-        if (m_action)
+        if (m_action) {
             disconnect(m_action, nullptr, this, nullptr);
+            m_button->removeAction(m_action);
+        }
         m_action = action;
         // The button is one of the action's places: its caption colour follows the command's.
         m_button->addAction(action);

@@ -197,14 +197,24 @@ bool FileControl::mayLoad()
     return true;
 }
 
-void FileControl::btLoadFileClick(QObject *sender)
+void FileControl::btLoadFileClick()
+{
+    load(true);
+}
+
+bool FileControl::loadCurrentDataFile()
+{
+    return load(false);
+}
+
+bool FileControl::load(bool askName)
 {
     if (!mayLoad())
-        return;
-    if (sender != m_window.btNextFile) {
+        return false;
+    if (askName) {
         const QString chosen = chooseOpenFile();
         if (chosen.isEmpty())
-            return;
+            return false;
         CurrentDataFile = chosen;
     }
     // The whole file is read and checked before anything changes.
@@ -212,20 +222,13 @@ void FileControl::btLoadFileClick(QObject *sender)
     QString error;
     if (files::readRecording(CurrentDataFile, &recording, &error) != files::DataFileStatus::Ok) {
         m_window.showMessage(error);
-        return;
+        return false;
     }
     applyLoaded(std::move(recording), fileCaption(CurrentDataFile));
     m_window.enableBrowsing();
-    m_loadedOk = true;
     emit fileUsed(CurrentDataFile);
     m_window.buildChart();
-}
-
-bool FileControl::loadCurrentDataFile()
-{
-    m_loadedOk = false;
-    btLoadFileClick(m_window.btNextFile);
-    return m_loadedOk;
+    return true;
 }
 
 bool FileControl::openRecovered(const QString &path)
@@ -259,7 +262,7 @@ void FileControl::applyLoaded(files::Recording recording, const QString &caption
 void FileControl::browseTo(const QString &fileName)
 {
     CurrentDataFile = fileName;
-    btLoadFileClick(m_window.btNextFile);
+    load(false);
 }
 
 void FileControl::btPrevFileClick()

@@ -351,10 +351,11 @@ void TForm1::bindSession()
     connect(
         m_instrument.get(), &acquisition::Instrument::disconnected, this, &TForm1::instrumentLost);
 
-    TimErrBlink = new QTimer(this);
-    TimErrBlink->setInterval(300);
-    connect(TimErrBlink, &QTimer::timeout, this, &TForm1::TimErrBlinkTimer);
-    TimErrBlink->start();
+    auto *blink = new QTimer(this);
+    blink->setObjectName(QStringLiteral("TimErrBlink"));
+    blink->setInterval(300);
+    connect(blink, &QTimer::timeout, this, &TForm1::TimErrBlinkTimer);
+    blink->start();
     ui->gbFT->setVisible(false);
     mirrorChooseF();
     mirrorTuneButton();

@@ -20,6 +20,7 @@ class QColorDialog;
 class QDragEnterEvent;
 class QDropEvent;
 class QLabel;
+class QMenu;
 class QMimeData;
 class QTimer;
 
@@ -254,6 +255,13 @@ private:
     void bindButtons();
     void bindControls();
     void hookEvents();
+    // What only events carry, each hooked on the widget whose event it is; true when taken.
+    bool dragOverTextBox(QEvent *event); // mComment, MAllCmnt
+    static bool openMenuOnPress(QEvent *event, QWidget *section, QMenu *menu); // the header
+    bool toolBarDoubleClick(QEvent *event); // ctlBar and its tool bars
+    bool chartMenuEvent(QEvent *event, QPoint &pressedAt); // Chart1
+    bool optionsPanelClick(QEvent *event); // gbOptions
+    bool startButtonKey(QEvent *event); // btStart
     void createMenus();
     // Which commands are enabled, and what the start buttons stand for: from the link (a board
     // to measure with), the session and the cycle run (a measurement waits), the file handling
@@ -386,7 +394,6 @@ private:
 
     // ---- Children: controls and timers (owned by Qt's parent chain)
     std::unique_ptr<Form1Ui> ui;
-    QTimer *TimErrBlink = nullptr;
     // Draws the blocks received should no block request come.
     QTimer *m_liveRedraw = nullptr;
     // Over the chart while the recording drawn is the broken remains of a failed transfer.

@@ -92,7 +92,7 @@ void TForm1::createActions()
     u.actOpen
         = withPicture(command("actOpen", tr("Открыть файл…"), QKeySequence(Qt::CTRL | Qt::Key_O)),
             Picture::Open, tr("Открыть файл данных"));
-    on(u.actOpen, [this] { m_fileControl->btLoadFileClick(nullptr); });
+    on(u.actOpen, [this] { m_fileControl->btLoadFileClick(); });
     u.actSave
         = withPicture(command("actSave", tr("Сохранить…"), QKeySequence(Qt::CTRL | Qt::Key_S)),
             Picture::Save, tr("Сохранить данные в файл"));
@@ -265,7 +265,9 @@ void TForm1::updateActions()
     u.actRemoveOverlays->setEnabled(m_overlays && m_overlays->count() > 0);
     // While a measurement waits, the start buttons read "Отменить" and cancel it.
     QAction *start = waiting ? u.actCancel : u.actStart;
-    if (u.btStartPlus->defaultAction() != start) {
+    if (QAction *shown = u.btStartPlus->defaultAction(); shown != start) {
+        // One action on the button: with more it would offer the others as a menu.
+        u.btStartPlus->removeAction(shown);
         u.btStartPlus->setDefaultAction(start);
         showAction(u.btStart, start);
     }
@@ -315,88 +317,109 @@ void TForm1::bindControls()
 void TForm1::hookEvents()
 {
     Form1Ui &u = *ui;
-    // A data file dragged over the comment or the catalogue opens as on the rest of the
-    // window (those boxes would take its name as text).
     for (QWidget *area : { u.mComment->viewport(), u.MAllCmnt->viewport() })
-        app::hookEvents(area, [this](QEvent *event) {
-            const QEvent::Type type = event->type();
-            if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
-                return false;
-            auto *drop = static_cast<QDropEvent *>(event);
-            if (droppedDataFile(drop->mimeData()).isEmpty())
-                return false;
-            if (type == QEvent::Drop)
-                dropEvent(drop);
-            else
-                drop->acceptProposedAction();
-            return true;
-        });
-    // The header's sections open their menus, as a menu bar's would.
+        app::hookEvents(area, [this](QEvent *event) { return dragOverTextBox(event); });
     for (const auto &[name, menu] :
         { std::pair { "lbFileMenu", u.pmFile }, std::pair { "lbControlMenu", u.pmControl } }) {
         QLabel *section = u.Header->findChild<QLabel *>(QLatin1String(name));
         app::hookEvents(section, [section, menu = menu](QEvent *event) {
-            if (event->type() != QEvent::MouseButtonPress)
-                return false;
-            menu->popup(section->mapToGlobal(QPoint(0, section->height())));
-            return true;
+            return openMenuOnPress(event, section, menu);
         });
     }
-    // A double click on the tool bars reads the board's memory again.
     for (QWidget *bar : { u.ctlBar, static_cast<QWidget *>(u.tbFile),
              static_cast<QWidget *>(u.ToolBar8), static_cast<QWidget *>(u.tbOptions) })
-        app::hookEvents(bar, [this](QEvent *event) {
-            if (event->type() != QEvent::MouseButtonDblClick)
-                return false;
-            ui->actReRead->trigger();
-            return true;
-        });
+        app::hookEvents(bar, [this](QEvent *event) { return toolBarDoubleClick(event); });
+    app::hookEvents(u.Chart1, [this, pressedAt = QPoint()](QEvent *event) mutable {
+        return chartMenuEvent(event, pressedAt);
+    });
+    app::hookEvents(u.gbOptions, [this](QEvent *event) { return optionsPanelClick(event); });
+    app::hookEvents(u.btStart, [this](QEvent *event) { return startButtonKey(event); });
+}
+
+bool TForm1::dragOverTextBox(QEvent *event)
+{
+    // A data file dragged over the comment or the catalogue opens as on the rest of the
+    // window (those boxes would take its name as text).
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return false;
+    auto *drop = static_cast<QDropEvent *>(event);
+    if (droppedDataFile(drop->mimeData()).isEmpty())
+        return false;
+    if (type == QEvent::Drop)
+        dropEvent(drop);
+    else
+        drop->acceptProposedAction();
+    return true;
+}
+
+bool TForm1::openMenuOnPress(QEvent *event, QWidget *section, QMenu *menu)
+{
+    // The header's sections open their menus, as a menu bar's would.
+    if (event->type() != QEvent::MouseButtonPress)
+        return false;
+    menu->popup(section->mapToGlobal(QPoint(0, section->height())));
+    return true;
+}
+
+bool TForm1::toolBarDoubleClick(QEvent *event)
+{
+    // A double click on the tool bars reads the board's memory again.
+    if (event->type() != QEvent::MouseButtonDblClick)
+        return false;
+    ui->actReRead->trigger();
+    return true;
+}
+
+bool TForm1::chartMenuEvent(QEvent *event, QPoint &pressedAt)
+{
     // The chart's menu: the menu key, Shift+F10, or a right click without a drag (the right
     // button also scrolls the chart, which sees the button's events too).
-    app::hookEvents(u.Chart1, [this, pressedAt = QPoint()](QEvent *event) mutable {
-        chart::TChart *chart = ui->Chart1;
-        if (event->type() == QEvent::KeyPress) {
-            const auto *key = static_cast<QKeyEvent *>(event);
-            if (key->key() != Qt::Key_Menu
-                && (key->key() != Qt::Key_F10 || key->modifiers() != Qt::ShiftModifier))
-                return false;
-            ui->pmChart->popup(chart->mapToGlobal(chart->ChartRect().center()));
-            return true;
-        }
-        if (event->type() != QEvent::MouseButtonPress
-            && event->type() != QEvent::MouseButtonRelease)
+    chart::TChart *chart = ui->Chart1;
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() != Qt::Key_Menu
+            && (key->key() != Qt::Key_F10 || key->modifiers() != Qt::ShiftModifier))
             return false;
-        const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() != Qt::RightButton)
-            return false;
-        const QPoint at = mouse->position().toPoint();
-        if (event->type() == QEvent::MouseButtonPress)
-            pressedAt = at;
-        else if ((at - pressedAt).manhattanLength() < 3)
-            ui->pmChart->popup(mouse->globalPosition().toPoint());
+        ui->pmChart->popup(chart->mapToGlobal(chart->ChartRect().center()));
+        return true;
+    }
+    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonRelease)
         return false;
-    });
+    const auto *mouse = static_cast<QMouseEvent *>(event);
+    if (mouse->button() != Qt::RightButton)
+        return false;
+    const QPoint at = mouse->position().toPoint();
+    if (event->type() == QEvent::MouseButtonPress)
+        pressedAt = at;
+    else if ((at - pressedAt).manhattanLength() < 3)
+        ui->pmChart->popup(mouse->globalPosition().toPoint());
+    return false;
+}
+
+bool TForm1::optionsPanelClick(QEvent *event)
+{
     // A click on the options panel's empty part closes it.
-    app::hookEvents(u.gbOptions, [this](QEvent *event) {
-        if (event->type() != QEvent::MouseButtonPress
-            || ui->gbOptions->childAt(static_cast<QMouseEvent *>(event)->position().toPoint()))
-            return false;
-        gbOptionsClick();
-        return true;
-    });
+    if (event->type() != QEvent::MouseButtonPress
+        || ui->gbOptions->childAt(static_cast<QMouseEvent *>(event)->position().toPoint()))
+        return false;
+    gbOptionsClick();
+    return true;
+}
+
+bool TForm1::startButtonKey(QEvent *event)
+{
     // On the start button, Enter does what a click does and Escape hides the panel.
-    app::hookEvents(u.btStart, [this](QEvent *event) {
-        if (event->type() != QEvent::KeyPress)
-            return false;
-        const int key = static_cast<QKeyEvent *>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter)
-            (measurementWaiting() ? ui->actCancel : ui->actStart)->trigger();
-        else if (key == Qt::Key_Escape)
-            closeFrequencyPanel();
-        else
-            return false;
-        return true;
-    });
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter)
+        (measurementWaiting() ? ui->actCancel : ui->actStart)->trigger();
+    else if (key == Qt::Key_Escape)
+        closeFrequencyPanel();
+    else
+        return false;
+    return true;
 }
 
 } // namespace app

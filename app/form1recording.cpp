@@ -79,7 +79,6 @@ void TForm1::createFileControl()
     window.dialogParent = this;
     window.comment = ui->mComment;
     window.oneFile = ui->cb1file;
-    window.btNextFile = ui->actNextFile;
     window.busy = [this] { return m_session->state() != acquisition::SessionState::Idle; };
     window.setFileCaption = [this](const QString &caption) { ui->gbFile->setTitle(caption); };
     window.setStatus = [this](const QString &text) { m_presenter->showStatus(text); };

@@ -572,6 +572,17 @@ TEST_F(Acceptance, PrintsOnTheDefaultCupsQueue)
     std::cout << "[ figures  ] print: click to job accepted " << sendMs
               << " ms, click to PDF written " << writtenMs << " ms\n";
     RecordProperty("print_send_ms", int(sendMs));
+
+    // A queue that takes no jobs: the print system's reason is named, and no job is made.
+    ASSERT_TRUE(queue.client(QStringLiteral("cupsreject"), { queue.name() }, &error))
+        << qPrintable(error);
+    click(control<QToolButton>(f, "btPrint"));
+    const QString refused
+        = QStringLiteral("Не удаётся отправить задание печати на «%1»: ").arg(queue.name());
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.at(0).startsWith(refused)) << qPrintable(messages.at(0));
+    EXPECT_GT(messages.at(0).size(), refused.size()) << "no reason";
+    EXPECT_EQ(queue.jobs(false).size() + queue.jobs(true).size(), 1);
     queue.stop();
 }
 
