@@ -149,24 +149,32 @@ void TForm1::createHeaderAndToolBars()
 
     Form1Ui &u = *ui;
     u.tbFile = toolBar(u.ctlBar, "tbFile", 2, 190);
-    u.btSave = toolButton(u.tbFile, "btSave", Face::Picture);
-    u.btLoadFile = toolButton(u.tbFile, "btLoadFile", Face::Picture);
-    u.btCopy = toolButton(u.tbFile, "btCopy", Face::Picture);
-    u.btShowCmnt = toolButton(u.tbFile, "btShowCmnt", Face::Picture);
-    u.btPrevFile = toolButton(u.tbFile, "btPrevFile", Face::Picture);
-    u.btNextFile = toolButton(u.tbFile, "btNextFile", Face::Picture);
-    u.btPrint = toolButton(u.tbFile, "btPrint", Face::Picture);
-
     u.ToolBar8 = toolBar(u.ctlBar, "ToolBar8", 194, 384);
-    u.btUSB = toolButton(u.ToolBar8, "btUSB", Face::Picture);
-    u.btExtrn = toolButton(u.ToolBar8, "btExtrn", Face::Picture);
-    u.btChooseF = toolButton(u.ToolBar8, "btChooseF", Face::Caption);
-    u.btStartPlus = toolButton(u.ToolBar8, "btStartPlus", Face::Caption);
-    u.btCycle = toolButton(u.ToolBar8, "btCycle", Face::Caption);
-    u.bt500plus = toolButton(u.ToolBar8, "bt500plus", Face::Caption);
-
     u.tbOptions = toolBar(u.ctlBar, "tbOptions", 580, 98);
-    u.btOptions = toolButton(u.tbOptions, "btOptions", Face::Caption);
+    const struct
+    {
+        QToolButton *&button;
+        QToolBar *bar;
+        const char *name;
+        Face face;
+    } buttons[] = {
+        { u.btSave, u.tbFile, "btSave", Face::Picture },
+        { u.btLoadFile, u.tbFile, "btLoadFile", Face::Picture },
+        { u.btCopy, u.tbFile, "btCopy", Face::Picture },
+        { u.btShowCmnt, u.tbFile, "btShowCmnt", Face::Picture },
+        { u.btPrevFile, u.tbFile, "btPrevFile", Face::Picture },
+        { u.btNextFile, u.tbFile, "btNextFile", Face::Picture },
+        { u.btPrint, u.tbFile, "btPrint", Face::Picture },
+        { u.btUSB, u.ToolBar8, "btUSB", Face::Picture },
+        { u.btExtrn, u.ToolBar8, "btExtrn", Face::Picture },
+        { u.btChooseF, u.ToolBar8, "btChooseF", Face::Caption },
+        { u.btStartPlus, u.ToolBar8, "btStartPlus", Face::Caption },
+        { u.btCycle, u.ToolBar8, "btCycle", Face::Caption },
+        { u.bt500plus, u.ToolBar8, "bt500plus", Face::Caption },
+        { u.btOptions, u.tbOptions, "btOptions", Face::Caption },
+    };
+    for (const auto &b : buttons)
+        b.button = toolButton(b.bar, b.name, b.face);
 
     // The title bar's help button is not available on every desktop: "?" does its work.
     u.btHelp = make<QToolButton>(this, "btHelp", 684, 25, 23, 21);

@@ -4,7 +4,6 @@
 #include "files/outputfile.h"
 #include "files/windows1251.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <cerrno>
 #include <cstring>
@@ -172,21 +171,6 @@ bool saveDataFileFrom(const QString &fileName, const DataFileHeader &header, qui
     if (!out.write(encodeDataFileComment(comment)) || !out.commit())
         return fail(SaveFailure::CannotWrite, out.errorNumber());
     return true;
-}
-
-QString saveFailureText(SaveFailure failure, const QString &fileName)
-{
-    switch (failure) {
-    case SaveFailure::None:
-        break;
-    case SaveFailure::CannotCreate:
-        return QCoreApplication::translate("files::DataFile", "Не удаётся создать файл %1")
-            .arg(fileName);
-    case SaveFailure::CannotWrite:
-    case SaveFailure::CannotRead:
-        return QCoreApplication::translate("files::DataFile", "Ошибка записи в поток");
-    }
-    return {};
 }
 
 QString DataFile::comment() const

@@ -65,10 +65,6 @@ bool saveDataFile(const QString &fileName, const DataFileHeader &header, const Q
     QString *note = nullptr, const OutputOptions &options = {}, SaveFailure *failure = nullptr,
     int *systemError = nullptr);
 
-// A failed save in the window's language: "Не удаётся создать файл <name>" or "Ошибка записи
-// в поток" (translated where the window speaks English); empty for SaveFailure::None.
-QString saveFailureText(SaveFailure failure, const QString &fileName);
-
 // Saves as saveDataFile does, with `dataLength` bytes of data that `writeData` writes to `out`
 // in pieces, so that data held nowhere in memory (the cycles of a run) can be streamed from
 // their files. `writeData` returns false when a write to `out` failed, or when its own source

@@ -1086,14 +1086,6 @@ The file %2 holds this recording.</translation>
         <source>Не удаётся открыть файл %1: это не обычный файл</source>
         <translation>Cannot open file %1: not a regular file</translation>
     </message>
-    <message>
-        <source>Не удаётся создать файл %1</source>
-        <translation>Cannot create file %1</translation>
-    </message>
-    <message>
-        <source>Ошибка записи в поток</source>
-        <translation>Stream write error</translation>
-    </message>
 </context>
 <context>
     <name>files::FolderBrowser</name>
