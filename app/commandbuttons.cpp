@@ -56,15 +56,18 @@ private:
 
 void setCaptionColor(QAbstractButton *button, const QColor &color)
 {
+    // A disabled button keeps the style's disabled caption, and so looks disabled.
     QPalette pal = button->palette();
-    pal.setColor(QPalette::ButtonText, color);
-    pal.setColor(QPalette::WindowText, color);
+    for (const QPalette::ColorGroup group : { QPalette::Active, QPalette::Inactive }) {
+        pal.setColor(group, QPalette::ButtonText, color);
+        pal.setColor(group, QPalette::WindowText, color);
+    }
     button->setPalette(pal);
 }
 
 QColor captionColor(const QAbstractButton *button)
 {
-    return button->palette().color(QPalette::ButtonText);
+    return button->palette().color(QPalette::Active, QPalette::ButtonText);
 }
 
 void setCommandCaption(QAction *action, const QString &caption, bool red)

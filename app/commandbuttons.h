@@ -9,7 +9,8 @@ class QPushButton;
 
 namespace app {
 
-// A button's caption colour (red for "Закрыть" and the captions of what runs).
+// A button's caption colour (red for "Закрыть" and the captions of what runs), while it is
+// enabled.
 void setCaptionColor(QAbstractButton *button, const QColor &color);
 QColor captionColor(const QAbstractButton *button);
 
