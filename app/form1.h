@@ -98,8 +98,9 @@ enum class SaveAnswer { Save, Discard, Cancel };
 // the window or to the instrument) is held by a std::unique_ptr member declared after all it
 // refers to. Members are destroyed in the reverse order of their declaration, and before any
 // child widget (~QWidget deletes the children once the members are gone), so no helper
-// outlives what it refers to and none is deleted by hand. Event hooks (app/eventhook.h) belong
-// to the widget they watch.
+// outlives what it refers to and none is deleted by hand (the destructor only stops the window
+// hearing the instrument, whose last exchange ends as it goes). Event hooks (app/eventhook.h)
+// belong to the widget they watch.
 class TForm1 : public QWidget
 {
     Q_OBJECT
