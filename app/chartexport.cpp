@@ -1,6 +1,7 @@
 #include "app/chartexport.h"
 
 #include "app/windowoutput.h"
+#include "app/writefailure.h"
 #include "channelchart/chartpicture.h"
 #include "channelchart/chartreport.h"
 #include "chart/chart.h"
@@ -20,6 +21,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <dlfcn.h>
 #include <exception>
 
 namespace app {
@@ -29,6 +31,26 @@ namespace {
 QString cannotOpenClipboard()
 {
     return QCoreApplication::translate("app::ChartExport", "Не удаётся открыть буфер обмена");
+}
+
+// The print system's reason for the last request it refused on this thread (CUPS keeps its
+// last error per thread; the toolkit's print engine hands the job over on this thread when
+// painting ends and does not look at the outcome); empty when the request succeeded or CUPS
+// is not in use. CUPS is asked through the library the toolkit has already loaded.
+QString printSystemRefusal()
+{
+    void *cups = ::dlopen("libcups.so.2", RTLD_LAZY | RTLD_NOLOAD);
+    if (!cups)
+        return {};
+    const auto status = reinterpret_cast<int (*)()>(::dlsym(cups, "cupsLastError"));
+    const auto text = reinterpret_cast<const char *(*)()>(::dlsym(cups, "cupsLastErrorString"));
+    // IPP's client and server errors begin at 0x0400; below are the successes.
+    constexpr int FirstError = 0x0400;
+    QString reason;
+    if (status && text && status() >= FirstError)
+        reason = QString::fromUtf8(text());
+    ::dlclose(cups);
+    return reason;
 }
 
 } // namespace
@@ -42,7 +64,12 @@ PrinterJob::~PrinterJob() = default;
 
 QPaintDevice *PrinterJob::page()
 {
-    return m_printer.get();
+    return m_file ? m_file->page() : static_cast<QPaintDevice *>(m_printer.get());
+}
+
+QString PrinterJob::errorString() const
+{
+    return m_file ? m_file->errorString() : m_error;
 }
 
 QString PrinterJob::destination() const
@@ -63,6 +90,11 @@ QString PrinterJob::doneText() const
 
 bool PrinterJob::begin(QPainter &painter, const QString &title)
 {
+    if (m_printer->outputFormat() == QPrinter::PdfFormat) {
+        m_file = std::make_unique<PdfFileJob>(
+            m_printer->outputFileName(), m_printer->pageLayout(), m_printer->resolution());
+        return m_file->begin(painter, title);
+    }
     m_printer->setDocName(title);
     if (painter.begin(m_printer.get()) && m_printer->printerState() != QPrinter::Error)
         return true;
@@ -76,19 +108,29 @@ bool PrinterJob::begin(QPainter &painter, const QString &title)
 
 bool PrinterJob::end(QPainter &painter)
 {
-    // The job is handed to the print system (or the file completed) when painting ends.
+    if (m_file)
+        return m_file->end(painter);
+    // The job is handed to the print system when painting ends.
     const bool ended = painter.end();
-    if (ended && m_printer->printerState() != QPrinter::Error
+    const QString refusal = printSystemRefusal();
+    if (ended && refusal.isEmpty() && m_printer->printerState() != QPrinter::Error
         && m_printer->printerState() != QPrinter::Aborted)
         return true;
-    m_error = QCoreApplication::translate(
-        "app::ChartExport", "Не удаётся отправить задание печати на «%1»")
-                  .arg(destination());
+    m_error = refusal.isEmpty() ? QCoreApplication::translate(
+                  "app::ChartExport", "Не удаётся отправить задание печати на «%1»")
+                                      .arg(destination())
+                                : QCoreApplication::translate("app::ChartExport",
+                                    "Не удаётся отправить задание печати на «%1»: %2")
+                                      .arg(destination(), refusal);
     return false;
 }
 
 void PrinterJob::abort(QPainter &painter)
 {
+    if (m_file) {
+        m_file->abort(painter);
+        return;
+    }
     m_printer->abort();
     if (painter.isActive())
         painter.end();
@@ -108,12 +150,12 @@ std::unique_ptr<PrintJob> defaultPrinterJob()
 class PdfFileJob::Writer
 {
 public:
-    Writer()
+    Writer(const QPageLayout &layout, int resolution)
         : pdf(&buffer)
     {
         buffer.open(QIODevice::WriteOnly);
-        pdf.setResolution(1200);
-        pdf.setPageLayout(chart::reportPageLayout());
+        pdf.setResolution(resolution);
+        pdf.setPageLayout(layout);
         pdf.setCreator(QStringLiteral("Ferrun"));
     }
     QByteArray bytes;
@@ -122,8 +164,13 @@ public:
 };
 
 PdfFileJob::PdfFileJob(const QString &fileName)
+    : PdfFileJob(fileName, chart::reportPageLayout(), 1200)
+{
+}
+
+PdfFileJob::PdfFileJob(const QString &fileName, const QPageLayout &layout, int resolution)
     : m_fileName(fileName)
-    , m_writer(std::make_unique<Writer>())
+    , m_writer(std::make_unique<Writer>(layout, resolution))
 {
 }
 
@@ -154,9 +201,13 @@ bool PdfFileJob::end(QPainter &painter)
 {
     painter.end();
     files::OutputFile out;
-    if (out.open(m_fileName, WindowOutput) && out.write(m_writer->bytes) && out.commit())
+    if (!out.open(m_fileName, WindowOutput)) {
+        m_error = writeFailureText(files::SaveFailure::CannotCreate, m_fileName, out.errorNumber());
+        return false;
+    }
+    if (out.write(m_writer->bytes) && out.commit())
         return true;
-    m_error = files::saveFailureText(files::SaveFailure::CannotCreate, m_fileName);
+    m_error = writeFailureText(files::SaveFailure::CannotWrite, m_fileName, out.errorNumber());
     return false;
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+class QPageLayout;
 class QPainter;
 class QPaintDevice;
 class QPrinter;
@@ -37,7 +38,11 @@ public:
     virtual QString doneText() const { return {}; }
 };
 
-// A job on a Qt printer: the desktop's print system (CUPS) or a PDF file.
+class PdfFileJob;
+
+// A job on a Qt printer: the desktop's print system (CUPS), or a PDF file (the print dialog's
+// "print to file"), which is written as every save of the window is, by a PdfFileJob on the
+// printer's page. A job the print system refuses is reported with the print system's reason.
 class PrinterJob : public PrintJob
 {
 public:
@@ -49,13 +54,15 @@ public:
     bool begin(QPainter &painter, const QString &title) override;
     bool end(QPainter &painter) override;
     void abort(QPainter &painter) override;
-    QString errorString() const override { return m_error; }
+    QString errorString() const override;
     QString doneText() const override;
 
 private:
     QString destination() const;
 
     std::unique_ptr<QPrinter> m_printer;
+    // The file of a printer that prints into a PDF file, from begin on.
+    std::unique_ptr<PdfFileJob> m_file;
     QString m_error;
 };
 
@@ -63,13 +70,14 @@ private:
 // is landscape A4, the report's.
 std::unique_ptr<PrintJob> defaultPrinterJob();
 
-// A job on a PDF file of a landscape A4 page, titled in its metadata, written once the page
-// is done as every save of the window is (WindowOutput: a file replaced whole; a device or
-// FIFO refused).
+// A job on a PDF file of one page (landscape A4 unless given), titled in its metadata, written
+// once the page is done as every save of the window is (WindowOutput: a file replaced whole;
+// a device or FIFO refused); a failure names the system's reason (app/writefailure.h).
 class PdfFileJob : public PrintJob
 {
 public:
     explicit PdfFileJob(const QString &fileName);
+    PdfFileJob(const QString &fileName, const QPageLayout &layout, int resolution);
     ~PdfFileJob() override;
     QPaintDevice *page() override;
     bool begin(QPainter &painter, const QString &title) override;

@@ -1,10 +1,9 @@
 #include "app/cyclecontrol.h"
 
-#include "app/form1.h"
-#include "app/statusbar.h"
+#include "app/commandbuttons.h"
 #include "files/unsavedwork.h"
 
-#include <QAbstractButton>
+#include <QAction>
 #include <QTimer>
 
 namespace app {
@@ -15,24 +14,22 @@ QString CycleControl::lowMemoryMessage()
 }
 
 CycleControl::CycleControl(acquisition::MeasurementSession &session,
-    acquisition::SamplingParameters &panel, files::UnsavedWork &work, QAbstractButton *btCycle,
+    acquisition::SamplingParameters &panel, files::UnsavedWork &work, QAction *cycleCommand,
     std::function<acquisition::MeasurementRequest()> request, std::function<void()> restart,
     std::function<void(const QString &)> showMessage)
     : QObject(nullptr)
     , m_work(work)
-    , m_button(btCycle)
+    , m_command(cycleCommand)
     , m_showMessage(std::move(showMessage))
     , m_run(std::make_unique<acquisition::CycleRun>(&session, &panel, &work.cycles()))
 {
     // The first cycle starts as the cycle start says; every following one as btStart does.
-    m_run->setRequestSource(
-        [this, request = std::move(request), restart = std::move(restart)] {
-            if (!std::exchange(m_first, false))
-                restart();
-            return request();
-        });
-    connect(m_run.get(), &acquisition::CycleRun::runningChanged, this,
-        &CycleControl::mirrorButton);
+    m_run->setRequestSource([this, request = std::move(request), restart = std::move(restart)] {
+        if (!std::exchange(m_first, false))
+            restart();
+        return request();
+    });
+    connect(m_run.get(), &acquisition::CycleRun::runningChanged, this, &CycleControl::mirrorButton);
     connect(m_run.get(), &acquisition::CycleRun::ended, this, &CycleControl::ended);
     mirrorButton();
 }
@@ -53,8 +50,7 @@ void CycleControl::btCycleClick()
 void CycleControl::mirrorButton()
 {
     const bool running = m_run->CycleRunning();
-    m_button->setText(running ? tr("Стоп") : tr("ЦИКЛ"));
-    TForm1::setCaptionColor(m_button, running ? QColor(255, 0, 0) : QColor(0, 0, 0));
+    setCommandCaption(m_command, running ? tr("Стоп") : tr("ЦИКЛ"), running);
 }
 
 void CycleControl::ended(acquisition::CycleRun::Ending ending)

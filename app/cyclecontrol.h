@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-class QAbstractButton;
+class QAction;
 
 namespace acquisition {
 class SamplingParameters;
@@ -19,10 +19,10 @@ namespace app {
 
 // The window side of the cycle mode. The run, timCycle and the storing of each cycle live in
 // acquisition::CycleRun, the cycles themselves in the keeper's cycle store; this binds them
-// to btCycle (its caption and colour), makes every following cycle start as a press of
-// btStart does, and says why a run ended by itself once the handler that ended it has
-// returned. sePointChart and cbChartClear act through BuildChart; the three options of the
-// cycle mode persist in the settings' "Cycle" section.
+// to the cycle command (btCycle's caption and colour), makes every following cycle start as a press
+// of btStart does, and says why a run ended by itself once the handler that ended it has returned.
+// sePointChart and cbChartClear act through BuildChart; the three options of the cycle mode persist
+// in the settings' "Cycle" section.
 class CycleControl : public QObject
 {
     Q_OBJECT
@@ -31,7 +31,7 @@ public:
     // `request` gives each cycle's measurement; `restart` does what a press of btStart does
     // besides, before every cycle after the first.
     CycleControl(acquisition::MeasurementSession &session, acquisition::SamplingParameters &panel,
-        files::UnsavedWork &work, QAbstractButton *btCycle,
+        files::UnsavedWork &work, QAction *cycleCommand,
         std::function<acquisition::MeasurementRequest()> request, std::function<void()> restart,
         std::function<void(const QString &)> showMessage);
     ~CycleControl() override;
@@ -49,7 +49,7 @@ private:
     void ended(acquisition::CycleRun::Ending ending);
 
     files::UnsavedWork &m_work;
-    QAbstractButton *m_button;
+    QAction *m_command;
     std::function<void(const QString &)> m_showMessage;
     std::unique_ptr<acquisition::CycleRun> m_run;
     bool m_first = false;

@@ -1,6 +1,7 @@
 #include "app/filecontrol.h"
 
 #include "app/windowoutput.h"
+#include "app/writefailure.h"
 #include "files/channels.h"
 #include "files/cyclestore.h"
 #include "files/folderbrowser.h"
@@ -29,16 +30,17 @@ CycleSaveOutcome saveCycles(files::CycleStore &cycles, const CycleSaveRequest &r
     CycleSaveOutcome outcome;
     if (request.oneFile) {
         files::SaveFailure failure = files::SaveFailure::None;
-        if (cycles.saveOneFile(
-                request.fileName, request.comment, nullptr, nullptr, WindowOutput, &failure))
+        int systemError = 0;
+        if (cycles.saveOneFile(request.fileName, request.comment, nullptr, nullptr, WindowOutput,
+                &failure, &systemError))
             outcome.written = QStringList { request.fileName };
-        outcome.error = files::saveFailureText(failure, request.fileName);
+        outcome.error = writeFailureText(failure, request.fileName, systemError);
         return outcome;
     }
     const files::CycleSaveResult result
         = cycles.savePerCycle(request.fileName, request.comment, WindowOutput);
     outcome.written = result.written;
-    outcome.error = files::saveFailureText(result.failure, result.failedFile);
+    outcome.error = writeFailureText(result.failure, result.failedFile, result.systemError);
     return outcome;
 }
 
@@ -56,9 +58,8 @@ FileControl::FileControl(FileWindow window, files::UnsavedWork &work, QObject *p
     };
     confirmLossyComment = [this](const QString &missing) { return askLossyComment(missing); };
     chooseOpenFile = [this] { return execOpenDialog(); };
-    cycleSaver = [this](const CycleSaveRequest &request) {
-        return saveCycles(m_work.cycles(), request);
-    };
+    cycleSaver
+        = [this](const CycleSaveRequest &request) { return saveCycles(m_work.cycles(), request); };
 }
 
 bool FileControl::recordingFaulty() const
@@ -196,14 +197,24 @@ bool FileControl::mayLoad()
     return true;
 }
 
-void FileControl::btLoadFileClick(QObject *sender)
+void FileControl::btLoadFileClick()
+{
+    load(true);
+}
+
+bool FileControl::loadCurrentDataFile()
+{
+    return load(false);
+}
+
+bool FileControl::load(bool askName)
 {
     if (!mayLoad())
-        return;
-    if (sender != m_window.btNextFile) {
+        return false;
+    if (askName) {
         const QString chosen = chooseOpenFile();
         if (chosen.isEmpty())
-            return;
+            return false;
         CurrentDataFile = chosen;
     }
     // The whole file is read and checked before anything changes.
@@ -211,20 +222,13 @@ void FileControl::btLoadFileClick(QObject *sender)
     QString error;
     if (files::readRecording(CurrentDataFile, &recording, &error) != files::DataFileStatus::Ok) {
         m_window.showMessage(error);
-        return;
+        return false;
     }
     applyLoaded(std::move(recording), fileCaption(CurrentDataFile));
     m_window.enableBrowsing();
-    m_loadedOk = true;
     emit fileUsed(CurrentDataFile);
     m_window.buildChart();
-}
-
-bool FileControl::loadCurrentDataFile()
-{
-    m_loadedOk = false;
-    btLoadFileClick(m_window.btNextFile);
-    return m_loadedOk;
+    return true;
 }
 
 bool FileControl::openRecovered(const QString &path)
@@ -258,7 +262,7 @@ void FileControl::applyLoaded(files::Recording recording, const QString &caption
 void FileControl::browseTo(const QString &fileName)
 {
     CurrentDataFile = fileName;
-    btLoadFileClick(m_window.btNextFile);
+    load(false);
 }
 
 void FileControl::btPrevFileClick()

@@ -30,8 +30,6 @@ struct FileWindow
     QPlainTextEdit *comment = nullptr;
     // cb1file, looked at when a cycle run is saved.
     QCheckBox *oneFile = nullptr;
-    // The sender with which btLoadFileClick skips its dialog.
-    QObject *btNextFile = nullptr;
     // An exchange with the board is under way: no file is opened then.
     std::function<bool()> busy;
     // gbFile's caption, the first status panel, and the frequency/time panel hidden.
@@ -41,7 +39,7 @@ struct FileWindow
     // cbT1..cbT7 and cbAvgMC from the channel bits of a loaded file (a box that changes runs
     // its click handler).
     std::function<void(quint8 chartChannelBits)> applyChannelBits;
-    // btPrevFile, btNextFile and btShowCmnt, enabled by the first load.
+    // A file was loaded or saved: the folder's files can be browsed and catalogued.
     std::function<void()> enableBrowsing;
     // Makes the recording the current one (the one held goes to the recovery store first
     // when it needs saving) with its comment in the box, without drawing it.
@@ -76,7 +74,7 @@ struct CycleSaveOutcome
 {
     // Files written, in the order written.
     QStringList written;
-    // The failure to show (files::saveFailureText); empty when everything was written.
+    // The failure to show (app/writefailure.h); empty when everything was written.
     QString error;
 };
 
@@ -114,8 +112,8 @@ public:
     // "Экспорт в CSV…": the points the chart shows, as `ferrun-cli export` writes them. Never
     // a data file, never the current file.
     void exportCsvClick();
-    // With btNextFile as sender the dialog is skipped and CurrentDataFile is loaded.
-    void btLoadFileClick(QObject *sender);
+    // The open dialog, then the file chosen is loaded.
+    void btLoadFileClick();
     void btPrevFileClick();
     void btNextFileClick();
     // The load without a dialog, as browsing and the catalogue call it. True when the file
@@ -185,6 +183,8 @@ public:
 private:
     // The busy check and the panel's hiding that every load starts with; false when busy.
     bool mayLoad();
+    // CurrentDataFile loaded, or the one chosen in the open dialog first; true when loaded.
+    bool load(bool askName);
     void applyLoaded(files::Recording recording, const QString &caption);
     void exportCsv(const QString &fileName);
     void browseTo(const QString &fileName);
@@ -200,7 +200,6 @@ private:
     QString m_cyclesFile;
     QPointer<QFileDialog> SaveDlg;
     QPointer<QFileDialog> OpenDlg;
-    bool m_loadedOk = false;
 };
 
 } // namespace app

@@ -3,6 +3,7 @@
 
 #include "app/filecontrol.h"
 #include "app/windowoutput.h"
+#include "app/writefailure.h"
 #include "files/folderbrowser.h"
 #include "files/outputfile.h"
 #include "files/unsavedwork.h"
@@ -118,9 +119,10 @@ void FileControl::btSaveClick()
         return;
     }
     files::SaveFailure failure = files::SaveFailure::None;
+    int systemError = 0;
     if (!files::saveDataFile(choice->fileName, headerRecord(), m_work.recording().data, comment,
-            nullptr, nullptr, nullptr, WindowOutput, &failure)) {
-        m_window.showMessage(files::saveFailureText(failure, choice->fileName));
+            nullptr, nullptr, nullptr, WindowOutput, &failure, &systemError)) {
+        m_window.showMessage(writeFailureText(failure, choice->fileName, systemError));
         return;
     }
     // The box shows what the file holds: characters the file could not hold are its "?".
@@ -184,11 +186,13 @@ void FileControl::exportCsv(const QString &fileName)
     // A file replaced whole; a device or FIFO is refused, as for every save of the window.
     files::OutputFile file;
     if (!file.open(fileName, WindowOutput)) {
-        m_window.showMessage(files::saveFailureText(files::SaveFailure::CannotCreate, fileName));
+        m_window.showMessage(
+            writeFailureText(files::SaveFailure::CannotCreate, fileName, file.errorNumber()));
         return;
     }
     if (!file.write(sig::csvText(recording)) || !file.commit()) {
-        m_window.showMessage(files::saveFailureText(files::SaveFailure::CannotWrite, fileName));
+        m_window.showMessage(
+            writeFailureText(files::SaveFailure::CannotWrite, fileName, file.errorNumber()));
         return;
     }
     // An export is no data file: the current file and the frame's caption stay.

@@ -1,39 +1,28 @@
 #pragma once
 
+#include "acquisition/measurementsession.h"
 #include "app/appoptions.h"
 #include "files/channels.h"
-#include "acquisition/measurementsession.h"
 #include "files/unsavedwork.h"
 
 #include <QColor>
 #include <QElapsedTimer>
-#include <QPointer>
 #include <QRect>
 #include <QSize>
 #include <QStringList>
 #include <QWidget>
-#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
 
-class QCheckBox;
+class QAction;
 class QColorDialog;
-class QComboBox;
-class QGroupBox;
-class QLabel;
-class QMenu;
-class QPlainTextEdit;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
-class QTimer;
-class QToolBar;
-class QToolButton;
-class QAbstractButton;
 class QDragEnterEvent;
 class QDropEvent;
+class QLabel;
+class QMenu;
 class QMimeData;
+class QTimer;
 
 namespace chart {
 class TChart;
@@ -50,7 +39,7 @@ namespace app {
 
 class CataloguePanel;
 class ChartBuilder;
-class ColorPanel;
+class ChartExport;
 class CursorReadout;
 class CycleControl;
 class ContextHelp;
@@ -61,7 +50,7 @@ class RegionCursors;
 class RegionPanel;
 class SessionPresenter;
 class SpinEdit;
-class StatusBar;
+struct Form1Ui;
 
 // What start-up takes from outside besides the settings file and the command line: how
 // messages are shown (an information box unless replaced; tests collect them) and where
@@ -90,7 +79,11 @@ enum class SaveAnswer { Save, Discard, Cancel };
 // shutdown sequence, which writes every setting back.
 //
 // Controls are laid out at fixed positions; the chart and the bands that follow it are
-// resized by FormResize from the window's outer size and the two margins.
+// resized by FormResize from the window's outer size and the two margins. They are private
+// (Form1Ui, app/form1ui.h): a test or a user finds a control by its object name. Each command
+// is one QAction shared by its tool button, menu item and shortcut; updateActions() alone
+// decides which commands are enabled, from the link, the session, the cycle run and the file
+// handling.
 //
 // The window owns the instrument (the serial port SerialPort1, the link that finds and opens
 // it, and the measurement session that runs every exchange on it) and the keeper of the work
@@ -99,6 +92,15 @@ enum class SaveAnswer { Save, Discard, Cancel };
 // session does (status texts, progress panel). Every recording the session completes, and
 // every file opened, becomes the current recording; one not saved goes to the recovery store
 // first. Closing the window with something not saved asks "Сохранить запись?".
+//
+// Ownership: widgets, menus, actions and timers are Qt children of the window (or of the
+// widget they belong to) and go with it. Every helper (an object that refers to other parts of
+// the window or to the instrument) is held by a std::unique_ptr member declared after all it
+// refers to. Members are destroyed in the reverse order of their declaration, and before any
+// child widget (~QWidget deletes the children once the members are gone), so no helper
+// outlives what it refers to and none is deleted by hand (the destructor only stops the window
+// hearing the instrument, whose last exchange ends as it goes). Event hooks (app/eventhook.h)
+// belong to the widget they watch.
 class TForm1 : public QWidget
 {
     Q_OBJECT
@@ -115,6 +117,9 @@ public:
 
     // The height of the channel check boxes' row below the chart.
     static constexpr int ChannelsBand = 30;
+    // What the chart leaves of the window's outer height and width.
+    static constexpr int ChartHeightMargin = 169;
+    static constexpr int ChartWidthMargin = 22;
     // Blocks are drawn at most this often, right after a block request has gone out: the
     // drawing then fills the time the next block takes on the wire (6 ms) and holds up no
     // request. Without requests (a stalled board) they are drawn LiveFallbackMs after they
@@ -124,20 +129,41 @@ public:
     // The least client size at which every control can be reached.
     static constexpr QSize MinimumClientSize { 712, 470 };
 
-    // ---- Window-wide state
-    int ChartHeightMargin = 0;
-    int ChartWidthMargin = 0;
-    bool CycleRunning = false;
-    std::array<QCheckBox *, files::ChannelCount> CheckBoxByChannel {};
-    std::array<ColorPanel *, files::ChannelCount> PanelByChannel {};
-    acquisition::SamplingParameters *sampling = nullptr;
+    // ---- How messages, the colour dialog, the question on closing and the list of unsaved
+    // recordings are shown; tests replace them.
+    std::function<void(const QString &)> showMessage;
+    std::function<std::optional<QColor>(const QColor &)> chooseColor;
+    std::function<SaveAnswer()> askSaveRecording;
+    // The recovered recording chosen from the list; empty when none.
+    std::function<QString(const QList<files::RecoveryEntry> &)> chooseRecovered;
 
-    // ---- The instrument (the built-in board with --simulator, SerialPort1, the link and the
-    // session) and the session it holds
-    std::unique_ptr<acquisition::Instrument> instrument;
-    acquisition::MeasurementSession *session = nullptr;
+    // ---- The parts of the window, each reached through its own interface
+    // The built-in board with --simulator, SerialPort1, the link and the session it holds.
+    acquisition::Instrument &instrument() { return *m_instrument; }
+    acquisition::MeasurementSession &session() { return *m_session; }
     // The session's states as the window shows them (status texts, progress panel).
-    SessionPresenter *presenter = nullptr;
+    SessionPresenter &presenter() { return *m_presenter; }
+    // The frequency/time panel's model.
+    acquisition::SamplingParameters &sampling() { return *m_sampling; }
+    // Chart building (app/chartbuilder.h), the status bar's readout (app/cursorreadout.h),
+    // cursors A and B and their region's panel (app/regioncursors.h, app/regionpanel.h).
+    ChartBuilder &chartBuilder() { return *m_chartBuilder; }
+    CursorReadout &cursorReadout() { return *m_cursorReadout; }
+    RegionCursors &regionCursors() { return *m_regionCursors; }
+    RegionPanel &regionPanel() { return *m_regionPanel; }
+    // The cycle mode (app/cyclecontrol.h): its run and stores.
+    CycleControl &cycleControl() { return *m_cycleControl; }
+    // Recordings laid over the chart to compare with (app/overlays.h): drawn anew after every
+    // chart build, never the current recording.
+    Overlays &overlays() { return *m_overlays; }
+    // Data files, browsing and the comment catalogue (app/filecontrol.h, app/cataloguepanel.h).
+    FileControl &fileControl() { return *m_fileControl; }
+    CataloguePanel &cataloguePanel() { return *m_cataloguePanel; }
+    // Printing, PDF export and the chart's copy (app/chartexport.h).
+    ChartExport &chartExport() { return *m_chartExport; }
+    ContextHelp &help() { return *m_help; }
+    // Connects to the board when it is plugged in; none with --device or --simulator.
+    HotPlug *hotPlug() { return m_hotPlug.get(); }
 
     // ---- The current recording and the work not saved
     const files::Recording &recording() const { return m_work->recording(); }
@@ -154,131 +180,31 @@ public:
     acquisition::ReadRequest readRequest() const;
     // LaunchType: 0 from the computer, 1 on the photodiode signal.
     int LaunchType() const { return m_launchType; }
+    // Which picture btExtrn shows: Computer or RisingEdge.
+    bool launchPictureIsComputer() const { return m_launchType != 1; }
     // A photodiode tuning runs: "Настройка ФД" was pressed, "Завершить (ФД)" not yet.
     bool tuning() const { return m_tuning; }
     bool frequencyPanelVisible() const { return m_frequencyPanelVisible; }
     void setFrequencyPanelVisible(bool visible);
+    // A cycle run goes on ("Стоп" not pressed yet).
+    bool cycleRunning() const;
+    // A measurement waits for its recording (its time, or the photodiode trigger): the start
+    // buttons read "Отменить" and cancel it.
+    bool measurementWaiting() const;
+    void cancelMeasurement();
+    bool readoutOn() const { return m_readout; }
 
-    // ---- Chart building (app/chartbuilder.h)
-    std::unique_ptr<ChartBuilder> chartBuilder;
+    // ---- The chart and its series T1..T7, FD
     // Decodes the current recording with the display controls into the series T1..T7, FD.
     // Runs when a recording arrives or is opened, and when cbInt, cbShowK or cbXscale change.
     void BuildChart();
-    // The status bar's X, Y and photodiode readout (app/cursorreadout.h).
-    CursorReadout *cursorReadout = nullptr;
-    // Cursors A and B over the chart and their region's panel under it
-    // (app/regioncursors.h, app/regionpanel.h; form1chart.cpp).
-    RegionCursors *regionCursors = nullptr;
-    RegionPanel *regionPanel = nullptr;
-    // The cycle mode (app/cyclecontrol.h): btCycle, its state and stores.
-    std::unique_ptr<CycleControl> cycleControl;
-    // Recordings laid over the chart to compare with (app/overlays.h): drawn anew after every
-    // chart build, never the current recording.
-    Overlays *overlays = nullptr;
-
-    // ---- Data files, browsing and the comment catalogue (app/filecontrol.h,
-    // app/cataloguepanel.h)
-    FileControl *fileControl = nullptr;
-    CataloguePanel *cataloguePanel = nullptr;
-
-    // ---- Chart series T1..T7, FD
     chart::TChartSeries *series(files::ChannelId channel) const;
     bool seriesActive(files::ChannelId channel) const;
     QColor seriesColor(files::ChannelId channel) const;
     // Bit n - 1 for each checked box cbTn.
     quint8 checkedThermocouples() const;
-
-    // ---- Controls
-    QWidget *Header = nullptr;
-    QWidget *ctlBar = nullptr;
-    QToolBar *tbFile = nullptr;
-    QToolBar *ToolBar8 = nullptr;
-    QToolBar *tbOptions = nullptr;
-    QToolButton *btSave = nullptr;
-    QToolButton *btLoadFile = nullptr;
-    QToolButton *btCopy = nullptr;
-    QToolButton *btShowCmnt = nullptr;
-    QToolButton *btPrevFile = nullptr;
-    QToolButton *btNextFile = nullptr;
-    QToolButton *btPrint = nullptr;
-    QToolButton *btUSB = nullptr;
-    QToolButton *btExtrn = nullptr;
-    QToolButton *btChooseF = nullptr;
-    QToolButton *btStartPlus = nullptr;
-    QToolButton *btCycle = nullptr;
-    QToolButton *bt500plus = nullptr;
-    QToolButton *btOptions = nullptr;
-    QToolButton *btHelp = nullptr;
-
-    QGroupBox *gbFile = nullptr;
-    QPlainTextEdit *mComment = nullptr;
-    QPlainTextEdit *mClipBoard = nullptr;
-
-    chart::TChart *Chart1 = nullptr;
-    QMenu *pmChart = nullptr;
-    // The file menu: under the header's "Файл", and btLoadFile's (held down, or a right
-    // click). Its actions carry the window's shortcuts.
-    QMenu *pmFile = nullptr;
-    QMenu *pmRecent = nullptr; // "Последние файлы"
-    // The file menu's "Язык / Language": the language of the next start, kept in the settings
-    // file (app/language.h).
-    QMenu *pmLanguage = nullptr;
-    // The header's "Управление контроллером": start (F5) and cancel a waiting measurement (Esc).
-    QMenu *pmControl = nullptr;
-    QWidget *Panel1 = nullptr;
-    QLabel *lAll = nullptr;
-    QLabel *lElapsed = nullptr;
-    QLabel *lRest = nullptr;
-    QLabel *lbPercent = nullptr;
-    QLabel *lbRestPercent = nullptr;
-    QProgressBar *progressBar = nullptr;
-    QGroupBox *gbAllCmnt = nullptr;
-    QPlainTextEdit *MAllCmnt = nullptr;
-    QWidget *pSearch = nullptr;
-    QLineEdit *eFind = nullptr;
-    QCheckBox *chkCaps = nullptr;
-    QPushButton *btFind = nullptr;
-    QPushButton *btOpenFind = nullptr;
-    QPushButton *btPath = nullptr;
-    QPushButton *btCancel = nullptr;
-    QToolButton *btSaveChart = nullptr;
-
-    QWidget *pChannels = nullptr;
-    std::array<QCheckBox *, files::ChannelCount> channelBoxes {}; // cbT1..cbT7, cbFD
-    StatusBar *status = nullptr;
-
-    QGroupBox *gbOptions = nullptr;
-    QComboBox *cbShowK = nullptr;
-    std::array<ColorPanel *, files::ChannelCount> swatches {}; // pT1..pT7, pFD
-    QCheckBox *cbInt = nullptr;
-    SpinEdit *seInt = nullptr;
-    QComboBox *cbXscale = nullptr;
-    QComboBox *cbTrng = nullptr;
-    SpinEdit *seFstep = nullptr;
-    QPushButton *btTune = nullptr;
-    SpinEdit *sePointChart = nullptr;
-    QCheckBox *cbChartClear = nullptr;
-    QCheckBox *cb1file = nullptr;
-    SpinEdit *seYmax = nullptr;
-    SpinEdit *seYmin = nullptr;
-
-    QGroupBox *gbFT = nullptr;
-    SpinEdit *seF = nullptr;
-    SpinEdit *seTime = nullptr;
-    SpinEdit *seSamples = nullptr;
-    QCheckBox *cbAvgMC = nullptr;
-    QLabel *lErrIn = nullptr;
-    QLabel *lbF = nullptr;
-    QLabel *lbT = nullptr;
-    QLabel *lbMinutes = nullptr;
-    QLabel *lbDly = nullptr;
-    QLabel *lbFchnl = nullptr;
-    QPushButton *btStart = nullptr;
-    QPushButton *bt500 = nullptr;
-
-    ContextHelp *help = nullptr;
-    // Connects to the board when it is plugged in; none with --device or --simulator.
-    HotPlug *hotPlug = nullptr;
+    // The range warning's blink: red becomes yellow, any other colour red (every 300 ms).
+    void TimErrBlinkTimer();
 
     // ---- Outer window geometry (the frame included where the platform has one)
     int windowWidth() const;
@@ -289,42 +215,7 @@ public:
     void setWindowTop(int top);
     std::optional<QRect> foldState() const { return m_foldState; }
 
-    // ---- Handlers
-    void FormResize();
-    void FormClick();
-    void btOptionsClick();
-    void gbOptionsClick();
-    void ctlBarDblClick();
-    void btExtrnClick();
-    void btChooseFClick();
-    void btTuneClick();
-    void btStartClick(); // btStart, btStartPlus, Enter in seF
-    void bt500Click(); // bt500, bt500plus
-    void btUSBClick();
-    void statusClick();
-    void channelClick(files::ChannelId channel); // cbT1Click .. cbFDClick
-    void swatchClick(files::ChannelId channel); // pT1Click .. pFDClick
-    void TimErrBlinkTimer();
-    // Escape in seF or seTime: closes the frequency/time panel as its toggle does.
-    void closeFrequencyPanel();
-
-    // Discovery: leaves SerialPort1 open on the instrument with the five measurement
-    // buttons (btStart, btStartPlus, btCycle, bt500, bt500plus) enabled, or closed with them
-    // disabled and the user told.
-    void ConnectInstrument();
-
-    bool readoutOn() const { return m_readout; }
-    // Which picture btExtrn shows: Computer or RisingEdge.
-    bool launchPictureIsComputer() const { return m_launchComputer; }
-
-    // How messages, the colour dialog, the question on closing and the list of unsaved
-    // recordings are shown; tests replace them.
-    std::function<void(const QString &)> showMessage;
-    std::function<std::optional<QColor>(const QColor &)> chooseColor;
-    std::function<SaveAnswer()> askSaveRecording;
-    // The recovered recording chosen from the list; empty when none.
-    std::function<QString(const QList<files::RecoveryEntry> &)> chooseRecovered;
-
+    // ---- Files
     // "Несохранённые записи…": the list of the recovery folder; the one chosen is opened.
     void showUnsavedRecordings();
     // Opens a data file as btLoadFile does after its dialog (a file named on the command
@@ -332,33 +223,11 @@ public:
     void openFile(const QString &path);
     // The data files last opened or saved, newest first.
     const QStringList &recentFiles() const { return m_recentFiles; }
-    // A measurement waits for its recording (its time, or the photodiode trigger): the start
-    // buttons read "Отменить" and cancel it.
-    bool measurementWaiting() const;
-    void cancelMeasurement();
     // The next close has nobody to answer (a signal): what is not saved goes to the recovery
     // folder and the window closes without asking.
     void expectUnattendedClose();
 
-    // Sets a button's caption colour (red for "Закрыть" and running states).
-    static void setCaptionColor(QAbstractButton *button, const QColor &color);
-    static QColor captionColor(const QAbstractButton *button);
-
 signals:
-    // Actions the window leaves to the cycle, file and chart parts.
-    void cycleRequested(); // btCycle
-    void chartRebuildRequested(); // cbShowK, cbXscale, cbInt
-    void copyChartRequested(); // btSaveChart, pmChart "Копировать"
-    void printRequested();
-    void saveRequested();
-    void loadRequested();
-    void copyCommentRequested();
-    void csvExportRequested(); // "Экспорт в CSV…"
-    void printDialogRequested(); // "Печать…"
-    void pdfExportRequested(); // "Экспорт в PDF…"
-    void showCatalogueRequested();
-    void previousFileRequested();
-    void nextFileRequested();
     void settingsWriteFailed(const QString &message);
 
 protected:
@@ -371,9 +240,9 @@ protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     bool event(QEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // ---- Controls (form1layout.cpp)
     void createControls();
     void createHeaderAndToolBars();
     void createCommentAndChart();
@@ -381,6 +250,25 @@ private:
     void createOptionsPanel();
     void createFrequencyPanel();
     void assignHelpTopics();
+    // ---- Commands and the events that only events can carry (form1actions.cpp)
+    void createActions();
+    QAction *command(const char *name, const QString &text, const QKeySequence &shortcut = {});
+    void bindButtons();
+    void bindControls();
+    void hookEvents();
+    // What only events carry, each hooked on the widget whose event it is; true when taken.
+    bool dragOverTextBox(QEvent *event); // mComment, MAllCmnt
+    static bool openMenuOnPress(QEvent *event, QWidget *section, QMenu *menu); // the header
+    bool toolBarDoubleClick(QEvent *event); // ctlBar and its tool bars
+    bool chartMenuEvent(QEvent *event, QPoint &pressedAt); // Chart1
+    bool optionsPanelClick(QEvent *event); // gbOptions
+    bool startButtonKey(QEvent *event); // btStart
+    void createMenus();
+    // Which commands are enabled, and what the start buttons stand for: from the link (a board
+    // to measure with), the session and the cycle run (a measurement waits), the file handling
+    // (a file to browse from) and the overlays.
+    void updateActions();
+    // ---- The frequency/time panel's model and the instrument (form1.cpp)
     void bindSampling();
     void mirrorField(acquisition::Field field);
     void mirrorLabels();
@@ -395,6 +283,11 @@ private:
     void liveChartEnded();
     void createCycleControl();
     void createFileControl();
+    void createChartExport();
+    void createOverlays();
+    void createCataloguePanel();
+    void createHotPlug();
+    // ---- The current recording (form1recording.cpp)
     // The current recording: replaced without drawing (the one held kept when unsaved).
     void holdRecording(files::Recording next);
     // What an exchange ended with: the recording drawn, a failure said and its bytes kept.
@@ -405,13 +298,32 @@ private:
     void keepFailed(const files::Recording &received, const QString &text);
     // Everything not saved goes to the recovery store, but what "Не сохранять" answered for.
     void keepUnsaved(bool exceptTheRecording);
+    SaveAnswer askSaveRecordingBox();
+    // ---- Handlers of the commands and controls
+    void FormResize();
+    void FormClick();
+    void btOptionsClick();
+    void gbOptionsClick();
+    void ctlBarDblClick();
+    void btExtrnClick();
+    void btChooseFClick();
+    void btTuneClick();
+    void btStartClick();
+    void bt500Click();
+    void statusClick();
+    void channelClick(files::ChannelId channel); // cbT1Click .. cbFDClick
+    void swatchClick(files::ChannelId channel); // pT1Click .. pFDClick
+    // Escape in seF, seTime or btStart: closes the frequency/time panel as its toggle does.
+    void closeFrequencyPanel();
+    // Discovery: leaves SerialPort1 open on the instrument with the measurement commands
+    // enabled, or closed with them disabled and the user told.
+    void ConnectInstrument();
     void mirrorChooseF();
     void mirrorTuneButton();
-    SaveAnswer askSaveRecordingBox();
-    // The file menu with its shortcuts, and the window's other shortcuts (form1desktop.cpp).
-    void createFileMenu();
-    // "Наложить запись…" and "Убрать наложения" in the file menu, and their Overlays.
-    void createOverlayActions();
+    void mirrorLaunchButton();
+    void mirrorErrorColour();
+    void mirrorOptionsButton(bool open);
+    // ---- Desktop (form1desktop.cpp, form1language.cpp)
     void rebuildRecentMenu();
     void createLanguageMenu();
     void updateLanguageMenu();
@@ -422,17 +334,15 @@ private:
     void rememberFile(const QString &path);
     // "NAME.kdx[*] — 7 термопар, фотодиод", modified while the recording is not saved.
     void updateTitle();
-    void mirrorStartButtons();
     // The dropped data file, when a drag carries one.
     static QString droppedDataFile(const QMimeData *data);
     // A display control changed: redraw unless an exchange or a cycle run is under way.
     void displayChanged();
-    void mirrorLaunchButton();
-    void mirrorErrorColour();
     void setMeasurementButtonsEnabled(bool enabled);
     void showMessageLater(const QString &text);
     // The board went away while the port was open (unplugged, or its pseudo-terminal closed).
     void instrumentLost();
+    // ---- Start-up and shutdown (form1settings.cpp)
     void startUp();
     void shutDown();
     void applySeriesColor(int index);
@@ -444,37 +354,33 @@ private:
     // btTune's caption while no tuning runs.
     static QString TuneCaption();
 
+    // ---- Values
     AppOptions m_options;
     FormEnvironment m_environment;
     QString m_settingsPath;
     std::optional<QRect> m_foldState;
-    std::unique_ptr<files::UnsavedWork> m_work;
     int m_launchType = 0;
     bool m_tuning = false;
     bool m_frequencyPanelVisible = false;
+    // The link found the board: the measurement commands may run.
+    bool m_boardReady = false;
+    // A data file was opened or saved: the folder's files can be browsed and catalogued.
+    bool m_fileUsed = false;
     // The range warning's colour (0x00BBGGRR), blinking red and yellow every 300 ms.
     quint32 m_errorColour = 0x000000FF;
-    QTimer *TimErrBlink = nullptr;
-    // The blocks of a transfer not drawn yet, when they were last drawn, and the timer that
-    // draws them should no block request come.
+    // The blocks of a transfer not drawn yet, and when they were last drawn.
     QByteArray m_liveBytes;
     QElapsedTimer m_liveDrawn;
     bool m_liveDrawQueued = false;
-    QTimer *m_liveRedraw = nullptr;
-    // Over the chart while the recording drawn is the broken remains of a failed transfer.
-    QLabel *m_incompleteMark = nullptr;
     QStringList m_recentFiles;
     // The language code as the settings file holds it (empty: never chosen), written back as
     // it is unless the language menu changes it.
     QString m_languageCode;
     bool m_unattendedClose = false;
     bool m_readout = false;
-    bool m_launchComputer = false;
     bool m_shutDown = false;
     QStringList m_pendingMessages; // queued by showMessageLater, not shown yet
     bool m_framed = false;
-    QPoint m_menuPress;
-    QColorDialog *ColorDlg = nullptr;
     QColor m_lastChosenColor = Qt::white;
     QSize m_requestedOuter;
     // The frame the desktop adds has been seen, and the stored outer size applied with it.
@@ -486,6 +392,32 @@ private:
     // The outer geometry of the window when last not maximised (less the cursors' panel's
     // growth): what a maximised window is saved with.
     QRect m_normalOuter;
+
+    // ---- Children: controls and timers (owned by Qt's parent chain)
+    std::unique_ptr<Form1Ui> ui;
+    // Draws the blocks received should no block request come.
+    QTimer *m_liveRedraw = nullptr;
+    // Over the chart while the recording drawn is the broken remains of a failed transfer.
+    QLabel *m_incompleteMark = nullptr;
+    QColorDialog *ColorDlg = nullptr;
+
+    // ---- Helpers, each declared after what it refers to (see "Ownership" above)
+    std::unique_ptr<files::UnsavedWork> m_work;
+    std::unique_ptr<acquisition::SamplingParameters> m_sampling;
+    std::unique_ptr<ContextHelp> m_help;
+    std::unique_ptr<acquisition::Instrument> m_instrument;
+    acquisition::MeasurementSession *m_session = nullptr; // the instrument's
+    std::unique_ptr<SessionPresenter> m_presenter;
+    std::unique_ptr<ChartBuilder> m_chartBuilder;
+    std::unique_ptr<CursorReadout> m_cursorReadout;
+    std::unique_ptr<RegionCursors> m_regionCursors;
+    std::unique_ptr<RegionPanel> m_regionPanel;
+    std::unique_ptr<CycleControl> m_cycleControl;
+    std::unique_ptr<ChartExport> m_chartExport;
+    std::unique_ptr<FileControl> m_fileControl;
+    std::unique_ptr<Overlays> m_overlays;
+    std::unique_ptr<CataloguePanel> m_cataloguePanel;
+    std::unique_ptr<HotPlug> m_hotPlug;
 };
 
 } // namespace app

@@ -1,7 +1,7 @@
-// What every desktop program does, for the window: a file menu with shortcuts and the recent
-// files, a file named on the command line or dropped on the window, a title that names the
-// file and shows whether it is saved, and a measurement's wait that can be cancelled. The
-// file menu also lays other recordings over the chart (app/overlays.h).
+// What every desktop program does, for the window: the recent files, a file named on the
+// command line or dropped on the window, a title that names the file and shows whether it is
+// saved, a measurement's wait that can be cancelled, print and PDF of the recording's report,
+// and other recordings laid over the chart (app/overlays.h).
 
 #include "acquisition/cyclerun.h"
 #include "app/cataloguepanel.h"
@@ -9,6 +9,7 @@
 #include "app/cyclecontrol.h"
 #include "app/filecontrol.h"
 #include "app/form1.h"
+#include "app/form1ui.h"
 #include "app/language.h"
 #include "app/overlays.h"
 #include "app/regionpanel.h"
@@ -38,41 +39,19 @@ namespace app {
 
 namespace {
 
-QString StartCaption()
-{
-    return QCoreApplication::translate("app::TForm1", "ПУСК ИЗМЕРЕНИЯ");
-}
-
-QString CancelCaption()
-{
-    return QCoreApplication::translate("app::TForm1", "Отменить");
-}
-
-// An action of the window whose shortcut works wherever the focus is in it. The keys are
-// named, not taken from the platform's standard keys: some platforms define no Quit key.
-QAction *windowAction(QWidget *window, QMenu *menu, const char *name, const QString &text,
-    const QKeySequence &shortcut = {})
-{
-    auto *action = menu ? menu->addAction(text) : new QAction(text, window);
-    action->setObjectName(QLatin1String(name));
-    action->setShortcut(shortcut);
-    action->setShortcutContext(Qt::WindowShortcut);
-    window->addAction(action);
-    return action;
-}
-
 // The report of the current recording: its file's name (or "Новая запись"), its time, the
 // sampling figures of its header, the comment as the comment box shows it, the range the chart
 // is drawn with, and the cursors' table while cursors are placed; in the window's language.
-chart::Report windowReport(TForm1 &form)
+chart::Report windowReport(const files::UnsavedWork &work, const QString &comment, int rangeIndex,
+    const RegionPanel &cursors)
 {
-    const files::Recording &r = form.recording();
+    const files::Recording &r = work.recording();
     const QString title = !r.savedPath.isEmpty() ? QFileInfo(r.savedPath).fileName()
         : r.data.isEmpty()                       ? TForm1::caption()
                            : QCoreApplication::translate("app::TForm1", "Новая запись");
-    chart::Report report = chart::recordingReport(title, r.header, r.data.size(), r.time,
-        form.mComment->toPlainText(), form.cbTrng->currentIndex(), uiLocale());
-    report.region = form.regionPanel->reportTable();
+    chart::Report report = chart::recordingReport(
+        title, r.header, r.data.size(), r.time, comment, rangeIndex, uiLocale());
+    report.region = cursors.reportTable();
     return report;
 }
 
@@ -112,125 +91,43 @@ QStringList recentCaptions(const QStringList &paths)
 
 } // namespace
 
-void TForm1::createFileMenu()
+void TForm1::createChartExport()
 {
-    pmFile = new QMenu(this);
-    pmFile->setObjectName(QStringLiteral("pmFile"));
-    connect(windowAction(
-                this, pmFile, "actOpen", tr("Открыть файл…"), QKeySequence(Qt::CTRL | Qt::Key_O)),
-        &QAction::triggered, this, &TForm1::loadRequested);
-    pmRecent = pmFile->addMenu(tr("Последние файлы"));
-    pmRecent->setObjectName(QStringLiteral("pmRecent"));
-    connect(windowAction(this, pmFile, "actUnsaved", tr("Несохранённые записи…")),
-        &QAction::triggered, this, &TForm1::showUnsavedRecordings);
-    pmFile->addSeparator();
-    createOverlayActions();
-    pmFile->addSeparator();
-    connect(
-        windowAction(this, pmFile, "actPrevFile", tr("Предыдущий файл в папке"), Qt::Key_PageUp),
-        &QAction::triggered, this, [this] {
-            if (btPrevFile->isEnabled())
-                emit previousFileRequested();
-        });
-    connect(
-        windowAction(this, pmFile, "actNextFile", tr("Следующий файл в папке"), Qt::Key_PageDown),
-        &QAction::triggered, this, [this] {
-            if (btNextFile->isEnabled())
-                emit nextFileRequested();
-        });
-    connect(windowAction(this, pmFile, "actFind", tr("Поиск в комментариях…"),
-                QKeySequence(Qt::CTRL | Qt::Key_F)),
-        &QAction::triggered, this, [this] {
-            if (!gbAllCmnt->isVisible())
-                emit showCatalogueRequested();
-            if (gbAllCmnt->isVisible()) {
-                eFind->setFocus(Qt::ShortcutFocusReason);
-                eFind->selectAll();
-            }
-        });
-    pmFile->addSeparator();
-    connect(
-        windowAction(this, pmFile, "actSave", tr("Сохранить…"), QKeySequence(Qt::CTRL | Qt::Key_S)),
-        &QAction::triggered, this, &TForm1::saveRequested);
-    connect(windowAction(this, pmFile, "actExportCsv", tr("Экспорт в CSV…")), &QAction::triggered,
-        this, &TForm1::csvExportRequested);
-    connect(windowAction(this, pmFile, "actExportPdf", tr("Экспорт в PDF…")), &QAction::triggered,
-        this, &TForm1::pdfExportRequested);
-    connect(
-        windowAction(this, pmFile, "actPrint", tr("Печать…"), QKeySequence(Qt::CTRL | Qt::Key_P)),
-        &QAction::triggered, this, &TForm1::printDialogRequested);
-    pmFile->addSeparator();
-    createLanguageMenu();
-    pmFile->addSeparator();
-    connect(windowAction(this, pmFile, "actQuit", tr("Выход"), QKeySequence(Qt::CTRL | Qt::Key_Q)),
-        &QAction::triggered, this, &QWidget::close);
-
-    // Measurements: under the header's "Управление контроллером".
-    pmControl = new QMenu(this);
-    pmControl->setObjectName(QStringLiteral("pmControl"));
-    connect(windowAction(this, pmControl, "actStart", StartCaption(), Qt::Key_F5),
-        &QAction::triggered, this, [this] {
-            if (btStart->isEnabled() && !measurementWaiting())
-                btStartClick();
-        });
-    // Escape keeps its other uses (closing the frequency/time panel) while nothing waits.
-    QAction *cancel
-        = windowAction(this, pmControl, "actCancel", tr("Отменить измерение"), Qt::Key_Escape);
-    cancel->setEnabled(false);
-    connect(cancel, &QAction::triggered, this, &TForm1::cancelMeasurement);
-
-    btLoadFile->setMenu(pmFile);
-    btLoadFile->setPopupMode(QToolButton::DelayedPopup);
-    btLoadFile->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(btLoadFile, &QWidget::customContextMenuRequested, this,
-        [this](const QPoint &at) { pmFile->popup(btLoadFile->mapToGlobal(at)); });
-    // The header's sections open them, as a menu bar's would.
-    for (const char *name : { "lbFileMenu", "lbControlMenu" })
-        if (auto *section = Header->findChild<QLabel *>(QLatin1String(name)))
-            section->installEventFilter(this);
-    rebuildRecentMenu();
-
+    m_chartExport = std::make_unique<ChartExport>(
+        ui->Chart1, [this](const QString &text) { showMessage(text); });
     // Print and PDF export make the recording's report, and say in the status bar where it
     // went.
-    if (auto *exporter = findChild<ChartExport *>(QStringLiteral("ChartExport"))) {
-        exporter->report = [this] { return windowReport(*this); };
-        exporter->showStatus = [this](const QString &text) { presenter->showStatus(text); };
-    }
+    m_chartExport->report = [this] {
+        return windowReport(
+            *m_work, ui->mComment->toPlainText(), ui->cbTrng->currentIndex(), *m_regionPanel);
+    };
+    m_chartExport->showStatus = [this](const QString &text) { m_presenter->showStatus(text); };
 }
 
-void TForm1::createOverlayActions()
+void TForm1::createOverlays()
 {
-    overlays = new Overlays(
-        *Chart1, *chartBuilder, this, [this](const QString &text) { showMessage(text); }, this);
+    m_overlays = std::make_unique<Overlays>(
+        *ui->Chart1, *m_chartBuilder, this, [this](const QString &text) { showMessage(text); });
     // The dialog opens where the current file lies: the cycles of its run are there.
-    overlays->startFolder = [this] {
-        const QString current = fileControl->CurrentDataFile;
+    m_overlays->startFolder = [this] {
+        const QString current = m_fileControl->CurrentDataFile;
         return current.isEmpty() ? FileControl::storeFolder() : QFileInfo(current).absolutePath();
     };
-    connect(windowAction(this, pmFile, "actOverlay", tr("Наложить запись…"),
-                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)),
-        &QAction::triggered, overlays, &Overlays::addClick);
-    QAction *remove = windowAction(this, pmFile, "actRemoveOverlays", tr("Убрать наложения"),
-        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Delete));
-    remove->setEnabled(false);
-    connect(remove, &QAction::triggered, overlays, &Overlays::clear);
-    connect(overlays, &Overlays::changed, remove,
-        [this, remove] { remove->setEnabled(overlays->count() > 0); });
 }
 
 void TForm1::rebuildRecentMenu()
 {
-    pmRecent->clear();
+    ui->pmRecent->clear();
     const QStringList captions = recentCaptions(m_recentFiles);
     for (qsizetype i = 0; i < m_recentFiles.size(); ++i) {
         const QString path = m_recentFiles.at(i);
         // "&" would mark a shortcut letter.
-        QAction *action = pmRecent->addAction(QString(captions.at(i)).replace(u'&', "&&"));
+        QAction *action = ui->pmRecent->addAction(QString(captions.at(i)).replace(u'&', "&&"));
         action->setToolTip(path);
         action->setStatusTip(path);
         connect(action, &QAction::triggered, this, [this, path] {
-            fileControl->CurrentDataFile = path;
-            if (fileControl->loadCurrentDataFile())
+            m_fileControl->CurrentDataFile = path;
+            if (m_fileControl->loadCurrentDataFile())
                 return;
             // An entry whose file is gone or no longer a data file leaves the list (one
             // that was not opened because the user kept the recording held stays). The menu
@@ -242,7 +139,7 @@ void TForm1::rebuildRecentMenu()
             }
         });
     }
-    pmRecent->setEnabled(!m_recentFiles.isEmpty());
+    ui->pmRecent->setEnabled(!m_recentFiles.isEmpty());
 }
 
 void TForm1::rememberFile(const QString &path)
@@ -257,8 +154,8 @@ void TForm1::rememberFile(const QString &path)
 
 void TForm1::openFile(const QString &path)
 {
-    fileControl->CurrentDataFile = QFileInfo(path).absoluteFilePath();
-    fileControl->loadCurrentDataFile();
+    m_fileControl->CurrentDataFile = QFileInfo(path).absoluteFilePath();
+    m_fileControl->loadCurrentDataFile();
 }
 
 QString TForm1::droppedDataFile(const QMimeData *data)
@@ -293,8 +190,8 @@ void TForm1::updateTitle()
     // last one-file save), otherwise the current recording.
     const files::Recording &r = recording();
     const bool unsaved = hasUnsavedRecording();
-    const bool cycles = m_work->recordedByCycle() && !CycleRunning;
-    const QString savedPath = cycles && fileControl ? fileControl->cyclesFile() : r.savedPath;
+    const bool cycles = m_work->recordedByCycle() && !cycleRunning();
+    const QString savedPath = cycles && m_fileControl ? m_fileControl->cyclesFile() : r.savedPath;
     QString name;
     if (!savedPath.isEmpty())
         name = QFileInfo(savedPath).fileName();
@@ -312,23 +209,18 @@ QString TForm1::caption()
 
 bool TForm1::measurementWaiting() const
 {
-    return session->state() == acquisition::SessionState::Measuring && !CycleRunning;
+    return m_session->state() == acquisition::SessionState::Measuring && !cycleRunning();
+}
+
+bool TForm1::cycleRunning() const
+{
+    return m_cycleControl && m_cycleControl->run().CycleRunning();
 }
 
 void TForm1::cancelMeasurement()
 {
     if (measurementWaiting())
-        session->cancelMeasurement();
-}
-
-void TForm1::mirrorStartButtons()
-{
-    const bool waiting = measurementWaiting();
-    for (QAbstractButton *button :
-        { static_cast<QAbstractButton *>(btStart), static_cast<QAbstractButton *>(btStartPlus) })
-        button->setText(waiting ? CancelCaption() : StartCaption());
-    if (auto *cancel = findChild<QAction *>(QStringLiteral("actCancel")))
-        cancel->setEnabled(waiting);
+        m_session->cancelMeasurement();
 }
 
 } // namespace app

@@ -3,6 +3,7 @@
 // are translated when its controls are made.
 
 #include "app/form1.h"
+#include "app/form1ui.h"
 #include "app/language.h"
 #include "files/inifile.h"
 #include "files/settings.h"
@@ -22,11 +23,11 @@ constexpr UiLanguage Languages[] = { UiLanguage::Russian, UiLanguage::English };
 void TForm1::createLanguageMenu()
 {
     // Named in both languages: found also by one who cannot read the window's.
-    pmLanguage = pmFile->addMenu(tr("Язык / Language"));
-    pmLanguage->setObjectName(QStringLiteral("pmLanguage"));
-    auto *group = new QActionGroup(pmLanguage);
+    ui->pmLanguage = ui->pmFile->addMenu(tr("Язык / Language"));
+    ui->pmLanguage->setObjectName(QStringLiteral("pmLanguage"));
+    auto *group = new QActionGroup(ui->pmLanguage);
     for (UiLanguage language : Languages) {
-        QAction *action = pmLanguage->addAction(nativeLanguageName(language));
+        QAction *action = ui->pmLanguage->addAction(nativeLanguageName(language));
         action->setObjectName(QStringLiteral("actLanguage_") + languageCode(language));
         action->setCheckable(true);
         group->addAction(action);
@@ -40,7 +41,7 @@ void TForm1::updateLanguageMenu()
     // The language the next start takes without --lang, when it is not the one in use.
     const UiLanguage next = languageFromCode(m_languageCode).value_or(UiLanguage::Russian);
     for (UiLanguage language : Languages)
-        if (auto *action = pmLanguage->findChild<QAction *>(
+        if (auto *action = ui->pmLanguage->findChild<QAction *>(
                 QStringLiteral("actLanguage_") + languageCode(language))) {
             action->setChecked(language == uiLanguage());
             action->setText(next == language && language != uiLanguage()

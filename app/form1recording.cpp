@@ -5,10 +5,12 @@
 
 #include "acquisition/cyclerun.h"
 #include "acquisition/samplingparameters.h"
+#include "app/cataloguepanel.h"
 #include "app/chartbuilder.h"
 #include "app/cyclecontrol.h"
 #include "app/filecontrol.h"
 #include "app/form1.h"
+#include "app/form1ui.h"
 #include "app/recoverydialog.h"
 #include "app/regioncursors.h"
 #include "app/sessionpresenter.h"
@@ -39,27 +41,25 @@ QString notKeptMessage(const QString &error)
 
 void TForm1::createCycleControl()
 {
-    cycleControl = std::make_unique<CycleControl>(
-        *session, *sampling, *m_work, btCycle, [this] { return measurementRequest(); },
+    m_cycleControl = std::make_unique<CycleControl>(
+        *m_session, *m_sampling, *m_work, ui->actCycle, [this] { return measurementRequest(); },
         [this] {
             // What a press of btStart does besides starting.
             m_work->setRecordedByCycle(false);
             setFrequencyPanelVisible(false);
         },
         [this](const QString &text) { showMessage(text); });
-    acquisition::CycleRun *run = &cycleControl->run();
-    connect(this, &TForm1::cycleRequested, cycleControl.get(), &CycleControl::btCycleClick);
+    acquisition::CycleRun *run = &m_cycleControl->run();
     connect(run, &acquisition::CycleRun::runningChanged, this, [this](bool running) {
-        CycleRunning = running;
         if (running) {
-            presenter->setCycleNumber(0);
-            fileControl->cyclesBegan();
+            m_presenter->setCycleNumber(0);
+            m_fileControl->cyclesBegan();
         }
     });
-    presenter->setNamesCycle([run] { return run->ownsExchange(); });
+    m_presenter->setNamesCycle([run] { return run->ownsExchange(); });
     // A stored cycle that later bytes proved wrong goes to the failed transfers.
-    connect(run, &acquisition::CycleRun::cycleRetracted, this,
-        [this](const files::Recording &taken) {
+    connect(
+        run, &acquisition::CycleRun::cycleRetracted, this, [this](const files::Recording &taken) {
             keepFailed(taken, SessionPresenter::provenOutOfStepText());
         });
     // A cycle the store could not take is held as a recording of its own, not saved: the
@@ -77,40 +77,39 @@ void TForm1::createFileControl()
 {
     FileWindow window;
     window.dialogParent = this;
-    window.comment = mComment;
-    window.oneFile = cb1file;
-    window.btNextFile = btNextFile;
-    window.busy = [this] { return session->state() != acquisition::SessionState::Idle; };
-    window.setFileCaption = [this](const QString &caption) { gbFile->setTitle(caption); };
-    window.setStatus = [this](const QString &text) { presenter->showStatus(text); };
+    window.comment = ui->mComment;
+    window.oneFile = ui->cb1file;
+    window.busy = [this] { return m_session->state() != acquisition::SessionState::Idle; };
+    window.setFileCaption = [this](const QString &caption) { ui->gbFile->setTitle(caption); };
+    window.setStatus = [this](const QString &text) { m_presenter->showStatus(text); };
     window.hideFrequencyPanel = [this] { setFrequencyPanelVisible(false); };
     window.applyChannelBits = [this](quint8 bits) {
         for (int n = 1; n <= files::ThermocoupleCount; ++n)
-            channelBoxes.at(n - 1)->setChecked(bits & files::thermocoupleBit(n));
-        sampling->setAveraging((bits & 0x80) != 0);
+            ui->channelBoxes.at(n - 1)->setChecked(bits & files::thermocoupleBit(n));
+        m_sampling->setAveraging((bits & 0x80) != 0);
     };
     window.enableBrowsing = [this] {
-        btPrevFile->setEnabled(true);
-        btNextFile->setEnabled(true);
-        btShowCmnt->setEnabled(true);
+        m_fileUsed = true;
+        updateActions();
     };
     window.holdRecording
         = [this](files::Recording recording) { holdRecording(std::move(recording)); };
     window.buildChart = [this] { BuildChart(); };
-    window.displaySettings
-        = [this](const files::DataFileHeader &header) { return chartBuilder->displaySettings(header); };
+    window.displaySettings = [this](const files::DataFileHeader &header) {
+        return m_chartBuilder->displaySettings(header);
+    };
     window.showMessage = [this](const QString &text) { showMessage(text); };
-    fileControl = new FileControl(std::move(window), *m_work, this);
-    connect(this, &TForm1::saveRequested, fileControl, &FileControl::btSaveClick);
-    connect(this, &TForm1::loadRequested, fileControl,
-        [this] { fileControl->btLoadFileClick(btLoadFile); });
-    connect(this, &TForm1::previousFileRequested, fileControl, &FileControl::btPrevFileClick);
-    connect(this, &TForm1::nextFileRequested, fileControl, &FileControl::btNextFileClick);
-    // Every edit of the comment is the recording's: it counts as not saved until it is.
-    connect(mComment, &QPlainTextEdit::textChanged, this, [this] {
-        m_work->setComment(mComment->toPlainText());
-        updateTitle();
-    });
+    m_fileControl = std::make_unique<FileControl>(std::move(window), *m_work);
+}
+
+void TForm1::createCataloguePanel()
+{
+    const Form1Ui &u = *ui;
+    m_cataloguePanel = std::make_unique<CataloguePanel>(
+        CatalogueWidgets { u.gbAllCmnt, u.MAllCmnt, u.eFind, u.chkCaps, u.btFind, u.btOpenFind,
+            u.btPath, u.btCancel, u.mComment, u.mClipBoard },
+        *m_fileControl, *u.status, [this] { setFrequencyPanelVisible(false); },
+        [this] { FormResize(); }, [this](const QString &text) { showMessage(text); });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -122,15 +121,15 @@ void TForm1::holdRecording(files::Recording next)
     // takes the text the box goes on showing.
     const bool ownComment
         = next.origin == files::RecordingOrigin::File || !next.recoveryPath.isEmpty();
-    const QString comment = ownComment ? next.comment : mComment->toPlainText();
+    const QString comment = ownComment ? next.comment : ui->mComment->toPlainText();
     QString error;
     m_work->replace(std::move(next), comment, &error);
     if (ownComment) {
-        const QSignalBlocker quiet(mComment);
-        mComment->setPlainText(comment);
+        const QSignalBlocker quiet(ui->mComment);
+        ui->mComment->setPlainText(comment);
     }
     // The cursors stood on the points of the recording that went.
-    regionCursors->clear();
+    m_regionCursors->clear();
     if (!error.isEmpty()) {
         qWarning("ferrun: %s", qPrintable(notKeptMessage(error)));
         showMessageLater(notKeptMessage(error));
@@ -148,9 +147,9 @@ void TForm1::exchangeEnded(const acquisition::ExchangeOutcome &outcome)
 {
     using acquisition::ExchangeEnd;
     using acquisition::SessionFailure;
-    const bool ofTheRun = cycleControl && cycleControl->run().isOwn(outcome.exchangeId);
+    const bool ofTheRun = m_cycleControl && m_cycleControl->run().isOwn(outcome.exchangeId);
     // The part drawn as it arrived gives way to a build of what the exchange left.
-    const bool wasLive = chartBuilder->live();
+    const bool wasLive = m_chartBuilder->live();
     liveChartEnded();
     bool drawn = false;
     switch (outcome.end) {
@@ -162,7 +161,7 @@ void TForm1::exchangeEnded(const acquisition::ExchangeOutcome &outcome)
             next.origin = files::RecordingOrigin::Cycle;
         else if (outcome.exchange != acquisition::ExchangeKind::Measurement)
             // A new read, not the file the frame named.
-            gbFile->setTitle(tr("Комментарий"));
+            ui->gbFile->setTitle(tr("Комментарий"));
         takeRecording(std::move(next));
         drawn = true;
         break;
@@ -180,10 +179,10 @@ void TForm1::exchangeEnded(const acquisition::ExchangeOutcome &outcome)
         // does not draw it: it is no cycle of the run.
         if (!outcome.recording.data.isEmpty()) {
             keepFailed(outcome.recording, SessionPresenter::failureText(outcome.failure));
-            if (!CycleRunning) {
+            if (!cycleRunning()) {
                 takeRecording(outcome.recording);
                 drawn = true;
-                presenter->showStatus(SessionPresenter::failureText(outcome.failure));
+                m_presenter->showStatus(SessionPresenter::failureText(outcome.failure));
             }
         }
         showMessageLater(SessionPresenter::failureText(outcome.failure));
@@ -194,18 +193,18 @@ void TForm1::exchangeEnded(const acquisition::ExchangeOutcome &outcome)
     }
     // The chart shows the recording held again, not what was drawn of the broken transfer.
     if (wasLive && !drawn) {
-        const QString status = presenter->statusText();
+        const QString status = m_presenter->statusText();
         BuildChart();
-        presenter->showStatus(status);
+        m_presenter->showStatus(status);
     }
-    mirrorStartButtons();
+    updateActions();
     updateTitle();
 }
 
 void TForm1::keepFailed(const files::Recording &received, const QString &text)
 {
     files::Recording kept = received;
-    kept.comment = mComment->toPlainText();
+    kept.comment = ui->mComment->toPlainText();
     QString error;
     if (m_work->keepFailed(kept, text, {}, &error).isEmpty() && !error.isEmpty()) {
         qWarning("ferrun: %s", qPrintable(notKeptMessage(error)));
@@ -219,7 +218,7 @@ void TForm1::provenOutOfStep(quint64 exchangeId)
         return;
     // The recording on the chart is that exchange's: it stays for a look, marked.
     const QString text = SessionPresenter::provenOutOfStepText();
-    presenter->showStatus(text);
+    m_presenter->showStatus(text);
     const QString saved = recording().savedPath;
     showMessageLater(saved.isEmpty()
             ? text
@@ -230,14 +229,14 @@ void TForm1::provenOutOfStep(quint64 exchangeId)
 bool TForm1::hasUnsavedRecording() const
 {
     // After "Стоп" a save writes the run's cycles; during a run they are what is at stake.
-    if (CycleRunning)
+    if (cycleRunning())
         return m_work->cycles().hasUnsaved();
     return m_work->saveTargetUnsaved();
 }
 
 void TForm1::keepUnsaved(bool exceptTheRecording)
 {
-    m_work->setComment(mComment->toPlainText());
+    m_work->setComment(ui->mComment->toPlainText());
     QString error;
     if (!m_work->keepAll(exceptTheRecording, &error))
         qWarning("ferrun: %s", qPrintable(notKeptMessage(error)));
@@ -273,7 +272,7 @@ void TForm1::closeEvent(QCloseEvent *event)
     }
     bool discarded = false;
     // During a run its cycles are what the question is about.
-    const bool cyclesAtStake = CycleRunning;
+    const bool cyclesAtStake = cycleRunning();
     if (!m_unattendedClose && hasUnsavedRecording()) {
         switch (askSaveRecording()) {
         case SaveAnswer::Cancel:
@@ -281,9 +280,9 @@ void TForm1::closeEvent(QCloseEvent *event)
             return;
         case SaveAnswer::Save:
             // "Стоп" first: the save then writes the run's cycles.
-            if (CycleRunning)
-                cycleControl->btCycleClick();
-            fileControl->btSaveClick();
+            if (cycleRunning())
+                m_cycleControl->btCycleClick();
+            m_fileControl->btSaveClick();
             // The dialog was cancelled or the save failed: the window stays, nothing lost.
             if (hasUnsavedRecording()) {
                 event->ignore();
@@ -298,8 +297,8 @@ void TForm1::closeEvent(QCloseEvent *event)
         }
     }
     // A run still going ends with the window: its cycles are on disk already.
-    if (CycleRunning)
-        cycleControl->run().stop();
+    if (cycleRunning())
+        m_cycleControl->run().stop();
     // What the question did not cover (or, with nobody to answer, everything not saved) is
     // kept in the recovery store.
     keepUnsaved(discarded);
@@ -317,7 +316,7 @@ void TForm1::showUnsavedRecordings()
     }
     const QString chosen = chooseRecovered(entries);
     if (!chosen.isEmpty())
-        fileControl->openRecovered(chosen);
+        m_fileControl->openRecovered(chosen);
 }
 
 } // namespace app

@@ -1,5 +1,6 @@
 #include "acquisition/samplingparameters.h"
 #include "app/form1.h"
+#include "app/form1ui.h"
 #include "app/icons.h"
 #include "app/regionpanel.h"
 #include "app/spinedit.h"
@@ -27,13 +28,8 @@ namespace app {
 
 void TForm1::startUp()
 {
-    CycleRunning = false;
     m_work->setRecordedByCycle(false);
-    btSaveChart->move(btSaveChart->x(), Chart1->height() - 26);
-    btExtrn->setIcon(pictureIcon(Picture::RisingEdge));
-    m_launchComputer = false;
-    ChartHeightMargin = 169;
-    ChartWidthMargin = 22;
+    ui->btSaveChart->move(ui->btSaveChart->x(), ui->Chart1->height() - 26);
 
     // The settings file is read once, here; missing keys give their defaults.
     const files::IniFile file(m_settingsPath);
@@ -60,35 +56,33 @@ void TForm1::startUp()
         setWindowState(windowState() | Qt::WindowMaximized);
 
     // Display options. Selected indexes are set by program: no change handler runs.
-    for (auto [box, index] : { std::pair { cbXscale, s.xScale }, std::pair { cbShowK, s.xyMode },
-             std::pair { cbTrng, s.tRange } }) {
+    for (auto [box, index] : { std::pair { ui->cbXscale, s.xScale },
+             std::pair { ui->cbShowK, s.xyMode }, std::pair { ui->cbTrng, s.tRange } }) {
         const bool blocked = box->blockSignals(true);
         box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
         box->blockSignals(blocked);
     }
-    sampling->setAveraging(s.smoothInController);
-    seInt->assign(s.integrateSamples);
+    m_sampling->setAveraging(s.smoothInController);
+    ui->seInt->assign(s.integrateSamples);
 
-    CheckBoxByChannel = channelBoxes;
-    PanelByChannel = swatches;
     // Channel colours and visibility; a check box whose state changes runs its click handler.
     for (int i = 0; i < files::ChannelCount; ++i) {
-        PanelByChannel.at(i)->setColorValue(quint32(s.colors.at(i)));
+        ui->swatches.at(i)->setColorValue(quint32(s.colors.at(i)));
         applySeriesColor(i);
-        CheckBoxByChannel.at(i)->setChecked(s.shown.at(i));
+        ui->channelBoxes.at(i)->setChecked(s.shown.at(i));
     }
     // Cycle options and the temperature axis.
-    cb1file->setChecked(s.writeToOneFile);
-    cbChartClear->setChecked(s.clearChart);
-    sampling->assign(Field::sePointChart, s.chartSkipPoints);
-    seYmax->assign(s.yMax);
-    seYmin->assign(s.yMin);
+    ui->cb1file->setChecked(s.writeToOneFile);
+    ui->cbChartClear->setChecked(s.clearChart);
+    m_sampling->assign(Field::sePointChart, s.chartSkipPoints);
+    ui->seYmax->assign(s.yMax);
+    ui->seYmin->assign(s.yMin);
     m_recentFiles = s.recentFiles;
     rebuildRecentMenu();
     m_languageCode = s.language;
     updateLanguageMenu();
     // The readout is off: its hint says how to switch it on.
-    status->setPanelText(1, tr("Щелкните для отображения X,Y"));
+    ui->status->setPanelText(1, tr("Щелкните для отображения X,Y"));
     // Launch type: pre-set one below the stored value (1 when that is negative), then let the
     // button's handler toggle it, so that picture and hint match. 0 and 1 come back unchanged.
     m_launchType = s.launchType <= 0 ? 1 : s.launchType - 1;
@@ -96,11 +90,11 @@ void TForm1::startUp()
 
     // Frequency/time panel: stored block count (seSamples runs its change handler), stored
     // Time4allSRAM, frequency and the time that follows from them.
-    sampling->setSRAMblocksFromSettings(s.sramBlocks);
-    sampling->setTime4allSRAM(s.time4allSram);
-    sampling->assign(Field::seF, s.frequency);
-    const qint64 time = qint64(sampling->Time4allSRAM()) * sampling->SRAMblocks() / 8;
-    sampling->assign(Field::seTime, int(std::clamp<qint64>(time, INT_MIN, INT_MAX)));
+    m_sampling->setSRAMblocksFromSettings(s.sramBlocks);
+    m_sampling->setTime4allSRAM(s.time4allSram);
+    m_sampling->assign(Field::seF, s.frequency);
+    const qint64 time = qint64(m_sampling->Time4allSRAM()) * m_sampling->SRAMblocks() / 8;
+    m_sampling->assign(Field::seTime, int(std::clamp<qint64>(time, INT_MIN, INT_MAX)));
 
     // A full recording (up to 240000 points a series) then goes into the chart without the
     // point lists growing step by step.
@@ -112,13 +106,13 @@ void TForm1::startUp()
     ConnectInstrument();
     m_quietNotFound = false;
     // Run-time bounds, stored without re-checking the values shown.
-    sampling->setBounds(
+    m_sampling->setBounds(
         Field::seTime, acquisition::ShortestTime4allSRAM, acquisition::LongestTime4allSRAM);
-    sampling->setBounds(
+    m_sampling->setBounds(
         Field::seF, acquisition::LowestFrequencyHz, acquisition::HighestFrequencyHz);
     // The time follows the stored frequency from here on.
-    sampling->seSamplesChange();
-    sampling->UpdateChannelMask();
+    m_sampling->seSamplesChange();
+    m_sampling->UpdateChannelMask();
 }
 
 void TForm1::shutDown()
@@ -128,17 +122,17 @@ void TForm1::shutDown()
     m_shutDown = true;
     // The session lets go of the port: nothing measures once the window has shut down. The
     // port itself closes when the window is destroyed.
-    session->setPort(nullptr);
+    m_session->setPort(nullptr);
     setMeasurementButtonsEnabled(false);
     // Every key, even those equal to their defaults. A spin field yields its value within
     // its bounds, also while a typed value has not been taken by leaving the field yet.
     const auto boundedValue = [this](Field field) {
-        const acquisition::SpinField &f = sampling->field(field);
+        const acquisition::SpinField &f = m_sampling->field(field);
         return std::clamp(f.value, f.minimum, std::max(f.minimum, f.maximum));
     };
     files::Settings s;
     // The panel of the cursors gives back the height it added to the window.
-    s.height = windowHeight() - regionPanel->windowGrowth();
+    s.height = windowHeight() - m_regionPanel->windowGrowth();
     s.width = windowWidth();
     s.left = m_framed ? x() : m_placedPosition.x();
     s.top = m_framed ? y() : m_placedPosition.y();
@@ -151,24 +145,26 @@ void TForm1::shutDown()
         s.height = m_normalOuter.height();
     }
     s.frequency = boundedValue(Field::seF);
-    s.time4allSram = sampling->Time4allSRAM();
-    s.sramBlocks = sampling->SRAMblocks();
+    s.time4allSram = m_sampling->Time4allSRAM();
+    s.sramBlocks = m_sampling->SRAMblocks();
     s.launchType = m_launchType;
-    s.xScale = cbXscale->currentIndex();
-    s.xyMode = cbShowK->currentIndex();
-    s.tRange = cbTrng->currentIndex();
-    s.integrateSamples
-        = std::clamp(seInt->currentValue(), seInt->minimumValue(), seInt->maximumValue());
-    s.smoothInController = cbAvgMC->isChecked();
+    s.xScale = ui->cbXscale->currentIndex();
+    s.xyMode = ui->cbShowK->currentIndex();
+    s.tRange = ui->cbTrng->currentIndex();
+    s.integrateSamples = std::clamp(
+        ui->seInt->currentValue(), ui->seInt->minimumValue(), ui->seInt->maximumValue());
+    s.smoothInController = ui->cbAvgMC->isChecked();
     for (int i = 0; i < files::ChannelCount; ++i) {
-        s.colors.at(i) = int(PanelByChannel.at(i)->colorValue());
-        s.shown.at(i) = CheckBoxByChannel.at(i)->isChecked();
+        s.colors.at(i) = int(ui->swatches.at(i)->colorValue());
+        s.shown.at(i) = ui->channelBoxes.at(i)->isChecked();
     }
-    s.writeToOneFile = cb1file->isChecked();
-    s.clearChart = cbChartClear->isChecked();
+    s.writeToOneFile = ui->cb1file->isChecked();
+    s.clearChart = ui->cbChartClear->isChecked();
     s.chartSkipPoints = boundedValue(Field::sePointChart);
-    s.yMax = std::clamp(seYmax->currentValue(), seYmax->minimumValue(), seYmax->maximumValue());
-    s.yMin = std::clamp(seYmin->currentValue(), seYmin->minimumValue(), seYmin->maximumValue());
+    s.yMax = std::clamp(
+        ui->seYmax->currentValue(), ui->seYmax->minimumValue(), ui->seYmax->maximumValue());
+    s.yMin = std::clamp(
+        ui->seYmin->currentValue(), ui->seYmin->minimumValue(), ui->seYmin->maximumValue());
     s.recentFiles = m_recentFiles;
     s.language = m_languageCode;
     files::IniFile file(m_settingsPath);

@@ -6,13 +6,12 @@
 #include "app/translation.h"
 #include "files/settings.h"
 
+#include <QAction>
 #include <QApplication>
-#include <QGroupBox>
 #include <QIcon>
 #include <QImageWriter>
 #include <QScreen>
 #include <QTimer>
-#include <QToolButton>
 #include <cstdio>
 
 int main(int argc, char **argv)
@@ -71,8 +70,8 @@ int main(int argc, char **argv)
         // Open the frequency/time panel, grab the window once it has been laid out and
         // painted, then end without the shutdown sequence (no settings are written).
         QTimer::singleShot(300, &form, [&form] {
-            if (!form.gbFT->isVisible())
-                form.btChooseF->click();
+            if (!form.frequencyPanelVisible())
+                form.findChild<QAction *>(QStringLiteral("actChooseF"))->trigger();
         });
         QTimer::singleShot(800, &form, [&form, &options] {
             // Few colours and the strongest compression keep the picture small.

@@ -22,11 +22,13 @@ struct CycleSaveResult
     // Files written, in the order written.
     QStringList written;
     // The file that could not be written (empty when every cycle was written), the failure
-    // ("Cannot create file <name>" or the write failure) and the system's explanation.
+    // ("Cannot create file <name>" or the write failure), the system's explanation and its
+    // error number.
     QString failedFile;
     QString error;
     QString reason;
     SaveFailure failure = SaveFailure::None;
+    int systemError = 0;
     bool ok() const { return failedFile.isEmpty(); }
 };
 

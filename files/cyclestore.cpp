@@ -402,7 +402,7 @@ bool CycleStore::hasUnsaved() const
 }
 
 bool CycleStore::saveOneFile(const QString &fileName, const QString &comment, QString *error,
-    QString *reason, const OutputOptions &options, SaveFailure *failure)
+    QString *reason, const OutputOptions &options, SaveFailure *failure, int *systemError)
 {
     if (m_dataBytes > MaxDataLength) {
         if (error)
@@ -413,6 +413,8 @@ bool CycleStore::saveOneFile(const QString &fileName, const QString &comment, QS
             reason->clear();
         if (failure)
             *failure = SaveFailure::CannotWrite;
+        if (systemError)
+            *systemError = EFBIG;
         return false;
     }
     // One buffer for the whole save: memory stays at its size however long the run was.
@@ -434,7 +436,7 @@ bool CycleStore::saveOneFile(const QString &fileName, const QString &comment, QS
         return true;
     };
     if (!saveDataFileFrom(fileName, header(), quint32(m_dataBytes), writeData, comment, error,
-            reason, nullptr, options, failure))
+            reason, nullptr, options, failure, systemError))
         return false;
     m_oneFileSaved = m_count;
     if (!m_running)
@@ -455,12 +457,13 @@ CycleSaveResult CycleStore::savePerCycle(
         if (data.size() != qint64(header.DataLength)) {
             result.failedFile = fileName;
             result.error = QStringLiteral("Stream read error");
-            result.reason = systemText(errno ? errno : EIO);
-            result.failure = SaveFailure::CannotWrite;
+            result.systemError = errno ? errno : EIO;
+            result.reason = systemText(result.systemError);
+            result.failure = SaveFailure::CannotRead;
             return result;
         }
         if (!saveDataFile(fileName, header, data, comment, &result.error, &result.reason, nullptr,
-                options, &result.failure)) {
+                options, &result.failure, &result.systemError)) {
             result.failedFile = fileName;
             return result;
         }

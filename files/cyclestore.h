@@ -77,7 +77,7 @@ public:
     // journals: memory stays bounded however many cycles there are.
     bool saveOneFile(const QString &fileName, const QString &comment, QString *error = nullptr,
         QString *reason = nullptr, const OutputOptions &options = {},
-        SaveFailure *failure = nullptr);
+        SaveFailure *failure = nullptr, int *systemError = nullptr);
     // One file per cycle not yet written by a per-cycle save, newest first, each with its own
     // header and `comment`, named cycleFileName(lastSavedFile, number) with the cycle's number
     // in the run (0 the oldest). A failure stops the save there; the files written stay.

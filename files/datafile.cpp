@@ -4,7 +4,6 @@
 #include "files/outputfile.h"
 #include "files/windows1251.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <cerrno>
 #include <cstring>
@@ -110,31 +109,35 @@ QByteArray encodeDataFile(
 
 bool saveDataFile(const QString &fileName, const DataFileHeader &header, const QByteArray &data,
     const QString &comment, QString *error, QString *reason, QString *note,
-    const OutputOptions &options, SaveFailure *failure)
+    const OutputOptions &options, SaveFailure *failure, int *systemError)
 {
     const DataWriter writeData = [&](OutputFile &out, int *) { return out.write(data); };
     return saveDataFileFrom(fileName, header, quint32(data.size()), writeData, comment, error,
-        reason, note, options, failure);
+        reason, note, options, failure, systemError);
 }
 
 bool saveDataFileFrom(const QString &fileName, const DataFileHeader &header, quint32 dataLength,
     const DataWriter &writeData, const QString &comment, QString *error, QString *reason,
-    QString *note, const OutputOptions &options, SaveFailure *failure)
+    QString *note, const OutputOptions &options, SaveFailure *failure, int *systemError)
 {
-    const auto fail = [&](SaveFailure step, int errorNumber, bool reading = false) {
+    const auto fail = [&](SaveFailure step, int errorNumber) {
         if (error)
             *error = step == SaveFailure::CannotCreate
                 ? QStringLiteral("Cannot create file %1").arg(fileName)
-                : reading ? QStringLiteral("Stream read error")
-                          : QStringLiteral("Stream write error");
+                : step == SaveFailure::CannotRead ? QStringLiteral("Stream read error")
+                                                  : QStringLiteral("Stream write error");
         if (reason)
             *reason = errorNumber ? systemReason(errorNumber) : QString();
         if (failure)
             *failure = step;
+        if (systemError)
+            *systemError = errorNumber;
         return false;
     };
     if (failure)
         *failure = SaveFailure::None;
+    if (systemError)
+        *systemError = 0;
     if (fileName.isEmpty())
         return fail(SaveFailure::CannotCreate, ENOENT);
     OutputFile out;
@@ -145,26 +148,12 @@ bool saveDataFileFrom(const QString &fileName, const DataFileHeader &header, qui
     int readError = 0;
     if (!out.write(encodeDataFileHead(header, dataLength)) || !writeData(out, &readError)) {
         out.cancel();
-        return readError ? fail(SaveFailure::CannotWrite, readError, true)
+        return readError ? fail(SaveFailure::CannotRead, readError)
                          : fail(SaveFailure::CannotWrite, out.errorNumber());
     }
     if (!out.write(encodeDataFileComment(comment)) || !out.commit())
         return fail(SaveFailure::CannotWrite, out.errorNumber());
     return true;
-}
-
-QString saveFailureText(SaveFailure failure, const QString &fileName)
-{
-    switch (failure) {
-    case SaveFailure::None:
-        break;
-    case SaveFailure::CannotCreate:
-        return QCoreApplication::translate("files::DataFile", "Не удаётся создать файл %1")
-            .arg(fileName);
-    case SaveFailure::CannotWrite:
-        return QCoreApplication::translate("files::DataFile", "Ошибка записи в поток");
-    }
-    return {};
 }
 
 QString DataFile::comment() const

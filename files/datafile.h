@@ -57,16 +57,14 @@ QByteArray encodeDataFileComment(const QString &comment);
 // rewritten in place (`note`, for a remark on how the file was written, stays empty).
 // On failure a replaced file is untouched, the temporary file removed, and `error` gets
 // "Cannot create file <name>" (or "Stream write error"), the command line's English;
-// `reason` the system's explanation, and `failure` which step failed, for the window to say
-// it in its own language (saveFailureText).
-enum class SaveFailure { None, CannotCreate, CannotWrite };
+// `reason` the system's explanation, and `failure` which step failed and `systemError` the
+// system's error number (0 when none applies), for the window to say both in its own language.
+// CannotRead: the data's own source could not be read (saveDataFileFrom).
+enum class SaveFailure { None, CannotCreate, CannotWrite, CannotRead };
 bool saveDataFile(const QString &fileName, const DataFileHeader &header, const QByteArray &data,
     const QString &comment, QString *error = nullptr, QString *reason = nullptr,
-    QString *note = nullptr, const OutputOptions &options = {}, SaveFailure *failure = nullptr);
-
-// A failed save in the window's language: "Не удаётся создать файл <name>" or "Ошибка записи
-// в поток" (translated where the window speaks English); empty for SaveFailure::None.
-QString saveFailureText(SaveFailure failure, const QString &fileName);
+    QString *note = nullptr, const OutputOptions &options = {}, SaveFailure *failure = nullptr,
+    int *systemError = nullptr);
 
 // Saves as saveDataFile does, with `dataLength` bytes of data that `writeData` writes to `out`
 // in pieces, so that data held nowhere in memory (the cycles of a run) can be streamed from
@@ -77,7 +75,7 @@ using DataWriter = std::function<bool(OutputFile &out, int *readError)>;
 bool saveDataFileFrom(const QString &fileName, const DataFileHeader &header, quint32 dataLength,
     const DataWriter &writeData, const QString &comment, QString *error = nullptr,
     QString *reason = nullptr, QString *note = nullptr, const OutputOptions &options = {},
-    SaveFailure *failure = nullptr);
+    SaveFailure *failure = nullptr, int *systemError = nullptr);
 
 struct DataFile
 {

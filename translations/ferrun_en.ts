@@ -150,6 +150,10 @@
         <source>Экспорт в PDF: %1</source>
         <translation>Exported to PDF: %1</translation>
     </message>
+    <message>
+        <source>Не удаётся отправить задание печати на «%1»: %2</source>
+        <translation>The print job could not be sent to &quot;%1&quot;: %2</translation>
+    </message>
 </context>
 <context>
     <name>app::ContextHelp</name>
@@ -962,6 +966,37 @@ The file %2 holds this recording.</translation>
     </message>
 </context>
 <context>
+    <name>app::WriteFailure</name>
+    <message>
+        <source>это не обычный файл, а устройство или канал</source>
+        <translation>it is a device or a pipe, not a regular file</translation>
+    </message>
+    <message>
+        <source>Не удаётся создать файл %1</source>
+        <translation>Cannot create file %1</translation>
+    </message>
+    <message>
+        <source>Не удаётся создать файл %1: %2</source>
+        <translation>Cannot create file %1: %2</translation>
+    </message>
+    <message>
+        <source>Ошибка записи в файл %1</source>
+        <translation>Cannot write file %1</translation>
+    </message>
+    <message>
+        <source>Ошибка записи в файл %1: %2</source>
+        <translation>Cannot write file %1: %2</translation>
+    </message>
+    <message>
+        <source>Не удаётся прочитать сохранённые циклы для файла %1</source>
+        <translation>Cannot read the stored cycles for file %1</translation>
+    </message>
+    <message>
+        <source>Не удаётся прочитать сохранённые циклы для файла %1: %2</source>
+        <translation>Cannot read the stored cycles for file %1: %2</translation>
+    </message>
+</context>
+<context>
     <name>chart::Overlay</name>
     <message>
         <source>выб.</source>
@@ -1050,14 +1085,6 @@ The file %2 holds this recording.</translation>
     <message>
         <source>Не удаётся открыть файл %1: это не обычный файл</source>
         <translation>Cannot open file %1: not a regular file</translation>
-    </message>
-    <message>
-        <source>Не удаётся создать файл %1</source>
-        <translation>Cannot create file %1</translation>
-    </message>
-    <message>
-        <source>Ошибка записи в поток</source>
-        <translation>Stream write error</translation>
     </message>
 </context>
 <context>

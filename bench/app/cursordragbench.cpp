@@ -82,7 +82,7 @@ int main(int argc, char **argv)
     r.data = recording();
     r.origin = files::RecordingOrigin::File;
     form.takeRecording(std::move(r));
-    chart::TChart &chart = *form.Chart1;
+    chart::TChart &chart = *form.findChild<chart::TChart *>(QStringLiteral("Chart1"));
     const int drawn = form.series(files::ChannelId::T1)->Count();
     // The overlay: seven lines of as many points, offset from the channels.
     for (int c = 0; c < Channels; ++c) {
@@ -93,7 +93,7 @@ int main(int argc, char **argv)
             line->AddPoint(source.XValue(i), source.YValue(i) + 3);
     }
 
-    app::RegionCursors &cursors = *form.regionCursors;
+    app::RegionCursors &cursors = form.regionCursors();
     chart.ensureLayout();
     const double minimum = chart.BottomAxis()->workingMinimum();
     const double range = chart.BottomAxis()->workingRange();
@@ -119,7 +119,7 @@ int main(int argc, char **argv)
         sendMouse(&chart, QEvent::MouseMove, pos, Qt::LeftButton);
         const qint64 moved = clock.nsecsElapsed();
         chart.repaint();
-        form.regionPanel->repaint();
+        form.regionPanel().repaint();
         const qint64 done = clock.nsecsElapsed();
         if (i < 5)
             continue;

@@ -98,7 +98,7 @@ int main(int argc, char **argv)
         sysfs.addInstrument(usbPort, name);
 
         QElapsedTimer clock;
-        EnabledClock enabled(form.btStart, clock);
+        EnabledClock enabled(form.findChild<QPushButton *>(QStringLiteral("btStart")), clock);
         clock.start();
         QFile::link(QString::fromStdString(board->devicePath()), devRoot + u'/' + name);
         if (!spinUntil([&] { return enabled.enabledAtNs >= 0; })) {
@@ -110,7 +110,7 @@ int main(int argc, char **argv)
         QFile::remove(devRoot + u'/' + name);
         QFile::remove(sysfs.root() + QStringLiteral("/class/tty/") + name);
         board->stop();
-        if (!spinUntil([&] { return !form.instrument->port().IsOpen(); })) {
+        if (!spinUntil([&] { return !form.instrument().port().IsOpen(); })) {
             std::fprintf(stderr, "round %d: the window did not notice the board going\n", round);
             return 1;
         }

@@ -18,6 +18,7 @@
 #include "chart/fastlineseries.h"
 #include "sim/boardsimulator.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -81,7 +82,8 @@ Figures transfer(int bridgeMs, bool live)
     form.resize(1600, 900);
     form.show();
     QApplication::processEvents();
-    acquisition::MeasurementSession &session = *form.session;
+    acquisition::MeasurementSession &session = form.session();
+    const chart::TChart &chart = *form.findChild<chart::TChart *>(QStringLiteral("Chart1"));
 
     QElapsedTimer clock;
     qint64 transferStart = -1;
@@ -109,7 +111,7 @@ Figures transfer(int bridgeMs, bool live)
             figures.largestGapMs = std::max(figures.largestGapMs, double(now - lastTick));
         lastTick = now;
         if (live) {
-            const size_t drawn = size_t(form.Chart1->Series(0)->Count() / pointsPerBlock);
+            const size_t drawn = size_t(chart.Series(0)->Count() / pointsPerBlock);
             for (; drawnBlocks < std::min(drawn, arrivals.size()); ++drawnBlocks)
                 figures.longestDrawWaitMs = std::max(
                     figures.longestDrawWaitMs, double(now - arrivals[drawnBlocks]));
@@ -117,7 +119,7 @@ Figures transfer(int bridgeMs, bool live)
     });
     clock.start();
     ticker.start();
-    form.btStartClick();
+    form.findChild<QAction *>(QStringLiteral("actStart"))->trigger();
     if (!runUntil([&] { return ended >= 0; }, 120000))
         std::printf("no end of the transfer\n");
     figures.transferS = (ended - transferStart) / 1000.0;

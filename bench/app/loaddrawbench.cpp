@@ -69,6 +69,7 @@ int main(int argc, char **argv)
     if (!window.form)
         return 1;
     app::TForm1 &form = *window.form;
+    chart::TChart &chart = *form.findChild<chart::TChart *>(QStringLiteral("Chart1"));
 
     for (const int channels : { 1, 7 }) {
         files::DataFileHeader header;
@@ -84,13 +85,13 @@ int main(int argc, char **argv)
         }
         std::vector<double> loads, paints, totals;
         for (int i = 0; i < runs + 3; ++i) {
-            form.fileControl->CurrentDataFile = name;
+            form.fileControl().CurrentDataFile = name;
             QElapsedTimer clock;
             clock.start();
-            if (!form.fileControl->loadCurrentDataFile())
+            if (!form.fileControl().loadCurrentDataFile())
                 return 1;
             const qint64 loaded = clock.nsecsElapsed();
-            form.Chart1->repaint();
+            chart.repaint();
             const qint64 painted = clock.nsecsElapsed();
             if (i < 3)
                 continue;
@@ -111,7 +112,7 @@ int main(int argc, char **argv)
             clock.restart();
             sig::ChartDecoder decoder;
             const sig::DecodedRecording r
-                = decoder.decode(file.data, form.chartBuilder->displaySettings());
+                = decoder.decode(file.data, form.chartBuilder().displaySettings());
             decodes.push_back(double(clock.nsecsElapsed()) / 1e6);
         }
         std::printf("points %d per line\n", form.series(files::ChannelId::T1)->Count());

@@ -68,7 +68,7 @@ int openOnce(
     options.simulator = true;
     app::TForm1 form(settings, options, environment);
     PaintWatch watch(form, clock);
-    form.Chart1->installEventFilter(&watch);
+    form.findChild<chart::TChart *>(QStringLiteral("Chart1"))->installEventFilter(&watch);
     form.show();
     QTimer::singleShot(0, &form, [&form, file] { form.openFile(file); });
     return application.exec();

@@ -89,7 +89,7 @@ struct Window
         environment.devRoot = dir.filePath(QStringLiteral("none"));
         form = std::make_unique<app::TForm1>(ini.fileName(), app::AppOptions {}, environment);
         form->show();
-        form->Chart1->resize(1600, 900);
+        form->findChild<chart::TChart *>(QStringLiteral("Chart1"))->resize(1600, 900);
         files::Recording r;
         r.data = recording(channels);
         r.header.ChartChannelBits = quint8((1u << channels) - 1);
@@ -128,8 +128,10 @@ struct PreparedPoints
 {
     std::vector<std::vector<double>> xs, ys;
     std::vector<chart::TChartSeries *> lines;
+    chart::TChart *chart;
 
-    PreparedPoints(app::TForm1 &form, const sig::DecodedRecording &r)
+    PreparedPoints(chart::TChart &chart, const sig::DecodedRecording &r)
+        : chart(&chart)
     {
         for (int i = 0; i < files::ChannelCount; ++i) {
             const bool photodiode = files::ChannelId(i) == files::ChannelId::FD;
@@ -143,14 +145,14 @@ struct PreparedPoints
             }
             xs.push_back(std::move(x));
             ys.push_back(std::move(y));
-            lines.push_back(form.Chart1->Series(i));
+            lines.push_back(chart.Series(i));
         }
     }
 
-    [[gnu::noipa]] void add(app::TForm1 &form) const
+    [[gnu::noipa]] void add() const
     {
         for (int i = 0; i < files::ChannelCount; ++i)
-            form.Chart1->Series(i)->Clear();
+            chart->Series(i)->Clear();
         for (size_t s = 0; s < lines.size(); ++s)
             for (size_t i = 0; i < xs[s].size(); ++i)
                 lines[s]->AddPoint(xs[s][i], ys[s][i]);
@@ -176,9 +178,10 @@ void runCase(int channels, int runs)
     Window w(channels);
     app::TForm1 &form = *w.form;
     const sig::DisplaySettings settings
-        = form.chartBuilder->displaySettings(form.recording().header);
+        = form.chartBuilder().displaySettings(form.recording().header);
     form.BuildChart();
-    const PreparedPoints prepared(form, *form.chartBuilder->lastRecording());
+    chart::TChart &chart = *form.findChild<chart::TChart *>(QStringLiteral("Chart1"));
+    const PreparedPoints prepared(chart, *form.chartBuilder().lastRecording());
     QImage image(1600, 900, QImage::Format_ARGB32_Premultiplied);
     // Build and bare adds alternate, so that both see the same machine.
     std::vector<double> decodes, builds, adds, buildsCpu, addsCpu, firstPaints, paints;
@@ -189,9 +192,9 @@ void runCase(int channels, int runs)
             const sig::DecodedRecording r = decoder.decode(form.recording().data, settings);
         });
         const Timing build = timed([&] { form.BuildChart(); });
-        const Timing add = timed([&] { prepared.add(form); });
-        const Timing first = timed([&] { firstPaint(*form.Chart1, image); });
-        const Timing again = timed([&] { repaint(*form.Chart1, image); });
+        const Timing add = timed([&] { prepared.add(); });
+        const Timing first = timed([&] { firstPaint(chart, image); });
+        const Timing again = timed([&] { repaint(chart, image); });
         if (run < 3)
             continue;
         decodes.push_back(decode.wall);
@@ -205,7 +208,7 @@ void runCase(int channels, int runs)
         paintsCpu.push_back(again.cpu);
     }
     const QString name = QStringLiteral("%1x%2").arg(channels).arg(
-        form.chartBuilder->lastRecording()->pointCount());
+        form.chartBuilder().lastRecording()->pointCount());
     const auto least
         = [](const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); };
     std::printf("build %s median_ms=%.3f add_ms=%.3f over_add_ms=%.3f cpu_build_ms=%.3f "
@@ -230,12 +233,12 @@ int peakMemory(int channels)
         QApplication::processEvents();
     if (channels > 0)
         w.form->BuildChart();
-    w.form->Chart1->repaint();
+    w.form->findChild<chart::TChart *>(QStringLiteral("Chart1"))->repaint();
     for (int i = 0; i < 10; ++i)
         QApplication::processEvents();
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    const sig::DecodedRecording *r = w.form->chartBuilder->lastRecording();
+    const sig::DecodedRecording *r = w.form->chartBuilder().lastRecording();
     std::printf("rss %dx%d max_rss_kib=%ld\n", channels, r ? r->pointCount() : 0, usage.ru_maxrss);
     return 0;
 }

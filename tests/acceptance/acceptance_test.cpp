@@ -15,6 +15,7 @@
 #include "files/inifile.h"
 #include "files/settings.h"
 #include "tests/acceptance/cupsqueue.h"
+#include "tests/app/controls.h"
 
 #include <QAction>
 #include <QApplication>
@@ -169,7 +170,7 @@ protected:
         options.simulator = true;
         form = std::make_unique<TForm1>(
             dir.filePath(QStringLiteral("Ferrun.ini")), options, environment);
-        form->fileControl->chooseSaveFile
+        form->fileControl().chooseSaveFile
             = [this](const QString &) -> std::optional<app::SaveChoice> {
             if (saveNames.empty()) {
                 ADD_FAILURE() << "unexpected save dialog";
@@ -179,7 +180,7 @@ protected:
             saveNames.pop_front();
             return app::SaveChoice { name, app::SaveFilter::AdcFiles };
         };
-        form->fileControl->chooseOpenFile = [this]() -> QString {
+        form->fileControl().chooseOpenFile = [this]() -> QString {
             if (openNames.empty()) {
                 ADD_FAILURE() << "unexpected open dialog";
                 return {};
@@ -225,7 +226,7 @@ protected:
     // Types a comment of several lines into the comment box, replacing what it held.
     void writeComment(const QStringList &lines)
     {
-        QPlainTextEdit *box = form->mComment;
+        QPlainTextEdit *box = control<QPlainTextEdit>(*form, "mComment");
         QTest::mouseClick(box->viewport(), Qt::LeftButton);
         QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(box, Qt::Key_Delete);
@@ -241,11 +242,11 @@ protected:
     void chooseFrequency(int hertz)
     {
         TForm1 &f = *form;
-        if (!f.gbFT->isVisible())
-            click(f.btChooseF);
-        ASSERT_TRUE(f.gbFT->isVisible());
-        typeInto(f.seF, QString::number(hertz));
-        ASSERT_EQ(f.seF->value(), hertz);
+        if (!control<QGroupBox>(f, "gbFT")->isVisible())
+            click(control<QToolButton>(f, "btChooseF"));
+        ASSERT_TRUE(control<QGroupBox>(f, "gbFT")->isVisible());
+        typeInto(control<app::SpinEdit>(f, "seF"), QString::number(hertz));
+        ASSERT_EQ(control<app::SpinEdit>(f, "seF")->value(), hertz);
     }
 
     // "ПУСК ИЗМЕРЕНИЯ" of the panel, then waits until the recording is drawn, sampling the
@@ -257,19 +258,22 @@ protected:
         QTimer sampler;
         sampler.setInterval(20);
         QObject::connect(&sampler, &QTimer::timeout, [&] {
-            samples.push_back({ f.status->panelText(0), f.Panel1->isVisible(),
-                f.progressBar->value(), f.progressBar->maximum(), f.lElapsed->text() });
+            samples.push_back(
+                { statusBar(f)->panelText(0), control<QWidget>(f, "Panel1")->isVisible(),
+                    control<QProgressBar>(f, "progressBar")->value(),
+                    control<QProgressBar>(f, "progressBar")->maximum(),
+                    control<QLabel>(f, "lElapsed")->text() });
         });
         sampler.start();
-        click(f.btStart);
-        EXPECT_FALSE(f.gbFT->isVisible());
+        click(control<QPushButton>(f, "btStart"));
+        EXPECT_FALSE(control<QGroupBox>(f, "gbFT")->isVisible());
         EXPECT_TRUE(waitUntil(
             [&] {
-                return f.session->state() == SessionState::Idle
-                    && f.status->panelText(0) == Drawing;
+                return f.session().state() == SessionState::Idle
+                    && statusBar(f)->panelText(0) == Drawing;
             },
             timeoutMs))
-            << "status: " << qPrintable(f.status->panelText(0));
+            << "status: " << qPrintable(statusBar(f)->panelText(0));
         sampler.stop();
         return samples;
     }
@@ -281,7 +285,7 @@ protected:
         int lines = 0;
         for (int i = 0; i < 8; ++i) {
             const auto channel = ChannelId(i);
-            if (i < 7 && !f.CheckBoxByChannel.at(i)->isChecked())
+            if (i < 7 && !channelBox(f, i)->isChecked())
                 continue;
             EXPECT_TRUE(f.seriesActive(channel)) << i;
             EXPECT_GT(f.series(channel)->Count(), 100) << i;
@@ -289,7 +293,7 @@ protected:
         }
         EXPECT_EQ(lines, checkedThermocouples + 1);
         // The lines are on the screen: the chart as painted holds each checked line's colour.
-        const QImage screen = f.Chart1->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage screen = chartOf(f)->grab().toImage().convertToFormat(QImage::Format_RGB32);
         std::set<QRgb> seen;
         for (int y = 0; y < screen.height(); ++y)
             for (int x = 0; x < screen.width(); ++x)
@@ -320,14 +324,15 @@ TEST_F(Acceptance, MeasureSaveBrowseSearchAndCopy)
     QElapsedTimer clock;
     clock.start();
     TForm1 &f = open();
-    ASSERT_TRUE(waitUntil([&] { return f.btStartPlus->isEnabled(); }, 5000))
+    ASSERT_TRUE(
+        waitUntil([&] { return control<QToolButton>(f, "btStartPlus")->isEnabled(); }, 5000))
         << "the simulated board was not found";
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(QLatin1Char('|')));
 
     // 100000 Hz over the whole memory: 2.4 s of recording, long enough for the progress panel.
     chooseFrequency(100000);
-    EXPECT_EQ(f.seTime->value(), 2400);
-    EXPECT_EQ(f.seSamples->value(), 240000);
+    EXPECT_EQ(control<app::SpinEdit>(f, "seTime")->value(), 2400);
+    EXPECT_EQ(control<app::SpinEdit>(f, "seSamples")->value(), 240000);
     const std::vector<ProgressSample> progress = measure(30000);
     ASSERT_FALSE(progress.empty());
     // The panel advanced during the recording: shown, its bar and its elapsed time moving on.
@@ -345,7 +350,7 @@ TEST_F(Acceptance, MeasureSaveBrowseSearchAndCopy)
     EXPECT_GE(positions.size(), 2u) << "progress bar positions while measuring";
     EXPECT_TRUE(elapsed.count(QStringLiteral("00:00")) && elapsed.count(QStringLiteral("00:01")));
     EXPECT_TRUE(transferShown);
-    EXPECT_FALSE(f.Panel1->isVisible());
+    EXPECT_FALSE(control<QWidget>(f, "Panel1")->isVisible());
     EXPECT_EQ(f.recording().data.size(), 8 * 60000);
     expectCurves(7);
     const QByteArray first = f.recording().data;
@@ -356,8 +361,8 @@ TEST_F(Acceptance, MeasureSaveBrowseSearchAndCopy)
     writeComment(firstComment);
     const QString runA = QDir(data).filePath(QStringLiteral("run-a.kdx"));
     saveNames.push_back(runA);
-    click(f.btSave);
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ run-a.kdx"));
+    click(control<QToolButton>(f, "btSave"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ run-a.kdx"));
     {
         const files::DataFile saved = readBack(runA);
         EXPECT_EQ(saved.data, first);
@@ -366,81 +371,85 @@ TEST_F(Acceptance, MeasureSaveBrowseSearchAndCopy)
     }
 
     // A second, shorter measurement without T7 and with a comment of its own.
-    click(f.CheckBoxByChannel.at(6));
-    ASSERT_FALSE(f.CheckBoxByChannel.at(6)->isChecked());
+    click(channelBox(f, 6));
+    ASSERT_FALSE(channelBox(f, 6)->isChecked());
     chooseFrequency(240000);
     measure(30000);
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("Комментарий"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("Комментарий"));
     expectCurves(6);
     EXPECT_FALSE(f.seriesActive(ChannelId::T7));
     const QByteArray second = f.recording().data;
     writeComment({ QStringLiteral("Остывание образца №2") });
     const QString runB = QDir(data).filePath(QStringLiteral("run-b.kdx"));
     saveNames.push_back(runB);
-    click(f.btSave);
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ run-b.kdx"));
+    click(control<QToolButton>(f, "btSave"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ run-b.kdx"));
     EXPECT_EQ(readBack(runB).header.ChartChannelBits, 0x3F);
 
     // Reopening the first: its recording, channels and comment come back.
     openNames.push_back(runA);
-    click(f.btLoadFile);
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ run-a.kdx"));
+    click(control<QToolButton>(f, "btLoadFile"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ run-a.kdx"));
     EXPECT_EQ(f.recording().data, first);
-    EXPECT_TRUE(f.CheckBoxByChannel.at(6)->isChecked());
+    EXPECT_TRUE(channelBox(f, 6)->isChecked());
     EXPECT_EQ(f.series(ChannelId::T1)->Count(), firstPoints);
-    EXPECT_EQ(f.mComment->toPlainText(), firstComment.join(QLatin1Char('\n')));
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(),
+        firstComment.join(QLatin1Char('\n')));
     expectCurves(7);
 
     // Next and Previous step through the folder, without wrapping around.
-    click(f.btNextFile);
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ run-b.kdx"));
+    click(control<QToolButton>(f, "btNextFile"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ run-b.kdx"));
     EXPECT_EQ(f.recording().data, second);
-    EXPECT_FALSE(f.CheckBoxByChannel.at(6)->isChecked());
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("Остывание образца №2"));
-    click(f.btNextFile);
+    EXPECT_FALSE(channelBox(f, 6)->isChecked());
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(),
+        QStringLiteral("Остывание образца №2"));
+    click(control<QToolButton>(f, "btNextFile"));
     EXPECT_EQ(messages, QStringList { NoMoreFiles });
     messages.clear();
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ run-b.kdx"));
-    click(f.btPrevFile);
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ run-a.kdx"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ run-b.kdx"));
+    click(control<QToolButton>(f, "btPrevFile"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ run-a.kdx"));
     EXPECT_EQ(f.recording().data, first);
-    click(f.btNextFile);
+    click(control<QToolButton>(f, "btNextFile"));
     EXPECT_EQ(f.recording().data, second);
 
     // The catalogue lists both files; a word of the first comment, typed in another letter
     // case, finds its line, and a double click on it opens the first file.
-    click(f.btShowCmnt);
-    ASSERT_TRUE(f.gbAllCmnt->isVisible());
-    const QString listed = f.MAllCmnt->toPlainText();
+    click(control<QToolButton>(f, "btShowCmnt"));
+    ASSERT_TRUE(control<QGroupBox>(f, "gbAllCmnt")->isVisible());
+    const QString listed = control<QPlainTextEdit>(f, "MAllCmnt")->toPlainText();
     EXPECT_TRUE(listed.contains(QStringLiteral("=v=run-a.kdx=v=\nНагрев образца №1")));
     EXPECT_TRUE(listed.contains(QStringLiteral("=v=run-b.kdx=v=\nОстывание образца №2")));
-    EXPECT_FALSE(f.chkCaps->isChecked());
-    typeInto(f.eFind, QStringLiteral("НАГРЕВ"));
-    click(f.btFind);
-    const QTextCursor found = f.MAllCmnt->textCursor();
+    EXPECT_FALSE(control<QCheckBox>(f, "chkCaps")->isChecked());
+    typeInto(control<QLineEdit>(f, "eFind"), QStringLiteral("НАГРЕВ"));
+    click(control<QPushButton>(f, "btFind"));
+    const QTextCursor found = control<QPlainTextEdit>(f, "MAllCmnt")->textCursor();
     EXPECT_EQ(found.selectedText(), firstComment.at(0));
-    QTest::mouseDClick(
-        f.MAllCmnt->viewport(), Qt::LeftButton, {}, f.MAllCmnt->cursorRect(found).center());
-    EXPECT_FALSE(f.gbAllCmnt->isVisible());
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ run-a.kdx"));
+    QTest::mouseDClick(control<QPlainTextEdit>(f, "MAllCmnt")->viewport(), Qt::LeftButton, {},
+        control<QPlainTextEdit>(f, "MAllCmnt")->cursorRect(found).center());
+    EXPECT_FALSE(control<QGroupBox>(f, "gbAllCmnt")->isVisible());
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ run-a.kdx"));
     EXPECT_EQ(f.recording().data, first);
-    EXPECT_EQ(f.mComment->toPlainText(), firstComment.join(QLatin1Char('\n')));
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(),
+        firstComment.join(QLatin1Char('\n')));
 
     // The comment copied: other programs read it with the file's name and date.
-    click(f.btCopy);
+    click(control<QToolButton>(f, "btCopy"));
     const QString copied = QString::fromUtf8(clipboardAs(QStringLiteral("UTF8_STRING")));
     EXPECT_TRUE(copied.startsWith(firstComment.at(0))) << qPrintable(copied);
     EXPECT_TRUE(copied.contains(firstComment.at(1))) << qPrintable(copied);
     EXPECT_TRUE(copied.contains(runA + QStringLiteral("  "))) << qPrintable(copied);
 
     // The chart copied by the chart's context menu replaces the text on the clipboard.
-    QTest::mouseClick(f.Chart1, Qt::RightButton, {}, f.Chart1->rect().center());
-    ASSERT_TRUE(waitUntil([&] { return f.pmChart->isVisible(); }, 5000));
-    QAction *copyItem = f.pmChart->actions().value(0);
+    QTest::mouseClick(chartOf(f), Qt::RightButton, {}, chartOf(f)->rect().center());
+    ASSERT_TRUE(waitUntil([&] { return control<QMenu>(f, "pmChart")->isVisible(); }, 5000));
+    QAction *copyItem = control<QMenu>(f, "pmChart")->actions().value(0);
     ASSERT_TRUE(copyItem);
     EXPECT_EQ(copyItem->text(), QStringLiteral("Копировать"));
-    QTest::mouseClick(f.pmChart, Qt::LeftButton, {}, f.pmChart->actionGeometry(copyItem).center());
-    EXPECT_TRUE(waitUntil([&] { return !f.pmChart->isVisible(); }, 5000));
+    QTest::mouseClick(control<QMenu>(f, "pmChart"), Qt::LeftButton, {},
+        control<QMenu>(f, "pmChart")->actionGeometry(copyItem).center());
+    EXPECT_TRUE(waitUntil([&] { return !control<QMenu>(f, "pmChart")->isVisible(); }, 5000));
     {
         const QByteArray targets = clipboardAs(QStringLiteral("TARGETS"));
         EXPECT_TRUE(targets.contains("image/svg+xml")) << targets.constData();
@@ -449,9 +458,9 @@ TEST_F(Acceptance, MeasureSaveBrowseSearchAndCopy)
     }
 
     // The chart copied by its button: one clipboard entry offered as SVG and as PNG.
-    const QColor screenColour = f.Chart1->Color();
-    click(f.btSaveChart);
-    EXPECT_EQ(f.Chart1->Color(), screenColour);
+    const QColor screenColour = chartOf(f)->Color();
+    click(control<QToolButton>(f, "btSaveChart"));
+    EXPECT_EQ(chartOf(f)->Color(), screenColour);
     const QByteArray targets = clipboardAs(QStringLiteral("TARGETS"));
     EXPECT_TRUE(targets.contains("image/svg+xml")) << targets.constData();
     EXPECT_TRUE(targets.contains("image/png")) << targets.constData();
@@ -468,7 +477,7 @@ TEST_F(Acceptance, MeasureSaveBrowseSearchAndCopy)
     EXPECT_GE(polylines, 8) << "one polyline at least for each of the eight lines";
     const QImage png = QImage::fromData(clipboardAs(QStringLiteral("image/png")), "PNG");
     ASSERT_FALSE(png.isNull());
-    EXPECT_EQ(png.size(), f.Chart1->size());
+    EXPECT_EQ(png.size(), chartOf(f)->size());
     EXPECT_EQ(png.pixelColor(2, 2), QColor(Qt::white));
 
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(QLatin1Char('|')));
@@ -488,14 +497,15 @@ TEST_F(Acceptance, PrintsOnTheDefaultCupsQueue)
     ASSERT_TRUE(queue.start(&error)) << qPrintable(error);
 
     TForm1 &f = open();
-    ASSERT_TRUE(waitUntil([&] { return f.btStartPlus->isEnabled(); }, 5000));
+    ASSERT_TRUE(
+        waitUntil([&] { return control<QToolButton>(f, "btStartPlus")->isEnabled(); }, 5000));
     chooseFrequency(240000);
     measure(30000);
     expectCurves(7);
 
     QElapsedTimer clock;
     clock.start();
-    click(f.btPrint);
+    click(control<QToolButton>(f, "btPrint"));
     const qint64 sendMs = clock.elapsed();
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(QLatin1Char('|')));
     // The job was handed over when the click returned: the daemon knows it.
@@ -562,6 +572,17 @@ TEST_F(Acceptance, PrintsOnTheDefaultCupsQueue)
     std::cout << "[ figures  ] print: click to job accepted " << sendMs
               << " ms, click to PDF written " << writtenMs << " ms\n";
     RecordProperty("print_send_ms", int(sendMs));
+
+    // A queue that takes no jobs: the print system's reason is named, and no job is made.
+    ASSERT_TRUE(queue.client(QStringLiteral("cupsreject"), { queue.name() }, &error))
+        << qPrintable(error);
+    click(control<QToolButton>(f, "btPrint"));
+    const QString refused
+        = QStringLiteral("Не удаётся отправить задание печати на «%1»: ").arg(queue.name());
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.at(0).startsWith(refused)) << qPrintable(messages.at(0));
+    EXPECT_GT(messages.at(0).size(), refused.size()) << "no reason";
+    EXPECT_EQ(queue.jobs(false).size() + queue.jobs(true).size(), 1);
     queue.stop();
 }
 
@@ -569,40 +590,42 @@ TEST_F(Acceptance, PrintsOnTheDefaultCupsQueue)
 TEST_F(Acceptance, CycleRunSavedPerCycle)
 {
     TForm1 &f = open();
-    ASSERT_TRUE(waitUntil([&] { return f.btStartPlus->isEnabled(); }, 5000));
+    ASSERT_TRUE(
+        waitUntil([&] { return control<QToolButton>(f, "btStartPlus")->isEnabled(); }, 5000));
     chooseFrequency(160000);
-    click(f.btChooseF); // closes the panel again
-    EXPECT_FALSE(f.gbFT->isVisible());
-    EXPECT_FALSE(f.cb1file->isChecked());
+    click(control<QToolButton>(f, "btChooseF")); // closes the panel again
+    EXPECT_FALSE(control<QGroupBox>(f, "gbFT")->isVisible());
+    EXPECT_FALSE(control<QCheckBox>(f, "cb1file")->isChecked());
     writeComment({ QStringLiteral("Цикл из трёх измерений") });
 
     // What the third status panel reads as each transfer begins.
     QStringList cycleTexts;
-    QObject::connect(f.session, &acquisition::MeasurementSession::stateChanged, f.session,
+    QObject::connect(&f.session(), &acquisition::MeasurementSession::stateChanged, &f.session(),
         [&](SessionState state) {
-            const QString text = f.status->panelText(2);
+            const QString text = statusBar(f)->panelText(2);
             if (state == SessionState::Transferring && !text.isEmpty())
                 cycleTexts << text;
         });
-    acquisition::CycleRun &run = f.cycleControl->run();
+    acquisition::CycleRun &run = f.cycleControl().run();
     // "Стоп" is pressed as soon as the third cycle has been stored, whatever the load of the
     // machine.
     QObject::connect(&run, &acquisition::CycleRun::cycleStored, &run, [&](int stored) {
         if (stored == 3)
-            QTimer::singleShot(0, f.btCycle, [&] { click(f.btCycle); });
+            QTimer::singleShot(0, control<QToolButton>(f, "btCycle"),
+                [&] { click(control<QToolButton>(f, "btCycle")); });
     });
-    click(f.btCycle);
-    EXPECT_EQ(f.btCycle->text(), QStringLiteral("Стоп"));
-    EXPECT_EQ(f.seSamples->value(), 30000);
-    EXPECT_TRUE(f.cbAvgMC->isChecked());
+    click(control<QToolButton>(f, "btCycle"));
+    EXPECT_EQ(control<QToolButton>(f, "btCycle")->text(), QStringLiteral("Стоп"));
+    EXPECT_EQ(control<app::SpinEdit>(f, "seSamples")->value(), 30000);
+    EXPECT_TRUE(control<QCheckBox>(f, "cbAvgMC")->isChecked());
     ASSERT_TRUE(waitUntil([&] { return run.storedCycles() >= 3 && !run.CycleRunning(); }, 30000))
         << "cycles stored: " << run.storedCycles();
-    EXPECT_EQ(f.btCycle->text(), QStringLiteral("ЦИКЛ"));
+    EXPECT_EQ(control<QToolButton>(f, "btCycle")->text(), QStringLiteral("ЦИКЛ"));
     // A measurement under way is still received and drawn, but not stored.
     ASSERT_TRUE(waitUntil(
         [&] {
             return !run.CycleRunning() && !run.timCycleActive()
-                && f.session->state() == SessionState::Idle;
+                && f.session().state() == SessionState::Idle;
         },
         10000));
     EXPECT_EQ(run.storedCycles(), 3);
@@ -617,7 +640,7 @@ TEST_F(Acceptance, CycleRunSavedPerCycle)
     const QString cycles = QDir(data).filePath(QStringLiteral("cycles"));
     QDir().mkpath(cycles);
     saveNames.push_back(QDir(cycles).filePath(QStringLiteral("run.kdx")));
-    click(f.btSave);
+    click(control<QToolButton>(f, "btSave"));
     EXPECT_EQ(QDir(cycles).entryList({ QStringLiteral("*.kdx") }, QDir::Files, QDir::Name),
         (QStringList { QStringLiteral("run0000.kdx"), QStringLiteral("run0001.kdx"),
             QStringLiteral("run0002.kdx") }));
@@ -632,8 +655,8 @@ TEST_F(Acceptance, CycleRunSavedPerCycle)
 
     // One of them opens and draws like any recording.
     openNames.push_back(QDir(cycles).filePath(QStringLiteral("run0001.kdx")));
-    click(f.btLoadFile);
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ run0001.kdx"));
+    click(control<QToolButton>(f, "btLoadFile"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ run0001.kdx"));
     EXPECT_EQ(f.recording().data.size(), 3500);
     expectCurves(7);
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(QLatin1Char('|')));

@@ -50,18 +50,22 @@ protected:
         writeThreeFiles();
         app::TForm1 &f = open();
         load(file(QStringLiteral("b.kdx")));
-        QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
+        QTest::mouseClick(control<QToolButton>(f, "btShowCmnt"), Qt::LeftButton);
         return f;
     }
 
     void caretToLine(int line)
     {
-        QTextCursor caret(form->MAllCmnt->document()->findBlockByNumber(line));
+        QTextCursor caret(
+            control<QPlainTextEdit>(*form, "MAllCmnt")->document()->findBlockByNumber(line));
         caret.movePosition(QTextCursor::Right);
-        form->MAllCmnt->setTextCursor(caret);
+        control<QPlainTextEdit>(*form, "MAllCmnt")->setTextCursor(caret);
     }
 
-    QString selectedText() const { return form->MAllCmnt->textCursor().selectedText(); }
+    QString selectedText() const
+    {
+        return control<QPlainTextEdit>(*form, "MAllCmnt")->textCursor().selectedText();
+    }
 };
 
 } // namespace
@@ -69,35 +73,36 @@ protected:
 TEST_F(CatalogueTest, ListsEveryFileWithItsComment)
 {
     app::TForm1 &f = openCatalogue();
-    EXPECT_TRUE(f.gbAllCmnt->isVisible());
-    EXPECT_TRUE(f.MAllCmnt->isVisible());
-    EXPECT_EQ(f.cataloguePanel->lines(), threeFileLines());
-    EXPECT_EQ(f.MAllCmnt->toPlainText(), threeFileLines().join(u'\n'));
+    EXPECT_TRUE(control<QGroupBox>(f, "gbAllCmnt")->isVisible());
+    EXPECT_TRUE(control<QPlainTextEdit>(f, "MAllCmnt")->isVisible());
+    EXPECT_EQ(f.cataloguePanel().lines(), threeFileLines());
+    EXPECT_EQ(control<QPlainTextEdit>(f, "MAllCmnt")->toPlainText(), threeFileLines().join(u'\n'));
     // The caret at the end of the first line.
-    EXPECT_EQ(f.MAllCmnt->textCursor().blockNumber(), 0);
-    EXPECT_TRUE(f.MAllCmnt->textCursor().atBlockEnd());
+    EXPECT_EQ(control<QPlainTextEdit>(f, "MAllCmnt")->textCursor().blockNumber(), 0);
+    EXPECT_TRUE(control<QPlainTextEdit>(f, "MAllCmnt")->textCursor().atBlockEnd());
     EXPECT_TRUE(messages.isEmpty());
     // The panel follows the chart's size.
-    EXPECT_EQ(f.gbAllCmnt->height(), f.Chart1->height());
+    EXPECT_EQ(control<QGroupBox>(f, "gbAllCmnt")->height(), chartOf(f)->height());
 
-    QTest::mouseClick(f.btCancel, Qt::LeftButton);
-    EXPECT_FALSE(f.gbAllCmnt->isVisible());
-    EXPECT_EQ(f.mComment->toPlainText(), QString()); // b.kdx still shown
+    QTest::mouseClick(control<QPushButton>(f, "btCancel"), Qt::LeftButton);
+    EXPECT_FALSE(control<QGroupBox>(f, "gbAllCmnt")->isVisible());
+    EXPECT_EQ(
+        control<QPlainTextEdit>(f, "mComment")->toPlainText(), QString()); // b.kdx still shown
 
     // A foreign file and a folder of the extension are skipped: the list stays and holds every
     // data file; the first status panel counts them while the panel is shown, and has its
     // own text back when the panel goes.
-    f.status->setPanelText(0, QStringLiteral("до каталога"));
+    statusBar(f)->setPanelText(0, QStringLiteral("до каталога"));
     writeForeignFile(file(QStringLiteral("b2.kdx")));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("b3.kdx")));
-    QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
-    EXPECT_TRUE(f.gbAllCmnt->isVisible());
-    EXPECT_TRUE(f.MAllCmnt->isVisible());
-    EXPECT_EQ(f.cataloguePanel->lines(), threeFileLines());
-    EXPECT_EQ(f.status->panelText(0), QStringLiteral("Пропущено файлов: 2 (b2.kdx, b3.kdx)"));
+    QTest::mouseClick(control<QToolButton>(f, "btShowCmnt"), Qt::LeftButton);
+    EXPECT_TRUE(control<QGroupBox>(f, "gbAllCmnt")->isVisible());
+    EXPECT_TRUE(control<QPlainTextEdit>(f, "MAllCmnt")->isVisible());
+    EXPECT_EQ(f.cataloguePanel().lines(), threeFileLines());
+    EXPECT_EQ(statusBar(f)->panelText(0), QStringLiteral("Пропущено файлов: 2 (b2.kdx, b3.kdx)"));
     EXPECT_TRUE(messages.isEmpty());
-    QTest::mouseClick(f.btCancel, Qt::LeftButton);
-    EXPECT_EQ(f.status->panelText(0), QStringLiteral("до каталога"));
+    QTest::mouseClick(control<QPushButton>(f, "btCancel"), Qt::LeftButton);
+    EXPECT_EQ(statusBar(f)->panelText(0), QStringLiteral("до каталога"));
 }
 
 // A comment longer than the list keeps is shown up to its cut mark; the search reads the rest
@@ -114,85 +119,88 @@ TEST_F(CatalogueTest, LongCommentCutAndSearchedWhole)
         QStringLiteral("слово"));
     app::TForm1 &f = open();
     load(file(QStringLiteral("b.kdx")));
-    const QString status = f.status->panelText(0);
-    QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
+    const QString status = statusBar(f)->panelText(0);
+    QTest::mouseClick(control<QToolButton>(f, "btShowCmnt"), Qt::LeftButton);
 
     // 16912 whole lines of 62 bytes in the first MiB, and 32 bytes of the next.
-    const QStringList lines = f.cataloguePanel->lines();
+    const QStringList lines = f.cataloguePanel().lines();
     const QString cutMark = QStringLiteral("… (комментарий длиннее, показано байт: 1048576 из %1)")
                                 .arg(20000 * 62 + 15);
     ASSERT_EQ(lines.size(), 1 + 16913 + 1 + 2);
     EXPECT_EQ(lines.at(16913), QStringLiteral("строка 16913 ").leftJustified(32, u'.'));
     EXPECT_EQ(lines.at(16914), cutMark);
-    EXPECT_EQ(f.MAllCmnt->document()->findBlockByNumber(16914).text(), cutMark);
-    EXPECT_EQ(f.MAllCmnt->document()->blockCount(), lines.size());
+    EXPECT_EQ(control<QPlainTextEdit>(f, "MAllCmnt")->document()->findBlockByNumber(16914).text(),
+        cutMark);
+    EXPECT_EQ(control<QPlainTextEdit>(f, "MAllCmnt")->document()->blockCount(), lines.size());
 
     // Found beyond the shown part: the cut mark; then b.kdx's line, then the cut mark again.
-    f.eFind->setText(QStringLiteral("СЛОВО"));
-    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    control<QLineEdit>(f, "eFind")->setText(QStringLiteral("СЛОВО"));
+    QTest::mouseClick(control<QPushButton>(f, "btFind"), Qt::LeftButton);
     EXPECT_EQ(selectedText(), cutMark);
-    EXPECT_EQ(f.status->panelText(0),
+    EXPECT_EQ(statusBar(f)->panelText(0),
         QStringLiteral("Найдено за показанной частью комментария: a.kdx, строка 20001"));
-    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>(f, "btFind"), Qt::LeftButton);
     EXPECT_EQ(selectedText(), QStringLiteral("слово"));
-    EXPECT_EQ(f.status->panelText(0), status);
-    f.eFind->setText(QStringLiteral("строка 19999"));
-    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    EXPECT_EQ(statusBar(f)->panelText(0), status);
+    control<QLineEdit>(f, "eFind")->setText(QStringLiteral("строка 19999"));
+    QTest::mouseClick(control<QPushButton>(f, "btFind"), Qt::LeftButton);
     EXPECT_EQ(selectedText(), cutMark);
-    EXPECT_EQ(f.status->panelText(0),
+    EXPECT_EQ(statusBar(f)->panelText(0),
         QStringLiteral("Найдено за показанной частью комментария: a.kdx, строка 19999"));
 
     // Open from the cut mark: a.kdx, whole; the status panel has its own text back.
-    QTest::mouseClick(f.btOpenFind, Qt::LeftButton);
-    EXPECT_FALSE(f.gbAllCmnt->isVisible());
-    EXPECT_EQ(f.fileControl->CurrentDataFile, file(QStringLiteral("a.kdx")));
-    EXPECT_TRUE(f.mComment->toPlainText().endsWith(QStringLiteral("последнее слово")));
-    EXPECT_EQ(f.status->panelText(0), status);
+    QTest::mouseClick(control<QPushButton>(f, "btOpenFind"), Qt::LeftButton);
+    EXPECT_FALSE(control<QGroupBox>(f, "gbAllCmnt")->isVisible());
+    EXPECT_EQ(f.fileControl().CurrentDataFile, file(QStringLiteral("a.kdx")));
+    EXPECT_TRUE(control<QPlainTextEdit>(f, "mComment")
+                    ->toPlainText()
+                    .endsWith(QStringLiteral("последнее слово")));
+    EXPECT_EQ(statusBar(f)->panelText(0), status);
     EXPECT_TRUE(messages.isEmpty());
 
     // The file gone since the list was built: its rest cannot be searched, and the status
     // panel says so.
-    QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btShowCmnt"), Qt::LeftButton);
     ASSERT_TRUE(QFile::remove(file(QStringLiteral("a.kdx"))));
     caretToLine(0);
-    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>(f, "btFind"), Qt::LeftButton);
     EXPECT_EQ(selectedText(), QString());
-    EXPECT_EQ(f.status->panelText(0), QStringLiteral("Не удалось дочитать комментарий: a.kdx"));
+    EXPECT_EQ(statusBar(f)->panelText(0), QStringLiteral("Не удалось дочитать комментарий: a.kdx"));
 }
 
 TEST_F(CatalogueTest, SearchCyclesAndFoldsCaseUnlessAsked)
 {
     app::TForm1 &f = openCatalogue();
-    f.eFind->setText(QStringLiteral("ТЕМП"));
-    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    control<QLineEdit>(f, "eFind")->setText(QStringLiteral("ТЕМП"));
+    QTest::mouseClick(control<QPushButton>(f, "btFind"), Qt::LeftButton);
     EXPECT_EQ(selectedText(), QStringLiteral("температура печи"));
-    EXPECT_TRUE(f.MAllCmnt->hasFocus());
-    EXPECT_EQ(f.fileControl->SearchLine, 3);
-    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    EXPECT_TRUE(control<QPlainTextEdit>(f, "MAllCmnt")->hasFocus());
+    EXPECT_EQ(f.fileControl().SearchLine, 3);
+    QTest::mouseClick(control<QPushButton>(f, "btFind"), Qt::LeftButton);
     EXPECT_EQ(selectedText(), QStringLiteral("третий, ТЕМП"));
-    EXPECT_EQ(f.fileControl->SearchLine, 0); // the last line: from the top again
-    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    EXPECT_EQ(f.fileControl().SearchLine, 0); // the last line: from the top again
+    QTest::mouseClick(control<QPushButton>(f, "btFind"), Qt::LeftButton);
     EXPECT_EQ(selectedText(), QStringLiteral("температура печи"));
 
     // With "регистр" checked the lower-case line no longer matches.
-    QTest::mouseClick(f.chkCaps, Qt::LeftButton);
-    ASSERT_TRUE(f.chkCaps->isChecked());
-    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    QTest::mouseClick(control<QCheckBox>(f, "chkCaps"), Qt::LeftButton);
+    ASSERT_TRUE(control<QCheckBox>(f, "chkCaps")->isChecked());
+    QTest::mouseClick(control<QPushButton>(f, "btFind"), Qt::LeftButton);
     EXPECT_EQ(selectedText(), QStringLiteral("третий, ТЕМП"));
-    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>(f, "btFind"), Qt::LeftButton);
     EXPECT_EQ(selectedText(), QStringLiteral("третий, ТЕМП"));
 
     // Found nowhere: nothing selected, SearchLine unchanged.
     caretToLine(1);
-    const qsizetype searchLine = f.fileControl->SearchLine;
-    f.eFind->setText(QStringLiteral("нигде"));
-    QTest::mouseClick(f.btFind, Qt::LeftButton);
+    const qsizetype searchLine = f.fileControl().SearchLine;
+    control<QLineEdit>(f, "eFind")->setText(QStringLiteral("нигде"));
+    QTest::mouseClick(control<QPushButton>(f, "btFind"), Qt::LeftButton);
     EXPECT_EQ(selectedText(), QString());
-    EXPECT_EQ(f.fileControl->SearchLine, searchLine);
+    EXPECT_EQ(f.fileControl().SearchLine, searchLine);
     // Enter in the search box searches too.
-    f.eFind->setText(QStringLiteral("первый"));
-    f.eFind->setFocus();
-    QTest::keyClick(f.eFind, Qt::Key_Return);
+    control<QLineEdit>(f, "eFind")->setText(QStringLiteral("первый"));
+    control<QLineEdit>(f, "eFind")->setFocus();
+    QTest::keyClick(control<QLineEdit>(f, "eFind"), Qt::Key_Return);
     EXPECT_EQ(selectedText(), QStringLiteral("первый опыт"));
 }
 
@@ -203,33 +211,37 @@ TEST_F(CatalogueTest, OpensTheEntryUnderTheCaret)
 
     // "Открыть файл" on the line of c.kdx that looks like a marker: it names a.kdx.
     caretToLine(6);
-    QTest::mouseClick(f.btOpenFind, Qt::LeftButton);
-    EXPECT_FALSE(f.gbAllCmnt->isVisible());
-    EXPECT_EQ(f.fileControl->CurrentDataFile, folder + QStringLiteral("a.kdx"));
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("первый опыт\nтемпература печи"));
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ a.kdx"));
+    QTest::mouseClick(control<QPushButton>(f, "btOpenFind"), Qt::LeftButton);
+    EXPECT_FALSE(control<QGroupBox>(f, "gbAllCmnt")->isVisible());
+    EXPECT_EQ(f.fileControl().CurrentDataFile, folder + QStringLiteral("a.kdx"));
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(),
+        QStringLiteral("первый опыт\nтемпература печи"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ a.kdx"));
 
     // A double click on a word of c.kdx's marker line.
-    QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btShowCmnt"), Qt::LeftButton);
     caretToLine(4);
-    const QRect at = f.MAllCmnt->cursorRect();
-    QTest::mouseDClick(f.MAllCmnt->viewport(), Qt::LeftButton, {}, at.center());
-    EXPECT_FALSE(f.gbAllCmnt->isVisible());
-    EXPECT_EQ(f.fileControl->CurrentDataFile, folder + QStringLiteral("c.kdx"));
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("=v=a.kdx=v=\nтретий, ТЕМП"));
+    const QRect at = control<QPlainTextEdit>(f, "MAllCmnt")->cursorRect();
+    QTest::mouseDClick(
+        control<QPlainTextEdit>(f, "MAllCmnt")->viewport(), Qt::LeftButton, {}, at.center());
+    EXPECT_FALSE(control<QGroupBox>(f, "gbAllCmnt")->isVisible());
+    EXPECT_EQ(f.fileControl().CurrentDataFile, folder + QStringLiteral("c.kdx"));
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(),
+        QStringLiteral("=v=a.kdx=v=\nтретий, ТЕМП"));
 
     // Enter on the comment of a.kdx, after a file of another folder was opened while the
     // list was shown: the entry is taken from the listed folder.
-    QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btShowCmnt"), Qt::LeftButton);
     QDir(dir.path()).mkdir(QStringLiteral("other"));
     const QString elsewhere = file(QStringLiteral("other/a.kdx"));
     writeDataFile(elsewhere, 0x01, filewindow::words({ 1, 2, 3 }), QStringLiteral("чужой"));
     load(elsewhere);
     caretToLine(2);
-    f.MAllCmnt->setFocus();
-    QTest::keyClick(f.MAllCmnt, Qt::Key_Return);
-    EXPECT_EQ(f.fileControl->CurrentDataFile, folder + QStringLiteral("a.kdx"));
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("первый опыт\nтемпература печи"));
+    control<QPlainTextEdit>(f, "MAllCmnt")->setFocus();
+    QTest::keyClick(control<QPlainTextEdit>(f, "MAllCmnt"), Qt::Key_Return);
+    EXPECT_EQ(f.fileControl().CurrentDataFile, folder + QStringLiteral("a.kdx"));
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(),
+        QStringLiteral("первый опыт\nтемпература печи"));
     EXPECT_TRUE(messages.isEmpty());
 }
 
@@ -243,32 +255,32 @@ TEST_F(CatalogueTest, ChooseFolderListsThePickedFilesFolder)
     writeDataFile(y, 0x01, filewindow::words({ 1, 2, 3 }), QStringLiteral("игрек"));
 
     openAnswers.push_back(x);
-    QTest::mouseClick(f.btPath, Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>(f, "btPath"), Qt::LeftButton);
     EXPECT_EQ(openDialogs, 2); // the load of b.kdx, then the folder
-    EXPECT_EQ(f.cataloguePanel->lines(),
+    EXPECT_EQ(f.cataloguePanel().lines(),
         (QStringList { QStringLiteral("=v=x.kdx=v="), QStringLiteral("икс"),
             QStringLiteral("=v=y.kdx=v="), QStringLiteral("игрек") }));
-    EXPECT_EQ(f.fileControl->CurrentDataFile, x);
-    EXPECT_EQ(f.mComment->toPlainText(), QString()); // not loaded
+    EXPECT_EQ(f.fileControl().CurrentDataFile, x);
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(), QString()); // not loaded
     // Browsing now works in that folder.
-    QTest::mouseClick(f.btNextFile, Qt::LeftButton);
-    EXPECT_EQ(f.fileControl->CurrentDataFile, y);
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("игрек"));
+    QTest::mouseClick(control<QToolButton>(f, "btNextFile"), Qt::LeftButton);
+    EXPECT_EQ(f.fileControl().CurrentDataFile, y);
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(), QStringLiteral("игрек"));
 
     // Cancelled: the message without an extension, an empty list, the panel stays.
-    QTest::mouseClick(f.btShowCmnt, Qt::LeftButton);
-    QTest::mouseClick(f.btPath, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btShowCmnt"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>(f, "btPath"), Qt::LeftButton);
     EXPECT_EQ(messages, QStringList { QStringLiteral("Выберите путь, содержащий файлы ") });
-    EXPECT_EQ(f.fileControl->CurrentDataFile, QStringLiteral("zu:"));
-    EXPECT_TRUE(f.cataloguePanel->lines().isEmpty());
-    EXPECT_TRUE(f.gbAllCmnt->isVisible());
+    EXPECT_EQ(f.fileControl().CurrentDataFile, QStringLiteral("zu:"));
+    EXPECT_TRUE(f.cataloguePanel().lines().isEmpty());
+    EXPECT_TRUE(control<QGroupBox>(f, "gbAllCmnt")->isVisible());
 }
 
 TEST_F(CatalogueTest, CopyPutsCommentNameAndDateOnTheClipboard)
 {
     app::TForm1 &f = open();
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
-    QTest::mouseClick(f.btCopy, Qt::LeftButton); // no file yet
+    QTest::mouseClick(control<QToolButton>(f, "btCopy"), Qt::LeftButton); // no file yet
     EXPECT_EQ(
         messages, QStringList { QStringLiteral("Недопустимый аргумент при кодировании даты") });
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
@@ -288,7 +300,7 @@ TEST_F(CatalogueTest, CopyPutsCommentNameAndDateOnTheClipboard)
     const QString stamp = locale.toString(when.date(), QLocale::ShortFormat) + u' '
         + locale.toString(when.time(), time.trimmed());
     messages.clear();
-    QTest::mouseClick(f.btCopy, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btCopy"), Qt::LeftButton);
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
         QStringLiteral("abc\n") + run + QStringLiteral("  ") + stamp);
@@ -303,7 +315,7 @@ TEST_F(CatalogueTest, CopyPutsCommentNameAndDateOnTheClipboard)
     EXPECT_EQ(app::CataloguePanel::copyText({}, run),
         run + QStringLiteral("  ") + locale.toString(QDate(2024, 3, 6), QLocale::ShortFormat));
     ASSERT_TRUE(QFile::remove(run));
-    QTest::mouseClick(f.btCopy, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btCopy"), Qt::LeftButton);
     EXPECT_EQ(
         messages, QStringList { QStringLiteral("Недопустимый аргумент при кодировании даты") });
     EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("abc\n")));
@@ -336,7 +348,7 @@ TEST_F(CatalogueTest, DialogsSpeakRussian)
     EXPECT_EQ(box.button(QMessageBox::Ok)->text().remove(u'&'), QStringLiteral("ОК"));
     box.close();
 
-    QFileDialog *save = f.fileControl->saveDialog();
+    QFileDialog *save = f.fileControl().saveDialog();
     save->show();
     EXPECT_EQ(englishTexts(save), QStringList());
     save->close();

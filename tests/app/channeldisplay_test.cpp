@@ -81,10 +81,10 @@ protected:
     // The mouse over the chart at the pixel of bottom-axis value x, halfway down the plot.
     static void hover(TForm1 &f, double x)
     {
-        f.Chart1->ensureLayout();
-        const QRect plot = f.Chart1->ChartRect();
+        chartOf(f)->ensureLayout();
+        const QRect plot = chartOf(f)->ChartRect();
         QTest::mouseMove(
-            f.Chart1, QPoint(f.Chart1->BottomAxis()->ValueToPosition(x), plot.center().y()));
+            chartOf(f), QPoint(chartOf(f)->BottomAxis()->ValueToPosition(x), plot.center().y()));
     }
 
     static QString number(double value, int decimals)
@@ -105,46 +105,46 @@ TEST_F(ChannelDisplayTest, ReadoutShowsTheFrameUnderTheMouse)
     TForm1 &f = open(1);
     holdRecording(f);
     f.BuildChart();
-    QTest::mouseClick(f.status, Qt::LeftButton);
+    QTest::mouseClick(statusBar(f), Qt::LeftButton);
     ASSERT_TRUE(f.readoutOn());
 
     hover(f, 2.2); // frame 2
-    EXPECT_EQ(f.status->panelText(1), QStringLiteral("X = 2   ФД 1"));
-    EXPECT_EQ(f.status->panelText(2), QStringLiteral("T1\u2009300  T3\u2009310"));
-    QWidget *line = f.cursorReadout->cursorLine();
+    EXPECT_EQ(statusBar(f)->panelText(1), QStringLiteral("X = 2   ФД 1"));
+    EXPECT_EQ(statusBar(f)->panelText(2), QStringLiteral("T1\u2009300  T3\u2009310"));
+    QWidget *line = f.cursorReadout().cursorLine();
     EXPECT_TRUE(line->isVisible());
-    EXPECT_EQ(line->x(), f.Chart1->BottomAxis()->ValueToPosition(2));
+    EXPECT_EQ(line->x(), chartOf(f)->BottomAxis()->ValueToPosition(2));
     EXPECT_EQ(line->width(), 1);
     hover(f, 3);
-    EXPECT_EQ(f.status->panelText(1), QStringLiteral("X = 3   ФД 0"));
-    EXPECT_EQ(f.status->panelText(2), QStringLiteral("T1\u2009400  T3\u2009410"));
+    EXPECT_EQ(statusBar(f)->panelText(1), QStringLiteral("X = 3   ФД 0"));
+    EXPECT_EQ(statusBar(f)->panelText(2), QStringLiteral("T1\u2009400  T3\u2009410"));
 
     // A hidden channel leaves the readout; frame 0 and what lies beyond the last frame show
     // nothing.
-    QTest::mouseClick(f.CheckBoxByChannel.at(0), Qt::LeftButton);
+    QTest::mouseClick(channelBox(f, 0), Qt::LeftButton);
     hover(f, 1);
-    EXPECT_EQ(f.status->panelText(2), QStringLiteral("T3\u2009210"));
+    EXPECT_EQ(statusBar(f)->panelText(2), QStringLiteral("T3\u2009210"));
     // As after scrolling: the axis shows more than the recording.
-    f.Chart1->BottomAxis()->SetRange(0, 5);
+    chartOf(f)->BottomAxis()->SetRange(0, 5);
     hover(f, 0.4);
     EXPECT_FALSE(line->isVisible());
-    EXPECT_TRUE(f.status->panelText(1).isEmpty());
-    EXPECT_TRUE(f.status->panelText(2).isEmpty());
+    EXPECT_TRUE(statusBar(f)->panelText(1).isEmpty());
+    EXPECT_TRUE(statusBar(f)->panelText(2).isEmpty());
     hover(f, 2);
     EXPECT_TRUE(line->isVisible());
-    EXPECT_EQ(line->x(), f.Chart1->BottomAxis()->ValueToPosition(2));
+    EXPECT_EQ(line->x(), chartOf(f)->BottomAxis()->ValueToPosition(2));
     hover(f, 3.6);
     EXPECT_FALSE(line->isVisible());
-    EXPECT_TRUE(f.status->panelText(1).isEmpty());
+    EXPECT_TRUE(statusBar(f)->panelText(1).isEmpty());
     hover(f, 2);
 
     // Off: the line goes, the hint is written, moving the mouse shows nothing.
-    QTest::mouseClick(f.status, Qt::LeftButton);
+    QTest::mouseClick(statusBar(f), Qt::LeftButton);
     EXPECT_FALSE(line->isVisible());
-    EXPECT_EQ(f.status->panelText(1), Hint);
-    EXPECT_TRUE(f.status->panelText(2).isEmpty());
+    EXPECT_EQ(statusBar(f)->panelText(1), Hint);
+    EXPECT_TRUE(statusBar(f)->panelText(2).isEmpty());
     hover(f, 3);
-    EXPECT_EQ(f.status->panelText(1), Hint);
+    EXPECT_EQ(statusBar(f)->panelText(1), Hint);
     EXPECT_FALSE(line->isVisible());
 }
 
@@ -152,33 +152,33 @@ TEST_F(ChannelDisplayTest, ReadoutInDegreesAgainstTime)
 {
     TForm1 &f = open(0);
     holdRecording(f);
-    f.seYmax->assign(0);
+    control<app::SpinEdit>(f, "seYmax")->assign(0);
     f.BuildChart();
-    QTest::mouseClick(f.status, Qt::LeftButton);
+    QTest::mouseClick(statusBar(f), Qt::LeftButton);
     // 10 ms of X: the readout needs a bottom axis reaching past 1.
     holdRecording(f, 10000);
     hover(f, 20);
-    EXPECT_EQ(f.status->panelText(1), QStringLiteral("X = 20 мс   ФД 1"));
-    EXPECT_EQ(f.status->panelText(2),
+    EXPECT_EQ(statusBar(f)->panelText(1), QStringLiteral("X = 20 мс   ФД 1"));
+    EXPECT_EQ(statusBar(f)->panelText(2),
         QStringLiteral("T1\u2009%1  T3\u2009%2")
             .arg(number(300 * 250.0 / 4096, 2), number(310 * 250.0 / 4096, 2)));
 
     // 0.1 ms apart: the whole axis lies below 1, nothing is shown.
     holdRecording(f);
-    EXPECT_FALSE(f.cursorReadout->cursorLine()->isVisible());
+    EXPECT_FALSE(f.cursorReadout().cursorLine()->isVisible());
     hover(f, 0.2);
-    EXPECT_TRUE(f.status->panelText(1).isEmpty());
-    EXPECT_FALSE(f.cursorReadout->cursorLine()->isVisible());
+    EXPECT_TRUE(statusBar(f)->panelText(1).isEmpty());
+    EXPECT_FALSE(f.cursorReadout().cursorLine()->isVisible());
 }
 
 TEST_F(ChannelDisplayTest, ReadoutWithoutARecordingLeavesTheStatusAlone)
 {
     TForm1 &f = open(1);
-    QTest::mouseClick(f.status, Qt::LeftButton);
-    f.status->setPanelText(2, QStringLiteral("Цикл №3"));
-    QTest::mouseMove(f.Chart1, f.Chart1->rect().center());
-    EXPECT_EQ(f.status->panelText(2), QStringLiteral("Цикл №3"));
-    EXPECT_FALSE(f.cursorReadout->cursorLine()->isVisible());
+    QTest::mouseClick(statusBar(f), Qt::LeftButton);
+    statusBar(f)->setPanelText(2, QStringLiteral("Цикл №3"));
+    QTest::mouseMove(chartOf(f), chartOf(f)->rect().center());
+    EXPECT_EQ(statusBar(f)->panelText(2), QStringLiteral("Цикл №3"));
+    EXPECT_FALSE(f.cursorReadout().cursorLine()->isVisible());
 }
 
 TEST_F(ChannelDisplayTest, ReadoutFitsTheStatusBar)
@@ -186,10 +186,10 @@ TEST_F(ChannelDisplayTest, ReadoutFitsTheStatusBar)
     TForm1 &f = open(1);
     holdRecording(f);
     f.BuildChart();
-    QTest::mouseClick(f.status, Qt::LeftButton);
+    QTest::mouseClick(statusBar(f), Qt::LeftButton);
     hover(f, 2);
     for (int i : { 1, 2 }) {
-        QLabel *panel = f.status->panel(i);
+        QLabel *panel = statusBar(f)->panel(i);
         EXPECT_GE(panel->contentsRect().width(),
             panel->fontMetrics().horizontalAdvance(panel->text()) + panel->indent())
             << i;
@@ -199,7 +199,7 @@ TEST_F(ChannelDisplayTest, ReadoutFitsTheStatusBar)
 TEST_F(ChannelDisplayTest, SharedColourDialogOpensOnTheColourLastChosen)
 {
     TForm1 &f = open(1);
-    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btOptions"), Qt::LeftButton);
     QList<QColor> shown;
     // The dialog is modal: answered from the event loop once it is up.
     auto answer = [&](std::optional<QColor> choice) {
@@ -217,26 +217,26 @@ TEST_F(ChannelDisplayTest, SharedColourDialogOpensOnTheColourLastChosen)
         });
     };
     answer(QColor(10, 20, 30));
-    QTest::mouseClick(f.swatches.at(2), Qt::LeftButton);
+    QTest::mouseClick(swatch(f, 2), Qt::LeftButton);
     EXPECT_EQ(f.seriesColor(ChannelId::T3), QColor(10, 20, 30));
-    EXPECT_EQ(f.swatches.at(2)->colorValue(), 0x1E140Au);
-    EXPECT_EQ(f.channelBoxes.at(2)->property("channelColor").value<QColor>(), QColor(10, 20, 30));
+    EXPECT_EQ(swatch(f, 2)->colorValue(), 0x1E140Au);
+    EXPECT_EQ(channelBox(f, 2)->property("channelColor").value<QColor>(), QColor(10, 20, 30));
 
     // Cancelled on another swatch: it opened on the last choice and nothing changes.
     const QColor fdBefore = f.seriesColor(ChannelId::FD);
-    const quint32 swatchBefore = f.swatches.at(7)->colorValue();
+    const quint32 swatchBefore = swatch(f, 7)->colorValue();
     answer(std::nullopt);
-    QTest::mouseClick(f.swatches.at(7), Qt::LeftButton);
+    QTest::mouseClick(swatch(f, 7), Qt::LeftButton);
     ASSERT_EQ(shown.size(), 2);
     EXPECT_EQ(shown.at(1), QColor(10, 20, 30));
     EXPECT_EQ(f.seriesColor(ChannelId::FD), fdBefore);
-    EXPECT_EQ(f.swatches.at(7)->colorValue(), swatchBefore);
+    EXPECT_EQ(swatch(f, 7)->colorValue(), swatchBefore);
 
     // Accepted on the photodiode's swatch: line and check box take the colour.
     answer(QColor(200, 0, 100));
-    QTest::mouseClick(f.swatches.at(7), Qt::LeftButton);
+    QTest::mouseClick(swatch(f, 7), Qt::LeftButton);
     EXPECT_EQ(f.seriesColor(ChannelId::FD), QColor(200, 0, 100));
-    EXPECT_EQ(f.channelBoxes.at(7)->property("channelColor").value<QColor>(), QColor(200, 0, 100));
+    EXPECT_EQ(channelBox(f, 7)->property("channelColor").value<QColor>(), QColor(200, 0, 100));
 }
 
 TEST_F(ChannelDisplayTest, CheckBoxesAndSeriesChangeTogether)
@@ -245,33 +245,35 @@ TEST_F(ChannelDisplayTest, CheckBoxesAndSeriesChangeTogether)
     holdRecording(f);
     f.BuildChart();
     // Hiding keeps the points; only thermocouples count for the sampling parameters.
-    QTest::mouseClick(f.CheckBoxByChannel.at(2), Qt::LeftButton);
+    QTest::mouseClick(channelBox(f, 2), Qt::LeftButton);
     EXPECT_FALSE(f.seriesActive(ChannelId::T3));
     EXPECT_EQ(f.series(ChannelId::T3)->Count(), 3);
-    EXPECT_EQ(f.sampling->ChannelCount(), 1);
-    QTest::mouseClick(f.CheckBoxByChannel.at(7), Qt::LeftButton);
+    EXPECT_EQ(f.sampling().ChannelCount(), 1);
+    QTest::mouseClick(channelBox(f, 7), Qt::LeftButton);
     EXPECT_FALSE(f.seriesActive(ChannelId::FD));
-    EXPECT_EQ(f.sampling->ChannelCount(), 1);
-    QTest::mouseClick(f.CheckBoxByChannel.at(1), Qt::LeftButton);
+    EXPECT_EQ(f.sampling().ChannelCount(), 1);
+    QTest::mouseClick(channelBox(f, 1), Qt::LeftButton);
     EXPECT_TRUE(f.seriesActive(ChannelId::T2));
-    EXPECT_EQ(f.sampling->ChannelCount(), 2);
+    EXPECT_EQ(f.sampling().ChannelCount(), 2);
     // Setting a box to the state it has changes nothing.
-    f.CheckBoxByChannel.at(1)->setChecked(true);
+    channelBox(f, 1)->setChecked(true);
     EXPECT_TRUE(f.seriesActive(ChannelId::T2));
 }
 
 TEST_F(ChannelDisplayTest, LeavingAnyOptionFieldTakesTheFrequencyStep)
 {
     TForm1 &f = open(1);
-    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btOptions"), Qt::LeftButton);
     int step = 20;
-    for (app::SpinEdit *edit : { f.seYmax, f.seYmin, f.sePointChart, f.seFstep }) {
-        f.sampling->assign(Field::seFstep, step);
+    for (app::SpinEdit *edit :
+        { control<app::SpinEdit>(f, "seYmax"), control<app::SpinEdit>(f, "seYmin"),
+            control<app::SpinEdit>(f, "sePointChart"), control<app::SpinEdit>(f, "seFstep") }) {
+        f.sampling().assign(Field::seFstep, step);
         edit->setFocus();
         ASSERT_TRUE(QTest::qWaitFor([&] { return edit->hasFocus(); }));
         QTest::keyClick(edit, Qt::Key_Tab);
         ASSERT_FALSE(edit->hasFocus());
-        EXPECT_EQ(f.sampling->field(Field::seF).increment, step)
+        EXPECT_EQ(f.sampling().field(Field::seF).increment, step)
             << edit->objectName().toStdString();
         step += 10;
     }

@@ -1,6 +1,7 @@
 #include "app/chartexport.h"
 #include "app/form1.h"
 #include "app/statusbar.h"
+#include "app/writefailure.h"
 #include "channelchart/channelchart.h"
 #include "chart/chart.h"
 #include "tests/app/testenvironment.h"
@@ -353,7 +354,7 @@ TEST_F(ChartExportTest, NoPrinterOrAFailingJobIsReportedAndLeavesTheScreen)
     EXPECT_TRUE(readFile(chosen).startsWith("%PDF-"));
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(QLatin1Char('\n')));
 
-    // A job that cannot start: a file in a folder that is not there.
+    // A print into a file in a folder that is not there: the file and the system's reason.
     messages.clear();
     const QString pdf = dir.filePath(QStringLiteral("missing/chart.pdf"));
     exporter.printJob = [&] {
@@ -364,7 +365,8 @@ TEST_F(ChartExportTest, NoPrinterOrAFailingJobIsReportedAndLeavesTheScreen)
     };
     exporter.btPrintClick();
     EXPECT_EQ(messages,
-        QStringList { QStringLiteral("Не удаётся начать задание печати на «%1»").arg(pdf) });
+        QStringList { QStringLiteral("Не удаётся создать файл %1: %2")
+                          .arg(pdf, app::systemErrorText(ENOENT)) });
     EXPECT_FALSE(QFile::exists(pdf));
 
     // A job that fails when it is handed over.
@@ -387,8 +389,7 @@ TEST(ChartExportWindow, ButtonsAndMenuReachTheExport)
     app::FormEnvironment environment = apptest::environmentIn(dir, messages);
     app::TForm1 form(dir.filePath(QStringLiteral("Ferrun.ini")), app::AppOptions {}, environment);
     messages.clear(); // what start-up said about the instrument
-    auto *exporter = form.findChild<ChartExport *>();
-    ASSERT_TRUE(exporter);
+    ChartExport *exporter = &form.chartExport();
     int copies = 0;
     exporter->clipboard = [&](std::unique_ptr<QMimeData> data) {
         copies += data->hasFormat(QStringLiteral("image/svg+xml"));
@@ -398,9 +399,9 @@ TEST(ChartExportWindow, ButtonsAndMenuReachTheExport)
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
 
-    QTest::mouseClick(form.btSaveChart, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(form, "btSaveChart"), Qt::LeftButton);
     EXPECT_EQ(copies, 1);
-    const QList<QAction *> items = form.pmChart->actions();
+    const QList<QAction *> items = control<QMenu>(form, "pmChart")->actions();
     ASSERT_EQ(items.size(), 7); // with the readout's switch and the cursors' entries
     EXPECT_EQ(items[0]->text(), QStringLiteral("Копировать"));
     items[0]->trigger();
@@ -412,8 +413,7 @@ TEST(ChartExportWindow, ButtonsAndMenuReachTheExport)
         ++dialogs;
         return nullptr;
     };
-    form.btPrint->setEnabled(true);
-    QTest::mouseClick(form.btPrint, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(form, "btPrint"), Qt::LeftButton);
     EXPECT_EQ(dialogs, 1);
     exporter->printJob = [] {
         auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
@@ -437,7 +437,7 @@ TEST(ChartExportWindow, ButtonsAndMenuReachTheExport)
     EXPECT_EQ(written.count("/Type /Page\n") + written.count("/Type /Page\r"), 1);
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(QLatin1Char('\n')));
     // The status bar says where it went.
-    EXPECT_EQ(form.status->panelText(0), QStringLiteral("Экспорт в PDF: chart.pdf"));
+    EXPECT_EQ(statusBar(form)->panelText(0), QStringLiteral("Экспорт в PDF: chart.pdf"));
 
     const QString folder = dir.filePath(QStringLiteral("folder.pdf"));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.pdf")));

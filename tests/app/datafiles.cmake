@@ -8,3 +8,9 @@ ferrun_add_test(app_catalogue_test
     SOURCES catalogue_test.cpp
     LIBS ferrun_app
     GUI)
+
+# Saves, exports and prints into files that fail: the system's reason named, the disk as it was.
+ferrun_add_test(app_writefailures_test
+    SOURCES writefailures_test.cpp
+    LIBS ferrun_app
+    GUI)

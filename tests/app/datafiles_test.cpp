@@ -5,6 +5,7 @@
 #include "app/chartbuilder.h"
 #include "app/cyclecontrol.h"
 #include "app/sessionpresenter.h"
+#include "app/writefailure.h"
 #include "files/windows1251.h"
 #include "filewindow.h"
 #include "signal/csvexport.h"
@@ -46,7 +47,7 @@ class DataFilesTest : public filewindow::FileWindowTest
 TEST_F(DataFilesTest, EmptySaveAndItsReload)
 {
     app::TForm1 &f = open();
-    f.mComment->setPlainText(QStringLiteral("abc\nстрока 2\n"));
+    control<QPlainTextEdit>(f, "mComment")->setPlainText(QStringLiteral("abc\nстрока 2\n"));
     const QString name = file(QStringLiteral("empty.kdx"));
     save(name);
 
@@ -59,28 +60,30 @@ TEST_F(DataFilesTest, EmptySaveAndItsReload)
     expected += files::toWindows1251(QStringLiteral("единицы АЦП")) + '\0';
     expected += files::toWindows1251(QStringLiteral("abc\r\nстрока 2\r\n"));
     EXPECT_EQ(readAll(name).toHex(), expected.toHex());
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ empty.kdx"));
-    EXPECT_EQ(f.fileControl->LastSavedFile, name);
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ empty.kdx"));
+    EXPECT_EQ(f.fileControl().LastSavedFile, name);
     // The saved file is the current one: browsing and the catalogue start from it.
-    EXPECT_EQ(f.fileControl->CurrentDataFile, name);
-    EXPECT_TRUE(f.btNextFile->isEnabled());
+    EXPECT_EQ(f.fileControl().CurrentDataFile, name);
+    EXPECT_TRUE(control<QToolButton>(f, "btNextFile")->isEnabled());
     EXPECT_TRUE(messages.isEmpty());
 
     // The dialog offers the name last chosen; a cancelled dialog changes nothing.
-    QTest::mouseClick(f.btSave, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btSave"), Qt::LeftButton);
     EXPECT_EQ(proposals, (QStringList { QString(), name }));
 
-    f.mComment->setPlainText(QStringLiteral("другой"));
-    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
-    ASSERT_TRUE(f.gbFT->isVisible());
+    control<QPlainTextEdit>(f, "mComment")->setPlainText(QStringLiteral("другой"));
+    QTest::mouseClick(control<QToolButton>(f, "btChooseF"), Qt::LeftButton);
+    ASSERT_TRUE(control<QGroupBox>(f, "gbFT")->isVisible());
     load(name);
-    EXPECT_FALSE(f.gbFT->isVisible());
+    EXPECT_FALSE(control<QGroupBox>(f, "gbFT")->isVisible());
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_TRUE(f.recording().data.isEmpty());
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("abc\nстрока 2\n"));
-    EXPECT_EQ(f.fileControl->CurrentDataFile, name);
+    EXPECT_EQ(
+        control<QPlainTextEdit>(f, "mComment")->toPlainText(), QStringLiteral("abc\nстрока 2\n"));
+    EXPECT_EQ(f.fileControl().CurrentDataFile, name);
     EXPECT_EQ(f.series(files::ChannelId::T1)->Count(), 0); // nothing to draw
-    for (QToolButton *b : { f.btPrevFile, f.btNextFile, f.btShowCmnt })
+    for (QToolButton *b : { control<QToolButton>(f, "btPrevFile"),
+             control<QToolButton>(f, "btNextFile"), control<QToolButton>(f, "btShowCmnt") })
         EXPECT_TRUE(b->isEnabled());
     // Saved again, the file is the same.
     save(file(QStringLiteral("again.kdx")));
@@ -90,15 +93,15 @@ TEST_F(DataFilesTest, EmptySaveAndItsReload)
 TEST_F(DataFilesTest, LoadTakesChannelsAveragingBlocksAndComment)
 {
     app::TForm1 &f = open();
-    QTest::mouseClick(f.channelBoxes.at(7), Qt::LeftButton); // photodiode off
-    ASSERT_FALSE(f.channelBoxes.at(7)->isChecked());
-    ASSERT_FALSE(f.cbAvgMC->isChecked());
+    QTest::mouseClick(channelBox(f, 7), Qt::LeftButton); // photodiode off
+    ASSERT_FALSE(channelBox(f, 7)->isChecked());
+    ASSERT_FALSE(control<QCheckBox>(f, "cbAvgMC")->isChecked());
 
     // A file without data keeps its header values in the record: nothing is drawn.
     const QString bare = file(QStringLiteral("bare.kdx"));
     writeDataFile(bare, 0x02, {}, {}, 55.5);
     load(bare);
-    files::DataFileHeader h = f.fileControl->headerRecord();
+    files::DataFileHeader h = f.fileControl().headerRecord();
     EXPECT_EQ(h.ChartChannelBits, 0x02);
     EXPECT_EQ(h.ValueScale, files::ValueScale500);
     EXPECT_EQ(h.ChannelIntervalUs, 55.5);
@@ -113,19 +116,19 @@ TEST_F(DataFilesTest, LoadTakesChannelsAveragingBlocksAndComment)
     load(name);
     ASSERT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
     for (int n = 1; n <= 7; ++n)
-        EXPECT_EQ(f.channelBoxes.at(n - 1)->isChecked(), n == 1 || n == 3) << n;
-    EXPECT_FALSE(f.channelBoxes.at(7)->isChecked()); // the photodiode box is left alone
-    EXPECT_TRUE(f.cbAvgMC->isChecked());
+        EXPECT_EQ(channelBox(f, n - 1)->isChecked(), n == 1 || n == 3) << n;
+    EXPECT_FALSE(channelBox(f, 7)->isChecked()); // the photodiode box is left alone
+    EXPECT_TRUE(control<QCheckBox>(f, "cbAvgMC")->isChecked());
     EXPECT_EQ(f.recording().header.ChannelIntervalUs, 42.0);
     EXPECT_EQ(f.recording().data, data);
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("a\nb\nc\n"));
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ t1t3.kdx"));
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(), QStringLiteral("a\nb\nc\n"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ t1t3.kdx"));
     EXPECT_EQ(f.series(files::ChannelId::T1)->Count(), 29999);
     EXPECT_EQ(f.series(files::ChannelId::T3)->Count(), 29999);
 
     // Saved again: the recording's own header, its scale as the file had it ("500°") whatever
     // range is selected now ("250°").
-    ASSERT_EQ(f.cbTrng->currentIndex(), 0);
+    ASSERT_EQ(control<QComboBox>(f, "cbTrng")->currentIndex(), 0);
     const QString copy = file(QStringLiteral("copy.kdx"));
     save(copy);
     const QByteArray bytes = readAll(copy);
@@ -158,9 +161,9 @@ TEST_F(DataFilesTest, HiddenChannelRedrawAndSaveKeepTheRecordingsOwnChannels)
     load(seven);
     ASSERT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
 
-    QTest::mouseClick(f.channelBoxes.at(2), Qt::LeftButton);
-    ASSERT_FALSE(f.channelBoxes.at(2)->isChecked());
-    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    QTest::mouseClick(channelBox(f, 2), Qt::LeftButton);
+    ASSERT_FALSE(channelBox(f, 2)->isChecked());
+    QTest::mouseClick(control<QToolButton>(f, "btOptions"), Qt::LeftButton);
     const auto choose = [](QComboBox *box, int index) {
         box->setFocus();
         while (box->currentIndex() < index)
@@ -168,8 +171,8 @@ TEST_F(DataFilesTest, HiddenChannelRedrawAndSaveKeepTheRecordingsOwnChannels)
         while (box->currentIndex() > index)
             QTest::keyClick(box, Qt::Key_Up);
     };
-    choose(f.cbXscale, 0); // "мкс"
-    choose(f.cbShowK, 1); // ADC units against samples
+    choose(control<QComboBox>(f, "cbXscale"), 0); // "мкс"
+    choose(control<QComboBox>(f, "cbShowK"), 1); // ADC units against samples
 
     EXPECT_FALSE(f.seriesActive(files::ChannelId::T3));
     for (int n = 1; n <= 7; ++n) {
@@ -227,7 +230,7 @@ TEST_F(DataFilesTest, RefusedFileChangesNothing)
     load(foreign);
     EXPECT_EQ(messages, QStringList { ForeignMessage });
     EXPECT_TRUE(display() == before);
-    EXPECT_EQ(f.fileControl->CurrentDataFile, foreign); // keeps the rejected name
+    EXPECT_EQ(f.fileControl().CurrentDataFile, foreign); // keeps the rejected name
 
     const QString missing = file(QStringLiteral("missing.kdx"));
     messages.clear();
@@ -237,9 +240,9 @@ TEST_F(DataFilesTest, RefusedFileChangesNothing)
 
     // A cancelled dialog changes nothing, not even the current name.
     messages.clear();
-    QTest::mouseClick(f.btLoadFile, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btLoadFile"), Qt::LeftButton);
     EXPECT_TRUE(messages.isEmpty());
-    EXPECT_EQ(f.fileControl->CurrentDataFile, missing);
+    EXPECT_EQ(f.fileControl().CurrentDataFile, missing);
 }
 
 TEST_F(DataFilesTest, TextFilterWritesTheChartAsCsv)
@@ -254,37 +257,40 @@ TEST_F(DataFilesTest, TextFilterWritesTheChartAsCsv)
 
     sig::ChartDecoder decoder;
     const QByteArray expected = sig::csvText(
-        decoder.decode(f.recording().data, f.chartBuilder->displaySettings(f.recording().header)));
+        decoder.decode(f.recording().data, f.chartBuilder().displaySettings(f.recording().header)));
     const QByteArray written = readAll(text);
     EXPECT_EQ(written, expected);
     EXPECT_TRUE(written.startsWith("x,T1,FD\n0.1,"));
-    EXPECT_EQ(f.fileControl->LastSavedFile, text);
+    EXPECT_EQ(f.fileControl().LastSavedFile, text);
     // Nothing but the two files: no temporary file is left.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
         (QStringList {
             QStringLiteral("Ferrun.ini"), QStringLiteral("rec.kdx"), QStringLiteral("rec.txt") }));
 
-    // A folder that cannot take the file: the runtime's message, nothing written.
+    // A folder that cannot take the file: the file and the system's reason named, nothing
+    // written.
     const QString nowhere = file(QStringLiteral("no/such/folder.txt"));
     save(nowhere, app::SaveFilter::TextFile);
-    EXPECT_EQ(messages, QStringList { QStringLiteral("Не удаётся создать файл %1").arg(nowhere) });
+    EXPECT_EQ(messages,
+        QStringList { QStringLiteral("Не удаётся создать файл %1: %2")
+                          .arg(nowhere, app::systemErrorText(ENOENT)) });
 }
 
 TEST_F(DataFilesTest, CycleRunSavesGoThroughTheCycleSaver)
 {
     app::TForm1 &f = open();
     f.work().setRecordedByCycle(true);
-    f.mComment->setPlainText(QStringLiteral("цикл"));
+    control<QPlainTextEdit>(f, "mComment")->setPlainText(QStringLiteral("цикл"));
     std::vector<app::CycleSaveRequest> requests;
     app::CycleSaveOutcome outcome;
-    f.fileControl->cycleSaver = [&](const app::CycleSaveRequest &r) {
+    f.fileControl().cycleSaver = [&](const app::CycleSaveRequest &r) {
         requests.push_back(r);
         return outcome;
     };
 
     // Per cycle ("В один файл" unchecked): the saver gets the name, the file named in the
     // dialog is not written by the window and the frame keeps its caption.
-    f.cb1file->setChecked(false);
+    control<QCheckBox>(f, "cb1file")->setChecked(false);
     const QString run = file(QStringLiteral("run.kdx"));
     outcome.written = { file(QStringLiteral("run0001.kdx")), file(QStringLiteral("run0000.kdx")) };
     save(run);
@@ -293,15 +299,15 @@ TEST_F(DataFilesTest, CycleRunSavesGoThroughTheCycleSaver)
     EXPECT_FALSE(requests[0].oneFile);
     EXPECT_EQ(requests[0].comment, QStringLiteral("цикл"));
     EXPECT_FALSE(QFile::exists(run));
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("Комментарий"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("Комментарий"));
 
     // The choice follows cb1file at the moment of saving.
-    f.cb1file->setChecked(true);
+    control<QCheckBox>(f, "cb1file")->setChecked(true);
     outcome.written = { run };
     save(run);
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_TRUE(requests[1].oneFile);
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ run.kdx"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ run.kdx"));
 
     // A failure is shown.
     outcome.error = QStringLiteral("Не удаётся создать файл %1").arg(run);
@@ -322,24 +328,25 @@ TEST_F(DataFilesTest, CycleRunSavesGoThroughTheCycleSaver)
 TEST_F(DataFilesTest, CycleRunSavedPerCycleThenAsOneFile)
 {
     app::TForm1 &f = openOnBoard();
-    acquisition::CycleRun &run = f.cycleControl->run();
+    acquisition::CycleRun &run = f.cycleControl().run();
     const files::CycleStore &cycles = f.work().cycles();
-    ASSERT_FALSE(f.cb1file->isChecked());
-    QTest::mouseClick(f.btCycle, Qt::LeftButton);
+    ASSERT_FALSE(control<QCheckBox>(f, "cb1file")->isChecked());
+    QTest::mouseClick(control<QToolButton>(f, "btCycle"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return run.storedCycles() == 3; }, 30000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return board->counters().startFrames == 4; }, 10000));
-    QTest::mouseClick(f.btCycle, Qt::LeftButton); // stop during the fourth
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f.presenter->CycleNumber() == 4; }, 10000));
+    QTest::mouseClick(control<QToolButton>(f, "btCycle"), Qt::LeftButton); // stop during the fourth
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.presenter().CycleNumber() == 4; }, 10000));
     QTest::qWait(200);
     ASSERT_EQ(cycles.count(), 3);
 
-    f.mComment->setPlainText(QStringLiteral("три цикла"));
+    control<QPlainTextEdit>(f, "mComment")->setPlainText(QStringLiteral("три цикла"));
     // A folder that does not exist: the newest cycle's file is named, every cycle is kept.
     const QString nowhere = file(QStringLiteral("no/such/run.kdx"));
     save(nowhere);
     EXPECT_EQ(messages,
-        QStringList { QStringLiteral("Не удаётся создать файл %1")
-                          .arg(file(QStringLiteral("no/such/run0002.kdx"))) });
+        QStringList {
+            QStringLiteral("Не удаётся создать файл %1: %2")
+                .arg(file(QStringLiteral("no/such/run0002.kdx")), app::systemErrorText(ENOENT)) });
     EXPECT_FALSE(QFileInfo::exists(file(QStringLiteral("no"))));
     EXPECT_EQ(cycles.count(), 3);
     EXPECT_TRUE(cycles.hasUnsaved());
@@ -359,7 +366,7 @@ TEST_F(DataFilesTest, CycleRunSavedPerCycleThenAsOneFile)
         EXPECT_EQ(saved.data, cycles.cycle(n)) << n;
         EXPECT_EQ(saved.comment(), QStringLiteral("три цикла"));
     }
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("Комментарий"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("Комментарий"));
     EXPECT_FALSE(cycles.hasUnsaved());
     EXPECT_FALSE(f.hasUnsavedRecording());
     // Every cycle is in a file: the run's entry has left the recovery store.
@@ -371,7 +378,7 @@ TEST_F(DataFilesTest, CycleRunSavedPerCycleThenAsOneFile)
     EXPECT_FALSE(QFile::exists(file(QStringLiteral("run0000.kdx"))));
     EXPECT_FALSE(QFile::exists(file(QStringLiteral("run0002.kdx"))));
 
-    QTest::mouseClick(f.cb1file, Qt::LeftButton);
+    QTest::mouseClick(control<QCheckBox>(f, "cb1file"), Qt::LeftButton);
     for (const QString &one :
         { file(QStringLiteral("one.kdx")), file(QStringLiteral("two.kdx")) }) {
         save(one);
@@ -380,7 +387,7 @@ TEST_F(DataFilesTest, CycleRunSavedPerCycleThenAsOneFile)
         EXPECT_EQ(saved.data, cycles.cycle(0) + cycles.cycle(1) + cycles.cycle(2));
         EXPECT_EQ(saved.comment(), QStringLiteral("три цикла"));
         const QString named = QFileInfo(one).fileName();
-        EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ ") + named);
+        EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ ") + named);
         EXPECT_TRUE(f.windowTitle().startsWith(named)) << f.windowTitle().toStdString();
     }
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
@@ -393,20 +400,20 @@ TEST_F(DataFilesTest, NoLoadDuringAnExchange)
     app::TForm1 &f = openOnBoard();
     const QString other = file(QStringLiteral("other.kdx"));
     filewindow::writeDataFile(other, 0x01, filewindow::words({ 1, 2, 3 }), QStringLiteral("x"));
-    f.mComment->setPlainText(QStringLiteral("своя"));
+    control<QPlainTextEdit>(f, "mComment")->setPlainText(QStringLiteral("своя"));
 
-    QTest::mouseClick(f.btStart, Qt::LeftButton);
-    ASSERT_NE(f.session->state(), acquisition::SessionState::Idle);
+    QTest::mouseClick(control<QPushButton>(f, "btStart"), Qt::LeftButton);
+    ASSERT_NE(f.session().state(), acquisition::SessionState::Idle);
     load(other);
     EXPECT_EQ(messages, QStringList { app::FileControl::busyMessage() });
     EXPECT_EQ(openDialogs, 0);
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("своя"));
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(), QStringLiteral("своя"));
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return f.session->state() == acquisition::SessionState::Idle; }, 30000));
-    EXPECT_EQ(f.recording().data.size(), f.session->blocksExpected() * 500);
+        [&] { return f.session().state() == acquisition::SessionState::Idle; }, 30000));
+    EXPECT_EQ(f.recording().data.size(), f.session().blocksExpected() * 500);
 
     load(other);
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("x"));
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(), QStringLiteral("x"));
 }
 
 TEST_F(DataFilesTest, FaultyRecordingIsNotSaved)
@@ -418,20 +425,20 @@ TEST_F(DataFilesTest, FaultyRecordingIsNotSaved)
     f.takeRecording(broken);
     const QString bad = file(QStringLiteral("bad.kdx"));
     saveAnswers.push_back({ bad, app::SaveFilter::AdcFiles });
-    QTest::mouseClick(f.btSave, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btSave"), Qt::LeftButton);
     EXPECT_EQ(messages, QStringList { app::FileControl::faultyRecordingMessage() });
     EXPECT_TRUE(proposals.isEmpty()); // no dialog
     EXPECT_FALSE(QFile::exists(bad));
 
     // The cycles of a cycle run are saved; the text of the recording held is not.
     int cycleSaves = 0;
-    f.fileControl->cycleSaver = [&](const app::CycleSaveRequest &) {
+    f.fileControl().cycleSaver = [&](const app::CycleSaveRequest &) {
         ++cycleSaves;
         return app::CycleSaveOutcome {};
     };
     f.work().setRecordedByCycle(true);
     messages.clear();
-    QTest::mouseClick(f.btSave, Qt::LeftButton); // the name queued above
+    QTest::mouseClick(control<QToolButton>(f, "btSave"), Qt::LeftButton); // the name queued above
     EXPECT_EQ(cycleSaves, 1);
     EXPECT_TRUE(messages.isEmpty());
     const QString text = file(QStringLiteral("bad.txt"));
@@ -459,10 +466,10 @@ TEST_F(DataFilesTest, BrowsingStepsWithoutWrapAround)
     const QString only = file(QStringLiteral("one/only.kdx"));
     writeDataFile(only, 0x01, words({ 1, 2, 3 }), QStringLiteral("один"));
     load(only);
-    QTest::mouseClick(f.btPrevFile, Qt::LeftButton);
-    QTest::mouseClick(f.btNextFile, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btPrevFile"), Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btNextFile"), Qt::LeftButton);
     EXPECT_EQ(messages, (QStringList { NoMoreFiles, NoMoreFiles }));
-    EXPECT_EQ(f.fileControl->CurrentDataFile, only);
+    EXPECT_EQ(f.fileControl().CurrentDataFile, only);
 
     // a.kdx, B.kdx (not a data file), c.kdx and a text file, listed ignoring case.
     QDir(dir.path()).mkdir(QStringLiteral("many"));
@@ -477,39 +484,40 @@ TEST_F(DataFilesTest, BrowsingStepsWithoutWrapAround)
     messages.clear();
 
     // Stepped onto B: its message, the display stays, the next press steps past it.
-    QTest::mouseClick(f.btNextFile, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btNextFile"), Qt::LeftButton);
     EXPECT_EQ(messages, QStringList { ForeignMessage });
-    EXPECT_EQ(f.fileControl->CurrentDataFile, b);
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("первый"));
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ a.kdx"));
-    QTest::mouseClick(f.btNextFile, Qt::LeftButton);
-    EXPECT_EQ(f.fileControl->CurrentDataFile, c);
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("третий"));
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ c.kdx"));
+    EXPECT_EQ(f.fileControl().CurrentDataFile, b);
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(), QStringLiteral("первый"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ a.kdx"));
+    QTest::mouseClick(control<QToolButton>(f, "btNextFile"), Qt::LeftButton);
+    EXPECT_EQ(f.fileControl().CurrentDataFile, c);
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(), QStringLiteral("третий"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ c.kdx"));
     messages.clear();
-    QTest::mouseClick(f.btNextFile, Qt::LeftButton); // the last: no wrap-around
+    QTest::mouseClick(
+        control<QToolButton>(f, "btNextFile"), Qt::LeftButton); // the last: no wrap-around
     EXPECT_EQ(messages, QStringList { NoMoreFiles });
-    EXPECT_EQ(f.fileControl->CurrentDataFile, c);
+    EXPECT_EQ(f.fileControl().CurrentDataFile, c);
 
     // Backwards over B to a; a is the first.
-    QTest::mouseClick(f.btPrevFile, Qt::LeftButton);
-    QTest::mouseClick(f.btPrevFile, Qt::LeftButton);
-    EXPECT_EQ(f.fileControl->CurrentDataFile, a);
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("первый"));
+    QTest::mouseClick(control<QToolButton>(f, "btPrevFile"), Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btPrevFile"), Qt::LeftButton);
+    EXPECT_EQ(f.fileControl().CurrentDataFile, a);
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(), QStringLiteral("первый"));
     messages.clear();
-    QTest::mouseClick(f.btPrevFile, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btPrevFile"), Qt::LeftButton);
     EXPECT_EQ(messages, QStringList { NoMoreFiles });
 
     // The current file deleted: Next has no more files, Previous does nothing.
     ASSERT_TRUE(QFile::remove(a));
     messages.clear();
-    QTest::mouseClick(f.btNextFile, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btNextFile"), Qt::LeftButton);
     EXPECT_EQ(messages, QStringList { NoMoreFiles });
     messages.clear();
-    QTest::mouseClick(f.btPrevFile, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btPrevFile"), Qt::LeftButton);
     EXPECT_TRUE(messages.isEmpty());
-    EXPECT_EQ(f.fileControl->CurrentDataFile, a);
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("первый"));
+    EXPECT_EQ(f.fileControl().CurrentDataFile, a);
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(), QStringLiteral("первый"));
 }
 
 TEST_F(DataFilesTest, DialogsStartInMerskladWithTheirFilters)
@@ -520,12 +528,12 @@ TEST_F(DataFilesTest, DialogsStartInMerskladWithTheirFilters)
     const QString store = file(QStringLiteral("Mersklad"));
     ASSERT_FALSE(QFileInfo::exists(store));
 
-    QFileDialog *saveDlg = f.fileControl->saveDialog();
+    QFileDialog *saveDlg = f.fileControl().saveDialog();
     EXPECT_TRUE(QFileInfo(store).isDir()); // created when missing
     EXPECT_EQ(QFileInfo(saveDlg->directory().absolutePath()), QFileInfo(store));
     EXPECT_EQ(saveDlg->nameFilters(), app::FileControl::saveFilters());
     EXPECT_EQ(saveDlg->defaultSuffix(), QStringLiteral("kdx"));
-    QFileDialog *openDlg = f.fileControl->openDialog();
+    QFileDialog *openDlg = f.fileControl().openDialog();
     EXPECT_EQ(QFileInfo(openDlg->directory().absolutePath()), QFileInfo(store));
     EXPECT_EQ(openDlg->nameFilters(), app::FileControl::openFilters());
 
@@ -544,7 +552,7 @@ TEST_F(DataFilesTest, DialogsStartInMerskladWithTheirFilters)
             QTest::keyClicks(edit, name);
             QTest::keyClick(edit, Qt::Key_Return);
         });
-        return f.fileControl->execSaveDialog({});
+        return f.fileControl().execSaveDialog({});
     };
     std::optional<app::SaveChoice> choice = typeName(QStringLiteral("plain"), false);
     ASSERT_TRUE(choice);

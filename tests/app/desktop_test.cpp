@@ -32,7 +32,7 @@ const QString Caption = QStringLiteral(" — 7 термопар, фотодио�
 class DesktopTest : public filewindow::FileWindowTest
 {
 protected:
-    QString status() const { return form->status->panelText(0); }
+    QString status() const { return statusBar(*form)->panelText(0); }
     QAction *action(const char *name) const
     {
         return form->findChild<QAction *>(QLatin1String(name));
@@ -68,7 +68,7 @@ TEST_F(DesktopTest, SavesFollowTheNameAndSayWhatTheyWrote)
     load(rec);
     sig::ChartDecoder decoder;
     const QByteArray csv = sig::csvText(
-        decoder.decode(f.recording().data, f.chartBuilder->displaySettings(f.recording().header)));
+        decoder.decode(f.recording().data, f.chartBuilder().displaySettings(f.recording().header)));
 
     // The text filter and a .kdx name: a data file, never CSV.
     const QString asData = file(QStringLiteral("asdata.kdx"));
@@ -78,12 +78,14 @@ TEST_F(DesktopTest, SavesFollowTheNameAndSayWhatTheyWrote)
     EXPECT_EQ(saved.data, f.recording().data);
     EXPECT_EQ(saved.comment, QStringLiteral("опыт"));
     EXPECT_EQ(status(), QStringLiteral("Сохранено: asdata.kdx"));
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ asdata.kdx"));
-    EXPECT_EQ(f.fileControl->CurrentDataFile, asData);
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ asdata.kdx"));
+    EXPECT_EQ(f.fileControl().CurrentDataFile, asData);
     // Copy comment starts from it (the file's date is known).
-    QTest::mouseClick(f.btCopy, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btCopy"), Qt::LeftButton);
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(u'|'));
-    EXPECT_TRUE(f.mClipBoard->toPlainText().contains(QStringLiteral("asdata.kdx")));
+    EXPECT_TRUE(control<QPlainTextEdit>(f, "mClipBoard")
+                    ->toPlainText()
+                    .contains(QStringLiteral("asdata.kdx")));
 
     // The data-file filter and a .csv or .txt name: the chart's CSV; the current file, the
     // frame's caption and the title stay.
@@ -93,23 +95,26 @@ TEST_F(DesktopTest, SavesFollowTheNameAndSayWhatTheyWrote)
         EXPECT_EQ(readAll(file(name)), csv) << qPrintable(name);
         EXPECT_EQ(status(), QStringLiteral("Экспорт в CSV: ") + name);
     }
-    f.fileControl->chooseCsvFile
+    f.fileControl().chooseCsvFile
         = [this](const QString &) { return file(QStringLiteral("menu.csv")); };
     action("actExportCsv")->trigger();
     EXPECT_EQ(readAll(file(QStringLiteral("menu.csv"))), csv);
-    EXPECT_EQ(f.fileControl->CurrentDataFile, asData);
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ asdata.kdx"));
+    EXPECT_EQ(f.fileControl().CurrentDataFile, asData);
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ asdata.kdx"));
     EXPECT_EQ(f.windowTitle(), title);
 
     // A FIFO where the file should go is refused and stays a FIFO.
     const QString fifo = file(QStringLiteral("pipe.kdx"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     save(fifo);
-    EXPECT_EQ(messages, QStringList { QStringLiteral("Не удаётся создать файл %1").arg(fifo) });
+    EXPECT_EQ(messages,
+        QStringList { QStringLiteral(
+            "Не удаётся создать файл %1: это не обычный файл, а устройство или канал")
+                          .arg(fifo) });
     struct stat st;
     ASSERT_EQ(::stat(QFile::encodeName(fifo).constData(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_EQ(f.fileControl->CurrentDataFile, asData);
+    EXPECT_EQ(f.fileControl().CurrentDataFile, asData);
 }
 
 TEST_F(DesktopTest, CycleSavesSayWhatTheyWroteAndWhenThereIsNothingNew)
@@ -123,17 +128,17 @@ TEST_F(DesktopTest, CycleSavesSayWhatTheyWroteAndWhenThereIsNothingNew)
         { {}, {} },
         { { file(QStringLiteral("all.kdx")) }, {} },
     };
-    f.fileControl->cycleSaver = [&](const app::CycleSaveRequest &) {
+    f.fileControl().cycleSaver = [&](const app::CycleSaveRequest &) {
         const app::CycleSaveOutcome outcome = outcomes.front();
         outcomes.pop_front();
         return outcome;
     };
     save(file(QStringLiteral("run.kdx")));
     EXPECT_EQ(status(), QStringLiteral("Сохранено файлов циклов: 3 (run0000.kdx … run0002.kdx)"));
-    EXPECT_EQ(f.fileControl->CurrentDataFile, file(QStringLiteral("run0000.kdx")));
+    EXPECT_EQ(f.fileControl().CurrentDataFile, file(QStringLiteral("run0000.kdx")));
     save(file(QStringLiteral("run.kdx")));
     EXPECT_EQ(status(), QStringLiteral("Нет новых циклов для сохранения"));
-    f.cb1file->setChecked(true);
+    control<QCheckBox>(f, "cb1file")->setChecked(true);
     save(file(QStringLiteral("all.kdx")));
     EXPECT_EQ(status(), QStringLiteral("Циклы сохранены в файл all.kdx"));
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(u'|'));
@@ -144,10 +149,11 @@ TEST_F(DesktopTest, CycleSavesSayWhatTheyWroteAndWhenThereIsNothingNew)
 TEST_F(DesktopTest, CommentCharactersTheFileCannotHoldAreNamedFirst)
 {
     app::TForm1 &f = open();
-    f.mComment->setPlainText(QStringLiteral("ΔT ≈ 5 К, λ = 650 нм, ΔT"));
+    control<QPlainTextEdit>(f, "mComment")
+        ->setPlainText(QStringLiteral("ΔT ≈ 5 К, λ = 650 нм, ΔT"));
     QStringList asked;
     bool saveAnyway = false;
-    f.fileControl->confirmLossyComment = [&](const QString &missing) {
+    f.fileControl().confirmLossyComment = [&](const QString &missing) {
         asked << missing;
         return saveAnyway;
     };
@@ -168,7 +174,7 @@ TEST_F(DesktopTest, CommentCharactersTheFileCannotHoldAreNamedFirst)
     EXPECT_EQ(status(), QStringLiteral("Сохранено: lossy.kdx"));
 
     // Nothing to name: no question.
-    f.mComment->setPlainText(QStringLiteral("T = 5 К"));
+    control<QPlainTextEdit>(f, "mComment")->setPlainText(QStringLiteral("T = 5 К"));
     save(file(QStringLiteral("plain.kdx")));
     EXPECT_EQ(asked.size(), 2);
 }
@@ -194,7 +200,8 @@ TEST_F(DesktopTest, ShortcutsMenusRecentFilesAndTitle)
         QAction *a = action(name);
         ASSERT_TRUE(a) << name;
         EXPECT_EQ(a->shortcut(), key) << name;
-        EXPECT_TRUE(f.pmFile->actions().contains(a) || f.pmControl->actions().contains(a))
+        EXPECT_TRUE(control<QMenu>(f, "pmFile")->actions().contains(a)
+            || control<QMenu>(f, "pmControl")->actions().contains(a))
             << name << " is in no menu";
     }
     EXPECT_FALSE(action("actCancel")->isEnabled()); // nothing waits
@@ -204,35 +211,38 @@ TEST_F(DesktopTest, ShortcutsMenusRecentFilesAndTitle)
     const QString b = file(QStringLiteral("b.kdx"));
     writeDataFile(a, 0x01, words({ 1, 2 }), QStringLiteral("a"));
     writeDataFile(b, 0x01, words({ 3, 4 }), QStringLiteral("b"));
-    f.mComment->setFocus();
+    control<QPlainTextEdit>(f, "mComment")->setFocus();
     openAnswers.push_back(a);
-    QTest::keyClick(f.mComment, Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(control<QPlainTextEdit>(f, "mComment"), Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(openDialogs, 1);
-    EXPECT_EQ(f.fileControl->CurrentDataFile, a);
+    EXPECT_EQ(f.fileControl().CurrentDataFile, a);
     EXPECT_EQ(f.windowTitle(), QStringLiteral("a.kdx[*]") + Caption);
     EXPECT_FALSE(f.isWindowModified());
 
     // PageDown and PageUp step through the folder; Ctrl+S asks for a name.
     QTest::keyClick(&f, Qt::Key_PageDown);
-    const QString stepped = f.fileControl->CurrentDataFile;
+    const QString stepped = f.fileControl().CurrentDataFile;
     EXPECT_NE(stepped, a);
     QTest::keyClick(&f, Qt::Key_PageUp);
-    EXPECT_EQ(f.fileControl->CurrentDataFile, a);
+    EXPECT_EQ(f.fileControl().CurrentDataFile, a);
     QTest::keyClick(&f, Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(proposals.size(), 1);
     // Ctrl+F shows the catalogue with the focus in its search field.
     QTest::keyClick(&f, Qt::Key_F, Qt::ControlModifier);
-    EXPECT_TRUE(f.gbAllCmnt->isVisible());
-    EXPECT_TRUE(f.eFind->hasFocus());
-    QTest::mouseClick(f.btCancel, Qt::LeftButton);
+    EXPECT_TRUE(control<QGroupBox>(f, "gbAllCmnt")->isVisible());
+    EXPECT_TRUE(control<QLineEdit>(f, "eFind")->hasFocus());
+    QTest::mouseClick(control<QPushButton>(f, "btCancel"), Qt::LeftButton);
 
     // Newest first, without repeats; the menu opens them.
     EXPECT_EQ(f.recentFiles(), (QStringList { a, stepped }));
-    ASSERT_EQ(f.pmRecent->actions().size(), 2);
-    EXPECT_TRUE(f.pmRecent->actions().at(1)->text().startsWith(
-        QFileInfo(stepped).fileName() + QStringLiteral(" — ")));
-    f.pmRecent->actions().at(1)->trigger();
-    EXPECT_EQ(f.fileControl->CurrentDataFile, stepped);
+    ASSERT_EQ(control<QMenu>(f, "pmRecent")->actions().size(), 2);
+    EXPECT_TRUE(control<QMenu>(f, "pmRecent")
+                    ->actions()
+                    .at(1)
+                    ->text()
+                    .startsWith(QFileInfo(stepped).fileName() + QStringLiteral(" — ")));
+    control<QMenu>(f, "pmRecent")->actions().at(1)->trigger();
+    EXPECT_EQ(f.fileControl().CurrentDataFile, stepped);
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(u'|'));
 
     // Ctrl+Q closes the window, which stores the list in a section of its own.
@@ -243,7 +253,7 @@ TEST_F(DesktopTest, ShortcutsMenusRecentFilesAndTitle)
     EXPECT_EQ(files::Settings::read(ini).recentFiles, (QStringList { stepped, a }));
     app::TForm1 again(file(QStringLiteral("Ferrun.ini")), app::AppOptions {}, environment());
     EXPECT_EQ(again.recentFiles(), (QStringList { stepped, a }));
-    EXPECT_EQ(again.pmRecent->actions().size(), 2);
+    EXPECT_EQ(control<QMenu>(again, "pmRecent")->actions().size(), 2);
 }
 
 // A data file dropped on the window (or on its comment box) opens; anything else is not taken.
@@ -257,24 +267,24 @@ TEST_F(DesktopTest, DroppedDataFileOpens)
 
     EXPECT_FALSE(drop(&f, { text }));
     EXPECT_FALSE(drop(&f, { rec, text })); // one data file at a time
-    EXPECT_TRUE(f.fileControl->CurrentDataFile.isEmpty());
+    EXPECT_TRUE(f.fileControl().CurrentDataFile.isEmpty());
 
     EXPECT_TRUE(drop(&f, { rec }));
-    EXPECT_EQ(f.fileControl->CurrentDataFile, rec);
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("брошен"));
+    EXPECT_EQ(f.fileControl().CurrentDataFile, rec);
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(), QStringLiteral("брошен"));
     EXPECT_EQ(f.windowTitle(), QStringLiteral("dropped.kdx[*]") + Caption);
 
     // Over the comment box it opens too, instead of pasting its name as text.
-    f.mComment->setPlainText(QStringLiteral("другое"));
+    control<QPlainTextEdit>(f, "mComment")->setPlainText(QStringLiteral("другое"));
     const QString foreign = file(QStringLiteral("foreign.kdx"));
     writeForeignFile(foreign);
     const QByteArray held = f.recording().data;
-    EXPECT_TRUE(drop(f.mComment->viewport(), { foreign }));
+    EXPECT_TRUE(drop(control<QPlainTextEdit>(f, "mComment")->viewport(), { foreign }));
     EXPECT_EQ(messages.size(), 1); // the foreign file's message; the recording stays
     EXPECT_EQ(f.recording().data, held);
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("другое"));
-    EXPECT_TRUE(drop(f.mComment->viewport(), { rec }));
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("брошен"));
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(), QStringLiteral("другое"));
+    EXPECT_TRUE(drop(control<QPlainTextEdit>(f, "mComment")->viewport(), { rec }));
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(), QStringLiteral("брошен"));
 }
 
 // On the board: a measurement waiting for the photodiode reads "Отменить" on its start
@@ -282,42 +292,44 @@ TEST_F(DesktopTest, DroppedDataFileOpens)
 TEST_F(DesktopTest, WaitingMeasurementIsCancelledAndTheTitleMarksUnsavedReads)
 {
     app::TForm1 &f = openOnBoard();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f.btStartPlus->isEnabled(); }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return control<QToolButton>(f, "btStartPlus")->isEnabled(); }, 5000));
 
     // "500 байт": a new read, not saved, under no file's name.
-    QTest::mouseClick(f.bt500plus, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "bt500plus"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !f.recording().data.isEmpty(); }, 5000));
     EXPECT_EQ(f.windowTitle(), QStringLiteral("Новая запись[*]") + Caption);
     EXPECT_TRUE(f.isWindowModified());
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("Комментарий"));
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("Комментарий"));
     const QByteArray held = f.recording().data;
 
-    QTest::mouseClick(f.btExtrn, Qt::LeftButton); // start on the photodiode
+    QTest::mouseClick(
+        control<QToolButton>(f, "btExtrn"), Qt::LeftButton); // start on the photodiode
     QTest::keyClick(&f, Qt::Key_F5);
     ASSERT_TRUE(board->waitForState(sim::BoardState::WaitingForTrigger, std::chrono::seconds(10)));
-    EXPECT_EQ(f.btStart->text(), QStringLiteral("Отменить"));
-    EXPECT_EQ(f.btStartPlus->text(), QStringLiteral("Отменить"));
+    EXPECT_EQ(control<QPushButton>(f, "btStart")->text(), QStringLiteral("Отменить"));
+    EXPECT_EQ(control<QToolButton>(f, "btStartPlus")->text(), QStringLiteral("Отменить"));
     EXPECT_TRUE(action("actCancel")->isEnabled());
     QTest::keyClick(&f, Qt::Key_Escape);
     EXPECT_EQ(status(), QStringLiteral("Измерение отменено"));
-    EXPECT_EQ(f.btStartPlus->text(), QStringLiteral("ПУСК ИЗМЕРЕНИЯ"));
+    EXPECT_EQ(control<QToolButton>(f, "btStartPlus")->text(), QStringLiteral("ПУСК ИЗМЕРЕНИЯ"));
     EXPECT_FALSE(action("actCancel")->isEnabled());
     EXPECT_EQ(f.recording().data, held);
     EXPECT_TRUE(f.isWindowModified());
 
     // The start button cancels as well, and the next measurement runs to its chart.
-    QTest::mouseClick(f.btStartPlus, Qt::LeftButton);
-    ASSERT_EQ(f.btStartPlus->text(), QStringLiteral("Отменить"));
-    QTest::mouseClick(f.btStartPlus, Qt::LeftButton);
-    QTest::mouseClick(f.btExtrn, Qt::LeftButton); // from the computer
-    QTest::mouseClick(f.btStartPlus, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btStartPlus"), Qt::LeftButton);
+    ASSERT_EQ(control<QToolButton>(f, "btStartPlus")->text(), QStringLiteral("Отменить"));
+    QTest::mouseClick(control<QToolButton>(f, "btStartPlus"), Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btExtrn"), Qt::LeftButton); // from the computer
+    QTest::mouseClick(control<QToolButton>(f, "btStartPlus"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             return f.recording().data.size() == 480000
-                && f.session->state() == acquisition::SessionState::Idle;
+                && f.session().state() == acquisition::SessionState::Idle;
         },
         30000));
-    EXPECT_TRUE(f.status->panelText(2).isEmpty()); // no "Цикл №" for a single measurement
+    EXPECT_TRUE(statusBar(f)->panelText(2).isEmpty()); // no "Цикл №" for a single measurement
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(u'|'));
 }
 
@@ -332,8 +344,8 @@ TEST_F(DesktopTest, FileNamedAtStartUpNeedsNoBoard)
     app::TForm1 named(file(QStringLiteral("Ferrun.ini")), options, environment());
     QApplication::processEvents();
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join(u'|'));
-    EXPECT_EQ(named.status->panelText(0), QStringLiteral("USB: нет связи"));
-    EXPECT_FALSE(named.btStartPlus->isEnabled());
+    EXPECT_EQ(statusBar(named)->panelText(0), QStringLiteral("USB: нет связи"));
+    EXPECT_FALSE(control<QToolButton>(named, "btStartPlus")->isEnabled());
     named.openFile(rec);
-    EXPECT_EQ(named.mComment->toPlainText(), QStringLiteral("named"));
+    EXPECT_EQ(control<QPlainTextEdit>(named, "mComment")->toPlainText(), QStringLiteral("named"));
 }

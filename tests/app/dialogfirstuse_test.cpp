@@ -50,7 +50,7 @@ TEST_F(DialogFirstUseTest, SaveAndOpenListTheNewStoreFolder)
 {
     app::TForm1 &f = open();
     const QString store = enterFreshFolder();
-    for (QFileDialog *dialog : { f.fileControl->saveDialog(), f.fileControl->openDialog() }) {
+    for (QFileDialog *dialog : { f.fileControl().saveDialog(), f.fileControl().openDialog() }) {
         dialog->open();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
         // The model reads folders on a thread of its own.
@@ -74,7 +74,7 @@ TEST_F(DialogFirstUseTest, ReturnInTheCompletionListLeavesNoPopupBehind)
     ASSERT_TRUE(QDir().mkpath(store));
     filewindow::writeDataFile(store + QStringLiteral("/run-a.kdx"), 0x01,
         filewindow::words({ 100, 200, 300 }), QStringLiteral("первый"));
-    QFileDialog *dialog = f.fileControl->openDialog();
+    QFileDialog *dialog = f.fileControl().openDialog();
     bool popupShown = false;
     QTimer::singleShot(0, dialog, [&] {
         auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
@@ -91,16 +91,17 @@ TEST_F(DialogFirstUseTest, ReturnInTheCompletionListLeavesNoPopupBehind)
         if (dialog->isVisible())
             dialog->reject();
     });
-    const QString chosen = f.fileControl->execOpenDialog();
+    const QString chosen = f.fileControl().execOpenDialog();
     auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
     edit->setFocusProxy(nullptr);
     ASSERT_TRUE(popupShown);
     EXPECT_EQ(QFileInfo(chosen), QFileInfo(store + QStringLiteral("/run-a.kdx")));
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
     QCoreApplication::processEvents();
-    const bool optionsShown = f.gbOptions->isVisible();
-    QTest::mouseClick(f.btOptions, Qt::LeftButton);
-    EXPECT_NE(f.gbOptions->isVisible(), optionsShown) << "the first click after the dialog";
+    const bool optionsShown = control<QGroupBox>(f, "gbOptions")->isVisible();
+    QTest::mouseClick(control<QToolButton>(f, "btOptions"), Qt::LeftButton);
+    EXPECT_NE(control<QGroupBox>(f, "gbOptions")->isVisible(), optionsShown)
+        << "the first click after the dialog";
 }
 
 } // namespace

@@ -109,7 +109,7 @@ protected:
         app::AppOptions options;
         options.device = device;
         form = std::make_unique<app::TForm1>(settings, options, environment());
-        app::FileControl &fc = *form->fileControl;
+        app::FileControl &fc = form->fileControl();
         fc.chooseSaveFile = [this](const QString &proposed) -> std::optional<app::SaveChoice> {
             proposals << proposed;
             if (saveAnswers.empty())
@@ -151,13 +151,13 @@ protected:
     void save(const QString &path, app::SaveFilter filter = app::SaveFilter::AdcFiles)
     {
         saveAnswers.push_back({ path, filter });
-        QTest::mouseClick(form->btSave, Qt::LeftButton);
+        QTest::mouseClick(control<QToolButton>(*form, "btSave"), Qt::LeftButton);
     }
 
     void load(const QString &path)
     {
         openAnswers.push_back(path);
-        QTest::mouseClick(form->btLoadFile, Qt::LeftButton);
+        QTest::mouseClick(control<QToolButton>(*form, "btLoadFile"), Qt::LeftButton);
     }
 
     // Everything a load may change, to compare before and after a refused one.
@@ -189,16 +189,16 @@ protected:
     {
         Display d;
         for (int i = 0; i < 8; ++i)
-            d.boxes.at(size_t(i)) = form->channelBoxes.at(size_t(i))->isChecked();
-        d.averaging = form->cbAvgMC->isChecked();
+            d.boxes.at(size_t(i)) = channelBox(*form, size_t(i))->isChecked();
+        d.averaging = control<QCheckBox>(*form, "cbAvgMC")->isChecked();
         d.intervalUs = form->recording().header.ChannelIntervalUs;
         d.xTitle = form->recording().header.XTitle;
         d.buffer = form->recording().data;
-        d.comment = form->mComment->toPlainText();
-        d.caption = form->gbFile->title();
-        d.leftTitle = form->Chart1->LeftAxis()->Title().Caption();
+        d.comment = control<QPlainTextEdit>(*form, "mComment")->toPlainText();
+        d.caption = control<QGroupBox>(*form, "gbFile")->title();
+        d.leftTitle = chartOf(*form)->LeftAxis()->Title().Caption();
         d.t1Points = form->series(files::ChannelId::T1)->Count();
-        d.header = form->fileControl->headerRecord();
+        d.header = form->fileControl().headerRecord();
         return d;
     }
 

@@ -13,8 +13,8 @@ TEST_F(FormTest, StoredBlockCountOutsideOneToEightBecomesEight)
     for (const char *stored : { "0", "9" }) {
         writeIni(QStringLiteral("[Окно F/T]\r\nSRAMblocks=%1\r\n").arg(QLatin1String(stored)));
         TForm1 &f = open();
-        EXPECT_EQ(f.seSamples->value(), 240000) << stored;
-        EXPECT_EQ(f.sampling->SRAMblocks(), 8);
+        EXPECT_EQ(control<app::SpinEdit>(f, "seSamples")->value(), 240000) << stored;
+        EXPECT_EQ(f.sampling().SRAMblocks(), 8);
         EXPECT_EQ(closeAndRead().readInteger(K::ftSection, K::sramBlocks, 0), 8);
     }
 }
@@ -23,10 +23,10 @@ TEST_F(FormTest, TwoBlocksFollowTheStoredFrequency)
 {
     writeIni(QStringLiteral("[Окно F/T]\r\nSRAMblocks=2\r\nTime4allSRAM=20000\r\nF=2400\r\n"));
     TForm1 &f = open();
-    EXPECT_EQ(f.seSamples->value(), 60000);
-    EXPECT_EQ(f.seTime->value(), 25000);
-    EXPECT_EQ(f.sampling->Time4allSRAM(), 100000);
-    EXPECT_EQ(f.sampling->field(Field::seTime).minimum, 248);
+    EXPECT_EQ(control<app::SpinEdit>(f, "seSamples")->value(), 60000);
+    EXPECT_EQ(control<app::SpinEdit>(f, "seTime")->value(), 25000);
+    EXPECT_EQ(f.sampling().Time4allSRAM(), 100000);
+    EXPECT_EQ(f.sampling().field(Field::seTime).minimum, 248);
     IniFile written = closeAndRead();
     EXPECT_EQ(written.readInteger(K::ftSection, K::time4allSram, 0), 100000);
     EXPECT_EQ(written.readInteger(K::ftSection, K::sramBlocks, 0), 2);
@@ -49,7 +49,7 @@ TEST_F(FormTest, LaunchTypeRestoreRule)
         const char *label = c.stored ? c.stored : "missing";
         EXPECT_EQ(f.LaunchType(), c.launchType) << label;
         EXPECT_EQ(f.launchPictureIsComputer(), c.launchType == 0) << label;
-        EXPECT_EQ(f.btExtrn->toolTip(),
+        EXPECT_EQ(control<QToolButton>(f, "btExtrn")->toolTip(),
             c.launchType == 0 ? QStringLiteral("Запуск от компьютера")
                               : QStringLiteral("Запуск по сигналу фотодиода"))
             << label;
@@ -58,17 +58,18 @@ TEST_F(FormTest, LaunchTypeRestoreRule)
     // The button toggles by mouse, with picture and hint, and shutdown writes the new value.
     TForm1 &f = open();
     auto commands = spyCommands();
-    QTest::mouseClick(f.btExtrn, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btExtrn"), Qt::LeftButton);
     EXPECT_EQ(f.LaunchType(), 1);
     EXPECT_FALSE(f.launchPictureIsComputer());
-    EXPECT_EQ(f.btExtrn->toolTip(), QStringLiteral("Запуск по сигналу фотодиода"));
+    EXPECT_EQ(control<QToolButton>(f, "btExtrn")->toolTip(),
+        QStringLiteral("Запуск по сигналу фотодиода"));
     // A short read on the photodiode signal.
-    f.bt500->setEnabled(true);
-    QTest::mouseClick(f.bt500, Qt::LeftButton);
+    apptest::enableMeasuring(f);
+    QTest::mouseClick(control<QPushButton>(f, "bt500"), Qt::LeftButton);
     ASSERT_EQ(commands->size(), 1);
     EXPECT_EQ(command(*commands, 0), QByteArray::fromHex("347f00"));
     EXPECT_EQ(closeAndRead().readInteger(K::launchSection, K::launchType, -1), 1);
-    QTest::mouseClick(f.btExtrn, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btExtrn"), Qt::LeftButton);
     EXPECT_EQ(f.LaunchType(), 0);
     EXPECT_TRUE(f.launchPictureIsComputer());
 }
@@ -78,14 +79,14 @@ TEST_F(FormTest, AveragingSurvivesOnlyWithOneBlock)
     writeIni(QStringLiteral("[Smooth in MC]\r\non 16 samples=1\r\n[Окно F/T]\r\nSRAMblocks=1\r\n"));
     {
         TForm1 &f = open();
-        EXPECT_TRUE(f.cbAvgMC->isChecked());
-        EXPECT_EQ(f.seSamples->value(), 30000);
+        EXPECT_TRUE(control<QCheckBox>(f, "cbAvgMC")->isChecked());
+        EXPECT_EQ(control<app::SpinEdit>(f, "seSamples")->value(), 30000);
         EXPECT_EQ(closeAndRead().readInteger(K::smoothSection, K::smooth, 0), 1);
     }
     writeIni(QStringLiteral("[Smooth in MC]\r\non 16 samples=1\r\n[Окно F/T]\r\nSRAMblocks=3\r\n"));
     TForm1 &f = open();
-    EXPECT_FALSE(f.cbAvgMC->isChecked());
-    EXPECT_EQ(f.seSamples->value(), 90000);
+    EXPECT_FALSE(control<QCheckBox>(f, "cbAvgMC")->isChecked());
+    EXPECT_EQ(control<app::SpinEdit>(f, "seSamples")->value(), 90000);
     EXPECT_EQ(closeAndRead().readInteger(K::smoothSection, K::smooth, 1), 0);
 }
 
@@ -96,30 +97,29 @@ TEST_F(FormTest, ChannelSelectionAndBooleanValues)
                             "[Cycle]\r\nWrite to 1 file=2\r\nClear Chart=\r\n"
                             "[Series Color]\r\nChannel 2=$FF00\r\n"));
     TForm1 &f = open();
-    EXPECT_FALSE(f.CheckBoxByChannel.at(2)->isChecked());
+    EXPECT_FALSE(channelBox(f, 2)->isChecked());
     EXPECT_FALSE(f.seriesActive(ChannelId::T3)); // its click handler ran once
-    EXPECT_FALSE(f.CheckBoxByChannel.at(7)->isChecked());
+    EXPECT_FALSE(channelBox(f, 7)->isChecked());
     EXPECT_FALSE(f.seriesActive(ChannelId::FD));
     for (int i : { 4, 5, 6 })
-        EXPECT_TRUE(f.CheckBoxByChannel.at(i)->isChecked()) << i;
-    EXPECT_EQ(f.sampling->ChannelCount(), 6); // the photodiode is not counted
-    EXPECT_EQ(f.sampling->ChannelMask() & 0x7F, 0x7B);
-    EXPECT_TRUE(f.cb1file->isChecked());
-    EXPECT_TRUE(f.cbChartClear->isChecked());
+        EXPECT_TRUE(channelBox(f, i)->isChecked()) << i;
+    EXPECT_EQ(f.sampling().ChannelCount(), 6); // the photodiode is not counted
+    EXPECT_EQ(f.sampling().ChannelMask() & 0x7F, 0x7B);
+    EXPECT_TRUE(control<QCheckBox>(f, "cb1file")->isChecked());
+    EXPECT_TRUE(control<QCheckBox>(f, "cbChartClear")->isChecked());
     EXPECT_EQ(f.seriesColor(ChannelId::T2), QColor(0, 255, 0));
-    EXPECT_EQ(
-        f.CheckBoxByChannel.at(1)->property("channelColor").value<QColor>(), QColor(0, 255, 0));
+    EXPECT_EQ(channelBox(f, 1)->property("channelColor").value<QColor>(), QColor(0, 255, 0));
 
     // A click on a thermocouple box changes the count; one on the photodiode does not.
-    QTest::mouseClick(f.CheckBoxByChannel.at(2), Qt::LeftButton);
+    QTest::mouseClick(channelBox(f, 2), Qt::LeftButton);
     EXPECT_TRUE(f.seriesActive(ChannelId::T3));
-    EXPECT_EQ(f.sampling->ChannelCount(), 7);
-    QTest::mouseClick(f.CheckBoxByChannel.at(7), Qt::LeftButton);
+    EXPECT_EQ(f.sampling().ChannelCount(), 7);
+    QTest::mouseClick(channelBox(f, 7), Qt::LeftButton);
     EXPECT_TRUE(f.seriesActive(ChannelId::FD));
-    EXPECT_EQ(f.sampling->ChannelCount(), 7);
-    QTest::mouseClick(f.CheckBoxByChannel.at(0), Qt::LeftButton);
+    EXPECT_EQ(f.sampling().ChannelCount(), 7);
+    QTest::mouseClick(channelBox(f, 0), Qt::LeftButton);
     EXPECT_FALSE(f.seriesActive(ChannelId::T1));
-    EXPECT_EQ(f.sampling->ChannelCount(), 6);
+    EXPECT_EQ(f.sampling().ChannelCount(), 6);
 
     IniFile written = closeAndRead();
     EXPECT_EQ(written.readString(K::selectSection, K::channel(1)), QStringLiteral("0"));
@@ -137,13 +137,13 @@ TEST_F(FormTest, OutOfRangeValuesAreHeldByTheControls)
                             "[Cycle]\r\nChart skip Points=99999\r\n"
                             "[Окно F/T]\r\nF=1000000\r\n"));
     TForm1 &f = open();
-    EXPECT_EQ(f.cbXscale->currentIndex(), -1);
-    EXPECT_EQ(f.cbShowK->currentIndex(), -1);
-    EXPECT_EQ(f.cbTrng->currentIndex(), 1);
-    EXPECT_EQ(f.seInt->value(), 2);
-    EXPECT_EQ(f.seYmax->value(), 500);
-    EXPECT_EQ(f.seYmin->value(), 0);
-    EXPECT_EQ(f.seF->value(), 546133); // design bounds at step 14
+    EXPECT_EQ(control<QComboBox>(f, "cbXscale")->currentIndex(), -1);
+    EXPECT_EQ(control<QComboBox>(f, "cbShowK")->currentIndex(), -1);
+    EXPECT_EQ(control<QComboBox>(f, "cbTrng")->currentIndex(), 1);
+    EXPECT_EQ(control<app::SpinEdit>(f, "seInt")->value(), 2);
+    EXPECT_EQ(control<app::SpinEdit>(f, "seYmax")->value(), 500);
+    EXPECT_EQ(control<app::SpinEdit>(f, "seYmin")->value(), 0);
+    EXPECT_EQ(control<app::SpinEdit>(f, "seF")->value(), 546133); // design bounds at step 14
     IniFile written = closeAndRead();
     EXPECT_EQ(written.readInteger(K::optionsSection, K::xScale, 0), -1);
     EXPECT_EQ(written.readInteger(K::optionsSection, K::xyMode, 0), -1);
@@ -158,15 +158,15 @@ TEST_F(FormTest, TypedValuesStillInTheirFieldsAreWrittenWithinTheirBounds)
 {
     TForm1 &f = open();
     showActive(f);
-    QTest::mouseClick(f.btOptions, Qt::LeftButton);
-    f.sePointChart->setFocus();
-    QTest::keyClick(f.sePointChart, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(f.sePointChart, QStringLiteral("99999"));
-    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
-    f.seF->setFocus();
-    QTest::keyClick(f.seF, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(f.seF, QStringLiteral("300000"));
-    ASSERT_EQ(f.sampling->focusField(), Field::seF);
+    QTest::mouseClick(control<QToolButton>(f, "btOptions"), Qt::LeftButton);
+    control<app::SpinEdit>(f, "sePointChart")->setFocus();
+    QTest::keyClick(control<app::SpinEdit>(f, "sePointChart"), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(control<app::SpinEdit>(f, "sePointChart"), QStringLiteral("99999"));
+    QTest::mouseClick(control<QToolButton>(f, "btChooseF"), Qt::LeftButton);
+    control<app::SpinEdit>(f, "seF")->setFocus();
+    QTest::keyClick(control<app::SpinEdit>(f, "seF"), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(control<app::SpinEdit>(f, "seF"), QStringLiteral("300000"));
+    ASSERT_EQ(f.sampling().focusField(), Field::seF);
     IniFile written = closeAndRead();
     EXPECT_EQ(written.readInteger(K::ftSection, K::frequency, 0), 241731);
     EXPECT_EQ(written.readInteger(K::cycleSection, K::skipPoints, 0), 267); // 7 channels
@@ -203,8 +203,8 @@ TEST_F(FormTest, Utf8FileIsRead)
     TForm1 &f = open();
     EXPECT_EQ(f.windowHeight(), 540);
     EXPECT_EQ(f.windowWidth(), 800);
-    EXPECT_EQ(f.seF->value(), 24000);
-    EXPECT_EQ(f.seTime->value(), 10000);
+    EXPECT_EQ(control<app::SpinEdit>(f, "seF")->value(), 24000);
+    EXPECT_EQ(control<app::SpinEdit>(f, "seTime")->value(), 10000);
 }
 
 TEST_F(FormTest, EveryKeyIsWrittenFromTheControls)
@@ -212,11 +212,12 @@ TEST_F(FormTest, EveryKeyIsWrittenFromTheControls)
     TForm1 &f = open();
     f.setWindowWidth(760);
     f.setWindowHeight(500);
-    f.cbTrng->setCurrentIndex(1);
-    QTest::mouseClick(f.cb1file, Qt::LeftButton);
-    QTest::mouseClick(f.CheckBoxByChannel.at(3), Qt::LeftButton);
+    control<QComboBox>(f, "cbTrng")->setCurrentIndex(1);
+    QTest::mouseClick(control<QCheckBox>(f, "cb1file"), Qt::LeftButton);
+    QTest::mouseClick(channelBox(f, 3), Qt::LeftButton);
     f.chooseColor = [](const QColor &) { return std::optional<QColor>(QColor(1, 2, 3)); };
-    f.swatchClick(ChannelId::FD);
+    control<QToolButton>(f, "btOptions")->click();
+    QTest::mouseClick(swatch(f, ChannelId::FD), Qt::LeftButton);
     IniFile written = closeAndRead();
     int entries = 0;
     for (const QString &line : written.text().split(QStringLiteral("\r\n")))
@@ -230,7 +231,7 @@ TEST_F(FormTest, EveryKeyIsWrittenFromTheControls)
     EXPECT_EQ(written.readInteger(K::colorSection, K::channel(8), 0), 0x030201);
     EXPECT_EQ(written.readInteger(K::ftSection, K::frequency, 0), 2400);
     EXPECT_EQ(written.readInteger(K::cycleSection, K::skipPoints, 0), 1);
-    EXPECT_EQ(f.session->port(), nullptr); // let go of at shutdown
+    EXPECT_EQ(f.session().port(), nullptr); // let go of at shutdown
 }
 
 TEST_F(FormTest, UnwritableSettingsAreReportedAndTheWindowStillCloses)

@@ -83,7 +83,7 @@ protected:
     std::unique_ptr<QSignalSpy> spyCommands()
     {
         return std::make_unique<QSignalSpy>(
-            form->session, &acquisition::MeasurementSession::commandSent);
+            &form->session(), &acquisition::MeasurementSession::commandSent);
     }
 
     static QByteArray command(const QSignalSpy &spy, int index)

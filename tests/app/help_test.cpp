@@ -84,22 +84,22 @@ TEST_F(FormTest, HelpOpensInTheWindowsLanguage)
     english.emplace(app::UiLanguage::English);
 
     // F1 on the focused control: its topic's English page.
-    f.btChooseFClick();
-    f.seF->setFocus();
-    QTest::keyClick(f.seF, Qt::Key_F1);
-    QTextBrowser *viewer = f.help->viewer();
+    control<QToolButton>(f, "btChooseF")->click();
+    control<app::SpinEdit>(f, "seF")->setFocus();
+    QTest::keyClick(control<app::SpinEdit>(f, "seF"), Qt::Key_F1);
+    QTextBrowser *viewer = f.help().viewer();
     ASSERT_TRUE(viewer);
-    EXPECT_EQ(f.help->shownTopic(), 4);
+    EXPECT_EQ(f.help().shownTopic(), 4);
     EXPECT_EQ(viewer->source(), QUrl(QStringLiteral("qrc:/help/en/topic4.html")));
     EXPECT_EQ(viewer->windowTitle(), QStringLiteral("Ferrun Help"));
     EXPECT_TRUE(viewer->toPlainText().contains(QStringLiteral("Fsampling, Hz")));
     EXPECT_FALSE(hasCyrillic(viewer->toPlainText())) << qPrintable(viewer->toPlainText());
 
     // Shift+F1 and a click: the same.
-    f.mComment->setFocus();
-    QTest::keyClick(f.mComment, Qt::Key_F1, Qt::ShiftModifier);
-    QTest::mouseClick(f.btSaveChart, Qt::LeftButton);
-    EXPECT_EQ(f.help->shownTopic(), 8);
+    control<QPlainTextEdit>(f, "mComment")->setFocus();
+    QTest::keyClick(control<QPlainTextEdit>(f, "mComment"), Qt::Key_F1, Qt::ShiftModifier);
+    QTest::mouseClick(control<QToolButton>(f, "btSaveChart"), Qt::LeftButton);
+    EXPECT_EQ(f.help().shownTopic(), 8);
     EXPECT_EQ(viewer->source(), QUrl(QStringLiteral("qrc:/help/en/topic8.html")));
     EXPECT_FALSE(hasCyrillic(viewer->toPlainText()));
 
@@ -117,8 +117,8 @@ TEST_F(FormTest, HelpOpensInTheWindowsLanguage)
 
     // Back in Russian, the same viewer shows the Russian page under a Russian title.
     english.reset();
-    f.seF->setFocus();
-    QTest::keyClick(f.seF, Qt::Key_F1);
+    control<app::SpinEdit>(f, "seF")->setFocus();
+    QTest::keyClick(control<app::SpinEdit>(f, "seF"), Qt::Key_F1);
     EXPECT_EQ(viewer->source(), QUrl(QStringLiteral("qrc:/help/topic4.html")));
     EXPECT_EQ(viewer->windowTitle(), QStringLiteral("Справка Ferrun"));
     EXPECT_TRUE(viewer->toPlainText().contains(QStringLiteral("Fвыборки, Гц")));

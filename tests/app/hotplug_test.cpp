@@ -12,6 +12,7 @@
 #include "serial/serialport.h"
 #include "sim/boardsimulator.h"
 #include "tests/acquisition/discoveryfakesysfs.h"
+#include "tests/app/controls.h"
 
 #include <QApplication>
 #include <QDir>
@@ -91,8 +92,10 @@ protected:
 
     static bool allEnabled(const TForm1 &f, bool enabled)
     {
-        for (const QWidget *button : std::initializer_list<const QWidget *> {
-                 f.btStart, f.btStartPlus, f.btCycle, f.bt500, f.bt500plus })
+        for (const QWidget *button :
+            std::initializer_list<const QWidget *> { control<QPushButton>(f, "btStart"),
+                control<QToolButton>(f, "btStartPlus"), control<QToolButton>(f, "btCycle"),
+                control<QPushButton>(f, "bt500"), control<QToolButton>(f, "bt500plus") })
             if (button->isEnabled() != enabled)
                 return false;
         return true;
@@ -114,8 +117,8 @@ protected:
 TEST_F(HotPlugTest, BoardPluggedInUnpluggedAndPluggedInAgain)
 {
     TForm1 &f = open();
-    ASSERT_TRUE(f.hotPlug);
-    EXPECT_TRUE(f.hotPlug->watcher().isWatching());
+    ASSERT_TRUE(f.hotPlug());
+    EXPECT_TRUE(f.hotPlug()->watcher().isWatching());
     EXPECT_EQ(messages, QStringList { NotFound }); // start-up without the board
     EXPECT_TRUE(allEnabled(f, false));
     messages.clear();
@@ -124,8 +127,8 @@ TEST_F(HotPlugTest, BoardPluggedInUnpluggedAndPluggedInAgain)
     std::unique_ptr<sim::BoardSimulator> board = startBoard();
     plug(QStringLiteral("1-1"), QStringLiteral("ttyUSB0"), *board);
     ASSERT_TRUE(waitFor([&] { return allEnabled(f, true); }));
-    EXPECT_TRUE(f.instrument->port().IsOpen());
-    EXPECT_EQ(f.instrument->device(), node(QStringLiteral("ttyUSB0")));
+    EXPECT_TRUE(f.instrument().port().IsOpen());
+    EXPECT_EQ(f.instrument().device(), node(QStringLiteral("ttyUSB0")));
     ASSERT_TRUE(board->waitFor(
         [](const sim::BoardCounters &c) { return c.probes == 1; }, std::chrono::seconds(20)));
     QTest::qWait(50);
@@ -134,9 +137,9 @@ TEST_F(HotPlugTest, BoardPluggedInUnpluggedAndPluggedInAgain)
     // Unplugged: the node goes and the line dies; the window reports it as it always has.
     unplugEntries(QStringLiteral("1-1"), QStringLiteral("ttyUSB0"));
     board->stop();
-    ASSERT_TRUE(waitFor([&] { return !f.instrument->port().IsOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return !f.instrument().port().IsOpen(); }));
     EXPECT_TRUE(allEnabled(f, false));
-    EXPECT_EQ(f.status->panelText(0), NoLink);
+    EXPECT_EQ(statusBar(f)->panelText(0), NoLink);
     ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
     QTest::qWait(50);
     EXPECT_EQ(messages, QStringList { NotFound });
@@ -147,8 +150,8 @@ TEST_F(HotPlugTest, BoardPluggedInUnpluggedAndPluggedInAgain)
     std::unique_ptr<sim::BoardSimulator> again = startBoard();
     plug(QStringLiteral("1-2"), QStringLiteral("ttyUSB1"), *again);
     ASSERT_TRUE(waitFor([&] { return allEnabled(f, true); }));
-    EXPECT_EQ(f.instrument->device(), node(QStringLiteral("ttyUSB1")));
-    EXPECT_TRUE(f.status->panelText(0).isEmpty()) << f.status->panelText(0).toStdString();
+    EXPECT_EQ(f.instrument().device(), node(QStringLiteral("ttyUSB1")));
+    EXPECT_TRUE(statusBar(f)->panelText(0).isEmpty()) << statusBar(f)->panelText(0).toStdString();
     ASSERT_TRUE(again->waitFor(
         [](const sim::BoardCounters &c) { return c.probes == 1; }, std::chrono::seconds(20)));
 
@@ -159,12 +162,12 @@ TEST_F(HotPlugTest, BoardPluggedInUnpluggedAndPluggedInAgain)
     std::unique_ptr<sim::BoardSimulator> second = startBoard();
     plug(QStringLiteral("1-4"), QStringLiteral("ttyUSB7"), *second);
     ASSERT_TRUE(waitFor([&] {
-        return f.hotPlug->watcher().instrument()
-            && f.hotPlug->watcher().instrument()->devicePath == node("ttyUSB7");
+        return f.hotPlug()->watcher().instrument()
+            && f.hotPlug()->watcher().instrument()->devicePath == node("ttyUSB7");
     }));
     QTest::qWait(100);
     EXPECT_TRUE(allEnabled(f, true));
-    EXPECT_EQ(f.instrument->device(), node(QStringLiteral("ttyUSB1")));
+    EXPECT_EQ(f.instrument().device(), node(QStringLiteral("ttyUSB1")));
     EXPECT_EQ(again->counters().probes, 1);
     EXPECT_EQ(second->counters().bytesReceived, 0);
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
@@ -187,25 +190,25 @@ TEST_F(HotPlugTest, DeviceAppearingDuringAMeasurementChangesNothing)
     TForm1 &f = open();
     ASSERT_TRUE(allEnabled(f, true));
     EXPECT_TRUE(messages.isEmpty());
-    f.seSamples->setFocus();
-    f.btChooseF->click();
-    while (f.sampling->SRAMblocks() > 1)
-        QTest::keyClick(f.seSamples, Qt::Key_Down);
-    QTest::mouseClick(f.btStart, Qt::LeftButton);
+    control<app::SpinEdit>(f, "seSamples")->setFocus();
+    control<QToolButton>(f, "btChooseF")->click();
+    while (f.sampling().SRAMblocks() > 1)
+        QTest::keyClick(control<app::SpinEdit>(f, "seSamples"), Qt::Key_Down);
+    QTest::mouseClick(control<QPushButton>(f, "btStart"), Qt::LeftButton);
     ASSERT_TRUE(board->waitForState(sim::BoardState::Recording, std::chrono::seconds(20)));
 
     // Another board with the instrument's identity, under a name discovery would now prefer.
     std::unique_ptr<sim::BoardSimulator> second = startBoard();
     plug(QStringLiteral("1-2"), QStringLiteral("ttyUSB3"), *second);
     ASSERT_TRUE(waitFor([&] {
-        return f.hotPlug->watcher().instrument()
-            && f.hotPlug->watcher().instrument()->devicePath == node("ttyUSB3");
+        return f.hotPlug()->watcher().instrument()
+            && f.hotPlug()->watcher().instrument()->devicePath == node("ttyUSB3");
     }));
-    EXPECT_EQ(f.status->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
+    EXPECT_EQ(statusBar(f)->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
 
-    ASSERT_TRUE(waitFor([&] { return f.status->panelText(0) == Drawing; }));
+    ASSERT_TRUE(waitFor([&] { return statusBar(f)->panelText(0) == Drawing; }));
     EXPECT_EQ(f.recording().data.size(), 60000);
-    EXPECT_EQ(f.instrument->device(), node(QStringLiteral("ttyUSB0")));
+    EXPECT_EQ(f.instrument().device(), node(QStringLiteral("ttyUSB0")));
     const sim::BoardCounters c = board->counters();
     EXPECT_EQ(c.probes, 1);
     EXPECT_EQ(c.startFrames, 1);
@@ -225,5 +228,5 @@ TEST_F(HotPlugTest, NothingIsWatchedForANamedDevice)
     options.device = QString::fromStdString(board->devicePath());
     form = std::make_unique<TForm1>(
         dir.filePath(QStringLiteral("Ferrun.ini")), options, environment);
-    EXPECT_FALSE(form->hotPlug);
+    EXPECT_FALSE(form->hotPlug());
 }

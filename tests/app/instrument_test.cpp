@@ -83,7 +83,9 @@ protected:
 
     static std::vector<QWidget *> measurementButtons(const TForm1 &f)
     {
-        return { f.btStart, f.btStartPlus, f.btCycle, f.bt500, f.bt500plus };
+        return { control<QPushButton>(f, "btStart"), control<QToolButton>(f, "btStartPlus"),
+            control<QToolButton>(f, "btCycle"), control<QPushButton>(f, "bt500"),
+            control<QToolButton>(f, "bt500plus") };
     }
 
     static bool allEnabled(const TForm1 &f, bool enabled)
@@ -110,12 +112,12 @@ protected:
     // Brings seSamples down to one block with its spin button, as a user would.
     static void selectOneBlock(TForm1 &f)
     {
-        if (!f.gbFT->isVisible())
-            QTest::mouseClick(f.btChooseF, Qt::LeftButton);
-        f.seSamples->setFocus();
-        while (f.seSamples->value() > 30000)
-            QTest::keyClick(f.seSamples, Qt::Key_Down);
-        ASSERT_EQ(f.sampling->SRAMblocks(), 1);
+        if (!control<QGroupBox>(f, "gbFT")->isVisible())
+            QTest::mouseClick(control<QToolButton>(f, "btChooseF"), Qt::LeftButton);
+        control<app::SpinEdit>(f, "seSamples")->setFocus();
+        while (control<app::SpinEdit>(f, "seSamples")->value() > 30000)
+            QTest::keyClick(control<app::SpinEdit>(f, "seSamples"), Qt::Key_Down);
+        ASSERT_EQ(f.sampling().SRAMblocks(), 1);
     }
 
     // The bytes of a failed transfer are in the recovery store, the one entry there: named as
@@ -152,25 +154,25 @@ TEST_F(InstrumentTest, MeasurementStartedByMouseFillsTheSessionBuffer)
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
     ASSERT_TRUE(waitFor([&] { return counters().probes == 1; }));
     EXPECT_EQ(received(), QByteArray("\x29"));
-    EXPECT_TRUE(f.instrument->port().IsOpen());
+    EXPECT_TRUE(f.instrument().port().IsOpen());
 
     // One block at 2400 Hz (d1 = 202, d2 = 10: 6145 cycles a sample) records for 12502 ms
     // at the controller's pace, so the progress panel opens with the whole time.
     selectOneBlock(f);
-    QTest::mouseClick(f.btStart, Qt::LeftButton);
-    EXPECT_FALSE(f.gbFT->isVisible());
-    EXPECT_TRUE(f.Panel1->isVisible());
-    EXPECT_EQ(f.lAll->text(), QStringLiteral("00:13"));
-    EXPECT_EQ(f.lElapsed->text(), QStringLiteral("00:00"));
-    EXPECT_EQ(f.progressBar->maximum(), 12502);
-    EXPECT_EQ(f.status->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
+    QTest::mouseClick(control<QPushButton>(f, "btStart"), Qt::LeftButton);
+    EXPECT_FALSE(control<QGroupBox>(f, "gbFT")->isVisible());
+    EXPECT_TRUE(control<QWidget>(f, "Panel1")->isVisible());
+    EXPECT_EQ(control<QLabel>(f, "lAll")->text(), QStringLiteral("00:13"));
+    EXPECT_EQ(control<QLabel>(f, "lElapsed")->text(), QStringLiteral("00:00"));
+    EXPECT_EQ(control<QProgressBar>(f, "progressBar")->maximum(), 12502);
+    EXPECT_EQ(statusBar(f)->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
 
-    ASSERT_TRUE(waitFor([&] { return f.status->panelText(0) == Drawing; }));
+    ASSERT_TRUE(waitFor([&] { return statusBar(f)->panelText(0) == Drawing; }));
     EXPECT_EQ(f.recording().data.size(), 120 * 500);
-    EXPECT_TRUE(f.Panel1->isHidden());
-    EXPECT_EQ(f.session->CurrentCommand(), QByteArray(1, '\0'));
-    EXPECT_TRUE(f.status->panelText(2).isEmpty()); // a single measurement names no cycle
-    EXPECT_EQ(f.gbFile->title(), QStringLiteral("Комментарий"));
+    EXPECT_TRUE(control<QWidget>(f, "Panel1")->isHidden());
+    EXPECT_EQ(f.session().CurrentCommand(), QByteArray(1, '\0'));
+    EXPECT_TRUE(statusBar(f)->panelText(2).isEmpty()); // a single measurement names no cycle
+    EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("Комментарий"));
     const sim::BoardCounters c = counters();
     EXPECT_EQ(c.startFrames, 1);
     EXPECT_EQ(c.transfers, 1);
@@ -178,19 +180,19 @@ TEST_F(InstrumentTest, MeasurementStartedByMouseFillsTheSessionBuffer)
     EXPECT_EQ(c.badChecksums, 0);
 
     // Averaging, ticked by mouse, is read when the transfer begins: 7 blocks of 500 bytes.
-    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
-    QTest::mouseClick(f.cbAvgMC, Qt::LeftButton);
-    ASSERT_TRUE(f.cbAvgMC->isChecked());
-    QTest::mouseClick(f.btStartPlus, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btChooseF"), Qt::LeftButton);
+    QTest::mouseClick(control<QCheckBox>(f, "cbAvgMC"), Qt::LeftButton);
+    ASSERT_TRUE(control<QCheckBox>(f, "cbAvgMC")->isChecked());
+    QTest::mouseClick(control<QToolButton>(f, "btStartPlus"), Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return counters().transfers == 2; }));
-    ASSERT_TRUE(waitFor([&] { return f.status->panelText(0) == Drawing; }));
+    ASSERT_TRUE(waitFor([&] { return statusBar(f)->panelText(0) == Drawing; }));
     EXPECT_EQ(f.recording().data.size(), 7 * 500);
     EXPECT_EQ(counters().blockRequests, 119 + 6);
 
     // Closing the window lets go of the port: nothing measures afterwards.
     f.expectUnattendedClose();
     f.close();
-    EXPECT_EQ(f.session->port(), nullptr);
+    EXPECT_EQ(f.session().port(), nullptr);
     EXPECT_TRUE(allEnabled(f, false));
 }
 
@@ -201,28 +203,29 @@ TEST_F(InstrumentTest, ShortReadReReadAndTuningReachTheBoard)
     ASSERT_TRUE(waitFor([&] { return counters().probes == 1; }));
 
     // "500 байт" with T3 unchecked and the 500° range: one block replaces the buffer.
-    QTest::mouseClick(f.CheckBoxByChannel.at(2), Qt::LeftButton);
-    f.cbTrng->setCurrentIndex(1);
-    QTest::mouseClick(f.bt500plus, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return f.status->panelText(0) == Drawing; }));
+    QTest::mouseClick(channelBox(f, 2), Qt::LeftButton);
+    control<QComboBox>(f, "cbTrng")->setCurrentIndex(1);
+    QTest::mouseClick(control<QToolButton>(f, "bt500plus"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return statusBar(f)->panelText(0) == Drawing; }));
     EXPECT_EQ(f.recording().data.size(), 500);
     EXPECT_TRUE(received().endsWith(QByteArray::fromHex("14fb00")));
 
     // The re-read by a double click on the tool-bar band: block 0 of the memory.
-    QTest::mouseDClick(f.ctlBar, Qt::LeftButton, {}, QPoint(f.ctlBar->width() - 3, 3));
-    EXPECT_EQ(f.status->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
-    ASSERT_TRUE(waitFor([&] { return f.status->panelText(0) == Drawing; }));
+    QTest::mouseDClick(control<QWidget>(f, "ctlBar"), Qt::LeftButton, {},
+        QPoint(control<QWidget>(f, "ctlBar")->width() - 3, 3));
+    EXPECT_EQ(statusBar(f)->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
+    ASSERT_TRUE(waitFor([&] { return statusBar(f)->panelText(0) == Drawing; }));
     EXPECT_EQ(counters().reReads, 1);
     EXPECT_EQ(f.recording().data.size(), 500);
     EXPECT_TRUE(received().endsWith(QByteArray::fromHex("1600")));
 
     // Tuning: begun by the button, ended by closing the options panel.
-    QTest::mouseClick(f.btOptions, Qt::LeftButton);
-    QTest::mouseClick(f.btTune, Qt::LeftButton);
-    EXPECT_EQ(f.btTune->text(), QStringLiteral("Завершить (ФД)"));
+    QTest::mouseClick(control<QToolButton>(f, "btOptions"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>(f, "btTune"), Qt::LeftButton);
+    EXPECT_EQ(control<QPushButton>(f, "btTune")->text(), QStringLiteral("Завершить (ФД)"));
     ASSERT_TRUE(waitFor([&] { return counters().tuneBegins == 1; }));
-    QTest::mouseClick(f.btOptions, Qt::LeftButton);
-    EXPECT_EQ(f.btTune->text(), QStringLiteral("Настройка ФД"));
+    QTest::mouseClick(control<QToolButton>(f, "btOptions"), Qt::LeftButton);
+    EXPECT_EQ(control<QPushButton>(f, "btTune")->text(), QStringLiteral("Настройка ФД"));
     ASSERT_TRUE(waitFor([&] { return counters().tuneEnds == 1; }));
     EXPECT_TRUE(received().endsWith(QByteArray::fromHex("1011")));
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
@@ -233,31 +236,32 @@ TEST_F(InstrumentTest, ProgressPanelFollowsTheClock)
     startBoard();
     TForm1 &f = openOnBoard();
     auto now = std::make_shared<quint32>(1000);
-    f.presenter->setTickSource([now] { return *now; });
+    f.presenter().setTickSource([now] { return *now; });
     // Launched on the photodiode signal, which never comes: the panel runs on its own.
     selectOneBlock(f);
-    QTest::mouseClick(f.btExtrn, Qt::LeftButton);
-    QTest::mouseClick(f.btStart, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btExtrn"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>(f, "btStart"), Qt::LeftButton);
     ASSERT_TRUE(board->waitForState(sim::BoardState::WaitingForTrigger, std::chrono::seconds(20)));
-    EXPECT_TRUE(f.Panel1->isVisible());
-    EXPECT_EQ(f.lAll->text(), QStringLiteral("00:13"));
-    EXPECT_EQ(f.lRest->text(), QStringLiteral("00:13"));
-    EXPECT_TRUE(f.lbPercent->text().isEmpty());
+    EXPECT_TRUE(control<QWidget>(f, "Panel1")->isVisible());
+    EXPECT_EQ(control<QLabel>(f, "lAll")->text(), QStringLiteral("00:13"));
+    EXPECT_EQ(control<QLabel>(f, "lRest")->text(), QStringLiteral("00:13"));
+    EXPECT_TRUE(control<QLabel>(f, "lbPercent")->text().isEmpty());
 
     *now += 6500; // 6 of 13 seconds
-    ASSERT_TRUE(waitFor([&] { return f.lbPercent->text() == QStringLiteral("46%"); }));
-    EXPECT_EQ(f.lbRestPercent->text(), QStringLiteral("54%"));
-    EXPECT_EQ(f.lElapsed->text(), QStringLiteral("00:06"));
-    EXPECT_EQ(f.lRest->text(), QStringLiteral("00:07"));
-    EXPECT_EQ(f.progressBar->value(), 12502 * 6 / 13);
-    EXPECT_TRUE(f.Panel1->isVisible());
+    ASSERT_TRUE(
+        waitFor([&] { return control<QLabel>(f, "lbPercent")->text() == QStringLiteral("46%"); }));
+    EXPECT_EQ(control<QLabel>(f, "lbRestPercent")->text(), QStringLiteral("54%"));
+    EXPECT_EQ(control<QLabel>(f, "lElapsed")->text(), QStringLiteral("00:06"));
+    EXPECT_EQ(control<QLabel>(f, "lRest")->text(), QStringLiteral("00:07"));
+    EXPECT_EQ(control<QProgressBar>(f, "progressBar")->value(), 12502 * 6 / 13);
+    EXPECT_TRUE(control<QWidget>(f, "Panel1")->isVisible());
 
     // The estimate runs out: the panel hides itself; the session still waits for the board.
     *now += 7000;
-    ASSERT_TRUE(waitFor([&] { return f.Panel1->isHidden(); }));
-    EXPECT_EQ(f.lbPercent->text(), QStringLiteral("100%"));
-    EXPECT_EQ(f.lRest->text(), QStringLiteral("00:00"));
-    EXPECT_EQ(f.status->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
+    ASSERT_TRUE(waitFor([&] { return control<QWidget>(f, "Panel1")->isHidden(); }));
+    EXPECT_EQ(control<QLabel>(f, "lbPercent")->text(), QStringLiteral("100%"));
+    EXPECT_EQ(control<QLabel>(f, "lRest")->text(), QStringLiteral("00:00"));
+    EXPECT_EQ(statusBar(f)->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
 }
 
 TEST_F(InstrumentTest, WithoutInstrumentTheButtonsStayDisabled)
@@ -265,21 +269,22 @@ TEST_F(InstrumentTest, WithoutInstrumentTheButtonsStayDisabled)
     TForm1 &f = open({});
     EXPECT_EQ(messages, QStringList { NotFound });
     EXPECT_TRUE(allEnabled(f, false));
-    EXPECT_FALSE(f.instrument->port().IsOpen());
-    EXPECT_TRUE(f.status->panelText(0).isEmpty());
+    EXPECT_FALSE(f.instrument().port().IsOpen());
+    EXPECT_TRUE(statusBar(f)->panelText(0).isEmpty());
     // btUSB looks again and says so again.
-    QTest::mouseClick(f.btUSB, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btUSB"), Qt::LeftButton);
     EXPECT_EQ(messages, (QStringList { NotFound, NotFound }));
     EXPECT_TRUE(allEnabled(f, false));
     // The re-read does not claim a measurement without an instrument either.
-    QTest::mouseDClick(f.ctlBar, Qt::LeftButton, {}, QPoint(f.ctlBar->width() - 3, 3));
-    EXPECT_TRUE(f.status->panelText(0).isEmpty());
-    EXPECT_TRUE(f.session->OpeningCommand().isEmpty());
+    QTest::mouseDClick(control<QWidget>(f, "ctlBar"), Qt::LeftButton, {},
+        QPoint(control<QWidget>(f, "ctlBar")->width() - 3, 3));
+    EXPECT_TRUE(statusBar(f)->panelText(0).isEmpty());
+    EXPECT_TRUE(f.session().OpeningCommand().isEmpty());
     // A start without a port sends nothing and does not fail.
-    f.btStart->setEnabled(true);
-    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
-    QTest::mouseClick(f.btStart, Qt::LeftButton);
-    EXPECT_EQ(f.status->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
+    apptest::enableMeasuring(f);
+    QTest::mouseClick(control<QToolButton>(f, "btChooseF"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>(f, "btStart"), Qt::LeftButton);
+    EXPECT_EQ(statusBar(f)->panelText(0), QStringLiteral("ИЗМЕРЕНИЕ"));
     EXPECT_EQ(messages.size(), 2);
 }
 
@@ -292,12 +297,12 @@ TEST_F(InstrumentTest, UsbButtonConnectsOnceTheDeviceIsThere)
     options.device = link;
     TForm1 &f = open(options);
     EXPECT_EQ(messages, QStringList { NotFound });
-    EXPECT_EQ(f.status->panelText(0), QStringLiteral("USB: нет связи"));
+    EXPECT_EQ(statusBar(f)->panelText(0), QStringLiteral("USB: нет связи"));
     EXPECT_TRUE(allEnabled(f, false));
 
     // "Plugged in": btUSB opens it, probes and enables the buttons.
     ASSERT_TRUE(QFile::link(boardPath(), link));
-    QTest::mouseClick(f.btUSB, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btUSB"), Qt::LeftButton);
     EXPECT_TRUE(allEnabled(f, true));
     EXPECT_EQ(messages.size(), 1);
     ASSERT_TRUE(waitFor([&] { return counters().probes == 1; }));
@@ -306,18 +311,19 @@ TEST_F(InstrumentTest, UsbButtonConnectsOnceTheDeviceIsThere)
     // wait, which belonged to the port that went, is over (the start buttons read "ПУСК
     // ИЗМЕРЕНИЯ" again); a new start from the computer runs to the end on the new port.
     selectOneBlock(f);
-    QTest::mouseClick(f.btExtrn, Qt::LeftButton);
-    QTest::mouseClick(f.btStart, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btExtrn"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>(f, "btStart"), Qt::LeftButton);
     ASSERT_TRUE(board->waitForState(sim::BoardState::WaitingForTrigger, std::chrono::seconds(20)));
-    EXPECT_EQ(f.btStartPlus->text(), QStringLiteral("Отменить"));
-    QTest::mouseClick(f.btUSB, Qt::LeftButton);
+    EXPECT_EQ(control<QToolButton>(f, "btStartPlus")->text(), QStringLiteral("Отменить"));
+    QTest::mouseClick(control<QToolButton>(f, "btUSB"), Qt::LeftButton);
     EXPECT_TRUE(allEnabled(f, true));
     ASSERT_TRUE(waitFor([&] { return counters().probes == 2; }));
-    QTest::mouseClick(f.btExtrn, Qt::LeftButton);
-    EXPECT_EQ(f.btStartPlus->text(), QStringLiteral("ПУСК ИЗМЕРЕНИЯ"));
-    QTest::mouseClick(f.btStartPlus, Qt::LeftButton);
-    ASSERT_TRUE(waitFor(
-        [&] { return f.status->panelText(0) == Drawing && f.recording().data.size() == 60000; }));
+    QTest::mouseClick(control<QToolButton>(f, "btExtrn"), Qt::LeftButton);
+    EXPECT_EQ(control<QToolButton>(f, "btStartPlus")->text(), QStringLiteral("ПУСК ИЗМЕРЕНИЯ"));
+    QTest::mouseClick(control<QToolButton>(f, "btStartPlus"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] {
+        return statusBar(f)->panelText(0) == Drawing && f.recording().data.size() == 60000;
+    }));
     EXPECT_EQ(messages.size(), 1);
 }
 
@@ -345,10 +351,10 @@ TEST_F(InstrumentTest, BuiltInSimulatorIsFoundAtStartUp)
     app::AppOptions options;
     options.simulator = true;
     TForm1 &f = open(options);
-    ASSERT_TRUE(f.instrument->simulator());
+    ASSERT_TRUE(f.instrument().simulator());
     EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
     EXPECT_TRUE(allEnabled(f, true));
-    EXPECT_TRUE(f.instrument->simulator()->waitFor(
+    EXPECT_TRUE(f.instrument().simulator()->waitFor(
         [](const sim::BoardCounters &c) { return c.probes == 1; }, std::chrono::seconds(20)));
     // The settings are written at close as ever.
     f.close();
@@ -367,13 +373,13 @@ TEST_F(InstrumentTest, BoardThatGoesAwayIsReportedAndTheButtonsGoOff)
     TForm1 &f = openOnBoard();
     ASSERT_TRUE(allEnabled(f, true));
     selectOneBlock(f);
-    QTest::mouseClick(f.btStart, Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>(f, "btStart"), Qt::LeftButton);
 
-    ASSERT_TRUE(waitFor([&] { return !f.instrument->port().IsOpen(); }));
+    ASSERT_TRUE(waitFor([&] { return !f.instrument().port().IsOpen(); }));
     EXPECT_TRUE(allEnabled(f, false));
     // The broken transfer is reported as such, once.
     const QString disconnected = QStringLiteral("Плата отключена");
-    EXPECT_EQ(f.status->panelText(0), disconnected);
+    EXPECT_EQ(statusBar(f)->panelText(0), disconnected);
     ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(messages, QStringList { disconnected });
@@ -396,12 +402,12 @@ TEST_F(InstrumentTest, TransferOutOfStepIsShownAndTheRecordingFlagged)
     ASSERT_TRUE(board->start(&error)) << error;
     TForm1 &f = openOnBoard();
     selectOneBlock(f);
-    QTest::mouseClick(f.btStart, Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>(f, "btStart"), Qt::LeftButton);
     const QString outOfStep
         = app::SessionPresenter::failureText(acquisition::SessionFailure::OutOfStep);
     ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
     EXPECT_EQ(messages, QStringList { outOfStep });
-    EXPECT_EQ(f.status->panelText(0), outOfStep);
+    EXPECT_EQ(statusBar(f)->panelText(0), outOfStep);
     EXPECT_TRUE(f.recording().faulty);
     // The blocks before the one that came with the stray byte, or a few more when the byte
     // showed up only after the block it came with had been taken; never the whole array.
@@ -414,9 +420,10 @@ TEST_F(InstrumentTest, TransferOutOfStepIsShownAndTheRecordingFlagged)
     EXPECT_EQ(f.series(files::ChannelId::T1)->Count(), kept / 14 - 1);
     expectFailedTransferKept(kept);
 
-    QTest::mouseClick(f.btStart, Qt::LeftButton);
-    ASSERT_TRUE(waitFor(
-        [&] { return f.status->panelText(0) == Drawing && f.recording().data.size() == 60000; }));
+    QTest::mouseClick(control<QPushButton>(f, "btStart"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] {
+        return statusBar(f)->panelText(0) == Drawing && f.recording().data.size() == 60000;
+    }));
     EXPECT_FALSE(f.recording().faulty);
     EXPECT_EQ(messages.size(), 1);
 }
@@ -425,19 +432,20 @@ TEST_F(InstrumentTest, PanelToggleReadsItsOwnCaptionWhenThePanelIsHiddenByOtherM
 {
     startBoard();
     TForm1 &f = openOnBoard();
-    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
-    ASSERT_TRUE(f.gbFT->isVisible());
-    EXPECT_EQ(f.btChooseF->text(), QStringLiteral("Закрыть"));
+    QTest::mouseClick(control<QToolButton>(f, "btChooseF"), Qt::LeftButton);
+    ASSERT_TRUE(control<QGroupBox>(f, "gbFT")->isVisible());
+    EXPECT_EQ(control<QToolButton>(f, "btChooseF")->text(), QStringLiteral("Закрыть"));
     // Escape on the start button hides the panel; the toggle then reads "Выбор F/T" in black.
-    f.btStart->setFocus();
-    QTest::keyClick(f.btStart, Qt::Key_Escape);
-    EXPECT_FALSE(f.gbFT->isVisible());
-    EXPECT_EQ(f.btChooseF->text(), QStringLiteral("Выбор F/T"));
-    EXPECT_EQ(TForm1::captionColor(f.btChooseF), QColor(Qt::black));
+    control<QPushButton>(f, "btStart")->setFocus();
+    QTest::keyClick(control<QPushButton>(f, "btStart"), Qt::Key_Escape);
+    EXPECT_FALSE(control<QGroupBox>(f, "gbFT")->isVisible());
+    EXPECT_EQ(control<QToolButton>(f, "btChooseF")->text(), QStringLiteral("Выбор F/T"));
+    EXPECT_EQ(app::captionColor(control<QToolButton>(f, "btChooseF")), QColor(Qt::black));
     // So does the re-read on a double click of the tool-bar band.
-    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
-    ASSERT_EQ(f.btChooseF->text(), QStringLiteral("Закрыть"));
-    QTest::mouseDClick(f.ctlBar, Qt::LeftButton, {}, QPoint(f.ctlBar->width() - 3, 5));
-    EXPECT_FALSE(f.gbFT->isVisible());
-    EXPECT_EQ(f.btChooseF->text(), QStringLiteral("Выбор F/T"));
+    QTest::mouseClick(control<QToolButton>(f, "btChooseF"), Qt::LeftButton);
+    ASSERT_EQ(control<QToolButton>(f, "btChooseF")->text(), QStringLiteral("Закрыть"));
+    QTest::mouseDClick(control<QWidget>(f, "ctlBar"), Qt::LeftButton, {},
+        QPoint(control<QWidget>(f, "ctlBar")->width() - 3, 5));
+    EXPECT_FALSE(control<QGroupBox>(f, "gbFT")->isVisible());
+    EXPECT_EQ(control<QToolButton>(f, "btChooseF")->text(), QStringLiteral("Выбор F/T"));
 }

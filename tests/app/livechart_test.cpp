@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -43,18 +44,18 @@ TEST(LiveChart, BlocksDrawnAsTheyArriveAndTheFinalChartIsTheFilesChart)
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     // Two memory blocks: 240 data blocks of 500 bytes, about 1.3 s on the wire.
-    form.sampling->assign(Field::seSamples, 60000);
-    chart::TChart &chart = *form.Chart1;
+    form.sampling().assign(Field::seSamples, 60000);
+    chart::TChart &chart = *chartOf(form);
 
-    form.btStartClick();
-    acquisition::MeasurementSession &session = *form.session;
+    control<QPushButton>(form, "btStart")->click();
+    acquisition::MeasurementSession &session = form.session();
     ASSERT_TRUE(QTest::qWaitFor([&] { return session.blocksStored() >= 20; }, 20000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return chart.Series(0)->Count() > 0; }, 5000));
     ASSERT_LT(session.blocksStored(), session.blocksExpected()) << "the transfer ended first";
 
     // The time axis spans the whole recording already; the points drawn are the first ones of
     // the recording, in the units of the display, and no more than the blocks stored hold.
-    const sig::DecodedRecording *shown = form.chartBuilder->lastRecording();
+    const sig::DecodedRecording *shown = form.chartBuilder().lastRecording();
     ASSERT_NE(shown, nullptr);
     const int frames = 60000 * 2 / 2 / 7;
     EXPECT_EQ(chart.BottomAxis()->reservedMaximum(), shown->x(frames - 2));
@@ -64,7 +65,7 @@ TEST(LiveChart, BlocksDrawnAsTheyArriveAndTheFinalChartIsTheFilesChart)
     // ... decoded from the bytes received, as a build decodes a whole recording.
     sig::ChartDecoder decoder;
     const sig::DecodedRecording received = decoder.decode(
-        session.received(), form.chartBuilder->displaySettings(session.recordingHeader()));
+        session.received(), form.chartBuilder().displaySettings(session.recordingHeader()));
     ASSERT_GE(received.pointCount(), drawn);
     for (int p = 0; p < drawn; ++p) {
         ASSERT_EQ(chart.Series(0)->XValue(p), received.x(p)) << p;
@@ -73,8 +74,10 @@ TEST(LiveChart, BlocksDrawnAsTheyArriveAndTheFinalChartIsTheFilesChart)
 
     // Complete: drawn whole, as every build draws.
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return session.state() == acquisition::SessionState::Idle
-                  && form.recording().data.size() == 120000; },
+        [&] {
+            return session.state() == acquisition::SessionState::Idle
+                && form.recording().data.size() == 120000;
+        },
         20000));
     EXPECT_FALSE(chart.BottomAxis()->hasReservedRange());
     EXPECT_FALSE(form.findChild<QLabel *>(QStringLiteral("incompleteMark"))->isVisible());

@@ -37,7 +37,7 @@ protected:
     app::TForm1 &openWithOverlays()
     {
         app::TForm1 &f = open();
-        f.overlays->chooseFiles = [this] {
+        f.overlays().chooseFiles = [this] {
             ++fileDialogs;
             const QStringList answer
                 = overlayAnswers.empty() ? QStringList() : overlayAnswers.front();
@@ -87,7 +87,7 @@ protected:
 
     const chart::TChartSeries &overlaySeries(int overlay, ChannelId channel) const
     {
-        return *form->overlays->series(overlay).channels.at(size_t(channel));
+        return *form->overlays().series(overlay).channels.at(size_t(channel));
     }
 
     std::deque<QStringList> overlayAnswers;
@@ -113,8 +113,8 @@ TEST_F(OverlaysTest, DrawnShiftedAndNamedThenRemovedWithoutTouchingTheRecording)
     // Degrees against time in ms: b's points 0.2 ms apart (its own interval), moved 0.5 ms.
     overlay({ b }, QStringLiteral("0") + f.locale().decimalPoint() + QStringLiteral("5"));
     ASSERT_TRUE(messages.isEmpty()) << qPrintable(messages.join(u'|'));
-    ASSERT_EQ(f.overlays->count(), 1);
-    EXPECT_EQ(f.overlays->names(), QStringList { QStringLiteral("b.kdx") });
+    ASSERT_EQ(f.overlays().count(), 1);
+    EXPECT_EQ(f.overlays().names(), QStringList { QStringLiteral("b.kdx") });
     const chart::TChartSeries &t1 = overlaySeries(0, ChannelId::T1);
     const chart::TChartSeries &t3 = overlaySeries(0, ChannelId::T3);
     ASSERT_EQ(t1.Count(), 10);
@@ -132,16 +132,17 @@ TEST_F(OverlaysTest, DrawnShiftedAndNamedThenRemovedWithoutTouchingTheRecording)
     EXPECT_EQ(t1.SeriesColor(), f.seriesColor(ChannelId::T1));
     EXPECT_NE(static_cast<const chart::TFastLineSeries &>(t1).LinePen().style(), Qt::SolidLine);
     EXPECT_FALSE(t1.ShowInLegend());
-    const chart::TFastLineSeries &entry = *f.overlays->series(0).entry;
+    const chart::TFastLineSeries &entry = *f.overlays().series(0).entry;
     EXPECT_TRUE(entry.Active() && entry.ShowInLegend());
-    EXPECT_TRUE(f.Chart1->RenderMetafile(false, f.Chart1->ClientBounds()).contains("b.kdx"));
+    EXPECT_TRUE(chartOf(f)->RenderMetafile(false, chartOf(f)->ClientBounds()).contains("b.kdx"));
     // The bottom axis spans the overlay too.
-    f.Chart1->ensureLayout();
-    EXPECT_DOUBLE_EQ(f.Chart1->BottomAxis()->Maximum(), 10 * 0.2 + 0.5);
+    chartOf(f)->ensureLayout();
+    EXPECT_DOUBLE_EQ(chartOf(f)->BottomAxis()->Maximum(), 10 * 0.2 + 0.5);
 
     // A new colour for T1 is the overlay's T1 colour too.
     f.chooseColor = [](const QColor &) { return std::optional<QColor>(QColor(255, 0, 255)); };
-    f.swatchClick(ChannelId::T1);
+    control<QToolButton>(f, "btOptions")->click();
+    QTest::mouseClick(swatch(f, ChannelId::T1), Qt::LeftButton);
     EXPECT_EQ(t1.SeriesColor(), QColor(255, 0, 255));
 
     // The current recording, its saved state and the title are as they were.
@@ -152,18 +153,18 @@ TEST_F(OverlaysTest, DrawnShiftedAndNamedThenRemovedWithoutTouchingTheRecording)
     // Cancelled dialogs lay nothing over.
     pressOverlayKeys();
     EXPECT_EQ(fileDialogs, 2);
-    f.overlays->askShift = [](const QString &) { return std::optional<double>(); };
+    f.overlays().askShift = [](const QString &) { return std::optional<double>(); };
     overlayAnswers.push_back({ a });
     action("actOverlay")->trigger();
-    EXPECT_EQ(f.overlays->count(), 1);
+    EXPECT_EQ(f.overlays().count(), 1);
 
     // A second overlay has a dash pattern of its own and a legend row of its own.
-    f.overlays->askShift = [](const QString &) { return std::optional<double>(0); };
+    f.overlays().askShift = [](const QString &) { return std::optional<double>(0); };
     overlayAnswers.push_back({ a });
     action("actOverlay")->trigger();
-    ASSERT_EQ(f.overlays->count(), 2);
+    ASSERT_EQ(f.overlays().count(), 2);
     EXPECT_EQ(
-        f.overlays->names(), (QStringList { QStringLiteral("b.kdx"), QStringLiteral("a.kdx") }));
+        f.overlays().names(), (QStringList { QStringLiteral("b.kdx"), QStringLiteral("a.kdx") }));
     EXPECT_NE(static_cast<const chart::TFastLineSeries &>(overlaySeries(1, ChannelId::T1))
                   .LinePen()
                   .dashPattern(),
@@ -172,11 +173,11 @@ TEST_F(OverlaysTest, DrawnShiftedAndNamedThenRemovedWithoutTouchingTheRecording)
     // "Убрать наложения" takes them all away; the chart is as before them.
     ASSERT_TRUE(action("actRemoveOverlays")->isEnabled());
     action("actRemoveOverlays")->trigger();
-    EXPECT_EQ(f.overlays->count(), 0);
-    EXPECT_EQ(f.Chart1->SeriesCount(), files::ChannelCount);
+    EXPECT_EQ(f.overlays().count(), 0);
+    EXPECT_EQ(chartOf(f)->SeriesCount(), files::ChannelCount);
     EXPECT_FALSE(action("actRemoveOverlays")->isEnabled());
-    f.Chart1->ensureLayout();
-    EXPECT_DOUBLE_EQ(f.Chart1->BottomAxis()->Maximum(), 1.0);
+    chartOf(f)->ensureLayout();
+    EXPECT_DOUBLE_EQ(chartOf(f)->BottomAxis()->Maximum(), 1.0);
     EXPECT_TRUE(display() == before);
     EXPECT_EQ(filewindow::readAll(a), aBytes);
     EXPECT_EQ(filewindow::readAll(b), bBytes);
@@ -193,45 +194,45 @@ TEST_F(OverlaysTest, KeptWhileBrowsingAndRedrawnWithTheDisplayControls)
     writeDataFile(cycle2, 0x02, frames(31, 600, false), QStringLiteral("2"), 100);
     writeDataFile(reference, 0x05, frames(11, 2000, true), QStringLiteral("эталон"), 200);
     load(cycle1);
-    f.overlays->askShift = [](const QString &unit) {
+    f.overlays().askShift = [](const QString &unit) {
         EXPECT_EQ(unit, QStringLiteral("мс"));
         return std::optional<double>(0.5);
     };
     overlayAnswers.push_back({ reference });
     action("actOverlay")->trigger();
-    ASSERT_EQ(f.overlays->count(), 1);
+    ASSERT_EQ(f.overlays().count(), 1);
     const chart::TChartSeries &t1 = overlaySeries(0, ChannelId::T1);
 
     // The next file of the folder becomes the current recording (T2 only); the overlay stays,
     // still drawn with its own channels.
-    QTest::mouseClick(f.btNextFile, Qt::LeftButton);
-    ASSERT_EQ(f.fileControl->CurrentDataFile, cycle2);
+    QTest::mouseClick(control<QToolButton>(f, "btNextFile"), Qt::LeftButton);
+    ASSERT_EQ(f.fileControl().CurrentDataFile, cycle2);
     EXPECT_EQ(f.series(ChannelId::T2)->Count(), 30);
-    EXPECT_FALSE(f.channelBoxes.at(0)->isChecked());
-    ASSERT_EQ(f.overlays->count(), 1);
+    EXPECT_FALSE(channelBox(f, 0)->isChecked());
+    ASSERT_EQ(f.overlays().count(), 1);
     ASSERT_EQ(t1.Count(), 10);
     EXPECT_TRUE(t1.Active());
     EXPECT_NEAR(t1.XValue(0), 0.2 + 0.5, 1e-12);
-    QTest::mouseClick(f.btPrevFile, Qt::LeftButton);
-    ASSERT_EQ(f.fileControl->CurrentDataFile, cycle1);
+    QTest::mouseClick(control<QToolButton>(f, "btPrevFile"), Qt::LeftButton);
+    ASSERT_EQ(f.fileControl().CurrentDataFile, cycle1);
     EXPECT_EQ(t1.Count(), 10);
 
     // ADC units against samples: Y in codes, X in points; the 0.5 ms are 2.5 of the
     // reference's points of 0.2 ms.
-    f.cbShowK->setFocus();
-    QTest::keyClick(f.cbShowK, Qt::Key_Down);
-    ASSERT_EQ(f.cbShowK->currentIndex(), 1);
+    control<QComboBox>(f, "cbShowK")->setFocus();
+    QTest::keyClick(control<QComboBox>(f, "cbShowK"), Qt::Key_Down);
+    ASSERT_EQ(control<QComboBox>(f, "cbShowK")->currentIndex(), 1);
     ASSERT_EQ(t1.Count(), 10);
     EXPECT_DOUBLE_EQ(t1.XValue(0), 1 + 2.5);
     EXPECT_DOUBLE_EQ(t1.YValue(0), 2001);
     // Every second frame drawn, back in degrees against time: the overlay too, still moved
     // by 0.5 ms.
-    f.sePointChart->setFocus();
-    QTest::keyClick(f.sePointChart, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(f.sePointChart, QStringLiteral("2"));
-    f.cbShowK->setFocus();
-    QTest::keyClick(f.cbShowK, Qt::Key_Up);
-    ASSERT_EQ(f.cbShowK->currentIndex(), 0);
+    control<app::SpinEdit>(f, "sePointChart")->setFocus();
+    QTest::keyClick(control<app::SpinEdit>(f, "sePointChart"), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(control<app::SpinEdit>(f, "sePointChart"), QStringLiteral("2"));
+    control<QComboBox>(f, "cbShowK")->setFocus();
+    QTest::keyClick(control<QComboBox>(f, "cbShowK"), Qt::Key_Up);
+    ASSERT_EQ(control<QComboBox>(f, "cbShowK")->currentIndex(), 0);
     ASSERT_EQ(t1.Count(), 5);
     EXPECT_NEAR(t1.XValue(0), 0.2 + 0.5, 1e-12);
     EXPECT_DOUBLE_EQ(t1.YValue(0), 2002 * DegreesPerCode);
@@ -257,7 +258,7 @@ TEST_F(OverlaysTest, FilesThatAreNoRecordingsAreNamedAndTheOthersLaidOver)
     load(a);
     const Display before = display();
 
-    f.overlays->askShift = [](const QString &) { return std::optional<double>(0); };
+    f.overlays().askShift = [](const QString &) { return std::optional<double>(0); };
     overlayAnswers.push_back({ foreign, b, cut, dir.path() });
     action("actOverlay")->trigger();
     ASSERT_EQ(messages.size(), 1);
@@ -276,8 +277,8 @@ TEST_F(OverlaysTest, FilesThatAreNoRecordingsAreNamedAndTheOthersLaidOver)
         message.contains(QDir::toNativeSeparators(dir.path()) + QStringLiteral(" — это папка")))
         << qPrintable(message);
 
-    ASSERT_EQ(f.overlays->count(), 1);
-    EXPECT_EQ(f.overlays->names(), QStringList { QStringLiteral("b.kdx") });
+    ASSERT_EQ(f.overlays().count(), 1);
+    EXPECT_EQ(f.overlays().names(), QStringList { QStringLiteral("b.kdx") });
     EXPECT_EQ(overlaySeries(0, ChannelId::T1).Count(), 5);
     EXPECT_TRUE(display() == before);
     EXPECT_FALSE(f.hasUnsavedRecording());

@@ -85,26 +85,29 @@ TEST_P(PanelTextsTest, CaptionsShowWhole)
     const app::UiTranslation translation(GetParam());
     app::TForm1 &f = open();
     expectTextsWhole(&f);
-    QTest::mouseClick(f.btOptions, Qt::LeftButton);
-    ASSERT_TRUE(f.gbOptions->isVisible());
-    expectTextsWhole(f.gbOptions);
+    QTest::mouseClick(control<QToolButton>(f, "btOptions"), Qt::LeftButton);
+    ASSERT_TRUE(control<QGroupBox>(f, "gbOptions")->isVisible());
+    expectTextsWhole(control<QGroupBox>(f, "gbOptions"));
     // The axis-mode box keeps to its group, clear of the colour swatches.
-    auto *colours = f.gbOptions->findChild<QWidget *>(QStringLiteral("gbColors"));
+    auto *colours
+        = control<QGroupBox>(f, "gbOptions")->findChild<QWidget *>(QStringLiteral("gbColors"));
     ASSERT_TRUE(colours);
-    EXPECT_LT(f.cbShowK->parentWidget()->geometry().right(), colours->geometry().left());
-    EXPECT_LE(colours->geometry().right(), f.gbOptions->width());
+    EXPECT_LT(control<QComboBox>(f, "cbShowK")->parentWidget()->geometry().right(),
+        colours->geometry().left());
+    EXPECT_LE(colours->geometry().right(), control<QGroupBox>(f, "gbOptions")->width());
     // The dropped-down list shows the longest mode whole.
-    f.cbShowK->showPopup();
-    QWidget *popup = f.cbShowK->view()->window();
-    const QFontMetrics fm(f.cbShowK->view()->font());
-    for (int i = 0; i < f.cbShowK->count(); ++i)
-        EXPECT_LE(fm.horizontalAdvance(f.cbShowK->itemText(i)), popup->width());
-    f.cbShowK->hidePopup();
-    QTest::mouseClick(f.btOptions, Qt::LeftButton);
+    control<QComboBox>(f, "cbShowK")->showPopup();
+    QWidget *popup = control<QComboBox>(f, "cbShowK")->view()->window();
+    const QFontMetrics fm(control<QComboBox>(f, "cbShowK")->view()->font());
+    for (int i = 0; i < control<QComboBox>(f, "cbShowK")->count(); ++i)
+        EXPECT_LE(
+            fm.horizontalAdvance(control<QComboBox>(f, "cbShowK")->itemText(i)), popup->width());
+    control<QComboBox>(f, "cbShowK")->hidePopup();
+    QTest::mouseClick(control<QToolButton>(f, "btOptions"), Qt::LeftButton);
 
-    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
-    ASSERT_TRUE(f.gbFT->isVisible());
-    expectTextsWhole(f.gbFT);
+    QTest::mouseClick(control<QToolButton>(f, "btChooseF"), Qt::LeftButton);
+    ASSERT_TRUE(control<QGroupBox>(f, "gbFT")->isVisible());
+    expectTextsWhole(control<QGroupBox>(f, "gbFT"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, PanelTextsTest,

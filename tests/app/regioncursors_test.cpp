@@ -55,9 +55,9 @@ protected:
             path, 0x07, threeChannels(), QStringLiteral("три"), IntervalUs, files::ValueScale250);
         load(path);
         EXPECT_EQ(f.series(files::ChannelId::T1)->Count(), Frames - 1);
-        cursors = f.regionCursors;
-        panel = f.regionPanel;
-        chart = f.Chart1;
+        cursors = &f.regionCursors();
+        panel = &f.regionPanel();
+        chart = chartOf(f);
         return f;
     }
 
@@ -274,7 +274,7 @@ TEST_F(RegionCursorsTest, PanelListsTheStatisticsOfTheRegionAndCopiesThemExactly
     table->setFocus();
     QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), copied);
-    QTest::mouseClick(f.CheckBoxByChannel.at(1), Qt::LeftButton);
+    QTest::mouseClick(channelBox(f, 1), Qt::LeftButton);
     QTRY_COMPARE(table->rowCount(), 2);
     EXPECT_EQ(table->item(1, 0)->text(), QStringLiteral("T3"));
 
@@ -351,7 +351,7 @@ TEST_F(RegionCursorsTest, KeysAndTheChartMenuPlaceAndMoveTheCursors)
     EXPECT_NEAR(x(Cursor::A), 33.3, perPixel(*chart) + 0.05);
 
     // The chart's menu puts B where it was opened; its entries name the keys.
-    QMenu *menu = f.pmChart;
+    QMenu *menu = control<QMenu>(f, "pmChart");
     QAction *placeB = nullptr;
     for (QAction *action : menu->actions())
         if (action->objectName() == QLatin1String("actCursorB"))
@@ -383,15 +383,15 @@ TEST_F(RegionCursorsTest, ACursorsLetterIsNeverHidden)
     QTest::mouseClick(chart, Qt::LeftButton, Qt::ControlModifier, at(20));
     QTest::mouseClick(chart, Qt::LeftButton, Qt::ShiftModifier, at(20));
     ASSERT_EQ(x(Cursor::A), x(Cursor::B));
-    QTest::mouseClick(f.status, Qt::LeftButton);
+    QTest::mouseClick(statusBar(f), Qt::LeftButton);
     ASSERT_TRUE(f.readoutOn());
     QTest::mouseMove(chart, at(25));
-    ASSERT_TRUE(f.cursorReadout->cursorLine()->isVisible());
+    ASSERT_TRUE(f.cursorReadout().cursorLine()->isVisible());
     const QObjectList stack = chart->children();
     EXPECT_LT(
-        stack.indexOf(f.cursorReadout->cursorLine()), stack.indexOf(cursors->marker(Cursor::A)));
+        stack.indexOf(f.cursorReadout().cursorLine()), stack.indexOf(cursors->marker(Cursor::A)));
     EXPECT_LT(
-        stack.indexOf(f.cursorReadout->cursorLine()), stack.indexOf(cursors->marker(Cursor::B)));
+        stack.indexOf(f.cursorReadout().cursorLine()), stack.indexOf(cursors->marker(Cursor::B)));
     // A's box (white, framed in its colour) at the top, B's (active, filled) under it.
     const QImage picture = chart->grab().toImage();
     const int left = cursors->marker(Cursor::A)->x();
@@ -410,10 +410,10 @@ TEST_F(RegionCursorsTest, KeptThroughRebuildsAndClearedByAnotherRecording)
     const double frameB = std::nearbyint(x(Cursor::B) * 10);
 
     // X in µs now: the cursors stay on their frames.
-    QTest::mouseClick(f.btOptions, Qt::LeftButton);
-    f.cbXscale->setFocus();
-    QTest::keyClick(f.cbXscale, Qt::Key_Up);
-    ASSERT_EQ(f.chartBuilder->lastRecording()->TimeUnitName, QStringLiteral("мкс"));
+    QTest::mouseClick(control<QToolButton>(f, "btOptions"), Qt::LeftButton);
+    control<QComboBox>(f, "cbXscale")->setFocus();
+    QTest::keyClick(control<QComboBox>(f, "cbXscale"), Qt::Key_Up);
+    ASSERT_EQ(f.chartBuilder().lastRecording()->TimeUnitName, QStringLiteral("мкс"));
     EXPECT_EQ(x(Cursor::A), frameA * IntervalUs);
     EXPECT_EQ(x(Cursor::B), frameB * IntervalUs);
     QTRY_COMPARE(markerCentre(Cursor::B), pixel(x(Cursor::B)));
@@ -440,12 +440,11 @@ TEST_F(RegionCursorsTest, PdfExportIsTheReportReadBackAsText)
     app::TForm1 &f = openRecording();
     QTest::mouseClick(chart, Qt::LeftButton, Qt::ControlModifier, at(7.7));
     QTest::mouseClick(chart, Qt::LeftButton, Qt::ShiftModifier, at(31.4));
-    auto *exporter = f.findChild<app::ChartExport *>();
-    ASSERT_TRUE(exporter);
+    app::ChartExport *exporter = &f.chartExport();
     const QString pdf = file(QStringLiteral("report.pdf"));
     exporter->choosePdfFile = [&] { return pdf; };
     f.findChild<QAction *>(QStringLiteral("actExportPdf"))->trigger();
-    EXPECT_EQ(f.status->panelText(0), QStringLiteral("Экспорт в PDF: report.pdf"));
+    EXPECT_EQ(statusBar(f)->panelText(0), QStringLiteral("Экспорт в PDF: report.pdf"));
 
     const auto run = [](const QString &program, const QStringList &args) {
         QProcess process;

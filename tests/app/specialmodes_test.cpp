@@ -58,12 +58,12 @@ protected:
         form->show();
         QApplication::setActiveWindow(form.get());
         EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
-        form->cycleControl->run().setMeminfoPath(dir.filePath("meminfo"));
+        form->cycleControl().run().setMeminfoPath(dir.filePath("meminfo"));
         setAvailableKb(4 * 1024 * 1024);
         // What the third panel reads as each transfer begins (the presenter has written it).
-        QObject::connect(form->session, &acquisition::MeasurementSession::stateChanged, form.get(),
-            [this](acquisition::SessionState state) {
-                const QString text = form->status->panelText(2);
+        QObject::connect(&form->session(), &acquisition::MeasurementSession::stateChanged,
+            form.get(), [this](acquisition::SessionState state) {
+                const QString text = statusBar(*form)->panelText(2);
                 if (state == acquisition::SessionState::Transferring && !text.isEmpty())
                     cycleTexts << text;
             });
@@ -97,25 +97,25 @@ protected:
 TEST_F(CycleControlTest, ThreeCyclesThenStop)
 {
     TForm1 &f = open();
-    ASSERT_TRUE(f.btCycle->isEnabled());
-    acquisition::CycleRun &run = f.cycleControl->run();
-    ASSERT_FALSE(f.cb1file->isChecked());
-    ASSERT_FALSE(f.cbAvgMC->isChecked());
+    ASSERT_TRUE(control<QToolButton>(f, "btCycle")->isEnabled());
+    acquisition::CycleRun &run = f.cycleControl().run();
+    ASSERT_FALSE(control<QCheckBox>(f, "cb1file")->isChecked());
+    ASSERT_FALSE(control<QCheckBox>(f, "cbAvgMC")->isChecked());
 
-    QTest::mouseClick(f.btCycle, Qt::LeftButton);
-    EXPECT_EQ(f.btCycle->text(), QStringLiteral("Стоп"));
-    EXPECT_EQ(TForm1::captionColor(f.btCycle), Red);
-    EXPECT_TRUE(f.CycleRunning);
-    EXPECT_TRUE(f.cbAvgMC->isChecked());
-    EXPECT_EQ(f.sampling->value(acquisition::Field::seSamples), 30000);
+    QTest::mouseClick(control<QToolButton>(f, "btCycle"), Qt::LeftButton);
+    EXPECT_EQ(control<QToolButton>(f, "btCycle")->text(), QStringLiteral("Стоп"));
+    EXPECT_EQ(app::captionColor(control<QToolButton>(f, "btCycle")), Red);
+    EXPECT_TRUE(f.cycleRunning());
+    EXPECT_TRUE(control<QCheckBox>(f, "cbAvgMC")->isChecked());
+    EXPECT_EQ(f.sampling().value(acquisition::Field::seSamples), 30000);
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return run.storedCycles() == 3; }, 30000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return board->counters().startFrames == 4; }, 10000));
-    QTest::mouseClick(f.btCycle, Qt::LeftButton);
-    EXPECT_EQ(f.btCycle->text(), QStringLiteral("ЦИКЛ"));
-    EXPECT_EQ(TForm1::captionColor(f.btCycle), Black);
-    EXPECT_FALSE(f.CycleRunning);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f.presenter->CycleNumber() == 4; }, 10000));
+    QTest::mouseClick(control<QToolButton>(f, "btCycle"), Qt::LeftButton);
+    EXPECT_EQ(control<QToolButton>(f, "btCycle")->text(), QStringLiteral("ЦИКЛ"));
+    EXPECT_EQ(app::captionColor(control<QToolButton>(f, "btCycle")), Black);
+    EXPECT_FALSE(f.cycleRunning());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.presenter().CycleNumber() == 4; }, 10000));
     QTest::qWait(200);
 
     EXPECT_EQ(board->counters().startFrames, 4);
@@ -129,7 +129,7 @@ TEST_F(CycleControlTest, ThreeCyclesThenStop)
     EXPECT_EQ(entries.first().kind, files::RecoveryKind::Cycles);
     EXPECT_EQ(entries.first().dataLength, 3 * 3500);
     EXPECT_EQ(cycleTexts, QStringList({ "Цикл №0", "Цикл №1", "Цикл №2", "Цикл №3" }));
-    EXPECT_EQ(f.status->panelText(2), QStringLiteral("Цикл №3"));
+    EXPECT_EQ(statusBar(f)->panelText(2), QStringLiteral("Цикл №3"));
     EXPECT_TRUE(f.work().recordedByCycle());
     // The fourth cycle is on the chart: 3500 bytes of seven channels, 250 frames.
     EXPECT_EQ(f.recording().data.size(), 3500);
@@ -142,12 +142,12 @@ TEST_F(CycleControlTest, ThreeCyclesThenStop)
 TEST_F(CycleControlTest, LowMemoryStopsTheRun)
 {
     TForm1 &f = open();
-    acquisition::CycleRun &run = f.cycleControl->run();
+    acquisition::CycleRun &run = f.cycleControl().run();
     QObject::connect(&run, &acquisition::CycleRun::cycleStored, [&](int stored, qsizetype) {
         if (stored == 1)
             setAvailableKb(100);
     });
-    QTest::mouseClick(f.btCycle, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btCycle"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.isEmpty(); }, 30000));
     QTest::qWait(200);
     EXPECT_EQ(
@@ -155,11 +155,11 @@ TEST_F(CycleControlTest, LowMemoryStopsTheRun)
     EXPECT_EQ(f.work().cycles().count(), 1);
     EXPECT_EQ(f.work().cycles().dataBytes(), 3500);
     EXPECT_EQ(board->counters().startFrames, 2);
-    EXPECT_EQ(f.btCycle->text(), QStringLiteral("Стоп"));
-    EXPECT_TRUE(f.CycleRunning);
-    QTest::mouseClick(f.btCycle, Qt::LeftButton);
-    EXPECT_EQ(f.btCycle->text(), QStringLiteral("ЦИКЛ"));
-    EXPECT_FALSE(f.CycleRunning);
+    EXPECT_EQ(control<QToolButton>(f, "btCycle")->text(), QStringLiteral("Стоп"));
+    EXPECT_TRUE(f.cycleRunning());
+    QTest::mouseClick(control<QToolButton>(f, "btCycle"), Qt::LeftButton);
+    EXPECT_EQ(control<QToolButton>(f, "btCycle")->text(), QStringLiteral("ЦИКЛ"));
+    EXPECT_FALSE(f.cycleRunning());
 }
 
 // "500 байт" with seven channels: 35 frames, 34 points a line, on the time axis of the last
@@ -179,7 +179,7 @@ TEST_F(CycleControlTest, ShortReadDrawnAtOnceAndNoReplyChangesNothing)
     ASSERT_TRUE(files::saveDataFile(earlier, header, QByteArray(28, '\x01'), {}));
     f.openFile(earlier);
     ASSERT_EQ(f.recording().savedPath, earlier);
-    QTest::mouseClick(f.bt500plus, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "bt500plus"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.recording().data.size() == 500; }, 10000));
     const chart::TChartSeries *t1 = f.series(ChannelId::T1);
     ASSERT_EQ(t1->Count(), 34);
@@ -187,18 +187,18 @@ TEST_F(CycleControlTest, ShortReadDrawnAtOnceAndNoReplyChangesNothing)
         EXPECT_EQ(f.series(ChannelId(n - 1))->Count(), 34) << n;
     EXPECT_EQ(f.recording().header.ChannelIntervalUs, 100);
     EXPECT_EQ(f.recording().origin, files::RecordingOrigin::ShortRead);
-    EXPECT_DOUBLE_EQ(t1->XValue(0), 100 / f.chartBuilder->TimeDivisor());
-    EXPECT_DOUBLE_EQ(t1->XValue(33), 34 * 100 / f.chartBuilder->TimeDivisor());
+    EXPECT_DOUBLE_EQ(t1->XValue(0), 100 / f.chartBuilder().TimeDivisor());
+    EXPECT_DOUBLE_EQ(t1->XValue(33), 34 * 100 / f.chartBuilder().TimeDivisor());
     EXPECT_FALSE(f.work().recordedByCycle());
 
     const QByteArray before = f.recording().data;
     std::vector<double> ys;
     for (int i = 0; i < t1->Count(); ++i)
         ys.push_back(t1->YValue(i));
-    QTest::mouseClick(f.btChooseF, Qt::LeftButton);
-    ASSERT_TRUE(f.bt500->isVisible());
-    QTest::mouseClick(f.bt500, Qt::LeftButton);
-    EXPECT_FALSE(f.gbFT->isVisible());
+    QTest::mouseClick(control<QToolButton>(f, "btChooseF"), Qt::LeftButton);
+    ASSERT_TRUE(control<QPushButton>(f, "bt500")->isVisible());
+    QTest::mouseClick(control<QPushButton>(f, "bt500"), Qt::LeftButton);
+    EXPECT_FALSE(control<QGroupBox>(f, "gbFT")->isVisible());
     ASSERT_TRUE(QTest::qWaitFor([&] { return board->counters().ignoredBytes >= 3; }, 10000));
     QTest::qWait(300);
     EXPECT_TRUE(f.recording().data == before);

@@ -9,6 +9,7 @@
 #include "chart/chart.h"
 #include "files/inifile.h"
 #include "files/settings.h"
+#include "tests/app/controls.h"
 
 #include <QApplication>
 #include <QFile>
@@ -148,7 +149,7 @@ TEST_F(StartUpTest, StoredSizeBelowTheLeastSizeIsTakenAsIt)
         writeGeometry(c.stored.width(), c.stored.height(), 10, 20);
         TForm1 &f = open({ LeftScreen, RightScreen });
         EXPECT_EQ(f.size(), c.expected); // not shown yet: no frame
-        EXPECT_EQ(f.Chart1->size(), c.expected - QSize(22, 169));
+        EXPECT_EQ(chartOf(f)->size(), c.expected - QSize(22, 169));
         f.show();
         QTest::qWait(10);
         // Shown, the minimum holds the client area: its frame comes on top.
@@ -189,7 +190,7 @@ TEST_F(StartUpTest, TerminationDuringTheStartUpMessageWritesTheSettings)
     EXPECT_TRUE(closer.requested());
     EXPECT_FALSE(QApplication::activeModalWidget());
     EXPECT_FALSE(closer.setWindow(&f)); // closed at once: no event loop to start
-    EXPECT_EQ(f.session->port(), nullptr); // the shutdown sequence has run
+    EXPECT_EQ(f.session().port(), nullptr); // the shutdown sequence has run
     EXPECT_EQ(writtenGeometry(), QRect(12, 34, 760, 530));
     EXPECT_EQ(IniFile(path).readInteger(K::ftSection, K::frequency, 0), 2400);
 }
@@ -215,7 +216,7 @@ TEST_F(StartUpTest, TerminationWithAMessageBoxOverTheWindowWritesTheSettings)
     });
     EXPECT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }, 5000));
     EXPECT_TRUE(boxClosed);
-    EXPECT_EQ(f.session->port(), nullptr);
+    EXPECT_EQ(f.session().port(), nullptr);
     EXPECT_EQ(writtenGeometry(), QRect(12, 34, 760, 530));
 }
 
@@ -231,7 +232,8 @@ TEST_F(StartUpTest, MaximisedWindowComesBackMaximisedOverItsOwnGeometry)
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.isMaximized(); }));
     f.close();
     EXPECT_EQ(writtenGeometry(), QRect(100, 50, 794, 515));
-    EXPECT_TRUE(IniFile(path).readBool(QStringLiteral("Window"), QStringLiteral("Maximized"), false));
+    EXPECT_TRUE(
+        IniFile(path).readBool(QStringLiteral("Window"), QStringLiteral("Maximized"), false));
 
     TForm1 &again = open({ LeftScreen });
     again.show();
@@ -244,10 +246,12 @@ TEST_F(StartUpTest, MaximisedWindowComesBackMaximisedOverItsOwnGeometry)
     if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
         EXPECT_TRUE(QTest::qWaitFor([&] {
             return QSize(again.windowWidth(), again.windowHeight()) == QSize(794, 515);
-        })) << again.windowWidth() << " x " << again.windowHeight();
+        })) << again.windowWidth()
+            << " x " << again.windowHeight();
     }
     again.close();
-    EXPECT_FALSE(IniFile(path).readBool(QStringLiteral("Window"), QStringLiteral("Maximized"), true));
+    EXPECT_FALSE(
+        IniFile(path).readBool(QStringLiteral("Window"), QStringLiteral("Maximized"), true));
 
     writeGeometry(794, 515, 100, 50);
     open({ LeftScreen }).close();

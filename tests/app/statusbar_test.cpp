@@ -4,6 +4,7 @@
 #include "app/contexthelp.h"
 #include "app/form1.h"
 #include "app/statusbar.h"
+#include "tests/app/controls.h"
 
 #include <QLabel>
 #include <QTemporaryDir>
@@ -79,12 +80,12 @@ TEST(StatusBar, WindowsBarFollowsTheWindowAndTheSessionsTexts)
     app::TForm1 f(dir.filePath(QStringLiteral("Ferrun.ini")), {}, environment);
     f.show();
     f.setWindowWidth(700);
-    f.status->setPanelText(0, QStringLiteral("Подстройка усилителя фототока"));
-    f.status->setPanelText(2, QStringLiteral("Цикл №1234"));
+    statusBar(f)->setPanelText(0, QStringLiteral("Подстройка усилителя фототока"));
+    statusBar(f)->setPanelText(2, QStringLiteral("Цикл №1234"));
     for (int i = 0; i < 3; ++i)
-        EXPECT_TRUE(shownWhole(f.status->panel(i))) << i;
-    EXPECT_EQ(f.status->panel(2)->geometry().right() + 3, f.status->width());
+        EXPECT_TRUE(shownWhole(statusBar(f)->panel(i))) << i;
+    EXPECT_EQ(statusBar(f)->panel(2)->geometry().right() + 3, statusBar(f)->width());
     f.setWindowWidth(900);
-    EXPECT_EQ(f.status->panel(2)->geometry().right() + 3, f.status->width());
+    EXPECT_EQ(statusBar(f)->panel(2)->geometry().right() + 3, statusBar(f)->width());
     f.close();
 }

@@ -3,9 +3,12 @@
 // recovery store in the test's own folder ("recovery"), where a test looks at what was kept.
 #pragma once
 
+#include "acquisition/instrument.h"
+#include "acquisition/instrumentlink.h"
 #include "acquisition/terminationsignals.h"
 #include "app/closeontermination.h"
 #include "app/form1.h"
+#include "tests/app/controls.h"
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -22,6 +25,14 @@ inline app::FormEnvironment environmentIn(const QTemporaryDir &dir, QStringList 
     environment.devRoot = dir.filePath(QStringLiteral("no-dev"));
     environment.recoveryFolder = dir.filePath(QStringLiteral("recovery"));
     return environment;
+}
+
+// What the link does once it has found the board: the measurement commands are enabled. For
+// tests of what the commands send without a board (the port stays closed; the session still
+// reports each command it tries to send).
+inline void enableMeasuring(app::TForm1 &form)
+{
+    emit form.instrument().link().measurementButtonsEnabled(true);
 }
 
 // Raises `signal` with the termination handling the program sets up: nobody can answer a

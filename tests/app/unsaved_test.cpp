@@ -57,14 +57,14 @@ protected:
             ++questions;
             return answer;
         };
-        form->fileControl->chooseSaveFile
+        form->fileControl().chooseSaveFile
             = [this](const QString &) { return std::exchange(saveAs, std::nullopt); };
         form->show();
         QApplication::setActiveWindow(form.get());
         EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
         // Connected after the window: the read is its current recording when counted.
-        QObject::connect(form->session, &acquisition::MeasurementSession::exchangeEnded, form.get(),
-            [this](const acquisition::ExchangeOutcome &outcome) {
+        QObject::connect(&form->session(), &acquisition::MeasurementSession::exchangeEnded,
+            form.get(), [this](const acquisition::ExchangeOutcome &outcome) {
                 if (outcome.completed() && outcome.exchange == acquisition::ExchangeKind::ShortRead)
                     ++shortReads;
             });
@@ -77,7 +77,7 @@ protected:
     void shortRead(TForm1 &f)
     {
         const int before = shortReads;
-        QTest::mouseClick(f.bt500plus, Qt::LeftButton);
+        QTest::mouseClick(control<QToolButton>(f, "bt500plus"), Qt::LeftButton);
         ASSERT_TRUE(QTest::qWaitFor([&] { return shortReads > before; }, 10000));
         ASSERT_EQ(f.recording().data.size(), 500);
     }
@@ -110,12 +110,14 @@ protected:
     // keyboard with a Russian layout sends them.
     static void typeComment(TForm1 &f, const QString &text)
     {
-        f.mComment->setFocus();
-        f.mComment->moveCursor(QTextCursor::End);
+        control<QPlainTextEdit>(f, "mComment")->setFocus();
+        control<QPlainTextEdit>(f, "mComment")->moveCursor(QTextCursor::End);
         for (const QChar ch : text) {
             const auto key = Qt::Key(ch.toUpper().unicode());
-            QTest::sendKeyEvent(QTest::Press, f.mComment, key, QString(ch), Qt::NoModifier);
-            QTest::sendKeyEvent(QTest::Release, f.mComment, key, QString(ch), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Press, control<QPlainTextEdit>(f, "mComment"), key,
+                QString(ch), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Release, control<QPlainTextEdit>(f, "mComment"), key,
+                QString(ch), Qt::NoModifier);
         }
     }
 
@@ -123,14 +125,14 @@ protected:
     // the number of cycles the run stored.
     int runCycles(TForm1 &f, int cycles)
     {
-        acquisition::CycleRun &run = f.cycleControl->run();
-        QTest::mouseClick(f.btCycle, Qt::LeftButton);
+        acquisition::CycleRun &run = f.cycleControl().run();
+        QTest::mouseClick(control<QToolButton>(f, "btCycle"), Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor([&] { return run.storedCycles() >= cycles; }, 30000));
-        QTest::mouseClick(f.btCycle, Qt::LeftButton);
+        QTest::mouseClick(control<QToolButton>(f, "btCycle"), Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor(
             [&] {
                 return !run.CycleRunning() && !run.timCycleActive()
-                    && f.session->state() == acquisition::SessionState::Idle;
+                    && f.session().state() == acquisition::SessionState::Idle;
             },
             10000));
         EXPECT_EQ(f.work().cycles().count(), run.storedCycles());
@@ -157,7 +159,7 @@ TEST_F(UnsavedTest, ReplacedRecordingsAreKeptAndReopen)
     TForm1 &f = open();
     shortRead(f);
     const QByteArray first = f.recording().data;
-    f.mComment->setPlainText(QStringLiteral("первая\nвторая строка"));
+    control<QPlainTextEdit>(f, "mComment")->setPlainText(QStringLiteral("первая\nвторая строка"));
     shortRead(f);
     const QByteArray second = f.recording().data;
     ASSERT_EQ(kept().size(), 1);
@@ -167,10 +169,10 @@ TEST_F(UnsavedTest, ReplacedRecordingsAreKeptAndReopen)
     // Saved, the second is not kept when a file replaces it; the file itself never is.
     const QString saved = dir.filePath(QStringLiteral("saved.kdx"));
     saveAs = app::SaveChoice { saved, app::SaveFilter::AdcFiles };
-    QTest::mouseClick(f.btSave, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btSave"), Qt::LeftButton);
     ASSERT_TRUE(QFile::exists(saved));
-    f.fileControl->CurrentDataFile = saved;
-    ASSERT_TRUE(f.fileControl->loadCurrentDataFile());
+    f.fileControl().CurrentDataFile = saved;
+    ASSERT_TRUE(f.fileControl().loadCurrentDataFile());
     shortRead(f);
     EXPECT_EQ(kept().size(), 1);
 
@@ -185,7 +187,8 @@ TEST_F(UnsavedTest, ReplacedRecordingsAreKeptAndReopen)
     EXPECT_EQ(kept().size(), 2);
     EXPECT_EQ(f.recording().data, first);
     EXPECT_TRUE(f.recording().needsSaving());
-    EXPECT_EQ(f.mComment->toPlainText(), QStringLiteral("первая\nвторая строка"));
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(),
+        QStringLiteral("первая\nвторая строка"));
     EXPECT_NE(second, first);
 }
 
@@ -215,7 +218,7 @@ TEST_F(UnsavedTest, ClosingAsksAndEachAnswerDoesWhatItSays)
     }
     TForm1 &f = open();
     shortRead(f);
-    f.mComment->setPlainText(QStringLiteral("на выход"));
+    control<QPlainTextEdit>(f, "mComment")->setPlainText(QStringLiteral("на выход"));
     const QString target = dir.filePath(QStringLiteral("closing.kdx"));
     saveAs = app::SaveChoice { target, app::SaveFilter::AdcFiles };
     answer = SaveAnswer::Save;
@@ -232,8 +235,8 @@ TEST_F(UnsavedTest, ClosingAsksAndEachAnswerDoesWhatItSays)
 TEST_F(UnsavedTest, ClosingDuringACycleRunSavesItsCycles)
 {
     TForm1 &f = open();
-    QTest::mouseClick(f.btCycle, Qt::LeftButton);
-    acquisition::CycleRun &run = f.cycleControl->run();
+    QTest::mouseClick(control<QToolButton>(f, "btCycle"), Qt::LeftButton);
+    acquisition::CycleRun &run = f.cycleControl().run();
     ASSERT_TRUE(QTest::qWaitFor([&] { return run.storedCycles() >= 2; }, 30000));
     saveAs = app::SaveChoice { dir.filePath(QStringLiteral("run.kdx")), app::SaveFilter::AdcFiles };
     answer = SaveAnswer::Save;
@@ -265,7 +268,7 @@ TEST_F(UnsavedTest, CommentEditOfAnOpenedRecordingIsKeptWhenReplaced)
     EXPECT_FALSE(f.isWindowModified());
     typeComment(f, QStringLiteral(" нагрев"));
     const QString edited = QStringLiteral("опыт нагрев");
-    ASSERT_EQ(f.mComment->toPlainText(), edited);
+    ASSERT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(), edited);
     EXPECT_TRUE(f.isWindowModified());
     EXPECT_TRUE(f.windowTitle().startsWith(QStringLiteral("a.kdx[*]")))
         << qPrintable(f.windowTitle());
@@ -274,8 +277,8 @@ TEST_F(UnsavedTest, CommentEditOfAnOpenedRecordingIsKeptWhenReplaced)
     EXPECT_EQ(questions, 1);
 
     // PageDown opens the next file of the folder; the edited recording is in the store.
-    f.Chart1->setFocus();
-    QTest::keyClick(f.Chart1, Qt::Key_PageDown);
+    chartOf(f)->setFocus();
+    QTest::keyClick(chartOf(f), Qt::Key_PageDown);
     ASSERT_EQ(f.recording().savedPath, b);
     EXPECT_FALSE(f.isWindowModified());
     const QList<files::RecoveryEntry> entries = kept();
@@ -291,7 +294,7 @@ TEST_F(UnsavedTest, CommentEditOfAnOpenedRecordingIsKeptWhenReplaced)
     f.chooseRecovered = [](const QList<files::RecoveryEntry> &list) { return list.first().path; };
     f.showUnsavedRecordings();
     EXPECT_EQ(f.recording().data, aData);
-    EXPECT_EQ(f.mComment->toPlainText(), edited);
+    EXPECT_EQ(control<QPlainTextEdit>(f, "mComment")->toPlainText(), edited);
     EXPECT_TRUE(f.isWindowModified());
     f.openFile(b);
     ASSERT_EQ(kept().size(), 1);
@@ -304,7 +307,7 @@ TEST_F(UnsavedTest, CommentEditOfAnOpenedRecordingIsKeptWhenReplaced)
     f.showUnsavedRecordings();
     const QString c = dir.filePath(QStringLiteral("c.kdx"));
     saveAs = app::SaveChoice { c, app::SaveFilter::AdcFiles };
-    QTest::mouseClick(f.btSave, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(f, "btSave"), Qt::LeftButton);
     EXPECT_EQ(readBack(c).data, aData);
     EXPECT_EQ(readBack(c).comment(), edited);
     EXPECT_TRUE(kept().isEmpty());
@@ -340,21 +343,21 @@ TEST_F(UnsavedTest, StoppedCycleRunIsAskedForOrKeptOnClosing)
     {
         TForm1 &f = open();
         const int cycles = runCycles(f, 2);
-        QTest::mouseClick(f.cb1file, Qt::LeftButton);
+        QTest::mouseClick(control<QCheckBox>(f, "cb1file"), Qt::LeftButton);
         const QString one = dir.filePath(QStringLiteral("one.kdx"));
         saveAs = app::SaveChoice { one, app::SaveFilter::AdcFiles };
         answer = SaveAnswer::Save;
         EXPECT_TRUE(f.close());
         EXPECT_EQ(questions, 3);
         EXPECT_EQ(readBack(one).data.size(), cycles * 3500);
-        EXPECT_EQ(f.gbFile->title(), QStringLiteral("ФАЙЛ one.kdx"));
+        EXPECT_EQ(control<QGroupBox>(f, "gbFile")->title(), QStringLiteral("ФАЙЛ one.kdx"));
         EXPECT_TRUE(f.windowTitle().startsWith(QStringLiteral("one.kdx[*]")))
             << qPrintable(f.windowTitle());
         EXPECT_TRUE(kept().isEmpty());
     }
     TForm1 &f = open();
     const int cycles = runCycles(f, 2);
-    f.mComment->setPlainText(QStringLiteral("прогон"));
+    control<QPlainTextEdit>(f, "mComment")->setPlainText(QStringLiteral("прогон"));
     ASSERT_TRUE(apptest::closeBySignal(f, SIGTERM));
     EXPECT_EQ(questions, 3);
     const QList<files::RecoveryEntry> entries = kept();
